@@ -1,0 +1,147 @@
+// The gates every request passes before the route table: keep-alive, CORS
+// preflight, the cross-origin token check and the PIN.
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include <openssl/crypto.h>
+
+#include "engine/http_response.h"
+#include "engine/http_server.h"
+#include "engine/json_fields.h"
+
+namespace corvane {
+
+namespace {
+
+bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+// Equal texts, compared in time that does not depend on where they differ.
+bool constantTimeEquals(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// Paths a page of another origin may not reach without the token. WebDAV is
+// covered too: a foreign page must not read or write the share.
+bool originGuarded(const std::string& path) {
+    return startsWith(path, "/api/") || startsWith(path, "/d/") || path == "/dav" || startsWith(path, "/dav/");
+}
+
+bool pinExempt(const std::string& path) {
+    static const std::array<const char*, 7> exact{"/", "/web", "/team", "/login", "/api/team", "/api/team/logo",
+                                                  "/api/team/set"};
+    static const std::array<const char*, 4> prefixes{"/b/", "/api/auth/", "/api/tf/", "/api/mail"};
+    for (const char* e : exact) {
+        if (path == e) return true;
+    }
+    for (const char* p : prefixes) {
+        if (startsWith(path, p)) return true;
+    }
+    return false;
+}
+
+struct OriginParts {
+    std::string host;
+    int port = 80;
+    bool explicitPort = false;
+};
+
+// The host and port of an origin such as "http://192.168.1.5:8899"; none without a host.
+std::optional<OriginParts> parseOrigin(const std::string& origin) {
+    const size_t scheme = origin.find("://");
+    if (scheme == std::string::npos || scheme == 0) return std::nullopt;
+    std::string authority = origin.substr(scheme + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    if (const size_t at = authority.rfind('@'); at != std::string::npos) authority = authority.substr(at + 1);
+    OriginParts parts;
+    size_t colon = std::string::npos;
+    if (!authority.empty() && authority[0] == '[') {
+        const size_t close = authority.find(']');
+        if (close == std::string::npos) return std::nullopt;
+        parts.host = authority.substr(1, close - 1);
+        if (close + 1 < authority.size()) {
+            if (authority[close + 1] != ':') return std::nullopt;
+            colon = close + 1;
+        }
+    } else {
+        colon = authority.find(':');
+        parts.host = authority.substr(0, colon);
+    }
+    if (parts.host.empty()) return std::nullopt;
+    if (colon != std::string::npos) {
+        const std::string portText = authority.substr(colon + 1);
+        if (!portText.empty()) {
+            const auto port = parseIntText(portText);
+            if (!port || *port < 0 || *port > 65535 || portText[0] == '+' || portText[0] == '-') return std::nullopt;
+            parts.port = int(*port);
+            parts.explicitPort = true;
+        }
+    }
+    return parts;
+}
+
+}  // namespace
+
+bool HTTPServer::hostMatches(const std::string& origin, const std::string& host) {
+    const auto o = parseOrigin(origin);
+    if (!o) return false;
+    std::vector<std::string> pieces;
+    size_t start = 0;
+    while (start <= host.size()) {
+        const size_t at = host.find(':', start);
+        const size_t end = at == std::string::npos ? host.size() : at;
+        if (end > start) pieces.push_back(host.substr(start, end - start));
+        if (at == std::string::npos) break;
+        start = at + 1;
+    }
+    const std::string hostName = pieces.empty() ? "" : pieces[0];
+    int hostPort = 80;
+    if (pieces.size() >= 2) {
+        if (const auto p = parseIntText(pieces[1])) hostPort = int(*p);
+    }
+    return o->host == hostName && (o->port == hostPort || !o->explicitPort);
+}
+
+bool HTTPServer::tokenOK(const HTTPReq& req) const {
+    std::string given = req.header("x-corvane-token");
+    if (given.empty()) given = req.param("token");
+    const std::string mine = token();
+    return !mine.empty() && constantTimeEquals(given, mine);
+}
+
+bool HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP) {
+    const bool keepAlive = lower(req.header("connection")).find("close") == std::string::npos;
+
+    if (req.method == "OPTIONS") {
+        respond(fd, 204, {}, "");
+        return keepAlive;
+    }
+
+    const std::string origin = req.header("origin");
+    if (!origin.empty() && !hostMatches(origin, req.header("host")) && originGuarded(req.path) && !tokenOK(req)) {
+        sendJSON(fd, 403, errorJSON("跨设备访问需要令牌"));
+        return keepAlive;
+    }
+
+    const std::string devicePin = pin();
+    if (!devicePin.empty() && !pinExempt(req.path)) {
+        const bool viaQuery = req.query.count("pin") && constantTimeEquals(req.param("pin"), devicePin);
+        const bool viaHeader = req.headers.count("x-pin") && constantTimeEquals(req.header("x-pin"), devicePin);
+        if (!viaQuery && !viaHeader) {
+            sendJSON(fd, 401, errorJSON("需要访问口令"));
+            return keepAlive;
+        }
+    }
+
+    route(fd, req, peerIP);
+    return keepAlive;
+}
+
+}  // namespace corvane

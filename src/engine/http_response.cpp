@@ -1,0 +1,122 @@
+#include "engine/http_response.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <sys/socket.h>
+
+namespace corvane {
+
+namespace {
+
+const char* const kCrossOriginBlock =
+    "Access-Control-Allow-Origin: *\r\n"
+    "Access-Control-Allow-Methods: GET, HEAD, PUT, POST, DELETE, OPTIONS\r\n"
+    "Access-Control-Allow-Headers: content-type, x-pin, x-corvane-token, range\r\n"
+    "Access-Control-Expose-Headers: content-length, content-range, content-disposition, accept-ranges\r\n"
+    "Access-Control-Max-Age: 600\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "Connection: keep-alive\r\n";
+
+const char* const kJSONType = "application/json; charset=utf-8";
+
+bool isContentLength(const std::string& name) {
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return lower == "content-length";
+}
+
+}  // namespace
+
+std::string statusText(int status) {
+    switch (status) {
+        case 204: return "No Content";
+        case 206: return "Partial Content";
+        case 400: return "Bad Request";
+        case 401: return "Unauthorized";
+        case 403: return "Forbidden";
+        case 404: return "Not Found";
+        case 416: return "Range Not Satisfiable";
+        case 500: return "Internal Server Error";
+        default: return "OK";
+    }
+}
+
+std::string responseHead(int status, const HeaderList& extra, size_t bodyLength) {
+    std::string head = "HTTP/1.1 " + std::to_string(status) + " " + statusText(status) + "\r\n";
+    bool hasLength = false;
+    for (const auto& [name, value] : extra) {
+        head += name + ": " + value + "\r\n";
+        hasLength = hasLength || isContentLength(name);
+    }
+    if (!hasLength) head += "Content-Length: " + std::to_string(bodyLength) + "\r\n";
+    head += kCrossOriginBlock;
+    head += "\r\n";
+    return head;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        // MSG_NOSIGNAL: a vanished peer gives EPIPE instead of ending the process.
+        const ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        off += size_t(n);
+    }
+    return true;
+}
+
+void respond(int fd, int status, const HeaderList& extra, std::string_view body, bool headOnly) {
+    if (!writeAll(fd, responseHead(status, extra, body.size()))) return;
+    if (headOnly || body.empty()) return;
+    writeAll(fd, body);
+}
+
+nlohmann::json jsonSafe(const nlohmann::json& value) {
+    if (value.is_number_float()) {
+        const double d = value.get<double>();
+        return std::isfinite(d) ? value : nlohmann::json(0);
+    }
+    if (value.is_array()) {
+        nlohmann::json out = nlohmann::json::array();
+        for (const auto& element : value) out.push_back(jsonSafe(element));
+        return out;
+    }
+    if (value.is_object()) {
+        nlohmann::json out = nlohmann::json::object();
+        for (auto it = value.begin(); it != value.end(); ++it) out[it.key()] = jsonSafe(it.value());
+        return out;
+    }
+    return value;
+}
+
+std::optional<std::string> encodeJSONBody(const nlohmann::json& value) {
+    const nlohmann::json safe = jsonSafe(value);
+    if (!safe.is_object() && !safe.is_array()) return std::nullopt;
+    std::string text;
+    try {
+        text = safe.dump();
+    } catch (const nlohmann::json::exception&) {
+        return std::nullopt;  // e.g. text that is not UTF-8
+    }
+    // "/" appears only inside strings in JSON text, so escaping every one is safe.
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (char c : text) {
+        if (c == '/') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+void sendJSON(int fd, int status, const nlohmann::json& value) {
+    const auto body = encodeJSONBody(value);
+    if (!body) {
+        respond(fd, 500, {{"Content-Type", kJSONType}}, R"({"error":"json encode failed"})");
+        return;
+    }
+    respond(fd, status, {{"Content-Type", kJSONType}}, *body);
+}
+
+}  // namespace corvane

@@ -1,0 +1,38 @@
+#pragma once
+// The one way every handler answers: status line, the caller's headers, a length,
+// the fixed cross-origin block and the body.
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace corvane {
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+std::string statusText(int status);
+
+// The head that respond() writes (exposed for tests and for streamed replies).
+std::string responseHead(int status, const HeaderList& extra, size_t bodyLength);
+
+void respond(int fd, int status, const HeaderList& extra, std::string_view body, bool headOnly = false);
+
+// Writes every byte (retrying EINTR); false when the peer went away.
+bool writeAll(int fd, std::string_view bytes);
+
+// Non-finite numbers become 0; everything else is kept.
+nlohmann::json jsonSafe(const nlohmann::json& value);
+
+// Compact JSON with "/" escaped as "\/", or none when the value is not an
+// object or array at the top, or cannot be serialised.
+std::optional<std::string> encodeJSONBody(const nlohmann::json& value);
+
+void sendJSON(int fd, int status, const nlohmann::json& value);
+
+// {"error": text}
+inline nlohmann::json errorJSON(const std::string& text) { return nlohmann::json{{"error", text}}; }
+
+}  // namespace corvane

@@ -1,0 +1,271 @@
+#include "engine/http_server.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "engine/http_response.h"
+#include "engine/json_fields.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane {
+
+namespace {
+
+constexpr size_t kReadBlock = 262144;          // 256 KiB per read
+constexpr size_t kMaxHead = 262144;            // waiting bytes allowed without a blank line
+constexpr int64_t kMaxBody = int64_t(1) << 28;  // bodies of 2^28 bytes and more are refused
+constexpr size_t kCompactAfter = 4194304;      // drop consumed requests past 4 MiB
+
+// Appends one read's worth of bytes; false on end of stream, error or idle time-out.
+bool readMore(int fd, std::string& buf) {
+    const size_t old = buf.size();
+    buf.resize(old + kReadBlock);
+    while (true) {
+        const ssize_t n = ::recv(fd, buf.data() + old, kReadBlock, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            buf.resize(old);
+            return false;
+        }
+        buf.resize(old + size_t(n));
+        return true;
+    }
+}
+
+// Digits too large for 64 bits are not "unreadable": they close the connection.
+bool isOverlongNumber(const std::string& text) {
+    size_t k = (!text.empty() && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
+    if (k == text.size()) return false;
+    for (; k < text.size(); ++k) {
+        if (text[k] < '0' || text[k] > '9') return false;
+    }
+    return !parseIntText(text).has_value();
+}
+
+void setTimeouts(int fd, std::chrono::milliseconds timeout) {
+    timeval tv{};
+    tv.tv_sec = time_t(timeout.count() / 1000);
+    tv.tv_usec = suseconds_t((timeout.count() % 1000) * 1000);
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+// Counts a connection for as long as its thread serves it.
+struct ConnectionSlot {
+    std::atomic<int>& count;
+    explicit ConnectionSlot(std::atomic<int>& c) : count(c) {}
+    ~ConnectionSlot() { --count; }
+};
+
+}  // namespace
+
+HTTPServer::HTTPServer(std::string deviceID, std::string deviceName, std::string token, std::string pin,
+                       fs::path root, ServerOptions options)
+    : deviceID_(std::move(deviceID)),
+      deviceName_(std::move(deviceName)),
+      token_(std::move(token)),
+      pin_(std::move(pin)),
+      root_(root),
+      parts_(root / ".parts"),
+      options_(std::move(options)),
+      storage_(options_.storage ? options_.storage : std::make_shared<StubStorageHooks>()) {}
+
+HTTPServer::~HTTPServer() { stop(); }
+
+std::string HTTPServer::deviceName() const {
+    std::lock_guard lock(fieldsLock_);
+    return deviceName_;
+}
+void HTTPServer::setDeviceName(std::string name) {
+    std::lock_guard lock(fieldsLock_);
+    deviceName_ = std::move(name);
+}
+std::string HTTPServer::token() const {
+    std::lock_guard lock(fieldsLock_);
+    return token_;
+}
+void HTTPServer::setToken(std::string token) {
+    std::lock_guard lock(fieldsLock_);
+    token_ = std::move(token);
+}
+std::string HTTPServer::pin() const {
+    std::lock_guard lock(fieldsLock_);
+    return pin_;
+}
+void HTTPServer::setPin(std::string pin) {
+    std::lock_guard lock(fieldsLock_);
+    pin_ = std::move(pin);
+}
+fs::path HTTPServer::root() const {
+    std::lock_guard lock(fieldsLock_);
+    return root_;
+}
+fs::path HTTPServer::parts() const {
+    std::lock_guard lock(fieldsLock_);
+    return parts_;
+}
+void HTTPServer::setRoot(fs::path root) {
+    std::lock_guard lock(fieldsLock_);
+    parts_ = root / ".parts";
+    root_ = std::move(root);
+}
+
+void HTTPServer::emit(const ServerEvent& event) const {
+    if (onEvent) onEvent(event);
+}
+
+bool HTTPServer::start() {
+    if (running_) return true;
+    // Every send uses MSG_NOSIGNAL; ignoring SIGPIPE also covers writes made by handlers' libraries.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::error_code ec;
+    fs::create_directories(root(), ec);
+    fs::create_directories(parts(), ec);
+
+    for (int port = options_.firstPort; port <= options_.lastPort; ++port) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) continue;
+        const int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(uint16_t(port));
+        addr.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(fd, 128) == 0) {
+            listenFD_ = fd;
+            port_ = port;
+            running_ = true;
+            acceptThread_ = std::thread([this] { acceptLoop(); });
+            return true;
+        }
+        ::close(fd);
+    }
+    return false;
+}
+
+void HTTPServer::stop() {
+    running_ = false;
+    const int fd = listenFD_.load();
+    // Closing alone does not wake a blocked accept on Linux; shutting the socket down does.
+    if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+    if (acceptThread_.joinable()) {
+        // The accept thread itself may drop the last owner; it cannot join itself.
+        if (acceptThread_.get_id() == std::this_thread::get_id()) {
+            acceptThread_.detach();
+        } else {
+            acceptThread_.join();
+        }
+    }
+    if (fd >= 0) {
+        ::close(fd);
+        listenFD_ = -1;
+    }
+}
+
+void HTTPServer::acceptLoop() {
+    while (running_) {
+        const int conn = ::accept4(listenFD_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (conn < 0) {
+            if (errno != EINTR && running_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        std::shared_ptr<HTTPServer> self = weak_from_this().lock();
+        if (!self || connections_ >= options_.maxConnections) {
+            ::close(conn);  // a full server drops the newcomer rather than queueing it
+            continue;
+        }
+        setTimeouts(conn, options_.idleTimeout);
+        ++connections_;
+        std::thread([self, conn] {
+            ConnectionSlot slot(self->connections_);
+            self->serve(conn);
+        }).detach();
+    }
+}
+
+std::string HTTPServer::peerIP(int fd) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET) return "";
+    char text[64] = {};
+    if (!inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text)) return "";
+    return text;
+}
+
+void HTTPServer::serve(int fd) {
+    const std::string peer = peerIP(fd);
+    std::string buf;
+    size_t start = 0;
+    size_t searched = 0;  // bytes from start already searched for the blank line
+
+    while (running_) {
+        // Wait for a whole head.
+        size_t headEnd = std::string::npos;
+        while (true) {
+            if (buf.size() - start >= 4) {
+                const size_t from = start + (searched >= 3 ? searched - 3 : 0);
+                const size_t at = buf.find("\r\n\r\n", from);
+                if (at != std::string::npos) {
+                    headEnd = at + 4;
+                    break;
+                }
+                searched = buf.size() - start;
+            }
+            if (!readMore(fd, buf) || buf.size() - start > kMaxHead) {
+                ::close(fd);
+                return;
+            }
+        }
+        searched = 0;
+
+        auto parsed = parseHead(std::string_view(buf).substr(start, headEnd - start));
+        if (!parsed) break;
+        HTTPReq req = std::move(*parsed);
+
+        // Only content-length frames a body; a chunked body would be read as the next request.
+        if (req.headers.count("transfer-encoding")) {
+            sendJSON(fd, 400, errorJSON("unsupported transfer-encoding"));
+            break;
+        }
+        const std::string lengthText = req.header("content-length");
+        if (isOverlongNumber(lengthText)) break;
+        const int64_t length = parseIntText(lengthText).value_or(0);
+
+        // Streamed uploads leave the loop before their body is read.
+        if (req.method == "PUT" && (req.path == "/api/fs/upload" || req.path == "/api/tf/up")) {
+            const std::string bodyStart = length > 0 ? buf.substr(headEnd) : std::string();
+            if (req.path == "/api/fs/upload") {
+                storage_->streamUpload(*this, fd, req, bodyStart, length, peer);
+            } else {
+                storage_->streamTeamUpload(*this, fd, req, bodyStart, length);
+            }
+            break;
+        }
+
+        if (length < 0 || length >= kMaxBody) break;
+        const size_t need = headEnd + size_t(length);
+        while (buf.size() < need) {
+            if (!readMore(fd, buf)) {
+                ::close(fd);
+                return;
+            }
+        }
+        req.body = buf.substr(headEnd, size_t(length));
+        start = need;
+        if (start > kCompactAfter) {
+            buf.erase(0, start);
+            start = 0;
+        }
+
+        if (!handle(fd, req, peer)) break;
+    }
+    ::close(fd);
+}
+
+}  // namespace corvane

@@ -1,0 +1,87 @@
+#include "engine/unicode_text.h"
+
+#include <memory>
+#include <mutex>
+
+#include <unicode/brkiter.h>
+#include <unicode/coll.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+namespace corvane {
+
+namespace {
+
+std::unique_ptr<icu::BreakIterator> newCharacterIterator() {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status)) return nullptr;
+    return it;
+}
+
+// A collator per thread: ICU collators are not safe to share across threads.
+icu::Collator* threadCollator() {
+    thread_local std::unique_ptr<icu::Collator> coll = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Collator> c(icu::Collator::createInstance(icu::Locale::getRoot(), status));
+        if (U_FAILURE(status)) return std::unique_ptr<icu::Collator>();
+        c->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+        c->setStrength(icu::Collator::SECONDARY);  // case-insensitive
+        return c;
+    }();
+    return coll.get();
+}
+
+}  // namespace
+
+bool isValidUTF8(std::string_view bytes) {
+    int32_t i = 0;
+    const int32_t len = int32_t(bytes.size());
+    const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+    while (i < len) {
+        UChar32 c;
+        U8_NEXT(s, i, len, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
+size_t graphemeCount(std::string_view utf8) {
+    if (utf8.empty()) return 0;
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), int32_t(utf8.size())));
+    auto it = newCharacterIterator();
+    if (!it) return size_t(text.countChar32());
+    it->setText(text);
+    size_t count = 0;
+    it->first();
+    while (it->next() != icu::BreakIterator::DONE) ++count;
+    return count;
+}
+
+std::string graphemePrefix(std::string_view utf8, size_t n) {
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), int32_t(utf8.size())));
+    auto it = newCharacterIterator();
+    if (!it) return std::string(utf8);
+    it->setText(text);
+    int32_t end = it->first();
+    for (size_t k = 0; k < n; ++k) {
+        const int32_t next = it->next();
+        if (next == icu::BreakIterator::DONE) break;
+        end = next;
+    }
+    std::string out;
+    text.tempSubString(0, end).toUTF8String(out);
+    return out;
+}
+
+int localizedStandardCompare(std::string_view a, std::string_view b) {
+    icu::Collator* coll = threadCollator();
+    if (!coll) return a.compare(b);
+    UErrorCode status = U_ZERO_ERROR;
+    const auto r = coll->compareUTF8(icu::StringPiece(a.data(), int32_t(a.size())),
+                                     icu::StringPiece(b.data(), int32_t(b.size())), status);
+    if (U_FAILURE(status)) return a.compare(b);
+    return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
+}
+
+}  // namespace corvane

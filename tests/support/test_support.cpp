@@ -1,0 +1,163 @@
+#include "support/test_support.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace corvane::test {
+
+Sandbox::Sandbox() {
+    std::string pattern = (fs::temp_directory_path() / "corvane-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) abort();
+    path_ = pattern;
+}
+
+Sandbox::~Sandbox() {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (predicate()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return predicate();
+}
+
+int testPortBase(int count) {
+    // 20000..59999 split into blocks by process id; the server skips taken ports anyway.
+    const int blocks = 40000 / std::max(count, 1);
+    return 20000 + (int(getpid()) % blocks) * count;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+RawClient::RawClient(int port, std::chrono::milliseconds timeout) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) return;
+    timeval tv{};
+    tv.tv_sec = time_t(timeout.count() / 1000);
+    tv.tv_usec = suseconds_t((timeout.count() % 1000) * 1000);
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) close();
+}
+
+RawClient::~RawClient() { close(); }
+
+void RawClient::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+bool RawClient::send(const std::string& bytes) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        const ssize_t n = ::send(fd_, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        off += size_t(n);
+    }
+    return true;
+}
+
+bool RawClient::fill() {
+    char chunk[65536];
+    while (true) {
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        buf_.append(chunk, size_t(n));
+        return true;
+    }
+}
+
+std::optional<RawReply> RawClient::readReply(bool headOnly) {
+    size_t end;
+    while ((end = buf_.find("\r\n\r\n")) == std::string::npos) {
+        if (!fill()) return std::nullopt;
+    }
+    RawReply reply;
+    reply.head = buf_.substr(0, end);
+    std::istringstream lines(reply.head);
+    std::string line;
+    std::getline(lines, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    reply.statusLine = line;
+    if (line.size() >= 12) reply.status = std::atoi(line.substr(9, 3).c_str());
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string name = line.substr(0, colon);
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        std::string value = line.substr(colon + 1);
+        value.erase(0, value.find_first_not_of(' '));
+        reply.headers[name] = value;
+    }
+    buf_.erase(0, end + 4);
+    const size_t length = headOnly ? 0 : size_t(std::atoll(reply.headers["content-length"].c_str()));
+    while (buf_.size() < length) {
+        if (!fill()) return std::nullopt;
+    }
+    reply.body = buf_.substr(0, length);
+    buf_.erase(0, length);
+    return reply;
+}
+
+std::string RawClient::readUntilClosed() {
+    while (fill()) {
+    }
+    std::string out;
+    out.swap(buf_);
+    return out;
+}
+
+bool RawClient::closedByServer() {
+    if (!buf_.empty()) return false;
+    char c;
+    const ssize_t n = ::recv(fd_, &c, 1, 0);
+    if (n > 0) buf_.push_back(c);
+    return n == 0 || (n < 0 && errno == ECONNRESET);
+}
+
+std::optional<RawReply> httpRequest(int port, const std::string& method, const std::string& target,
+                                    const std::map<std::string, std::string>& headers, const std::string& body) {
+    RawClient client(port);
+    if (!client.connected()) return std::nullopt;
+    std::string req = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    for (const auto& [name, value] : headers) req += name + ": " + value + "\r\n";
+    if (!body.empty() || method == "POST" || method == "PUT") req += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    req += "\r\n" + body;
+    if (!client.send(req)) return std::nullopt;
+    return client.readReply(method == "HEAD");
+}
+
+}  // namespace corvane::test

@@ -1,0 +1,76 @@
+#pragma once
+// Fixtures shared by the tests: temporary folders, polling waits, test port
+// ranges and a raw HTTP client that sees exactly the bytes a server writes.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace corvane::test {
+
+// A fresh temporary folder, removed with everything in it at the end of the test.
+class Sandbox {
+public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Polls the predicate until it holds or the time-out passes.
+bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// A block of `count` TCP ports for one test process, away from the shipped range;
+// different test processes get different blocks.
+int testPortBase(int count = 20);
+
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+
+struct RawReply {
+    int status = 0;
+    std::string statusLine;
+    std::string head;  // everything before the blank line
+    std::map<std::string, std::string> headers;  // lower-cased names
+    std::string body;
+};
+
+// A plain TCP connection to 127.0.0.1:port.
+class RawClient {
+public:
+    explicit RawClient(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    ~RawClient();
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool connected() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    bool send(const std::string& bytes);
+    // Reads one reply framed by its Content-Length (no body when headOnly).
+    std::optional<RawReply> readReply(bool headOnly = false);
+    // Reads until the server closes; the bytes it sent before closing.
+    std::string readUntilClosed();
+    // True when the server closed the connection (no more bytes, end of stream).
+    bool closedByServer();
+    void close();
+
+private:
+    bool fill();
+    int fd_ = -1;
+    std::string buf_;
+};
+
+// One request on a fresh connection; "Connection: close" is not added.
+std::optional<RawReply> httpRequest(int port, const std::string& method, const std::string& target,
+                                    const std::map<std::string, std::string>& headers = {},
+                                    const std::string& body = "");
+
+}  // namespace corvane::test
