@@ -1,0 +1,162 @@
+#include "engine/curl_http.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
+#include <curl/curl.h>
+
+namespace corvane {
+
+namespace {
+
+void globalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Sink {
+    std::string* body = nullptr;
+    FILE* file = nullptr;
+    bool failed = false;
+};
+
+size_t writeBody(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    const size_t n = size * count;
+    if (sink->file) {
+        if (fwrite(data, 1, n, sink->file) != n) {
+            sink->failed = true;
+            return 0;
+        }
+        return n;
+    }
+    sink->body->append(data, n);
+    return n;
+}
+
+size_t writeHeader(char* data, size_t size, size_t count, void* user) {
+    auto* headers = static_cast<std::map<std::string, std::string>*>(user);
+    const size_t n = size * count;
+    std::string line(data, n);
+    if (line.rfind("HTTP/", 0) == 0) headers->clear();  // a new reply (after 100 Continue)
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) return n;
+    std::string name = line.substr(0, colon);
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    std::string value = line.substr(colon + 1);
+    value.erase(0, value.find_first_not_of(" \t"));
+    while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' ')) value.pop_back();
+    (*headers)[name] = value;
+    return n;
+}
+
+int progressCallback(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
+    const auto* fn = static_cast<const std::function<bool(int64_t, int64_t)>*>(user);
+    return (*fn)(int64_t(dlnow), int64_t(dltotal)) ? 0 : 1;
+}
+
+bool unreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
+}
+
+}  // namespace
+
+std::string percentEncodeStrict(std::string_view text) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size() * 3);
+    for (unsigned char c : text) {
+        if (unreserved(c)) {
+            out += char(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string percentEncodePath(std::string_view path) {
+    std::string out;
+    size_t start = 0;
+    while (true) {
+        const size_t slash = path.find('/', start);
+        out += percentEncodeStrict(path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
+        if (slash == std::string_view::npos) break;
+        out += '/';
+        start = slash + 1;
+    }
+    return out;
+}
+
+CurlResult curlPerform(const CurlRequest& request) {
+    globalInit();
+    CurlResult result;
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        result.error = "curl init failed";
+        return result;
+    }
+    Sink sink;
+    sink.body = &result.body;
+    if (!request.outputFile.empty()) {
+        sink.file = fopen(request.outputFile.c_str(), "wb");
+        if (!sink.file) {
+            curl_easy_cleanup(curl);
+            result.error = "cannot write " + request.outputFile;
+            return result;
+        }
+    }
+
+    curl_slist* headerList = nullptr;
+    for (const auto& [name, value] : request.headers) {
+        headerList = curl_slist_append(headerList, (name + ": " + value).c_str());
+    }
+    // No "Expect: 100-continue" round trip for chunk uploads.
+    headerList = curl_slist_append(headerList, "Expect:");
+
+    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");  // peers are on the local network: never via a proxy
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, request.timeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request.connectTimeoutSeconds);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, writeHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &result.headers);
+    if (request.method == "HEAD") {
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (request.method != "GET") {
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+    if (!request.body.empty() || request.method == "PUT" || request.method == "POST") {
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
+    }
+    if (request.onProgress) {
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progressCallback);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &request.onProgress);
+    }
+
+    const CURLcode code = curl_easy_perform(curl);
+    if (code == CURLE_OK && !sink.failed) {
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        result.ok = true;
+        result.status = int(status);
+    } else {
+        result.error = sink.failed ? "write failed" : curl_easy_strerror(code);
+    }
+    if (sink.file) fclose(sink.file);
+    curl_slist_free_all(headerList);
+    curl_easy_cleanup(curl);
+    return result;
+}
+
+}  // namespace corvane

@@ -1,0 +1,43 @@
+#pragma once
+// The one outgoing-HTTP wrapper of the project, over libcurl. Blocking: call it
+// off the main thread. Redirects are never followed (they would carry the
+// device token and PIN to another host).
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace corvane {
+
+struct CurlRequest {
+    std::string method = "GET";
+    std::string url;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;                 // sent when not empty, or when the method is PUT or POST
+    long timeoutSeconds = 120;        // whole transfer; 0 means none
+    long connectTimeoutSeconds = 10;
+    std::string outputFile;           // when set, the reply body is streamed into this file
+    // Called with (bytes received so far, total expected or 0); return false to abort.
+    std::function<bool(int64_t, int64_t)> onProgress;
+};
+
+struct CurlResult {
+    bool ok = false;          // a reply arrived (any status)
+    int status = 0;
+    std::string error;        // transport error text when !ok
+    std::map<std::string, std::string> headers;  // lower-cased names
+    std::string body;         // empty when streamed to outputFile
+};
+
+CurlResult curlPerform(const CurlRequest& request);
+
+// Percent-encodes every byte but A-Z a-z 0-9 - . _ ~ ("+" and "/" included).
+std::string percentEncodeStrict(std::string_view text);
+// Percent-encodes a path, keeping "/" between its pieces.
+std::string percentEncodePath(std::string_view path);
+
+}  // namespace corvane
