@@ -16,6 +16,15 @@ namespace fs = std::filesystem;
 
 namespace corvane::test {
 
+const char* const kCrossOriginLines =
+    "Access-Control-Allow-Origin: *\r\n"
+    "Access-Control-Allow-Methods: GET, HEAD, PUT, POST, DELETE, OPTIONS\r\n"
+    "Access-Control-Allow-Headers: content-type, x-pin, x-corvane-token, range\r\n"
+    "Access-Control-Expose-Headers: content-length, content-range, content-disposition, accept-ranges\r\n"
+    "Access-Control-Max-Age: 600\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "Connection: keep-alive";
+
 Sandbox::Sandbox() {
     std::string pattern = (fs::temp_directory_path() / "corvane-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) abort();

@@ -11,6 +11,9 @@
 
 namespace corvane::test {
 
+// The cross-origin lines every reply of the server carries, in order, without the final CR LF.
+extern const char* const kCrossOriginLines;
+
 // A fresh temporary folder, removed with everything in it at the end of the test.
 class Sandbox {
 public:
