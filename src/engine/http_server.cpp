@@ -204,7 +204,11 @@ void HTTPServer::serve(int fd) {
     size_t start = 0;
     size_t searched = 0;  // bytes from start already searched for the blank line
 
-    while (running_) {
+    if (!running_) {
+        ::close(fd);
+        return;
+    }
+    while (true) {
         // Wait for a whole head.
         size_t headEnd = std::string::npos;
         while (true) {
@@ -263,7 +267,8 @@ void HTTPServer::serve(int fd) {
             start = 0;
         }
 
-        if (!handle(fd, req, peer)) break;
+        // After stop, a connection answers the request in hand and then closes.
+        if (!handle(fd, req, peer) || !running_) break;
     }
     ::close(fd);
 }

@@ -347,7 +347,11 @@ TEST_F(ServerTest, StopEndsTheAcceptLoopAndOpenConnectionsAfterTheirNextRequest)
     EXPECT_EQ(server->listenFD(), -1);
     test::RawClient late(port);
     EXPECT_FALSE(late.connected());
+    // The waiting connection answers its next request, then closes.
     ASSERT_TRUE(open.send("OPTIONS / HTTP/1.1\r\n\r\n"));
+    const auto last = open.readReply();
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->status, 204);
     EXPECT_EQ(open.readUntilClosed(), "");
 }
 
