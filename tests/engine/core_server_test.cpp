@@ -4,6 +4,7 @@
 #include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include "engine/http_response.h"
@@ -342,6 +343,8 @@ TEST_F(ServerTest, StopEndsTheAcceptLoopAndOpenConnectionsAfterTheirNextRequest)
     const int port = server->port();
     test::RawClient open(port);
     ASSERT_TRUE(open.send("OPTIONS / HTTP/1.1\r\n\r\n") && open.readReply());
+    // Let the connection go back to waiting for its next request before stopping.
+    std::this_thread::sleep_for(100ms);
     server->stop();
     EXPECT_FALSE(server->running());
     EXPECT_EQ(server->listenFD(), -1);
