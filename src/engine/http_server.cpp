@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -120,6 +121,14 @@ void HTTPServer::emit(const ServerEvent& event) const {
     if (onEvent) onEvent(event);
 }
 
+double HTTPServer::now() const {
+    if (options_.clock) return options_.clock();
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration<double>(since).count();
+}
+
+bool HTTPServer::nasExtOn() const { return options_.nasExt && options_.nasExt(); }
+
 bool HTTPServer::start() {
     if (running_) return true;
     // Every send uses MSG_NOSIGNAL; ignoring SIGPIPE also covers writes made by handlers' libraries.
@@ -181,6 +190,10 @@ void HTTPServer::acceptLoop() {
             continue;
         }
         setTimeouts(conn, options_.idleTimeout);
+        // Replies go out as head and body in two writes; without this the body
+        // waits for the client's delayed acknowledgement of the head.
+        const int one = 1;
+        setsockopt(conn, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         ++connections_;
         std::thread([self, conn] {
             ConnectionSlot slot(self->connections_);

@@ -8,8 +8,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -27,12 +29,45 @@ struct PeersSnapshot {
     bool enabled = false;
 };
 
+// Bounds of the read-once store: notes beyond them are refused, never evicted unread.
+struct BurnLimits {
+    size_t maxNotes = 256;
+    size_t maxBytes = size_t(256) << 20;
+};
+
 struct ServerOptions {
     int firstPort = 8899;
     int lastPort = 8918;
     std::shared_ptr<StorageHooks> storage;  // StubStorageHooks when empty
     std::chrono::milliseconds idleTimeout{120000};  // a read or write waiting this long closes the connection
     int maxConnections = 256;
+    // The team-mode switch ("nasExt"), asked on every request; off when empty.
+    std::function<bool()> nasExt;
+    // Seconds since 1970; the system clock when empty.
+    std::function<double()> clock;
+    BurnLimits burnLimits;
+};
+
+// Progress of one incoming upload, as the receive panel and GET /api/receive-tasks show it.
+struct ReceiveTask {
+    std::string id;
+    std::string name;
+    int64_t size = 0;
+    int64_t received = 0;
+    double speed = 0;      // bytes per second; 0 when finished
+    std::string from;
+    std::string state = "接收中";
+    double doneAt = 0;       // seconds since 1970 when the state left "接收中"
+    double lastChunkAt = 0;  // seconds since 1970 of the last chunk
+
+    explicit ReceiveTask(std::string taskID) : id(std::move(taskID)) {}
+};
+
+// A stored read-once note.
+struct BurnItem {
+    std::string text;
+    std::string from;
+    double at = 0;  // seconds since 1970
 };
 
 class HTTPServer : public std::enable_shared_from_this<HTTPServer> {
@@ -76,11 +111,57 @@ public:
     std::function<PeersSnapshot()> peersProvider;
     void emit(const ServerEvent& event) const;
 
+    // Seconds since 1970 from the server's clock.
+    double now() const;
+    // The team-mode switch as it stands for this request.
+    bool nasExtOn() const;
+
+    // Receive folder listing: every file, sorted as a file browser sorts them.
+    std::vector<FileItem> listFiles() const;
+    // Points the server at another receive folder, creating it and its ".parts".
+    void switchRoot(const std::filesystem::path& folder);
+
+    // Receive tasks: find or create the task of the id and change it, under the receive lock.
+    void withReceiveTask(const std::string& id, const std::function<void(ReceiveTask&)>& change);
+    // Copies of the tasks in creation order; drops tasks finished 8 s ago or more.
+    std::vector<ReceiveTask> receiveTasksSnapshot();
+
+    // Read-once notes: the new note's id, or none when the store is full.
+    std::optional<std::string> storeBurn(const std::string& text, const std::string& from);
+    // Removes the note; returns it unless it was unknown or expired.
+    std::optional<BurnItem> takeBurn(const std::string& id);
+    // The one-time page of a note (GET /b/<id>).
+    void burnPage(int fd, const std::string& id);
+
+    // The chunked upload protocol (receiving side).
+    void uploadStatus(int fd, const std::string& id);
+    void uploadMeta(int fd, const std::string& id, const std::string& body, const std::string& peerIP);
+    void uploadChunk(int fd, const std::string& id, int64_t index, const std::string& body,
+                     const std::string& peerIP);
+    void uploadFinish(int fd, const std::string& id, const std::string& peerIP);
+
+    // One file of the receive folder, whole or one byte range, for GET and HEAD.
+    void download(int fd, const std::string& rel, const HTTPReq& req);
+
 private:
     void acceptLoop();
     void serve(int fd);
     bool handle(int fd, const HTTPReq& req, const std::string& peerIP);
     void route(int fd, const HTTPReq& req, const std::string& peerIP);
+    bool routeTable(int fd, const HTTPReq& req, const std::string& peerIP);
+    bool routeUpload(int fd, const HTTPReq& req, const std::string& peerIP);
+    bool routeStorage(int fd, const HTTPReq& req);
+
+    void routeInfo(int fd);
+    void routePeers(int fd);
+    void routeFiles(int fd);
+    void routeReceiveTasks(int fd);
+    void routeText(int fd, const HTTPReq& req, const std::string& peerIP);
+    void routeChat(int fd, const HTTPReq& req);
+    void routeChatBurn(int fd, const HTTPReq& req);
+    void routeBurnRead(int fd, const std::string& id);
+    void routeDeleteFile(int fd, const HTTPReq& req);
+    void routeDeleteUpload(int fd, const std::string& id);
 
     const std::string deviceID_;
     mutable std::mutex fieldsLock_;  // guards the five fields below
@@ -97,6 +178,14 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<int> connections_{0};
     std::thread acceptThread_;
+
+    std::mutex recvLock_;  // guards recvTasks_, recvOrder_ and every field of their tasks
+    std::unordered_map<std::string, ReceiveTask> recvTasks_;
+    std::vector<std::string> recvOrder_;
+
+    std::mutex burnLock_;  // guards burns_ and burnBytes_
+    std::unordered_map<std::string, BurnItem> burns_;
+    size_t burnBytes_ = 0;
 };
 
 }  // namespace corvane

@@ -1,0 +1,228 @@
+// Peer protocol throughput on loopback: a file uploaded through the chunk protocol
+// (meta, 4 MiB chunks, finish), downloaded through "/d/", and the request rate of
+// GET /api/info on keep-alive connections. Prints numbers; asserts nothing.
+//
+//   scripts/netns-run build/transfer_bench [size in MiB, default 1024] [port, default 39000]
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <optional>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "engine/http_server.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr size_t kChunk = 4194304;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// One keep-alive connection to the server on 127.0.0.1.
+class Connection {
+public:
+    explicit Connection(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(uint16_t(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+        const int one = 1;
+        if (fd_ >= 0) setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    ~Connection() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+
+    bool send(const std::string& head, const char* body = nullptr, size_t length = 0) {
+        return sendAll(head.data(), head.size()) && (length == 0 || sendAll(body, length));
+    }
+
+    // Reads one reply; the status, or none. The body is kept only when asked for.
+    std::optional<int> reply(std::string* body, int64_t* bodyBytes = nullptr) {
+        size_t end;
+        while ((end = buf_.find("\r\n\r\n")) == std::string::npos) {
+            if (!fill()) return std::nullopt;
+        }
+        const std::string head = buf_.substr(0, end);
+        buf_.erase(0, end + 4);
+        const size_t at = head.find("Content-Length: ");
+        int64_t remaining = at == std::string::npos ? 0 : std::atoll(head.c_str() + at + 16);
+        if (bodyBytes) *bodyBytes = remaining;
+        while (remaining > 0) {
+            if (buf_.empty() && !fill()) return std::nullopt;
+            const size_t take = std::min<size_t>(buf_.size(), size_t(remaining));
+            if (body) body->append(buf_, 0, take);
+            buf_.erase(0, take);
+            remaining -= int64_t(take);
+        }
+        return std::atoi(head.c_str() + 9);
+    }
+
+private:
+    bool sendAll(const char* data, size_t length) {
+        size_t off = 0;
+        while (off < length) {
+            const ssize_t n = ::send(fd_, data + off, length - off, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            off += size_t(n);
+        }
+        return true;
+    }
+    bool fill() {
+        char chunk[1 << 20];
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (n <= 0) return false;
+        buf_.append(chunk, size_t(n));
+        return true;
+    }
+
+    int fd_ = -1;
+    std::string buf_;
+};
+
+std::string request(const std::string& method, const std::string& target, size_t length) {
+    return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(length) +
+           "\r\n\r\n";
+}
+
+// A source file of pseudo-random bytes.
+bool makeSource(const fs::path& path, int64_t size) {
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return false;
+    std::vector<uint64_t> block(kChunk / 8);
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    for (int64_t written = 0; written < size; written += int64_t(kChunk)) {
+        for (auto& word : block) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            word = state;
+        }
+        const size_t n = size_t(std::min<int64_t>(int64_t(kChunk), size - written));
+        if (std::fwrite(block.data(), 1, n, out) != n) {
+            std::fclose(out);
+            return false;
+        }
+    }
+    return std::fclose(out) == 0;
+}
+
+// Meta, every chunk and finish on one connection; seconds, or a negative value on failure.
+double upload(int port, const fs::path& source, int64_t size) {
+    const std::string id = "beefcafe00112233";
+    const int64_t chunks = (size + int64_t(kChunk) - 1) / int64_t(kChunk);
+    const int file = ::open(source.c_str(), O_RDONLY);
+    if (file < 0) return -1;
+    Connection conn(port);
+    std::vector<char> buffer(kChunk);
+    const auto start = Clock::now();
+    const std::string meta = "{\"name\":\"bench.bin\",\"rel\":\"\",\"size\":" + std::to_string(size) +
+                             ",\"chunks\":" + std::to_string(chunks) + ",\"mtime\":0}";
+    bool ok = conn.send(request("PUT", "/api/upload/" + id + "/meta", meta.size()) + meta) && conn.reply(nullptr) == 200;
+    for (int64_t k = 0; ok && k < chunks; ++k) {
+        const ssize_t n = ::pread(file, buffer.data(), kChunk, off_t(k) * off_t(kChunk));
+        ok = n > 0 && conn.send(request("PUT", "/api/upload/" + id + "/" + std::to_string(k), size_t(n)),
+                                buffer.data(), size_t(n)) &&
+             conn.reply(nullptr) == 200;
+    }
+    std::string body;
+    ok = ok && conn.send(request("POST", "/api/upload/" + id + "/finish", 2) + "{}") && conn.reply(&body) == 200;
+    const double seconds = secondsSince(start);
+    ::close(file);
+    if (!ok) std::fprintf(stderr, "upload failed: %s\n", body.c_str());
+    return ok ? seconds : -1;
+}
+
+double download(int port, int64_t& received) {
+    Connection conn(port);
+    const auto start = Clock::now();
+    const bool ok = conn.send(request("GET", "/d/bench.bin", 0)) && conn.reply(nullptr, &received) == 200;
+    return ok ? secondsSince(start) : -1;
+}
+
+// GET /api/info on several keep-alive connections at once for a while; requests per second.
+double infoRate(int port, int connections, double seconds) {
+    std::atomic<int64_t> total{0};
+    std::vector<std::thread> threads;
+    const auto start = Clock::now();
+    for (int c = 0; c < connections; ++c) {
+        threads.emplace_back([&] {
+            Connection conn(port);
+            const std::string head = "GET /api/info HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+            int64_t count = 0;
+            while (secondsSince(start) < seconds && conn.send(head) && conn.reply(nullptr) == 200) ++count;
+            total += count;
+        });
+    }
+    for (auto& t : threads) t.join();
+    return double(total) / secondsSince(start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int64_t mib = argc > 1 ? std::atoll(argv[1]) : 1024;
+    const int port = argc > 2 ? std::atoi(argv[2]) : 39000;
+    const int64_t size = mib << 20;
+
+    std::string pattern = (fs::temp_directory_path() / "corvane-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return 1;
+    const fs::path folder = pattern;
+    const fs::path source = folder / "source.bin";
+    std::printf("file: %lld MiB\n", static_cast<long long>(mib));
+    if (!makeSource(source, size)) {
+        std::fprintf(stderr, "cannot write %s\n", source.c_str());
+        return 1;
+    }
+    ::sync();  // the source's write-back must not slow the upload down
+
+    corvane::ServerOptions options;
+    options.firstPort = port;
+    options.lastPort = port + 19;
+    auto server = std::make_shared<corvane::HTTPServer>("bench", "Bench", "tok", "", folder / "recv", options);
+    if (!server->start()) {
+        std::fprintf(stderr, "no free port from %d\n", port);
+        return 1;
+    }
+
+    const double up = upload(server->port(), source, size);
+    if (up > 0) std::printf("upload (meta, 4 MiB chunks, finish): %.1f MB/s (%.2f s)\n", double(size) / up / 1e6, up);
+
+    int64_t received = 0;
+    const double down = download(server->port(), received);
+    if (down > 0) {
+        std::printf("download (/d/): %.1f MB/s (%.2f s, %lld bytes)\n", double(received) / down / 1e6, down,
+                    static_cast<long long>(received));
+    }
+
+    for (const int connections : {1, 4}) {
+        std::printf("GET /api/info, %d keep-alive connection%s: %.0f requests/s\n", connections,
+                    connections == 1 ? "" : "s", infoRate(server->port(), connections, 2.0));
+    }
+
+    server->stop();
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    return up > 0 && down > 0 ? 0 : 1;
+}

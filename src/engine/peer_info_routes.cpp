@@ -1,0 +1,54 @@
+// GET /api/info (this device's facts) and GET /api/peers (the devices it knows).
+
+#include <sys/statvfs.h>
+
+#include "engine/cfg.h"
+#include "engine/host_info.h"
+#include "engine/http_response.h"
+#include "engine/http_server.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr int64_t kChunkSize = 4194304;
+
+// Free and total bytes of the volume holding the folder; both 0 when unreadable.
+nlohmann::json volumeSpace(const std::filesystem::path& folder) {
+    struct statvfs st {};
+    if (::statvfs(folder.c_str(), &st) != 0) return {{"free", 0}, {"total", 0}};
+    const auto unit = int64_t(st.f_frsize ? st.f_frsize : st.f_bsize);
+    return {{"free", int64_t(st.f_bavail) * unit}, {"total", int64_t(st.f_blocks) * unit}};
+}
+
+}  // namespace
+
+void HTTPServer::routeInfo(int fd) {
+    nlohmann::json ips = nlohmann::json::array();
+    for (const auto& entry : HostInfo::ipv4Addresses()) ips.push_back(entry.addr);
+    sendJSON(fd, 200, {
+                          {"device", deviceName()},
+                          {"id", deviceID()},
+                          {"ips", ips},
+                          {"port", port()},
+                          {"pin", !pin().empty()},
+                          {"storage", volumeSpace(root())},
+                          {"chunkSize", kChunkSize},
+                          {"discovery", true},
+                          {"version", Cfg::version()},
+                          {"platform", "linux"},
+                      });
+}
+
+void HTTPServer::routePeers(int fd) {
+    if (!peersProvider) {
+        sendJSON(fd, 200, {{"self", nlohmann::json::object()}, {"peers", nlohmann::json::array()}, {"enabled", false}});
+        return;
+    }
+    const PeersSnapshot snapshot = peersProvider();
+    nlohmann::json peers = nlohmann::json::array();
+    for (const auto& peer : snapshot.peers) peers.push_back(peer);
+    sendJSON(fd, 200, {{"self", snapshot.me}, {"peers", peers}, {"enabled", snapshot.enabled}});
+}
+
+}  // namespace corvane

@@ -1,0 +1,18 @@
+#pragma once
+// Rules for client paths inside the receive folder: where a path may lead, and
+// the top-level folders that hold the team's private data ("_team": accounts,
+// sessions, mail password; "_users": members' own spaces), which nothing
+// reaches over the network.
+
+#include <filesystem>
+#include <string_view>
+
+namespace corvane {
+
+// Whether a clean relative path (as sanitize gives it) lies in a private folder.
+bool isPrivateArea(std::string_view rel);
+
+// Whether the path's text begins with the folder's path followed by "/".
+bool liesInside(const std::filesystem::path& folder, const std::filesystem::path& path);
+
+}  // namespace corvane

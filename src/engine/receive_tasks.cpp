@@ -1,0 +1,52 @@
+// Progress records of incoming uploads, kept under the receive lock, listed in
+// creation order and dropped 8 s after they finished.
+
+#include <algorithm>
+
+#include "engine/http_response.h"
+#include "engine/http_server.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr double kKeepFinished = 8.0;  // seconds
+
+nlohmann::json taskJSON(const ReceiveTask& task) {
+    return {{"id", task.id},         {"name", task.name},   {"size", task.size},   {"received", task.received},
+            {"speed", task.speed},   {"from", task.from},   {"state", task.state}};
+}
+
+}  // namespace
+
+void HTTPServer::withReceiveTask(const std::string& id, const std::function<void(ReceiveTask&)>& change) {
+    std::lock_guard lock(recvLock_);
+    auto it = recvTasks_.find(id);
+    if (it == recvTasks_.end()) {
+        it = recvTasks_.emplace(id, ReceiveTask(id)).first;
+        recvOrder_.push_back(id);
+    }
+    change(it->second);
+}
+
+std::vector<ReceiveTask> HTTPServer::receiveTasksSnapshot() {
+    std::lock_guard lock(recvLock_);
+    const double at = now();
+    std::erase_if(recvTasks_, [at](const auto& entry) {
+        const double doneAt = entry.second.doneAt;
+        return doneAt != 0 && at - doneAt >= kKeepFinished;
+    });
+    std::erase_if(recvOrder_, [this](const std::string& id) { return !recvTasks_.count(id); });
+    std::vector<ReceiveTask> out;
+    out.reserve(recvOrder_.size());
+    for (const auto& id : recvOrder_) out.push_back(recvTasks_.at(id));
+    return out;
+}
+
+void HTTPServer::routeReceiveTasks(int fd) {
+    nlohmann::json tasks = nlohmann::json::array();
+    for (const auto& task : receiveTasksSnapshot()) tasks.push_back(taskJSON(task));
+    sendJSON(fd, 200, {{"tasks", tasks}});
+}
+
+}  // namespace corvane

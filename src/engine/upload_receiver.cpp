@@ -1,0 +1,320 @@
+// The receiving side of the chunked upload protocol: status, meta, 4 MiB chunks
+// stored under .parts/<id>/, finish (join the chunks into the receive folder) and
+// abandon. An unfinished upload lives on disk only, so it survives restarts.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/format.h"
+#include "engine/handler_utils.h"
+#include "engine/http_response.h"
+#include "engine/http_server.h"
+#include "engine/json_fields.h"
+#include "engine/receive_paths.h"
+#include "engine/whole_files.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane {
+
+namespace {
+
+constexpr int64_t kChunkSize = 4194304;
+constexpr int64_t kMaxIndex = 100000;
+constexpr size_t kMergePiece = 1048576;
+
+bool validID(const std::string& id) {
+    if (id.size() < 8 || id.size() > 40) return false;
+    return std::all_of(id.begin(), id.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+std::string chunkFileName(int64_t index) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%012lld.part", static_cast<long long>(index));
+    return name;
+}
+
+struct StoredChunk {
+    int64_t index = 0;
+    fs::path path;
+};
+
+// The chunk files of a part folder in listing order; none when it cannot be listed.
+std::optional<std::vector<StoredChunk>> listChunks(const fs::path& folder) {
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec) return std::nullopt;
+    std::vector<StoredChunk> chunks;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() < 5 || name.compare(name.size() - 5, 5, ".part") != 0) continue;
+        const auto index = parseIntText(std::string_view(name).substr(0, 12));
+        if (index) chunks.push_back(StoredChunk{*index, it->path()});
+    }
+    return chunks;
+}
+
+nlohmann::json readMeta(const fs::path& folder) {
+    FILE* file = std::fopen((folder / "meta.json").c_str(), "rb");
+    if (!file) return nullptr;
+    std::string text;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
+    std::fclose(file);
+    nlohmann::json meta = nlohmann::json::parse(text, nullptr, false);
+    return meta.is_discarded() ? nlohmann::json(nullptr) : meta;
+}
+
+// The meta's "rel" when it is a non-empty text, else its "name" when it is a text.
+std::string wantedPath(const nlohmann::json& meta) {
+    const auto rel = meta.find("rel");
+    if (rel != meta.end() && rel->is_string() && !rel->get<std::string>().empty()) return rel->get<std::string>();
+    const auto name = meta.find("name");
+    if (name != meta.end() && name->is_string()) return name->get<std::string>();
+    return "";
+}
+
+std::string lastComponent(const std::string& path) {
+    size_t end = path.size();
+    while (end > 0 && path[end - 1] == '/') --end;
+    const size_t slash = path.rfind('/', end == 0 ? 0 : end - 1);
+    const size_t begin = (slash == std::string::npos || end == 0) ? 0 : slash + 1;
+    return path.substr(begin, end - begin);
+}
+
+// The meta's "size" when it is a JSON number.
+std::optional<int64_t> metaSize(const nlohmann::json& meta) {
+    const auto size = meta.find("size");
+    if (size == meta.end() || !size->is_number()) return std::nullopt;
+    return Fields(meta).i64("size");
+}
+
+int64_t fileSize(const fs::path& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? int64_t(st.st_size) : 0;
+}
+
+// A finish only joins an upload it holds whole: chunks 0, 1, ... without a gap,
+// and as many bytes as the meta announced.
+bool complete(const std::vector<StoredChunk>& sorted, const nlohmann::json& meta) {
+    int64_t total = 0;
+    for (size_t k = 0; k < sorted.size(); ++k) {
+        if (sorted[k].index != int64_t(k)) return false;
+        total += fileSize(sorted[k].path);
+    }
+    const auto announced = metaSize(meta);
+    return !announced || *announced == total;
+}
+
+// Appends one chunk file to the open target, in pieces of at most 1 MiB: copied
+// inside the kernel where the file system allows, else read and written.
+bool appendChunk(int target, const fs::path& chunk, std::string& buffer) {
+    const int in = ::open(chunk.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    bool ok = true;
+    bool kernelCopy = true;
+    while (true) {
+        ssize_t n;
+        if (kernelCopy) {
+            n = ::copy_file_range(in, nullptr, target, nullptr, kMergePiece, 0);
+            if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+                kernelCopy = false;
+                continue;
+            }
+        } else {
+            n = ::read(in, buffer.data(), buffer.size());
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        if (!kernelCopy && !writeFully(target, std::string_view(buffer.data(), size_t(n)))) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(in);
+    return ok;
+}
+
+// Joins the chunks into the open file; closes it. False when a read or write failed.
+bool mergeChunks(const TempFile& target, const std::vector<StoredChunk>& sorted) {
+    std::string buffer(kMergePiece, '\0');
+    bool ok = true;
+    for (const auto& chunk : sorted) {
+        if (!appendChunk(target.fd, chunk.path, buffer)) {
+            ok = false;
+            break;
+        }
+    }
+    if (::close(target.fd) != 0) ok = false;
+    return ok;
+}
+
+}  // namespace
+
+void HTTPServer::uploadStatus(int fd, const std::string& id) {
+    if (!validID(id)) {
+        sendJSON(fd, 400, errorJSON("bad id"));
+        return;
+    }
+    const fs::path folder = parts() / id;
+    const auto chunks = listChunks(folder);
+    if (!chunks) {
+        sendJSON(fd, 200, {{"exists", false}, {"received", nlohmann::json::array()}, {"chunkSize", kChunkSize}});
+        return;
+    }
+    nlohmann::json received = nlohmann::json::array();
+    for (const auto& chunk : *chunks) received.push_back(chunk.index);
+    sendJSON(fd, 200, {{"exists", true}, {"received", received}, {"chunkSize", kChunkSize}, {"meta", readMeta(folder)}});
+}
+
+void HTTPServer::uploadMeta(int fd, const std::string& id, const std::string& body, const std::string& peerIP) {
+    if (!validID(id)) {
+        sendJSON(fd, 400, errorJSON("bad id"));
+        return;
+    }
+    const fs::path folder = parts() / id;
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    // The parser refuses text that is not UTF-8, so what it accepts re-encodes.
+    const nlohmann::json meta = nlohmann::json::parse(body, nullptr, false);
+    const bool structured = meta.is_object() || meta.is_array();
+    writeWholeFile(folder / "meta.json", structured ? meta.dump() : "{}");  // a failed write is noticed by finish
+
+    if (meta.is_object()) {
+        const std::string name = lastComponent(wantedPath(meta));
+        const int64_t size = metaSize(meta).value_or(0);
+        withReceiveTask(id, [&](ReceiveTask& task) {
+            if (task.from.empty()) task.from = peerIP;
+            task.name = name.empty() ? "文件" : name;
+            task.size = size;
+        });
+    }
+    sendJSON(fd, 200, {{"ok", true}});
+}
+
+void HTTPServer::uploadChunk(int fd, const std::string& id, int64_t index, const std::string& body,
+                             const std::string& peerIP) {
+    if (!validID(id) || index < 0 || index > kMaxIndex) {
+        sendJSON(fd, 400, errorJSON("bad id/index"));
+        return;
+    }
+    const fs::path folder = parts() / id;
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    // Through a temporary file: a chunk on disk is whole or absent.
+    if (!writeWholeFile(folder / chunkFileName(index), body)) {
+        sendJSON(fd, 500, errorJSON("write failed"));
+        return;
+    }
+    const double at = now();
+    const auto length = int64_t(body.size());
+    withReceiveTask(id, [&](ReceiveTask& task) {
+        if (task.from.empty()) task.from = peerIP;
+        const double dt = at - task.lastChunkAt;
+        if (task.lastChunkAt > 0 && dt > 0.05) {
+            const double rate = double(length) / dt;
+            task.speed = task.speed > 0 ? 0.5 * task.speed + 0.5 * rate : rate;
+        }
+        task.lastChunkAt = at;
+        task.received += length;
+    });
+    sendJSON(fd, 200, {{"ok", true}, {"index", index}, {"bytes", length}});
+}
+
+void HTTPServer::uploadFinish(int fd, const std::string& id, const std::string& peerIP) {
+    if (!validID(id)) {
+        sendJSON(fd, 400, errorJSON("bad id"));
+        return;
+    }
+    const fs::path receiveFolder = root();
+    const fs::path partFolder = parts() / id;
+    auto chunks = listChunks(partFolder);
+    if (!chunks) {
+        sendJSON(fd, 404, errorJSON("upload not found"));
+        return;
+    }
+    std::stable_sort(chunks->begin(), chunks->end(),
+                     [](const StoredChunk& a, const StoredChunk& b) { return a.index < b.index; });
+    if (chunks->empty()) {
+        sendJSON(fd, 400, errorJSON("no chunks"));
+        return;
+    }
+    nlohmann::json meta = readMeta(partFolder);
+    if (!meta.is_object()) meta = nlohmann::json::object();
+    const auto safe = sanitize(wantedPath(meta));
+    if (!safe) {
+        sendJSON(fd, 400, errorJSON("bad stored name"));
+        return;
+    }
+    if (isPrivateArea(*safe)) {
+        sendJSON(fd, 400, errorJSON("bad path"));
+        return;
+    }
+    if (!complete(*chunks, meta)) {
+        sendJSON(fd, 400, errorJSON("incomplete upload"));
+        return;
+    }
+
+    const size_t slash = safe->rfind('/');
+    const std::string folderPart = slash == std::string::npos ? "" : safe->substr(0, slash);
+    const std::string base = slash == std::string::npos ? *safe : safe->substr(slash + 1);
+    const fs::path parent = folderPart.empty() ? receiveFolder : receiveFolder / folderPart;
+    std::error_code ec;
+    fs::create_directories(parent, ec);
+    if (parent != receiveFolder && !liesInside(receiveFolder, parent)) {
+        sendJSON(fd, 400, errorJSON("bad path"));
+        return;
+    }
+
+    // Joined aside and moved in under a free name: the receive folder never shows a
+    // half-joined file, and a file that took the name meanwhile is never replaced.
+    // A failure leaves no partial file; the part folder stays for a retry.
+    const TempFile merged = createTempFile(partFolder);
+    if (merged.fd < 0) {
+        sendJSON(fd, 500, errorJSON("open failed"));
+        return;
+    }
+    if (!mergeChunks(merged, *chunks)) {
+        ::unlink(merged.path.c_str());
+        sendJSON(fd, 500, errorJSON("merge failed"));
+        return;
+    }
+    const auto name = moveUnique(merged.path, parent, base);
+    if (!name) {
+        ::unlink(merged.path.c_str());
+        sendJSON(fd, 500, errorJSON("open failed"));
+        return;
+    }
+    fs::remove_all(partFolder, ec);
+
+    const int64_t size = fileSize(parent / *name);
+    const double doneAt = now();
+    const double t = doneAt * 1000.0;
+    const std::string relPath = folderPart.empty() ? *name : folderPart + "/" + *name;
+    withReceiveTask(id, [&](ReceiveTask& task) {
+        if (task.from.empty()) task.from = peerIP;
+        task.received = size;
+        task.speed = 0;
+        task.state = "已完成";
+        task.doneAt = doneAt;
+    });
+    emit(ServerEvent::fileReceived(FileItem{relPath, *name, size, t}));
+    emit(ServerEvent::log("接收完成：" + relPath + "（" + humanSize(size) + "）"));
+    sendJSON(fd, 200, {{"ok", true}, {"p", relPath}, {"n", *name}, {"s", size}, {"t", t}});
+}
+
+void HTTPServer::routeDeleteUpload(int fd, const std::string& id) {
+    std::error_code ec;
+    fs::remove_all(parts() / id, ec);
+    sendJSON(fd, 200, {{"ok", true}});
+}
+
+}  // namespace corvane

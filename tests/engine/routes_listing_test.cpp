@@ -1,0 +1,123 @@
+// The receive folder listing (GET /api/files, listFiles) and switchRoot.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "engine/routes_fixture.h"
+#include "engine/unicode_text.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane::test {
+namespace {
+
+class RoutesListing : public RouteTest {
+protected:
+    std::vector<std::string> listedPaths() {
+        std::vector<std::string> paths;
+        for (const auto& item : server->listFiles()) paths.push_back(item.path);
+        return paths;
+    }
+    void touch(const std::string& rel, const std::string& bytes = "x") { writeFile(root / rel, bytes); }
+};
+
+TEST_F(RoutesListing, EmptyOrMissingFolderListsNothing) {
+    EXPECT_EQ(call("GET", "/api/files").body, R"({"files":[],"truncated":false})");
+    server->setRoot(sandbox / "nowhere");
+    EXPECT_EQ(call("GET", "/api/files").body, R"({"files":[],"truncated":false})");
+}
+
+TEST_F(RoutesListing, FilesCarryPathNameSizeAndTime) {
+    touch("docs/report.pdf", "12345");
+    const timespec times[2] = {{0, UTIME_OMIT}, {1500000000, 250000000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (root / "docs/report.pdf").c_str(), times, 0), 0);
+    const nlohmann::json reply = callJSON("GET", "/api/files");
+    EXPECT_EQ(reply, nlohmann::json({{"files", {{{"p", "docs/report.pdf"}, {"n", "report.pdf"}, {"s", 5},
+                                                 {"t", 1500000000250.0}}}},
+                                     {"truncated", false}}));
+}
+
+TEST_F(RoutesListing, DepthIsLimitedToSixComponents) {
+    touch("a/b/c/d/e/f.txt");
+    touch("a/b/c/d/e/f/g.txt");
+    touch("a/b/c/d/e/f/g/h.txt");
+    EXPECT_EQ(listedPaths(), std::vector<std::string>{"a/b/c/d/e/f.txt"});
+}
+
+TEST_F(RoutesListing, HiddenEntriesAndBundlesAreNeverListed) {
+    touch(".DS_Store");
+    touch(".parts/0123456789abcdef/000000000000.part");
+    touch(".trash/old.txt");
+    touch("photos/.cache/thumb.jpg");
+    touch("Tool.app/Contents/Info.plist");
+    touch("Tool.app.txt");
+    fs::create_directories(root / "empty-folder");
+    touch("keep.txt");
+    EXPECT_EQ(listedPaths(), (std::vector<std::string>{"keep.txt", "Tool.app.txt"}));
+}
+
+TEST_F(RoutesListing, TeamsPrivateFoldersAreNeverListed) {
+    touch("_team/users.json");
+    touch("_users/bob/notes.txt");
+    touch("_shared/plan.txt");
+    touch("work/_team/a.txt");
+    touch("_team.txt");
+    EXPECT_EQ(listedPaths(), (std::vector<std::string>{"_shared/plan.txt", "_team.txt", "work/_team/a.txt"}));
+}
+
+TEST_F(RoutesListing, LinksAndNamesThatAreNotUTF8AreLeftOut) {
+    touch("real.txt");
+    fs::create_symlink(root / "real.txt", root / "link.txt");
+    fs::create_directory_symlink(sandbox.path(), root / "linked-folder");
+    touch("bad\xff.txt");
+    touch("bad\xfe-folder/inside.txt");
+    EXPECT_EQ(listedPaths(), std::vector<std::string>{"real.txt"});
+    EXPECT_EQ(call("GET", "/api/files").status, 200);
+}
+
+TEST_F(RoutesListing, SortIsNumericAndIgnoresCase) {
+    for (const char* name : {"file10.txt", "banana.txt", "file2.txt", "Apple.txt", "b/a.txt"}) touch(name);
+    EXPECT_EQ(listedPaths(),
+              (std::vector<std::string>{"Apple.txt", "b/a.txt", "banana.txt", "file2.txt", "file10.txt"}));
+}
+
+TEST_F(RoutesListing, ListStopsAt5000Files) {
+    const struct {
+        int files;
+        size_t listed;
+        bool truncated;
+    } cases[] = {{4999, 4999, false}, {5000, 5000, true}, {6000, 5000, true}};
+    int made = 0;
+    for (const auto& c : cases) {
+        for (; made < c.files; ++made) {
+            const int fd = ::open((root / ("f" + std::to_string(made))).c_str(), O_CREAT | O_WRONLY, 0644);
+            ASSERT_GE(fd, 0);
+            ::close(fd);
+        }
+        const nlohmann::json reply = callJSON("GET", "/api/files");
+        EXPECT_EQ(reply["files"].size(), c.listed) << c.files << " files";
+        EXPECT_EQ(reply["truncated"], c.truncated) << c.files << " files";
+        const auto& files = reply["files"];
+        for (size_t k = 1; k < files.size(); ++k) {
+            ASSERT_TRUE(localizedStandardLess(files[k - 1]["p"].get<std::string>(), files[k]["p"].get<std::string>()))
+                << files[k - 1]["p"] << " before " << files[k]["p"];
+        }
+    }
+}
+
+TEST_F(RoutesListing, SwitchRootCreatesTheFolderAndListsItFromThen) {
+    touch("old.txt");
+    const fs::path next = sandbox / "new" / "recv";
+    server->switchRoot(next);
+    EXPECT_TRUE(fs::is_directory(next));
+    EXPECT_TRUE(fs::is_directory(next / ".parts"));
+    EXPECT_EQ(server->root(), next);
+    EXPECT_EQ(server->parts(), next / ".parts");
+    EXPECT_TRUE(listedPaths().empty());
+    writeFile(next / "new.txt", "n");
+    EXPECT_EQ(listedPaths(), std::vector<std::string>{"new.txt"});
+    EXPECT_TRUE(fs::exists(root / "old.txt"));
+}
+
+}  // namespace
+}  // namespace corvane::test
