@@ -63,11 +63,18 @@ protected:
     int base = test::testPortBase(20);
     std::shared_ptr<RecordingStorage> storage = std::make_shared<RecordingStorage>();
 
+    std::vector<std::shared_ptr<HTTPServer>> servers;
+
+    void TearDown() override {
+        for (auto& server : servers) test::stopAndDrain(*server);
+    }
+
     std::shared_ptr<HTTPServer> makeServer(ServerOptions options = {}, const std::string& pin = "") {
         options.firstPort = base;
         options.lastPort = base + 19;
         if (!options.storage) options.storage = storage;
-        return std::make_shared<HTTPServer>("dev-id", "Studio", "tok", pin, box / "recv", options);
+        servers.push_back(std::make_shared<HTTPServer>("dev-id", "Studio", "tok", pin, box / "recv", options));
+        return servers.back();
     }
     std::shared_ptr<HTTPServer> startServer(ServerOptions options = {}, const std::string& pin = "") {
         auto server = makeServer(options, pin);
@@ -221,6 +228,7 @@ TEST_F(ServerTest, EmptyTokenRefusesEveryCrossOriginApiCall) {
     options.firstPort = base;
     options.lastPort = base + 19;
     auto server = std::make_shared<HTTPServer>("id", "n", "", "", box / "recv", options);
+    servers.push_back(server);
     ASSERT_TRUE(server->start());
     const auto r = test::httpRequest(server->port(), "GET", "/api/info?token=",
                                      {{"Origin", "http://192.168.1.7:8899"}});

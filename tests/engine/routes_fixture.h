@@ -75,7 +75,7 @@ protected:
         ASSERT_TRUE(server->start());
     }
 
-    void TearDown() override { server->stop(); }
+    void TearDown() override { stopAndDrain(*server); }
 
     RawReply call(const std::string& method, const std::string& target, const std::string& body = "",
                   const std::map<std::string, std::string>& headers = {}) {

@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include "engine/http_server.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -44,6 +46,11 @@ bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds t
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return predicate();
+}
+
+void stopAndDrain(HTTPServer& server) {
+    server.stop();
+    waitFor([&] { return server.openConnections() == 0; });
 }
 
 int testPortBase(int count) {

@@ -9,6 +9,10 @@
 #include <optional>
 #include <string>
 
+namespace corvane {
+class HTTPServer;
+}
+
 namespace corvane::test {
 
 // The cross-origin lines every reply of the server carries, in order, without the final CR LF.
@@ -27,6 +31,10 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Stops the server and waits until its connection threads have ended, so that none
+// outlives the test that made it.
+void stopAndDrain(HTTPServer& server);
 
 // Polls the predicate until it holds or the time-out passes.
 bool waitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = std::chrono::seconds(5));
