@@ -1,0 +1,254 @@
+// Accounts, approval and sessions of the team store.
+
+#include <algorithm>
+#include <regex>
+
+#include "engine/unicode_text.h"
+#include "storage/team_crypto.h"
+#include "storage/team_store.h"
+#include "storage/team_text.h"
+
+namespace corvane {
+
+namespace {
+const char* const msgUserName = "用户名 3-20 位，只能英文、数字、下划线";
+const char* const msgPasswordShort = "密码至少 6 位";
+const char* const msgEmailFormat = "邮箱格式不对";
+const char* const msgNoTeam = "中心设备还没启用团队空间";
+const char* const msgNameTaken = "这个用户名已被占用";
+const char* const msgEmailTaken = "这个邮箱已经被别的账号绑定";
+const char* const msgWrongLogin = "用户名或密码不对";
+const char* const msgDamaged = "账号数据损坏";
+const char* const msgBlocked = "这个账号已被停用";
+const char* const msgNewPasswordShort = "新密码至少 6 位";
+const char* const msgNoAccount = "账号不存在";
+const char* const msgWrongOld = "原密码不对";
+
+constexpr size_t minPassword = 6;
+constexpr size_t noteLength = 80;
+constexpr int tokenBytes = 24;
+constexpr size_t minTokenLength = 16;
+constexpr int passwordCheckAttempts = 3;
+// Easy to read aloud: no I, O, 0 or 1.
+constexpr const char* tempAlphabet = "ABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+
+bool validUserName(const std::string& name) {
+    static const std::regex allowed("^[A-Za-z0-9_.-]+$");
+    const size_t length = graphemeCount(name);
+    return length >= 3 && length <= 20 && std::regex_match(name, allowed);
+}
+
+PasswordRecord recordOf(const TeamUser& u) { return PasswordRecord{u.salt, u.hash, u.iter}; }
+
+void applyRecord(TeamUser& u, const PasswordRecord& record) {
+    u.salt = record.salt;
+    u.hash = record.hash;
+    u.iter = record.iter;
+}
+
+bool samePasswordData(const TeamUser& a, const TeamUser& b) {
+    return a.id == b.id && a.salt == b.salt && a.hash == b.hash && a.iter == b.iter;
+}
+}  // namespace
+
+std::string TeamStore::newUserIdLocked() const {
+    for (;;) {
+        const std::string id = "u" + teamRandomHex(6);
+        if (!indexOfIdLocked(id)) return id;
+    }
+}
+
+void TeamStore::dropSessionsLocked(const std::string& uid) {
+    std::erase_if(sessions_, [&](const auto& item) { return item.second.uid == uid; });
+}
+
+void TeamStore::boundSessionsLocked(const std::string& uid) {
+    const double current = now();
+    std::vector<std::pair<double, std::string>> live;
+    for (const auto& [token, s] : sessions_) {
+        if (s.uid == uid && s.exp > current) live.emplace_back(s.exp, token);
+    }
+    if (live.size() <= maxSessionsPerUser) return;
+    // Every session lives equally long, so the earliest expiry is the oldest login.
+    std::sort(live.begin(), live.end());
+    for (size_t i = 0; i + maxSessionsPerUser < live.size(); ++i) sessions_.erase(live[i].second);
+}
+
+TeamStore::CheckedAccount TeamStore::checkOutsideLock(const std::function<std::optional<size_t>()>& find,
+                                                      const std::string& pass) {
+    for (int attempt = 0; attempt < passwordCheckAttempts; ++attempt) {
+        std::unique_lock hold(lock_);
+        auto index = find();
+        if (!index) return CheckedAccount{std::move(hold), std::nullopt, PasswordCheck::mismatch};
+        const TeamUser before = users_[*index];
+        hold.unlock();
+        // The 120,000 rounds run without the lock so that other team requests go on.
+        const PasswordCheck check = checkPassword(pass, recordOf(before));
+        hold.lock();
+        index = find();
+        if (!index) return CheckedAccount{std::move(hold), std::nullopt, PasswordCheck::mismatch};
+        if (samePasswordData(users_[*index], before)) return CheckedAccount{std::move(hold), index, check};
+        // The password changed meanwhile: check against the new one.
+    }
+    std::unique_lock hold(lock_);
+    return CheckedAccount{std::move(hold), find(), PasswordCheck::mismatch};
+}
+
+std::optional<TeamUser> TeamStore::createAdmin(const std::string& name, const std::string& pass,
+                                               const std::string& team) {
+    std::lock_guard hold(lock_);
+    if (hasAdminLocked()) return std::nullopt;
+    TeamUser admin;
+    admin.id = newUserIdLocked();
+    admin.user = "admin";
+    admin.name = name.empty() ? "群主" : name;
+    applyRecord(admin, makePasswordRecord(pass));
+    admin.role = "admin";
+    admin.status = "active";
+    admin.created = nowMillis();
+    admin.approvedAt = admin.created;
+    users_.push_back(admin);
+    if (!team.empty()) cachedTeamName_ = team;
+    if (cachedTeamName_.empty()) cachedTeamName_ = name + " 的团队";
+    saveUsersLocked();
+    return admin;
+}
+
+TeamRegResult TeamStore::registerUser(const std::string& user, const std::string& name, const std::string& pass,
+                                      const std::string& note, const std::string& email) {
+    const std::string login = trimWhitespace(user);
+    if (!validUserName(login)) return TeamRegResult::fail(msgUserName);
+    if (graphemeCount(pass) < minPassword) return TeamRegResult::fail(msgPasswordShort);
+    const std::string mail = lowerText(trimWhitespace(email));
+    if (!mail.empty() && !teamValidEmail(mail)) return TeamRegResult::fail(msgEmailFormat);
+    // The new key depends only on the arguments; deriving it before the lock keeps a burst
+    // of registrations from stalling every other team request.
+    const PasswordRecord record = makePasswordRecord(pass);
+
+    std::lock_guard hold(lock_);
+    if (!hasAdminLocked()) return TeamRegResult::fail(msgNoTeam);
+    if (indexOfLoginLocked(lowerText(login))) return TeamRegResult::fail(msgNameTaken);
+    if (!mail.empty()) {
+        for (const auto& u : users_) {
+            if (lowerText(u.email) == mail) return TeamRegResult::fail(msgEmailTaken);
+        }
+    }
+    TeamUser account;
+    account.id = newUserIdLocked();
+    account.user = login;
+    const std::string display = trimWhitespace(name);
+    account.name = display.empty() ? login : display;
+    applyRecord(account, record);
+    account.role = "member";
+    account.status = "pending";
+    account.created = nowMillis();
+    account.note = graphemePrefix(note, noteLength);
+    account.email = mail;
+    users_.push_back(account);
+    saveUsersLocked();
+    return TeamRegResult::success(account);
+}
+
+LoginResult TeamStore::login(const std::string& user, const std::string& pass) {
+    const std::string wanted = lowerText(trimSpacesTabs(user));
+    CheckedAccount found = checkOutsideLock([&] { return indexOfLoginLocked(wanted); }, pass);
+    if (!found.index) return LoginResult::bad(msgWrongLogin);
+    if (found.check == PasswordCheck::damaged) return LoginResult::bad(msgDamaged);
+    if (found.check != PasswordCheck::match) return LoginResult::bad(msgWrongLogin);
+    TeamUser& account = users_[*found.index];
+    if (account.status == "pending") return LoginResult::pending(account);
+    if (account.status == "blocked") return LoginResult::bad(msgBlocked);
+    const std::string token = teamRandomHex(tokenBytes);
+    sessions_[token] = Session{account.id, now() + sessionTTL};
+    boundSessionsLocked(account.id);
+    account.lastLogin = nowMillis();
+    saveUsersLocked();
+    saveSessionsLocked();
+    return LoginResult::ok(token, account);
+}
+
+void TeamStore::logout(const std::string& token) {
+    std::lock_guard hold(lock_);
+    sessions_.erase(token);
+    saveSessionsLocked();
+}
+
+std::optional<TeamUser> TeamStore::userForToken(const std::string& token) const {
+    if (graphemeCount(token) < minTokenLength) return std::nullopt;
+    std::lock_guard hold(lock_);
+    const auto session = sessions_.find(token);
+    if (session == sessions_.end() || !(session->second.exp > now())) return std::nullopt;
+    const auto index = indexOfIdLocked(session->second.uid);
+    if (!index || users_[*index].status != "active") return std::nullopt;
+    return users_[*index];
+}
+
+bool TeamStore::setStatus(const std::string& id, const std::string& status) {
+    std::lock_guard hold(lock_);
+    const auto index = indexOfIdLocked(id);
+    if (!index) return false;
+    TeamUser& account = users_[*index];
+    if (account.isAdmin() && status != "active") return false;
+    account.status = status;
+    if (status == "active" && account.approvedAt == 0) account.approvedAt = nowMillis();
+    if (status != "active") dropSessionsLocked(id);
+    saveUsersLocked();
+    saveSessionsLocked();
+    return true;
+}
+
+bool TeamStore::removeUser(const std::string& id) {
+    std::lock_guard hold(lock_);
+    const auto index = indexOfIdLocked(id);
+    if (!index || users_[*index].isAdmin()) return false;
+    users_.erase(users_.begin() + std::ptrdiff_t(*index));
+    dropSessionsLocked(id);
+    saveUsersLocked();
+    saveSessionsLocked();
+    return true;
+}
+
+std::optional<std::string> TeamStore::changePassword(const std::string& id, const std::string& oldPass,
+                                                     const std::string& newPass) {
+    if (graphemeCount(newPass) < minPassword) return msgNewPasswordShort;
+    const PasswordRecord record = makePasswordRecord(newPass);
+    CheckedAccount found = checkOutsideLock([&] { return indexOfIdLocked(id); }, oldPass);
+    if (!found.index) return msgNoAccount;
+    if (found.check == PasswordCheck::damaged) return msgDamaged;
+    if (found.check != PasswordCheck::match) return msgWrongOld;
+    applyRecord(users_[*found.index], record);
+    saveUsersLocked();
+    return std::nullopt;
+}
+
+std::optional<std::string> TeamStore::setEmail(const std::string& id, const std::string& email) {
+    const std::string mail = lowerText(trimWhitespace(email));
+    if (!mail.empty() && !teamValidEmail(mail)) return msgEmailFormat;
+    std::lock_guard hold(lock_);
+    const auto index = indexOfIdLocked(id);
+    if (!index) return msgNoAccount;
+    if (!mail.empty()) {
+        for (const auto& u : users_) {
+            if (u.id != id && lowerText(u.email) == mail) return msgEmailTaken;
+        }
+    }
+    users_[*index].email = mail;
+    saveUsersLocked();
+    return std::nullopt;
+}
+
+std::optional<std::string> TeamStore::adminReset(const std::string& id) {
+    std::lock_guard hold(lock_);
+    const auto index = indexOfIdLocked(id);
+    if (!index) return std::nullopt;
+    const std::string temporary = "qp" + teamRandomChars(tempAlphabet, 8);
+    applyNewPasswordLocked(*index, temporary);
+    resets_.erase(id);
+    dropSessionsLocked(id);
+    saveUsersLocked();
+    saveSessionsLocked();
+    saveResetsLocked();
+    return temporary;
+}
+
+}  // namespace corvane

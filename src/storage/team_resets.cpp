@@ -1,0 +1,102 @@
+// Password reset codes of the team store: one six-digit code per account, kept only as a
+// hash for 15 minutes, at most six guesses.
+
+#include <algorithm>
+
+#include "engine/json_fields.h"
+#include "engine/unicode_text.h"
+#include "storage/team_crypto.h"
+#include "storage/team_store.h"
+#include "storage/team_text.h"
+
+using nlohmann::json;
+
+namespace corvane {
+
+namespace {
+const char* const msgNewPasswordShort = "新密码至少 6 位";
+const char* const msgCodeFormat = "验证码是 6 位数字";
+const char* const msgNoMatch = "账号或验证码不对";
+const char* const msgNoCode = "验证码已失效，请重新获取";
+const char* const msgExpired = "验证码已过期，请重新获取";
+const char* const msgTooMany = "错误次数太多，请重新获取验证码";
+
+constexpr size_t codeLength = 6;
+constexpr size_t minPassword = 6;
+
+std::string codeHash(const std::string& uid, const std::string& code) { return teamSHA256(uid + ":" + code); }
+}  // namespace
+
+void TeamStore::applyNewPasswordLocked(size_t index, const std::string& pass) {
+    if (index >= users_.size()) return;
+    const PasswordRecord record = makePasswordRecord(pass);
+    users_[index].salt = record.salt;
+    users_[index].hash = record.hash;
+    users_[index].iter = record.iter;
+}
+
+std::optional<TeamStore::ResetTicket> TeamStore::issueReset(const std::string& account) {
+    const std::string wanted = lowerText(trimWhitespace(account));
+    if (wanted.empty()) return std::nullopt;
+    std::lock_guard hold(lock_);
+    const auto index = indexOfAccountLocked(wanted);
+    if (!index) return std::nullopt;
+    const TeamUser& u = users_[*index];
+    if (u.status == "blocked" || u.email.empty()) return std::nullopt;
+    const double current = now();
+    if (const auto old = resets_.find(u.id); old != resets_.end()) {
+        const auto sent = old->second.find("sent");
+        // Asked again too soon: the earlier code stays valid.
+        if (sent != old->second.end() && sent->is_number() && current < sent->get<double>() + resetResendGuard) {
+            return std::nullopt;
+        }
+    }
+    const std::string code = teamRandomChars("0123456789", int(codeLength));
+    resets_[u.id] = json{{"hash", codeHash(u.id, code)}, {"exp", current + resetLifetime}, {"tries", 0}, {"sent", current}};
+    saveResetsLocked();
+    return ResetTicket{u.id, u.name, u.user, u.email, code};
+}
+
+std::optional<std::string> TeamStore::resetWithCode(const std::string& account, const std::string& code,
+                                                    const std::string& newPass) {
+    const std::string pass = trimWhitespace(newPass);
+    if (graphemeCount(pass) < minPassword) return msgNewPasswordShort;
+    const std::string typed = trimWhitespace(code);
+    if (graphemeCount(typed) != codeLength) return msgCodeFormat;
+
+    std::lock_guard hold(lock_);
+    const auto index = indexOfAccountLocked(lowerText(trimWhitespace(account)));
+    if (!index) return msgNoMatch;
+    const std::string uid = users_[*index].id;
+    const auto found = resets_.find(uid);
+    if (found == resets_.end()) return msgNoCode;
+    json& entry = found->second;
+    const auto exp = entry.find("exp");
+    if (exp == entry.end() || !exp->is_number() || !(exp->get<double>() > now())) {
+        resets_.erase(found);
+        saveResetsLocked();
+        return msgExpired;
+    }
+    const int64_t attempt = std::max<int64_t>(Fields(entry).i("tries"), 0) + 1;
+    if (attempt > resetMaxCompares) {
+        resets_.erase(found);
+        saveResetsLocked();
+        return msgTooMany;
+    }
+    const std::string stored = Fields(entry).s("hash").value_or("");
+    if (!constantTimeEqual(codeHash(uid, typed), stored)) {
+        // Counted on disk before the reply, so a restart does not give fresh tries.
+        entry["tries"] = attempt;
+        saveResetsLocked();
+        return "验证码不对，还可试 " + std::to_string(resetMaxCompares - attempt) + " 次";
+    }
+    applyNewPasswordLocked(*index, pass);
+    resets_.erase(found);
+    dropSessionsLocked(uid);
+    saveUsersLocked();
+    saveSessionsLocked();
+    saveResetsLocked();
+    return std::nullopt;
+}
+
+}  // namespace corvane

@@ -1,0 +1,176 @@
+#pragma once
+// The team's accounts, login sessions, password-reset codes and name, held in memory under
+// one lock and mirrored to the JSON files of "<root>/_team" ("accounts.json",
+// "sessions.json", "resets.json"), plus the team logo "logo.img" beside them.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "storage/team_password.h"
+#include "storage/team_user.h"
+
+namespace corvane {
+
+struct LoginResult {
+    enum class Kind { ok, pending, bad };
+    Kind kind = Kind::bad;
+    std::string token;    // ok: the new session token
+    TeamUser user;        // ok, pending
+    std::string message;  // bad
+
+    static LoginResult ok(std::string token, TeamUser user);
+    static LoginResult pending(TeamUser user);
+    static LoginResult bad(std::string message);
+};
+
+struct TeamRegResult {
+    bool ok = false;
+    TeamUser user;        // ok: the new pending account
+    std::string message;  // not ok
+
+    static TeamRegResult success(TeamUser user);
+    static TeamRegResult fail(std::string message);
+};
+
+class TeamStore {
+public:
+    using Clock = std::function<double()>;                    // seconds since 1970
+    using LogSink = std::function<void(const std::string&)>;  // one boot-log line
+
+    struct Session {
+        std::string uid;
+        double exp = 0;  // seconds since 1970
+    };
+
+    // One issued reset code, handed to the mailer only.
+    struct ResetTicket {
+        std::string uid, name, user, email, code;
+    };
+
+    static constexpr double sessionTTL = 604800;           // 7 days, never extended
+    static constexpr size_t maxSessionsPerUser = 100;      // the oldest go first
+    static constexpr double resetLifetime = 900;
+    static constexpr double resetResendGuard = 60;
+    static constexpr int64_t resetMaxCompares = 6;
+    static constexpr size_t logoMaxBytes = 1500000;
+
+    // The clock and the log line writer are passed in; the shared store uses the system
+    // clock and the boot log.
+    explicit TeamStore(Clock clock = systemClock(), LogSink log = defaultLog());
+    TeamStore(const TeamStore&) = delete;
+    TeamStore& operator=(const TeamStore&) = delete;
+
+    static TeamStore& shared();
+    static Clock systemClock();
+    static LogSink defaultLog();
+
+    // ---- Root, files and queries ----
+
+    // Loads the team files of a new root; the same root again keeps memory as it is.
+    void bind(const std::filesystem::path& root);
+    // The bound root ("" when unbound), read under the lock.
+    std::string rootPath() const;
+    // Creates "_team", "_shared" and "_users" under the root; failures are ignored.
+    void prepareDirs() const;
+    // The personal space of an account id, when the id is a clean folder name.
+    std::optional<std::filesystem::path> userFolder(const std::string& id) const;
+
+    int pendingCount() const;
+    bool hasAdmin() const;
+    std::vector<TeamUser> allUsers() const;
+    std::optional<TeamUser> user(const std::string& id) const;
+
+    // For callers that combine steps under the store's own lock (not re-entrant): the
+    // application renames the team by assigning the cached name and saving the accounts.
+    std::mutex& lock() const { return lock_; }
+    std::vector<TeamUser>& usersLocked() { return users_; }
+    std::string& cachedTeamNameLocked() { return cachedTeamName_; }
+    void loadLocked();
+    void saveUsersLocked();
+    void saveSessionsLocked();
+    void saveResetsLocked();
+
+    // ---- Accounts, approval and sessions ----
+
+    std::optional<TeamUser> createAdmin(const std::string& name, const std::string& pass, const std::string& team);
+    TeamRegResult registerUser(const std::string& user, const std::string& name, const std::string& pass,
+                               const std::string& note, const std::string& email);
+    LoginResult login(const std::string& user, const std::string& pass);
+    void logout(const std::string& token);
+    std::optional<TeamUser> userForToken(const std::string& token) const;
+    bool setStatus(const std::string& id, const std::string& status);
+    bool removeUser(const std::string& id);
+    std::optional<std::string> changePassword(const std::string& id, const std::string& oldPass,
+                                              const std::string& newPass);
+    std::optional<std::string> setEmail(const std::string& id, const std::string& email);
+    std::optional<std::string> adminReset(const std::string& id);
+
+    // ---- Password reset codes ----
+
+    std::optional<ResetTicket> issueReset(const std::string& account);
+    std::optional<std::string> resetWithCode(const std::string& account, const std::string& code,
+                                             const std::string& newPass);
+    void applyNewPasswordLocked(size_t index, const std::string& pass);
+
+    // ---- Team name and logo ----
+
+    std::string teamName() const;
+    void setTeamName(const std::string& name);
+    int64_t logoStamp() const;
+    bool hasLogo() const;
+    std::optional<std::string> saveLogo(std::string_view bytes);
+    void clearLogo();
+
+private:
+    // An account found and its password checked without the lock held during the
+    // derivation; `hold` owns the lock again when this is returned.
+    struct CheckedAccount {
+        std::unique_lock<std::mutex> hold;
+        std::optional<size_t> index;
+        PasswordCheck check = PasswordCheck::mismatch;
+    };
+    CheckedAccount checkOutsideLock(const std::function<std::optional<size_t>()>& find, const std::string& pass);
+
+    double now() const { return clock_(); }
+    double nowMillis() const { return clock_() * 1000; }
+    std::filesystem::path teamDirLocked() const;
+    std::filesystem::path logoFileLocked() const;
+
+    std::optional<nlohmann::json> readTeamObjectLocked(const char* name);
+    std::optional<nlohmann::json> readTeamSectionLocked(const char* name, const char* key);
+    void loadAccountsLocked();
+    void loadSessionsLocked();
+    void loadResetsLocked();
+    void writeTeamFileLocked(const char* name, const std::string& bytes);
+
+    bool hasAdminLocked() const;
+    std::optional<size_t> indexOfIdLocked(const std::string& id) const;
+    std::optional<size_t> indexOfLoginLocked(const std::string& lowered) const;
+    std::optional<size_t> indexOfAccountLocked(const std::string& lowered) const;
+    std::string newUserIdLocked() const;
+    void dropSessionsLocked(const std::string& uid);
+    void boundSessionsLocked(const std::string& uid);
+
+    Clock clock_;
+    LogSink log_;
+    mutable std::mutex lock_;
+    std::string rootPath_;
+    std::vector<TeamUser> users_;
+    std::map<std::string, Session> sessions_;
+    std::map<std::string, nlohmann::json> resets_;
+    std::string cachedTeamName_;
+    std::set<std::string> brokenFiles_;  // loaded files that failed; kept aside before their first save
+};
+
+}  // namespace corvane
