@@ -1,0 +1,105 @@
+#pragma once
+// The client side of the peer protocol: one device's server address and the
+// credentials to present there, with one blocking call per route. Calls run
+// off the main thread; each returns its error as a value.
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/model.h"
+
+namespace corvane {
+
+// The client's one error type; description() is the text shown to users.
+struct APIError {
+    enum class Kind {
+        http,       // a reply with status 400 or above
+        badURL,     // the address cannot form the request's URL
+        decode,     // a reply that is not what the route answers
+        transport,  // no reply (refused, unreachable, time-out) or a body that cannot be encoded
+    };
+    Kind kind = Kind::transport;
+    int status = 0;        // http
+    std::string message;   // http: the server's "error" text, may be empty; transport: the library's text
+
+    static APIError http(int status, std::string message);
+    static APIError badURL();
+    static APIError decode();
+    static APIError transport(std::string message);
+    // The server's text, else "HTTP <status>"; "地址无效"; "返回数据格式错误"; the transport's text.
+    std::string description() const;
+    bool operator==(const APIError&) const = default;
+};
+
+// A value, or the error that stopped the call.
+template <typename T>
+struct APIResult {
+    std::optional<APIError> error;
+    T value{};
+    bool ok() const { return !error.has_value(); }
+};
+
+struct FileList {
+    std::vector<FileItem> files;
+    bool truncated = false;
+};
+
+class APIClient {
+public:
+    using APIError = corvane::APIError;
+
+    // base: "http://<address>:<port>/"; an empty token or PIN is not sent.
+    APIClient(std::string base, std::string token, std::string pin);
+
+    const std::string& base() const { return base_; }
+    const std::string& token() const { return token_; }
+    const std::string& pin() const { return pin_; }
+
+    // A copy whose requests are abandoned as soon as the flag is set.
+    APIClient stoppedBy(std::shared_ptr<const std::atomic<bool>> flag) const;
+
+    // The base with the path replaced and the query (values strictly percent-encoded)
+    // set; none when the base has no scheme and host.
+    std::optional<std::string> makeURL(const std::string& path,
+                                       const std::map<std::string, std::string>& query = {}) const;
+
+    APIResult<FileList> files() const;
+    std::optional<APIError> deletePath(const std::string& path) const;
+    APIResult<nlohmann::json> sendText(const std::string& text, bool burn) const;
+    std::optional<APIError> discardBurn(const std::string& noteID) const;
+    std::optional<APIError> sendChat(const nlohmann::json& message) const;
+    std::optional<APIError> chatRead(const std::string& messageID) const;
+    APIResult<nlohmann::json> uploadStatus(const std::string& id) const;
+    std::optional<APIError> putMeta(const std::string& id, const nlohmann::json& meta) const;
+    std::optional<APIError> putChunk(const std::string& id, int64_t index, std::string data) const;
+    APIResult<FileItem> finish(const std::string& id) const;
+    // DELETE of a partial upload; every outcome is ignored.
+    void cancelUpload(const std::string& id) const;
+    // The ranged-download URL of a file, carrying the credentials in its query.
+    APIResult<std::string> downloadURL(const std::string& path) const;
+
+private:
+    struct Call {
+        std::string method;
+        std::string path;
+        std::map<std::string, std::string> query;
+        std::optional<std::string> body;
+        std::string contentType;
+    };
+    APIResult<std::string> run(Call call) const;
+    APIResult<std::string> runJSON(std::string method, std::string path, const nlohmann::json& body) const;
+
+    std::string base_;
+    std::string token_;
+    std::string pin_;
+    std::shared_ptr<const std::atomic<bool>> stopFlag_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,166 @@
+#include "engine/transfer_job.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/file_id.h"
+#include "engine/json_fields.h"
+
+namespace corvane {
+
+namespace {
+
+const char* const kChangedWhileSending = "文件在发送过程中被修改";
+
+std::string targetName(const std::optional<Peer>& target) { return target ? target->name : "本机"; }
+
+}  // namespace
+
+std::optional<APIClient> clientForTarget(const std::optional<Peer>& target, const std::string& pin, int myPort) {
+    APIClient client = target ? APIClient("http://" + target->ip + ":" + std::to_string(target->port) + "/",
+                                          target->token, pin)
+                              : APIClient("http://127.0.0.1:" + std::to_string(myPort) + "/", "", "");
+    if (!client.makeURL("/")) return std::nullopt;
+    return client;
+}
+
+int64_t chunkCount(int64_t totalSize) {
+    if (totalSize <= 0) return 1;
+    return (totalSize + kChunkSize - 1) / kChunkSize;
+}
+
+std::set<int64_t> heldChunks(const nlohmann::json& status, int64_t totalSize) {
+    std::set<int64_t> held;
+    if (!status.is_object() || !Fields(status).b("exists")) return held;
+    const auto received = status.find("received");
+    if (received != status.end() && received->is_array()) {
+        for (const auto& element : *received) {
+            if (!element.is_number()) continue;
+            const int64_t index = Fields(nlohmann::json{{"v", element}}).i64("v");
+            // Indices this file does not have would only inflate the resumed count.
+            if (index >= 0 && index < chunkCount(totalSize)) held.insert(index);
+        }
+    }
+    const auto meta = status.find("meta");
+    if (meta != status.end() && meta->is_object() && Fields(*meta).i64("size") != totalSize) held.clear();
+    return held;
+}
+
+ChunkRead readChunk(const std::filesystem::path& file, int64_t offset, int64_t length) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {"", std::string(std::strerror(errno))};
+    ChunkRead result;
+    result.bytes.resize(size_t(length));
+    int64_t got = 0;
+    while (got < length) {
+        const ssize_t n = ::pread(fd, result.bytes.data() + got, size_t(length - got), off_t(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            result.error = std::strerror(errno);
+            break;
+        }
+        if (n == 0) break;
+        got += n;
+    }
+    ::close(fd);
+    if (!result.error && got < length) result.error = kChangedWhileSending;
+    if (result.error) result.bytes.clear();
+    return result;
+}
+
+double fileMTimeMs(const std::filesystem::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return 0;
+    return double(st.st_mtim.tv_sec) * 1000.0 + double(st.st_mtim.tv_nsec) / 1e6;
+}
+
+void TransferJob::end(TransferUpdate update) const {
+    update.ended = true;
+    report(std::move(update));
+}
+
+void TransferJob::fail(const std::string& text) const {
+    TransferUpdate update;
+    if (cancelled()) {
+        update.state = TransferState::cancelled();
+    } else {
+        update.state = TransferState::failed(text);
+        update.log = "传输失败 " + task->fileName + "：" + text;
+    }
+    end(std::move(update));
+}
+
+void TransferJob::run() const {
+    if (!client) {
+        TransferUpdate update;
+        update.state = TransferState::failed("地址无效");
+        end(std::move(update));
+        return;
+    }
+    const TransferTask& t = *task;
+    const double mtime = fileMTimeMs(t.sourceURL);
+    const std::string id = FileID::hash(t.fileName, t.totalSize, mtime, t.relPath);
+    const int64_t chunks = chunkCount(t.totalSize);
+
+    // A failed status request counts as nothing held.
+    const auto status = client->uploadStatus(id);
+    const std::set<int64_t> held = status.ok() ? heldChunks(status.value, t.totalSize) : std::set<int64_t>{};
+    int64_t sent = 0;
+    if (!held.empty()) {
+        const auto n = int64_t(held.size());
+        sent = std::min(n * kChunkSize, t.totalSize);
+        TransferUpdate update;
+        update.resumedChunks = int(n);
+        update.sent = sent;
+        update.log = "续传 " + t.fileName + "：已有 " + std::to_string(n) + "/" + std::to_string(chunks) + " 块";
+        report(std::move(update));
+    }
+
+    const nlohmann::json meta{{"name", t.fileName}, {"rel", t.relPath}, {"size", t.totalSize},
+                              {"chunks", chunks}, {"mtime", int64_t(mtime)}};
+    if (const auto error = client->putMeta(id, meta)) return fail(error->description());
+
+    const auto start = std::chrono::steady_clock::now();
+    const int64_t baseline = sent;
+    for (int64_t i = 0; i < chunks; ++i) {
+        if (cancelled()) {
+            TransferUpdate update;
+            update.state = TransferState::cancelled();
+            return end(std::move(update));
+        }
+        if (held.count(i)) continue;
+        const int64_t offset = i * kChunkSize;
+        // An empty file goes as one empty chunk 0: the receiver refuses to finish without a chunk.
+        const int64_t length = std::max<int64_t>(0, std::min(kChunkSize, t.totalSize - offset));
+        ChunkRead chunk = readChunk(t.sourceURL, offset, length);
+        if (chunk.error) return fail(*chunk.error);
+        const auto n = int64_t(chunk.bytes.size());
+        if (const auto error = client->putChunk(id, i, std::move(chunk.bytes))) return fail(error->description());
+        sent += n;
+        TransferUpdate update;
+        update.sent = sent;
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (elapsed > 0.2) update.speed = double(sent - baseline) / elapsed;
+        report(std::move(update));
+    }
+
+    TransferUpdate finishing;
+    finishing.state = TransferState::finishing();
+    report(std::move(finishing));
+    const auto stored = client->finish(id);
+    if (!stored.ok()) return fail(stored.error->description());
+
+    TransferUpdate done;
+    done.state = TransferState::done();
+    done.speed = 0;
+    done.sent = t.totalSize;
+    done.stored = stored.value;
+    done.log = "已发送 " + t.fileName + " → " + targetName(t.target);
+    end(std::move(done));
+}
+
+}  // namespace corvane

@@ -1,0 +1,71 @@
+#pragma once
+// One upload of the send queue, run off the main thread: ask the receiver what
+// it holds, send the meta and every missing 4 MiB chunk, then finish. Progress
+// goes back to the queue as updates that the queue applies on the main thread.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/api_client.h"
+#include "engine/transfer_task.h"
+
+namespace corvane {
+
+constexpr int64_t kChunkSize = 4194304;
+
+// What an upload tells the queue; every field that is set is applied.
+struct TransferUpdate {
+    std::optional<TransferState> state;
+    std::optional<int64_t> sent;
+    std::optional<double> speed;
+    std::optional<int> resumedChunks;
+    std::optional<std::string> log;
+    std::optional<FileItem> stored;  // the receiver stored the file
+    bool ended = false;              // the upload is over and its slot free
+};
+
+// The client for a task's target: the peer's address, token and the given PIN,
+// or this device's own server on loopback without credentials. None when the
+// address does not form a URL.
+std::optional<APIClient> clientForTarget(const std::optional<Peer>& target, const std::string& pin, int myPort);
+
+// Number of chunks of a file: its size in 4 MiB chunks rounded up, and 1 for an empty file.
+int64_t chunkCount(int64_t totalSize);
+
+// The chunks a status reply says the receiver holds; empty when it holds none,
+// or when its stored meta names another size (another version of the file).
+std::set<int64_t> heldChunks(const nlohmann::json& status, int64_t totalSize);
+
+// Reads length bytes at offset; an error text when the file cannot be read or
+// holds fewer bytes than that (it changed while it was being sent).
+struct ChunkRead {
+    std::string bytes;
+    std::optional<std::string> error;
+};
+ChunkRead readChunk(const std::filesystem::path& file, int64_t offset, int64_t length);
+
+// Modification time in milliseconds since 1970 (fraction kept); 0 when unreadable.
+double fileMTimeMs(const std::filesystem::path& file);
+
+struct TransferJob {
+    std::shared_ptr<TransferTask> task;
+    std::optional<APIClient> client;
+    std::function<void(TransferUpdate)> report;  // called on the upload's thread
+
+    void run() const;
+
+private:
+    void end(TransferUpdate update) const;
+    void fail(const std::string& text) const;
+    bool cancelled() const { return task->cancelRequested.load(); }
+};
+
+}  // namespace corvane
