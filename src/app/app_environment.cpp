@@ -1,0 +1,93 @@
+#include "app/app_environment.h"
+
+#include "app/defaults_store.h"
+#include "app/qt_main_queue.h"
+#include "engine/cfg.h"
+#include "engine/discovery.h"
+#include "engine/http_server.h"
+#include "storage/team_store.h"
+#include "updater/updater.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane {
+
+namespace {
+
+// The team store bound to the receive folder, read through its own locked queries.
+TeamFacts readTeamStore(const fs::path& root) {
+    TeamStore& store = TeamStore::shared();
+    store.bind(root);
+    TeamFacts facts;
+    facts.hasAdmin = store.hasAdmin();
+    facts.pending = store.pendingCount();
+    facts.teamName = store.teamName();
+    facts.hasLogo = store.hasLogo();
+    facts.logoStamp = store.logoStamp();
+    for (const TeamUser& user : store.allUsers()) facts.users.push_back(user.publicDict());
+    return facts;
+}
+
+int teamStorePending(const fs::path& root) {
+    TeamStore& store = TeamStore::shared();
+    store.bind(root);
+    return store.pendingCount();
+}
+
+}  // namespace
+
+ServerOptions serverOptionsFor(std::shared_ptr<DefaultsStore> defaults) {
+    ServerOptions options;
+    // The route gate asks on every request, so a change in the settings applies at once.
+    options.nasExt = [defaults = std::move(defaults)] { return defaults->boolValue("nasExt"); };
+    return options;
+}
+
+std::shared_ptr<MainQueue> processMainQueue() {
+    static const std::shared_ptr<MainQueue> queue(new QtMainQueue(), [](MainQueue*) {});  // never destroyed
+    return queue;
+}
+
+AppEnvironment AppEnvironment::standard() {
+    AppEnvironment env;
+    env.home = homeFolder();
+    env.appSupport = Cfg::appSupport();
+    env.defaults = std::make_shared<DefaultsStore>(DefaultsStore::standardPath());
+    env.readTeam = readTeamStore;
+    env.teamPendingCount = teamStorePending;
+    env.checkForUpdates = [] { Updater::shared().check(true); };
+    return completeEnvironment(std::move(env));
+}
+
+AppEnvironment completeEnvironment(AppEnvironment env) {
+    if (env.home.empty()) env.home = homeFolder();
+    if (env.appSupport.empty()) env.appSupport = Cfg::appSupport();
+    if (!env.defaults) env.defaults = std::make_shared<DefaultsStore>(env.appSupport / "defaults.json");
+    if (!env.mainQueue) env.mainQueue = processMainQueue();
+    if (!env.hostname) env.hostname = HostInfo::hostname;
+    if (!env.ipv4Addresses) env.ipv4Addresses = HostInfo::ipv4Addresses;
+    if (!env.openPath) env.openPath = [](const fs::path&) { return false; };
+    if (!env.chooseFolder) {
+        env.chooseFolder = [](const FolderQuestion&, std::function<void(std::optional<fs::path>)> answer) {
+            answer(std::nullopt);
+        };
+    }
+    if (!env.makeServer) {
+        const ServerOptions options = serverOptionsFor(env.defaults);
+        env.makeServer = [options](const ServerSetup& setup) {
+            return std::make_shared<HTTPServer>(setup.deviceID, setup.deviceName, setup.token, setup.pin, setup.root,
+                                                options);
+        };
+    }
+    if (!env.makeDiscovery) {
+        env.makeDiscovery = [](const DiscoverySetup& setup) {
+            return std::make_shared<Discovery>(setup.deviceID, setup.deviceName, setup.token, setup.port);
+        };
+    }
+    if (!env.readTeam) env.readTeam = [](const fs::path&) { return TeamFacts{}; };
+    if (!env.teamPendingCount) env.teamPendingCount = [](const fs::path&) { return 0; };
+    if (!env.checkForUpdates) env.checkForUpdates = [] {};
+    return env;
+}
+
+}  // namespace corvane

@@ -1,0 +1,108 @@
+#pragma once
+// Everything AppState works with that is not its own state: folders, host
+// facts, user defaults, the file opener, the folder picker, its delays, the
+// engine's factories, the team store and the update check. The shipped
+// program passes the real ones (standard()); tests pass fakes.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/host_info.h"
+#include "engine/http_server.h"
+#include "engine/main_queue.h"
+
+namespace corvane {
+
+class DefaultsStore;
+class Discovery;
+
+// How the server is built: this device's identity and its receive folder.
+struct ServerSetup {
+    std::string deviceID;
+    std::string deviceName;
+    std::string token;
+    std::string pin;
+    std::filesystem::path root;
+};
+
+// How discovery is built.
+struct DiscoverySetup {
+    std::string deviceID;
+    std::string deviceName;
+    std::string token;
+    int port = 0;
+};
+
+// What the views show of the team store.
+struct TeamFacts {
+    bool hasAdmin = false;
+    int pending = 0;
+    std::string teamName;
+    bool hasLogo = false;
+    int64_t logoStamp = 0;
+    std::vector<nlohmann::json> users;  // each account's public dictionary
+};
+
+// A question for the folder picker.
+struct FolderQuestion {
+    std::string prompt;   // the confirm button
+    std::string message;
+};
+
+struct AppDelays {
+    std::chrono::milliseconds toast{2400};
+    std::chrono::milliseconds receivePoll{800};
+    std::chrono::milliseconds updateCheck{6000};
+};
+
+struct AppEnvironment {
+    std::filesystem::path home;        // the user's home folder
+    std::filesystem::path appSupport;  // config.json, device-id, chat.json, boot.log
+    std::shared_ptr<DefaultsStore> defaults;
+    std::shared_ptr<MainQueue> mainQueue;
+
+    std::function<std::string()> hostname;
+    std::function<std::vector<InterfaceAddress>()> ipv4Addresses;
+
+    // Opens a file or folder with the desktop's default application; false when none did.
+    std::function<bool(const std::filesystem::path&)> openPath;
+    // Asks for a folder without blocking; the answer (none when cancelled) comes later on the main thread.
+    std::function<void(const FolderQuestion&, std::function<void(std::optional<std::filesystem::path>)>)> chooseFolder;
+
+    std::function<std::shared_ptr<HTTPServer>(const ServerSetup&)> makeServer;
+    std::function<std::shared_ptr<Discovery>(const DiscoverySetup&)> makeDiscovery;
+
+    // The team store bound to a receive folder: everything the mirror shows, and the pending count alone.
+    std::function<TeamFacts(const std::filesystem::path& root)> readTeam;
+    std::function<int(const std::filesystem::path& root)> teamPendingCount;
+
+    // The silent update check asked for after start-up.
+    std::function<void()> checkForUpdates;
+
+    AppDelays delays;
+
+    // The real folders, host, defaults, engine and team store; the opener and the
+    // folder picker do nothing until the window layer sets them.
+    static AppEnvironment standard();
+};
+
+// The environment with every missing piece filled in: real host facts, a
+// defaults store beside the app-support folder, the process's main queue, and
+// harmless answers for the opener, the picker, the team store and the update check.
+AppEnvironment completeEnvironment(AppEnvironment env);
+
+// The server's options in the shipped program: the shipped port range, and the
+// team-mode gate reading "nasExt" from the defaults afresh on every request.
+ServerOptions serverOptionsFor(std::shared_ptr<DefaultsStore> defaults);
+
+// The main queue of the process (made on first use, on the main thread; never destroyed).
+std::shared_ptr<MainQueue> processMainQueue();
+
+}  // namespace corvane

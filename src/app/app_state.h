@@ -1,0 +1,347 @@
+#pragma once
+// The one observable state object of the application. It owns the server,
+// discovery and the send queue, keeps the configuration, identity, peers and
+// target, and turns what the server receives into state for the views.
+// Main thread only; every published value has a change signal that is emitted
+// on every assignment, also when the value did not change.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <QObject>
+#include <QTimer>
+
+#include <nlohmann/json.hpp>
+
+#include "app/app_environment.h"
+#include "app/chat_model.h"
+#include "app/worker_pool.h"
+#include "engine/api_client.h"
+#include "engine/model.h"
+#include "engine/uploader.h"
+
+namespace corvane {
+
+class Discovery;
+class HTTPServer;
+class PeerListFacts;
+
+class AppState : public QObject {
+    Q_OBJECT
+
+public:
+    // One incoming transfer as the receive panel shows it.
+    struct RecvItem {
+        std::string id;
+        std::string name;
+        int64_t size = 0;
+        int64_t received = 0;
+        double speed = 0;
+        std::string from;
+        std::string state;
+        bool operator==(const RecvItem&) const = default;
+    };
+
+    explicit AppState(AppEnvironment env, QObject* parent = nullptr);
+    ~AppState() override;
+    AppState(const AppState&) = delete;
+    AppState& operator=(const AppState&) = delete;
+
+    // The instance of the process. createShared() makes it with the given
+    // environment on its first call; shared() makes it with the standard
+    // environment when nobody did before.
+    static AppState& createShared(AppEnvironment env);
+    static AppState& shared();
+
+    // ---- Configuration and identity ----
+
+    // Writes config.json (atomically).
+    void saveConfig();
+    // Asks for a new receive folder and moves the entries over; a failed move is undone and shown.
+    void changeStorageDir();
+    // Team mode on or off (settings).
+    void setNas(bool on);
+    // The first-run choice: "team" or anything else for point-to-point.
+    void finishWelcome(const std::string& mode);
+    // Shows a toast that clears itself after the toast delay (2.4 s) of the latest call.
+    void flash(const std::string& text);
+    // Whether dotted version a is greater than b.
+    static bool isNewer(const std::string& a, const std::string& b);
+    // The first peer whose id is centerID.
+    std::optional<Peer> centerPeer() const;
+
+    // ---- Start-up, shutdown and server events ----
+
+    // Once per process: receive folder, server, discovery, chat, files, peers, team
+    // state, the receive poll and the delayed update check.
+    void start();
+    // Stops discovery and the server's listening socket.
+    void shutdown();
+    // One server event, on the main thread (the server's callback posts them here in order).
+    void handleServerEvent(const ServerEvent& event);
+
+    // ---- Peer list and target ----
+
+    // Rebuilds peers from discovery and the manual entries, keeps the target valid.
+    void reloadPeers();
+    // In team mode points the target at the center device and reloads the files.
+    void updateTargetLabel();
+    // Selects what the window shows; a peer that asks for a PIN is prompted for it first.
+    void switchTarget(const Target& t);
+    // Where sends go: the target, or the center device in team mode; none (with a toast)
+    // when the center device is offline.
+    std::optional<Target> resolveSendTarget();
+    // Renames this device (1 to 24 characters); the server and discovery learn it at once.
+    void renameDevice(const std::string& name);
+
+    // ---- Files ----
+
+    // Queues files and folders (in this order) for the send target.
+    void send(const std::vector<std::filesystem::path>& urls);
+
+    // Reloads the file list of the current target off the main thread.
+    void refreshFiles();
+    // A client for a peer's server (with the PIN typed for it), or for this device's own.
+    std::optional<APIClient> client(const Peer& peer) const;
+    std::optional<APIClient> localClient() const;
+
+    // ---- Chat ----
+
+    int ensureConv(const std::string& id);
+    void syncChatPeers();
+    void sortChatConvs();
+    void appendChat(const std::string& key, const ChatMsg& msg, bool silent);
+    void markChatBurned(const std::string& id);
+    void loadChat();
+    void persistChat();
+
+    // ---- Team state ----
+
+    // Copies the team store's facts for the views and announces the team name in team mode.
+    void refreshTeamState();
+
+    // ---- Fixed facts and owned objects ----
+
+    bool started() const { return started_; }
+    const std::string& deviceID() const { return deviceID_; }
+    const std::filesystem::path& root() const { return root_; }
+    const std::shared_ptr<HTTPServer>& server() const { return server_; }
+    const std::shared_ptr<Discovery>& discovery() const { return discovery_; }
+    // The send queue; its changes are announced by uploaderChanged().
+    Uploader& uploader() const { return *uploader_; }
+    const AppEnvironment& environment() const { return env_; }
+
+    // ---- Published values ----
+
+    const std::string& deviceName() const { return deviceName_; }
+    int port() const { return port_; }
+    const std::vector<std::string>& localIPs() const { return localIPs_; }
+    bool discoveryEnabled() const { return discoveryEnabled_; }
+    const std::string& token() const { return token_; }
+    const std::vector<Peer>& peers() const { return peers_; }
+    const Target& target() const { return target_; }
+    const std::map<std::string, std::string>& peerAliases() const { return peerAliases_; }
+    const std::vector<std::string>& manualPeers() const { return manualPeers_; }
+    const std::optional<BurnNote>& burnNote() const { return burnNote_; }
+    bool burnMode() const { return burnMode_; }
+    const std::set<std::string>& textTargets() const { return textTargets_; }
+    const std::vector<DiagLine>& diagLines() const { return diagLines_; }
+    bool diagRunning() const { return diagRunning_; }
+    bool showDiag() const { return showDiag_; }
+    const std::vector<FileItem>& files() const { return files_; }
+    const std::string& searchText() const { return searchText_; }
+    bool loadingFiles() const { return loadingFiles_; }
+    const std::optional<std::string>& toast() const { return toast_; }
+    const std::map<std::string, std::string>& peerPINs() const { return peerPINs_; }
+    const std::optional<Peer>& pinPromptFor() const { return pinPromptFor_; }
+    const std::string& pinInput() const { return pinInput_; }
+    bool showTextSheet() const { return showTextSheet_; }
+    const std::string& textInput() const { return textInput_; }
+    const std::vector<ChatConv>& chatConvs() const { return chatConvs_; }
+    const std::map<std::string, std::vector<ChatMsg>>& chatMsgs() const { return chatMsgs_; }
+    const std::string& chatCurrent() const { return chatCurrent_; }
+    bool showChat() const { return showChat_; }
+    int teamPending() const { return teamPending_; }
+    bool showTeam() const { return showTeam_; }
+    bool teamReady() const { return teamReady_; }
+    const std::vector<nlohmann::json>& teamUsers() const { return teamUsers_; }
+    const std::string& teamName() const { return teamName_; }
+    bool teamHasLogo() const { return teamHasLogo_; }
+    int64_t teamLogoStamp() const { return teamLogoStamp_; }
+    const std::string& usageMode() const { return usageMode_; }
+    bool nasEnabled() const { return nasEnabled_; }
+    const std::optional<Peer>& nearbyTeam() const { return nearbyTeam_; }
+    const std::set<std::string>& dismissedTeamBanners() const { return dismissedTeamBanners_; }
+    bool showWelcome() const { return showWelcome_; }
+    bool showFeedback() const { return showFeedback_; }
+    const std::vector<RecvItem>& recvTasks() const { return recvTasks_; }
+    const std::string& centerID() const { return centerID_; }
+
+    void setDeviceName(std::string value);
+    void setPort(int value);
+    void setLocalIPs(std::vector<std::string> value);
+    void setDiscoveryEnabled(bool value);
+    void setToken(std::string value);
+    void setPeers(std::vector<Peer> value);
+    void setTarget(Target value);
+    void setPeerAliases(std::map<std::string, std::string> value);
+    void setManualPeers(std::vector<std::string> value);
+    void setBurnNote(std::optional<BurnNote> value);
+    void setBurnMode(bool value);
+    void setTextTargets(std::set<std::string> value);
+    void setDiagLines(std::vector<DiagLine> value);
+    void setDiagRunning(bool value);
+    void setShowDiag(bool value);
+    void setFiles(std::vector<FileItem> value);
+    void setSearchText(std::string value);
+    void setLoadingFiles(bool value);
+    void setToast(std::optional<std::string> value);
+    void setPeerPINs(std::map<std::string, std::string> value);
+    void setPinPromptFor(std::optional<Peer> value);
+    void setPinInput(std::string value);
+    void setShowTextSheet(bool value);
+    void setTextInput(std::string value);
+    void setChatConvs(std::vector<ChatConv> value);
+    void setChatMsgs(std::map<std::string, std::vector<ChatMsg>> value);
+    void setChatCurrent(std::string value);
+    void setShowChat(bool value);
+    void setTeamPending(int value);
+    void setShowTeam(bool value);
+    void setTeamReady(bool value);
+    void setTeamUsers(std::vector<nlohmann::json> value);
+    void setTeamName(std::string value);
+    void setTeamHasLogo(bool value);
+    void setTeamLogoStamp(int64_t value);
+    void setUsageMode(std::string value);
+    void setNasEnabled(bool value);
+    void setNearbyTeam(std::optional<Peer> value);
+    void setDismissedTeamBanners(std::set<std::string> value);
+    void setShowWelcome(bool value);
+    void setShowFeedback(bool value);
+    void setRecvTasks(std::vector<RecvItem> value);
+    void setCenterID(std::string value);
+
+Q_SIGNALS:
+    // The send queue's task list or a task's progress changed.
+    void uploaderChanged();
+    void deviceNameChanged();
+    void portChanged();
+    void localIPsChanged();
+    void discoveryEnabledChanged();
+    void tokenChanged();
+    void peersChanged();
+    void targetChanged();
+    void peerAliasesChanged();
+    void manualPeersChanged();
+    void burnNoteChanged();
+    void burnModeChanged();
+    void textTargetsChanged();
+    void diagLinesChanged();
+    void diagRunningChanged();
+    void showDiagChanged();
+    void filesChanged();
+    void searchTextChanged();
+    void loadingFilesChanged();
+    void toastChanged();
+    void peerPINsChanged();
+    void pinPromptForChanged();
+    void pinInputChanged();
+    void showTextSheetChanged();
+    void textInputChanged();
+    void chatConvsChanged();
+    void chatMsgsChanged();
+    void chatCurrentChanged();
+    void showChatChanged();
+    void teamPendingChanged();
+    void showTeamChanged();
+    void teamReadyChanged();
+    void teamUsersChanged();
+    void teamNameChanged();
+    void teamHasLogoChanged();
+    void teamLogoStampChanged();
+    void usageModeChanged();
+    void nasEnabledChanged();
+    void nearbyTeamChanged();
+    void dismissedTeamBannersChanged();
+    void showWelcomeChanged();
+    void showFeedbackChanged();
+    void recvTasksChanged();
+    void centerIDChanged();
+
+private:
+    void log(const std::string& line) const;
+    void refreshPeerListFacts();
+    void installServerCallbacks(HTTPServer& server);
+    void startDiscovery();
+    void pollRecvTasks();
+    void handleChatEvent(const ServerEvent& event);
+    void moveStorageTo(const std::filesystem::path& chosen);
+    void reportStorageMoveFailure(const std::string& reason);
+    void applyStorageDir(const std::filesystem::path& folder);
+    void loadFilesOfTarget();
+
+    AppEnvironment env_;
+    bool started_ = false;
+    std::string deviceID_;
+    std::filesystem::path root_;
+    std::shared_ptr<HTTPServer> server_;
+    std::shared_ptr<Discovery> discovery_;
+    std::shared_ptr<PeerListFacts> peerListFacts_;
+    std::unique_ptr<Uploader> uploader_;
+    QTimer toastTimer_;
+    QTimer recvPollTimer_;
+    WorkerPool workers_;
+    bool movingStorage_ = false;
+
+    std::string deviceName_;
+    int port_ = 0;
+    std::vector<std::string> localIPs_;
+    bool discoveryEnabled_ = false;
+    std::string token_;
+    std::vector<Peer> peers_;
+    Target target_;
+    std::map<std::string, std::string> peerAliases_;
+    std::vector<std::string> manualPeers_;
+    std::optional<BurnNote> burnNote_;
+    bool burnMode_ = false;
+    std::set<std::string> textTargets_;
+    std::vector<DiagLine> diagLines_;
+    bool diagRunning_ = false;
+    bool showDiag_ = false;
+    std::vector<FileItem> files_;
+    std::string searchText_;
+    bool loadingFiles_ = false;
+    std::optional<std::string> toast_;
+    std::map<std::string, std::string> peerPINs_;
+    std::optional<Peer> pinPromptFor_;
+    std::string pinInput_;
+    bool showTextSheet_ = false;
+    std::string textInput_;
+    std::vector<ChatConv> chatConvs_;
+    std::map<std::string, std::vector<ChatMsg>> chatMsgs_;
+    std::string chatCurrent_ = "all";
+    bool showChat_ = false;
+    int teamPending_ = 0;
+    bool showTeam_ = false;
+    bool teamReady_ = false;
+    std::vector<nlohmann::json> teamUsers_;
+    std::string teamName_;
+    bool teamHasLogo_ = false;
+    int64_t teamLogoStamp_ = 0;
+    std::string usageMode_ = "lan";
+    bool nasEnabled_ = false;
+    std::optional<Peer> nearbyTeam_;
+    std::set<std::string> dismissedTeamBanners_;
+    bool showWelcome_ = false;
+    bool showFeedback_ = false;
+    std::vector<RecvItem> recvTasks_;
+    std::string centerID_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,193 @@
+// The chat model: conversations, messages and the history file "chat.json".
+#include <algorithm>
+
+#include <QUuid>
+
+#include "app/app_state.h"
+#include "engine/whole_files.h"
+#include "storage/team_files.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane {
+
+namespace {
+
+constexpr size_t kMaxMessages = 300;  // per conversation, and in the history file
+
+const Peer* findPeer(const std::vector<Peer>& peers, const std::string& id) {
+    for (const Peer& peer : peers) {
+        if (peer.id == id) return &peer;
+    }
+    return nullptr;
+}
+
+ChatConv newConversation(const std::string& id, const Peer* peer) {
+    ChatConv conv;
+    conv.id = id;
+    conv.tint = tintFor(id);
+    conv.online = peer != nullptr;
+    if (id == "all") {
+        conv.title = "全员频道";
+        conv.sub = "办公室所有人";
+        conv.isGroup = true;
+        conv.icon = "person.3.fill";
+        conv.lastText = "还没有消息";
+    } else {
+        conv.title = peer ? peer->name : "设备";
+        conv.sub = peer ? "在线 · 点对点" : "离线";
+        conv.icon = peer ? peer->platformIcon() : "desktopcomputer";
+        conv.lastText = "点这里开始对话";
+    }
+    return conv;
+}
+
+// One entry of the history file, read leniently.
+std::pair<std::string, ChatMsg> storedMessage(const nlohmann::json& d) {
+    const auto text = [&d](const char* key) {
+        const auto it = d.find(key);
+        return (it != d.end() && it->is_string()) ? it->get<std::string>() : std::string();
+    };
+    ChatMsg msg;
+    msg.to = text("to");
+    msg.from = text("from");
+    const auto mine = d.find("mine");
+    msg.mine = mine != d.end() && mine->is_boolean() && mine->get<bool>();
+    const auto id = d.find("id");
+    msg.id = (id != d.end() && id->is_string()) ? id->get<std::string>()
+                                                 : QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
+    msg.fromName = text("fromName");
+    const auto ts = d.find("ts");
+    msg.ts = (ts != d.end() && ts->is_number()) ? ts->get<double>() : 0;
+    msg.text = text("text");
+    const std::string key = msg.to == "all" ? "all" : (msg.mine ? msg.to : msg.from);
+    return {key, msg};
+}
+
+}  // namespace
+
+int AppState::ensureConv(const std::string& id) {
+    for (size_t i = 0; i < chatConvs_.size(); ++i) {
+        if (chatConvs_[i].id == id) return int(i);
+    }
+    std::vector<ChatConv> convs = chatConvs_;
+    convs.push_back(newConversation(id, findPeer(peers_, id)));
+    setChatConvs(std::move(convs));
+    if (!chatMsgs_.count(id)) {
+        auto msgs = chatMsgs_;
+        msgs[id] = {};
+        setChatMsgs(std::move(msgs));
+    }
+    return int(chatConvs_.size() - 1);
+}
+
+void AppState::syncChatPeers() {
+    ensureConv("all");
+    for (const Peer& peer : peers_) {
+        const int i = ensureConv(peer.id);
+        std::vector<ChatConv> convs = chatConvs_;
+        convs[size_t(i)].title = peer.name;
+        convs[size_t(i)].sub = "在线 · 点对点";
+        convs[size_t(i)].icon = peer.platformIcon();
+        convs[size_t(i)].online = true;
+        setChatConvs(std::move(convs));
+    }
+    std::vector<ChatConv> convs = chatConvs_;
+    for (ChatConv& conv : convs) {
+        if (conv.isGroup || findPeer(peers_, conv.id)) continue;
+        conv.online = false;
+        conv.sub = "离线";
+    }
+    setChatConvs(std::move(convs));
+    sortChatConvs();
+}
+
+void AppState::sortChatConvs() {
+    std::vector<ChatConv> sorted = chatConvs_;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const ChatConv& a, const ChatConv& b) {
+        if (a.isGroup != b.isGroup) return a.isGroup;
+        return a.lastTs > b.lastTs;
+    });
+    const bool sameOrder = std::equal(sorted.begin(), sorted.end(), chatConvs_.begin(), chatConvs_.end(),
+                                      [](const ChatConv& a, const ChatConv& b) { return a.id == b.id; });
+    if (!sameOrder) setChatConvs(std::move(sorted));
+}
+
+void AppState::appendChat(const std::string& key, const ChatMsg& msg, bool silent) {
+    auto msgs = chatMsgs_;
+    std::vector<ChatMsg>& list = msgs[key];
+    for (const ChatMsg& existing : list) {
+        if (existing.id == msg.id) return;
+    }
+    list.push_back(msg);
+    if (list.size() > kMaxMessages) list.erase(list.begin(), list.end() - kMaxMessages);
+    setChatMsgs(std::move(msgs));
+
+    const size_t i = size_t(ensureConv(key));
+    std::vector<ChatConv> convs = chatConvs_;
+    convs[i].lastText = chatPreview(msg);
+    convs[i].lastTime = msg.timeText();
+    convs[i].lastTs = msg.ts;
+    if (!silent && !msg.mine && chatCurrent_ != key) convs[i].unread += 1;
+    setChatConvs(std::move(convs));
+    if (!silent) sortChatConvs();
+}
+
+void AppState::markChatBurned(const std::string& id) {
+    for (const auto& [key, list] : chatMsgs_) {
+        const auto it = std::find_if(list.begin(), list.end(), [&id](const ChatMsg& m) { return m.id == id; });
+        if (it == list.end()) continue;
+        auto msgs = chatMsgs_;
+        msgs[key][size_t(it - list.begin())].burned = true;
+        const std::string conversation = key;  // the map is replaced below
+        setChatMsgs(std::move(msgs));
+        std::vector<ChatConv> convs = chatConvs_;
+        for (ChatConv& conv : convs) {
+            if (conv.id != conversation) continue;
+            conv.lastText = "🔥 这条消息已阅后即焚";
+            setChatConvs(std::move(convs));
+            break;
+        }
+        return;
+    }
+}
+
+void AppState::loadChat() {
+    const FileRead file = readWholeFile(env_.appSupport / "chat.json");
+    if (!file.readable) return;
+    const nlohmann::json doc = nlohmann::json::parse(file.bytes, nullptr, false);
+    if (doc.is_discarded() || !doc.is_object()) return;
+    const auto msgs = doc.find("msgs");
+    if (msgs == doc.end() || !msgs->is_array()) return;
+    for (const nlohmann::json& d : *msgs) {
+        if (!d.is_object()) return;
+    }
+    for (const nlohmann::json& d : *msgs) {
+        const auto [key, msg] = storedMessage(d);
+        appendChat(key, msg, true);
+    }
+    sortChatConvs();
+}
+
+void AppState::persistChat() {
+    std::vector<nlohmann::json> stored;
+    for (const auto& [key, list] : chatMsgs_) {
+        for (const ChatMsg& msg : list) {
+            if (msg.burn) continue;
+            stored.push_back(msg.toStored());
+        }
+    }
+    if (stored.size() > kMaxMessages) {
+        std::stable_sort(stored.begin(), stored.end(), [](const nlohmann::json& a, const nlohmann::json& b) {
+            return a["ts"].get<double>() < b["ts"].get<double>();
+        });
+        stored.erase(stored.begin(), stored.end() - kMaxMessages);
+    }
+    std::error_code ec;
+    fs::create_directories(env_.appSupport, ec);
+    const nlohmann::json doc = {{"msgs", stored}};
+    writeWholeFile(env_.appSupport / "chat.json",
+                        doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+}  // namespace corvane

@@ -1,0 +1,71 @@
+#include "views/main_window.h"
+
+#include <sstream>
+
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QScreen>
+
+#include "app/app_state.h"
+#include "app/defaults_store.h"
+#include "views/content_view.h"
+
+namespace corvane {
+
+namespace {
+
+const char* kFrameKey = "CorvaneMainWindow";
+
+}  // namespace
+
+MainWindow::MainWindow(AppState& state, DefaultsStore& defaults, QWidget* parent)
+    : QMainWindow(parent), defaults_(defaults) {
+    setWindowTitle(QStringLiteral("Corvane"));
+    content_ = new ContentView(state, this);
+    setCentralWidget(content_);
+}
+
+std::optional<QRect> MainWindow::parseFrame(const std::string& text, const QSize& minimum) {
+    std::istringstream in(text);
+    int x = 0, y = 0, w = 0, h = 0;
+    if (!(in >> x >> y >> w >> h)) return std::nullopt;
+    std::string rest;
+    if (in >> rest) return std::nullopt;
+    if (w < minimum.width() || h < minimum.height() || w > 100000 || h > 100000) return std::nullopt;
+    return QRect(x, y, w, h);
+}
+
+std::string MainWindow::frameText(const QRect& frame) {
+    return std::to_string(frame.x()) + " " + std::to_string(frame.y()) + " " + std::to_string(frame.width()) + " " +
+           std::to_string(frame.height());
+}
+
+void MainWindow::placeWindow() {
+    // The content gets exactly its own size; the menu bar sits above it.
+    const int menuHeight = menuWidget() ? menuWidget()->sizeHint().height() : 0;
+    const QSize size(content_->sizeHint().width(), content_->sizeHint().height() + menuHeight);
+    const QSize minimum(content_->minimumSizeHint().width(), content_->minimumSizeHint().height() + menuHeight);
+    setMinimumSize(minimum);
+    if (const auto saved = defaults_.stringValue(kFrameKey)) {
+        if (const auto frame = parseFrame(*saved, minimum)) {
+            setGeometry(*frame);
+            return;
+        }
+    }
+    resize(size);
+    if (const QScreen* screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(size.width() / 2, size.height() / 2));
+    }
+}
+
+void MainWindow::saveFrame() const {
+    defaults_.setString(kFrameKey, frameText(isMaximized() || isMinimized() ? normalGeometry() : geometry()));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    saveFrame();
+    QMainWindow::closeEvent(event);
+}
+
+}  // namespace corvane

@@ -1,0 +1,208 @@
+// AppState.start() and shutdown(): the server, discovery and the receive poll
+// come up in order, and a missing port stops the rest.
+#include <sys/socket.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app_state_fixture.h"
+#include "held_port.h"
+#include "support/udp_socket.h"
+
+namespace corvane::test {
+namespace {
+
+using nlohmann::json;
+
+std::optional<json> getJSON(int port, const std::string& path) {
+    const auto reply = httpRequest(port, "GET", path);
+    if (!reply || reply->status != 200) return std::nullopt;
+    return json::parse(reply->body, nullptr, false);
+}
+
+// The lines written from "start() 进入" on.
+std::vector<std::string> startLines(const std::vector<std::string>& all) {
+    std::vector<std::string> out;
+    bool on = false;
+    for (const std::string& line : all) {
+        on = on || line == "start() 进入";
+        if (on) out.push_back(line);
+    }
+    return out;
+}
+
+TEST_F(AppStateTest, startBringsUpServerDiscoveryChatAndThePoll) {
+    AppState& s = make();
+    int polls = 0;
+    QObject::connect(&s, &AppState::recvTasksChanged, [&] { ++polls; });
+    s.start();
+    EXPECT_TRUE(s.started());
+    ASSERT_TRUE(s.server());
+    EXPECT_EQ(s.port(), firstPort);
+    EXPECT_EQ(s.localIPs(), (std::vector<std::string>{"192.168.7.20", "10.1.2.3"}));
+    EXPECT_TRUE(s.discoveryEnabled());
+    ASSERT_TRUE(s.discovery());
+    EXPECT_EQ(startLines(log()), (std::vector<std::string>{"start() 进入", "HTTP 已监听 " + std::to_string(firstPort),
+                                                           "本机 IP：192.168.7.20, 10.1.2.3", "UDP 发现：已开启"}));
+    ASSERT_FALSE(s.chatConvs().empty());
+    EXPECT_EQ(s.chatConvs()[0].id, "all");
+    EXPECT_EQ(teamReads, (std::vector<std::filesystem::path>{s.root(), s.root()}));  // before the server and at the end
+
+    EXPECT_TRUE(qtWaitFor([&] { return polls >= 3; }));  // the poll assigns on every tick
+    EXPECT_TRUE(qtWaitFor([&] { return updateChecks == 1; }));
+    const auto info = getJSON(s.port(), "/api/info");
+    ASSERT_TRUE(info);
+    EXPECT_EQ((*info)["id"], s.deviceID());
+}
+
+TEST_F(AppStateTest, aSecondStartChangesNothing) {
+    AppState& s = make();
+    s.start();
+    const auto server = s.server();
+    const size_t lines = log().size();
+    s.start();
+    EXPECT_EQ(s.server(), server);
+    EXPECT_EQ(log().size(), lines);
+}
+
+TEST_F(AppStateTest, aTakenPortMovesTheServerToTheNextOne) {
+    HeldPort taken(firstPort, SOCK_STREAM);
+    ASSERT_TRUE(taken.held());
+    AppState& s = make();
+    s.start();
+    EXPECT_EQ(s.port(), firstPort + 1);
+    EXPECT_TRUE(hasLineStarting(log(), "HTTP 已监听 " + std::to_string(firstPort + 1)));
+}
+
+TEST_F(AppStateTest, withNoFreePortNothingElseStarts) {
+    std::vector<std::unique_ptr<HeldPort>> held;
+    for (int port = firstPort; port <= lastPort; ++port) {
+        held.push_back(std::make_unique<HeldPort>(port, SOCK_STREAM));
+        ASSERT_TRUE(held.back()->held()) << port;
+    }
+    AppState& s = make();
+    int polls = 0;
+    QObject::connect(&s, &AppState::recvTasksChanged, [&] { ++polls; });
+    s.start();
+    EXPECT_EQ(startLines(log()), (std::vector<std::string>{"start() 进入", "监听失败：8899-8918 全部不可用"}));
+    EXPECT_FALSE(s.server());
+    EXPECT_FALSE(s.discovery());
+    EXPECT_EQ(s.port(), 0);
+    EXPECT_TRUE(s.localIPs().empty());
+    EXPECT_FALSE(s.discoveryEnabled());
+    EXPECT_TRUE(s.chatConvs().empty());
+    EXPECT_EQ(teamReads.size(), 1u);
+    qtSpin(std::chrono::milliseconds(400));  // several poll periods and the update-check delay
+    EXPECT_EQ(polls, 0);
+    EXPECT_TRUE(s.recvTasks().empty());
+    EXPECT_EQ(updateChecks, 0);
+}
+
+TEST_F(AppStateTest, aTakenDiscoveryPortLeavesDiscoveryOffAndSaysSo) {
+    HeldPort taken(udpPort, SOCK_DGRAM);
+    ASSERT_TRUE(taken.held());
+    AppState& s = make();
+    s.start();
+    EXPECT_FALSE(s.discoveryEnabled());
+    EXPECT_TRUE(s.discovery());  // kept although it did not start
+    EXPECT_EQ(startLines(log()).back(), "UDP 发现：失败（8898 被占用）");
+    const auto peers = getJSON(s.port(), "/api/peers");
+    ASSERT_TRUE(peers);
+    EXPECT_EQ((*peers)["enabled"], false);
+}
+
+TEST_F(AppStateTest, thePeerListAnswerDescribesThisDeviceWithoutAPin) {
+    AppState& s = make();
+    s.start();
+    const auto peers = getJSON(s.port(), "/api/peers");
+    ASSERT_TRUE(peers);
+    EXPECT_EQ((*peers)["self"], (json{{"id", s.deviceID()}, {"name", "test-host"}, {"port", s.port()}, {"pin", false}}));
+    EXPECT_EQ((*peers)["enabled"], true);
+    EXPECT_EQ((*peers)["peers"], json::array());
+}
+
+TEST_F(AppStateTest, discoveredDevicesReachThePeerListAndTheAnswer) {
+    AppState& s = make();
+    s.start();
+    UDPSocket other("127.0.0.1", 0);
+    const json beacon = {{"v", 1},        {"t", "here"},     {"id", "peer-1"},    {"name", "Ann's PC"}, {"port", 9123},
+                         {"pin", true},   {"token", "tok1"}, {"plat", "windows"}, {"team", "Sales"}};
+    ASSERT_TRUE(other.sendTo("127.0.0.1", udpPort, beacon.dump()));
+    ASSERT_TRUE(qtWaitFor([&] { return !s.peers().empty(); }));  // discovery's change reached reloadPeers
+    const Peer& peer = s.peers()[0];
+    EXPECT_EQ(peer.id, "peer-1");
+    EXPECT_EQ(peer.name, "Ann's PC");
+    EXPECT_EQ(peer.ip, "127.0.0.1");
+    EXPECT_EQ(peer.team, "Sales");
+    EXPECT_GT(peer.lastSeen, 1e12);  // milliseconds
+    ASSERT_TRUE(s.nearbyTeam());
+
+    const auto peers = getJSON(s.port(), "/api/peers");
+    ASSERT_TRUE(peers);
+    ASSERT_EQ((*peers)["peers"].size(), 1u);
+    const json& entry = (*peers)["peers"][0];
+    EXPECT_EQ(entry["pin"], true);
+    EXPECT_EQ((*peers)["self"]["pin"], false);  // this device never asks for a PIN here
+    EXPECT_EQ(entry["token"], "tok1");
+    EXPECT_EQ(entry["plat"], "windows");
+    EXPECT_FALSE(entry.contains("team"));
+    EXPECT_GT(entry["lastSeen"].get<double>(), 1e12);
+}
+
+TEST_F(AppStateTest, renamingReachesTheServerAndThePeerListAnswer) {
+    AppState& s = make();
+    s.start();
+    s.renameDevice("  书房  ");
+    EXPECT_EQ(s.deviceName(), "书房");
+    EXPECT_EQ(s.server()->deviceName(), "书房");
+    EXPECT_EQ(s.toast(), "本机已命名为「书房」");
+    const auto peers = getJSON(s.port(), "/api/peers");
+    ASSERT_TRUE(peers);
+    EXPECT_EQ((*peers)["self"]["name"], "书房");
+
+    s.renameDevice(std::string(25, 'x'));
+    EXPECT_EQ(s.deviceName(), "书房");
+    EXPECT_EQ(s.toast(), "名字需要 1~24 个字符");
+}
+
+TEST_F(AppStateTest, thePollCopiesTheServersReceiveTasks) {
+    AppState& s = make();
+    s.start();
+    s.server()->withReceiveTask("0123456789abcdef", [](ReceiveTask& task) {
+        task.name = "a.bin";
+        task.size = 100;
+        task.received = 40;
+        task.speed = 12.5;
+        task.from = "10.0.0.9";
+    });
+    ASSERT_TRUE(qtWaitFor([&] { return !s.recvTasks().empty(); }));
+    EXPECT_EQ(s.recvTasks()[0],
+              (AppState::RecvItem{"0123456789abcdef", "a.bin", 100, 40, 12.5, "10.0.0.9", "接收中"}));
+}
+
+TEST_F(AppStateTest, theTeamModeSwitchReachesTheRouteGateAtOnce) {
+    AppState& s = make();
+    s.start();
+    const auto gate = [&] {
+        const auto reply = httpRequest(s.port(), "GET", "/dav/");
+        return reply ? json::parse(reply->body, nullptr, false).value("error", "") : std::string("no reply");
+    };
+    EXPECT_EQ(gate(), "拓展功能未开启");
+    s.setNas(true);
+    EXPECT_NE(gate(), "拓展功能未开启");
+    s.setNas(false);
+    EXPECT_EQ(gate(), "拓展功能未开启");
+}
+
+TEST_F(AppStateTest, shutdownStopsDiscoveryAndTheListeningSocket) {
+    AppState& s = make();
+    s.start();
+    ASSERT_TRUE(httpRequest(s.port(), "GET", "/api/info"));
+    s.shutdown();
+    EXPECT_FALSE(s.server()->running());
+    EXPECT_FALSE(s.discovery()->running());
+    EXPECT_FALSE(httpRequest(s.port(), "GET", "/api/info"));
+    EXPECT_TRUE(s.server());  // neither is cleared
+}
+
+}  // namespace
+}  // namespace corvane::test
