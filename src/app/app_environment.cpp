@@ -15,8 +15,7 @@ namespace corvane {
 namespace {
 
 // The team store bound to the receive folder, read through its own locked queries.
-TeamFacts readTeamStore(const fs::path& root) {
-    TeamStore& store = TeamStore::shared();
+TeamFacts readTeamStore(TeamStore& store, const fs::path& root) {
     store.bind(root);
     TeamFacts facts;
     facts.hasAdmin = store.hasAdmin();
@@ -28,10 +27,15 @@ TeamFacts readTeamStore(const fs::path& root) {
     return facts;
 }
 
-int teamStorePending(const fs::path& root) {
-    TeamStore& store = TeamStore::shared();
+int teamStorePending(TeamStore& store, const fs::path& root) {
     store.bind(root);
     return store.pendingCount();
+}
+
+// A store of this environment's own, logging beside its configuration.
+std::shared_ptr<TeamStore> privateTeamStore(const fs::path& appSupport) {
+    return std::make_shared<TeamStore>(TeamStore::systemClock(),
+                                       [appSupport](const std::string& line) { bootLogIn(appSupport, line); });
 }
 
 }  // namespace
@@ -53,8 +57,7 @@ AppEnvironment AppEnvironment::standard() {
     env.home = homeFolder();
     env.appSupport = Cfg::appSupport();
     env.defaults = std::make_shared<DefaultsStore>(DefaultsStore::standardPath());
-    env.readTeam = readTeamStore;
-    env.teamPendingCount = teamStorePending;
+    env.teamStore = std::shared_ptr<TeamStore>(&TeamStore::shared(), [](TeamStore*) {});  // never destroyed
     env.checkForUpdates = [] { Updater::shared().check(true); };
     return completeEnvironment(std::move(env));
 }
@@ -72,6 +75,12 @@ AppEnvironment completeEnvironment(AppEnvironment env) {
             answer(std::nullopt);
         };
     }
+    if (!env.copyText) env.copyText = [](const std::string&) {};
+    if (!env.askText) {
+        env.askText = [](const TextQuestion&, std::function<void(std::optional<std::string>)> answer) {
+            answer(std::nullopt);
+        };
+    }
     if (!env.makeServer) {
         const ServerOptions options = serverOptionsFor(env.defaults);
         env.makeServer = [options](const ServerSetup& setup) {
@@ -84,8 +93,13 @@ AppEnvironment completeEnvironment(AppEnvironment env) {
             return std::make_shared<Discovery>(setup.deviceID, setup.deviceName, setup.token, setup.port);
         };
     }
-    if (!env.readTeam) env.readTeam = [](const fs::path&) { return TeamFacts{}; };
-    if (!env.teamPendingCount) env.teamPendingCount = [](const fs::path&) { return 0; };
+    if (!env.gateway) env.gateway = HostInfo::gateway;
+    if (!env.ping) env.ping = HostInfo::ping;
+    if (!env.teamStore) env.teamStore = privateTeamStore(env.appSupport);
+    if (!env.readTeam) env.readTeam = [store = env.teamStore](const fs::path& root) { return readTeamStore(*store, root); };
+    if (!env.teamPendingCount) {
+        env.teamPendingCount = [store = env.teamStore](const fs::path& root) { return teamStorePending(*store, root); };
+    }
     if (!env.checkForUpdates) env.checkForUpdates = [] {};
     return env;
 }

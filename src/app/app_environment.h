@@ -22,6 +22,7 @@ namespace corvane {
 
 class DefaultsStore;
 class Discovery;
+class TeamStore;
 
 // How the server is built: this device's identity and its receive folder.
 struct ServerSetup {
@@ -56,10 +57,24 @@ struct FolderQuestion {
     std::string message;
 };
 
+// User actions: a question answered with one line of text (the alias dialog).
+struct TextQuestion {
+    std::string message;
+    std::string informative;
+    std::string confirm;      // the first, default button
+    std::string cancel;
+    std::string text;         // the field's initial text
+    std::string placeholder;
+};
+
 struct AppDelays {
     std::chrono::milliseconds toast{2400};
     std::chrono::milliseconds receivePoll{800};
     std::chrono::milliseconds updateCheck{6000};
+    // Diagnostics and self-test: the pause before the discovery counters are read,
+    // and the wait between two looks for a device to test against.
+    std::chrono::milliseconds diagPause{1200};
+    std::chrono::milliseconds selfTestLook{500};
 };
 
 struct AppEnvironment {
@@ -76,6 +91,12 @@ struct AppEnvironment {
     // Asks for a folder without blocking; the answer (none when cancelled) comes later on the main thread.
     std::function<void(const FolderQuestion&, std::function<void(std::optional<std::filesystem::path>)>)> chooseFolder;
 
+    // ---- User actions: clipboard and text questions ----
+    // Replaces the clipboard's content with a plain text.
+    std::function<void(const std::string&)> copyText;
+    // Asks for one line of text without blocking; the answer (none when cancelled) comes later on the main thread.
+    std::function<void(const TextQuestion&, std::function<void(std::optional<std::string>)>)> askText;
+
     std::function<std::shared_ptr<HTTPServer>(const ServerSetup&)> makeServer;
     std::function<std::shared_ptr<Discovery>(const DiscoverySetup&)> makeDiscovery;
 
@@ -86,16 +107,26 @@ struct AppEnvironment {
     // The silent update check asked for after start-up.
     std::function<void()> checkForUpdates;
 
+    // ---- Diagnostics and team operations ----
+    // The default gateway and one ICMP echo with a time-out; both may wait, so they run off the main thread.
+    std::function<std::optional<std::string>()> gateway;
+    std::function<bool(const std::string& host, int timeoutMs)> ping;
+    // The team store the team operations change (the process's shared store in the shipped program);
+    // readTeam and teamPendingCount read it unless a test gives its own.
+    std::shared_ptr<TeamStore> teamStore;
+
     AppDelays delays;
 
-    // The real folders, host, defaults, engine and team store; the opener and the
-    // folder picker do nothing until the window layer sets them.
+    // The real folders, host, defaults, engine and team store; the opener, the
+    // folder picker, the clipboard and the text question do nothing until the
+    // window layer sets them.
     static AppEnvironment standard();
 };
 
 // The environment with every missing piece filled in: real host facts, a
 // defaults store beside the app-support folder, the process's main queue, and
-// harmless answers for the opener, the picker, the team store and the update check.
+// harmless answers for the opener, the picker and the update check, and a
+// team store of its own.
 AppEnvironment completeEnvironment(AppEnvironment env);
 
 // The server's options in the shipped program: the shipped port range, and the

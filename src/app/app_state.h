@@ -6,7 +6,9 @@
 // on every assignment, also when the value did not change.
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -31,6 +33,7 @@ namespace corvane {
 class Discovery;
 class HTTPServer;
 class PeerListFacts;
+struct DiagnosisFacts;
 
 class AppState : public QObject {
     Q_OBJECT
@@ -121,10 +124,81 @@ public:
     void loadChat();
     void persistChat();
 
+    // ---- User actions: peers and PINs, file actions, texts and read-once notes, chat ----
+
+    // The first local IPv4 address, or "127.0.0.1".
+    std::string myIP() const;
+    // Stores the typed PIN (as typed, also when empty) and opens the prompted peer.
+    void confirmPIN();
+    // Sets a peer's local display name (at most 24 characters); an empty one restores its own name.
+    void setAlias(const std::string& alias, const std::string& id);
+    // Asks for a peer's alias in a dialog, then setAlias().
+    void promptAlias(const Peer& peer);
+    // Adds a device typed as "a.b.c.d" or "a.b.c.d:port"; false (with a toast) when refused.
+    bool addManualPeer(const std::string& text);
+    // Removes a hand-entered device ("host:port") and its alias.
+    void removeManualPeer(const std::string& entry);
+
+    // The files whose path contains the search text (case-insensitive), in list order.
+    std::vector<FileItem> filteredFiles() const;
+    // The size of all files, the hidden ones of a search included.
+    int64_t totalSize() const;
+    // Saves a file of the shown peer at the top of the receive folder.
+    void download(const FileItem& item);
+    // Opens a local file, or downloads a peer's file and opens it.
+    void open(const FileItem& item);
+    // Deletes files of the current target, one after another, then reloads the list.
+    void deleteFiles(const std::vector<FileItem>& items);
+    // The name, or "base (n).ext" with the first free n, in the folder.
+    static std::string uniqueName(const std::filesystem::path& folder, const std::string& name);
+
+    // The recipients of a text when none are chosen: the shown device, or the center in team mode.
+    std::set<std::string> defaultTextTargets() const;
+    // Sends textInput to the chosen recipients one after another ("local" is this device).
+    void sendText();
+    // Tells this device's own server to forget a read-once note the user has seen.
+    void discardBurn(const std::string& id);
+    // Shows a received read-once note, or queues it while another one is shown;
+    // clearing burnNote shows the next queued note.
+    void showBurnNote(BurnNote note);
+
+    // Sends a message to the current conversation's devices.
+    void sendChat(const std::string& text, bool burn);
+    void markChatFailed(const std::string& id, const std::string& key);
+    // Makes a conversation current: clears its unread count and burns its unread read-once messages.
+    void openChat(const std::string& id);
+    void clearChat(const std::string& id);
+    // A receiver read one of this device's read-once messages.
+    void markOwnChatBurned(const std::string& id);
+    // 18 lower-case hex digits.
+    static std::string newChatId();
+    int chatUnreadTotal() const;
+    std::vector<ChatMsg> chatMsgsForCurrent() const;
+    std::optional<ChatConv> chatConvForCurrent() const;
+
     // ---- Team state ----
 
     // Copies the team store's facts for the views and announces the team name in team mode.
     void refreshTeamState();
+
+    // ---- Team operations, network diagnostics and the loop-back self-test ----
+
+    // Each returns the refusal's text, none on success.
+    std::optional<std::string> renameTeam(const std::string& name);
+    std::optional<std::string> enableTeam(const std::string& title, const std::string& adminName,
+                                          const std::string& pass);
+    // Blocks a member, or makes a blocked one active again; administrators and unknown ids are left alone.
+    void toggleTeamBlock(const std::string& id);
+    std::optional<std::string> changeAdminPassword(const std::string& oldPass, const std::string& newPass);
+    // Where members open the team page: "http://<first address or 127.0.0.1>:<port>/".
+    std::string teamAddress() const;
+
+    // Runs the network checks unless a run is under way; diagLines holds the result when
+    // diagRunning turns false.
+    void diagnose();
+    // Tests a whole round trip with the first device found and writes the report to the
+    // output path; done runs on the main thread afterwards, whatever the outcome.
+    void runSelfTest(const std::string& output, std::function<void()> done);
 
     // ---- Fixed facts and owned objects ----
 
@@ -284,7 +358,14 @@ private:
     void moveStorageTo(const std::filesystem::path& chosen);
     void reportStorageMoveFailure(const std::string& reason);
     void applyStorageDir(const std::filesystem::path& folder);
-    void loadFilesOfTarget();
+    void loadFilesOfTarget(uint64_t generation);
+    // User actions: opening a peer's file, and room for a new chat row.
+    void downloadAndOpen(const FileItem& item, const Peer& peer);
+    void makeRoomForChatRow(const std::string& keep);
+    // Diagnostics and self-test steps that come back to the main thread.
+    void finishDiagnosis(const DiagnosisFacts& facts);
+    void lookForSelfTestPeer(int attempt, const std::string& output, std::function<void()> done);
+    void testRoundTripWith(const Peer& peer, const std::string& output, std::function<void()> done);
 
     AppEnvironment env_;
     bool started_ = false;
@@ -298,6 +379,11 @@ private:
     QTimer recvPollTimer_;
     WorkerPool workers_;
     bool movingStorage_ = false;
+    // User actions: only the newest file listing may write files; chat.json is
+    // written only once it was read; read-once notes wait their turn.
+    uint64_t filesGeneration_ = 0;
+    bool chatLoaded_ = false;
+    std::deque<BurnNote> burnQueue_;
 
     std::string deviceName_;
     int port_ = 0;

@@ -14,6 +14,7 @@ namespace corvane {
 namespace {
 
 constexpr size_t kMaxMessages = 300;  // per conversation, and in the history file
+constexpr size_t kMaxDeviceRows = 1000;  // senders are whoever posts to /api/chat: rows are bounded
 
 const Peer* findPeer(const std::vector<Peer>& peers, const std::string& id) {
     for (const Peer& peer : peers) {
@@ -64,12 +65,36 @@ std::pair<std::string, ChatMsg> storedMessage(const nlohmann::json& d) {
     return {key, msg};
 }
 
+// Marks the first message with the id (one of this device's read-once messages
+// when ownOnly) as burned and says so in its conversation's row.
+void burnChatMessage(AppState& state, const std::string& id, bool ownOnly) {
+    for (const auto& [key, list] : state.chatMsgs()) {
+        const auto it = std::find_if(list.begin(), list.end(), [&](const ChatMsg& m) {
+            return m.id == id && (!ownOnly || (m.mine && m.burn));
+        });
+        if (it == list.end()) continue;
+        const std::string conversation = key;  // the map is replaced below
+        auto msgs = state.chatMsgs();
+        msgs[conversation][size_t(it - list.begin())].burned = true;
+        state.setChatMsgs(std::move(msgs));
+        std::vector<ChatConv> convs = state.chatConvs();
+        for (ChatConv& conv : convs) {
+            if (conv.id != conversation) continue;
+            conv.lastText = "🔥 这条消息已阅后即焚";
+            state.setChatConvs(std::move(convs));
+            break;
+        }
+        return;
+    }
+}
+
 }  // namespace
 
 int AppState::ensureConv(const std::string& id) {
     for (size_t i = 0; i < chatConvs_.size(); ++i) {
         if (chatConvs_[i].id == id) return int(i);
     }
+    if (id != "all") makeRoomForChatRow(id);
     std::vector<ChatConv> convs = chatConvs_;
     convs.push_back(newConversation(id, findPeer(peers_, id)));
     setChatConvs(std::move(convs));
@@ -79,6 +104,37 @@ int AppState::ensureConv(const std::string& id) {
         setChatMsgs(std::move(msgs));
     }
     return int(chatConvs_.size() - 1);
+}
+
+void AppState::makeRoomForChatRow(const std::string& keep) {
+    const size_t deviceRows = size_t(std::count_if(chatConvs_.begin(), chatConvs_.end(),
+                                                   [](const ChatConv& c) { return !c.isGroup; }));
+    if (deviceRows < kMaxDeviceRows) return;
+    // The row to drop: an offline device's, one without messages first, then the quietest.
+    const auto hasMessages = [this](const std::string& id) {
+        const auto it = chatMsgs_.find(id);
+        return it != chatMsgs_.end() && !it->second.empty();
+    };
+    std::optional<size_t> victim;
+    for (size_t i = 0; i < chatConvs_.size(); ++i) {
+        const ChatConv& c = chatConvs_[i];
+        if (c.isGroup || c.online || c.id == keep || c.id == chatCurrent_) continue;
+        if (!victim) {
+            victim = i;
+            continue;
+        }
+        const ChatConv& best = chatConvs_[*victim];
+        const bool busier = hasMessages(best.id);
+        if (busier != hasMessages(c.id) ? busier : c.lastTs <= best.lastTs) victim = i;
+    }
+    if (!victim) return;
+    const std::string id = chatConvs_[*victim].id;
+    std::vector<ChatConv> convs = chatConvs_;
+    convs.erase(convs.begin() + std::ptrdiff_t(*victim));
+    setChatConvs(std::move(convs));
+    auto msgs = chatMsgs_;
+    msgs.erase(id);
+    setChatMsgs(std::move(msgs));
 }
 
 void AppState::syncChatPeers() {
@@ -133,36 +189,21 @@ void AppState::appendChat(const std::string& key, const ChatMsg& msg, bool silen
     if (!silent) sortChatConvs();
 }
 
-void AppState::markChatBurned(const std::string& id) {
-    for (const auto& [key, list] : chatMsgs_) {
-        const auto it = std::find_if(list.begin(), list.end(), [&id](const ChatMsg& m) { return m.id == id; });
-        if (it == list.end()) continue;
-        auto msgs = chatMsgs_;
-        msgs[key][size_t(it - list.begin())].burned = true;
-        const std::string conversation = key;  // the map is replaced below
-        setChatMsgs(std::move(msgs));
-        std::vector<ChatConv> convs = chatConvs_;
-        for (ChatConv& conv : convs) {
-            if (conv.id != conversation) continue;
-            conv.lastText = "🔥 这条消息已阅后即焚";
-            setChatConvs(std::move(convs));
-            break;
-        }
-        return;
-    }
-}
+void AppState::markChatBurned(const std::string& id) { burnChatMessage(*this, id, false); }
+
+void AppState::markOwnChatBurned(const std::string& id) { burnChatMessage(*this, id, true); }
 
 void AppState::loadChat() {
     const FileRead file = readWholeFile(env_.appSupport / "chat.json");
+    // A history that exists but cannot be read now is never overwritten in this run.
+    chatLoaded_ = chatLoaded_ || file.readable || !file.present;
     if (!file.readable) return;
     const nlohmann::json doc = nlohmann::json::parse(file.bytes, nullptr, false);
     if (doc.is_discarded() || !doc.is_object()) return;
     const auto msgs = doc.find("msgs");
     if (msgs == doc.end() || !msgs->is_array()) return;
     for (const nlohmann::json& d : *msgs) {
-        if (!d.is_object()) return;
-    }
-    for (const nlohmann::json& d : *msgs) {
+        if (!d.is_object()) continue;  // one damaged entry does not cost the rest
         const auto [key, msg] = storedMessage(d);
         appendChat(key, msg, true);
     }
@@ -170,6 +211,8 @@ void AppState::loadChat() {
 }
 
 void AppState::persistChat() {
+    // Written only after the history was read: otherwise a send would replace it.
+    if (!chatLoaded_) return;
     std::vector<nlohmann::json> stored;
     for (const auto& [key, list] : chatMsgs_) {
         for (const ChatMsg& msg : list) {

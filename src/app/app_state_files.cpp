@@ -1,4 +1,7 @@
-// The file list of the current target and the team-state mirror.
+// Sends, the file list of the current target and the peer clients.
+#include <algorithm>
+#include <cctype>
+
 #include <QPointer>
 
 #include "app/app_state.h"
@@ -8,6 +11,18 @@
 #include "engine/uploader.h"
 
 namespace corvane {
+
+namespace {
+
+// A host name or dotted address: nothing a URL would read as a path, a query, a user or a port.
+bool validHost(const std::string& host) {
+    if (host.empty()) return false;
+    return std::all_of(host.begin(), host.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+    });
+}
+
+}  // namespace
 
 void AppState::send(const std::vector<std::filesystem::path>& urls) {
     if (urls.empty()) return;
@@ -36,14 +51,19 @@ void AppState::send(const std::vector<std::filesystem::path>& urls) {
 
 void AppState::refreshFiles() {
     setLoadingFiles(true);
+    // Listings overlap; only the newest may write the list, so a slow answer of an
+    // earlier target never replaces the current one (a delete would then hit the wrong files).
+    const uint64_t generation = ++filesGeneration_;
     // The target is read only when the queued job runs, after the current main-thread work.
     const QPointer<AppState> self(this);
-    env_.mainQueue->post([self] {
-        if (self) self->loadFilesOfTarget();
+    env_.mainQueue->post([self, generation] {
+        if (self) self->loadFilesOfTarget(generation);
     });
 }
 
 std::optional<APIClient> AppState::client(const Peer& peer) const {
+    // An address with "/", "?", "@" or ":" in it would send the request to another host or port.
+    if (!validHost(peer.ip)) return std::nullopt;
     const auto pin = peerPINs_.find(peer.id);
     APIClient c("http://" + peer.ip + ":" + std::to_string(peer.port) + "/", peer.token,
                 pin == peerPINs_.end() ? "" : pin->second);
@@ -57,9 +77,15 @@ std::optional<APIClient> AppState::localClient() const {
     return c;
 }
 
-void AppState::loadFilesOfTarget() {
+void AppState::loadFilesOfTarget(uint64_t generation) {
+    if (generation != filesGeneration_) return;  // a newer listing is on its way
     const QPointer<AppState> self(this);
     const std::shared_ptr<MainQueue> queue = env_.mainQueue;
+    const auto land = [self, generation](std::vector<FileItem> files) {
+        if (!self || generation != self->filesGeneration_) return;
+        self->setFiles(std::move(files));
+        self->setLoadingFiles(false);
+    };
     if (target_.peer) {
         const auto c = client(*target_.peer);
         if (!c) {
@@ -67,30 +93,21 @@ void AppState::loadFilesOfTarget() {
             return;
         }
         // A dead peer holds this call for minutes: a worker waits for it.
-        workers_.run([self, queue, c = *c] {
+        workers_.run([queue, land, c = *c] {
             const APIResult<FileList> listing = c.files();
-            queue->post([self, files = listing.ok() ? listing.value.files : std::vector<FileItem>{}] {
-                if (!self) return;
-                self->setFiles(files);
-                self->setLoadingFiles(false);
-            });
+            queue->post([land, files = listing.ok() ? listing.value.files : std::vector<FileItem>{}] { land(files); });
         });
         return;
     }
     if (!server_) {
-        setFiles({});
-        setLoadingFiles(false);
+        land({});
         return;
     }
     // Listing up to thousands of files waits on the disk: off the main thread.
     const std::shared_ptr<HTTPServer> server = server_;
-    workers_.run([self, queue, server] {
+    workers_.run([queue, land, server] {
         std::vector<FileItem> files = server->listFiles();
-        queue->post([self, files = std::move(files)] {
-            if (!self) return;
-            self->setFiles(files);
-            self->setLoadingFiles(false);
-        });
+        queue->post([land, files = std::move(files)] { land(files); });
     });
 }
 

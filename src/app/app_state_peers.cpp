@@ -2,14 +2,15 @@
 #include <algorithm>
 #include <chrono>
 
-#include <QString>
+#include <QPointer>
 
 #include "app/app_config.h"
 #include "app/app_state.h"
+#include "app/manual_peers.h"
 #include "engine/discovery.h"
 #include "engine/http_server.h"
-#include "engine/json_fields.h"
 #include "engine/unicode_text.h"
+#include "storage/team_text.h"
 
 namespace corvane {
 
@@ -27,19 +28,6 @@ std::string shownName(const std::map<std::string, std::string>& aliases, const s
     return alias.empty() ? fallback : alias;
 }
 
-std::vector<std::string> piecesBetween(const std::string& text, char separator) {
-    std::vector<std::string> pieces;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t at = text.find(separator, start);
-        const std::string piece = text.substr(start, at == std::string::npos ? std::string::npos : at - start);
-        if (!piece.empty()) pieces.push_back(piece);
-        if (at == std::string::npos) break;
-        start = at + 1;
-    }
-    return pieces;
-}
-
 Peer discoveredPeer(const PeerInfo& info, const std::map<std::string, std::string>& aliases) {
     return Peer{info.id,   shownName(aliases, info.id, info.name), info.name, info.ip,
                 info.port, info.pin,  info.token, info.plat, info.team, info.lastSeen * 1000.0};
@@ -47,13 +35,11 @@ Peer discoveredPeer(const PeerInfo& info, const std::map<std::string, std::strin
 
 // A manual entry "host:port" as a peer; none when it is not exactly a host and a number.
 std::optional<Peer> manualPeer(const std::string& entry, const std::map<std::string, std::string>& aliases) {
-    const std::vector<std::string> pieces = piecesBetween(entry, ':');
-    if (pieces.size() != 2) return std::nullopt;
-    const auto port = parseIntText(pieces[1]);
-    if (!port || *port < INT32_MIN || *port > INT32_MAX) return std::nullopt;
+    const auto parsed = parseManualEntry(entry);
+    if (!parsed) return std::nullopt;
     const std::string id = "manual:" + entry;
-    const std::string realName = "手动 " + pieces[0];
-    return Peer{id, shownName(aliases, id, realName), realName, pieces[0], int(*port), false, "", "manual", "",
+    const std::string realName = "手动 " + parsed->host;
+    return Peer{id, shownName(aliases, id, realName), realName, parsed->host, parsed->port, false, "", "manual", "",
                 nowMillis()};
 }
 
@@ -152,7 +138,7 @@ std::optional<Target> AppState::resolveSendTarget() {
 }
 
 void AppState::renameDevice(const std::string& name) {
-    const std::string t = QString::fromStdString(name).trimmed().toStdString();
+    const std::string t = trimWhitespace(name);
     if (t.empty() || graphemeCount(t) > 24) {
         flash("名字需要 1~24 个字符");
         return;
@@ -163,6 +149,81 @@ void AppState::renameDevice(const std::string& name) {
     saveConfig();
     reloadPeers();
     flash("本机已命名为「" + t + "」");
+}
+
+std::string AppState::myIP() const { return localIPs_.empty() ? "127.0.0.1" : localIPs_.front(); }
+
+void AppState::confirmPIN() {
+    if (!pinPromptFor_) return;
+    const Peer peer = *pinPromptFor_;
+    auto pins = peerPINs_;
+    pins[peer.id] = pinInput_;  // as typed: a wrong or empty PIN shows only as failing requests
+    setPeerPINs(std::move(pins));
+    setPinPromptFor(std::nullopt);
+    setTarget(Target::of(peer));
+    refreshFiles();
+}
+
+void AppState::setAlias(const std::string& alias, const std::string& id) {
+    const std::string a = trimWhitespace(alias);
+    auto aliases = peerAliases_;
+    if (a.empty()) {
+        aliases.erase(id);
+    } else {
+        aliases[id] = graphemePrefix(a, 24);
+    }
+    setPeerAliases(std::move(aliases));
+    saveConfig();
+    reloadPeers();
+    if (target_.peer && target_.peer->id == id) {
+        if (const Peer* peer = peerWithID(peers_, id)) setTarget(Target::of(*peer));
+    }
+    flash(a.empty() ? "已恢复对方的原名" : "已重命名");
+}
+
+void AppState::promptAlias(const Peer& peer) {
+    TextQuestion question;
+    question.message = "给这台设备起个名字";
+    question.informative = "对方原名：" + peer.realName + "\n只改你这边显示，不影响对方。留空恢复原名。";
+    question.confirm = "保存";
+    question.cancel = "取消";
+    question.text = peer.name != peer.realName ? peer.name : "";
+    question.placeholder = peer.realName;
+    const QPointer<AppState> self(this);
+    env_.askText(question, [self, id = peer.id](std::optional<std::string> answer) {
+        if (self && answer) self->setAlias(*answer, id);
+    });
+}
+
+bool AppState::addManualPeer(const std::string& text) {
+    const std::optional<std::string> entry = manualEntryFor(text);
+    if (!entry) {
+        flash("格式应为 192.168.1.10 或 192.168.1.10:8899");
+        return false;
+    }
+    if (std::find(manualPeers_.begin(), manualPeers_.end(), *entry) != manualPeers_.end()) {
+        flash("这台设备已经添加过了");
+        return false;
+    }
+    auto entries = manualPeers_;
+    entries.push_back(*entry);
+    setManualPeers(std::move(entries));
+    saveConfig();
+    reloadPeers();
+    flash("已添加 " + *entry + "，可以点它试试");
+    return true;
+}
+
+void AppState::removeManualPeer(const std::string& entry) {
+    auto entries = manualPeers_;
+    entries.erase(std::remove(entries.begin(), entries.end(), entry), entries.end());
+    setManualPeers(std::move(entries));
+    auto aliases = peerAliases_;
+    aliases.erase("manual:" + entry);
+    setPeerAliases(std::move(aliases));
+    saveConfig();
+    reloadPeers();
+    flash("已移除");
 }
 
 }  // namespace corvane

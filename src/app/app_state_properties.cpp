@@ -52,6 +52,11 @@ void AppState::setManualPeers(std::vector<std::string> value) {
 }
 
 void AppState::setBurnNote(std::optional<BurnNote> value) {
+    // Closing a note shows the next one that arrived meanwhile.
+    if (!value && !burnQueue_.empty()) {
+        value = std::move(burnQueue_.front());
+        burnQueue_.pop_front();
+    }
     burnNote_ = std::move(value);
     Q_EMIT burnNoteChanged();
 }

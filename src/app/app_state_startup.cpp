@@ -125,14 +125,14 @@ void AppState::handleServerEvent(const ServerEvent& event) {
                     break;
                 }
             }
-            setBurnNote(BurnNote{event.id, event.text, sender, std::chrono::system_clock::now()});
+            showBurnNote(BurnNote{event.id, event.text, sender, std::chrono::system_clock::now()});
             break;
         }
         case ServerEvent::Kind::chat:
             handleChatEvent(event);
             break;
         case ServerEvent::Kind::chatBurn:
-            markChatBurned(event.id);
+            markOwnChatBurned(event.id);  // a receipt names a message this device sent
             break;
         case ServerEvent::Kind::log:
             break;

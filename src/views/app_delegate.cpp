@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/defaults_store.h"
+#include "app/install_failure_watch.h"
 #include "engine/cfg.h"
 #include "updater/updater.h"
 #include "views/content_view.h"
@@ -23,12 +24,15 @@ namespace {
 constexpr int kShotDelayMs = 6500;
 constexpr int kUpdateCheckDelayMs = 1200;
 constexpr int kUpdateVerdictDelayMs = 5000;
+constexpr int kSelfTestDelayMs = 1500;
 
-// The shipped environment: the standard one with the desktop's opener and folder dialog.
+// The shipped environment: the standard one with the desktop's opener, dialogs and clipboard.
 AppEnvironment desktopEnvironment() {
     AppEnvironment env = AppEnvironment::standard();
     env.openPath = openWithDesktop;
     env.chooseFolder = chooseFolderWithDialog;
+    env.copyText = copyToClipboard;
+    env.askText = askTextWithDialog;
     return env;
 }
 
@@ -131,6 +135,13 @@ void AppDelegate::runSwitches() {
         QTimer::singleShot(kUpdateCheckDelayMs, this, [] { Updater::shared().check(false); });
         QTimer::singleShot(kUpdateVerdictDelayMs, this, [this] { finishUpdateNow(); });
     }
+    if (switches_.selftestPath) {
+        const std::string path = *switches_.selftestPath;
+        // The report tells the outcome; the exit status does not.
+        QTimer::singleShot(kSelfTestDelayMs, this, [path] {
+            AppState::shared().runSelfTest(path, [] { QCoreApplication::quit(); });
+        });
+    }
 }
 
 void AppDelegate::takeShot(const std::string& path) {
@@ -146,6 +157,11 @@ void AppDelegate::finishUpdateNow() {
     Updater& updater = Updater::shared();
     if (updater.phase().kind == UpdatePhase::Kind::available) {
         bootLog("--update-now：发现 v" + updater.latest() + "，开始安装");
+        // A failed install would leave this unattended run open for good: it ends it instead.
+        watchInstallFailure(updater, this, [](const std::string& phase) {
+            bootLog("--update-now：安装失败（" + phase + "）");
+            QCoreApplication::quit();
+        });
         updater.install();  // a successful install ends and relaunches the process itself
         return;
     }

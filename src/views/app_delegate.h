@@ -1,7 +1,7 @@
 #pragma once
 // Brings the application up in a fixed order (state, start, menu, window),
 // carries the menu actions, runs the unattended switches ("--shot",
-// "--update-now") and takes the application down in order. Every step is
+// "--update-now", "--selftest") and takes the application down in order. Every step is
 // written to the boot log.
 
 #include <string>

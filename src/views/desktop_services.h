@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "app/app_environment.h"
 
@@ -15,5 +16,11 @@ bool openWithDesktop(const std::filesystem::path& path);
 
 void chooseFolderWithDialog(const FolderQuestion& question,
                             std::function<void(std::optional<std::filesystem::path>)> answer);
+
+// Replaces the clipboard's content with a plain text.
+void copyToClipboard(const std::string& text);
+
+// Asks for one line of text in a dialog without blocking the event loop.
+void askTextWithDialog(const TextQuestion& question, std::function<void(std::optional<std::string>)> answer);
 
 }  // namespace corvane

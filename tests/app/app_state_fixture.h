@@ -72,6 +72,9 @@ protected:
         };
         env.teamPendingCount = [this](const std::filesystem::path&) { return team.pending; };
         env.checkForUpdates = [this] { ++updateChecks; };
+        // Diagnostics: no gateway, so no test ever pings a real one.
+        env.gateway = [] { return std::optional<std::string>(); };
+        env.ping = [](const std::string&, int) { return false; };
         env.chooseFolder = [this](const FolderQuestion& question,
                                   std::function<void(std::optional<std::filesystem::path>)> answer) {
             questions.push_back(question);

@@ -1,0 +1,188 @@
+// The file pane's actions: search and total size, downloads into the receive
+// folder, opening, deleting, and a stale listing that must not win.
+#include <sys/socket.h>
+
+#include "actions_fixture.h"
+#include "app/remote_download.h"
+#include "held_port.h"
+#include "support/loopback_server.h"
+#include "support/scripted_http_server.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane::test {
+namespace {
+
+std::vector<std::string> paths(const std::vector<FileItem>& files) {
+    std::vector<std::string> out;
+    for (const FileItem& f : files) out.push_back(f.path);
+    return out;
+}
+
+// Every entry of the folder, hidden ones included.
+std::vector<std::string> entries(const fs::path& folder) {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(folder)) out.push_back(entry.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST(SavedFileName, isTheLastPieceOfTheCleanedNameElseOfThePathElseDownload) {
+    const std::pair<FileItem, std::string> cases[] = {
+        {{"photos/a.jpg", "a.jpg", 1, 0}, "a.jpg"},
+        {{"x", "../../etc/passwd", 1, 0}, "passwd"},
+        {{"x", "docs\\\\evil.txt", 1, 0}, "evil.txt"},
+        {{"photos/b.png", "../../.bashrc", 1, 0}, "b.png"},
+        {{"../../.bashrc", "../../.bashrc", 1, 0}, "download"},
+        {{"", "", 1, 0}, "download"},
+    };
+    for (const auto& [item, name] : cases) EXPECT_EQ(savedFileName(item), name) << item.name;
+}
+
+TEST_F(ActionsTest, searchMatchesWholePathsIgnoringCaseAndTheTotalCountsEverything) {
+    AppState& s = makeWithFakes();
+    s.setFiles({{"docs/Report.pdf", "Report.pdf", 100, 0}, {"photo.jpg", "photo.jpg", 20, 0}, {"Docs.txt", "Docs.txt", 3, 0}});
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"  PDF\t", {"docs/Report.pdf"}},
+        {"docs", {"docs/Report.pdf", "Docs.txt"}},
+        {"   ", {"docs/Report.pdf", "photo.jpg", "Docs.txt"}},
+        {"\npdf", {}},  // only spaces and tabs are trimmed
+    };
+    for (const auto& [query, expected] : cases) {
+        s.setSearchText(query);
+        EXPECT_EQ(paths(s.filteredFiles()), expected) << "query: [" << query << "]";
+        EXPECT_EQ(s.totalSize(), 123);
+    }
+}
+
+TEST_F(ActionsTest, twoDownloadsOfOneFileKeepBothCopiesAtTheTop) {
+    LoopbackServer peerServer;
+    ASSERT_TRUE(peerServer.started());
+    writeFile(peerServer.root() / "photos" / "a.jpg", "jpeg-bytes");
+    AppState& s = startWithFakes();
+    s.setTarget(Target::of(testPeer("p1", "127.0.0.1", peerServer.port())));
+    const FileItem item{"photos/a.jpg", "a.jpg", 10, 0};
+    s.download(item);
+    s.download(item);
+    s.download({"photos/missing.jpg", "missing.jpg", 1, 0});  // 404: nothing kept, nothing shown
+    ASSERT_TRUE(qtWaitFor([&] { return fs::exists(s.root() / "a (1).jpg"); }));
+    EXPECT_EQ(readFile(s.root() / "a.jpg"), "jpeg-bytes");
+    EXPECT_EQ(readFile(s.root() / "a (1).jpg"), "jpeg-bytes");
+    qtSpin(std::chrono::milliseconds(300));
+    EXPECT_EQ(entries(s.root()), (std::vector<std::string>{".parts", "a (1).jpg", "a.jpg"}));
+    EXPECT_TRUE(toasts.empty());
+}
+
+TEST_F(ActionsTest, aListedNameThatClimbsOutIsSavedInsideUnderASafeName) {
+    ScriptedHTTPServer evil({200, "application/octet-stream", "payload"});
+    AppState& s = startWithFakes();
+    s.setTarget(Target::of(testPeer("evil", "127.0.0.1", evil.port())));
+    s.download({"../../.bashrc", "../../.bashrc", 7, 0});
+    ASSERT_TRUE(qtWaitFor([&] { return fs::exists(s.root() / "download"); }));
+    EXPECT_EQ(readFile(s.root() / "download"), "payload");
+    EXPECT_FALSE(fs::exists(home() / ".bashrc"));
+    EXPECT_FALSE(fs::exists(s.root().parent_path() / ".bashrc"));
+}
+
+TEST_F(ActionsTest, openingARemoteFileDownloadsAndOpensItOrSaysWhy) {
+    LoopbackServer peerServer;
+    ASSERT_TRUE(peerServer.started());
+    writeFile(peerServer.root() / "a.pdf", "pdf");
+    AppState& s = startWithFakes();
+    s.setTarget(Target::of(testPeer("p1", "127.0.0.1", peerServer.port())));
+
+    s.open({"a.pdf", "a.pdf", 3, 0});
+    EXPECT_EQ(s.toast(), "正在下载「a.pdf」…");
+    ASSERT_TRUE(qtWaitFor([&] { return !opened.empty(); }));
+    EXPECT_EQ(opened[0], s.root() / "a.pdf");
+
+    openSucceeds = false;
+    s.open({"a.pdf", "a.pdf", 3, 0});
+    ASSERT_TRUE(qtWaitFor([&] { return s.toast() == "已下载，但没有能打开它的应用"; }));
+    EXPECT_EQ(opened.back(), s.root() / "a (1).pdf");
+
+    s.open({"gone.pdf", "gone.pdf", 3, 0});
+    ASSERT_TRUE(qtWaitFor([&] { return s.toast() == "打开失败：下载失败 HTTP 404"; }));
+
+    s.setTarget(Target::of(testPeer("dead", "127.0.0.1", 1)));
+    s.open({"a.pdf", "a.pdf", 3, 0});
+    ASSERT_TRUE(qtWaitFor([&] { return s.toast() && s.toast()->rfind("打开失败：", 0) == 0; }));
+}
+
+TEST_F(ActionsTest, openingALocalFileUsesTheCleanedPathAndAMissingOneReloads) {
+    AppState& s = startWithFakes();
+    writeFile(s.root() / "docs" / "a.txt", "a");
+    writeFile(box / "outside.txt", "o");
+
+    s.open({"./docs//a.txt", "a.txt", 1, 0});
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], s.root() / "docs" / "a.txt");
+
+    openSucceeds = false;
+    s.open({"docs/a.txt", "a.txt", 1, 0});
+    EXPECT_EQ(s.toast(), "没有能打开「a.txt」的应用");
+
+    s.setFiles({{"gone.txt", "gone.txt", 1, 0}});
+    for (const std::string path : {"gone.txt", "../../outside.txt", ""}) {
+        s.open({path, "gone.txt", 1, 0});
+        EXPECT_EQ(s.toast(), "文件不存在：gone.txt") << path;
+    }
+    EXPECT_EQ(opened.size(), 2u);  // nothing outside the receive folder was opened
+    ASSERT_TRUE(qtWaitFor([&] { return !s.loadingFiles() && listed("docs/a.txt") && !listed("gone.txt"); }));
+}
+
+TEST_F(ActionsTest, localDeletesStayInsideTheReceiveFolder) {
+    AppState& s = startWithFakes();
+    writeFile(s.root() / "a.txt", "a");
+    writeFile(s.root() / "keep.txt", "k");
+    writeFile(s.root() / "sub" / "b.txt", "b");
+    writeFile(box / "outside.txt", "o");
+    s.refreshFiles();
+    ASSERT_TRUE(qtWaitFor([&] { return listed("sub/b.txt"); }));
+
+    s.deleteFiles({{"", "", 0, 0}, {"../../outside.txt", "outside.txt", 1, 0}, {"a.txt", "a.txt", 1, 0},
+                   {"sub//b.txt", "b.txt", 1, 0}});
+    ASSERT_TRUE(qtWaitFor([&] { return !s.loadingFiles() && !listed("a.txt") && !listed("sub/b.txt"); }));
+    EXPECT_TRUE(listed("keep.txt"));
+    EXPECT_TRUE(fs::is_directory(s.root()));
+    EXPECT_EQ(readFile(box / "outside.txt"), "o");
+}
+
+TEST_F(ActionsTest, remoteDeletesGoOneAfterAnotherToTheTargetOfTheCall) {
+    ScriptedHTTPServer peerServer({200, "application/json", R"({"ok":true})"});
+    AppState& s = startWithFakes();
+    s.setTarget(Target::of(testPeer("p1", "127.0.0.1", peerServer.port(), false, "tok")));
+    s.deleteFiles({{"docs/a b.txt", "a b.txt", 1, 0}, {"c.txt", "c.txt", 1, 0}});
+    s.setTarget(Target::local());  // a later switch does not redirect the deletions
+    ASSERT_TRUE(qtWaitFor([&] {
+        const std::vector<HTTPReq> seen = peerServer.requests();
+        return std::count_if(seen.begin(), seen.end(), [](const HTTPReq& r) { return r.method == "DELETE"; }) == 2;
+    }));
+    std::vector<std::string> deleted;
+    for (const HTTPReq& r : peerServer.requests()) {
+        if (r.method != "DELETE") continue;
+        EXPECT_EQ(r.path, "/api/file");
+        EXPECT_EQ(r.header("x-corvane-token"), "tok");
+        deleted.push_back(r.param("p"));
+    }
+    EXPECT_EQ(deleted, (std::vector<std::string>{"docs/a b.txt", "c.txt"}));
+}
+
+TEST_F(ActionsTest, aSlowListingOfAnEarlierTargetNeverReplacesTheCurrentOne) {
+    AppState& s = startWithFakes();
+    writeFile(s.root() / "mine.txt", "m");
+    const int silentPort = firstPort + 12;
+    auto silent = std::make_unique<HeldPort>(silentPort, SOCK_STREAM);  // accepts nothing, answers nothing
+    ASSERT_TRUE(silent->held());
+    s.switchTarget(Target::of(testPeer("slow", "127.0.0.1", silentPort)));
+    qtSpin(std::chrono::milliseconds(100));  // its request is on the way
+    s.switchTarget(Target::local());
+    ASSERT_TRUE(qtWaitFor([&] { return !s.loadingFiles() && listed("mine.txt"); }));
+    silent.reset();  // the waiting listing now fails: its empty answer must not land
+    qtSpin(std::chrono::milliseconds(400));
+    EXPECT_TRUE(listed("mine.txt"));
+    EXPECT_FALSE(s.loadingFiles());
+}
+
+}  // namespace
+}  // namespace corvane::test
