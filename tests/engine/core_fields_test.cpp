@@ -13,12 +13,10 @@ TEST(LenientFields, IntegersFromNumbersTextsAndBooleans) {
                       {"empty", ""},      {"mixed", "12a"}, {"big", "9223372036854775808"},
                       {"max", "9223372036854775807"},       {"neg", -2.7},    {"null", nullptr},
                       {"arr", json::array({1})}};
-    const struct {
-        const char* key;
-        int64_t want;
-    } cases[] = {{"float", 3}, {"text", 0},  {"true", 1},  {"plus", 7},  {"minus", -7},
-                 {"blank", 0}, {"trail", 0}, {"sign", 0},  {"empty", 0}, {"mixed", 0},
-                 {"big", 0},   {"max", INT64_MAX}, {"neg", -2}, {"null", 0}, {"arr", 0}, {"missing", 0}};
+    const struct { const char* key; int64_t want; } cases[] = {
+        {"float", 3}, {"text", 0},  {"true", 1},  {"plus", 7},  {"minus", -7},
+        {"blank", 0}, {"trail", 0}, {"sign", 0},  {"empty", 0}, {"mixed", 0},
+        {"big", 0},   {"max", INT64_MAX}, {"neg", -2}, {"null", 0}, {"arr", 0}, {"missing", 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(Fields(obj).i64(c.key), c.want) << c.key;
         EXPECT_EQ(Fields(obj).i(c.key), c.want) << c.key;
@@ -26,34 +24,21 @@ TEST(LenientFields, IntegersFromNumbersTextsAndBooleans) {
 }
 
 TEST(LenientFields, DoublesFollowCLocaleLiterals) {
-    const json obj = {{"num", 2.5},   {"text", "2.5"},    {"exp", "1e3"},   {"hex", "0x10"},
-                      {"lead", " 1"}, {"left", "1.5x"},   {"empty", ""},    {"int", 4},
-                      {"tru", true},  {"comma", "1,5"}};
-    EXPECT_DOUBLE_EQ(Fields(obj).d("num"), 2.5);
-    EXPECT_DOUBLE_EQ(Fields(obj).d("text"), 2.5);
-    EXPECT_DOUBLE_EQ(Fields(obj).d("exp"), 1000);
-    EXPECT_DOUBLE_EQ(Fields(obj).d("hex"), 16);
-    EXPECT_DOUBLE_EQ(Fields(obj).d("lead"), 0);
-    EXPECT_DOUBLE_EQ(Fields(obj).d("left"), 0);
-    EXPECT_DOUBLE_EQ(Fields(obj).d("empty"), 0);
-    EXPECT_DOUBLE_EQ(Fields(obj).d("int"), 4);
-    EXPECT_DOUBLE_EQ(Fields(obj).d("tru"), 1);
-    EXPECT_DOUBLE_EQ(Fields(obj).d("comma"), 0);
-    EXPECT_DOUBLE_EQ(Fields(obj).d("missing"), 0);
+    const json obj = {{"num", 2.5}, {"text", "2.5"}, {"exp", "1e3"}, {"hex", "0x10"},  {"lead", " 1"},
+                      {"left", "1.5x"}, {"empty", ""}, {"int", 4},   {"tru", true},   {"comma", "1,5"}};
+    const struct { const char* key; double want; } cases[] = {
+        {"num", 2.5}, {"text", 2.5}, {"exp", 1000}, {"hex", 16}, {"lead", 0},    {"left", 0},
+        {"empty", 0}, {"int", 4},    {"tru", 1},    {"comma", 0}, {"missing", 0}};
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(Fields(obj).d(c.key), c.want) << c.key;
 }
 
 TEST(LenientFields, BooleansAndTexts) {
-    const json obj = {{"two", 2},       {"zero", 0},        {"one", "1"},   {"True", "True"},
-                      {"true", "true"}, {"yes", "yes"},     {"jtrue", true}, {"num", 5},
-                      {"str", "x"},     {"half", 0.5}};
-    EXPECT_TRUE(Fields(obj).b("two"));
-    EXPECT_FALSE(Fields(obj).b("zero"));
-    EXPECT_TRUE(Fields(obj).b("one"));
-    EXPECT_FALSE(Fields(obj).b("True"));
-    EXPECT_TRUE(Fields(obj).b("true"));
-    EXPECT_FALSE(Fields(obj).b("yes"));
-    EXPECT_TRUE(Fields(obj).b("jtrue"));
-    EXPECT_FALSE(Fields(obj).b("missing"));
+    const json obj = {{"two", 2},  {"zero", 0},      {"one", "1"}, {"True", "True"}, {"true", "true"},
+                      {"yes", "yes"}, {"jtrue", true}, {"num", 5},   {"str", "x"},     {"half", 0.5}};
+    const struct { const char* key; bool want; } cases[] = {
+        {"two", true},  {"zero", false}, {"one", true},   {"True", false},
+        {"true", true}, {"yes", false},  {"jtrue", true}, {"missing", false}};
+    for (const auto& c : cases) EXPECT_EQ(Fields(obj).b(c.key), c.want) << c.key;
     EXPECT_EQ(Fields(obj).s("num"), std::nullopt);
     EXPECT_EQ(Fields(obj).s("str"), "x");
     EXPECT_EQ(Fields(json::array()).s("str"), std::nullopt);

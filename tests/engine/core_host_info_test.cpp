@@ -5,16 +5,13 @@
 #include "engine/host_info.h"
 
 using corvane::HostInfo;
-using corvane::InterfaceAddress;
 
 namespace {
 
 TEST(HostName, LocalSuffixesRemoved) {
-    const struct {
-        const char* raw;
-        const char* want;
-    } cases[] = {{"studio.local", "studio"}, {"studio.lan", "studio"}, {"studio.LOCAL", "studio.LOCAL"},
-                 {".local", "Mac"},          {"box.lan.local", "box"},  {"", "Mac"}, {"a.local.lan", "a.local"}};
+    const struct { const char* raw; const char* want; } cases[] = {
+        {"studio.local", "studio"}, {"studio.lan", "studio"}, {"studio.LOCAL", "studio.LOCAL"}, {".local", "Mac"},
+        {"box.lan.local", "box"},   {"", "Mac"},              {"a.local.lan", "a.local"}};
     for (const auto& c : cases) EXPECT_EQ(HostInfo::cleanHostname(c.raw), c.want) << c.raw;
     EXPECT_FALSE(HostInfo::hostname().empty());
 }
@@ -30,10 +27,7 @@ TEST(Interfaces, LoopbackAndLinkLocalLeftOut) {
 }
 
 TEST(SameSubnet, FourNumbersEachMasked) {
-    const struct {
-        const char *a, *b, *mask;
-        bool want;
-    } cases[] = {
+    const struct { const char *a, *b, *mask; bool want; } cases[] = {
         {"192.168.1.10", "192.168.1.200", "255.255.255.0", true},
         {"192.168.1.10", "192.168.2.10", "255.255.255.0", false},
         {"192.168.1.10", "192.168.1.200", "255.255.255", false},
@@ -60,22 +54,19 @@ TEST(RouteTable, DefaultGatewayFromKernelText) {
     EXPECT_EQ(HostInfo::gateway(), std::nullopt);
 }
 
-TEST(Ping, LoopbackAnswersAnUnusedAddressDoesNot) {
+// The diagnostics rely on both outcomes: an answer from loopback or our own
+// address, and silence (no route, or a neighbour that does not exist).
+TEST(Ping, AnswersAndSilence) {
     EXPECT_TRUE(HostInfo::ping("127.0.0.1", 900));
-    // No route to it in the test namespace.
-    EXPECT_FALSE(HostInfo::ping("10.213.7.9", 300));
+    EXPECT_FALSE(HostInfo::ping("10.213.7.9", 300));  // no route in the test namespace
     EXPECT_FALSE(HostInfo::ping("not an address", 300));
-}
-
-TEST(Ping, SilentNeighbourTimesOut) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to add an interface to the namespace";
-    // A veth pair with our address on one end: nothing answers for its neighbour.
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to add a veth pair to the namespace";
     const std::string dev = "cvp" + std::to_string(getpid() % 100000);
     const std::string add = "ip link add " + dev + "a type veth peer name " + dev + "b && ip addr add 10.231.0.1/24 dev " +
                             dev + "a && ip link set " + dev + "a up && ip link set " + dev + "b up";
     if (system((add + " 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "cannot add a veth pair here";
     EXPECT_FALSE(HostInfo::ping("10.231.0.2", 400));
-    EXPECT_TRUE(HostInfo::ping("10.231.0.1", 900));  // our own address answers
+    EXPECT_TRUE(HostInfo::ping("10.231.0.1", 900));
     EXPECT_EQ(system(("ip link del " + dev + "a").c_str()), 0);
 }
 

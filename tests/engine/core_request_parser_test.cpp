@@ -20,10 +20,8 @@ TEST(ParseHead, TargetPathAndQuery) {
 }
 
 TEST(ParseHead, DecodingRules) {
-    const struct {
-        const char* target;
-        const char* path;
-    } paths[] = {{"/d/100%", "/d/100%"}, {"/a+b", "/a+b"}, {"/%E4%B8%AD", "/中"}, {"/%ff", "/%ff"}, {"/%4", "/%4"}};
+    const struct { const char* target; const char* path; } paths[] = {
+        {"/d/100%", "/d/100%"}, {"/a+b", "/a+b"}, {"/%E4%B8%AD", "/中"}, {"/%ff", "/%ff"}, {"/%4", "/%4"}};
     for (const auto& c : paths) {
         const auto req = parseHead(std::string("GET ") + c.target + " HTTP/1.1\r\n\r\n");
         ASSERT_TRUE(req) << c.target;
@@ -59,21 +57,12 @@ TEST(ParseHead, RefusedHeads) {
 }
 
 TEST(HostMatches, SameHostAndPort) {
-    const struct {
-        const char* origin;
-        const char* host;
-        bool want;
-    } cases[] = {
-        {"http://192.168.1.7:8899", "192.168.1.5:8899", false},
-        {"http://192.168.1.5", "192.168.1.5:8899", true},
-        {"http://192.168.1.5:9000", "192.168.1.5:8899", false},
-        {"http://localhost:8899", "127.0.0.1:8899", false},
-        {"http://192.168.1.5:8899", "192.168.1.5:8899", true},
-        {"http://192.168.1.5:80", "192.168.1.5", true},
-        {"http://192.168.1.5:81", "192.168.1.5", false},
-        {"http://192.168.1.5:8899", "192.168.1.5:abc", false},
-        {"null", "192.168.1.5:8899", false},
-        {"", "", false},
+    const struct { const char* origin; const char* host; bool want; } cases[] = {
+        {"http://192.168.1.7:8899", "192.168.1.5:8899", false}, {"http://192.168.1.5", "192.168.1.5:8899", true},
+        {"http://192.168.1.5:9000", "192.168.1.5:8899", false}, {"http://localhost:8899", "127.0.0.1:8899", false},
+        {"http://192.168.1.5:8899", "192.168.1.5:8899", true}, {"http://192.168.1.5:80", "192.168.1.5", true},
+        {"http://192.168.1.5:81", "192.168.1.5", false}, {"http://192.168.1.5:8899", "192.168.1.5:abc", false},
+        {"null", "192.168.1.5:8899", false}, {"", "", false},
         {"http://Host:1", "host:1", false},
     };
     for (const auto& c : cases) EXPECT_EQ(HTTPServer::hostMatches(c.origin, c.host), c.want) << c.origin << " vs " << c.host;

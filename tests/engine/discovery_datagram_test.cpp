@@ -34,41 +34,23 @@ json without(json base, const std::string& key) {
     return base;
 }
 
-TEST(DiscoveryDatagram, HereAnnouncesLinuxAndNoPin) {
+TEST(DiscoveryDatagram, HereAnnouncesLinuxAndTeamOnlyWhenSetProbeCarriesOnlyTheID) {
     const json msg = hereMessage({"dev-1", "Desk", "secret", 8901, ""});
     EXPECT_EQ(msg, (json{{"v", 1}, {"t", "here"}, {"id", "dev-1"}, {"name", "Desk"}, {"port", 8901},
                          {"pin", false}, {"token", "secret"}, {"plat", "linux"}}));
-}
-
-TEST(DiscoveryDatagram, HereCarriesTeamOnlyWhenSet) {
-    EXPECT_FALSE(hereMessage({"d", "n", "t", 1, ""}).contains("team"));
     EXPECT_EQ(hereMessage({"d", "n", "t", 1, "Alpha"})["team"], "Alpha");
-}
-
-TEST(DiscoveryDatagram, ProbeHasOnlyVersionTypeAndID) {
     EXPECT_EQ(probeMessage("dev-1"), (json{{"v", 1}, {"t", "who"}, {"id", "dev-1"}}));
 }
 
 TEST(DiscoveryDatagram, DropsWhatIsNotAUsableMessage) {
-    const struct {
-        const char* why;
-        std::string bytes;
-    } cases[] = {
-        {"not JSON", "hello"},
-        {"a JSON array", "[1,2]"},
-        {"cut at the buffer size", beacon().dump().substr(0, 20)},
-        {"no version", without(beacon(), "v").dump()},
-        {"version 2", with(beacon(), "v", 2).dump()},
-        {"version text 2", with(beacon(), "v", "2").dump()},
-        {"no id", without(beacon(), "id").dump()},
-        {"empty id", with(beacon(), "id", "").dump()},
-        {"numeric id", with(beacon(), "id", 7).dump()},
-        {"own id", with(beacon(), "id", "self-id").dump()},
-        {"unknown type", with(beacon(), "t", "bye").dump()},
-        {"type not a text", with(beacon(), "t", 1).dump()},
-        {"port 0", with(beacon(), "port", 0).dump()},
-        {"negative port", with(beacon(), "port", -5).dump()},
-        {"no port", without(beacon(), "port").dump()},
+    const struct { const char* why; std::string bytes; } cases[] = {
+        {"not JSON", "hello"}, {"a JSON array", "[1,2]"}, {"cut at the buffer size", beacon().dump().substr(0, 20)},
+        {"no version", without(beacon(), "v").dump()}, {"version 2", with(beacon(), "v", 2).dump()},
+        {"version text 2", with(beacon(), "v", "2").dump()}, {"no id", without(beacon(), "id").dump()},
+        {"empty id", with(beacon(), "id", "").dump()}, {"numeric id", with(beacon(), "id", 7).dump()},
+        {"own id", with(beacon(), "id", "self-id").dump()}, {"unknown type", with(beacon(), "t", "bye").dump()},
+        {"type not a text", with(beacon(), "t", 1).dump()}, {"port 0", with(beacon(), "port", 0).dump()},
+        {"negative port", with(beacon(), "port", -5).dump()}, {"no port", without(beacon(), "port").dump()},
         {"port not numeric", with(beacon(), "port", "http").dump()},
         {"port with a blank", with(beacon(), "port", " 8899").dump()},
     };
@@ -78,18 +60,11 @@ TEST(DiscoveryDatagram, DropsWhatIsNotAUsableMessage) {
 }
 
 TEST(DiscoveryDatagram, ReadsLenientTypes) {
-    const struct {
-        const char* why;
-        json message;
-        int port;
-        bool pin;
-    } cases[] = {
-        {"numbers", beacon(), 8899, false},
-        {"port as text", with(beacon(), "port", "8899"), 8899, false},
+    const struct { const char* why; json message; int port; bool pin; } cases[] = {
+        {"numbers", beacon(), 8899, false}, {"port as text", with(beacon(), "port", "8899"), 8899, false},
         {"version as text", with(with(beacon(), "v", "1"), "port", 8900), 8900, false},
         {"fractional port", with(beacon(), "port", 8901.7), 8901, false},
-        {"pin true", with(beacon(), "pin", true), 8899, true},
-        {"pin 1", with(beacon(), "pin", 1), 8899, true},
+        {"pin true", with(beacon(), "pin", true), 8899, true}, {"pin 1", with(beacon(), "pin", 1), 8899, true},
         {"pin text true", with(beacon(), "pin", "true"), 8899, true},
         {"pin text yes", with(beacon(), "pin", "yes"), 8899, false},
         {"pin missing", without(beacon(), "pin"), 8899, false},
@@ -103,26 +78,19 @@ TEST(DiscoveryDatagram, ReadsLenientTypes) {
     }
 }
 
-TEST(DiscoveryDatagram, BeaconBecomesPeerWithSourceAddressAndTime) {
-    const auto heard = read(with(beacon(), "team", "Alpha"), "192.168.1.40");
-    ASSERT_TRUE(heard.has_value());
-    const PeerInfo expected{"peer-1", "Studio", "192.168.1.40", 8899, false, "tok", "darwin", "Alpha", 1000.0};
-    EXPECT_EQ(heard->peer, expected);
-}
-
-TEST(DiscoveryDatagram, CutsTextFieldsToTheirCharacterLimits) {
+TEST(DiscoveryDatagram, TextFieldsCutToTheirLimitsAndEmptyNameShowsTheAddress) {
     const std::string longToken = repeat("t", 500);
-    const struct {
-        const char* why;
-        json message;
-        std::string name, plat, team, token;
-    } cases[] = {
+    const struct { const char* why; json message; std::string name, plat, team, token; } cases[] = {
         {"100-character name", with(beacon(), "name", repeat("n", 100)), repeat("n", 60), "darwin", "", "tok"},
         {"61 CJK characters", with(beacon(), "name", repeat("文", 61)), repeat("文", 60), "darwin", "", "tok"},
         {"emoji with modifier count once", with(beacon(), "name", repeat("👍🏽", 61)), repeat("👍🏽", 60), "darwin", "", "tok"},
         {"long plat", with(beacon(), "plat", "abcdefghijklmnop"), "Studio", "abcdefghijkl", "", "tok"},
         {"long team", with(beacon(), "team", repeat("x", 35)), "Studio", "darwin", repeat("x", 30), "tok"},
         {"token kept whole", with(beacon(), "token", longToken), "Studio", "darwin", "", longToken},
+        {"empty name shows the address", with(beacon(), "name", ""), "10.0.0.7", "darwin", "", "tok"},
+        {"missing name shows the address", without(beacon(), "name"), "10.0.0.7", "darwin", "", "tok"},
+        {"numeric name shows the address", with(beacon(), "name", 42), "10.0.0.7", "darwin", "", "tok"},
+        {"non-text token and plat", with(with(beacon(), "token", 5), "plat", json::array()), "Studio", "", "", ""},
     };
     for (const auto& c : cases) {
         const auto heard = read(c.message);
@@ -134,29 +102,6 @@ TEST(DiscoveryDatagram, CutsTextFieldsToTheirCharacterLimits) {
     }
 }
 
-TEST(DiscoveryDatagram, EmptyOrMissingNameShowsTheAddress) {
-    for (const json& message : {with(beacon(), "name", ""), without(beacon(), "name"), with(beacon(), "name", 42)}) {
-        const auto heard = read(message, "10.1.2.3");
-        ASSERT_TRUE(heard.has_value()) << message.dump();
-        EXPECT_EQ(heard->peer.name, "10.1.2.3") << message.dump();
-    }
-}
-
-TEST(DiscoveryDatagram, NonTextFieldsCountAsEmpty) {
-    const auto heard = read(with(with(beacon(), "token", 5), "plat", json::array()));
-    ASSERT_TRUE(heard.has_value());
-    EXPECT_EQ(heard->peer.token, "");
-    EXPECT_EQ(heard->peer.plat, "");
-}
-
-TEST(DiscoveryDatagram, ProbeIsReadAsWho) {
-    const auto heard = read(json{{"v", 1}, {"t", "who"}, {"id", "prober"}}, "10.0.0.9");
-    ASSERT_TRUE(heard.has_value());
-    EXPECT_EQ(heard->kind, HeardDatagram::Kind::who);
-    EXPECT_EQ(heard->peer.id, "prober");
-    EXPECT_EQ(heard->peer.ip, "10.0.0.9");
-}
-
 TEST(DiscoveryDatagram, ChangeNeedsAVisibleFieldOrLongSilence) {
     const PeerInfo before{"p", "Studio", "10.0.0.2", 8899, false, "tok", "darwin", "", 100.0};
     const auto after = [&](auto edit) {
@@ -165,11 +110,7 @@ TEST(DiscoveryDatagram, ChangeNeedsAVisibleFieldOrLongSilence) {
         edit(p);
         return p;
     };
-    const struct {
-        const char* why;
-        PeerInfo next;
-        bool changed;
-    } cases[] = {
+    const struct { const char* why; PeerInfo next; bool changed; } cases[] = {
         {"same beacon", after([](PeerInfo&) {}), false},
         {"new name", after([](PeerInfo& p) { p.name = "Desk"; }), true},
         {"new port", after([](PeerInfo& p) { p.port = 8900; }), true},
@@ -190,11 +131,7 @@ TEST(DiscoveryDatagram, BroadcastTargetsAddEachSubnetOnce) {
         std::sort(t.begin(), t.end());
         return t;
     };
-    const struct {
-        const char* why;
-        std::vector<InterfaceAddress> interfaces;
-        Targets targets;
-    } cases[] = {
+    const struct { const char* why; std::vector<InterfaceAddress> interfaces; Targets targets; } cases[] = {
         {"no interface", {}, {"127.0.0.1", "255.255.255.255"}},
         {"one /24", {{"eth0", "192.168.1.23", "255.255.255.0"}}, {"127.0.0.1", "192.168.1.255", "255.255.255.255"}},
         {"a /8", {{"eth0", "10.4.5.6", "255.0.0.0"}}, {"10.255.255.255", "127.0.0.1", "255.255.255.255"}},
@@ -212,17 +149,9 @@ TEST(DiscoveryDatagram, BroadcastTargetsAddEachSubnetOnce) {
 }
 
 TEST(DiscoveryDatagram, TeamNameTrimsHorizontalSpaceAndKeeps40Characters) {
-    const struct {
-        std::string in, out;
-    } cases[] = {
-        {"  Alpha  ", "Alpha"},
-        {"\tAlpha\t", "Alpha"},
-        {"\u3000团队\u00a0", "团队"},
-        {"   ", ""},
-        {"\nAlpha\n", "\nAlpha\n"},
-        {"A  B", "A  B"},
-        {repeat("x", 50), repeat("x", 40)},
-    };
+    const struct { std::string in, out; } cases[] = {
+        {"  Alpha  ", "Alpha"}, {"\tAlpha\t", "Alpha"}, {"\u3000团队\u00a0", "团队"}, {"   ", ""},
+        {"\nAlpha\n", "\nAlpha\n"}, {"A  B", "A  B"}, {repeat("x", 50), repeat("x", 40)}};
     for (const auto& c : cases) EXPECT_EQ(cleanTeamName(c.in), c.out) << c.in;
 }
 

@@ -114,21 +114,5 @@ TEST_F(DiscoveryTwoDevices, ProbeGetsOneUnicastHereOnPort8898) {
     EXPECT_TRUE(a->list().empty()) << "probers are not recorded";
 }
 
-TEST_F(DiscoveryTwoDevices, NameAndTeamChangesReachThePeerAtOnce) {
-    auto a = startIn(Side::a, "device-a", "Alpha", 8899);
-    auto b = startIn(Side::b, "device-b", "Beta", 8899);
-    ASSERT_TRUE(waitFor([&] { return lists(*b, "device-a"); }, std::chrono::seconds(3)));
-
-    net.runIn(Side::a, [&] { a->setTeam("  Alpha team  "); });
-    EXPECT_TRUE(waitFor([&] { return lists(*b, "device-a") && b->list()[0].team == "Alpha team"; },
-                        std::chrono::seconds(2)));
-    net.runIn(Side::a, [&] { a->setName("Renamed"); });
-    EXPECT_TRUE(waitFor([&] { return lists(*b, "device-a") && b->list()[0].name == "Renamed"; },
-                        std::chrono::seconds(2)));
-    net.runIn(Side::a, [&] { a->setTeam("   "); });
-    EXPECT_TRUE(waitFor([&] { return lists(*b, "device-a") && b->list()[0].team.empty(); },
-                        std::chrono::seconds(2)));
-}
-
 }  // namespace
 }  // namespace corvane

@@ -7,28 +7,9 @@
 namespace corvane {
 namespace {
 
-struct IDCase {
-    const char* name;
-    int64_t size;
-    double mtime;
-    const char* rel;
-    const char* id;
-};
-
 TEST(FileID, MatchesTheWorkedValues) {
-    const IDCase cases[] = {
-        {"abc", 3, 0, "", "fed83e562a0abfa3"},
-        {"selftest.bin", 3000000, 0, "selftest.bin", "47ca0d824252d3e5"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(FileID::hash(c.name, c.size, c.mtime, c.rel), c.id) << c.name;
-    }
-}
-
-TEST(FileID, IsSixteenLowerCaseHexDigits) {
-    const std::string id = FileID::hash("報告 (1).pdf", 123456789, 1712345678901.5, "文件夹/報告 (1).pdf");
-    ASSERT_EQ(id.size(), 16u);
-    for (char c : id) EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')) << id;
+    EXPECT_EQ(FileID::hash("abc", 3, 0, ""), "fed83e562a0abfa3");
+    EXPECT_EQ(FileID::hash("selftest.bin", 3000000, 0, "selftest.bin"), "47ca0d824252d3e5");
 }
 
 TEST(FileID, TruncatesTheModificationTimeTowardZero) {

@@ -18,15 +18,9 @@
 
 namespace corvane::test {
 
-// Answers every hook with 200 {"hook": name}; the team routes take "/api/team" only.
-class HookRecorder : public StorageHooks {
+// Answers the routed hooks with 200 {"hook": name}; the team routes take "/api/team" only.
+class HookRecorder : public StubStorageHooks {
 public:
-    void streamUpload(HTTPServer&, int fd, const HTTPReq&, const std::string&, int64_t, const std::string&) override {
-        answer(fd, "streamUpload");
-    }
-    void streamTeamUpload(HTTPServer&, int fd, const HTTPReq&, const std::string&, int64_t) override {
-        answer(fd, "streamTeamUpload");
-    }
     void davRoute(HTTPServer&, int fd, const HTTPReq&) override { answer(fd, "dav"); }
     bool teamRoute(HTTPServer&, int fd, const HTTPReq& req, const std::string&) override {
         if (req.path != "/api/team") return false;

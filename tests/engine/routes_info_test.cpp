@@ -1,4 +1,4 @@
-// GET /api/info and GET /api/peers.
+// GET /api/info.
 
 #include "engine/cfg.h"
 #include "engine/host_info.h"
@@ -9,7 +9,7 @@ namespace {
 
 using RoutesInfo = RouteTest;
 
-TEST_F(RoutesInfo, InfoDescribesThisDevice) {
+TEST_F(RoutesInfo, InfoDescribesThisDeviceAndFollowsNameAndPinChanges) {
     const nlohmann::json info = callJSON("GET", "/api/info");
     ASSERT_TRUE(info.is_object()) << info;
     EXPECT_EQ(info.size(), 10u) << info;
@@ -24,9 +24,15 @@ TEST_F(RoutesInfo, InfoDescribesThisDevice) {
     nlohmann::json ips = nlohmann::json::array();
     for (const auto& entry : HostInfo::ipv4Addresses()) ips.push_back(entry.addr);
     EXPECT_EQ(info["ips"], ips);
+
+    server->setDeviceName("Studio");
+    server->setPin("1234");
+    const nlohmann::json changed = parse(call("GET", "/api/info", "", {{"X-Pin", "1234"}}));
+    EXPECT_EQ(changed["device"], "Studio");
+    EXPECT_EQ(changed["pin"], true);
 }
 
-TEST_F(RoutesInfo, InfoStorageIsTheReceiveFolderVolume) {
+TEST_F(RoutesInfo, InfoStorageIsTheReceiveFolderVolumeOrZeroWhenUnreadable) {
     const nlohmann::json storage = callJSON("GET", "/api/info")["storage"];
     ASSERT_TRUE(storage["free"].is_number_integer()) << storage;
     ASSERT_TRUE(storage["total"].is_number_integer()) << storage;
@@ -34,35 +40,9 @@ TEST_F(RoutesInfo, InfoStorageIsTheReceiveFolderVolume) {
     EXPECT_EQ(storage["total"].get<int64_t>(), int64_t(space.capacity));
     EXPECT_GT(storage["free"].get<int64_t>(), 0);
     EXPECT_LE(storage["free"].get<int64_t>(), storage["total"].get<int64_t>());
-}
 
-TEST_F(RoutesInfo, InfoStorageIsZeroWhenTheFolderCannotBeRead) {
     server->setRoot(sandbox / "gone" / "recv");
-    const nlohmann::json storage = callJSON("GET", "/api/info")["storage"];
-    EXPECT_EQ(storage, nlohmann::json({{"free", 0}, {"total", 0}}));
-}
-
-TEST_F(RoutesInfo, InfoFollowsNameAndPinChanges) {
-    server->setDeviceName("Studio");
-    server->setPin("1234");
-    const RawReply reply = call("GET", "/api/info", "", {{"X-Pin", "1234"}});
-    const nlohmann::json info = parse(reply);
-    EXPECT_EQ(info["device"], "Studio");
-    EXPECT_EQ(info["pin"], true);
-}
-
-TEST_F(RoutesInfo, PeersWithoutAProviderAreEmpty) {
-    EXPECT_EQ(callJSON("GET", "/api/peers"),
-              nlohmann::json({{"self", nlohmann::json::object()}, {"peers", nlohmann::json::array()}, {"enabled", false}}));
-}
-
-TEST_F(RoutesInfo, PeersComeFromTheProvider) {
-    const nlohmann::json me{{"id", "dev-1"}, {"name", "Desk"}, {"port", 8899}, {"pin", false}};
-    const nlohmann::json peer{{"id", "p2"}, {"name", "Laptop"}, {"ip", "10.0.0.2"}, {"port", 8900},
-                              {"pin", false}, {"token", "t"}, {"plat", "linux"}, {"lastSeen", 1.5e12}};
-    server->peersProvider = [&] { return PeersSnapshot{me, {peer}, true}; };
-    EXPECT_EQ(callJSON("GET", "/api/peers"),
-              nlohmann::json({{"self", me}, {"peers", nlohmann::json::array({peer})}, {"enabled", true}}));
+    EXPECT_EQ(callJSON("GET", "/api/info")["storage"], nlohmann::json({{"free", 0}, {"total", 0}}));
 }
 
 }  // namespace

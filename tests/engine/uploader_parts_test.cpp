@@ -1,12 +1,10 @@
-// The parts of the send queue that need no receiver: chunk counts, the held
-// chunks of a status reply, chunk reads, clients per target, tasks and folders.
+// The parts of the send queue that need no receiver: chunk counts, chunk reads
+// and folders.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fcntl.h>
 #include <fstream>
-#include <sys/stat.h>
 
 #include "engine/uploader.h"
 #include "support/test_loop.h"
@@ -21,32 +19,9 @@ using test::Sandbox;
 using test::writeFile;
 
 TEST(UploaderParts, ChunkCountRoundsUpAndGivesAnEmptyFileOne) {
-    const struct {
-        int64_t size, chunks;
-    } cases[] = {{0, 1}, {1, 1}, {4194304, 1}, {4194305, 2}, {3 * 4194304, 3}, {3 * 4194304 + 1, 4}};
+    const struct { int64_t size, chunks; } cases[] = {
+        {0, 1}, {1, 1}, {4194304, 1}, {4194305, 2}, {3 * 4194304, 3}, {3 * 4194304 + 1, 4}};
     for (const auto& c : cases) EXPECT_EQ(chunkCount(c.size), c.chunks) << c.size;
-}
-
-TEST(UploaderParts, HeldChunksFollowTheStatusReply) {
-    const int64_t size = 3 * 4194304 - 10;  // three chunks
-    const struct {
-        const char* why;
-        json status;
-        std::set<int64_t> held;
-    } cases[] = {
-        {"nothing there", {{"exists", false}, {"received", {0, 1}}}, {}},
-        {"exists as text", {{"exists", "1"}, {"received", {0, 2}}}, {0, 2}},
-        {"matching meta", {{"exists", true}, {"received", {2, 0}}, {"meta", {{"size", size}}}}, {0, 2}},
-        {"meta size as text", {{"exists", true}, {"received", {1}}, {"meta", {{"size", std::to_string(size)}}}}, {1}},
-        {"another size", {{"exists", true}, {"received", {0, 2}}, {"meta", {{"size", 999}}}}, {}},
-        {"meta null keeps", {{"exists", true}, {"received", {1}}, {"meta", nullptr}}, {1}},
-        {"meta without size", {{"exists", true}, {"received", {1}}, {"meta", json::object()}}, {}},
-        {"elements that are not numbers", {{"exists", true}, {"received", {"0", 1, nullptr, 2.0}}}, {1, 2}},
-        {"received not an array", {{"exists", true}, {"received", 3}}, {}},
-        {"indices the file does not have", {{"exists", true}, {"received", {-1, 1, 3, 100}}}, {1}},
-        {"not an object", json::array({0, 1}), {}},
-    };
-    for (const auto& c : cases) EXPECT_EQ(heldChunks(c.status, size), c.held) << c.why;
 }
 
 TEST(UploaderParts, ChunkReadGivesTheBytesOrSaysWhyNot) {
@@ -71,54 +46,6 @@ TEST(UploaderParts, ChunkReadGivesTheBytesOrSaysWhyNot) {
         EXPECT_EQ(read.bytes, c.bytes) << c.why;
         EXPECT_EQ(read.error, c.error) << c.why;
     }
-}
-
-TEST(UploaderParts, ClientForTargetUsesPeerCredentialsOrOwnLoopback) {
-    Peer peer;
-    peer.ip = "192.168.1.7";
-    peer.port = 8900;
-    peer.token = "peer-token";
-    const auto remote = clientForTarget(peer, "1234", 8899);
-    ASSERT_TRUE(remote.has_value());
-    EXPECT_EQ(remote->base(), "http://192.168.1.7:8900/");
-    EXPECT_EQ(remote->token(), "peer-token");
-    EXPECT_EQ(remote->pin(), "1234");
-
-    const auto local = clientForTarget(std::nullopt, "1234", 8905);
-    ASSERT_TRUE(local.has_value());
-    EXPECT_EQ(local->base(), "http://127.0.0.1:8905/");
-    EXPECT_EQ(local->token(), "");
-    EXPECT_EQ(local->pin(), "");
-
-    peer.ip = "";
-    EXPECT_FALSE(clientForTarget(peer, "", 0).has_value());
-    peer.ip = "bad host";
-    EXPECT_FALSE(clientForTarget(peer, "", 0).has_value());
-}
-
-TEST(UploaderParts, MakeTaskReadsNameAndSize) {
-    Sandbox box;
-    writeFile(box / "报告 1.pdf", std::string(1234, 'x'));
-    const auto task = Uploader::makeTask(box / "报告 1.pdf", "", std::nullopt);
-    ASSERT_TRUE(task);
-    EXPECT_EQ(task->fileName, "报告 1.pdf");
-    EXPECT_EQ(task->relPath, "");
-    EXPECT_EQ(task->totalSize, 1234);
-    EXPECT_EQ(task->state, TransferState::waiting());
-    EXPECT_EQ(task->sent, 0);
-    EXPECT_EQ(task->resumedChunks, 0);
-    EXPECT_FALSE(task->target.has_value());
-    EXPECT_NE(task->id, Uploader::makeTask(box / "报告 1.pdf", "", std::nullopt)->id) << "each task has its own id";
-    EXPECT_FALSE(Uploader::makeTask(box / "missing", "", std::nullopt));
-}
-
-TEST(UploaderParts, FileMTimeIsMillisecondsWithFraction) {
-    Sandbox box;
-    writeFile(box / "f", "x");
-    const timespec times[2] = {{1700000000, 123456789}, {1700000000, 123456789}};
-    ASSERT_EQ(utimensat(AT_FDCWD, (box / "f").c_str(), times, 0), 0);
-    EXPECT_DOUBLE_EQ(Uploader::fileMTime(box / "f"), 1700000000123.456789);
-    EXPECT_EQ(Uploader::fileMTime(box / "missing"), 0.0);
 }
 
 class UploaderFolders : public ::testing::Test {
@@ -157,24 +84,14 @@ TEST_F(UploaderFolders, FolderGivesOneTaskPerVisibleRegularFile) {
     }
     EXPECT_TRUE(logs.empty());
     EXPECT_TRUE(uploader.tasks().empty()) << "the caller appends the tasks itself";
-}
-
-TEST_F(UploaderFolders, TrailingSlashNamesTheSameFolder) {
-    writeFile(box / "Docs" / "a.txt", "a");
-    const auto tasks = uploader.expandDirectory(box.path().string() + "/Docs/", std::nullopt);
-    EXPECT_EQ(relPaths(tasks), (std::vector<std::string>{"Docs/a.txt"}));
-}
-
-TEST_F(UploaderFolders, MissingFolderGivesNoTasks) {
+    // A trailing slash names the same folder; a missing folder gives no tasks.
+    EXPECT_EQ(relPaths(uploader.expandDirectory(box.path().string() + "/Photos/", std::nullopt)), relPaths(tasks));
     EXPECT_TRUE(uploader.expandDirectory(box / "nothing", std::nullopt).empty());
 }
 
 TEST_F(UploaderFolders, LargeFolderIsCutAt3000AndSaysSo) {
-    const struct {
-        int files;
-        size_t tasks;
-        bool logged;
-    } cases[] = {{3000, 3000, false}, {3001, 3000, true}, {5000, 3000, true}};
+    const struct { int files; size_t tasks; bool logged; } cases[] = {
+        {3000, 3000, false}, {3001, 3000, true}, {5000, 3000, true}};
     for (const auto& c : cases) {
         const fs::path folder = box / ("Many" + std::to_string(c.files));
         fs::create_directories(folder);
@@ -187,24 +104,6 @@ TEST_F(UploaderFolders, LargeFolderIsCutAt3000AndSaysSo) {
             EXPECT_EQ(logs[0], "文件夹 " + folder.filename().string() + " 超过 3000 个文件，只加入前 3000 个");
         }
     }
-}
-
-TEST_F(UploaderFolders, ClearFinishedKeepsActiveTasksInOrder) {
-    writeFile(box / "f", "x");
-    const TransferState states[] = {TransferState::done(),      TransferState::waiting(),
-                                    TransferState::cancelled(), TransferState::running(),
-                                    TransferState::failed("x"), TransferState::finishing()};
-    std::vector<std::shared_ptr<TransferTask>> made;
-    for (const auto& state : states) {
-        made.push_back(Uploader::makeTask(box / "f", "", std::nullopt));
-        made.back()->state = state;
-    }
-    uploader.append(made);
-    int changes = 0;
-    uploader.onChange = [&] { ++changes; };
-    uploader.clearFinished();
-    EXPECT_EQ(uploader.tasks(), (std::vector<std::shared_ptr<TransferTask>>{made[1], made[3], made[5]}));
-    EXPECT_EQ(changes, 1);
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
-// Binding the store to a team root, loading and saving its files, and its folders.
+// Loading and saving the team files, keeping damaged ones aside, and the team folders.
 
 #include <regex>
 
 #include <gtest/gtest.h>
 
-#include "storage/team_crypto.h"
 #include "team_test_support.h"
 
 namespace fs = std::filesystem;
@@ -13,6 +12,7 @@ using nlohmann::json;
 namespace corvane::test {
 namespace {
 
+// The copies of `name` kept aside in the folder.
 std::vector<std::string> brokenCopies(const fs::path& folder, const std::string& name) {
     std::vector<std::string> found;
     if (!fs::exists(folder)) return found;
@@ -25,78 +25,12 @@ std::vector<std::string> brokenCopies(const fs::path& folder, const std::string&
 
 using TeamStoreFiles = TeamStoreTest;
 
-TEST_F(TeamStoreFiles, AFreshRootHasNoAdminNoUsersAndNoName) {
-    EXPECT_EQ(store.rootPath(), box.path().string());
-    EXPECT_FALSE(store.hasAdmin());
-    EXPECT_EQ(store.pendingCount(), 0);
-    EXPECT_TRUE(store.allUsers().empty());
-    EXPECT_EQ(store.teamName(), "");
-    EXPECT_FALSE(fs::exists(teamDir())) << "binding writes nothing";
-}
-
-TEST_F(TeamStoreFiles, AnUnboundStoreReadsAndWritesNothing) {
-    TeamStore unbound([] { return 1.0; }, [](const std::string&) {});
-    EXPECT_EQ(unbound.rootPath(), "");
-    unbound.setTeamName("x");
-    unbound.prepareDirs();
-    EXPECT_FALSE(unbound.hasLogo());
-    EXPECT_EQ(unbound.logoStamp(), 0);
-    EXPECT_EQ(unbound.saveLogo("GIF89a-------"), "保存失败");
-    EXPECT_FALSE(unbound.userFolder("u0123456789ab"));
-    EXPECT_FALSE(fs::exists("_team"));
-}
-
-TEST_F(TeamStoreFiles, LoadsAccountsWithTheirDefaults) {
-    writeTeamFile("accounts.json", R"({"version":1,"team":"Crew","users":[
-        {"id":"u1","user":"bob","iter":0,"created":"soon"},
-        {"id":"u2","user":"admin","role":"admin","status":"active","iter":5000,"created":1700000000000}]})");
-    reload();
-    const auto users = store.allUsers();
-    ASSERT_EQ(users.size(), 2u);
-    EXPECT_EQ(users[0].role, "member");
-    EXPECT_EQ(users[0].status, "pending");
-    EXPECT_EQ(users[0].iter, 120000);
-    EXPECT_EQ(users[0].created, 0);
-    EXPECT_EQ(users[1].iter, 5000);
-    EXPECT_EQ(store.teamName(), "Crew");
-    EXPECT_TRUE(store.hasAdmin());
-    EXPECT_EQ(store.pendingCount(), 1);
-    EXPECT_EQ(store.user("u2")->user, "admin");
-    EXPECT_FALSE(store.user("U2")) << "ids compare exactly";
-}
-
-TEST_F(TeamStoreFiles, ATeamNameThatIsNotTextLoadsEmpty) {
-    writeTeamFile("accounts.json", R"({"team":7,"users":[]})");
-    reload();
-    EXPECT_EQ(store.teamName(), "");
-}
-
-TEST_F(TeamStoreFiles, UsersWithOneNonObjectElementLoadNoUsersAndTheFileIsKeptAside) {
-    const std::string original = R"({"team":"Crew","users":[{"id":"u1","user":"bob"},"junk"]})";
-    writeTeamFile("accounts.json", original);
-    reload();
-    EXPECT_TRUE(store.allUsers().empty());
-    EXPECT_TRUE(brokenCopies(teamDir(), "accounts.json").empty()) << "nothing is written by loading";
-
-    store.setTeamName("New");
-    const auto copies = brokenCopies(teamDir(), "accounts.json");
-    ASSERT_EQ(copies.size(), 1u);
-    EXPECT_EQ(readFile(teamDir() / copies[0]), original);
-    EXPECT_EQ(fileMode(teamDir() / copies[0]), 0600u);
-    ASSERT_EQ(logLines.size(), 1u);
-    EXPECT_NE(logLines[0].find(copies[0]), std::string::npos) << logLines[0];
-
-    store.setTeamName("Newer");
-    EXPECT_EQ(brokenCopies(teamDir(), "accounts.json").size(), 1u) << "copied aside once";
-    EXPECT_EQ(logLines.size(), 1u);
-}
-
-TEST_F(TeamStoreFiles, EveryUnusableTeamFileIsKeptAsideBeforeItsFirstSave) {
+TEST_F(TeamStoreFiles, AnUnusableTeamFileLoadsNothingAndIsKeptAsideOnceBeforeItsFirstSave) {
     struct Case {
-        const char* file;
-        std::string bytes;
+        std::string file, bytes;
     };
     const std::vector<Case> cases = {
+        {"accounts.json", R"({"team":"Crew","users":[{"id":"u1","user":"bob"},"junk"]})"},  // one non-object user
         {"accounts.json", "{not json"},
         {"accounts.json", "[1,2]"},
         {"accounts.json", R"({"team":"x"})"},
@@ -105,58 +39,66 @@ TEST_F(TeamStoreFiles, EveryUnusableTeamFileIsKeptAsideBeforeItsFirstSave) {
         {"sessions.json", R"({"sessions":[]})"},
         {"resets.json", "\"text\""},
         {"resets.json", R"({"codes":5})"},
+        {"", ""},  // no file at all is no damage
     };
+    const std::vector<std::string> names = {"accounts.json", "sessions.json", "resets.json"};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.file) + ": " + c.bytes);
+        SCOPED_TRACE(c.file + ": " + c.bytes);
         Sandbox root;
         std::vector<std::string> lines;
         TeamStore fresh([] { return 1700000000.0; }, [&](const std::string& line) { lines.push_back(line); });
-        writeFile(root / "_team" / c.file, c.bytes);
+        if (!c.file.empty()) writeFile(root / "_team" / c.file, c.bytes);
         fresh.bind(root.path());
         EXPECT_TRUE(fresh.allUsers().empty());
-        {
+        EXPECT_TRUE(brokenCopies(root / "_team", c.file).empty()) << "nothing is written by loading";
+        for (int save = 0; save < 2; ++save) {
+            fresh.setTeamName("Saved " + std::to_string(save));
             std::lock_guard hold(fresh.lock());
-            fresh.saveUsersLocked();
             fresh.saveSessionsLocked();
             fresh.saveResetsLocked();
         }
-        const auto copies = brokenCopies(root / "_team", c.file);
-        ASSERT_EQ(copies.size(), 1u);
-        EXPECT_EQ(readFile(root / "_team" / copies[0]), c.bytes);
-        EXPECT_EQ(lines.size(), 1u);
+        for (const std::string& name : names) {
+            const auto copies = brokenCopies(root / "_team", name);
+            if (name != c.file) {
+                EXPECT_TRUE(copies.empty()) << name;
+                continue;
+            }
+            ASSERT_EQ(copies.size(), 1u) << "copied aside once";
+            EXPECT_TRUE(std::regex_match(copies[0].substr(name.size()), std::regex(R"(\.broken-\d{8}-\d{6})")))
+                << copies[0];
+            EXPECT_EQ(readFile(root / "_team" / copies[0]), c.bytes);
+            EXPECT_EQ(fileMode(root / "_team" / copies[0]), 0600u);
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_NE(lines[0].find(copies[0]), std::string::npos) << lines[0];
+        }
+        if (c.file.empty()) {
+            EXPECT_TRUE(lines.empty());
+        }
     }
 }
 
-TEST_F(TeamStoreFiles, MissingFilesAreNotDamage) {
-    store.setTeamName("x");
-    {
-        std::lock_guard hold(store.lock());
-        store.saveSessionsLocked();
-        store.saveResetsLocked();
-    }
-    EXPECT_TRUE(logLines.empty());
-    for (const char* name : {"accounts.json", "sessions.json", "resets.json"}) {
-        EXPECT_TRUE(brokenCopies(teamDir(), name).empty()) << name;
-    }
-}
-
-TEST_F(TeamStoreFiles, LoadsOnlyLiveSessionsAndLiveResetEntries) {
-    writeTeamFile("accounts.json", R"({"users":[{"id":"u1","user":"bob","status":"active"}]})");
+TEST_F(TeamStoreFiles, LoadsOnlyLiveSessionsOfLongTokensAndLiveResetEntries) {
     const double now = clock;
-    writeTeamFile("sessions.json", json{{"sessions",
-                                         {{"live-token-0123456789", {{"uid", "u1"}, {"exp", now + 10}}},
-                                          {"past-token-0123456789", {{"uid", "u1"}, {"exp", now - 1}}},
-                                          {"edge-token-0123456789", {{"uid", "u1"}, {"exp", now}}},
-                                          {"nouid-token-012345678", {{"exp", now + 10}}},
-                                          {"text-token-0123456789", "u1"}}}}
-                                       .dump());
-    writeTeamFile("resets.json", json{{"codes",
-                                       {{"u1", {{"hash", "h"}, {"exp", now + 5}, {"tries", 0}, {"sent", now}}},
-                                        {"u2", {{"hash", "h"}, {"exp", now - 5}}},
-                                        {"u3", "x"}}}}
-                                     .dump());
-    reload();
-    EXPECT_TRUE(store.userForToken("live-token-0123456789"));
+    const auto session = [](const char* uid, double exp) { return json{{"uid", uid}, {"exp", exp}}; };
+    const json sessions{{"live-token-0123456789", session("u1", now + 10)},
+                        {"abcdefghijklmnop", session("u1", now + 10)},
+                        {"abcdefghijklmno", session("u1", now + 10)},
+                        {"pending-token-012345", session("u2", now + 10)},
+                        {"past-token-0123456789", session("u1", now - 1)},
+                        {"edge-token-0123456789", session("u1", now)},
+                        {"nouid-token-012345678", {{"exp", now + 10}}},
+                        {"text-token-0123456789", "u1"}};
+    const json liveCode{{"hash", "h"}, {"exp", now + 5}, {"tries", 0}, {"sent", now}};
+    writeTeamFile("sessions.json", json{{"sessions", sessions}}.dump());
+    writeTeamFile("resets.json",
+                  json{{"codes", {{"u1", liveCode}, {"u2", {{"hash", "h"}, {"exp", now - 5}}}, {"u3", "x"}}}}.dump());
+    loadAccounts({{{"id", "u1"}, {"user", "bob"}, {"status", "active"}},
+                  {{"id", "u2"}, {"user", "carl"}, {"status", "pending"}}});
+    EXPECT_EQ(store.userForToken("live-token-0123456789").value_or(TeamUser{}).id, "u1");
+    EXPECT_EQ(store.userForToken("abcdefghijklmnop").value_or(TeamUser{}).id, "u1") << "16 characters";
+    EXPECT_FALSE(store.userForToken("abcdefghijklmno")) << "a token of 15 characters is never looked up";
+    EXPECT_FALSE(store.userForToken(""));
+    EXPECT_FALSE(store.userForToken("pending-token-012345")) << "a pending account has no access";
     EXPECT_FALSE(store.userForToken("past-token-0123456789"));
     EXPECT_FALSE(store.userForToken("edge-token-0123456789"));
     EXPECT_FALSE(store.userForToken("nouid-token-012345678")) << "an empty uid resolves to nobody";
@@ -165,40 +107,23 @@ TEST_F(TeamStoreFiles, LoadsOnlyLiveSessionsAndLiveResetEntries) {
         store.saveSessionsLocked();
         store.saveResetsLocked();
     }
-    const json sessions = readJSON("sessions.json")["sessions"];
-    EXPECT_EQ(sessions.size(), 2u);
-    EXPECT_TRUE(sessions.contains("live-token-0123456789"));
-    EXPECT_EQ(sessions["nouid-token-012345678"]["uid"], "");
-    const json codes = readJSON("resets.json")["codes"];
-    EXPECT_EQ(codes.size(), 1u);
-    EXPECT_EQ(codes["u1"]["hash"], "h") << "an entry is kept whole";
+    const json saved = readJSON("sessions.json")["sessions"];
+    EXPECT_EQ(saved.size(), 5u) << "expired and malformed entries are dropped";
+    EXPECT_EQ(saved["nouid-token-012345678"]["uid"], "");
+    EXPECT_EQ(readJSON("resets.json")["codes"], (json{{"u1", liveCode}})) << "live entries are kept whole";
     EXPECT_TRUE(logLines.empty());
 }
 
-TEST_F(TeamStoreFiles, BindingTheSamePathKeepsMemoryAndAnotherPathRereads) {
-    writeTeamFile("accounts.json", R"({"team":"Disk","users":[]})");
-    reload();
-    EXPECT_EQ(store.teamName(), "Disk");
-    {
-        std::lock_guard hold(store.lock());
-        store.cachedTeamNameLocked() = "Memory";  // not saved
-    }
-    store.bind(box.path());
-    store.bind(box.path().string() + "/");
-    EXPECT_EQ(store.teamName(), "Memory");
-    reload();
-    EXPECT_EQ(store.teamName(), "Disk");
-}
-
-TEST_F(TeamStoreFiles, SavedFilesArePrivateAndAccountsAreSortedAndPretty) {
+TEST_F(TeamStoreFiles, SavedFilesArePrivateAndLoadBackTheSame) {
     const std::string id = setUpTeamWithAlice();
-    ASSERT_TRUE(store.login("alice", "alice-pass").kind == LoginResult::Kind::ok);
+    const LoginResult login = store.login("alice", "alice-pass");
+    ASSERT_EQ(login.kind, LoginResult::Kind::ok);
     ASSERT_TRUE(store.issueReset("alice"));
     for (const char* name : {"accounts.json", "sessions.json", "resets.json"}) {
         EXPECT_EQ(fileMode(teamFile(name)), 0600u) << name;
     }
     const std::string text = readFile(teamFile("accounts.json"));
-    EXPECT_NE(text.find("\n  \"team\": \"Team\""), std::string::npos) << "one member per line";
+    EXPECT_NE(text.find("\n  \"team\": \"Team\""), std::string::npos) << "pretty-printed";
     EXPECT_LT(text.find("\"team\""), text.find("\"users\""));
     EXPECT_LT(text.find("\"approvedAt\""), text.find("\"created\""));
     const json accounts = json::parse(text);
@@ -211,11 +136,7 @@ TEST_F(TeamStoreFiles, SavedFilesArePrivateAndAccountsAreSortedAndPretty) {
     for (const auto& entry : fs::directory_iterator(teamDir())) {
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
     }
-}
 
-TEST_F(TeamStoreFiles, WhatIsSavedLoadsBackTheSame) {
-    setUpTeamWithAlice();
-    const LoginResult login = store.login("alice", "alice-pass");
     const auto before = store.allUsers();
     reload();
     const auto after = store.allUsers();
@@ -225,13 +146,10 @@ TEST_F(TeamStoreFiles, WhatIsSavedLoadsBackTheSame) {
     EXPECT_TRUE(store.userForToken(login.token));
 }
 
-TEST_F(TeamStoreFiles, PrepareDirsMakesTheThreeTeamFolders) {
+TEST_F(TeamStoreFiles, PreparesTheThreeFoldersAndGivesAPersonalFolderOnlyToACleanSingleName) {
     store.prepareDirs();
-    for (const char* name : {"_team", "_shared", "_users"}) EXPECT_TRUE(fs::is_directory(box / name)) << name;
     store.prepareDirs();  // existing folders are no error
-}
-
-TEST_F(TeamStoreFiles, AnAccountIdNamesAPersonalFolderOnlyWhenItIsOneCleanPiece) {
+    for (const char* name : {"_team", "_shared", "_users"}) EXPECT_TRUE(fs::is_directory(box / name)) << name;
     const std::vector<std::pair<std::string, bool>> cases = {
         {"u0123456789ab", true}, {"", false},      {".", false},       {"..", false},  {"../x", false},
         {"a/b", false},          {"a\\b", false},  {".hidden", false}, {"/abs", false}, {"x/..", false},

@@ -35,6 +35,12 @@ protected:
         store.bind(box.path());
     }
 
+    // Writes "accounts.json" with these account records and reads the files afresh.
+    void loadAccounts(const nlohmann::json& users) {
+        writeTeamFile("accounts.json", nlohmann::json{{"users", users}}.dump());
+        reload();
+    }
+
     // Administrator "admin" with password "admin-pass" and one active member "alice"
     // ("alice-pass", alice@example.com); returns alice's id.
     std::string setUpTeamWithAlice() {
