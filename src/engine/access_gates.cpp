@@ -10,17 +10,13 @@
 #include "engine/http_response.h"
 #include "engine/http_server.h"
 #include "engine/json_fields.h"
+#include "engine/text_util.h"
 
 namespace corvane {
 
 namespace {
 
 bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
 
 // Equal texts, compared in time that does not depend on where they differ.
 bool constantTimeEquals(const std::string& a, const std::string& b) {
@@ -92,16 +88,8 @@ std::optional<OriginParts> parseOrigin(const std::string& origin) {
 bool HTTPServer::hostMatches(const std::string& origin, const std::string& host) {
     const auto o = parseOrigin(origin);
     if (!o) return false;
-    std::vector<std::string> pieces;
-    size_t start = 0;
-    while (start <= host.size()) {
-        const size_t at = host.find(':', start);
-        const size_t end = at == std::string::npos ? host.size() : at;
-        if (end > start) pieces.push_back(host.substr(start, end - start));
-        if (at == std::string::npos) break;
-        start = at + 1;
-    }
-    const std::string hostName = pieces.empty() ? "" : pieces[0];
+    const auto pieces = splitDroppingEmpty(host, ":");
+    const std::string hostName = pieces.empty() ? "" : std::string(pieces[0]);
     int hostPort = 80;
     if (pieces.size() >= 2) {
         if (const auto p = parseIntText(pieces[1])) hostPort = int(*p);
@@ -117,7 +105,7 @@ bool HTTPServer::tokenOK(const HTTPReq& req) const {
 }
 
 bool HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP) {
-    const bool keepAlive = lower(req.header("connection")).find("close") == std::string::npos;
+    const bool keepAlive = lowerASCII(req.header("connection")).find("close") == std::string::npos;
 
     if (req.method == "OPTIONS") {
         respond(fd, 204, {}, "");

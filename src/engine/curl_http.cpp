@@ -1,4 +1,5 @@
 #include "engine/curl_http.h"
+#include "engine/text_util.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -42,8 +43,7 @@ size_t writeHeader(char* data, size_t size, size_t count, void* user) {
     if (line.rfind("HTTP/", 0) == 0) headers->clear();  // a new reply (after 100 Continue)
     const size_t colon = line.find(':');
     if (colon == std::string::npos) return n;
-    std::string name = line.substr(0, colon);
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    const std::string name = lowerASCII(line.substr(0, colon));
     std::string value = line.substr(colon + 1);
     value.erase(0, value.find_first_not_of(" \t"));
     while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' ')) value.pop_back();
@@ -63,21 +63,7 @@ bool unreserved(unsigned char c) {
 
 }  // namespace
 
-std::string percentEncodeStrict(std::string_view text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size() * 3);
-    for (unsigned char c : text) {
-        if (unreserved(c)) {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
+std::string percentEncodeStrict(std::string_view text) { return percentEncodeExcept(text, unreserved); }
 
 std::string percentEncodePath(std::string_view path) {
     std::string out;

@@ -17,6 +17,7 @@
 #include "engine/http_response.h"
 #include "engine/http_server.h"
 #include "engine/receive_paths.h"
+#include "engine/text_util.h"
 
 namespace fs = std::filesystem;
 
@@ -42,18 +43,7 @@ std::string asciiName(const std::string& name) {
 
 // Every byte but ASCII letters and digits as "%XX".
 std::string encodedName(const std::string& name) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : name) {
-        if (std::isalnum(c)) {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
+    return percentEncodeExcept(name, [](unsigned char c) { return std::isalnum(c) != 0; });
 }
 
 // Pieces read and written, for files or sockets that sendfile does not take.

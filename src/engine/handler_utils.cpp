@@ -15,17 +15,13 @@
 
 #include "engine/json_fields.h"
 #include "engine/unicode_text.h"
+#include "engine/text_util.h"
 
 namespace fs = std::filesystem;
 
 namespace corvane {
 
 namespace {
-
-std::string lowerASCII(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
 
 bool forbiddenPiece(const std::string& piece) {
     if (piece[0] == '.') return true;
@@ -98,7 +94,7 @@ std::string mimeType(std::string_view name) {
     const std::string_view last = slash == std::string_view::npos ? name : name.substr(slash + 1);
     const size_t dot = last.rfind('.');
     if (dot == std::string_view::npos) return "application/octet-stream";
-    const auto it = types.find(lowerASCII(std::string(last.substr(dot + 1))));
+    const auto it = types.find(lowerASCII(last.substr(dot + 1)));
     return it == types.end() ? "application/octet-stream" : it->second;
 }
 

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "engine/json_fields.h"
+#include "engine/text_util.h"
 
 namespace corvane {
 
@@ -24,19 +25,6 @@ namespace {
 
 bool endsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
-std::vector<std::string_view> splitDroppingEmpty(std::string_view s, std::string_view seps) {
-    std::vector<std::string_view> out;
-    size_t start = 0;
-    while (start < s.size()) {
-        const size_t at = s.find_first_of(seps, start);
-        const size_t end = at == std::string_view::npos ? s.size() : at;
-        if (end > start) out.push_back(s.substr(start, end - start));
-        if (at == std::string_view::npos) break;
-        start = at + 1;
-    }
-    return out;
 }
 
 std::optional<std::vector<uint32_t>> dottedNumbers(const std::string& text) {

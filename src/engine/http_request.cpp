@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/unicode_text.h"
+#include "engine/text_util.h"
 
 namespace corvane {
 
@@ -22,31 +23,6 @@ std::string_view trimSpacesTabs(std::string_view s) {
     return s;
 }
 
-std::string upper(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-    return out;
-}
-
-std::string lower(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return out;
-}
-
-std::vector<std::string_view> splitDroppingEmpty(std::string_view s, char sep) {
-    std::vector<std::string_view> out;
-    size_t start = 0;
-    while (start <= s.size()) {
-        const size_t at = s.find(sep, start);
-        const size_t end = at == std::string_view::npos ? s.size() : at;
-        if (end > start) out.push_back(s.substr(start, end - start));
-        if (at == std::string_view::npos) break;
-        start = at + 1;
-    }
-    return out;
-}
-
 std::vector<std::string_view> splitLines(std::string_view s) {
     std::vector<std::string_view> out;
     size_t start = 0;
@@ -63,7 +39,7 @@ std::vector<std::string_view> splitLines(std::string_view s) {
 }
 
 void parseQuery(std::string_view query, std::map<std::string, std::string>& out) {
-    for (std::string_view piece : splitDroppingEmpty(query, '&')) {
+    for (std::string_view piece : splitDroppingEmpty(query, "&")) {
         const size_t eq = piece.find('=');
         if (eq == std::string_view::npos) {
             out[std::string(piece)] = "";
@@ -113,11 +89,11 @@ std::optional<HTTPReq> parseHead(std::string_view head) {
     if (!isValidUTF8(head)) return std::nullopt;
     const std::vector<std::string_view> lines = splitLines(head);
     if (lines.empty()) return std::nullopt;
-    const std::vector<std::string_view> words = splitDroppingEmpty(lines[0], ' ');
+    const std::vector<std::string_view> words = splitDroppingEmpty(lines[0], " ");
     if (words.size() < 2) return std::nullopt;
 
     HTTPReq req;
-    req.method = upper(words[0]);
+    req.method = upperASCII(words[0]);
     req.rawTarget = std::string(words[1]);
     const size_t question = req.rawTarget.find('?');
     const std::string pathPart = question == std::string::npos ? req.rawTarget : req.rawTarget.substr(0, question);
@@ -127,7 +103,7 @@ std::optional<HTTPReq> parseHead(std::string_view head) {
     for (size_t k = 1; k < lines.size(); ++k) {
         const size_t colon = lines[k].find(':');
         if (colon == std::string_view::npos) continue;
-        const std::string name = lower(trimSpacesTabs(lines[k].substr(0, colon)));
+        const std::string name = lowerASCII(trimSpacesTabs(lines[k].substr(0, colon)));
         if (name.empty()) continue;
         req.headers[name] = std::string(trimSpacesTabs(lines[k].substr(colon + 1)));
     }

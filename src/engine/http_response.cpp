@@ -1,4 +1,5 @@
 #include "engine/http_response.h"
+#include "engine/text_util.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,11 +21,7 @@ const char* const kCrossOriginBlock =
 
 const char* const kJSONType = "application/json; charset=utf-8";
 
-bool isContentLength(const std::string& name) {
-    std::string lower = name;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return lower == "content-length";
-}
+bool isContentLength(const std::string& name) { return lowerASCII(name) == "content-length"; }
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include "engine/http_server.h"
 #include "engine/unicode_text.h"
 #include "engine/whole_files.h"
+#include "engine/text_util.h"
 
 namespace corvane {
 
@@ -37,8 +38,7 @@ bool burnFlag(const nlohmann::json& body) {
     const auto it = body.find("burn");
     if (it == body.end()) return false;
     if (it->is_string()) {
-        std::string word = it->get<std::string>();
-        std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        const std::string word = lowerASCII(it->get<std::string>());
         return word == "1" || word == "true" || word == "yes";
     }
     if (it->is_boolean()) return it->get<bool>();

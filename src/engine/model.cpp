@@ -5,6 +5,7 @@
 
 #include "engine/json_fields.h"
 #include "engine/handler_utils.h"
+#include "engine/text_util.h"
 
 namespace corvane {
 
@@ -37,11 +38,6 @@ struct IconRow {
     const char* icon;
 };
 
-std::string lowerASCII(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
-
 void mix(size_t& seed, size_t value) { seed ^= value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); }
 
 }  // namespace
@@ -58,15 +54,7 @@ std::string Peer::platformLabel() const {
 }
 
 std::string FileItem::folder() const {
-    std::vector<std::string> pieces;
-    size_t start = 0;
-    while (start <= path.size()) {
-        const size_t slash = path.find('/', start);
-        const size_t end = slash == std::string::npos ? path.size() : slash;
-        if (end > start) pieces.push_back(path.substr(start, end - start));
-        if (slash == std::string::npos) break;
-        start = slash + 1;
-    }
+    const auto pieces = splitDroppingEmpty(path, "/");
     if (pieces.size() < 2) return "";
     std::string out;
     for (size_t k = 0; k + 1 < pieces.size(); ++k) {
