@@ -3,6 +3,7 @@
 // host, the server on a test port block, discovery on a test UDP port, a
 // recorded team store, folder picker and update check, and short delays.
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -34,6 +35,20 @@ inline Peer testPeer(const std::string& id, const std::string& ip, int port, boo
     peer.pin = pin;
     peer.token = token;
     return peer;
+}
+
+inline std::string repeated(const std::string& piece, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+// Every entry of the folder by name, hidden ones included, sorted.
+inline std::vector<std::string> folderEntries(const std::filesystem::path& folder) {
+    std::vector<std::string> out;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) out.push_back(entry.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 class AppStateTest : public testing::Test {
@@ -89,6 +104,26 @@ protected:
     AppState& make() {
         state = std::make_unique<AppState>(environment());
         return *state;
+    }
+
+    // Made from this config.json and started.
+    AppState& started(const std::string& config = "{}") {
+        writeConfig(config);
+        make().start();
+        return *state;
+    }
+
+    const ChatConv* conv(const std::string& id) const {
+        for (const ChatConv& c : state->chatConvs()) {
+            if (c.id == id) return &c;
+        }
+        return nullptr;
+    }
+
+    bool hasMessage(const std::string& conversation, const std::string& id) const {
+        const auto it = state->chatMsgs().find(conversation);
+        if (it == state->chatMsgs().end()) return false;
+        return std::any_of(it->second.begin(), it->second.end(), [&id](const ChatMsg& m) { return m.id == id; });
     }
 
     void writeConfig(const std::string& json) const { writeFile(support() / "config.json", json); }

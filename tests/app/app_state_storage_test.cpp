@@ -1,5 +1,5 @@
 // Moving the receive folder: entries move over without replacing anything, the
-// server switches at once, and a failure is undone, logged and shown.
+// server switches at once, and a refusal or failure is undone, logged and shown.
 #include <cstdlib>
 
 #include <nlohmann/json.hpp>
@@ -18,13 +18,15 @@ std::string storedDir(const fs::path& support) {
     return json::parse(readFile(support / "config.json"))["storageDir"].get<std::string>();
 }
 
-TEST_F(AppStateTest, changingTheStorageFolderMovesEverythingAndSwitchesTheServer) {
+TEST_F(AppStateTest, changingTheStorageFolderMovesEverythingButTakenNamesAndSwitchesTheServer) {
     AppState& s = make();
     s.start();
     const fs::path old = s.root();
     writeFile(old / "a.txt", "A");
     writeFile(old / "docs" / "b.txt", "B");
     writeFile(old / ".hidden", "h");
+    writeFile(old / "same.txt", "mine");
+    writeFile(box / "disk" / "New" / "same.txt", "theirs");
     chosenFolder = box / "disk" / "New";
     s.changeStorageDir();
     ASSERT_TRUE(qtWaitFor([&] { return s.root() == box / "disk" / "New"; }));
@@ -35,72 +37,46 @@ TEST_F(AppStateTest, changingTheStorageFolderMovesEverythingAndSwitchesTheServer
     EXPECT_EQ(readFile(s.root() / "docs" / "b.txt"), "B");
     EXPECT_EQ(readFile(s.root() / ".hidden"), "h");
     EXPECT_FALSE(fs::exists(old / "a.txt"));
+    EXPECT_EQ(readFile(s.root() / "same.txt"), "theirs");
+    EXPECT_EQ(readFile(old / "same.txt"), "mine");
     EXPECT_EQ(s.server()->root(), s.root());
     EXPECT_EQ(s.server()->parts(), s.root() / ".parts");
     EXPECT_EQ(storedDir(support()), s.root().string());
     EXPECT_EQ(teamReads.back(), s.root());
-    ASSERT_TRUE(qtWaitFor([&] { return !s.loadingFiles() && s.files().size() == 2; }));
+    ASSERT_TRUE(qtWaitFor([&] { return !s.loadingFiles() && s.files().size() == 3; }));
     EXPECT_FALSE(s.toast());
 }
 
-TEST_F(AppStateTest, entriesWhoseNameIsTakenStayInTheOldFolder) {
-    AppState& s = make();
-    const fs::path old = s.root();
-    writeFile(old / "same.txt", "mine");
-    writeFile(box / "New" / "same.txt", "theirs");
-    chosenFolder = box / "New";
-    s.changeStorageDir();
-    ASSERT_TRUE(qtWaitFor([&] { return s.root() == box / "New"; }));
-    EXPECT_EQ(readFile(box / "New" / "same.txt"), "theirs");
-    EXPECT_EQ(readFile(old / "same.txt"), "mine");
-}
-
-TEST_F(AppStateTest, choosingTheCurrentFolderMovesNothingButStillSwitchesAndSaves) {
-    AppState& s = make();
-    s.start();
-    writeFile(s.root() / "a.txt", "A");
-    const size_t reads = teamReads.size();
-    chosenFolder = fs::path(s.root().string() + "/");
-    s.changeStorageDir();
-    EXPECT_EQ(storedDir(support()), s.root().string());
-    EXPECT_EQ(teamReads.size(), reads + 1);
-    EXPECT_TRUE(s.loadingFiles());
-    EXPECT_EQ(readFile(s.root() / "a.txt"), "A");
-}
-
-TEST_F(AppStateTest, aCancelledPickerChangesNothing) {
-    AppState& s = make();
-    const fs::path old = s.root();
-    chosenFolder = std::nullopt;
-    s.changeStorageDir();
-    qtSpin(std::chrono::milliseconds(50));
-    EXPECT_EQ(s.root(), old);
-    EXPECT_FALSE(fs::exists(support() / "config.json"));
-}
-
-TEST_F(AppStateTest, aFolderInsideTheCurrentOneIsRefusedAndShown) {
-    AppState& s = make();
-    const fs::path old = s.root();
-    writeFile(old / "a.txt", "A");
-    chosenFolder = old / "inner";
-    s.changeStorageDir();
-    EXPECT_EQ(s.root(), old);
-    EXPECT_EQ(s.toast(), "存储目录迁移失败：新的存储目录不能在当前存储目录里面");
-    EXPECT_TRUE(hasLineStarting(log(), "存储目录迁移失败：新的存储目录不能在当前存储目录里面"));
-    EXPECT_EQ(readFile(old / "a.txt"), "A");
-    EXPECT_FALSE(fs::exists(support() / "config.json"));
-}
-
-TEST_F(AppStateTest, aFolderThatCannotBeMadeIsShownNotIgnored) {
-    AppState& s = make();
-    const fs::path old = s.root();
+TEST_F(AppStateTest, aRefusedFolderIsShownAndLoggedAndChangesNothing) {
     writeFile(box / "plain-file", "x");
-    chosenFolder = box / "plain-file" / "New";
-    s.changeStorageDir();
-    EXPECT_EQ(s.root(), old);
-    ASSERT_TRUE(s.toast());
-    EXPECT_EQ(s.toast()->rfind("存储目录迁移失败：无法创建 ", 0), 0u) << *s.toast();
-    EXPECT_TRUE(hasLineStarting(log(), "存储目录迁移失败："));
+    struct Case {
+        std::optional<fs::path> chosen;
+        std::string toastStart;  // "" for a cancelled picker: no toast
+    };
+    const Case cases[] = {
+        {std::nullopt, ""},
+        {home() / "Corvane" / "inner", "存储目录迁移失败：新的存储目录不能在当前存储目录里面"},
+        {box / "plain-file" / "New", "存储目录迁移失败：无法创建 "},
+    };
+    for (const Case& c : cases) {
+        const std::string name = c.chosen ? c.chosen->string() : "cancelled";
+        AppState& s = make();
+        const fs::path old = s.root();
+        writeFile(old / "a.txt", "A");
+        chosenFolder = c.chosen;
+        s.changeStorageDir();
+        qtSpin(std::chrono::milliseconds(50));
+        EXPECT_EQ(s.root(), old) << name;
+        EXPECT_EQ(readFile(old / "a.txt"), "A") << name;
+        EXPECT_FALSE(fs::exists(support() / "config.json")) << name;
+        if (c.toastStart.empty()) {
+            EXPECT_FALSE(s.toast()) << name;
+            continue;
+        }
+        ASSERT_TRUE(s.toast()) << name;
+        EXPECT_EQ(s.toast()->rfind(c.toastStart, 0), 0u) << *s.toast();
+        EXPECT_TRUE(hasLineStarting(log(), c.toastStart)) << name;
+    }
 }
 
 TEST_F(AppStateTest, aMoveThatFailsHalfwayIsUndoneLoggedAndShown) {

@@ -1,5 +1,6 @@
-// The file pane's actions: search and total size, downloads into the receive
-// folder, opening, deleting, and a stale listing that must not win.
+// The file pane's actions: sending to this device, search and total size,
+// downloads into the receive folder, opening, deleting, and a stale listing
+// that must not win.
 #include <sys/socket.h>
 
 #include "actions_fixture.h"
@@ -19,14 +20,6 @@ std::vector<std::string> paths(const std::vector<FileItem>& files) {
     return out;
 }
 
-// Every entry of the folder, hidden ones included.
-std::vector<std::string> entries(const fs::path& folder) {
-    std::vector<std::string> out;
-    for (const auto& entry : fs::directory_iterator(folder)) out.push_back(entry.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 TEST(SavedFileName, isTheLastPieceOfTheCleanedNameElseOfThePathElseDownload) {
     const std::pair<FileItem, std::string> cases[] = {
         {{"photos/a.jpg", "a.jpg", 1, 0}, "a.jpg"},
@@ -37,6 +30,23 @@ TEST(SavedFileName, isTheLastPieceOfTheCleanedNameElseOfThePathElseDownload) {
         {{"", "", 1, 0}, "download"},
     };
     for (const auto& [item, name] : cases) EXPECT_EQ(savedFileName(item), name) << item.name;
+}
+
+TEST_F(ActionsTest, aFolderAndAFileSentToThisDeviceLandWithTheirTreeAndTheListReloads) {
+    AppState& s = startWithFakes();
+    writeFile(box / "outbox" / "hello.txt", "hello");
+    writeFile(box / "outbox" / "album" / "a.jpg", "jpg");
+    int queueChanges = 0;
+    QObject::connect(&s, &AppState::uploaderChanged, [&] { ++queueChanges; });
+    s.send({box / "outbox" / "album", box / "outbox" / "hello.txt"});
+    ASSERT_EQ(s.uploader().tasks().size(), 2u);
+    EXPECT_EQ(s.uploader().tasks()[0]->relPath, "album/a.jpg");  // the folder's files first, as dropped
+    EXPECT_EQ(s.uploader().tasks()[1]->relPath, "");
+    ASSERT_TRUE(qtWaitFor([&] { return listed("hello.txt") && listed("album/a.jpg") && !s.loadingFiles(); },
+                          std::chrono::seconds(20)));
+    EXPECT_EQ(readFile(s.root() / "hello.txt"), "hello");
+    EXPECT_EQ(readFile(s.root() / "album" / "a.jpg"), "jpg");
+    EXPECT_GT(queueChanges, 0);
 }
 
 TEST_F(ActionsTest, searchMatchesWholePathsIgnoringCaseAndTheTotalCountsEverything) {
@@ -69,7 +79,7 @@ TEST_F(ActionsTest, twoDownloadsOfOneFileKeepBothCopiesAtTheTop) {
     EXPECT_EQ(readFile(s.root() / "a.jpg"), "jpeg-bytes");
     EXPECT_EQ(readFile(s.root() / "a (1).jpg"), "jpeg-bytes");
     qtSpin(std::chrono::milliseconds(300));
-    EXPECT_EQ(entries(s.root()), (std::vector<std::string>{".parts", "a (1).jpg", "a.jpg"}));
+    EXPECT_EQ(folderEntries(s.root()), (std::vector<std::string>{".parts", "a (1).jpg", "a.jpg"}));
     EXPECT_TRUE(toasts.empty());
 }
 
@@ -146,26 +156,6 @@ TEST_F(ActionsTest, localDeletesStayInsideTheReceiveFolder) {
     EXPECT_TRUE(listed("keep.txt"));
     EXPECT_TRUE(fs::is_directory(s.root()));
     EXPECT_EQ(readFile(box / "outside.txt"), "o");
-}
-
-TEST_F(ActionsTest, remoteDeletesGoOneAfterAnotherToTheTargetOfTheCall) {
-    ScriptedHTTPServer peerServer({200, "application/json", R"({"ok":true})"});
-    AppState& s = startWithFakes();
-    s.setTarget(Target::of(testPeer("p1", "127.0.0.1", peerServer.port(), false, "tok")));
-    s.deleteFiles({{"docs/a b.txt", "a b.txt", 1, 0}, {"c.txt", "c.txt", 1, 0}});
-    s.setTarget(Target::local());  // a later switch does not redirect the deletions
-    ASSERT_TRUE(qtWaitFor([&] {
-        const std::vector<HTTPReq> seen = peerServer.requests();
-        return std::count_if(seen.begin(), seen.end(), [](const HTTPReq& r) { return r.method == "DELETE"; }) == 2;
-    }));
-    std::vector<std::string> deleted;
-    for (const HTTPReq& r : peerServer.requests()) {
-        if (r.method != "DELETE") continue;
-        EXPECT_EQ(r.path, "/api/file");
-        EXPECT_EQ(r.header("x-corvane-token"), "tok");
-        deleted.push_back(r.param("p"));
-    }
-    EXPECT_EQ(deleted, (std::vector<std::string>{"docs/a b.txt", "c.txt"}));
 }
 
 TEST_F(ActionsTest, aSlowListingOfAnEarlierTargetNeverReplacesTheCurrentOne) {

@@ -110,8 +110,11 @@ TEST_F(ActionsTest, aPinIsAskedForStoredAsTypedAndAskedAgainWhenEmpty) {
     s.confirmPIN();  // no prompt: nothing
     EXPECT_TRUE(s.target().isLocal());
 
+    s.setPinInput("old");
     s.switchTarget(Target::of(locked));
     ASSERT_EQ(s.pinPromptFor(), locked);
+    EXPECT_TRUE(s.target().isLocal()) << "the target waits for the PIN";
+    EXPECT_EQ(s.pinInput(), "");
     s.confirmPIN();  // an empty PIN still opens the device
     EXPECT_FALSE(s.pinPromptFor());
     EXPECT_EQ(s.target(), Target::of(locked));
@@ -133,7 +136,7 @@ TEST_F(ActionsTest, aPinIsAskedForStoredAsTypedAndAskedAgainWhenEmpty) {
     ASSERT_TRUE(qtWaitFor([&] { return !s.loadingFiles() && listed("secret.txt"); }));
 }
 
-TEST_F(ActionsTest, inTeamModeTheTargetFollowsTheCenterDevice) {
+TEST_F(ActionsTest, inTeamModeTheTargetFollowsTheCenterDeviceAndNothingIsSentWhileItIsAway) {
     writeConfig(R"({"centerId":"manual:127.0.0.1:1","manualPeers":["127.0.0.1:1","127.0.0.1:2"]})");
     AppState& s = makeWithFakes();
     s.setNas(true);
@@ -146,6 +149,11 @@ TEST_F(ActionsTest, inTeamModeTheTargetFollowsTheCenterDevice) {
     s.reloadPeers();
     EXPECT_EQ(s.target().peer->id, "manual:127.0.0.1:1");
     EXPECT_FALSE(s.resolveSendTarget());
+    EXPECT_EQ(s.toast(), "中心设备不在线，请到「设置」重新选择");
+    s.setToast(std::nullopt);
+    writeFile(box / "outbox" / "a.txt", "a");
+    s.send({box / "outbox" / "a.txt"});
+    EXPECT_TRUE(s.uploader().tasks().empty()) << "nothing is sent while the center is away";
     EXPECT_EQ(s.toast(), "中心设备不在线，请到「设置」重新选择");
 
     s.setCenterID(s.deviceID());
@@ -170,20 +178,6 @@ TEST_F(ActionsTest, aliasesAreTrimmedCutToTwentyFourAndClearedByBlanks) {
     EXPECT_EQ(s.toast(), "已恢复对方的原名");
     EXPECT_EQ(s.target().peer->name, "手动 10.0.0.5");
     EXPECT_FALSE(json::parse(readFile(support() / "config.json")).contains("peerAliases"));
-}
-
-TEST_F(ActionsTest, theAliasQuestionOffersTheCurrentAliasAndACancelChangesNothing) {
-    AppState& s = makeWithFakes();
-    s.addManualPeer("10.0.0.5");
-    typedAnswer = "Printer";
-    s.promptAlias(s.peers()[0]);
-    EXPECT_EQ(textQuestions[0].text, "");  // no alias yet
-    EXPECT_EQ(textQuestions[0].placeholder, "手动 10.0.0.5");
-    EXPECT_EQ(s.peers()[0].name, "Printer");
-    typedAnswer = std::nullopt;
-    s.promptAlias(s.peers()[0]);
-    EXPECT_EQ(textQuestions[1].text, "Printer");
-    EXPECT_EQ(s.peers()[0].name, "Printer");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The unattended "--update-now" run ends itself when the install fails: the
-// watch reports the failed phase once, and nothing for the other phases.
+// watch reports the failed phase once, at once when already failed, and
+// nothing for the other phases.
 #include <gtest/gtest.h>
 
 #include "app/install_failure_watch.h"
@@ -18,31 +19,22 @@ public:
 
 TEST(InstallFailureWatch, reportsTheFailedPhaseOnceAndIgnoresTheOthers) {
     test::Sandbox box;
-    StagedUpdater updater(box.path());
-    updater.setPhase(UpdatePhase::of(UpdatePhase::Kind::available));
-    QObject context;
-    std::vector<std::string> failures;
-    watchInstallFailure(updater, &context, [&](const std::string& phase) { failures.push_back(phase); });
-    EXPECT_TRUE(failures.empty());
-
-    for (const UpdatePhase& phase : {UpdatePhase::downloading(0.5), UpdatePhase::of(UpdatePhase::Kind::verifying),
-                                     UpdatePhase::of(UpdatePhase::Kind::installing)}) {
-        updater.setPhase(phase);
+    for (const bool failedBefore : {false, true}) {
+        StagedUpdater updater(box.path());
+        updater.setPhase(failedBefore ? UpdatePhase::failed("下载失败") : UpdatePhase::of(UpdatePhase::Kind::available));
+        QObject context;
+        std::vector<std::string> failures;
+        watchInstallFailure(updater, &context, [&](const std::string& phase) { failures.push_back(phase); });
+        for (const UpdatePhase& phase : {UpdatePhase::downloading(0.5), UpdatePhase::of(UpdatePhase::Kind::verifying),
+                                         UpdatePhase::of(UpdatePhase::Kind::installing)}) {
+            updater.setPhase(phase);
+        }
+        EXPECT_EQ(failures.size(), failedBefore ? 1u : 0u) << "failed before the watch: " << failedBefore;
+        updater.setPhase(UpdatePhase::failed("校验失败"));
+        updater.setPhase(UpdatePhase::failed("again"));
+        EXPECT_EQ(failures[0], failedBefore ? "failed(\"下载失败\")" : "failed(\"校验失败\")") << failedBefore;
+        EXPECT_EQ(failures.size(), 1u) << failedBefore;
     }
-    EXPECT_TRUE(failures.empty());
-    updater.setPhase(UpdatePhase::failed("校验失败"));
-    updater.setPhase(UpdatePhase::failed("again"));
-    EXPECT_EQ(failures, (std::vector<std::string>{"failed(\"校验失败\")"}));
-}
-
-TEST(InstallFailureWatch, aPhaseAlreadyFailedIsReportedAtOnce) {
-    test::Sandbox box;
-    StagedUpdater updater(box.path());
-    updater.setPhase(UpdatePhase::failed("下载失败"));
-    QObject context;
-    std::vector<std::string> failures;
-    watchInstallFailure(updater, &context, [&](const std::string& phase) { failures.push_back(phase); });
-    EXPECT_EQ(failures, (std::vector<std::string>{"failed(\"下载失败\")"}));
 }
 
 }  // namespace
