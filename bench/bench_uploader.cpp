@@ -17,6 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_support.h"
 #include "engine/http_server.h"
 #include "engine/uploader.h"
 
@@ -56,16 +57,6 @@ private:
     std::deque<std::function<void()>> work_;
 };
 
-bool writeSource(const fs::path& path, int64_t size) {
-    std::ofstream out(path, std::ios::binary);
-    std::vector<char> block(1 << 20);
-    for (size_t k = 0; k < block.size(); ++k) block[k] = char((k * 131) & 0xff);
-    for (int64_t left = size; left > 0; left -= int64_t(block.size())) {
-        out.write(block.data(), std::streamsize(std::min<int64_t>(left, int64_t(block.size()))));
-    }
-    return bool(out);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,20 +67,12 @@ int main(int argc, char** argv) {
     const fs::path work = fs::temp_directory_path() / ("corvane-bench-uploader-" + std::to_string(getpid()));
     fs::create_directories(work / "outbox");
     const fs::path source = work / "outbox" / "big.bin";
-    if (!writeSource(source, size)) {
+    if (!bench::writeSource(source, size)) {
         std::fprintf(stderr, "cannot write %s\n", source.c_str());
         return 1;
     }
-    ::sync();  // the source's write-back must not slow the send down
-
-    corvane::ServerOptions options;
-    options.firstPort = firstPort;
-    options.lastPort = firstPort + 19;
-    auto server = std::make_shared<corvane::HTTPServer>("bench-device", "Bench", "", "", work / "recv", options);
-    if (!server->start()) {
-        std::fprintf(stderr, "no free port from %d\n", firstPort);
-        return 1;
-    }
+    const auto server = bench::startServer(work / "recv", firstPort, "");
+    if (!server) return 1;
 
     DrainQueue queue;
     auto uploader = std::make_unique<corvane::Uploader>(queue);

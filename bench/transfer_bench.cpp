@@ -21,6 +21,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_support.h"
 #include "engine/http_server.h"
 
 namespace fs = std::filesystem;
@@ -107,27 +108,6 @@ std::string request(const std::string& method, const std::string& target, size_t
 }
 
 // A source file of pseudo-random bytes.
-bool makeSource(const fs::path& path, int64_t size) {
-    FILE* out = std::fopen(path.c_str(), "wb");
-    if (!out) return false;
-    std::vector<uint64_t> block(kChunk / 8);
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    for (int64_t written = 0; written < size; written += int64_t(kChunk)) {
-        for (auto& word : block) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            word = state;
-        }
-        const size_t n = size_t(std::min<int64_t>(int64_t(kChunk), size - written));
-        if (std::fwrite(block.data(), 1, n, out) != n) {
-            std::fclose(out);
-            return false;
-        }
-    }
-    return std::fclose(out) == 0;
-}
-
 // Meta, every chunk and finish on one connection; seconds, or a negative value on failure.
 double upload(int port, const fs::path& source, int64_t size) {
     const std::string id = "beefcafe00112233";
@@ -191,20 +171,12 @@ int main(int argc, char** argv) {
     const fs::path folder = pattern;
     const fs::path source = folder / "source.bin";
     std::printf("file: %lld MiB\n", static_cast<long long>(mib));
-    if (!makeSource(source, size)) {
+    if (!bench::writeSource(source, size)) {
         std::fprintf(stderr, "cannot write %s\n", source.c_str());
         return 1;
     }
-    ::sync();  // the source's write-back must not slow the upload down
-
-    corvane::ServerOptions options;
-    options.firstPort = port;
-    options.lastPort = port + 19;
-    auto server = std::make_shared<corvane::HTTPServer>("bench", "Bench", "tok", "", folder / "recv", options);
-    if (!server->start()) {
-        std::fprintf(stderr, "no free port from %d\n", port);
-        return 1;
-    }
+    const auto server = bench::startServer(folder / "recv", port, "tok");
+    if (!server) return 1;
 
     const double up = upload(server->port(), source, size);
     if (up > 0) std::printf("upload (meta, 4 MiB chunks, finish): %.1f MB/s (%.2f s)\n", double(size) / up / 1e6, up);
