@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "engine/discovery.h"
 #include "engine/unicode_text.h"
+#include "storage/team_password.h"
 #include "storage/team_store.h"
 #include "storage/team_text.h"
 
@@ -11,7 +12,6 @@ namespace corvane {
 namespace {
 
 constexpr size_t teamNameMaxLength = 30;
-constexpr size_t adminPasswordMinLength = 6;
 
 }  // namespace
 
@@ -40,7 +40,7 @@ std::optional<std::string> AppState::enableTeam(const std::string& title, const 
                                                 const std::string& pass) {
     TeamStore& store = *env_.teamStore;
     store.bind(root_);
-    if (graphemeCount(pass) < adminPasswordMinLength) return "密码至少 6 位";
+    if (graphemeCount(pass) < teamMinPassword) return "密码至少 6 位";
     std::string name = trimBlanks(adminName);
     if (name.empty()) name = "群主";
     if (!store.createAdmin(name, pass, trimBlanks(title))) return "团队空间已经启用过了";

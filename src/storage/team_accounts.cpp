@@ -5,6 +5,7 @@
 
 #include "engine/unicode_text.h"
 #include "storage/team_crypto.h"
+#include "storage/team_password.h"
 #include "storage/team_store.h"
 #include "storage/team_text.h"
 
@@ -20,11 +21,9 @@ const char* const msgEmailTaken = "这个邮箱已经被别的账号绑定";
 const char* const msgWrongLogin = "用户名或密码不对";
 const char* const msgDamaged = "账号数据损坏";
 const char* const msgBlocked = "这个账号已被停用";
-const char* const msgNewPasswordShort = "新密码至少 6 位";
 const char* const msgNoAccount = "账号不存在";
 const char* const msgWrongOld = "原密码不对";
 
-constexpr size_t minPassword = 6;
 constexpr size_t noteLength = 80;
 constexpr int tokenBytes = 24;
 constexpr size_t minTokenLength = 16;
@@ -118,7 +117,7 @@ TeamRegResult TeamStore::registerUser(const std::string& user, const std::string
                                       const std::string& note, const std::string& email) {
     const std::string login = trimWhitespace(user);
     if (!validUserName(login)) return TeamRegResult::fail(msgUserName);
-    if (graphemeCount(pass) < minPassword) return TeamRegResult::fail(msgPasswordShort);
+    if (graphemeCount(pass) < teamMinPassword) return TeamRegResult::fail(msgPasswordShort);
     const std::string mail = lowerText(trimWhitespace(email));
     if (!mail.empty() && !teamValidEmail(mail)) return TeamRegResult::fail(msgEmailFormat);
     // The new key depends only on the arguments; deriving it before the lock keeps a burst
@@ -210,7 +209,7 @@ bool TeamStore::removeUser(const std::string& id) {
 
 std::optional<std::string> TeamStore::changePassword(const std::string& id, const std::string& oldPass,
                                                      const std::string& newPass) {
-    if (graphemeCount(newPass) < minPassword) return msgNewPasswordShort;
+    if (graphemeCount(newPass) < teamMinPassword) return teamNewPasswordShort;
     const PasswordRecord record = makePasswordRecord(newPass);
     CheckedAccount found = checkOutsideLock([&] { return indexOfIdLocked(id); }, oldPass);
     if (!found.index) return msgNoAccount;

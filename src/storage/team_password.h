@@ -1,12 +1,16 @@
 #pragma once
 // Stored password data: making it for a new password and checking a candidate against it.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace corvane {
 
 inline constexpr int64_t teamPasswordRounds = 120000;
+// Passwords have at least this many characters; a new one that is shorter is refused with the text below.
+inline constexpr size_t teamMinPassword = 6;
+inline constexpr const char* teamNewPasswordShort = "新密码至少 6 位";
 
 // What an account keeps of its password: Base64 salt and derived key, and the round count.
 struct PasswordRecord {

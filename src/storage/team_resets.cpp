@@ -6,6 +6,7 @@
 #include "engine/json_fields.h"
 #include "engine/unicode_text.h"
 #include "storage/team_crypto.h"
+#include "storage/team_password.h"
 #include "storage/team_store.h"
 #include "storage/team_text.h"
 
@@ -14,7 +15,6 @@ using nlohmann::json;
 namespace corvane {
 
 namespace {
-const char* const msgNewPasswordShort = "新密码至少 6 位";
 const char* const msgCodeFormat = "验证码是 6 位数字";
 const char* const msgNoMatch = "账号或验证码不对";
 const char* const msgNoCode = "验证码已失效，请重新获取";
@@ -22,7 +22,6 @@ const char* const msgExpired = "验证码已过期，请重新获取";
 const char* const msgTooMany = "错误次数太多，请重新获取验证码";
 
 constexpr size_t codeLength = 6;
-constexpr size_t minPassword = 6;
 
 std::string codeHash(const std::string& uid, const std::string& code) { return teamSHA256(uid + ":" + code); }
 }  // namespace
@@ -60,7 +59,7 @@ std::optional<TeamStore::ResetTicket> TeamStore::issueReset(const std::string& a
 std::optional<std::string> TeamStore::resetWithCode(const std::string& account, const std::string& code,
                                                     const std::string& newPass) {
     const std::string pass = trimWhitespace(newPass);
-    if (graphemeCount(pass) < minPassword) return msgNewPasswordShort;
+    if (graphemeCount(pass) < teamMinPassword) return teamNewPasswordShort;
     const std::string typed = trimWhitespace(code);
     if (graphemeCount(typed) != codeLength) return msgCodeFormat;
 
