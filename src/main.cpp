@@ -13,7 +13,7 @@
 #include <QTimer>
 
 #include "app/quit_signals.h"
-#include "engine/cfg.h"
+#include "base/cfg.h"
 #include "views/app_delegate.h"
 
 int main(int argc, char** argv) {

@@ -2,9 +2,10 @@
 
 #include "app/defaults_store.h"
 #include "app/qt_main_queue.h"
-#include "engine/cfg.h"
+#include "base/cfg.h"
 #include "engine/discovery.h"
 #include "engine/http_server.h"
+#include "storage/storage_routes.h"
 #include "storage/team_store.h"
 #include "updater/updater.h"
 
@@ -40,10 +41,11 @@ std::shared_ptr<TeamStore> privateTeamStore(const fs::path& appSupport) {
 
 }  // namespace
 
-ServerOptions serverOptionsFor(std::shared_ptr<DefaultsStore> defaults) {
+ServerOptions serverOptionsFor(std::shared_ptr<DefaultsStore> defaults, std::shared_ptr<TeamStore> teamStore) {
     ServerOptions options;
     // The route gate asks on every request, so a change in the settings applies at once.
     options.nasExt = [defaults = std::move(defaults)] { return defaults->boolValue("nasExt"); };
+    options.addRoutes = [store = std::move(teamStore)](RouteTable& table) { addStorageRoutes(table, store); };
     return options;
 }
 
@@ -82,7 +84,7 @@ AppEnvironment completeEnvironment(AppEnvironment env) {
         };
     }
     if (!env.makeServer) {
-        const ServerOptions options = serverOptionsFor(env.defaults);
+        const ServerOptions options = serverOptionsFor(env.defaults, env.teamStore);
         env.makeServer = [options](const ServerSetup& setup) {
             return std::make_shared<HTTPServer>(setup.deviceID, setup.deviceName, setup.token, setup.pin, setup.root,
                                                 options);

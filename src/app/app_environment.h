@@ -131,7 +131,7 @@ AppEnvironment completeEnvironment(AppEnvironment env);
 
 // The server's options in the shipped program: the shipped port range, and the
 // team-mode gate reading "nasExt" from the defaults afresh on every request.
-ServerOptions serverOptionsFor(std::shared_ptr<DefaultsStore> defaults);
+ServerOptions serverOptionsFor(std::shared_ptr<DefaultsStore> defaults, std::shared_ptr<TeamStore> teamStore);
 
 // The main queue of the process (made on first use, on the main thread; never destroyed).
 std::shared_ptr<MainQueue> processMainQueue();

@@ -7,10 +7,10 @@
 #include "app/device_identity.h"
 #include "app/peer_list_facts.h"
 #include "app/receive_folder.h"
-#include "engine/cfg.h"
+#include "base/cfg.h"
+#include "base/whole_files.h"
 #include "engine/discovery.h"
 #include "engine/http_server.h"
-#include "engine/whole_files.h"
 #include "storage/team_files.h"
 #include "updater/version_compare.h"
 

@@ -4,7 +4,7 @@
 #include <QUuid>
 
 #include "app/app_state.h"
-#include "engine/whole_files.h"
+#include "base/whole_files.h"
 #include "storage/team_files.h"
 
 namespace fs = std::filesystem;

@@ -6,8 +6,8 @@
 #include <QPointer>
 
 #include "app/app_state.h"
-#include "engine/handler_utils.h"
-#include "engine/unicode_text.h"
+#include "base/random_hex.h"
+#include "base/unicode_text.h"
 #include "storage/team_text.h"
 
 namespace corvane {

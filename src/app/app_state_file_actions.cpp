@@ -3,7 +3,7 @@
 
 #include "app/app_state.h"
 #include "app/remote_download.h"
-#include "engine/handler_utils.h"
+#include "base/file_names.h"
 #include "storage/team_text.h"
 
 namespace fs = std::filesystem;

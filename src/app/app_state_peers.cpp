@@ -7,9 +7,9 @@
 #include "app/app_config.h"
 #include "app/app_state.h"
 #include "app/manual_peers.h"
+#include "base/unicode_text.h"
 #include "engine/discovery.h"
 #include "engine/http_server.h"
-#include "engine/unicode_text.h"
 #include "storage/team_text.h"
 
 namespace corvane {

@@ -4,8 +4,8 @@
 
 #include "app/app_state.h"
 #include "app/self_test_transfer.h"
-#include "engine/cfg.h"
-#include "engine/whole_files.h"
+#include "base/cfg.h"
+#include "base/whole_files.h"
 
 namespace fs = std::filesystem;
 

@@ -5,6 +5,7 @@
 
 #include "app/app_state.h"
 #include "app/peer_list_facts.h"
+#include "base/text_util.h"
 #include "engine/discovery.h"
 #include "engine/http_server.h"
 
@@ -13,12 +14,6 @@ namespace fs = std::filesystem;
 namespace corvane {
 
 namespace {
-
-std::string joined(const std::vector<std::string>& items, const std::string& separator) {
-    std::string out;
-    for (const std::string& item : items) out += (out.empty() ? "" : separator) + item;
-    return out;
-}
 
 double nowMillis() {
     using namespace std::chrono;

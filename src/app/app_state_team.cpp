@@ -1,8 +1,8 @@
 // The team-state mirror and the team operations of the team panel.
 #include "app/app_config.h"
 #include "app/app_state.h"
+#include "base/unicode_text.h"
 #include "engine/discovery.h"
-#include "engine/unicode_text.h"
 #include "storage/team_password.h"
 #include "storage/team_store.h"
 #include "storage/team_text.h"

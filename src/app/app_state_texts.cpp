@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include "app/app_state.h"
+#include "base/text_util.h"
 #include "storage/team_text.h"
 
 namespace corvane {
@@ -29,12 +30,6 @@ struct TextOutcome {
 bool noteIDUsable(const std::string& id) {
     return !id.empty() &&
            std::all_of(id.begin(), id.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
-std::string joined(const std::vector<std::string>& items, const std::string& separator) {
-    std::string out;
-    for (const std::string& item : items) out += (out.empty() ? "" : separator) + item;
-    return out;
 }
 
 TextOutcome deliverText(const std::vector<TextRecipient>& recipients, const std::string& text, bool burn,

@@ -5,7 +5,7 @@
 #include <QDateTime>
 #include <QString>
 
-#include "engine/unicode_text.h"
+#include "base/unicode_text.h"
 
 namespace corvane {
 

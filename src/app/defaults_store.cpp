@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "engine/cfg.h"
-#include "engine/whole_files.h"
+#include "base/cfg.h"
+#include "base/whole_files.h"
 #include "storage/team_files.h"
 
 namespace fs = std::filesystem;

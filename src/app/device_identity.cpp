@@ -2,9 +2,9 @@
 
 #include <QUuid>
 
-#include "engine/handler_utils.h"
-#include "engine/unicode_text.h"
-#include "engine/whole_files.h"
+#include "base/random_hex.h"
+#include "base/unicode_text.h"
+#include "base/whole_files.h"
 #include "storage/team_files.h"
 
 namespace fs = std::filesystem;

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "engine/json_fields.h"
+#include "base/json_fields.h"
 #include "storage/team_text.h"
 
 namespace corvane {

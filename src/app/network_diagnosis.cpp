@@ -1,4 +1,5 @@
 #include "app/network_diagnosis.h"
+#include "base/text_util.h"
 
 namespace corvane {
 
@@ -7,12 +8,6 @@ namespace {
 using Level = DiagLine::Level;
 
 constexpr size_t manyDevices = 12;
-
-std::string joined(const std::vector<std::string>& items, const std::string& separator) {
-    std::string out;
-    for (const std::string& item : items) out += (out.empty() ? "" : separator) + item;
-    return out;
-}
 
 bool inLocalSubnet(const std::string& ip, const std::vector<InterfaceAddress>& addresses) {
     for (const InterfaceAddress& entry : addresses) {

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "base/client_paths.h"
+#include "base/file_names.h"
+#include "base/whole_files.h"
 #include "engine/curl_http.h"
-#include "engine/handler_utils.h"
-#include "engine/receive_paths.h"
-#include "engine/whole_files.h"
 
 namespace fs = std::filesystem;
 
@@ -58,9 +58,9 @@ std::optional<fs::path> localItemPath(const fs::path& root, const std::string& i
 }
 
 DownloadOutcome downloadInto(const std::string& url, const fs::path& folder, const std::string& name) {
-    const TempFile temp = createTempFile(folder);
-    if (temp.fd < 0) return {std::nullopt, "无法写入 " + folder.string() + "：" + std::strerror(errno)};
-    ::close(temp.fd);
+    TempFile temp = createTempFile(folder);
+    if (!temp.fd) return {std::nullopt, "无法写入 " + folder.string() + "：" + std::strerror(errno)};
+    temp.fd.close();
 
     CurlRequest request;
     request.url = url;

@@ -2,21 +2,16 @@
 
 #include <cstdlib>
 
+#include "base/text_util.h"
+#include "base/whole_files.h"
 #include "engine/curl_http.h"
 #include "engine/file_id.h"
-#include "engine/whole_files.h"
 
 namespace fs = std::filesystem;
 
 namespace corvane {
 
 namespace {
-
-std::string joined(const std::vector<std::string>& items, const std::string& separator) {
-    std::string out;
-    for (size_t i = 0; i < items.size(); ++i) out += (i == 0 ? "" : separator) + items[i];
-    return out;
-}
 
 // A private folder for the test file's copy: a predictable name in the shared
 // temporary folder could be planted or raced by another user.

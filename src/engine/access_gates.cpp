@@ -5,43 +5,15 @@
 #include <array>
 #include <string_view>
 
-#include <openssl/crypto.h>
-
+#include "base/json_fields.h"
+#include "base/secure_compare.h"
+#include "base/text_util.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
-#include "engine/json_fields.h"
-#include "engine/text_util.h"
 
 namespace corvane {
 
 namespace {
-
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
-
-// Equal texts, compared in time that does not depend on where they differ.
-bool constantTimeEquals(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
-}
-
-// Paths a page of another origin may not reach without the token. WebDAV is
-// covered too: a foreign page must not read or write the share.
-bool originGuarded(const std::string& path) {
-    return startsWith(path, "/api/") || startsWith(path, "/d/") || path == "/dav" || startsWith(path, "/dav/");
-}
-
-bool pinExempt(const std::string& path) {
-    static const std::array<const char*, 7> exact{"/", "/web", "/team", "/login", "/api/team", "/api/team/logo",
-                                                  "/api/team/set"};
-    static const std::array<const char*, 4> prefixes{"/b/", "/api/auth/", "/api/tf/", "/api/mail"};
-    for (const char* e : exact) {
-        if (path == e) return true;
-    }
-    for (const char* p : prefixes) {
-        if (startsWith(path, p)) return true;
-    }
-    return false;
-}
 
 struct OriginParts {
     std::string host;
@@ -101,10 +73,10 @@ bool HTTPServer::tokenOK(const HTTPReq& req) const {
     std::string given = req.header("x-corvane-token");
     if (given.empty()) given = req.param("token");
     const std::string mine = token();
-    return !mine.empty() && constantTimeEquals(given, mine);
+    return !mine.empty() && constantTimeEqual(given, mine);
 }
 
-bool HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP) {
+bool HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match) {
     const bool keepAlive = lowerASCII(req.header("connection")).find("close") == std::string::npos;
 
     if (req.method == "OPTIONS") {
@@ -112,23 +84,24 @@ bool HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP) {
         return keepAlive;
     }
 
+    const RouteFacts& facts = routes_.factsFor(req.path);
     const std::string origin = req.header("origin");
-    if (!origin.empty() && !hostMatches(origin, req.header("host")) && originGuarded(req.path) && !tokenOK(req)) {
+    if (!origin.empty() && !facts.originFree && !hostMatches(origin, req.header("host")) && !tokenOK(req)) {
         sendJSON(fd, 403, errorJSON("跨设备访问需要令牌"));
         return keepAlive;
     }
 
     const std::string devicePin = pin();
-    if (!devicePin.empty() && !pinExempt(req.path)) {
-        const bool viaQuery = req.query.count("pin") && constantTimeEquals(req.param("pin"), devicePin);
-        const bool viaHeader = req.headers.count("x-pin") && constantTimeEquals(req.header("x-pin"), devicePin);
+    if (!devicePin.empty() && !facts.pinExempt) {
+        const bool viaQuery = req.query.count("pin") && constantTimeEqual(req.param("pin"), devicePin);
+        const bool viaHeader = req.headers.count("x-pin") && constantTimeEqual(req.header("x-pin"), devicePin);
         if (!viaQuery && !viaHeader) {
             sendJSON(fd, 401, errorJSON("需要访问口令"));
             return keepAlive;
         }
     }
 
-    route(fd, req, peerIP);
+    route(fd, req, peerIP, facts, match);
     return keepAlive;
 }
 

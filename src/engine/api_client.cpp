@@ -4,8 +4,8 @@
 #include <cctype>
 #include <string_view>
 
+#include "base/json_fields.h"
 #include "engine/curl_http.h"
-#include "engine/json_fields.h"
 
 namespace corvane {
 

@@ -1,7 +1,7 @@
 // Read-once notes: kept in memory only, for at most 10 minutes, served once
 // (GET /b/<id> as a page, GET /api/burn/<id> as JSON) and removed by any read.
 
-#include "engine/handler_utils.h"
+#include "base/random_hex.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
 
@@ -150,7 +150,9 @@ void HTTPServer::burnPage(int fd, const std::string& id) {
             notePage(*note));
 }
 
-void HTTPServer::routeBurnRead(int fd, const std::string& id) {
+void HTTPServer::routeBurnRead(Connection& c) {
+    const int fd = c.fd;
+    const std::string& id = c.captures.at(0);
     const auto note = takeBurn(id);
     if (!note) {
         sendJSON(fd, 404, errorJSON("已焚毁或已过期"));

@@ -1,5 +1,5 @@
 #include "engine/curl_http.h"
-#include "engine/text_util.h"
+#include "base/text_util.h"
 
 #include <algorithm>
 #include <cstdio>

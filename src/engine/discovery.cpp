@@ -9,8 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "base/unicode_text.h"
 #include "engine/host_info.h"
-#include "engine/unicode_text.h"
 
 namespace corvane {
 

@@ -6,8 +6,8 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
-#include "engine/json_fields.h"
-#include "engine/unicode_text.h"
+#include "base/json_fields.h"
+#include "base/unicode_text.h"
 
 namespace corvane {
 

@@ -1,15 +1,16 @@
 // DELETE /api/file?p=<path>: removes a file or folder of the receive folder.
 
-#include "engine/handler_utils.h"
+#include "base/client_paths.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
-#include "engine/receive_paths.h"
 
 namespace fs = std::filesystem;
 
 namespace corvane {
 
-void HTTPServer::routeDeleteFile(int fd, const HTTPReq& req) {
+void HTTPServer::routeDeleteFile(Connection& c) {
+    const int fd = c.fd;
+    const HTTPReq& req = c.req;
     const auto rel = sanitize(req.param("p"));
     const fs::path receiveFolder = root();
     if (!rel || isPrivateArea(*rel) || !liesInside(receiveFolder, receiveFolder / *rel)) {

@@ -13,11 +13,11 @@
 
 #include <unicode/utf8.h>
 
+#include "base/client_paths.h"
+#include "base/text_util.h"
 #include "engine/handler_utils.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
-#include "engine/receive_paths.h"
-#include "engine/text_util.h"
 
 namespace fs = std::filesystem;
 

@@ -16,8 +16,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "engine/json_fields.h"
-#include "engine/text_util.h"
+#include "base/json_fields.h"
+#include "base/text_util.h"
 
 namespace corvane {
 

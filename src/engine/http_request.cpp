@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/unicode_text.h"
-#include "engine/text_util.h"
+#include "base/text_util.h"
+#include "base/unicode_text.h"
 
 namespace corvane {
 

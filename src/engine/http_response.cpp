@@ -1,5 +1,5 @@
 #include "engine/http_response.h"
-#include "engine/text_util.h"
+#include "base/text_util.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -9,8 +9,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "base/json_fields.h"
 #include "engine/http_response.h"
-#include "engine/json_fields.h"
 
 namespace fs = std::filesystem;
 
@@ -20,7 +20,6 @@ namespace {
 
 constexpr size_t kReadBlock = 262144;          // 256 KiB per read
 constexpr size_t kMaxHead = 262144;            // waiting bytes allowed without a blank line
-constexpr int64_t kMaxBody = int64_t(1) << 28;  // bodies of 2^28 bytes and more are refused
 constexpr size_t kCompactAfter = 4194304;      // drop consumed requests past 4 MiB
 
 // Appends one read's worth of bytes; false on end of stream, error or idle time-out.
@@ -57,12 +56,11 @@ void setTimeouts(int fd, std::chrono::milliseconds timeout) {
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
-// Counts a connection for as long as its thread serves it.
-struct ConnectionSlot {
-    std::atomic<int>& count;
-    explicit ConnectionSlot(std::atomic<int>& c) : count(c) {}
-    ~ConnectionSlot() { --count; }
-};
+RouteTable buildRoutes(const ServerOptions& options) {
+    RouteTable table = RouteTable::withEngineRoutes();
+    if (options.addRoutes) options.addRoutes(table);
+    return table;
+}
 
 }  // namespace
 
@@ -75,7 +73,7 @@ HTTPServer::HTTPServer(std::string deviceID, std::string deviceName, std::string
       root_(root),
       parts_(root / ".parts"),
       options_(std::move(options)),
-      storage_(options_.storage ? options_.storage : std::make_shared<StubStorageHooks>()) {}
+      routes_(buildRoutes(options_)) {}
 
 HTTPServer::~HTTPServer() { stop(); }
 
@@ -110,6 +108,10 @@ fs::path HTTPServer::root() const {
 fs::path HTTPServer::parts() const {
     std::lock_guard lock(fieldsLock_);
     return parts_;
+}
+ReceiveDirs HTTPServer::receiveDirs() const {
+    std::lock_guard lock(fieldsLock_);
+    return ReceiveDirs{root_, parts_};
 }
 void HTTPServer::setRoot(fs::path root) {
     std::lock_guard lock(fieldsLock_);
@@ -163,18 +165,24 @@ void HTTPServer::stop() {
     const int fd = listenFD_.load();
     // Closing alone does not wake a blocked accept on Linux; shutting the socket down does.
     if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
-    if (acceptThread_.joinable()) {
-        // The accept thread itself may drop the last owner; it cannot join itself.
-        if (acceptThread_.get_id() == std::this_thread::get_id()) {
-            acceptThread_.detach();
-        } else {
-            acceptThread_.join();
-        }
-    }
+    if (acceptThread_.joinable()) acceptThread_.join();
     if (fd >= 0) {
         ::close(fd);
         listenFD_ = -1;
     }
+    // A connection waiting for its next request ends at once; one handling a request
+    // still writes its reply (only the reading side is shut), then sees the stop.
+    {
+        std::lock_guard lock(connectionsLock_);
+        for (ConnectionSlot& slot : connections_) {
+            if (slot.fd) ::shutdown(slot.fd.get(), SHUT_RD);
+        }
+    }
+    // No thread adds slots any more; finished threads only mark theirs.
+    for (ConnectionSlot& slot : connections_) {
+        if (slot.thread.joinable()) slot.thread.join();
+    }
+    connections_.clear();
 }
 
 void HTTPServer::acceptLoop() {
@@ -184,8 +192,8 @@ void HTTPServer::acceptLoop() {
             if (errno != EINTR && running_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
-        std::shared_ptr<HTTPServer> self = weak_from_this().lock();
-        if (!self || connections_ >= options_.maxConnections) {
+        reapFinishedConnections();
+        if (!running_ || openConnections_ >= options_.maxConnections) {
             ::close(conn);  // a full server drops the newcomer rather than queueing it
             continue;
         }
@@ -194,12 +202,35 @@ void HTTPServer::acceptLoop() {
         // waits for the client's delayed acknowledgement of the head.
         const int one = 1;
         setsockopt(conn, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        ++connections_;
-        std::thread([self, conn] {
-            ConnectionSlot slot(self->connections_);
-            self->serve(conn);
-        }).detach();
+        startConnection(conn);
     }
+}
+
+void HTTPServer::startConnection(int fd) {
+    std::lock_guard lock(connectionsLock_);
+    ConnectionSlot& slot = connections_.emplace_back();
+    slot.fd.reset(fd);
+    ++openConnections_;
+    slot.thread = std::thread([this, &slot, fd] {
+        serve(fd);
+        std::lock_guard done(connectionsLock_);
+        slot.fd.reset();
+        slot.finished = true;
+        --openConnections_;
+    });
+}
+
+void HTTPServer::reapFinishedConnections() {
+    std::list<ConnectionSlot> finished;
+    {
+        std::lock_guard lock(connectionsLock_);
+        for (auto it = connections_.begin(); it != connections_.end();) {
+            const auto next = std::next(it);
+            if (it->finished) finished.splice(finished.end(), connections_, it);
+            it = next;
+        }
+    }
+    for (ConnectionSlot& slot : finished) slot.thread.join();
 }
 
 std::string HTTPServer::peerIP(int fd) {
@@ -217,10 +248,7 @@ void HTTPServer::serve(int fd) {
     size_t start = 0;
     size_t searched = 0;  // bytes from start already searched for the blank line
 
-    if (!running_) {
-        ::close(fd);
-        return;
-    }
+    if (!running_) return;
     while (true) {
         // Wait for a whole head.
         size_t headEnd = std::string::npos;
@@ -234,44 +262,39 @@ void HTTPServer::serve(int fd) {
                 }
                 searched = buf.size() - start;
             }
-            if (!readMore(fd, buf) || buf.size() - start > kMaxHead) {
-                ::close(fd);
-                return;
-            }
+            if (!readMore(fd, buf) || buf.size() - start > kMaxHead) return;
         }
         searched = 0;
 
         auto parsed = parseHead(std::string_view(buf).substr(start, headEnd - start));
-        if (!parsed) break;
+        if (!parsed) return;
         HTTPReq req = std::move(*parsed);
 
         // Only content-length frames a body; a chunked body would be read as the next request.
         if (req.headers.count("transfer-encoding")) {
             sendJSON(fd, 400, errorJSON("unsupported transfer-encoding"));
-            break;
+            return;
         }
         const std::string lengthText = req.header("content-length");
-        if (isOverlongNumber(lengthText)) break;
+        if (isOverlongNumber(lengthText)) return;
         const int64_t length = parseIntText(lengthText).value_or(0);
 
-        // Streamed uploads leave the loop before their body is read.
-        if (req.method == "PUT" && (req.path == "/api/fs/upload" || req.path == "/api/tf/up")) {
-            const std::string bodyStart = length > 0 ? buf.substr(headEnd) : std::string();
-            if (req.path == "/api/fs/upload") {
-                storage_->streamUpload(*this, fd, req, bodyStart, length, peer);
-            } else {
-                storage_->streamTeamUpload(*this, fd, req, bodyStart, length);
-            }
-            break;
+        // Streamed rows leave the loop before their body is read, past every gate;
+        // the handler reads the body itself and the connection closes afterwards.
+        RouteTable::Match match = routes_.find(req.method, req.path);
+        if (match.route && match.route->facts.streamed) {
+            Connection c{*this, fd, peer, req, std::move(match.captures)};
+            if (length > 0) c.bodyStart = buf.substr(headEnd);
+            c.contentLength = length;
+            match.route->handler(c);
+            return;
         }
 
-        if (length < 0 || length >= kMaxBody) break;
+        const int64_t maxBody = match.route ? match.route->facts.maxBody : kDefaultMaxBody;
+        if (length < 0 || length > maxBody) return;
         const size_t need = headEnd + size_t(length);
         while (buf.size() < need) {
-            if (!readMore(fd, buf)) {
-                ::close(fd);
-                return;
-            }
+            if (!readMore(fd, buf)) return;
         }
         req.body = buf.substr(headEnd, size_t(length));
         start = need;
@@ -281,9 +304,8 @@ void HTTPServer::serve(int fd) {
         }
 
         // After stop, a connection answers the request in hand and then closes.
-        if (!handle(fd, req, peer) || !running_) break;
+        if (!handle(fd, req, peer, match) || !running_) return;
     }
-    ::close(fd);
 }
 
 }  // namespace corvane

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,7 +19,8 @@
 
 #include "engine/http_request.h"
 #include "engine/model.h"
-#include "engine/storage_hooks.h"
+#include "base/unique_fd.h"
+#include "engine/route_table.h"
 
 namespace corvane {
 
@@ -38,7 +40,8 @@ struct BurnLimits {
 struct ServerOptions {
     int firstPort = 8899;
     int lastPort = 8918;
-    std::shared_ptr<StorageHooks> storage;  // StubStorageHooks when empty
+    // Adds an extension's rows (the storage routes) to the table; called once by the constructor.
+    std::function<void(RouteTable&)> addRoutes;
     std::chrono::milliseconds idleTimeout{120000};  // a read or write waiting this long closes the connection
     int maxConnections = 256;
     // The team-mode switch ("nasExt"), asked on every request; off when empty.
@@ -70,9 +73,14 @@ struct BurnItem {
     double at = 0;  // seconds since 1970
 };
 
-class HTTPServer : public std::enable_shared_from_this<HTTPServer> {
+// The receive folder and its ".parts" folder, read together.
+struct ReceiveDirs {
+    std::filesystem::path root;
+    std::filesystem::path parts;
+};
+
+class HTTPServer {
 public:
-    // Must be owned by a std::shared_ptr before start(): connection threads keep it alive.
     HTTPServer(std::string deviceID, std::string deviceName, std::string token, std::string pin,
                std::filesystem::path root, ServerOptions options = {});
     ~HTTPServer();
@@ -81,7 +89,8 @@ public:
 
     // Creates the folders, binds the first free port of the range and starts accepting.
     bool start();
-    // Stops accepting; open connections close after their next request.
+    // Stops accepting, lets each connection finish the request it is handling, ends
+    // the ones waiting for a request, and joins every connection thread.
     void stop();
 
     static std::string peerIP(int fd);
@@ -97,14 +106,15 @@ public:
     void setPin(std::string pin);
     std::filesystem::path root() const;
     std::filesystem::path parts() const;
+    ReceiveDirs receiveDirs() const;
     // Replaces the receive folder and its ".parts" folder together.
     void setRoot(std::filesystem::path root);
 
     int port() const { return port_; }
     int listenFD() const { return listenFD_; }
     bool running() const { return running_; }
-    int openConnections() const { return connections_; }
-    StorageHooks& storage() const { return *storage_; }
+    int openConnections() const { return openConnections_; }
+    const RouteTable& routes() const { return routes_; }
 
     // Set before start(); called on connection threads.
     std::function<void(const ServerEvent&)> onEvent;
@@ -133,35 +143,51 @@ public:
     // The one-time page of a note (GET /b/<id>).
     void burnPage(int fd, const std::string& id);
 
-    // The chunked upload protocol (receiving side).
-    void uploadStatus(int fd, const std::string& id);
-    void uploadMeta(int fd, const std::string& id, const std::string& body, const std::string& peerIP);
-    void uploadChunk(int fd, const std::string& id, int64_t index, const std::string& body,
-                     const std::string& peerIP);
-    void uploadFinish(int fd, const std::string& id, const std::string& peerIP);
-
     // One file of the receive folder, whole or one byte range, for GET and HEAD.
     void download(int fd, const std::string& rel, const HTTPReq& req);
 
-private:
-    void acceptLoop();
-    void serve(int fd);
-    bool handle(int fd, const HTTPReq& req, const std::string& peerIP);
-    void route(int fd, const HTTPReq& req, const std::string& peerIP);
-    bool routeTable(int fd, const HTTPReq& req, const std::string& peerIP);
-    bool routeUpload(int fd, const HTTPReq& req, const std::string& peerIP);
-    bool routeStorage(int fd, const HTTPReq& req);
+    // Route handlers of the peer rows (peer_routes.cpp).
+    void routeInfo(Connection& c);
+    void routePeers(Connection& c);
+    void routeFiles(Connection& c);
+    void routeReceiveTasks(Connection& c);
+    void routeText(Connection& c);
+    void routeChat(Connection& c);
+    void routeChatBurn(Connection& c);
+    void routeBurnRead(Connection& c);
+    void routeDeleteFile(Connection& c);
+    // The chunked upload protocol (receiving side).
+    void uploadStatus(Connection& c);
+    void uploadMeta(Connection& c);
+    void uploadChunk(Connection& c);
+    void uploadFinish(Connection& c);
+    void routeDeleteUpload(Connection& c);
 
-    void routeInfo(int fd);
-    void routePeers(int fd);
-    void routeFiles(int fd);
-    void routeReceiveTasks(int fd);
-    void routeText(int fd, const HTTPReq& req, const std::string& peerIP);
-    void routeChat(int fd, const HTTPReq& req);
-    void routeChatBurn(int fd, const HTTPReq& req);
-    void routeBurnRead(int fd, const std::string& id);
-    void routeDeleteFile(int fd, const HTTPReq& req);
-    void routeDeleteUpload(int fd, const std::string& id);
+private:
+    // One accepted connection and the thread serving it; the descriptor is closed
+    // under connectionsLock_, so stop() never shuts down a reused number.
+    struct ConnectionSlot {
+        UniqueFd fd;
+        std::thread thread;
+        bool finished = false;
+    };
+
+    struct JSONReply {
+        int status;
+        nlohmann::json body;
+    };
+    // Claims the upload's part folder and joins its chunks into the receive folder.
+    JSONReply joinUpload(const std::string& id, const std::string& peerIP);
+
+    void acceptLoop();
+    void startConnection(int fd);
+    void reapFinishedConnections();
+    void serve(int fd);
+    // The gates, then route(); whether the connection stays open. `match` is the row
+    // the connection reader found for the request.
+    bool handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match);
+    void route(int fd, const HTTPReq& req, const std::string& peerIP, const RouteFacts& facts,
+               RouteTable::Match& match);
 
     const std::string deviceID_;
     mutable std::mutex fieldsLock_;  // guards the five fields below
@@ -172,12 +198,15 @@ private:
     std::filesystem::path parts_;
 
     const ServerOptions options_;
-    std::shared_ptr<StorageHooks> storage_;
+    const RouteTable routes_;
     std::atomic<int> port_{0};
     std::atomic<int> listenFD_{-1};
     std::atomic<bool> running_{false};
-    std::atomic<int> connections_{0};
     std::thread acceptThread_;
+
+    std::mutex connectionsLock_;  // guards connections_ and every slot's fd and finished
+    std::list<ConnectionSlot> connections_;
+    std::atomic<int> openConnections_{0};
 
     std::mutex recvLock_;  // guards recvTasks_, recvOrder_ and every field of their tasks
     std::unordered_map<std::string, ReceiveTask> recvTasks_;

@@ -6,12 +6,12 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
-#include "engine/handler_utils.h"
+#include "base/file_names.h"
+#include "base/text_util.h"
+#include "base/unicode_text.h"
+#include "base/whole_files.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
-#include "engine/unicode_text.h"
-#include "engine/whole_files.h"
-#include "engine/text_util.h"
 
 namespace corvane {
 
@@ -58,7 +58,10 @@ std::string textField(const nlohmann::json& obj, const char* key, const std::str
 
 }  // namespace
 
-void HTTPServer::routeText(int fd, const HTTPReq& req, const std::string& peerIP) {
+void HTTPServer::routeText(Connection& c) {
+    const int fd = c.fd;
+    const HTTPReq& req = c.req;
+    const std::string& peerIP = c.peerIP;
     const nlohmann::json body = parseObject(req.body);
     const auto text = body.is_object() ? body.find("text") : body.end();
     if (!body.is_object() || text == body.end() || !text->is_string() || isBlank(text->get<std::string>())) {
@@ -94,7 +97,9 @@ void HTTPServer::routeText(int fd, const HTTPReq& req, const std::string& peerIP
     sendJSON(fd, 200, {{"ok", true}, {"p", *name}, {"n", *name}, {"s", size}, {"t", t}});
 }
 
-void HTTPServer::routeChat(int fd, const HTTPReq& req) {
+void HTTPServer::routeChat(Connection& c) {
+    const int fd = c.fd;
+    const HTTPReq& req = c.req;
     const nlohmann::json body = parseObject(req.body);
     if (!body.is_object()) {
         sendJSON(fd, 400, errorJSON("bad json"));
@@ -115,7 +120,9 @@ void HTTPServer::routeChat(int fd, const HTTPReq& req) {
     sendJSON(fd, 200, {{"ok", true}});
 }
 
-void HTTPServer::routeChatBurn(int fd, const HTTPReq& req) {
+void HTTPServer::routeChatBurn(Connection& c) {
+    const int fd = c.fd;
+    const HTTPReq& req = c.req;
     const nlohmann::json body = parseObject(req.body);
     const std::string id = body.is_object() ? textField(body, "id") : "";
     if (!id.empty()) emit(ServerEvent::chatBurn(id));

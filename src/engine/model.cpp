@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 
-#include "engine/json_fields.h"
-#include "engine/handler_utils.h"
-#include "engine/text_util.h"
+#include "base/json_fields.h"
+#include "base/random_hex.h"
+#include "base/text_util.h"
 
 namespace corvane {
 

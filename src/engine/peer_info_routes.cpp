@@ -2,7 +2,8 @@
 
 #include <sys/statvfs.h>
 
-#include "engine/cfg.h"
+#include "base/cfg.h"
+#include "base/transfer_sizes.h"
 #include "engine/host_info.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
@@ -10,8 +11,6 @@
 namespace corvane {
 
 namespace {
-
-constexpr int64_t kChunkSize = 4194304;
 
 // Free and total bytes of the volume holding the folder; both 0 when unreadable.
 nlohmann::json volumeSpace(const std::filesystem::path& folder) {
@@ -23,7 +22,8 @@ nlohmann::json volumeSpace(const std::filesystem::path& folder) {
 
 }  // namespace
 
-void HTTPServer::routeInfo(int fd) {
+void HTTPServer::routeInfo(Connection& c) {
+    const int fd = c.fd;
     nlohmann::json ips = nlohmann::json::array();
     for (const auto& entry : HostInfo::ipv4Addresses()) ips.push_back(entry.addr);
     sendJSON(fd, 200, {
@@ -40,7 +40,8 @@ void HTTPServer::routeInfo(int fd) {
                       });
 }
 
-void HTTPServer::routePeers(int fd) {
+void HTTPServer::routePeers(Connection& c) {
+    const int fd = c.fd;
     if (!peersProvider) {
         sendJSON(fd, 200, {{"self", nlohmann::json::object()}, {"peers", nlohmann::json::array()}, {"enabled", false}});
         return;

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <sys/stat.h>
 
+#include "base/client_paths.h"
+#include "base/unicode_text.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
-#include "engine/receive_paths.h"
-#include "engine/unicode_text.h"
 
 namespace fs = std::filesystem;
 
@@ -91,7 +91,8 @@ void HTTPServer::switchRoot(const fs::path& folder) {
     setRoot(folder);
 }
 
-void HTTPServer::routeFiles(int fd) {
+void HTTPServer::routeFiles(Connection& c) {
+    const int fd = c.fd;
     const std::vector<FileItem> items = listFiles();
     nlohmann::json files = nlohmann::json::array();
     for (const auto& item : items) files.push_back(item.toJSON());

@@ -43,7 +43,8 @@ std::vector<ReceiveTask> HTTPServer::receiveTasksSnapshot() {
     return out;
 }
 
-void HTTPServer::routeReceiveTasks(int fd) {
+void HTTPServer::routeReceiveTasks(Connection& c) {
+    const int fd = c.fd;
     nlohmann::json tasks = nlohmann::json::array();
     for (const auto& task : receiveTasksSnapshot()) tasks.push_back(taskJSON(task));
     sendJSON(fd, 200, {{"tasks", tasks}});

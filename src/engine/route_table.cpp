@@ -1,31 +1,63 @@
-// What every request that passed the gates gets: the team-mode gate, the WebDAV
-// hand-off, the team routes, then the peer route table, whose last row is a 404.
+// The route table and the dispatch every request that passed the gates gets.
+//
+// Dispatch order, stage by stage:
+//   1. the team-mode gate: a row marked team-gated answers 404 with a hint while
+//      "nasExt" is off (checked on the facts of the first row whose path matches);
+//   2. dav: the WebDAV share on "/dav" and below;
+//   3. team: the team page and the team, account, mail and team-file routes;
+//   4. teamReserved: the team paths no extension took, still gated, ending in 404;
+//   5. peer: the device's own routes (peer_routes.cpp);
+//   6. nas: the NAS file API, answered in and out of team mode;
+//   7. fallback: 404 {"error":"not found"} for every other request.
 
-#include <array>
-#include <string_view>
+#include "engine/route_table.h"
 
-#include "engine/handler_utils.h"
+#include <algorithm>
+
 #include "engine/http_response.h"
 #include "engine/http_server.h"
-#include "engine/json_fields.h"
 
 namespace corvane {
 
 namespace {
 
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool allOf(std::string_view piece, bool (*keep)(char)) {
+    return !piece.empty() && std::all_of(piece.begin(), piece.end(), keep);
+}
 
-// Paths that only answer in team mode. "/dav" has no slash: "/davx" is refused too.
-bool teamModeOnly(const std::string& path) {
-    static const std::array<std::string_view, 4> exact{"/", "/web", "/login", "/team"};
-    static const std::array<std::string_view, 5> prefixes{"/dav", "/api/team", "/api/auth/", "/api/tf/", "/api/mail"};
-    for (const auto e : exact) {
-        if (path == e) return true;
+bool isLowerHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+void notFound(Connection& c) { sendJSON(c.fd, 404, errorJSON("not found")); }
+
+// A row that answers 404 and carries the facts of a family of paths.
+Route notFoundRow(PathTest path, RouteFacts facts = {}) { return Route{{}, std::move(path), notFound, facts}; }
+
+// Paths that only exist in team mode, kept gated (and 404) when no extension serves them.
+void addTeamReservedRows(RouteTable& table) {
+    const RouteFacts page{.teamGated = true, .pinExempt = true, .originFree = true};
+    const RouteFacts openAPI{.teamGated = true, .pinExempt = true};
+    const RouteFacts guardedAPI{.teamGated = true};
+    const RouteStage stage = RouteStage::teamReserved;
+    for (const char* path : {"/", "/web", "/login", "/team"}) table.add(stage, notFoundRow(PathTest::exact(path), page));
+    for (const char* path : {"/api/team", "/api/team/logo", "/api/team/set"}) {
+        table.add(stage, notFoundRow(PathTest::exact(path), openAPI));
     }
-    for (const auto p : prefixes) {
-        if (startsWith(path, p)) return true;
+    table.add(stage, notFoundRow(PathTest::prefix("/api/team"), guardedAPI));
+    for (const char* prefix : {"/api/auth/", "/api/tf/", "/api/mail"}) {
+        table.add(stage, notFoundRow(PathTest::prefix(prefix), openAPI));
     }
-    return false;
+    // The share is guarded against other origins; "/davx" only shares the team-mode gate.
+    table.add(stage, notFoundRow(PathTest::exact("/dav"), guardedAPI));
+    table.add(stage, notFoundRow(PathTest::prefix("/dav/"), guardedAPI));
+    table.add(stage, notFoundRow(PathTest::prefix("/dav"), RouteFacts{.teamGated = true, .originFree = true}));
+}
+
+// The last rows: the origin gate guards "/api/" and "/d/" even where no route answers.
+void addFallbackRows(RouteTable& table) {
+    table.add(RouteStage::fallback, notFoundRow(PathTest::prefix("/api/")));
+    table.add(RouteStage::fallback, notFoundRow(PathTest::prefix("/d/")));
+    table.add(RouteStage::fallback, notFoundRow(PathTest::any(), RouteFacts{.originFree = true}));
 }
 
 void refuseTeamMode(int fd) {
@@ -35,153 +67,141 @@ void refuseTeamMode(int fd) {
                       });
 }
 
-// The chunk index as a decimal number; -1 (refused later) when it does not fit,
-// so that an overlong index can never overwrite chunk 0.
-int64_t chunkIndex(const std::string& digits) { return parseIntText(digits).value_or(-1); }
-
 }  // namespace
 
-void HTTPServer::route(int fd, const HTTPReq& req, const std::string& peerIP) {
-    const bool teamMode = nasExtOn();
-    if (!teamMode && teamModeOnly(req.path)) {
+PathTest PathTest::exact(std::string path) {
+    PathTest t;
+    t.kind_ = Kind::exact;
+    t.text_ = std::move(path);
+    return t;
+}
+
+PathTest PathTest::prefix(std::string prefix) {
+    PathTest t;
+    t.kind_ = Kind::prefix;
+    t.text_ = std::move(prefix);
+    return t;
+}
+
+PathTest PathTest::pattern(std::string_view pattern) {
+    PathTest t;
+    t.kind_ = Kind::pattern;
+    size_t start = 0;
+    while (true) {
+        const size_t slash = pattern.find('/', start);
+        const std::string_view piece = pattern.substr(start, slash == std::string_view::npos ? slash : slash - start);
+        if (piece == "{hex}") {
+            t.pieces_.push_back({Piece::hex, ""});
+        } else if (piece == "{digits}") {
+            t.pieces_.push_back({Piece::digits, ""});
+        } else {
+            t.pieces_.push_back({Piece::literal, std::string(piece)});
+        }
+        if (slash == std::string_view::npos) break;
+        start = slash + 1;
+    }
+    return t;
+}
+
+PathTest PathTest::any() { return PathTest{}; }
+
+bool PathTest::matches(std::string_view path, std::vector<std::string>* captures) const {
+    switch (kind_) {
+    case Kind::exact:
+        return path == text_;
+    case Kind::prefix:
+        if (!path.starts_with(text_)) return false;
+        if (captures) captures->emplace_back(path.substr(text_.size()));
+        return true;
+    case Kind::pattern:
+        return matchesPattern(path, captures);
+    case Kind::any:
+        return true;
+    }
+    return false;
+}
+
+bool PathTest::matchesPattern(std::string_view path, std::vector<std::string>* captures) const {
+    std::vector<std::string> found;
+    size_t start = 0;
+    for (size_t k = 0; k < pieces_.size(); ++k) {
+        const size_t slash = path.find('/', start);
+        const bool last = k + 1 == pieces_.size();
+        // The last piece runs to the end of the path; any other ends at a slash.
+        if (last != (slash == std::string_view::npos)) return false;
+        const std::string_view piece = path.substr(start, last ? std::string_view::npos : slash - start);
+        const PatternPiece& want = pieces_[k];
+        switch (want.kind) {
+        case Piece::literal:
+            if (piece != want.text) return false;
+            break;
+        case Piece::hex:
+            if (!allOf(piece, isLowerHex)) return false;
+            found.emplace_back(piece);
+            break;
+        case Piece::digits:
+            if (!allOf(piece, isDigit)) return false;
+            found.emplace_back(piece);
+            break;
+        }
+        start = slash + 1;
+    }
+    if (captures) *captures = std::move(found);
+    return true;
+}
+
+bool Route::takesMethod(std::string_view method) const {
+    if (methods.empty()) return true;
+    return std::find(methods.begin(), methods.end(), method) != methods.end();
+}
+
+RouteTable RouteTable::withEngineRoutes() {
+    RouteTable table;
+    addTeamReservedRows(table);
+    addPeerRoutes(table);
+    addFallbackRows(table);
+    return table;
+}
+
+void RouteTable::add(RouteStage stage, Route route) {
+    const auto after = std::upper_bound(rows_.begin(), rows_.end(), stage,
+                                        [](RouteStage s, const Row& row) { return s < row.stage; });
+    rows_.insert(after, Row{stage, std::move(route)});
+}
+
+RouteTable::Match RouteTable::find(std::string_view method, std::string_view path) const {
+    Match match;
+    for (const Row& row : rows_) {
+        if (!row.route.takesMethod(method)) continue;
+        std::vector<std::string> captures;
+        if (!row.route.path.matches(path, &captures)) continue;
+        match.route = &row.route;
+        match.captures = std::move(captures);
+        return match;
+    }
+    return match;
+}
+
+const RouteFacts& RouteTable::factsFor(std::string_view path) const {
+    static const RouteFacts none;
+    for (const Row& row : rows_) {
+        if (row.route.path.matches(path, nullptr)) return row.route.facts;
+    }
+    return none;
+}
+
+void HTTPServer::route(int fd, const HTTPReq& req, const std::string& peerIP, const RouteFacts& facts,
+                       RouteTable::Match& match) {
+    if (facts.teamGated && !nasExtOn()) {
         refuseTeamMode(fd);
         return;
     }
-    if (teamMode && (req.path == "/dav" || startsWith(req.path, "/dav/"))) {
-        storage().davRoute(*this, fd, req);
-        return;
+    Connection c{*this, fd, peerIP, req, std::move(match.captures)};
+    if (match.route) {
+        match.route->handler(c);
+    } else {
+        notFound(c);
     }
-    if (storage().teamRoute(*this, fd, req, peerIP)) return;
-    if (routeTable(fd, req, peerIP)) return;
-    sendJSON(fd, 404, errorJSON("not found"));
-}
-
-// The peer rows, top to bottom; false when none matched path and method.
-bool HTTPServer::routeTable(int fd, const HTTPReq& req, const std::string& peerIP) {
-    const std::string& m = req.method;
-    const std::string& path = req.path;
-    if (m == "GET" && path == "/api/receive-tasks") {
-        routeReceiveTasks(fd);
-        return true;
-    }
-    if (m == "GET" && path == "/api/info") {
-        routeInfo(fd);
-        return true;
-    }
-    if (m == "GET" && path == "/api/peers") {
-        routePeers(fd);
-        return true;
-    }
-    if (m == "GET" && path == "/api/files") {
-        routeFiles(fd);
-        return true;
-    }
-    if (m == "POST" && path == "/api/text") {
-        routeText(fd, req, peerIP);
-        return true;
-    }
-    if (m == "POST" && path == "/api/chat") {
-        routeChat(fd, req);
-        return true;
-    }
-    if (m == "POST" && path == "/api/chat/burn") {
-        routeChatBurn(fd, req);
-        return true;
-    }
-    if (m == "GET" && startsWith(path, "/b/")) {
-        burnPage(fd, path.substr(3));
-        return true;
-    }
-    if (m == "GET" && startsWith(path, "/api/burn/")) {
-        routeBurnRead(fd, path.substr(10));
-        return true;
-    }
-    if (m == "DELETE" && startsWith(path, "/api/burn/")) {
-        takeBurn(path.substr(10));
-        sendJSON(fd, 200, {{"ok", true}});
-        return true;
-    }
-    if (startsWith(path, "/api/upload/") && routeUpload(fd, req, peerIP)) return true;
-    if ((m == "GET" || m == "HEAD") && startsWith(path, "/d/")) {
-        download(fd, path.substr(3), req);
-        return true;
-    }
-    if (m == "DELETE" && path == "/api/file") {
-        routeDeleteFile(fd, req);
-        return true;
-    }
-    return routeStorage(fd, req);
-}
-
-bool HTTPServer::routeUpload(int fd, const HTTPReq& req, const std::string& peerIP) {
-    const std::string& m = req.method;
-    if (m == "GET" || m == "DELETE") {
-        const auto id = match(req.path, "^/api/upload/([a-f0-9]+)$");
-        if (!id) return false;
-        if (m == "GET") {
-            uploadStatus(fd, *id);
-        } else {
-            routeDeleteUpload(fd, *id);
-        }
-        return true;
-    }
-    if (m == "PUT") {
-        if (const auto id = match(req.path, "^/api/upload/([a-f0-9]+)/meta$")) {
-            uploadMeta(fd, *id, req.body, peerIP);
-            return true;
-        }
-        const auto chunk = match2(req.path, "^/api/upload/([a-f0-9]+)/(\\d+)$");
-        if (!chunk) return false;
-        uploadChunk(fd, chunk->first, chunkIndex(chunk->second), req.body, peerIP);
-        return true;
-    }
-    if (m == "POST") {
-        const auto id = match(req.path, "^/api/upload/([a-f0-9]+)/finish$");
-        if (!id) return false;
-        uploadFinish(fd, *id, peerIP);
-        return true;
-    }
-    return false;
-}
-
-// The NAS file API: answered in and out of team mode.
-bool HTTPServer::routeStorage(int fd, const HTTPReq& req) {
-    StorageHooks& hooks = storage();
-    const std::string& m = req.method;
-    const std::string& path = req.path;
-    if (m == "GET" && path == "/api/fs") {
-        hooks.fsList(*this, fd, req);
-        return true;
-    }
-    if (m == "POST" && path == "/api/fs/mkdir") {
-        hooks.fsMkdir(*this, fd, req);
-        return true;
-    }
-    if (m == "POST" && path == "/api/fs/rename") {
-        hooks.fsRename(*this, fd, req);
-        return true;
-    }
-    if (m == "POST" && path == "/api/fs/delete") {
-        hooks.fsDelete(*this, fd, req);
-        return true;
-    }
-    if (m == "GET" && path == "/api/trash") {
-        hooks.trashList(*this, fd);
-        return true;
-    }
-    if (m == "POST" && path == "/api/trash/restore") {
-        hooks.trashRestore(*this, fd, req);
-        return true;
-    }
-    if (m == "POST" && path == "/api/trash/delete") {
-        hooks.trashDelete(*this, fd, req);
-        return true;
-    }
-    if (m == "POST" && path == "/api/trash/empty") {
-        hooks.trashEmpty(*this, fd);
-        return true;
-    }
-    return false;
 }
 
 }  // namespace corvane

@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/json_fields.h"
 #include "engine/file_id.h"
-#include "engine/json_fields.h"
 
 namespace corvane {
 

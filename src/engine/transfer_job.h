@@ -14,12 +14,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/transfer_sizes.h"
 #include "engine/api_client.h"
 #include "engine/transfer_task.h"
 
 namespace corvane {
 
-constexpr int64_t kChunkSize = 4194304;
 
 // What an upload tells the queue; every field that is set is applied.
 struct TransferUpdate {

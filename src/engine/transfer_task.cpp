@@ -1,6 +1,6 @@
 #include "engine/transfer_task.h"
 
-#include "engine/handler_utils.h"
+#include "base/random_hex.h"
 
 namespace corvane {
 

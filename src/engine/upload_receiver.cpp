@@ -9,13 +9,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/client_paths.h"
+#include "base/file_names.h"
+#include "base/json_fields.h"
+#include "base/random_hex.h"
+#include "base/transfer_sizes.h"
+#include "base/unique_fd.h"
+#include "base/whole_files.h"
 #include "engine/format.h"
-#include "engine/handler_utils.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
-#include "engine/json_fields.h"
-#include "engine/receive_paths.h"
-#include "engine/whole_files.h"
 
 namespace fs = std::filesystem;
 
@@ -23,9 +26,12 @@ namespace corvane {
 
 namespace {
 
-constexpr int64_t kChunkSize = 4194304;
 constexpr int64_t kMaxIndex = 100000;
 constexpr size_t kMergePiece = 1048576;
+
+// The chunk index as a decimal number; -1 (refused later) when it does not fit,
+// so that an overlong index can never overwrite chunk 0.
+int64_t chunkIndex(const std::string& digits) { return parseIntText(digits).value_or(-1); }
 
 bool validID(const std::string& id) {
     if (id.size() < 8 || id.size() > 40) return false;
@@ -114,8 +120,9 @@ bool complete(const std::vector<StoredChunk>& sorted, const nlohmann::json& meta
 // Appends one chunk file to the open target, in pieces of at most 1 MiB: copied
 // inside the kernel where the file system allows, else read and written.
 bool appendChunk(int target, const fs::path& chunk, std::string& buffer) {
-    const int in = ::open(chunk.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
+    const UniqueFd file(::open(chunk.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file) return false;
+    const int in = file.get();
     bool ok = true;
     bool kernelCopy = true;
     while (true) {
@@ -139,27 +146,57 @@ bool appendChunk(int target, const fs::path& chunk, std::string& buffer) {
             break;
         }
     }
-    ::close(in);
     return ok;
 }
 
 // Joins the chunks into the open file; closes it. False when a read or write failed.
-bool mergeChunks(const TempFile& target, const std::vector<StoredChunk>& sorted) {
+bool mergeChunks(TempFile& target, const std::vector<StoredChunk>& sorted) {
     std::string buffer(kMergePiece, '\0');
     bool ok = true;
     for (const auto& chunk : sorted) {
-        if (!appendChunk(target.fd, chunk.path, buffer)) {
+        if (!appendChunk(target.fd.get(), chunk.path, buffer)) {
             ok = false;
             break;
         }
     }
-    if (::close(target.fd) != 0) ok = false;
+    if (!target.fd.close()) ok = false;
     return ok;
 }
 
+// A finish works on its own claim of the part folder: the folder is renamed aside
+// without replacing anything, so of two finishes of one upload only one can join it.
+// A finish that fails before the file is stored gives the folder back for a retry.
+class PartClaim {
+public:
+    PartClaim(const fs::path& parts, const std::string& id)
+        : home_(parts / id), claimed_(parts / (".finishing-" + id + "-" + randomHex(6))) {
+        held_ = renameNoReplace(home_, claimed_);
+    }
+    ~PartClaim() {
+        if (!held_) return;
+        std::error_code ec;
+        if (done_ || !renameNoReplace(claimed_, home_)) fs::remove_all(claimed_, ec);
+    }
+    PartClaim(const PartClaim&) = delete;
+    PartClaim& operator=(const PartClaim&) = delete;
+
+    bool held() const { return held_; }
+    const fs::path& folder() const { return claimed_; }
+    // The upload is stored: the folder goes instead of coming back.
+    void finish() { done_ = true; }
+
+private:
+    fs::path home_;
+    fs::path claimed_;
+    bool held_ = false;
+    bool done_ = false;
+};
+
 }  // namespace
 
-void HTTPServer::uploadStatus(int fd, const std::string& id) {
+void HTTPServer::uploadStatus(Connection& c) {
+    const int fd = c.fd;
+    const std::string& id = c.captures.at(0);
     if (!validID(id)) {
         sendJSON(fd, 400, errorJSON("bad id"));
         return;
@@ -175,7 +212,11 @@ void HTTPServer::uploadStatus(int fd, const std::string& id) {
     sendJSON(fd, 200, {{"exists", true}, {"received", received}, {"chunkSize", kChunkSize}, {"meta", readMeta(folder)}});
 }
 
-void HTTPServer::uploadMeta(int fd, const std::string& id, const std::string& body, const std::string& peerIP) {
+void HTTPServer::uploadMeta(Connection& c) {
+    const int fd = c.fd;
+    const std::string& id = c.captures.at(0);
+    const std::string& body = c.req.body;
+    const std::string& peerIP = c.peerIP;
     if (!validID(id)) {
         sendJSON(fd, 400, errorJSON("bad id"));
         return;
@@ -200,8 +241,12 @@ void HTTPServer::uploadMeta(int fd, const std::string& id, const std::string& bo
     sendJSON(fd, 200, {{"ok", true}});
 }
 
-void HTTPServer::uploadChunk(int fd, const std::string& id, int64_t index, const std::string& body,
-                             const std::string& peerIP) {
+void HTTPServer::uploadChunk(Connection& c) {
+    const int fd = c.fd;
+    const std::string& id = c.captures.at(0);
+    const int64_t index = chunkIndex(c.captures.at(1));
+    const std::string& body = c.req.body;
+    const std::string& peerIP = c.peerIP;
     if (!validID(id) || index < 0 || index > kMaxIndex) {
         sendJSON(fd, 400, errorJSON("bad id/index"));
         return;
@@ -229,39 +274,33 @@ void HTTPServer::uploadChunk(int fd, const std::string& id, int64_t index, const
     sendJSON(fd, 200, {{"ok", true}, {"index", index}, {"bytes", length}});
 }
 
-void HTTPServer::uploadFinish(int fd, const std::string& id, const std::string& peerIP) {
+void HTTPServer::uploadFinish(Connection& c) {
+    const std::string& id = c.captures.at(0);
     if (!validID(id)) {
-        sendJSON(fd, 400, errorJSON("bad id"));
+        sendJSON(c.fd, 400, errorJSON("bad id"));
         return;
     }
-    const fs::path receiveFolder = root();
-    const fs::path partFolder = parts() / id;
-    auto chunks = listChunks(partFolder);
-    if (!chunks) {
-        sendJSON(fd, 404, errorJSON("upload not found"));
-        return;
-    }
+    // The claim is given back (or dropped) before the reply, so a client that hears
+    // the answer finds the part folder where it expects it.
+    const JSONReply reply = joinUpload(id, c.peerIP);
+    sendJSON(c.fd, reply.status, reply.body);
+}
+
+HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::string& peerIP) {
+    const ReceiveDirs dirs = receiveDirs();
+    const fs::path& receiveFolder = dirs.root;
+    PartClaim claim(dirs.parts, id);
+    auto chunks = claim.held() ? listChunks(claim.folder()) : std::nullopt;
+    if (!chunks) return {404, errorJSON("upload not found")};
     std::stable_sort(chunks->begin(), chunks->end(),
                      [](const StoredChunk& a, const StoredChunk& b) { return a.index < b.index; });
-    if (chunks->empty()) {
-        sendJSON(fd, 400, errorJSON("no chunks"));
-        return;
-    }
-    nlohmann::json meta = readMeta(partFolder);
+    if (chunks->empty()) return {400, errorJSON("no chunks")};
+    nlohmann::json meta = readMeta(claim.folder());
     if (!meta.is_object()) meta = nlohmann::json::object();
     const auto safe = sanitize(wantedPath(meta));
-    if (!safe) {
-        sendJSON(fd, 400, errorJSON("bad stored name"));
-        return;
-    }
-    if (isPrivateArea(*safe)) {
-        sendJSON(fd, 400, errorJSON("bad path"));
-        return;
-    }
-    if (!complete(*chunks, meta)) {
-        sendJSON(fd, 400, errorJSON("incomplete upload"));
-        return;
-    }
+    if (!safe) return {400, errorJSON("bad stored name")};
+    if (isPrivateArea(*safe)) return {400, errorJSON("bad path")};
+    if (!complete(*chunks, meta)) return {400, errorJSON("incomplete upload")};
 
     const size_t slash = safe->rfind('/');
     const std::string folderPart = slash == std::string::npos ? "" : safe->substr(0, slash);
@@ -269,31 +308,23 @@ void HTTPServer::uploadFinish(int fd, const std::string& id, const std::string& 
     const fs::path parent = folderPart.empty() ? receiveFolder : receiveFolder / folderPart;
     std::error_code ec;
     fs::create_directories(parent, ec);
-    if (parent != receiveFolder && !liesInside(receiveFolder, parent)) {
-        sendJSON(fd, 400, errorJSON("bad path"));
-        return;
-    }
+    if (parent != receiveFolder && !liesInside(receiveFolder, parent)) return {400, errorJSON("bad path")};
 
     // Joined aside and moved in under a free name: the receive folder never shows a
     // half-joined file, and a file that took the name meanwhile is never replaced.
-    // A failure leaves no partial file; the part folder stays for a retry.
-    const TempFile merged = createTempFile(partFolder);
-    if (merged.fd < 0) {
-        sendJSON(fd, 500, errorJSON("open failed"));
-        return;
-    }
+    // A failure leaves no partial file; the part folder comes back for a retry.
+    TempFile merged = createTempFile(claim.folder());
+    if (!merged.fd) return {500, errorJSON("open failed")};
     if (!mergeChunks(merged, *chunks)) {
         ::unlink(merged.path.c_str());
-        sendJSON(fd, 500, errorJSON("merge failed"));
-        return;
+        return {500, errorJSON("merge failed")};
     }
     const auto name = moveUnique(merged.path, parent, base);
     if (!name) {
         ::unlink(merged.path.c_str());
-        sendJSON(fd, 500, errorJSON("open failed"));
-        return;
+        return {500, errorJSON("open failed")};
     }
-    fs::remove_all(partFolder, ec);
+    claim.finish();
 
     const int64_t size = fileSize(parent / *name);
     const double doneAt = now();
@@ -308,13 +339,13 @@ void HTTPServer::uploadFinish(int fd, const std::string& id, const std::string& 
     });
     emit(ServerEvent::fileReceived(FileItem{relPath, *name, size, t}));
     emit(ServerEvent::log("接收完成：" + relPath + "（" + humanSize(size) + "）"));
-    sendJSON(fd, 200, {{"ok", true}, {"p", relPath}, {"n", *name}, {"s", size}, {"t", t}});
+    return {200, {{"ok", true}, {"p", relPath}, {"n", *name}, {"s", size}, {"t", t}}};
 }
 
-void HTTPServer::routeDeleteUpload(int fd, const std::string& id) {
+void HTTPServer::routeDeleteUpload(Connection& c) {
     std::error_code ec;
-    fs::remove_all(parts() / id, ec);
-    sendJSON(fd, 200, {{"ok", true}});
+    fs::remove_all(parts() / c.captures.at(0), ec);
+    sendJSON(c.fd, 200, {{"ok", true}});
 }
 
 }  // namespace corvane

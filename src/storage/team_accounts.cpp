@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <regex>
 
-#include "engine/unicode_text.h"
+#include "base/unicode_text.h"
 #include "storage/team_crypto.h"
 #include "storage/team_password.h"
 #include "storage/team_store.h"

@@ -8,8 +8,8 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
-#include "engine/handler_utils.h"
-#include "engine/unicode_text.h"
+#include "base/random_hex.h"
+#include "base/unicode_text.h"
 
 namespace corvane {
 
@@ -138,12 +138,6 @@ std::optional<std::string> base64Decode(std::string_view text) {
         }
     }
     return out;
-}
-
-bool constantTimeEqual(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    if (a.empty()) return true;
-    return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace corvane

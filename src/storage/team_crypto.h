@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/secure_compare.h"
+
 namespace corvane {
 
 // PBKDF2 with HMAC-SHA-256 over the password's UTF-8 bytes; exactly `len` bytes,
@@ -41,8 +43,5 @@ size_t uniformIndex(size_t bound, const std::function<uint8_t()>& nextByte);
 std::string base64Encode(std::string_view bytes);
 // Strict standard Base64 (padding required, nothing but the alphabet); none when malformed.
 std::optional<std::string> base64Decode(std::string_view text);
-
-// Equality that takes the same time wherever the first difference lies.
-bool constantTimeEqual(std::string_view a, std::string_view b);
 
 }  // namespace corvane

@@ -1,6 +1,6 @@
 #include "storage/team_folders.h"
 
-#include "engine/handler_utils.h"
+#include "base/client_paths.h"
 
 namespace corvane {
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/whole_files.h"
 #include "storage/team_files.h"
 #include "storage/team_store.h"
 

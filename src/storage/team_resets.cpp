@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "engine/json_fields.h"
-#include "engine/unicode_text.h"
+#include "base/json_fields.h"
+#include "base/unicode_text.h"
 #include "storage/team_crypto.h"
 #include "storage/team_password.h"
 #include "storage/team_store.h"

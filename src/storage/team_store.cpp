@@ -2,8 +2,9 @@
 
 #include <chrono>
 
-#include "engine/cfg.h"
-#include "engine/json_fields.h"
+#include "base/cfg.h"
+#include "base/json_fields.h"
+#include "base/whole_files.h"
 #include "storage/team_files.h"
 #include "storage/team_folders.h"
 #include "storage/team_text.h"

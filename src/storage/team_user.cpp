@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "engine/json_fields.h"
-#include "engine/unicode_text.h"
+#include "base/json_fields.h"
+#include "base/unicode_text.h"
 #include "storage/team_password.h"
 
 namespace corvane {

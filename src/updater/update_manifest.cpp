@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "engine/unicode_text.h"
+#include "base/unicode_text.h"
 
 namespace corvane {
 

@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <QUrl>
 
-#include "engine/cfg.h"
+#include "base/cfg.h"
 #include "engine/curl_http.h"
 #include "updater/version_compare.h"
 

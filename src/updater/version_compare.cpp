@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/json_fields.h"
+#include "base/json_fields.h"
 
 namespace corvane {
 

@@ -9,7 +9,7 @@
 #include "app/app_state.h"
 #include "app/defaults_store.h"
 #include "app/install_failure_watch.h"
-#include "engine/cfg.h"
+#include "base/cfg.h"
 #include "updater/updater.h"
 #include "views/content_view.h"
 #include "views/desktop_services.h"

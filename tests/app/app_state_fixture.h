@@ -63,7 +63,7 @@ protected:
         env.home = home();
         env.appSupport = support();
         env.defaults = std::make_shared<DefaultsStore>(defaultsFile());
-        ServerOptions options = serverOptionsFor(env.defaults);
+        ServerOptions options = serverOptionsFor(env.defaults, env.teamStore);
         options.firstPort = firstPort;
         options.lastPort = lastPort;
         env.hostname = [] { return std::string("test-host"); };

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "engine/cfg.h"
+#include "base/cfg.h"
 #include "held_port.h"
 #include "program_run.h"
 #include "support/boot_log_lines.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/json_fields.h"
+#include "base/json_fields.h"
 
 using corvane::Fields;
 using nlohmann::json;

@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "base/client_paths.h"
+#include "base/file_names.h"
 #include "engine/handler_utils.h"
 #include "engine/http_response.h"
 #include "support/test_support.h"

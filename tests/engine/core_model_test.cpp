@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/cfg.h"
+#include "base/cfg.h"
 #include "engine/format.h"
 #include "engine/model.h"
 #include "support/test_support.h"

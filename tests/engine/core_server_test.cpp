@@ -32,8 +32,8 @@ struct PortBlocker {
     ~PortBlocker() { ::close(fd); }
 };
 
-// Records what reaches the streamed-upload hook, and answers with a reply of a chosen size.
-class RecordingStorage : public StubStorageHooks {
+// Records what reaches a streamed upload row, and answers with a reply of a chosen size.
+class RecordingStorage {
 public:
     std::mutex lock;
     std::string bodyStart;
@@ -41,15 +41,20 @@ public:
     std::string path;
     size_t replySize = 2;
 
-    void streamUpload(HTTPServer&, int fd, const HTTPReq& req, const std::string& start, int64_t contentLength,
-                      const std::string&) override {
+    void streamUpload(Connection& c) {
         {
             std::lock_guard guard(lock);
-            bodyStart = start;
-            length = contentLength;
-            path = req.path;
+            bodyStart = c.bodyStart;
+            length = c.contentLength;
+            path = c.req.path;
         }
-        respond(fd, 200, {}, std::string(replySize, 'z'));
+        respond(c.fd, 200, {}, std::string(replySize, 'z'));
+    }
+
+    // The row a storage extension registers for its streamed upload.
+    void addRoutes(RouteTable& table) {
+        table.add(RouteStage::nas, Route{{"PUT"}, PathTest::exact("/api/fs/upload"),
+                                         [this](Connection& c) { streamUpload(c); }, RouteFacts{.streamed = true}});
     }
 };
 
@@ -68,7 +73,7 @@ protected:
     std::shared_ptr<HTTPServer> makeServer(ServerOptions options = {}, const std::string& pin = "") {
         options.firstPort = base;
         options.lastPort = base + 19;
-        if (!options.storage) options.storage = storage;
+        if (!options.addRoutes) options.addRoutes = [s = storage](RouteTable& table) { s->addRoutes(table); };
         servers.push_back(std::make_shared<HTTPServer>("dev-id", "Studio", "tok", pin, box / "recv", options));
         return servers.back();
     }

@@ -18,27 +18,27 @@
 
 namespace corvane::test {
 
-// Answers the routed hooks with 200 {"hook": name}; the team routes take "/api/team" only.
-class HookRecorder : public StubStorageHooks {
-public:
-    void davRoute(HTTPServer&, int fd, const HTTPReq&) override { answer(fd, "dav"); }
-    bool teamRoute(HTTPServer&, int fd, const HTTPReq& req, const std::string&) override {
-        if (req.path != "/api/team") return false;
-        answer(fd, "team");
-        return true;
+// Rows in the places the storage extension fills, each answering 200 {"hook": name}:
+// WebDAV on "/dav" and below, the team route "/api/team" only, and the NAS file API.
+inline void addHookRows(RouteTable& table) {
+    const auto answer = [](const char* hook) {
+        return [hook](Connection& c) { sendJSON(c.fd, 200, {{"hook", hook}}); };
+    };
+    const RouteFacts dav{.teamGated = true};
+    table.add(RouteStage::dav, Route{{}, PathTest::exact("/dav"), answer("dav"), dav});
+    table.add(RouteStage::dav, Route{{}, PathTest::prefix("/dav/"), answer("dav"), dav});
+    table.add(RouteStage::team, Route{{}, PathTest::exact("/api/team"), answer("team"),
+                                      RouteFacts{.teamGated = true, .pinExempt = true}});
+    const struct { const char* method; const char* path; const char* hook; } nas[] = {
+        {"GET", "/api/fs", "fsList"},          {"POST", "/api/fs/mkdir", "fsMkdir"},
+        {"POST", "/api/fs/rename", "fsRename"}, {"POST", "/api/fs/delete", "fsDelete"},
+        {"GET", "/api/trash", "trashList"},    {"POST", "/api/trash/restore", "trashRestore"},
+        {"POST", "/api/trash/delete", "trashDelete"}, {"POST", "/api/trash/empty", "trashEmpty"},
+    };
+    for (const auto& row : nas) {
+        table.add(RouteStage::nas, Route{{row.method}, PathTest::exact(row.path), answer(row.hook)});
     }
-    void fsList(HTTPServer&, int fd, const HTTPReq&) override { answer(fd, "fsList"); }
-    void fsMkdir(HTTPServer&, int fd, const HTTPReq&) override { answer(fd, "fsMkdir"); }
-    void fsRename(HTTPServer&, int fd, const HTTPReq&) override { answer(fd, "fsRename"); }
-    void fsDelete(HTTPServer&, int fd, const HTTPReq&) override { answer(fd, "fsDelete"); }
-    void trashList(HTTPServer&, int fd) override { answer(fd, "trashList"); }
-    void trashRestore(HTTPServer&, int fd, const HTTPReq&) override { answer(fd, "trashRestore"); }
-    void trashDelete(HTTPServer&, int fd, const HTTPReq&) override { answer(fd, "trashDelete"); }
-    void trashEmpty(HTTPServer&, int fd) override { answer(fd, "trashEmpty"); }
-
-private:
-    static void answer(int fd, const std::string& hook) { sendJSON(fd, 200, {{"hook", hook}}); }
-};
+}
 
 // What the server's callbacks read and write; shared with connection threads that
 // may outlive a test by a moment.
@@ -56,7 +56,7 @@ protected:
         ServerOptions options;
         options.firstPort = testPortBase(20);
         options.lastPort = options.firstPort + 19;
-        options.storage = std::make_shared<HookRecorder>();
+        options.addRoutes = addHookRows;
         auto shared = controls;
         options.nasExt = [shared] { return shared->nasExt.load(); };
         options.clock = [shared] { return shared->clock.load(); };

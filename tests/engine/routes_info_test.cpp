@@ -1,6 +1,6 @@
 // GET /api/info.
 
-#include "engine/cfg.h"
+#include "base/cfg.h"
 #include "engine/host_info.h"
 #include "engine/routes_fixture.h"
 

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "engine/routes_fixture.h"
-#include "engine/unicode_text.h"
+#include "base/unicode_text.h"
 
 namespace fs = std::filesystem;
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/whole_files.h"
 #include "storage/team_files.h"
 #include "team_test_support.h"
 

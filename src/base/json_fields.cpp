@@ -1,4 +1,4 @@
-#include "engine/json_fields.h"
+#include "base/json_fields.h"
 
 #include <cerrno>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "engine/text_util.h"
+#include "base/text_util.h"
 
 #include <algorithm>
 
@@ -25,6 +25,15 @@ std::vector<std::string_view> splitDroppingEmpty(std::string_view text, std::str
         if (end > start) out.push_back(text.substr(start, end - start));
         if (at == std::string_view::npos) break;
         start = at + 1;
+    }
+    return out;
+}
+
+std::string joined(const std::vector<std::string>& items, std::string_view separator) {
+    std::string out;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) out += separator;
+        out += items[i];
     }
     return out;
 }

@@ -1,4 +1,4 @@
-#include "engine/cfg.h"
+#include "base/cfg.h"
 
 #include <ctime>
 #include <fcntl.h>

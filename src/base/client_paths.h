@@ -5,9 +5,16 @@
 // reaches over the network.
 
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace corvane {
+
+// A client-supplied path as a clean relative path ("a/b"), or none when unusable:
+// empty, "." and ".." pieces are dropped; a piece that begins with ".", is longer than
+// 120 characters or holds <>:"|?* or a control character refuses the whole path.
+std::optional<std::string> sanitize(std::string_view path);
 
 // Whether a clean relative path (as sanitize gives it) lies in a private folder.
 bool isPrivateArea(std::string_view rel);

@@ -1,4 +1,4 @@
-#include "engine/unicode_text.h"
+#include "base/unicode_text.h"
 
 #include <memory>
 #include <mutex>

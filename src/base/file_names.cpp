@@ -1,0 +1,107 @@
+#include "base/file_names.h"
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "base/whole_files.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane {
+
+namespace {
+
+bool pathExists(const fs::path& p) {
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0;
+}
+
+bool copyThenRemove(const fs::path& from, const fs::path& to) {
+    const UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) return false;
+    UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!out) return false;
+    std::vector<char> buf(1 << 20);
+    bool ok = true;
+    while (ok) {
+        const ssize_t n = ::read(in.get(), buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        ok = writeFully(out.get(), std::string_view(buf.data(), size_t(n)));
+    }
+    if (!out.close()) ok = false;
+    if (!ok) {
+        ::unlink(to.c_str());
+        return false;
+    }
+    ::unlink(from.c_str());
+    return true;
+}
+
+}  // namespace
+
+std::string numberedName(const std::string& name, int n) {
+    if (n == 0) return name;
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return name + " (" + std::to_string(n) + ")";
+    return name.substr(0, dot) + " (" + std::to_string(n) + ")" + name.substr(dot);
+}
+
+std::string uniqueName(const fs::path& folder, const std::string& name) {
+    for (int n = 0; n < 9999; ++n) {
+        const std::string candidate = numberedName(name, n);
+        if (!pathExists(folder / candidate)) return candidate;
+    }
+    return numberedName(name, 9999);
+}
+
+UniqueFile openUnique(const fs::path& folder, const std::string& name, int mode) {
+    for (int n = 0; n <= 9999; ++n) {
+        const std::string candidate = numberedName(name, n);
+        UniqueFd fd(::open((folder / candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (fd) return UniqueFile{candidate, std::move(fd)};
+        if (errno != EEXIST) return UniqueFile{candidate, UniqueFd()};
+    }
+    return UniqueFile{numberedName(name, 9999), UniqueFd()};
+}
+
+bool renameNoReplace(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EXDEV) return copyThenRemove(from, to);
+    if (errno == EINVAL || errno == ENOSYS) {
+        // A file system without RENAME_NOREPLACE: a hard link never replaces either.
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<std::string> moveUnique(const fs::path& source, const fs::path& folder, const std::string& name) {
+    for (int n = 0; n <= 9999; ++n) {
+        const std::string candidate = numberedName(name, n);
+        const fs::path target = folder / candidate;
+        if (pathExists(target)) continue;
+        if (renameNoReplace(source, target)) return candidate;
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::string timestampString() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[32] = {};
+    std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &local);
+    return buf;
+}
+
+}  // namespace corvane

@@ -1,0 +1,38 @@
+#pragma once
+// Free names in a folder and moves that never replace: "a.txt", "a (1).txt", ...
+// A name is taken by creating or renaming exclusively, so two writers racing for
+// the same name never overwrite each other.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "base/unique_fd.h"
+
+namespace corvane {
+
+// Candidate n of the free-name sequence (0 is the name itself).
+std::string numberedName(const std::string& name, int n);
+
+// The wanted name, or "base (n).ext" with the first free n, in the folder. Tests only;
+// after 9,999 tries the last candidate is returned unchecked.
+std::string uniqueName(const std::filesystem::path& folder, const std::string& name);
+
+// A file created exclusively under the first free name; fd is empty on failure.
+struct UniqueFile {
+    std::string name;
+    UniqueFd fd;
+};
+UniqueFile openUnique(const std::filesystem::path& folder, const std::string& name, int mode = 0644);
+
+// Renames without replacing an existing target; copies then removes across file systems.
+bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Moves a file into the folder under the first free name. The chosen name, or none.
+std::optional<std::string> moveUnique(const std::filesystem::path& source, const std::filesystem::path& folder,
+                                      const std::string& name);
+
+// Local time as "yyyyMMdd-HHmmss".
+std::string timestampString();
+
+}  // namespace corvane

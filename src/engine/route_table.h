@@ -1,0 +1,116 @@
+#pragma once
+// The server's routes as data: one row per route with its path test, methods,
+// handler and the facts the gates and the connection reader act on. Rows are kept
+// in dispatch order (stage by stage, in the order they were added), and a request
+// is handled by the first row whose path and method match.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/http_request.h"
+
+namespace corvane {
+
+class HTTPServer;
+
+// Bodies of 2^28 bytes and more are refused unless a row says otherwise.
+constexpr int64_t kDefaultMaxBody = (int64_t(1) << 28) - 1;
+
+// One request in hand: what every handler writes its one reply to.
+struct Connection {
+    HTTPServer& server;
+    int fd;
+    const std::string& peerIP;
+    const HTTPReq& req;
+    // Pattern rows: the variable pieces in order; prefix rows: the path after the prefix.
+    std::vector<std::string> captures;
+    // Streamed rows only: the body bytes already read after the head, and the
+    // announced length (the handler reads the rest from fd itself).
+    std::string bodyStart;
+    int64_t contentLength = 0;
+};
+
+using RouteHandler = std::function<void(Connection&)>;
+
+// What the gates and the connection reader need to know of a route.
+struct RouteFacts {
+    bool teamGated = false;   // answers only while team mode ("nasExt") is on
+    bool pinExempt = false;   // the device PIN is not asked
+    bool originFree = false;  // pages of another origin may call it without the token
+    bool streamed = false;    // handed over before its body is read, past every gate
+    int64_t maxBody = kDefaultMaxBody;  // a longer announced body closes the connection
+};
+
+// How a row tests the path. Patterns are pieces between "/": literal text, "{hex}"
+// (one or more of 0-9 a-f) or "{digits}" (one or more of 0-9); nothing backtracks.
+class PathTest {
+public:
+    static PathTest exact(std::string path);
+    static PathTest prefix(std::string prefix);
+    static PathTest pattern(std::string_view pattern);
+    static PathTest any();
+
+    // Whether the path passes; fills captures when asked for.
+    bool matches(std::string_view path, std::vector<std::string>* captures) const;
+
+private:
+    enum class Kind { exact, prefix, pattern, any };
+    enum class Piece { literal, hex, digits };
+    struct PatternPiece {
+        Piece kind = Piece::literal;
+        std::string text;
+    };
+    bool matchesPattern(std::string_view path, std::vector<std::string>* captures) const;
+
+    Kind kind_ = Kind::any;
+    std::string text_;
+    std::vector<PatternPiece> pieces_;
+};
+
+struct Route {
+    std::vector<std::string> methods;  // empty: any method
+    PathTest path;
+    RouteHandler handler;
+    RouteFacts facts;
+
+    bool takesMethod(std::string_view method) const;
+};
+
+// Where a row stands in the dispatch order (see route_table.cpp).
+enum class RouteStage { dav, team, teamReserved, peer, nas, fallback };
+
+class RouteTable {
+public:
+    // The engine's own rows: the peer routes, the paths kept for team mode and the
+    // final 404 rows. Extensions add theirs with add().
+    static RouteTable withEngineRoutes();
+
+    void add(RouteStage stage, Route route);
+
+    struct Match {
+        const Route* route = nullptr;
+        std::vector<std::string> captures;
+    };
+    // The row that handles the request: the first whose path and method match.
+    Match find(std::string_view method, std::string_view path) const;
+    // The facts the gates apply: those of the first row whose path matches.
+    const RouteFacts& factsFor(std::string_view path) const;
+
+    size_t size() const { return rows_.size(); }
+
+private:
+    struct Row {
+        RouteStage stage;
+        Route route;
+    };
+    std::vector<Row> rows_;
+};
+
+// Adds the device's peer routes (info, peers, files, texts, chat, read-once notes,
+// chunked upload, download, delete) to the peer stage.
+void addPeerRoutes(RouteTable& table);
+
+}  // namespace corvane
