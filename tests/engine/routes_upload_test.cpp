@@ -218,5 +218,29 @@ TEST_F(RoutesUpload, TargetThatCannotBeCreatedLeavesNoFile) {
     EXPECT_TRUE(fs::exists(partFolder() / "000000000000.part"));
 }
 
+TEST_F(RoutesUpload, OverlappingFinishesOfOneUploadStoreItOnce) {
+    // Two finishes of one upload (the same file queued twice gets the same id) once
+    // stored it as "a.bin" and "a (1).bin", both answered 200.
+    const std::string piece(1 << 20, 'q');
+    for (int round = 0; round < 12; ++round) {
+        const std::string name = "race" + std::to_string(round) + ".bin";
+        meta(fileMeta(name, int64_t(piece.size()) * 4));
+        for (int k = 0; k < 4; ++k) chunk(k, piece);
+        RawReply first, second;
+        std::thread other([&] { second = finish(); });
+        first = finish();
+        other.join();
+        const std::multiset<int> statuses{first.status, second.status};
+        EXPECT_EQ(statuses, (std::multiset<int>{200, 404})) << "round " << round;
+        const RawReply& lost = first.status == 404 ? first : second;
+        EXPECT_EQ(lost.body, R"({"error":"upload not found"})");
+        EXPECT_TRUE(fs::exists(root / name));
+        EXPECT_FALSE(fs::exists(root / ("race" + std::to_string(round) + " (1).bin"))) << "round " << round;
+        EXPECT_FALSE(fs::exists(partFolder()));
+    }
+    // No claimed part folder is left behind.
+    EXPECT_TRUE(fs::is_empty(root / ".parts"));
+}
+
 }  // namespace
 }  // namespace corvane::test
