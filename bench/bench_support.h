@@ -3,6 +3,15 @@
 // nothing on the way can compress it) and the engine's server on loopback.
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <optional>
+#include <sys/socket.h>
+#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +23,100 @@
 #include "engine/http_server.h"
 
 namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// One keep-alive connection to the server on 127.0.0.1.
+class Connection {
+public:
+    explicit Connection(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(uint16_t(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+        const int one = 1;
+        if (fd_ >= 0) setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    ~Connection() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+
+    bool send(const std::string& head, const char* body = nullptr, size_t length = 0) {
+        return sendAll(head.data(), head.size()) && (length == 0 || sendAll(body, length));
+    }
+
+    // Reads one reply; the status, or none. The body is kept only when asked for.
+    std::optional<int> reply(std::string* body, int64_t* bodyBytes = nullptr) {
+        size_t end;
+        while ((end = buf_.find("\r\n\r\n")) == std::string::npos) {
+            if (!fill()) return std::nullopt;
+        }
+        const std::string head = buf_.substr(0, end);
+        buf_.erase(0, end + 4);
+        const size_t at = head.find("Content-Length: ");
+        int64_t remaining = at == std::string::npos ? 0 : std::atoll(head.c_str() + at + 16);
+        if (bodyBytes) *bodyBytes = remaining;
+        while (remaining > 0) {
+            if (buf_.empty() && !fill()) return std::nullopt;
+            const size_t take = std::min<size_t>(buf_.size(), size_t(remaining));
+            if (body) body->append(buf_, 0, take);
+            buf_.erase(0, take);
+            remaining -= int64_t(take);
+        }
+        return std::atoi(head.c_str() + 9);
+    }
+
+private:
+    bool sendAll(const char* data, size_t length) {
+        size_t off = 0;
+        while (off < length) {
+            const ssize_t n = ::send(fd_, data + off, length - off, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            off += size_t(n);
+        }
+        return true;
+    }
+    bool fill() {
+        char chunk[1 << 20];
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (n <= 0) return false;
+        buf_.append(chunk, size_t(n));
+        return true;
+    }
+
+    int fd_ = -1;
+    std::string buf_;
+};
+
+// GET of one target on several keep-alive connections at once for a while; requests per second.
+inline double requestRate(int port, const std::string& target, int connections, double seconds) {
+    std::atomic<int64_t> total{0};
+    std::vector<std::thread> threads;
+    const auto start = Clock::now();
+    for (int c = 0; c < connections; ++c) {
+        threads.emplace_back([&] {
+            Connection conn(port);
+            const std::string head = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+            int64_t count = 0;
+            while (secondsSince(start) < seconds && conn.send(head) && conn.reply(nullptr)) ++count;
+            total += count;
+        });
+    }
+    for (auto& t : threads) t.join();
+    return double(total) / secondsSince(start);
+}
+
 
 inline bool writeSource(const std::filesystem::path& path, int64_t size) {
     FILE* out = std::fopen(path.c_str(), "wb");
