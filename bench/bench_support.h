@@ -7,16 +7,16 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <optional>
-#include <sys/socket.h>
-#include <thread>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <optional>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 

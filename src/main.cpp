@@ -1,16 +1,15 @@
 // The process start: boot-log line, the application object with its delegate,
 // the event loop, and an exit that does not wait for the engine's threads.
 
+#include <QApplication>
+#include <QFont>
+#include <QTimer>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
 #include <vector>
-
-#include <QApplication>
-#include <QFont>
-#include <QTimer>
 
 #include "app/quit_signals.h"
 #include "base/cfg.h"

@@ -1,7 +1,6 @@
 // The chat model: conversations, messages and the history file "chat.json".
-#include <algorithm>
-
 #include <QUuid>
+#include <algorithm>
 
 #include "app/app_state.h"
 #include "base/whole_files.h"

@@ -1,9 +1,8 @@
 // Chat actions: sending to the devices of a conversation, opening and clearing
 // conversations, and the values the chat window reads.
+#include <QPointer>
 #include <algorithm>
 #include <chrono>
-
-#include <QPointer>
 
 #include "app/app_state.h"
 #include "base/random_hex.h"

@@ -1,8 +1,7 @@
 // The peer list, the send target and this device's name.
+#include <QPointer>
 #include <algorithm>
 #include <chrono>
-
-#include <QPointer>
 
 #include "app/app_config.h"
 #include "app/app_state.h"

@@ -1,7 +1,6 @@
 // Start-up, shutdown and the server's events.
-#include <chrono>
-
 #include <QPointer>
+#include <chrono>
 
 #include "app/app_state.h"
 #include "app/peer_list_facts.h"

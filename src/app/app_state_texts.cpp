@@ -1,8 +1,7 @@
 // Texts and read-once notes: the default recipients, sending to several devices
 // one after another, and the read-once notes this device received.
-#include <algorithm>
-
 #include <QPointer>
+#include <algorithm>
 
 #include "app/app_state.h"
 #include "base/text_util.h"

@@ -1,9 +1,8 @@
 #include "app/chat_model.h"
 
-#include <array>
-
 #include <QDateTime>
 #include <QString>
+#include <array>
 
 #include "base/unicode_text.h"
 

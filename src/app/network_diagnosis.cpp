@@ -1,4 +1,5 @@
 #include "app/network_diagnosis.h"
+
 #include "base/text_util.h"
 
 namespace corvane {

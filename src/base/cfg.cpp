@@ -5,6 +5,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "base/unique_fd.h"
+#include "base/whole_files.h"
+
 #ifndef CORVANE_VERSION
 #define CORVANE_VERSION ""
 #endif
@@ -54,16 +57,8 @@ void bootLogIn(const fs::path& folder, const std::string& message) {
     std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
     const std::string line = std::string(stamp) + "  " + message + "\n";
     const fs::path file = folder / "boot.log";
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    size_t off = 0;
-    while (off < line.size()) {
-        const ssize_t n = ::write(fd, line.data() + off, line.size() - off);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        off += size_t(n);
-    }
-    ::close(fd);
+    const UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (fd) writeFully(fd.get(), line);
 }
 
 void bootLog(const std::string& message) { bootLogIn(Cfg::appSupport(), message); }

@@ -3,11 +3,10 @@
 // anything else falls back to empty, 0 or false. None of them throws.
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 namespace corvane {
 

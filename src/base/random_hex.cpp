@@ -1,9 +1,8 @@
 #include "base/random_hex.h"
 
 #include <cstdlib>
-#include <vector>
-
 #include <openssl/rand.h>
+#include <vector>
 
 namespace corvane {
 

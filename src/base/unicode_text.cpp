@@ -2,7 +2,6 @@
 
 #include <memory>
 #include <mutex>
-
 #include <unicode/brkiter.h>
 #include <unicode/coll.h>
 #include <unicode/unistr.h>

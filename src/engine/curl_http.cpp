@@ -1,11 +1,11 @@
 #include "engine/curl_http.h"
-#include "base/text_util.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <curl/curl.h>
 #include <mutex>
 
-#include <curl/curl.h>
+#include "base/text_util.h"
 
 namespace corvane {
 

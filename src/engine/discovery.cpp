@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "base/unicode_text.h"
+#include "base/unique_fd.h"
 #include "engine/host_info.h"
 
 namespace corvane {
@@ -50,8 +51,9 @@ double Discovery::now() const { return options_.clock ? options_.clock() : syste
 
 bool Discovery::start() {
     if (running_) return true;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    UniqueFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!sock) return false;
+    const int fd = sock.get();
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one);
@@ -60,11 +62,8 @@ bool Discovery::start() {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(uint16_t(options_.port));
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return false;
-    }
-    sock_ = fd;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
+    sock_ = sock.release();  // closed by stop() once both threads have ended
     running_ = true;
     recvThread_ = std::thread([this] {
         nameThread("corvane-discovery");

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 

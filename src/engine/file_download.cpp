@@ -9,12 +9,12 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
 #include <unicode/utf8.h>
+#include <unistd.h>
 
 #include "base/client_paths.h"
 #include "base/text_util.h"
+#include "base/unique_fd.h"
 #include "engine/handler_utils.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
@@ -83,16 +83,12 @@ std::string downloadHead(const DownloadHead& head, const std::string& fileName, 
     return text;
 }
 
-// The regular file at the path, opened without following a final link; -1 otherwise.
-int openRegular(const fs::path& path, int64_t& size) {
+// The regular file at the path, opened without following a final link; empty otherwise.
+UniqueFd openRegular(const fs::path& path, int64_t& size) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (file < 0) return -1;
-    if (::fstat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(file);
-        return -1;
-    }
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
     size = int64_t(st.st_size);
     return file;
 }
@@ -133,8 +129,8 @@ void HTTPServer::download(int fd, const std::string& rel, const HTTPReq& req) {
         return;
     }
     int64_t size = 0;
-    const int file = isPrivateArea(*safe) ? -1 : openRegular(receiveFolder / *safe, size);
-    if (file < 0) {
+    const UniqueFd file = isPrivateArea(*safe) ? UniqueFd() : openRegular(receiveFolder / *safe, size);
+    if (!file) {
         refuse(fd, 404, "not found", headOnly);
         return;
     }
@@ -144,7 +140,6 @@ void HTTPServer::download(int fd, const std::string& rel, const HTTPReq& req) {
     const std::string range = req.header("range");
     const auto wanted = range.empty() ? std::nullopt : parseRange(range, size);
     if (!range.empty() && !wanted && size > 0) {
-        ::close(file);
         respond(fd, 416, {{"Content-Range", "bytes */" + std::to_string(size)}}, "");
         return;
     }
@@ -158,8 +153,7 @@ void HTTPServer::download(int fd, const std::string& rel, const HTTPReq& req) {
 
     const std::string fileName = fs::path(*safe).filename().string();
     bool whole = writeAll(fd, downloadHead(head, fileName, req.param("inline") == "1"));
-    if (whole && !headOnly && head.length > 0) whole = sendFileRange(fd, file, head.start, head.length);
-    ::close(file);
+    if (whole && !headOnly && head.length > 0) whole = sendFileRange(fd, file.get(), head.start, head.length);
     // A reply cut short must end the connection, or the client would read the
     // rest of its body from the next reply.
     if (!whole) ::shutdown(fd, SHUT_RDWR);

@@ -18,14 +18,11 @@
 
 #include "base/json_fields.h"
 #include "base/text_util.h"
+#include "base/unique_fd.h"
 
 namespace corvane {
 
 namespace {
-
-bool endsWith(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
 
 std::optional<std::vector<uint32_t>> dottedNumbers(const std::string& text) {
     std::vector<uint32_t> numbers;
@@ -71,8 +68,8 @@ std::optional<in_addr> resolveIPv4(const std::string& host) {
 
 std::string HostInfo::cleanHostname(std::string_view raw) {
     std::string name(raw);
-    if (endsWith(name, ".local")) name.resize(name.size() - 6);
-    if (endsWith(name, ".lan")) name.resize(name.size() - 4);
+    if (name.ends_with(".local")) name.resize(name.size() - 6);
+    if (name.ends_with(".lan")) name.resize(name.size() - 4);
     return name.empty() ? "Mac" : name;
 }
 
@@ -161,12 +158,13 @@ bool HostInfo::ping(const std::string& host, int timeoutMs) {
     if (!addr) return false;
     // An unprivileged ICMP datagram socket where the system allows it, else a raw one (root).
     bool raw = false;
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (fd < 0) {
-        fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    UniqueFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!sock) {
+        sock.reset(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
         raw = true;
     }
-    if (fd < 0) return false;
+    if (!sock) return false;
+    const int fd = sock.get();
 
     const uint16_t ident = uint16_t(::getpid() ^ uintptr_t(&host));
     const uint16_t seq = 1;
@@ -184,10 +182,7 @@ bool HostInfo::ping(const std::string& host, int timeoutMs) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr = *addr;
-    if (::sendto(fd, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
-        ::close(fd);
-        return false;
-    }
+    if (::sendto(fd, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) return false;
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     bool answered = false;
@@ -212,7 +207,6 @@ bool HostInfo::ping(const std::string& host, int timeoutMs) {
         // Datagram sockets rewrite the identifier; only raw replies are matched on it.
         answered = icmp[0] == ICMP_ECHOREPLY && replySeq == seq && (!raw || replyIdent == ident);
     }
-    ::close(fd);
     return answered;
 }
 

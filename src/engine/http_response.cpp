@@ -1,10 +1,11 @@
 #include "engine/http_response.h"
-#include "base/text_util.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <sys/socket.h>
+
+#include "base/text_util.h"
 
 namespace corvane {
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "base/json_fields.h"
+#include "base/unique_fd.h"
 #include "engine/http_response.h"
 
 namespace fs = std::filesystem;
@@ -140,8 +141,9 @@ bool HTTPServer::start() {
     fs::create_directories(parts(), ec);
 
     for (int port = options_.firstPort; port <= options_.lastPort; ++port) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) continue;
+        UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (!sock) continue;
+        const int fd = sock.get();
         const int one = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         sockaddr_in addr{};
@@ -149,13 +151,12 @@ bool HTTPServer::start() {
         addr.sin_port = htons(uint16_t(port));
         addr.sin_addr.s_addr = htonl(INADDR_ANY);
         if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(fd, 128) == 0) {
-            listenFD_ = fd;
+            listenFD_ = sock.release();  // closed by stop() after the accept thread ended
             port_ = port;
             running_ = true;
             acceptThread_ = std::thread([this] { acceptLoop(); });
             return true;
         }
-        ::close(fd);
     }
     return false;
 }

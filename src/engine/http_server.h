@@ -9,17 +9,16 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "base/unique_fd.h"
 #include "engine/http_request.h"
 #include "engine/model.h"
-#include "base/unique_fd.h"
 #include "engine/route_table.h"
 
 namespace corvane {

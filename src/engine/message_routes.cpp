@@ -2,7 +2,6 @@
 // note kept in memory), POST /api/chat and POST /api/chat/burn.
 
 #include <algorithm>
-
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 

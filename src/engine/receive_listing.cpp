@@ -18,10 +18,6 @@ namespace {
 constexpr size_t kMaxFiles = 5000;
 constexpr int kMaxDepth = 6;  // path components of a listed file
 
-bool endsWith(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
 // Entries the walk neither lists nor enters: hidden names, names that cannot be
 // written as JSON, and the team's private folders at the top.
 bool skipped(const std::string& name, const std::string& rel) {
@@ -64,7 +60,7 @@ private:
         if (::lstat(path.c_str(), &st) != 0) return true;
         if (S_ISDIR(st.st_mode)) {
             // A package (an application bundle) is one document: neither listed nor entered.
-            if (endsWith(name, ".app")) return true;
+            if (name.ends_with(".app")) return true;
             return visit(path, rel, depth);
         }
         if (S_ISREG(st.st_mode)) items_.push_back(FileItem{rel, name, int64_t(st.st_size), mtimeMillis(st)});

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "base/json_fields.h"
+#include "base/unique_fd.h"
 #include "engine/file_id.h"
 
 namespace corvane {
@@ -51,7 +52,8 @@ std::set<int64_t> heldChunks(const nlohmann::json& status, int64_t totalSize) {
 }
 
 ChunkRead readChunk(const std::filesystem::path& file, int64_t offset, int64_t length) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const UniqueFd opened(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    const int fd = opened.get();
     if (fd < 0) return {"", std::string(std::strerror(errno))};
     ChunkRead result;
     result.bytes.resize(size_t(length));
@@ -66,7 +68,6 @@ ChunkRead readChunk(const std::filesystem::path& file, int64_t offset, int64_t l
         if (n == 0) break;
         got += n;
     }
-    ::close(fd);
     if (!result.error && got < length) result.error = kChangedWhileSending;
     if (result.error) result.bytes.clear();
     return result;

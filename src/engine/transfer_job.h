@@ -8,11 +8,10 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "base/transfer_sizes.h"
 #include "engine/api_client.h"

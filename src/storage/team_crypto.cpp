@@ -2,11 +2,10 @@
 
 #include <climits>
 #include <cstdlib>
-#include <regex>
-
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
+#include <regex>
 
 #include "base/random_hex.h"
 #include "base/unicode_text.h"

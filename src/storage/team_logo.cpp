@@ -18,15 +18,11 @@ const char* const msgTooLarge = "图片太大了（限 1.5MB）";
 const char* const msgBadType = "只支持 PNG / JPG / GIF / WebP";
 const char* const msgSaveFailed = "保存失败";
 
-bool startsWith(std::string_view bytes, std::string_view prefix) {
-    return bytes.size() >= prefix.size() && bytes.substr(0, prefix.size()) == prefix;
-}
-
 // PNG, JPEG, GIF or WebP by their leading bytes.
 bool knownImage(std::string_view bytes) {
-    if (startsWith(bytes, "\x89PNG")) return true;
-    if (startsWith(bytes, "\xFF\xD8")) return true;
-    if (startsWith(bytes, "GIF")) return true;
+    if (bytes.starts_with("\x89PNG")) return true;
+    if (bytes.starts_with("\xFF\xD8")) return true;
+    if (bytes.starts_with("GIF")) return true;
     return bytes.size() >= 13 && bytes.substr(8, 4) == "WEBP";
 }
 }  // namespace

@@ -1,7 +1,6 @@
 #include "updater/update_manifest.h"
 
 #include <cmath>
-
 #include <nlohmann/json.hpp>
 
 #include "base/unicode_text.h"

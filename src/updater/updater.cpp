@@ -1,11 +1,10 @@
 #include "updater/updater.h"
 
-#include <cstdlib>
-#include <thread>
-
 #include <QCoreApplication>
 #include <QPointer>
 #include <QUrl>
+#include <cstdlib>
+#include <thread>
 
 #include "base/cfg.h"
 #include "engine/curl_http.h"

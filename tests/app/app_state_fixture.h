@@ -6,12 +6,11 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/app_environment.h"
 #include "app/app_state.h"

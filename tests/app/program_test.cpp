@@ -2,11 +2,10 @@
 // and discovery fall-backs, "--update-now", and orderly quitting on SIGTERM.
 // Each test runs in a network namespace of its own, so the shipped ports are
 // used for real and nothing leaves loopback.
-#include <regex>
-#include <sys/socket.h>
-
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <sys/socket.h>
 
 #include "base/cfg.h"
 #include "held_port.h"

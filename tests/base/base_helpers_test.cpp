@@ -1,9 +1,8 @@
 // The helpers engine and storage share: joining texts, descriptor ownership and
 // the one refusal convention.
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "base/refusal.h"

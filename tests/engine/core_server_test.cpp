@@ -1,7 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 #include <csignal>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>

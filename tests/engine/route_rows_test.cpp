@@ -2,7 +2,6 @@
 // reader acting on the facts of the matched row.
 
 #include <gtest/gtest.h>
-
 #include <thread>
 
 #include "engine/http_response.h"

@@ -4,13 +4,12 @@
 // that names the hook each request reached.
 
 #include <atomic>
+#include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "engine/http_response.h"
 #include "engine/http_server.h"

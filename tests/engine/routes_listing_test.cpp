@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "engine/routes_fixture.h"
 #include "base/unicode_text.h"
+#include "engine/routes_fixture.h"
 
 namespace fs = std::filesystem;
 

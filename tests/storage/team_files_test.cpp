@@ -1,7 +1,6 @@
 // Whole-file writes of the team folder.
 
 #include <algorithm>
-
 #include <gtest/gtest.h>
 
 #include "base/whole_files.h"
