@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include "base/text_util.h"
@@ -63,6 +65,27 @@ bool writeAll(int fd, std::string_view bytes) {
         off += size_t(n);
     }
     return true;
+}
+
+void drainBeforeClose(int fd) {
+    constexpr size_t kMaxDrained = size_t(8) << 20;
+    constexpr auto kMaxWait = std::chrono::seconds(2);
+    ::shutdown(fd, SHUT_WR);
+    const auto deadline = std::chrono::steady_clock::now() + kMaxWait;
+    char sink[65536];
+    size_t drained = 0;
+    while (drained < kMaxDrained) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return;
+        const ssize_t n = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) return;  // the client closed its side, or the connection broke
+        drained += size_t(n);
+    }
 }
 
 void respond(int fd, int status, const HeaderList& extra, std::string_view body, bool headOnly) {

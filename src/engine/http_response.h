@@ -23,6 +23,11 @@ void respond(int fd, int status, const HeaderList& extra, std::string_view body,
 // Writes every byte (retrying EINTR); false when the peer went away.
 bool writeAll(int fd, std::string_view bytes);
 
+// After a reply that leaves a request body unread: stops writing, then reads and drops
+// what the client still sends (at most 8 MiB, for at most 2 s), so that the client reads
+// the reply rather than a reset. The connection is closed afterwards by its owner.
+void drainBeforeClose(int fd);
+
 // Non-finite numbers become 0; everything else is kept.
 nlohmann::json jsonSafe(const nlohmann::json& value);
 
