@@ -79,14 +79,16 @@ bool HTTPServer::tokenOK(const HTTPReq& req) const {
 bool HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match) {
     const bool keepAlive = lowerASCII(req.header("connection")).find("close") == std::string::npos;
 
-    if (req.method == "OPTIONS") {
+    const RouteFacts& facts = routes_.factsFor(req.path);
+    const bool preflight = req.method == "OPTIONS";
+    if (preflight && !facts.ownPreflight) {
         respond(fd, 204, {}, "");
         return keepAlive;
     }
 
-    const RouteFacts& facts = routes_.factsFor(req.path);
     const std::string origin = req.header("origin");
-    if (!origin.empty() && !facts.originFree && !hostMatches(origin, req.header("host")) && !tokenOK(req)) {
+    const bool originChecked = !facts.originFree && !preflight;
+    if (originChecked && !origin.empty() && !hostMatches(origin, req.header("host")) && !tokenOK(req)) {
         sendJSON(fd, 403, errorJSON("跨设备访问需要令牌"));
         return keepAlive;
     }

@@ -67,6 +67,10 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
+void continueIfExpected(int fd, const HTTPReq& req) {
+    if (lowerASCII(req.header("expect")) == "100-continue") writeAll(fd, "HTTP/1.1 100 Continue\r\n\r\n");
+}
+
 void drainBeforeClose(int fd) {
     constexpr size_t kMaxDrained = size_t(8) << 20;
     constexpr auto kMaxWait = std::chrono::seconds(2);

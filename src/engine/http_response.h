@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/http_request.h"
+
 namespace corvane {
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
@@ -22,6 +24,10 @@ void respond(int fd, int status, const HeaderList& extra, std::string_view body,
 
 // Writes every byte (retrying EINTR); false when the peer went away.
 bool writeAll(int fd, std::string_view bytes);
+
+// "HTTP/1.1 100 Continue" when the request asked for it ("Expect: 100-continue"),
+// written once its checks passed and before its body is read.
+void continueIfExpected(int fd, const HTTPReq& req);
 
 // After a reply that leaves a request body unread: stops writing, then reads and drops
 // what the client still sends (at most 8 MiB, for at most 2 s), so that the client reads

@@ -294,6 +294,7 @@ void HTTPServer::serve(int fd) {
         const int64_t maxBody = match.route ? match.route->facts.maxBody : kDefaultMaxBody;
         if (length < 0 || length > maxBody) return;
         const size_t need = headEnd + size_t(length);
+        if (buf.size() < need) continueIfExpected(fd, req);
         while (buf.size() < need) {
             if (!readMore(fd, buf)) return;
         }

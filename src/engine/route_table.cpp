@@ -47,9 +47,11 @@ void addTeamReservedRows(RouteTable& table) {
     for (const char* prefix : {"/api/auth/", "/api/tf/", "/api/mail"}) {
         table.add(stage, notFoundRow(PathTest::prefix(prefix), openAPI));
     }
-    // The share is guarded against other origins; "/davx" only shares the team-mode gate.
-    table.add(stage, notFoundRow(PathTest::exact("/dav"), guardedAPI));
-    table.add(stage, notFoundRow(PathTest::prefix("/dav/"), guardedAPI));
+    // The share checks Basic credentials against the PIN itself and answers OPTIONS
+    // itself; other origins stay shut out. "/davx" only shares the team-mode gate.
+    const RouteFacts share{.teamGated = true, .pinExempt = true, .ownPreflight = true};
+    table.add(stage, notFoundRow(PathTest::exact("/dav"), share));
+    table.add(stage, notFoundRow(PathTest::prefix("/dav/"), share));
     table.add(stage, notFoundRow(PathTest::prefix("/dav"), RouteFacts{.teamGated = true, .originFree = true}));
 }
 

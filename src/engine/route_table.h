@@ -41,6 +41,7 @@ struct RouteFacts {
     bool pinExempt = false;   // the device PIN is not asked
     bool originFree = false;  // pages of another origin may call it without the token
     bool streamed = false;    // handed over before its body is read, past every gate
+    bool ownPreflight = false;  // answers OPTIONS itself: no generic 204, no origin gate for it
     int64_t maxBody = kDefaultMaxBody;  // a longer announced body closes the connection
 };
 
