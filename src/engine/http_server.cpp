@@ -284,7 +284,7 @@ void HTTPServer::serve(int fd) {
         // the handler reads the body itself and the connection closes afterwards.
         RouteTable::Match match = routes_.find(req.method, req.path);
         if (match.route && match.route->facts.streamed) {
-            Connection c{*this, fd, peer, req, std::move(match.captures)};
+            Connection c{*this, fd, peer, req, std::move(match.captures), {}, 0};
             if (length > 0) c.bodyStart = buf.substr(headEnd);
             c.contentLength = length;
             match.route->handler(c);

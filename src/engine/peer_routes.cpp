@@ -39,13 +39,13 @@ void addPeerRoutes(RouteTable& table) {
     // The one-time page is opened in any browser, with no PIN and from any page.
     table.add(peer, Route{{"GET"}, PathTest::prefix("/b/"), burnPageRow, RouteFacts{.pinExempt = true, .originFree = true}});
     table.add(peer, row({"GET"}, PathTest::prefix("/api/burn/"), &HTTPServer::routeBurnRead));
-    table.add(peer, Route{{"DELETE"}, PathTest::prefix("/api/burn/"), burnDeleteRow});
+    table.add(peer, Route{{"DELETE"}, PathTest::prefix("/api/burn/"), burnDeleteRow, {}});
     table.add(peer, row({"GET"}, PathTest::pattern("/api/upload/{hex}"), &HTTPServer::uploadStatus));
     table.add(peer, row({"DELETE"}, PathTest::pattern("/api/upload/{hex}"), &HTTPServer::routeDeleteUpload));
     table.add(peer, row({"PUT"}, PathTest::pattern("/api/upload/{hex}/meta"), &HTTPServer::uploadMeta));
     table.add(peer, row({"POST"}, PathTest::pattern("/api/upload/{hex}/finish"), &HTTPServer::uploadFinish));
     table.add(peer, row({"PUT"}, PathTest::pattern("/api/upload/{hex}/{digits}"), &HTTPServer::uploadChunk));
-    table.add(peer, Route{{"GET", "HEAD"}, PathTest::prefix("/d/"), downloadRow});
+    table.add(peer, Route{{"GET", "HEAD"}, PathTest::prefix("/d/"), downloadRow, {}});
     table.add(peer, row({"DELETE"}, PathTest::exact("/api/file"), &HTTPServer::routeDeleteFile));
 }
 

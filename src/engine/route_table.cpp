@@ -198,7 +198,7 @@ void HTTPServer::route(int fd, const HTTPReq& req, const std::string& peerIP, co
         refuseTeamMode(fd);
         return;
     }
-    Connection c{*this, fd, peerIP, req, std::move(match.captures)};
+    Connection c{*this, fd, peerIP, req, std::move(match.captures), {}, 0};
     if (match.route) {
         match.route->handler(c);
     } else {
