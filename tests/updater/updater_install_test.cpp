@@ -3,6 +3,8 @@
 // cancel, the cache, the digest check and staging with its failures, each of
 // which leaves the installed bundle as it was.
 #include <cstdlib>
+#include <sched.h>
+#include <sys/mount.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -340,6 +342,25 @@ TEST_F(UpdaterInstall, stagingFailuresSayWhatWentWrongAndLeaveTheInstalledBundle
         expectUntouched(c.what);
         EXPECT_EQ(test::readFile(cache() / "Corvane-9.0.zip"), package) << c.what;  // a verified package stays cached
     }
+}
+
+TEST_F(UpdaterInstall, aBundleInAFolderWithoutWriteAccessFailsBeforeUnpacking) {
+    // A read-only file system refuses even root, which the tests run as.
+    const fs::path readOnly = box / "ro";
+    fs::create_directories(readOnly);
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+        GTEST_SKIP() << "needs a mount namespace of its own";
+    }
+    servePackage();
+    Updater::Options o = options();
+    o.executable = readOnly / "Corvane.app" / "bin" / "corvane";
+    TestUpdater u(o);
+    makeAvailable(u, goodEntry());
+    installToTheEnd(u);
+    ::umount2(readOnly.c_str(), MNT_DETACH);
+    EXPECT_EQ(u.phase(), UpdatePhase::failed("App 所在目录没有写权限。把「Corvane」拖到桌面或「应用程序」后再更新，或到下载页手动下载"));
+    expectUntouched("read-only folder");
 }
 
 TEST_F(UpdaterInstall, anUnreadablePackageFails) {
