@@ -73,7 +73,6 @@ public:
     const std::vector<std::string>& notes() const { return notes_; }
     const std::optional<UpdateEntry>& entry() const { return entry_; }
     const std::string& expectedMD5() const { return expectedMD5_; }
-    const Options& options() const { return options_; }
 
 Q_SIGNALS:
     void phaseChanged();
