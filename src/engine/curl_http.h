@@ -20,6 +20,7 @@ struct CurlRequest {
     std::string body;                 // sent when not empty, or when the method is PUT or POST
     long timeoutSeconds = 120;        // whole transfer; 0 means none
     long connectTimeoutSeconds = 10;
+    long idleTimeoutSeconds = 0;      // fails a transfer that moves no byte for this long; 0 means never
     std::string outputFile;           // when set, the reply body is streamed into this file
     // Called with (bytes received so far, total expected or 0); return false to abort.
     std::function<bool(int64_t, int64_t)> onProgress;

@@ -1,6 +1,5 @@
 #include "updater/updater.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 #include <QUrl>
 #include <cstdlib>
@@ -8,6 +7,7 @@
 
 #include "base/cfg.h"
 #include "engine/curl_http.h"
+#include "updater/main_thread_post.h"
 #include "updater/version_compare.h"
 
 namespace corvane {
@@ -17,6 +17,7 @@ Updater::Updater() : Updater(Options{}) {}
 Updater::Updater(Options options, QObject* parent) : QObject(parent), options_(std::move(options)) {
     if (options_.version.empty()) options_.version = Cfg::version();
     if (options_.logFolder.empty()) options_.logFolder = Cfg::appSupport();
+    completeInstallOptions(options_);
 }
 
 Updater& Updater::shared() {
@@ -58,14 +59,9 @@ void Updater::check(bool silent) {
     const QPointer<Updater> self(this);
     std::thread([self, request, silent] {
         const CurlResult result = curlPerform(request);
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app) return;
-        QMetaObject::invokeMethod(
-            app,
-            [self, url = request.url, silent, result] {
-                if (self) self->finishCheck(silent, url, result);
-            },
-            Qt::QueuedConnection);
+        postToMainThread([self, url = request.url, silent, result] {
+            if (self) self->finishCheck(silent, url, result);
+        });
     }).detach();
 }
 
@@ -101,10 +97,6 @@ void Updater::finishCheck(bool silent, const std::string& url, const CurlResult&
         entry_.reset();
         setPhase(UpdatePhase::of(UpdatePhase::Kind::latest));
     }
-}
-
-void Updater::install() {
-    // Download, verification and the swap arrive with the package installer.
 }
 
 }  // namespace corvane

@@ -31,8 +31,36 @@ bool enterFreshNetwork() {
     return up;
 }
 
+std::vector<pid_t> processesRunningFrom(const fs::path& folder) {
+    std::error_code ec;
+    const fs::path root = fs::weakly_canonical(folder, ec);
+    std::vector<pid_t> pids;
+    for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code linkError;
+        const fs::path exe = fs::read_symlink(it->path() / "exe", linkError);
+        if (!linkError && exe.string().rfind(root.string() + "/", 0) == 0) pids.push_back(pid_t(std::stol(name)));
+    }
+    return pids;
+}
+
+bool processEnded(pid_t pid) {
+    // The third field of /proc/PID/stat (after the name in parentheses) is the state; Z is a zombie.
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return stat.empty() || (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z');
+}
+
+void killProcessesRunningFrom(const fs::path& folder) {
+    for (const pid_t pid : processesRunningFrom(folder)) {
+        ::kill(pid, SIGKILL);
+        waitFor([pid] { return processEnded(pid); });
+    }
+}
+
 ProgramRun::ProgramRun(std::string manifestURL) : manifestURL_(std::move(manifestURL)) {
-    for (const char* folder : {"home", "data", "config", "runtime"}) fs::create_directories(box_ / folder);
+    for (const char* folder : {"home", "data", "config", "runtime", "cache", "tmp"}) fs::create_directories(box_ / folder);
     fs::permissions(box_ / "runtime", fs::perms::owner_all, fs::perm_options::replace);
 }
 
@@ -44,13 +72,15 @@ ProgramRun::~ProgramRun() {
 }
 
 bool ProgramRun::start(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{CORVANE_BINARY};
+    std::vector<std::string> argv{executable_.string()};
     argv.insert(argv.end(), args.begin(), args.end());
     const std::vector<std::string> env{
         "HOME=" + home().string(),
         "XDG_DATA_HOME=" + (box_ / "data").string(),
         "XDG_CONFIG_HOME=" + (box_ / "config").string(),
         "XDG_RUNTIME_DIR=" + (box_ / "runtime").string(),
+        "XDG_CACHE_HOME=" + cacheFolder().string(),
+        "TMPDIR=" + tempFolder().string(),
         "QT_QPA_PLATFORM=offscreen",
         "TZ=UTC",
         "PATH=/usr/bin:/bin",

@@ -152,13 +152,13 @@ TEST_F(Program, updateNowWithAnUnreachableManifestLogsTheFailedPhase) {
                               "--update-now：无可安装更新（failed(\"检查失败：", "退出"}));
 }
 
-TEST_F(Program, updateNowWithANewerVersionStartsTheInstallAndKeepsRunning) {
+TEST_F(Program, updateNowWithANewerVersionWithoutChecksumFailsTheInstallAndQuits) {
     manifest->setReply({200, "application/json", R"({"latest":"999.0","files":{"linux":{"url":"http://127.0.0.1:9/c.zip"}}})"});
     ASSERT_TRUE(run->start({"--update-now"}));
-    ASSERT_TRUE(run->waitForLine("--update-now：发现 v999.0，开始安装", seconds(30))) << run->output();
-    EXPECT_TRUE(run->running());
-    run->terminate();
-    EXPECT_EQ(run->waitForExit(seconds(15)), 0);
+    ASSERT_EQ(run->waitForExit(seconds(30)), 0) << run->output();
+    EXPECT_TRUE(inOrder(run->bootLog(), {"--update-now：发现 v999.0，开始安装",
+                                         "--update-now：安装失败（failed(\"清单缺少校验值，为安全起见请到下载页手动更新\")）",
+                                         "退出"}));
 }
 
 TEST_F(Program, theDeviceIdIsKeptAcrossLaunches) {

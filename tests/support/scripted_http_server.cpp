@@ -64,6 +64,11 @@ void ScriptedHTTPServer::setReply(ScriptedReply reply) {
     reply_ = std::move(reply);
 }
 
+void ScriptedHTTPServer::setReply(const std::string& path, ScriptedReply reply) {
+    std::lock_guard<std::mutex> guard(lock_);
+    byPath_[path] = std::move(reply);
+}
+
 std::vector<HTTPReq> ScriptedHTTPServer::requests() const {
     std::lock_guard<std::mutex> guard(lock_);
     return requests_;
@@ -91,11 +96,24 @@ void ScriptedHTTPServer::serve(int fd) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         requests_.push_back(*req);
-        reply = reply_;
+        const auto it = byPath_.find(req->path);
+        reply = it == byPath_.end() ? reply_ : it->second;
     }
-    writeAllBytes(fd, "HTTP/1.1 " + std::to_string(reply.status) + " Scripted\r\nContent-Type: " + reply.contentType +
-                          "\r\nContent-Length: " + std::to_string(reply.body.size()) +
-                          "\r\nConnection: close\r\n\r\n" + reply.body);
+    std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Scripted\r\nContent-Type: " + reply.contentType;
+    if (!reply.withoutLength) {
+        head += "\r\nContent-Length: " + std::to_string(reply.announcedLength.value_or(reply.body.size()));
+    }
+    writeAllBytes(fd, head + "\r\nConnection: close\r\n\r\n");
+    writeAllBytes(fd, reply.body);
+    if (reply.holdOpen) holdUntilClientLeaves(fd);
+}
+
+void ScriptedHTTPServer::holdUntilClientLeaves(int fd) const {
+    char byte;
+    while (running_) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) > 0 && ::recv(fd, &byte, 1, 0) <= 0) return;
+    }
 }
 
 }  // namespace corvane::test

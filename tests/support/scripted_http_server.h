@@ -1,10 +1,12 @@
 #pragma once
 // A stand-in HTTP server on loopback for client tests: it records each request
-// exactly as it arrived and answers with a reply the test chose, one request
-// per connection.
+// exactly as it arrived and answers with a reply the test chose (for every path,
+// or for one path), one request per connection, one connection at a time.
 
 #include <atomic>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,12 @@ struct ScriptedReply {
     int status = 200;
     std::string contentType = "application/json";
     std::string body;
+    // Download edges: a Content-Length above the body's size (the reply is cut
+    // short), no Content-Length (the body ends when the connection closes), and
+    // the connection held open after the body until the client leaves.
+    std::optional<size_t> announcedLength = std::nullopt;
+    bool withoutLength = false;
+    bool holdOpen = false;
 };
 
 class ScriptedHTTPServer {
@@ -29,18 +37,22 @@ public:
     int port() const { return port_; }
     std::string base() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
     void setReply(ScriptedReply reply);
+    // The reply for requests to this path (without the query); other paths get the general one.
+    void setReply(const std::string& path, ScriptedReply reply);
     // The requests received so far (head parsed, body attached).
     std::vector<HTTPReq> requests() const;
 
 private:
     void acceptLoop();
     void serve(int fd);
+    void holdUntilClientLeaves(int fd) const;
 
     int listenFD_ = -1;
     int port_ = 0;
     std::atomic<bool> running_{true};
     mutable std::mutex lock_;
     ScriptedReply reply_;
+    std::map<std::string, ScriptedReply> byPath_;
     std::vector<HTTPReq> requests_;
     std::thread thread_;
 };
