@@ -29,7 +29,9 @@ TEST(PathTest, PatternsSplitAtSlashesAndCheckEachPiece) {
     for (const auto& c : cases) {
         std::vector<std::string> captures;
         EXPECT_EQ(chunk.matches(c.path, &captures), c.matches) << c.path;
-        if (c.matches) EXPECT_EQ(captures, c.captures) << c.path;
+        if (c.matches) {
+            EXPECT_EQ(captures, c.captures) << c.path;
+        }
     }
     std::vector<std::string> rest;
     EXPECT_TRUE(PathTest::prefix("/b/").matches("/b/abc/d", &rest));

@@ -35,7 +35,7 @@ inline void addHookRows(RouteTable& table) {
         {"POST", "/api/trash/delete", "trashDelete"}, {"POST", "/api/trash/empty", "trashEmpty"},
     };
     for (const auto& row : nas) {
-        table.add(RouteStage::nas, Route{{row.method}, PathTest::exact(row.path), answer(row.hook)});
+        table.add(RouteStage::nas, Route{{row.method}, PathTest::exact(row.path), answer(row.hook), {}});
     }
 }
 
