@@ -1,5 +1,8 @@
 #include "app/chat_model.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QDateTime>
 #include <QString>
 #include <array>
@@ -9,7 +12,11 @@
 namespace corvane {
 
 std::string ChatMsg::timeText() const {
-    return QDateTime::fromMSecsSinceEpoch(qint64(ts)).toString(QStringLiteral("HH:mm")).toStdString();
+    // The time stamp comes from another device: kept within the range of dates before
+    // it is turned into an integer.
+    constexpr double kLimit = 8.64e15;
+    const double when = std::isfinite(ts) ? std::clamp(ts, -kLimit, kLimit) : 0;
+    return QDateTime::fromMSecsSinceEpoch(qint64(when)).toString(QStringLiteral("HH:mm")).toStdString();
 }
 
 nlohmann::json ChatMsg::toStored() const {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text_util.h"
 #include "base/unicode_text.h"
 
 namespace corvane {
@@ -48,7 +49,8 @@ std::optional<std::string> sanitize(std::string_view path) {
 
 
 bool isPrivateArea(std::string_view rel) {
-    const std::string_view first = rel.substr(0, rel.find('/'));
+    // Folded: on a case-insensitive receive folder "_TEAM" is the same folder.
+    const std::string first = lowerASCII(rel.substr(0, rel.find('/')));
     return first == "_team" || first == "_users";
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "base/unicode_text.h"
 #include "base/whole_files.h"
 
 namespace fs = std::filesystem;
@@ -47,10 +48,15 @@ bool copyThenRemove(const fs::path& from, const fs::path& to) {
 }  // namespace
 
 std::string numberedName(const std::string& name, int n) {
-    if (n == 0) return name;
     const size_t dot = name.rfind('.');
-    if (dot == std::string::npos) return name + " (" + std::to_string(n) + ")";
-    return name.substr(0, dot) + " (" + std::to_string(n) + ")" + name.substr(dot);
+    const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+    const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string number = n == 0 ? "" : " (" + std::to_string(n) + ")";
+    if (base.size() + number.size() + ext.size() <= kMaxNameBytes) return base + number + ext;
+    // Too long for the file system: the base is shortened on a character boundary,
+    // the number and the extension are kept (an extension that alone is too long goes).
+    if (number.size() + ext.size() >= kMaxNameBytes) return graphemePrefixBytes(base, kMaxNameBytes - number.size()) + number;
+    return graphemePrefixBytes(base, kMaxNameBytes - number.size() - ext.size()) + number + ext;
 }
 
 std::string uniqueName(const fs::path& folder, const std::string& name) {

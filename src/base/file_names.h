@@ -11,7 +11,11 @@
 
 namespace corvane {
 
-// Candidate n of the free-name sequence (0 is the name itself).
+// The longest file name the file systems we write to accept, in bytes.
+constexpr size_t kMaxNameBytes = 255;
+
+// Candidate n of the free-name sequence (0 is the name itself, " (n)" goes before the
+// extension), shortened on a character boundary to at most kMaxNameBytes bytes.
 std::string numberedName(const std::string& name, int n);
 
 // The wanted name, or "base (n).ext" with the first free n, in the folder. Tests only;

@@ -5,6 +5,7 @@
 #include <unicode/brkiter.h>
 #include <unicode/coll.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 namespace corvane {
@@ -71,6 +72,24 @@ std::string graphemePrefix(std::string_view utf8, size_t n) {
     std::string out;
     text.tempSubString(0, end).toUTF8String(out);
     return out;
+}
+
+std::string graphemePrefixBytes(std::string_view utf8, size_t maxBytes) {
+    if (utf8.size() <= maxBytes) return std::string(utf8);
+    UErrorCode status = U_ZERO_ERROR;
+    // Over the UTF-8 bytes themselves, so that boundaries are byte offsets.
+    UText* text = utext_openUTF8(nullptr, utf8.data(), int64_t(utf8.size()), &status);
+    auto it = newCharacterIterator();
+    size_t end = 0;
+    if (U_SUCCESS(status) && it) {
+        it->setText(text, status);
+        for (int32_t at = it->first(); at != icu::BreakIterator::DONE && size_t(at) <= maxBytes; at = it->next()) {
+            end = size_t(at);
+        }
+    }
+    it.reset();
+    utext_close(text);
+    return std::string(utf8.substr(0, end));
 }
 
 int localizedStandardCompare(std::string_view a, std::string_view b) {

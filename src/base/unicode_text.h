@@ -12,6 +12,8 @@ namespace corvane {
 size_t graphemeCount(std::string_view utf8);
 // The first n grapheme clusters of UTF-8 text.
 std::string graphemePrefix(std::string_view utf8, size_t n);
+// The longest prefix that ends on a grapheme boundary and takes at most maxBytes bytes.
+std::string graphemePrefixBytes(std::string_view utf8, size_t maxBytes);
 // Whether the bytes are valid UTF-8.
 bool isValidUTF8(std::string_view bytes);
 // Collation order: negative, 0 or positive. Numeric runs compare by value ("9" < "10").

@@ -50,14 +50,15 @@ std::optional<std::pair<int64_t, int64_t>> parseRange(std::string_view header, i
     const std::string_view first = rest.substr(0, dash);
     const std::string_view second = rest.substr(dash + 1);
     if (first.empty()) {
+        // Suffix form: the last n bytes. No digits, a sign, n = 0 or an empty file give
+        // no range at all (never one whose end lies before its start).
         const auto n = parseIntText(second);
-        if (!n) return std::nullopt;
-        // Suffix form; n = 0 or a negative n gives an empty range (start above end).
-        const int64_t start = std::max<int64_t>(0, size - *n);
+        if (!n || second[0] == '-' || second[0] == '+' || *n <= 0 || size <= 0) return std::nullopt;
+        const int64_t start = *n >= size ? 0 : size - *n;
         return std::make_pair(start, size - 1);
     }
     const auto start = parseIntText(first);
-    if (!start) return std::nullopt;
+    if (!start || *start < 0) return std::nullopt;
     const int64_t end = parseIntText(second).value_or(size - 1);
     if (*start >= size || end < *start) return std::nullopt;
     return std::make_pair(*start, std::min(end, size - 1));

@@ -18,6 +18,8 @@ namespace {
 
 constexpr size_t kMaxTextBytes = 4194304;
 constexpr size_t kMaxChatCharacters = 4000;
+// One grapheme can be megabytes long: a message is also cut to 16 KiB of UTF-8.
+constexpr size_t kMaxChatBytes = 16384;
 
 // Nothing but white space and line ends (the Unicode White_Space set).
 bool isBlank(std::string_view text) {
@@ -113,7 +115,7 @@ void HTTPServer::routeChat(Connection& c) {
         const auto ts = body.find("ts");
         const double when = ts != body.end() && ts->is_number() ? ts->get<double>() : now() * 1000.0;
         emit(ServerEvent::chat(textField(body, "id"), textField(body, "from"), textField(body, "fromName"),
-                               textField(body, "to", "all"), graphemePrefix(text, kMaxChatCharacters),
+                               textField(body, "to", "all"), graphemePrefixBytes(graphemePrefix(text, kMaxChatCharacters), kMaxChatBytes),
                                burnFlag(body), when));
     }
     sendJSON(fd, 200, {{"ok", true}});

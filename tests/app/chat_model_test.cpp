@@ -33,3 +33,18 @@ TEST(ChatPreview, oneLineOfAtMostTwentyCharactersWithTheSpeakerAndNeverAReadOnce
 
 }  // namespace
 }  // namespace corvane
+
+namespace corvane {
+namespace {
+
+TEST(ChatTime, TimeStampsFarOutsideTheCalendarStillGiveAText) {
+    // A peer's "ts" of 1e300 once overflowed the conversion to whole milliseconds.
+    for (const double ts : {1e300, -1e300, 8.64e15 + 1, 0.0}) {
+        ChatMsg msg;
+        msg.ts = ts;
+        EXPECT_EQ(msg.timeText().size(), 5u) << ts;  // "HH:mm"
+    }
+}
+
+}  // namespace
+}  // namespace corvane
