@@ -9,7 +9,7 @@
 #include "app/app_state.h"
 #include "app/defaults_store.h"
 #include "support/test_support.h"
-#include "views/content_view.h"
+#include "views/main/content_view.h"
 #include "views/main_menu.h"
 #include "views/main_window.h"
 #include "views/picker.h"
@@ -80,12 +80,16 @@ TEST(MainWindowFrame, onlyFourWholeNumbersAtLeastTheMinimumRestore) {
     for (const auto& [text, frame] : cases) EXPECT_EQ(MainWindow::parseFrame(text, minimum), frame) << text;
 }
 
-TEST_F(MainWindowTest, theContentShowsTheDeviceAsPlainText) {
-    state->setDeviceName("<b>Desk</b>");
+TEST_F(MainWindowTest, theContentShowsDeviceNamesAsPlainText) {
+    Peer peer;
+    peer.id = "p";
+    peer.name = "<b>Desk</b>";
+    peer.team = "T";
+    state->setNearbyTeam(peer);
     ContentView view(*state);
     bool found = false;
     for (const QLabel* label : view.findChildren<QLabel*>()) {
-        if (label->text() == "<b>Desk</b>") {
+        if (label->text().contains("<b>Desk</b>")) {
             found = true;
             EXPECT_EQ(label->textFormat(), Qt::PlainText);
         }
