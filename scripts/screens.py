@@ -1,6 +1,7 @@
 """Makes the screenshots a reviewer looks at, into docs/screens/: the main
-window fresh, and with a nearby team's strip and a toast. Each is the
-program's own --shot picture of its window content (1040 x 720) on Xvfb."""
+window fresh, with a nearby team's strip, and at first start with the welcome
+sheet open. Each is the program's own --shot picture of its window content
+(1040 x 720) on Xvfb, and of every sheet open at that moment."""
 
 import os
 import sys
@@ -12,8 +13,8 @@ import desktop_session as ds  # noqa: E402
 SHOT_WAIT = 30  # the program saves its picture after 6.5 s
 
 
-def shoot(binary, path, prepare=None):
-    with ds.Session(binary) as session:
+def shoot(binary, path, prepare=None, welcome_done=True):
+    with ds.Session(binary, welcome_done=welcome_done) as session:
         if prepare:
             prepare(session)
         session.start(["--shot", path])
@@ -31,6 +32,7 @@ def main():
     os.makedirs(folder, exist_ok=True)
     shoot(binary, os.path.join(folder, "main-fresh.png"))
     shoot(binary, os.path.join(folder, "main-team-strip.png"), with_team_strip)
+    shoot(binary, os.path.join(folder, "first-start.png"), welcome_done=False)
 
 
 if __name__ == "__main__":
