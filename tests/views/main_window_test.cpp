@@ -13,21 +13,13 @@
 #include "views/main_menu.h"
 #include "views/main_window.h"
 #include "views/picker.h"
+#include "views/views_fixture.h"
 
 namespace corvane {
 namespace {
 
-class MainWindowTest : public testing::Test {
+class MainWindowTest : public test::ViewsTest {
 protected:
-    MainWindowTest() {
-        AppEnvironment env;
-        env.home = box / "home";
-        env.appSupport = box / "support";
-        env.defaults = std::make_shared<DefaultsStore>(box / "defaults.json");
-        env.hostname = [] { return std::string("desk"); };
-        state = std::make_unique<AppState>(env);
-    }
-
     std::unique_ptr<MainWindow> openWindow() {
         auto window = std::make_unique<MainWindow>(*state, *state->environment().defaults);
         window->setMenuBar(buildMenuBar(MenuActions{}));
@@ -35,9 +27,6 @@ protected:
         window->show();
         return window;
     }
-
-    test::Sandbox box;
-    std::unique_ptr<AppState> state;
 };
 
 TEST_F(MainWindowTest, theContentIs1040By720BelowTheMenuBar) {

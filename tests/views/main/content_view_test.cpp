@@ -63,7 +63,9 @@ TEST_F(ContentViewTest, theStripShowsForTheNearbyTeamUnlessItsDeviceWasDismissed
         settle();
         EXPECT_EQ(stripShown(), step.shown) << step.what;
         EXPECT_EQ(view.findChild<Rule*>("teamBannerRule")->isVisible(), step.shown) << step.what;
-        if (step.shown) EXPECT_EQ(stripTitle(), QString::fromUtf8(step.title)) << step.what;
+        if (step.shown) {
+            EXPECT_EQ(stripTitle(), QString::fromUtf8(step.title)) << step.what;
+        }
         // Without the strip the split starts at the top edge.
         EXPECT_EQ(view.sidebar()->y(), step.shown ? view.banner()->height() + 1 : 0) << step.what;
     }
