@@ -2,7 +2,6 @@
 // the event loop, and an exit that does not wait for the engine's threads.
 
 #include <QApplication>
-#include <QFont>
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "app/quit_signals.h"
 #include "base/cfg.h"
 #include "views/app_delegate.h"
+#include "views/theme.h"
 
 int main(int argc, char** argv) {
     corvane::bootLog("进程启动 pid=" + std::to_string(getpid()));
@@ -26,10 +26,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");  // number texts never follow the locale
     QApplication::setApplicationName(QStringLiteral("Corvane"));
-    // Set explicitly: fontconfig would pick the Japanese variant for the Chinese texts.
-    QFont font(QStringLiteral("Noto Sans CJK SC"));
-    font.setStyleHint(QFont::SansSerif);
-    QApplication::setFont(font);
+    // The fonts (set explicitly: fontconfig would pick the Japanese variant for the
+    // Chinese texts), the light palette and the style.
+    corvane::Theme::apply(app);
 
     corvane::QuitSignals quitSignals;
     std::vector<std::string> args(argv + 1, argv + argc);

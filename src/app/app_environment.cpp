@@ -72,6 +72,8 @@ AppEnvironment completeEnvironment(AppEnvironment env) {
     if (!env.hostname) env.hostname = HostInfo::hostname;
     if (!env.ipv4Addresses) env.ipv4Addresses = HostInfo::ipv4Addresses;
     if (!env.openPath) env.openPath = [](const fs::path&) { return false; };
+    if (!env.openURL) env.openURL = [](const std::string&) { return false; };
+    if (!env.reveal) env.reveal = [](const fs::path&) {};
     if (!env.chooseFolder) {
         env.chooseFolder = [](const FolderQuestion&, std::function<void(std::optional<fs::path>)> answer) {
             answer(std::nullopt);

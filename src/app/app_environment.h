@@ -87,6 +87,10 @@ struct AppEnvironment {
 
     // Opens a file or folder with the desktop's default application; false when none did.
     std::function<bool(const std::filesystem::path&)> openPath;
+    // Opens an address (a web page) in the default browser; false when that could not start.
+    std::function<bool(const std::string& url)> openURL;
+    // Shows a file selected in the file manager (or, without one that can, its folder).
+    std::function<void(const std::filesystem::path&)> reveal;
     // Asks for a folder without blocking; the answer (none when cancelled) comes later on the main thread.
     std::function<void(const FolderQuestion&, std::function<void(std::optional<std::filesystem::path>)>)> chooseFolder;
 
@@ -116,7 +120,7 @@ struct AppEnvironment {
 
     AppDelays delays;
 
-    // The real folders, host, defaults, engine and team store; the opener, the
+    // The real folders, host, defaults, engine and team store; the openers, the
     // folder picker, the clipboard and the text question do nothing until the
     // window layer sets them.
     static AppEnvironment standard();

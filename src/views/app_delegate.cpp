@@ -1,6 +1,9 @@
 #include "views/app_delegate.h"
 
+#include <filesystem>
+
 #include <QApplication>
+#include <QDialog>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPixmap>
@@ -11,11 +14,12 @@
 #include "app/install_failure_watch.h"
 #include "base/cfg.h"
 #include "updater/updater.h"
-#include "views/content_view.h"
+#include "views/main/content_view.h"
 #include "views/desktop_services.h"
 #include "views/main_menu.h"
 #include "views/main_window.h"
 #include "views/picker.h"
+#include "views/sheet_host.h"
 
 namespace corvane {
 
@@ -30,10 +34,18 @@ constexpr int kSelfTestDelayMs = 1500;
 AppEnvironment desktopEnvironment() {
     AppEnvironment env = AppEnvironment::standard();
     env.openPath = openWithDesktop;
+    env.openURL = openURLWithDesktop;
+    env.reveal = revealWithDesktop;
     env.chooseFolder = chooseFolderWithDialog;
     env.copyText = copyToClipboard;
     env.askText = askTextWithDialog;
     return env;
+}
+
+// Beside the window's picture: PATH's stem, "-", the sheet's object name, ".png".
+std::string sheetShotPath(const std::string& path, const std::string& sheetName) {
+    const std::filesystem::path shot(path);
+    return (shot.parent_path() / (shot.stem().string() + "-" + sheetName + ".png")).string();
 }
 
 // Brings a window to the front; the offscreen platform has no stacking order to change.
@@ -148,6 +160,9 @@ void AppDelegate::takeShot(const std::string& path) {
     if (window_ && window_->contentView()) {
         const QPixmap image = window_->contentView()->grab();
         image.save(QString::fromStdString(path), "PNG");  // a write error is ignored
+        for (QDialog* sheet : window_->contentView()->sheets()->openSheets()) {
+            sheet->grab().save(QString::fromStdString(sheetShotPath(path, sheet->objectName().toStdString())), "PNG");
+        }
     }
     bootLog("已截图 " + path);
     QCoreApplication::quit();

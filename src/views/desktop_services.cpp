@@ -2,17 +2,60 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDesktopServices>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QUrl>
 
 namespace corvane {
 
-bool openWithDesktop(const std::filesystem::path& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+namespace {
+
+const QString kFileManager = QStringLiteral("org.freedesktop.FileManager1");
+
+bool startXdgOpen(const QString& argument) {
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {argument});
+}
+
+QString pathText(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+// Whether a file manager answers on the session bus, or would be started for a call.
+bool fileManagerAvailable(QDBusConnection& bus) {
+    QDBusConnectionInterface* names = bus.interface();
+    if (!names) return false;
+    if (names->isServiceRegistered(kFileManager).value()) return true;
+    return names->activatableServiceNames().value().contains(kFileManager);
+}
+
+}  // namespace
+
+bool openWithDesktop(const std::filesystem::path& path) { return startXdgOpen(pathText(path)); }
+
+bool openURLWithDesktop(const std::string& url) { return startXdgOpen(QString::fromStdString(url)); }
+
+void revealWithDesktop(const std::filesystem::path& path) {
+    const QString folder = pathText(path.parent_path());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !fileManagerAvailable(bus)) {
+        startXdgOpen(folder);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(kFileManager, QStringLiteral("/org/freedesktop/FileManager1"),
+                                                       kFileManager, QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(pathText(path)).toString()} << QString();
+    // Asynchronous: a file manager that starts slowly never holds the window.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, folder] {
+        if (watcher->isError()) startXdgOpen(folder);
+        watcher->deleteLater();
+    });
 }
 
 void chooseFolderWithDialog(const FolderQuestion& question,

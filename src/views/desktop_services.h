@@ -1,7 +1,9 @@
 #pragma once
-// The desktop's services as the application state asks for them: opening a
-// file or folder with its default application, and asking for a folder
-// without blocking the event loop.
+// The desktop's services as the application state and the views ask for them:
+// opening a file, folder or web address with its default application (through
+// xdg-open, which every desktop provides and tests replace with a recorder),
+// showing a file in the file manager, and asking for a folder without blocking
+// the event loop.
 
 #include <filesystem>
 #include <functional>
@@ -12,7 +14,14 @@
 
 namespace corvane {
 
+// Each starts xdg-open detached; false when it could not be started.
 bool openWithDesktop(const std::filesystem::path& path);
+bool openURLWithDesktop(const std::string& url);
+
+// Asks the file manager (org.freedesktop.FileManager1.ShowItems) to show the
+// item selected; without one on the session bus, or when it refuses, opens the
+// item's folder instead.
+void revealWithDesktop(const std::filesystem::path& path);
 
 void chooseFolderWithDialog(const FolderQuestion& question,
                             std::function<void(std::optional<std::filesystem::path>)> answer);

@@ -8,7 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/defaults_store.h"
-#include "views/content_view.h"
+#include "views/main/content_view.h"
 
 namespace corvane {
 

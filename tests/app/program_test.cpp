@@ -82,6 +82,8 @@ TEST_F(Program, aFreshStartWithShotServesWritesTheImageAndQuits) {
                                          "菜单完成 → 建窗口", "窗口已显示", "窗口完成", "已截图 " + shot.string(),
                                          "退出"}));
     EXPECT_EQ(pngSize(readFile(shot)), (std::pair<uint32_t, uint32_t>{1040, 720}));
+    // A fresh start shows the welcome sheet: its picture lands beside the window's.
+    EXPECT_EQ(pngSize(readFile(run->sandbox() / "shot-welcomeSheet.png")).first, 620u);
     EXPECT_TRUE(fs::is_directory(run->home() / "Corvane"));
 }
 

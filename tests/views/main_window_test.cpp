@@ -9,25 +9,17 @@
 #include "app/app_state.h"
 #include "app/defaults_store.h"
 #include "support/test_support.h"
-#include "views/content_view.h"
+#include "views/main/content_view.h"
 #include "views/main_menu.h"
 #include "views/main_window.h"
 #include "views/picker.h"
+#include "views/views_fixture.h"
 
 namespace corvane {
 namespace {
 
-class MainWindowTest : public testing::Test {
+class MainWindowTest : public test::ViewsTest {
 protected:
-    MainWindowTest() {
-        AppEnvironment env;
-        env.home = box / "home";
-        env.appSupport = box / "support";
-        env.defaults = std::make_shared<DefaultsStore>(box / "defaults.json");
-        env.hostname = [] { return std::string("desk"); };
-        state = std::make_unique<AppState>(env);
-    }
-
     std::unique_ptr<MainWindow> openWindow() {
         auto window = std::make_unique<MainWindow>(*state, *state->environment().defaults);
         window->setMenuBar(buildMenuBar(MenuActions{}));
@@ -35,9 +27,6 @@ protected:
         window->show();
         return window;
     }
-
-    test::Sandbox box;
-    std::unique_ptr<AppState> state;
 };
 
 TEST_F(MainWindowTest, theContentIs1040By720BelowTheMenuBar) {
@@ -80,12 +69,16 @@ TEST(MainWindowFrame, onlyFourWholeNumbersAtLeastTheMinimumRestore) {
     for (const auto& [text, frame] : cases) EXPECT_EQ(MainWindow::parseFrame(text, minimum), frame) << text;
 }
 
-TEST_F(MainWindowTest, theContentShowsTheDeviceAsPlainText) {
-    state->setDeviceName("<b>Desk</b>");
+TEST_F(MainWindowTest, theContentShowsDeviceNamesAsPlainText) {
+    Peer peer;
+    peer.id = "p";
+    peer.name = "<b>Desk</b>";
+    peer.team = "T";
+    state->setNearbyTeam(peer);
     ContentView view(*state);
     bool found = false;
     for (const QLabel* label : view.findChildren<QLabel*>()) {
-        if (label->text() == "<b>Desk</b>") {
+        if (label->text().contains("<b>Desk</b>")) {
             found = true;
             EXPECT_EQ(label->textFormat(), Qt::PlainText);
         }

@@ -1,0 +1,44 @@
+#pragma once
+// Small controls every view draws the same way: the small push button, the
+// borderless symbol button and the hairline rule.
+
+#include <string>
+
+#include <QPushButton>
+#include <QWidget>
+
+namespace corvane {
+
+// A push button of the small control size (11 px text); the title is data-safe ("&" stays).
+QPushButton* smallButton(const QString& title, QWidget* parent = nullptr);
+
+// A borderless button showing one symbol. It has no visible text, so its
+// accessible name is its help text (also its tooltip).
+class SymbolButton : public QPushButton {
+    Q_OBJECT
+    Q_PROPERTY(QString symbol READ symbol)
+
+public:
+    SymbolButton(const std::string& symbol, double px, const QString& help, QWidget* parent = nullptr);
+
+    QString symbol() const { return symbol_; }
+    void setSymbol(const std::string& symbol);
+    void setHelp(const QString& help);
+    void setColor(const QColor& color);
+
+private:
+    QString symbol_;
+};
+
+// A 1 px line in the primary colour at opacity 0.1, across (horizontal) or down (vertical) its room.
+class Rule : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Rule(Qt::Orientation orientation, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+}  // namespace corvane

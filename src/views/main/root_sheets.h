@@ -1,0 +1,16 @@
+#pragma once
+// The eight sheets of the main window, in the order they are presented: PIN
+// prompt, send text, chat window, team panel, read-once note, diagnostics,
+// feedback, first-run welcome. Each row binds one AppState flag or item; the
+// feedback sheet gets no AppState. The settings sheet is not among them: the
+// detail pane presents it.
+
+#include <vector>
+
+#include "views/sheet_host.h"
+
+namespace corvane {
+
+std::vector<SheetRow> rootSheetRows();
+
+}  // namespace corvane

@@ -1,0 +1,150 @@
+#include "views/main/toast_view.h"
+
+#include <algorithm>
+
+#include <QEasingCurve>
+#include <QGraphicsOpacityEffect>
+#include <QPainter>
+#include <QPainterPath>
+#include <QParallelAnimationGroup>
+#include <QPropertyAnimation>
+
+#include "views/animations.h"
+#include "views/data_labels.h"
+#include "views/theme.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr int kPadX = 14;
+constexpr int kPadY = 8;
+constexpr int kGapBelow = 22;   // capsule bottom to window bottom
+constexpr int kSideRoom = 32;   // the capsule is at most the window width less this
+constexpr int kShadowBlur = 8;
+constexpr int kShadowDown = 3;
+constexpr int kMargin = kShadowBlur + kShadowDown;  // room for the shadow around the capsule
+constexpr int kDurationMs = 180;
+
+QPainterPath capsulePath(const QRectF& rect) {
+    QPainterPath path;
+    const double radius = std::min(rect.height() / 2.0, 18.0);
+    path.addRoundedRect(rect, radius, radius);
+    return path;
+}
+
+}  // namespace
+
+ToastView::ToastView(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("toast"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    label_ = new PlainLabel({}, this);
+    label_->setObjectName(QStringLiteral("toastText"));
+    label_->setFont(Theme::font(12.5, Weight::medium));
+    label_->setWordWrap(true);
+    label_->setAlignment(Qt::AlignCenter);
+    Theme::setTextColor(label_, Theme::primary());
+    fade_ = new QGraphicsOpacityEffect(this);
+    fade_->setOpacity(1.0);
+    setGraphicsEffect(fade_);
+    hide();
+}
+
+QString ToastView::text() const { return label_->text(); }
+
+void ToastView::showNotice(const std::optional<std::string>& text) {
+    if (!text) {
+        if (!isVisible() || leaving_) return;
+        leaving_ = true;
+        animate(belowEdge(), 0.0, true);
+        return;
+    }
+    label_->setText(QString::fromStdString(*text));
+    fitToText();
+    if (isVisible() && !leaving_) {
+        setGeometry(settledGeometry());  // replaced: the capsule stays and shows the new text
+        return;
+    }
+    const bool wasLeaving = leaving_;
+    leaving_ = false;
+    if (!wasLeaving) {
+        setGeometry(QRect(belowEdge(), settledGeometry().size()));
+        fade_->setOpacity(0.0);
+    }
+    show();
+    raise();
+    animate(settledGeometry().topLeft(), 1.0, false);
+}
+
+void ToastView::fitToText() {
+    const int maxCapsule = std::max(40, parentWidget()->width() - kSideRoom);
+    const int maxText = maxCapsule - 2 * kPadX;
+    const QFontMetrics metrics(label_->font());
+    const int oneLine = metrics.horizontalAdvance(label_->text());
+    const int textWidth = std::min(oneLine + 1, maxText);
+    const int textHeight = label_->heightForWidth(textWidth) > 0 ? label_->heightForWidth(textWidth) : metrics.height();
+    label_->setGeometry(kMargin + kPadX, kMargin + kPadY, textWidth, textHeight);
+    resize(textWidth + 2 * kPadX + 2 * kMargin, textHeight + 2 * kPadY + 2 * kMargin);
+}
+
+QRect ToastView::settledGeometry() const {
+    const QWidget* parent = parentWidget();
+    const int x = (parent->width() - width()) / 2;
+    const int y = parent->height() - kGapBelow - (height() - kMargin);
+    return {x, y, width(), height()};
+}
+
+QRect ToastView::capsuleGeometry() const { return settledGeometry().adjusted(kMargin, kMargin, -kMargin, -kMargin); }
+
+QPoint ToastView::belowEdge() const { return {settledGeometry().x(), parentWidget()->height()}; }
+
+void ToastView::place() {
+    if (!isVisible()) return;
+    if (animation_) animation_->setCurrentTime(animation_->totalDuration());
+    if (!isVisible()) return;
+    fitToText();
+    setGeometry(settledGeometry());
+}
+
+void ToastView::animate(const QPoint& to, double opacity, bool hideAtEnd) {
+    if (animation_) animation_->stop();
+    delete animation_;
+    auto* group = new QParallelAnimationGroup(this);
+    auto* move = new QPropertyAnimation(this, "pos", group);
+    move->setEndValue(to);
+    auto* fade = new QPropertyAnimation(fade_, "opacity", group);
+    fade->setEndValue(opacity);
+    for (QPropertyAnimation* part : {move, fade}) {
+        part->setDuration(kDurationMs);
+        part->setEasingCurve(QEasingCurve::InOutQuad);
+    }
+    if (hideAtEnd) {
+        connect(group, &QAbstractAnimation::finished, this, [this] {
+            leaving_ = false;
+            hide();
+        });
+    }
+    animation_ = group;
+    startAnimation(group);
+}
+
+void ToastView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF capsule = QRectF(rect()).adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    // Shadow: black at 0.12 spread over 8 px, 3 px down, drawn as rings that fade outwards.
+    painter.setPen(Qt::NoPen);
+    for (int ring = kShadowBlur; ring >= 1; --ring) {
+        const double weight = double(kShadowBlur - ring + 1) / (kShadowBlur * (kShadowBlur + 1) / 2.0);
+        painter.setBrush(QColor::fromRgbF(0, 0, 0, float(0.12 * weight * 1.6)));
+        painter.drawPath(capsulePath(capsule.adjusted(-ring, -ring + kShadowDown, ring, ring + kShadowDown)));
+    }
+    // The light material, then the hairline border inside the shape.
+    const QPainterPath shape = capsulePath(capsule);
+    painter.fillPath(shape, QColor(0xF6, 0xF6, 0xF6, 0xF0));
+    painter.setPen(QPen(Theme::primary(0.08), 1.0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(capsulePath(capsule.adjusted(0.5, 0.5, -0.5, -0.5)));
+}
+
+}  // namespace corvane

@@ -1,0 +1,49 @@
+#pragma once
+// The symbol names the model and the views use ("doc.text", "xmark", ...),
+// each mapped to one glyph of the "Material Icons" font, and the widgets that
+// draw them. A symbol is drawn as text at about 1.15 times the stated size,
+// which matches the optical size of the text beside it. Every icon widget
+// carries its name in the property "symbol".
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QFont>
+#include <QLabel>
+#include <QString>
+
+namespace corvane {
+
+struct Symbols {
+    static constexpr const char* family = "Material Icons";
+    static constexpr double scale = 1.15;
+
+    // The glyph's code point; none for a name outside the table.
+    static std::optional<char32_t> codePoint(const std::string& name);
+    // The glyph as text; empty for a name outside the table.
+    static QString glyph(const std::string& name);
+    // Every name of the table, in table order.
+    static std::vector<std::string> names();
+    // The icon font for a symbol of the stated pixel size.
+    static QFont font(double px);
+};
+
+// An icon: one symbol in one colour. Its accessible name is the symbol's name,
+// never the private-use glyph.
+class SymbolLabel : public QLabel {
+    Q_OBJECT
+    Q_PROPERTY(QString symbol READ symbol)
+
+public:
+    SymbolLabel(const std::string& name, double px, const QColor& color, QWidget* parent = nullptr);
+
+    QString symbol() const { return symbol_; }
+    void setSymbol(const std::string& name);
+    void setColor(const QColor& color);
+
+private:
+    QString symbol_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,308 @@
+"""The built program as a person at the desktop sees it, for tests and scripts
+that read and drive the window from outside over AT-SPI.
+
+A run goes through three stages of one script:
+  1. enter(): the script starts itself again inside a fresh network namespace
+     with only loopback up (nothing can leave the machine, and the shipped
+     ports are free);
+  2. there it starts Xvfb on a free display (-displayfd) and runs itself once
+     more inside a private session bus (dbus-run-session), with the display
+     and Qt's accessibility bridge switched on;
+  3. that last run is the test: Session starts build/corvane with a sandbox
+     HOME and XDG folders, a config.json, TZ=UTC, CORVANE_MANIFEST on a
+     loopback server and a recording xdg-open first on PATH.
+Fake devices announce themselves by beacon (UDP 8898) and reach the program
+over HTTP (texts, chat, uploads). Needs /usr/bin/python3 with python3-pyatspi.
+"""
+
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.request
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+SKIP = 77  # the exit status CTest reads as "skipped"
+STAGE = "CORVANE_DESKTOP_STAGE"
+DISCOVERY_PORT = 8898
+FIRST_HTTP_PORT = 8899
+
+
+def missing_tools():
+    """Programs and modules a run needs that this machine lacks."""
+    missing = [tool for tool in ("Xvfb", "dbus-run-session", "unshare", "ip") if not shutil.which(tool)]
+    try:
+        import pyatspi  # noqa: F401
+    except ImportError:
+        missing.append("python3-pyatspi")
+    return missing
+
+
+def enter(script_args):
+    """Runs the calling script in its own network namespace, display and session
+    bus; returns only in the last stage, where the test itself runs."""
+    stage = os.environ.get(STAGE, "")
+    if stage == "":
+        lacking = missing_tools()
+        if lacking:
+            print("desktop session: skipped, missing " + ", ".join(lacking))
+            sys.exit(SKIP)
+        _restart_in_fresh_network(script_args)
+    if stage == "network":
+        sys.exit(_run_with_display(script_args))
+
+
+def _restart_in_fresh_network(script_args):
+    env = dict(os.environ, **{STAGE: "network"})
+    unshare = ["unshare", "--net"] if os.geteuid() == 0 else ["unshare", "--net", "--map-root-user"]
+    command = unshare + ["--", "sh", "-c", 'ip link set lo up && exec "$@"', "netns",
+                         sys.executable] + script_args
+    os.execvpe(command[0], command, env)
+
+
+def _run_with_display(script_args):
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x900x24",
+                             "-nolisten", "tcp", "-nolisten", "unix", "-noreset"],
+                            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    try:
+        with os.fdopen(read_end) as answer:
+            display = answer.readline().strip()
+        if not display:
+            print("desktop session: Xvfb gave no display")
+            return 1
+        env = dict(os.environ, **{STAGE: "session", "DISPLAY": ":" + display,
+                                  "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "NO_AT_BRIDGE": "0"})
+        env.pop("AT_SPI_BUS_ADDRESS", None)  # Qt must find the bus through the session bus
+        return subprocess.call(["dbus-run-session", "--", sys.executable] + script_args, env=env)
+    finally:
+        xvfb.terminate()
+        xvfb.wait(timeout=10)
+
+
+class _ManifestHandler(BaseHTTPRequestHandler):
+    def do_GET(self):
+        body = json.dumps({"version": "0.0.0", "notes": []}).encode()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+class Session:
+    """build/corvane in a sandbox of its own, its window on the test's display."""
+
+    def __init__(self, binary, welcome_done=True, extra_config=None, no_anim=True):
+        self.binary = binary
+        self.box = tempfile.mkdtemp(prefix="corvane-desktop-")
+        self.home = os.path.join(self.box, "home")
+        self.data = os.path.join(self.box, "data", "Corvane")
+        self.opened_log = os.path.join(self.box, "xdg-open.log")
+        for folder in (self.home, self.data, os.path.join(self.box, "config"), os.path.join(self.box, "cache"),
+                       os.path.join(self.box, "bin")):
+            os.makedirs(folder, exist_ok=True)
+        runtime = os.path.join(self.box, "run")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        config = {"welcomeDone": welcome_done, "deviceName": "测试机"}
+        config.update(extra_config or {})
+        with open(os.path.join(self.data, "config.json"), "w", encoding="utf-8") as out:
+            json.dump(config, out, ensure_ascii=False)
+        recorder = os.path.join(self.box, "bin", "xdg-open")
+        with open(recorder, "w") as out:
+            out.write('#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\n' % self.opened_log)
+        os.chmod(recorder, 0o755)
+        self.manifest = ThreadingHTTPServer(("127.0.0.1", 0), _ManifestHandler)
+        threading.Thread(target=self.manifest.serve_forever, daemon=True).start()
+        self.env = dict(os.environ, HOME=self.home, TZ="UTC", XDG_CONFIG_HOME=os.path.join(self.box, "config"),
+                        XDG_DATA_HOME=os.path.join(self.box, "data"), XDG_CACHE_HOME=os.path.join(self.box, "cache"),
+                        XDG_RUNTIME_DIR=runtime, PATH=os.path.join(self.box, "bin") + ":" + os.environ["PATH"],
+                        CORVANE_MANIFEST="http://127.0.0.1:%d/manifest.json" % self.manifest.server_port,
+                        QT_QPA_PLATFORM="xcb")
+        if no_anim:
+            self.env["CORVANE_NO_ANIM"] = "1"
+        self.process = None
+        self._beacons = []
+        self._stop = threading.Event()
+
+    def start(self, args=()):
+        self.process = subprocess.Popen([self.binary] + list(args), env=self.env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        return self
+
+    def wait(self, timeout):
+        return self.process.wait(timeout=timeout)
+
+    def close(self):
+        self._stop.set()
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+        self.manifest.shutdown()
+        shutil.rmtree(self.box, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    # ---- What the program did outside itself ----
+
+    def opened(self):
+        """Every argument list the program gave xdg-open, in order."""
+        try:
+            with open(self.opened_log, encoding="utf-8") as log:
+                return [line.rstrip("\n") for line in log]
+        except FileNotFoundError:
+            return []
+
+    # ---- Fake devices ----
+
+    def announce(self, device_id, name, team="", plat="darwin", port=FIRST_HTTP_PORT + 50, every=1.0):
+        """A fake device that sends its "here" beacon to the program until the session ends."""
+        beacon = json.dumps({"v": 1, "t": "here", "id": device_id, "name": name, "port": port, "pin": False,
+                             "token": "tok-" + device_id, "plat": plat, "team": team}).encode()
+
+        def send_beacons():
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as udp:
+                while not self._stop.is_set():
+                    udp.sendto(beacon, ("127.0.0.1", DISCOVERY_PORT))
+                    self._stop.wait(every)
+
+        thread = threading.Thread(target=send_beacons, daemon=True)
+        thread.start()
+        self._beacons.append(thread)
+
+    def post(self, path, body, method="POST", port=FIRST_HTTP_PORT):
+        data = body if isinstance(body, bytes) else json.dumps(body).encode()
+        request = urllib.request.Request("http://127.0.0.1:%d%s" % (port, path), data=data, method=method,
+                                         headers={"Content-Type": "application/json"})
+        with urllib.request.urlopen(request, timeout=10) as reply:
+            return json.loads(reply.read() or b"{}")
+
+    def send_text(self, text, burn=False):
+        return self.post("/api/text", {"text": text, "burn": burn})
+
+    def send_chat(self, msg_id, sender_id, sender_name, text, to="all", burn=False):
+        return self.post("/api/chat", {"id": msg_id, "from": sender_id, "fromName": sender_name, "to": to,
+                                       "text": text, "burn": burn, "ts": time.time() * 1000})
+
+    def upload(self, upload_id, name, content):
+        """One whole file in one chunk, as a sending device does it."""
+        self.post("/api/upload/%s/meta" % upload_id, {"name": name, "size": len(content)}, method="PUT")
+        self.post("/api/upload/%s/0" % upload_id, content, method="PUT")
+        return self.post("/api/upload/%s/finish" % upload_id, {})
+
+
+# ---- Reading the window over AT-SPI ----
+
+def _atspi():
+    import pyatspi
+    return pyatspi
+
+
+def wait_for(predicate, timeout=15.0, interval=0.05):
+    """Polls until the predicate gives a true value; that value, or None after the time-out."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            return None
+        time.sleep(interval)
+
+
+def application(name="Corvane", timeout=15.0):
+    """The program's accessible application object."""
+    pyatspi = _atspi()
+
+    def look():
+        desktop = pyatspi.Registry.getDesktop(0)
+        for index in range(desktop.childCount):
+            app = desktop.getChildAtIndex(index)
+            if app is not None and app.name.lower() == name.lower():
+                return app
+        return None
+
+    return wait_for(look, timeout)
+
+
+def fresh(node):
+    """Drops what the AT-SPI client cached about the node, so states and children are current."""
+    try:
+        node.clear_cache()
+    except Exception:
+        pass
+    return node
+
+
+def role(node):
+    return node.getRoleName()
+
+
+def is_showing(node):
+    pyatspi = _atspi()
+    return node.getState().contains(pyatspi.STATE_SHOWING)
+
+
+def descendants(node, showing_only=True):
+    """Every node below this one, depth first; hidden branches left out unless asked."""
+    out = []
+    stack = [fresh(node)]
+    while stack:
+        current = stack.pop()
+        for index in reversed(range(current.childCount)):
+            child = current.getChildAtIndex(index)
+            if child is None:
+                continue
+            if showing_only and not is_showing(child):
+                continue
+            out.append(child)
+            stack.append(child)
+    return out
+
+
+def find(node, role_name=None, name=None, prefix=None, showing_only=True):
+    """The nodes below node with the role and exact name (or name prefix) asked for."""
+    hits = []
+    for child in descendants(node, showing_only):
+        if role_name is not None and role(child) != role_name:
+            continue
+        if name is not None and child.name != name:
+            continue
+        if prefix is not None and not child.name.startswith(prefix):
+            continue
+        hits.append(child)
+    return hits
+
+
+def window(app, title, timeout=10.0):
+    """The program's top-level window or dialog with that title."""
+    def look():
+        fresh(app)
+        for index in range(app.childCount):
+            child = app.getChildAtIndex(index)
+            if child is not None and child.name == title and is_showing(child):
+                return child
+        return None
+
+    return wait_for(look, timeout)
+
+
+def press(node):
+    """The node's first action (a button's press)."""
+    node.queryAction().doAction(0)

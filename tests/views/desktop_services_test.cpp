@@ -1,0 +1,70 @@
+// The shipped openers hand files, folders and addresses to xdg-open (here a
+// recorder first on PATH); reveal without a file manager on the session bus
+// opens the item's folder.
+#include <cstdlib>
+#include <fstream>
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include "support/qt_wait.h"
+#include "support/test_support.h"
+#include "views/desktop_services.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DesktopServices : public testing::Test {
+protected:
+    DesktopServices() : oldPath(std::getenv("PATH") ? std::getenv("PATH") : "") {
+        fs::create_directories(box / "bin");
+        const fs::path recorder = box / "bin" / "xdg-open";
+        std::ofstream(recorder) << "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" << (box / "opened.log").string() << "'\n";
+        fs::permissions(recorder, fs::perms::owner_all);
+        setenv("PATH", ((box / "bin").string() + ":" + oldPath).c_str(), 1);
+    }
+    ~DesktopServices() override { setenv("PATH", oldPath.c_str(), 1); }
+
+    std::vector<std::string> opened(size_t count) {
+        test::qtWaitFor([&] { return lines().size() >= count; }, std::chrono::seconds(10));
+        return lines();
+    }
+
+    std::vector<std::string> lines() {
+        std::ifstream in(box / "opened.log");
+        std::vector<std::string> out;
+        for (std::string line; std::getline(in, line);) out.push_back(line);
+        return out;
+    }
+
+    test::Sandbox box;
+    std::string oldPath;
+};
+
+TEST_F(DesktopServices, filesFoldersAndAddressesGoToXdgOpenAsGiven) {
+    EXPECT_TRUE(openURLWithDesktop("http://192.168.1.20:8899/"));
+    ASSERT_EQ(opened(1).size(), 1u);
+    EXPECT_TRUE(openWithDesktop(box / "收到的 文件.txt"));
+    const std::vector<std::string> all = opened(2);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0], "http://192.168.1.20:8899/");
+    EXPECT_EQ(all[1], (box / "收到的 文件.txt").string());
+}
+
+TEST_F(DesktopServices, revealWithoutAFileManagerOpensTheFolder) {
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");  // no session bus: nobody offers ShowItems
+    revealWithDesktop(box / "sub" / "a.txt");
+    EXPECT_EQ(opened(1), std::vector<std::string>{(box / "sub").string()});
+}
+
+TEST_F(DesktopServices, withoutXdgOpenNothingStarts) {
+    setenv("PATH", (box / "none").string().c_str(), 1);
+    EXPECT_FALSE(openURLWithDesktop("http://127.0.0.1:8899/web"));
+    EXPECT_FALSE(openWithDesktop(box.path()));
+}
+
+}  // namespace
+}  // namespace corvane
