@@ -2,6 +2,9 @@
 // preflight, the cross-origin token check and the PIN.
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <unistd.h>
 #include <array>
 #include <string_view>
 
@@ -55,7 +58,29 @@ std::optional<OriginParts> parseOrigin(const std::string& origin) {
     return parts;
 }
 
+std::string machineHostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return "";
+    return lowerASCII(name);
+}
+
 }  // namespace
+
+bool HTTPServer::hostAllowed(const std::string& host) {
+    if (host.empty()) return true;  // no Host header: not a browser
+    std::string name;
+    if (host[0] == '[') {
+        const size_t close = host.find(']');
+        if (close == std::string::npos) return false;
+        in6_addr v6{};
+        return ::inet_pton(AF_INET6, host.substr(1, close - 1).c_str(), &v6) == 1;
+    }
+    name = lowerASCII(host.substr(0, host.find(':')));
+    in_addr v4{};
+    if (::inet_pton(AF_INET, name.c_str(), &v4) == 1) return true;
+    if (name == "localhost" || (name.size() > 6 && name.ends_with(".local"))) return true;
+    return !name.empty() && name == machineHostName();
+}
 
 bool HTTPServer::hostMatches(const std::string& origin, const std::string& host) {
     const auto o = parseOrigin(origin);
@@ -78,6 +103,13 @@ bool HTTPServer::tokenOK(const HTTPReq& req) const {
 
 bool HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match) {
     const bool keepAlive = lowerASCII(req.header("connection")).find("close") == std::string::npos;
+
+    // A page whose own name resolves to this device (DNS rebinding) is same-origin to
+    // the browser: only requests naming this device by address or local name pass.
+    if (!hostAllowed(req.header("host"))) {
+        sendJSON(fd, 403, errorJSON("host not allowed"));
+        return keepAlive;
+    }
 
     const RouteFacts& facts = routes_.factsFor(req.path);
     const bool preflight = req.method == "OPTIONS";

@@ -139,6 +139,7 @@ bool HTTPServer::start() {
     std::error_code ec;
     fs::create_directories(root(), ec);
     fs::create_directories(parts(), ec);
+    removeAbandonedUploads();
 
     for (int port = options_.firstPort; port <= options_.lastPort; ++port) {
         UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -284,6 +285,11 @@ void HTTPServer::serve(int fd) {
         // the handler reads the body itself and the connection closes afterwards.
         RouteTable::Match match = routes_.find(req.method, req.path);
         if (match.route && match.route->facts.streamed) {
+            if (!hostAllowed(req.header("host"))) {
+                sendJSON(fd, 403, errorJSON("host not allowed"));
+                drainBeforeClose(fd);
+                return;
+            }
             Connection c{*this, fd, peer, req, std::move(match.captures), {}, 0};
             if (length > 0) c.bodyStart = buf.substr(headEnd);
             c.contentLength = length;

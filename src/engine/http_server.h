@@ -94,6 +94,9 @@ public:
 
     static std::string peerIP(int fd);
     static bool hostMatches(const std::string& origin, const std::string& host);
+    // Whether a Host header names this device: an IP literal, "localhost", a ".local"
+    // name or this machine's host name, any port; an absent header passes.
+    static bool hostAllowed(const std::string& host);
     bool tokenOK(const HTTPReq& req) const;
 
     const std::string& deviceID() const { return deviceID_; }
@@ -175,6 +178,8 @@ private:
         int status;
         nlohmann::json body;
     };
+    // Removes the part folders of uploads nobody touched for a week (done at start).
+    void removeAbandonedUploads();
     // Claims the upload's part folder and joins its chunks into the receive folder.
     JSONReply joinUpload(const std::string& id, const std::string& peerIP);
 

@@ -11,6 +11,15 @@ namespace corvane {
 namespace {
 
 constexpr double kKeepFinished = 8.0;  // seconds
+constexpr size_t kMaxTasks = 1000;
+
+// Makes room for one more task: the oldest finished one leaves first, else the oldest.
+void dropOldestTask(std::unordered_map<std::string, ReceiveTask>& tasks, std::vector<std::string>& order) {
+    auto victim = std::find_if(order.begin(), order.end(), [&](const std::string& id) { return tasks.at(id).doneAt != 0; });
+    if (victim == order.end()) victim = order.begin();
+    tasks.erase(*victim);
+    order.erase(victim);
+}
 
 nlohmann::json taskJSON(const ReceiveTask& task) {
     return {{"id", task.id},         {"name", task.name},   {"size", task.size},   {"received", task.received},
@@ -23,6 +32,7 @@ void HTTPServer::withReceiveTask(const std::string& id, const std::function<void
     std::lock_guard lock(recvLock_);
     auto it = recvTasks_.find(id);
     if (it == recvTasks_.end()) {
+        if (recvOrder_.size() >= kMaxTasks) dropOldestTask(recvTasks_, recvOrder_);
         it = recvTasks_.emplace(id, ReceiveTask(id)).first;
         recvOrder_.push_back(id);
     }

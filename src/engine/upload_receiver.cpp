@@ -27,6 +27,51 @@ namespace corvane {
 namespace {
 
 constexpr int64_t kMaxIndex = 100000;
+constexpr size_t kMaxUnfinished = 1000;      // part folders at once
+constexpr double kAbandonedAfter = 7 * 86400;  // seconds without a change
+
+// The address that sent an upload's meta owns it; the file sits in its part folder.
+const char* const kOwnerFile = "owner";
+
+std::optional<std::string> ownerOf(const fs::path& folder) {
+    const FileRead file = readWholeFile(folder / kOwnerFile);
+    if (!file.readable) return std::nullopt;
+    return file.bytes;
+}
+
+// Chunks, finish and cancel come from the upload's owner, or from anyone while no meta
+// named one.
+bool mayChange(const fs::path& folder, const std::string& peerIP) {
+    const auto owner = ownerOf(folder);
+    return !owner || *owner == peerIP;
+}
+
+void removeChunks(const fs::path& folder) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().filename().string().ends_with(".part")) fs::remove(it->path(), ec);
+    }
+}
+
+size_t partFolderCount(const fs::path& parts) {
+    size_t count = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(parts, ec), end; !ec && it != end; it.increment(ec)) ++count;
+    return count;
+}
+
+// Creates the part folder of an upload. False when it is new and the limit of
+// unfinished uploads is reached.
+bool preparePartFolder(const fs::path& parts, const fs::path& folder) {
+    std::error_code ec;
+    if (fs::is_directory(folder, ec)) return true;
+    if (partFolderCount(parts) >= kMaxUnfinished) return false;
+    fs::create_directories(folder, ec);
+    return true;
+}
+
+void refuseBusy(int fd) { sendJSON(fd, 503, errorJSON("busy")); }
+void refuseForeign(int fd) { sendJSON(fd, 403, errorJSON("forbidden")); }
 constexpr size_t kMergePiece = 1048576;
 
 // The chunk index as a decimal number; -1 (refused later) when it does not fit,
@@ -221,9 +266,18 @@ void HTTPServer::uploadMeta(Connection& c) {
         sendJSON(fd, 400, errorJSON("bad id"));
         return;
     }
-    const fs::path folder = parts() / id;
-    std::error_code ec;
-    fs::create_directories(folder, ec);
+    const ReceiveDirs dirs = receiveDirs();
+    const fs::path folder = dirs.parts / id;
+    if (!preparePartFolder(dirs.parts, folder)) {
+        refuseBusy(fd);
+        return;
+    }
+    // A meta from another address starts the upload afresh: no chunk of one sender is
+    // ever joined into another's file (a device whose address changed sends all again).
+    if (ownerOf(folder) != peerIP) {
+        removeChunks(folder);
+        writeWholeFile(folder / kOwnerFile, peerIP);
+    }
     // The parser refuses text that is not UTF-8, so what it accepts re-encodes.
     const nlohmann::json meta = nlohmann::json::parse(body, nullptr, false);
     const bool structured = meta.is_object() || meta.is_array();
@@ -251,9 +305,16 @@ void HTTPServer::uploadChunk(Connection& c) {
         sendJSON(fd, 400, errorJSON("bad id/index"));
         return;
     }
-    const fs::path folder = parts() / id;
-    std::error_code ec;
-    fs::create_directories(folder, ec);
+    const ReceiveDirs dirs = receiveDirs();
+    const fs::path folder = dirs.parts / id;
+    if (!mayChange(folder, peerIP)) {
+        refuseForeign(fd);
+        return;
+    }
+    if (!preparePartFolder(dirs.parts, folder)) {
+        refuseBusy(fd);
+        return;
+    }
     // Through a temporary file: a chunk on disk is whole or absent.
     if (!writeWholeFile(folder / chunkFileName(index), body)) {
         sendJSON(fd, 500, errorJSON("write failed"));
@@ -292,6 +353,7 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     PartClaim claim(dirs.parts, id);
     auto chunks = claim.held() ? listChunks(claim.folder()) : std::nullopt;
     if (!chunks) return {404, errorJSON("upload not found")};
+    if (!mayChange(claim.folder(), peerIP)) return {403, errorJSON("forbidden")};
     std::stable_sort(chunks->begin(), chunks->end(),
                      [](const StoredChunk& a, const StoredChunk& b) { return a.index < b.index; });
     if (chunks->empty()) return {400, errorJSON("no chunks")};
@@ -343,9 +405,27 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
 }
 
 void HTTPServer::routeDeleteUpload(Connection& c) {
+    const fs::path folder = parts() / c.captures.at(0);
+    if (!mayChange(folder, c.peerIP)) {
+        refuseForeign(c.fd);
+        return;
+    }
     std::error_code ec;
-    fs::remove_all(parts() / c.captures.at(0), ec);
+    fs::remove_all(folder, ec);
     sendJSON(c.fd, 200, {{"ok", true}});
+}
+
+void HTTPServer::removeAbandonedUploads() {
+    const fs::path folder = parts();
+    const auto cutoff = fs::file_time_type::clock::now() -
+                        std::chrono::duration_cast<fs::file_time_type::duration>(std::chrono::duration<double>(kAbandonedAfter));
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code statError;
+        const auto changed = fs::last_write_time(it->path(), statError);
+        std::error_code removeError;
+        if (!statError && changed < cutoff) fs::remove_all(it->path(), removeError);
+    }
 }
 
 }  // namespace corvane

@@ -143,7 +143,8 @@ TEST_F(RoutesUpload, PartFolderHoldsOnlyWholeChunksAndTheMeta) {
     for (int k = 0; k < 3; ++k) chunk(k, "four");
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(partFolder())) names.insert(entry.path().filename().string());
-    EXPECT_EQ(names, (std::set<std::string>{"000000000000.part", "000000000001.part", "000000000002.part", "meta.json"}));
+    EXPECT_EQ(names, (std::set<std::string>{"000000000000.part", "000000000001.part", "000000000002.part", "meta.json",
+                                            "owner"}));
 }
 
 TEST_F(RoutesUpload, TraversingRelLandsInsideTheReceiveFolder) {

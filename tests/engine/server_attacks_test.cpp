@@ -2,6 +2,8 @@
 // send: each case once did harm (a crash, lost data, a file outside the folder).
 
 #include <set>
+#include <tuple>
+#include <unistd.h>
 #include <thread>
 
 #include "base/client_paths.h"
@@ -94,6 +96,93 @@ TEST_F(ServerAttacks, AnEmptySuffixRangeIsNoRange) {
     const RawReply empty = call("GET", "/d/empty.bin", "", {{"Range", "bytes=-5"}});
     EXPECT_EQ(empty.status, 200);
     EXPECT_EQ(empty.body, "");
+}
+
+TEST_F(ServerAttacks, AnUploadBelongsToTheAddressThatSentItsMeta) {
+    // Another device once replaced chunk 0 of a running transfer; the finish then
+    // answered 200 with a file that began with the intruder's bytes.
+    const std::string id = "0123456789abcdef";
+    const int port = server->port();
+    const nlohmann::json meta{{"name", "a.bin"}, {"rel", ""}, {"size", 8}, {"chunks", 2}, {"mtime", 0}};
+    ASSERT_EQ(httpRequestFrom("127.0.0.1", port, "PUT", "/api/upload/" + id + "/meta", meta.dump())->status, 200);
+    ASSERT_EQ(httpRequestFrom("127.0.0.1", port, "PUT", "/api/upload/" + id + "/0", "good")->status, 200);
+    for (const auto& [method, target, body] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"PUT", "/api/upload/" + id + "/0", "evil"},
+             {"POST", "/api/upload/" + id + "/finish", "{}"},
+             {"DELETE", "/api/upload/" + id, ""}}) {
+        const auto reply = httpRequestFrom("127.0.0.2", port, method, target, body);
+        ASSERT_TRUE(reply) << method;
+        EXPECT_EQ(reply->status, 403) << method << " " << target;
+        EXPECT_EQ(reply->body, R"({"error":"forbidden"})");
+    }
+    ASSERT_EQ(httpRequestFrom("127.0.0.1", port, "PUT", "/api/upload/" + id + "/1", "rest")->status, 200);
+    const auto finished = httpRequestFrom("127.0.0.1", port, "POST", "/api/upload/" + id + "/finish", "{}");
+    ASSERT_EQ(finished->status, 200) << finished->body;
+    EXPECT_EQ(readFile(root / "a.bin"), "goodrest");
+}
+
+TEST_F(ServerAttacks, AMetaFromAnotherAddressStartsTheUploadAfresh) {
+    const std::string id = "fedcba9876543210";
+    const int port = server->port();
+    const nlohmann::json meta{{"name", "b.bin"}, {"rel", ""}, {"size", 4}, {"chunks", 1}, {"mtime", 0}};
+    ASSERT_EQ(httpRequestFrom("127.0.0.2", port, "PUT", "/api/upload/" + id + "/0", "evil")->status, 200);
+    ASSERT_EQ(httpRequestFrom("127.0.0.1", port, "PUT", "/api/upload/" + id + "/meta", meta.dump())->status, 200);
+    // The stranger's chunk is gone: the sender sees nothing held and sends it itself.
+    EXPECT_EQ(parse(call("GET", "/api/upload/" + id))["received"], nlohmann::json::array());
+    ASSERT_EQ(httpRequestFrom("127.0.0.1", port, "PUT", "/api/upload/" + id + "/0", "mine")->status, 200);
+    ASSERT_EQ(httpRequestFrom("127.0.0.1", port, "POST", "/api/upload/" + id + "/finish", "{}")->status, 200);
+    EXPECT_EQ(readFile(root / "b.bin"), "mine");
+}
+
+TEST(HostAllowed, OnlyNamesOfThisDevicePass) {
+    char own[256] = {};
+    ::gethostname(own, sizeof own - 1);
+    const struct { std::string host; bool allowed; } cases[] = {
+        {"192.168.1.5:8899", true}, {"10.0.0.1", true},         {"[::1]:8899", true},    {"[fe80::1]", true},
+        {"localhost:8899", true},   {"LocalHost", true},         {"laptop.local:8899", true}, {std::string(own), true},
+        {"", true},                 {"evil.example:8899", false}, {"evil.example", false}, {".local", false},
+        {"192.168.1.5.evil.example", false}, {"[not-an-address]:1", false}, {"[::1", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(HTTPServer::hostAllowed(c.host), c.allowed) << "Host: " << c.host;
+}
+
+TEST_F(ServerAttacks, ARebindingPageGetsNothingWithoutTheToken) {
+    // A page whose own name resolves to the device sends its own name as Host.
+    writeFile(root / "keep.txt", "x");
+    const std::map<std::string, std::string> rebinding{{"Host", "evil.example:8899"}, {"Origin", "http://evil.example:8899"}};
+    for (const auto& [method, target] : std::vector<std::pair<std::string, std::string>>{
+             {"GET", "/api/files"}, {"DELETE", "/api/file?p=keep.txt"}, {"OPTIONS", "/api/files"}}) {
+        const RawReply reply = call(method, target, "", rebinding);
+        EXPECT_EQ(reply.status, 403) << method << " " << target;
+        EXPECT_EQ(reply.body, R"({"error":"host not allowed"})");
+    }
+    EXPECT_TRUE(fs::exists(root / "keep.txt"));
+    EXPECT_EQ(call("GET", "/api/files", "", {{"Host", "192.168.1.5:8899"}}).status, 200);
+}
+
+TEST_F(ServerAttacks, UnfinishedUploadsAreBoundedAndAbandonedOnesCleared) {
+    // 50,000 metas with new ids once made 50,000 folders and a 15 MB task list.
+    const nlohmann::json meta{{"name", "x.bin"}, {"rel", ""}, {"size", 1}, {"chunks", 1}, {"mtime", 0}};
+    char id[17];
+    for (int k = 0; k < 1000; ++k) {
+        std::snprintf(id, sizeof id, "%016x", k);
+        ASSERT_EQ(call("PUT", std::string("/api/upload/") + id + "/meta", meta.dump()).status, 200) << k;
+    }
+    const RawReply refused = call("PUT", "/api/upload/ffffffffffffffff/meta", meta.dump());
+    EXPECT_EQ(refused.status, 503);
+    EXPECT_EQ(refused.body, R"({"error":"busy"})");
+    EXPECT_EQ(call("PUT", "/api/upload/ffffffffffffffff/0", "x").status, 503);
+    // An upload already under way goes on.
+    EXPECT_EQ(call("PUT", "/api/upload/0000000000000007/0", "x").status, 200);
+    EXPECT_LE(server->receiveTasksSnapshot().size(), 1000u);
+
+    // A week without a change: the folder goes at the next start.
+    const fs::path old = root / ".parts" / "0000000000000001";
+    fs::last_write_time(old, fs::file_time_type::clock::now() - std::chrono::hours(24 * 8));
+    server->stop();
+    ASSERT_TRUE(server->start());
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_TRUE(fs::exists(root / ".parts" / "0000000000000002"));
 }
 
 }  // namespace

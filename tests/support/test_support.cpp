@@ -86,6 +86,24 @@ RawClient::RawClient(int port, std::chrono::milliseconds timeout) {
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) close();
 }
 
+RawClient::RawClient(int port, const std::string& sourceAddress) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) return;
+    timeval tv{10, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, sourceAddress.c_str(), &from.sin_addr);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close();
+    }
+}
+
 RawClient::~RawClient() { close(); }
 
 void RawClient::close() {
@@ -164,9 +182,10 @@ bool RawClient::closedByServer() {
     return n == 0 || (n < 0 && errno == ECONNRESET);
 }
 
-std::optional<RawReply> httpRequest(int port, const std::string& method, const std::string& target,
-                                    const std::map<std::string, std::string>& headers, const std::string& body) {
-    RawClient client(port);
+namespace {
+
+std::optional<RawReply> exchange(RawClient& client, int port, const std::string& method, const std::string& target,
+                                 const std::map<std::string, std::string>& headers, const std::string& body) {
     if (!client.connected()) return std::nullopt;
     std::string req = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
     for (const auto& [name, value] : headers) req += name + ": " + value + "\r\n";
@@ -174,6 +193,20 @@ std::optional<RawReply> httpRequest(int port, const std::string& method, const s
     req += "\r\n" + body;
     if (!client.send(req)) return std::nullopt;
     return client.readReply(method == "HEAD");
+}
+
+}  // namespace
+
+std::optional<RawReply> httpRequest(int port, const std::string& method, const std::string& target,
+                                    const std::map<std::string, std::string>& headers, const std::string& body) {
+    RawClient client(port);
+    return exchange(client, port, method, target, headers, body);
+}
+
+std::optional<RawReply> httpRequestFrom(const std::string& sourceAddress, int port, const std::string& method,
+                                        const std::string& target, const std::string& body) {
+    RawClient client(port, sourceAddress);
+    return exchange(client, port, method, target, {}, body);
 }
 
 }  // namespace corvane::test

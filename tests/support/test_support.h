@@ -58,6 +58,8 @@ struct RawReply {
 class RawClient {
 public:
     explicit RawClient(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // From another loopback address (any of 127.0.0.0/8), as a second device would.
+    RawClient(int port, const std::string& sourceAddress);
     ~RawClient();
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
@@ -83,5 +85,8 @@ private:
 std::optional<RawReply> httpRequest(int port, const std::string& method, const std::string& target,
                                     const std::map<std::string, std::string>& headers = {},
                                     const std::string& body = "");
+// The same from another loopback address.
+std::optional<RawReply> httpRequestFrom(const std::string& sourceAddress, int port, const std::string& method,
+                                        const std::string& target, const std::string& body = "");
 
 }  // namespace corvane::test
