@@ -24,11 +24,15 @@ const char* const msgTooMany = "错误次数太多，请重新获取验证码";
 constexpr size_t codeLength = 6;
 
 std::string codeHash(const std::string& uid, const std::string& code) { return teamSHA256(uid + ":" + code); }
+
+// The same issued code: a later issue replaces "hash" and "sent"; wrong guesses only count "tries".
+bool sameIssue(const json& a, const json& b) {
+    return a.value("hash", json()) == b.value("hash", json()) && a.value("sent", json()) == b.value("sent", json());
+}
 }  // namespace
 
-void TeamStore::applyNewPasswordLocked(size_t index, const std::string& pass) {
+void TeamStore::applyNewPasswordLocked(size_t index, const PasswordRecord& record) {
     if (index >= users_.size()) return;
-    const PasswordRecord record = makePasswordRecord(pass);
     users_[index].salt = record.salt;
     users_[index].hash = record.hash;
     users_[index].iter = record.iter;
@@ -63,7 +67,7 @@ std::optional<std::string> TeamStore::resetWithCode(const std::string& account, 
     const std::string typed = trimWhitespace(code);
     if (graphemeCount(typed) != codeLength) return msgCodeFormat;
 
-    std::lock_guard hold(lock_);
+    std::unique_lock hold(lock_);
     const auto index = indexOfAccountLocked(lowerText(trimWhitespace(account)));
     if (!index) return msgNoMatch;
     const std::string uid = users_[*index].id;
@@ -89,8 +93,19 @@ std::optional<std::string> TeamStore::resetWithCode(const std::string& account, 
         saveResetsLocked();
         return "验证码不对，还可试 " + std::to_string(resetMaxCompares - attempt) + " 次";
     }
-    applyNewPasswordLocked(*index, pass);
-    resets_.erase(found);
+    const TeamUser before = users_[*index];
+    const json issued = entry;
+    hold.unlock();
+    // The 120,000 rounds run without the lock so that other team requests go on; then the
+    // account and its code must still be the ones checked.
+    const PasswordRecord record = makeRecord_(pass);
+    hold.lock();
+    const auto current = indexOfIdLocked(uid);
+    if (!current || !users_[*current].samePasswordAs(before)) return msgNoMatch;
+    const auto still = resets_.find(uid);
+    if (still == resets_.end() || !sameIssue(still->second, issued)) return msgNoCode;
+    applyNewPasswordLocked(*current, record);
+    resets_.erase(still);
     dropSessionsLocked(uid);
     saveUsersLocked();
     saveSessionsLocked();

@@ -47,6 +47,8 @@ class TeamStore {
 public:
     using Clock = std::function<double()>;                    // seconds since 1970
     using LogSink = std::function<void(const std::string&)>;  // one boot-log line
+    // Derives the stored data of a new password; slow, so never called with the lock held.
+    using RecordMaker = std::function<PasswordRecord(const std::string&)>;
 
     struct Session {
         std::string uid;
@@ -65,9 +67,10 @@ public:
     static constexpr int64_t resetMaxCompares = 6;
     static constexpr size_t logoMaxBytes = 1500000;
 
-    // The clock and the log line writer are passed in; the shared store uses the system
-    // clock and the boot log.
-    explicit TeamStore(Clock clock = systemClock(), LogSink log = defaultLog());
+    // The clock, the log line writer and the password derivation are passed in; the shared
+    // store uses the system clock, the boot log and `makePasswordRecord`.
+    explicit TeamStore(Clock clock = systemClock(), LogSink log = defaultLog(),
+                       RecordMaker makeRecord = makePasswordRecord);
     TeamStore(const TeamStore&) = delete;
     TeamStore& operator=(const TeamStore&) = delete;
 
@@ -91,15 +94,8 @@ public:
     std::vector<TeamUser> allUsers() const;
     std::optional<TeamUser> user(const std::string& id) const;
 
-    // For callers that combine steps under the store's own lock (not re-entrant): the
-    // application renames the team by assigning the cached name and saving the accounts.
-    std::mutex& lock() const { return lock_; }
-    std::vector<TeamUser>& usersLocked() { return users_; }
-    std::string& cachedTeamNameLocked() { return cachedTeamName_; }
-    void loadLocked();
-    void saveUsersLocked();
-    void saveSessionsLocked();
-    void saveResetsLocked();
+    // Drops the expired sessions and reset codes and writes "sessions.json" and "resets.json" again.
+    void dropExpired();
 
     // ---- Accounts, approval and sessions ----
 
@@ -121,7 +117,6 @@ public:
     std::optional<ResetTicket> issueReset(const std::string& account);
     std::optional<std::string> resetWithCode(const std::string& account, const std::string& code,
                                              const std::string& newPass);
-    void applyNewPasswordLocked(size_t index, const std::string& pass);
 
     // ---- Team name and logo ----
 
@@ -133,6 +128,13 @@ public:
     void clearLogo();
 
 private:
+    void loadLocked();
+    void saveUsersLocked();
+    void saveSessionsLocked();
+    void saveResetsLocked();
+    // Gives users_[index] the derived data of its new password; saves nothing itself.
+    void applyNewPasswordLocked(size_t index, const PasswordRecord& record);
+
     // An account found and its password checked without the lock held during the
     // derivation; `hold` owns the lock again when this is returned.
     struct CheckedAccount {
@@ -164,6 +166,7 @@ private:
 
     Clock clock_;
     LogSink log_;
+    RecordMaker makeRecord_;
     mutable std::mutex lock_;
     std::string rootPath_;
     std::vector<TeamUser> users_;
