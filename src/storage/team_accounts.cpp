@@ -200,39 +200,38 @@ bool TeamStore::removeUser(const std::string& id) {
     return true;
 }
 
-std::optional<std::string> TeamStore::changePassword(const std::string& id, const std::string& oldPass,
-                                                     const std::string& newPass) {
-    if (graphemeCount(newPass) < teamMinPassword) return teamNewPasswordShort;
+Outcome TeamStore::changePassword(const std::string& id, const std::string& oldPass, const std::string& newPass) {
+    if (graphemeCount(newPass) < teamMinPassword) return Refusal{teamNewPasswordShort};
     const PasswordRecord record = makeRecord_(newPass);
     CheckedAccount found = checkOutsideLock([&] { return indexOfIdLocked(id); }, oldPass);
-    if (!found.index) return msgNoAccount;
-    if (found.check == PasswordCheck::damaged) return msgDamaged;
-    if (found.check != PasswordCheck::match) return msgWrongOld;
+    if (!found.index) return Refusal{msgNoAccount};
+    if (found.check == PasswordCheck::damaged) return Refusal{msgDamaged};
+    if (found.check != PasswordCheck::match) return Refusal{msgWrongOld};
     applyNewPasswordLocked(*found.index, record);
     saveUsersLocked();
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> TeamStore::setEmail(const std::string& id, const std::string& email) {
+Outcome TeamStore::setEmail(const std::string& id, const std::string& email) {
     const std::string mail = lowerText(trimWhitespace(email));
-    if (!mail.empty() && !teamValidEmail(mail)) return msgEmailFormat;
+    if (!mail.empty() && !teamValidEmail(mail)) return Refusal{msgEmailFormat};
     std::lock_guard hold(lock_);
     const auto index = indexOfIdLocked(id);
-    if (!index) return msgNoAccount;
+    if (!index) return Refusal{msgNoAccount};
     if (!mail.empty()) {
         for (const auto& u : users_) {
-            if (u.id != id && lowerText(u.email) == mail) return msgEmailTaken;
+            if (u.id != id && lowerText(u.email) == mail) return Refusal{msgEmailTaken};
         }
     }
     users_[*index].email = mail;
     saveUsersLocked();
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> TeamStore::adminReset(const std::string& id) {
+Result<std::string> TeamStore::adminReset(const std::string& id) {
     std::unique_lock hold(lock_);
     auto index = indexOfIdLocked(id);
-    if (!index) return std::nullopt;
+    if (!index) return Refusal{msgNoAccount};
     const TeamUser before = users_[*index];
     hold.unlock();
     // The 120,000 rounds run without the lock so that other team requests go on.
@@ -241,7 +240,7 @@ std::optional<std::string> TeamStore::adminReset(const std::string& id) {
     hold.lock();
     index = indexOfIdLocked(id);
     // Removed or given another password meanwhile: this reset no longer applies.
-    if (!index || !users_[*index].samePasswordAs(before)) return std::nullopt;
+    if (!index || !users_[*index].samePasswordAs(before)) return Refusal{msgNoAccount};
     applyNewPasswordLocked(*index, record);
     resets_.erase(id);
     dropSessionsLocked(id);

@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/refusal.h"
 #include "storage/team_password.h"
 #include "storage/team_user.h"
 
@@ -107,16 +108,15 @@ public:
     std::optional<TeamUser> userForToken(const std::string& token) const;
     bool setStatus(const std::string& id, const std::string& status);
     bool removeUser(const std::string& id);
-    std::optional<std::string> changePassword(const std::string& id, const std::string& oldPass,
-                                              const std::string& newPass);
-    std::optional<std::string> setEmail(const std::string& id, const std::string& email);
-    std::optional<std::string> adminReset(const std::string& id);
+    Outcome changePassword(const std::string& id, const std::string& oldPass, const std::string& newPass);
+    Outcome setEmail(const std::string& id, const std::string& email);
+    // The new temporary password; refused when no account has that id.
+    Result<std::string> adminReset(const std::string& id);
 
     // ---- Password reset codes ----
 
     std::optional<ResetTicket> issueReset(const std::string& account);
-    std::optional<std::string> resetWithCode(const std::string& account, const std::string& code,
-                                             const std::string& newPass);
+    Outcome resetWithCode(const std::string& account, const std::string& code, const std::string& newPass);
 
     // ---- Team name and logo ----
 
@@ -124,7 +124,7 @@ public:
     void setTeamName(const std::string& name);
     int64_t logoStamp() const;
     bool hasLogo() const;
-    std::optional<std::string> saveLogo(std::string_view bytes);
+    Outcome saveLogo(std::string_view bytes);
     void clearLogo();
 
 private:
