@@ -66,6 +66,7 @@ struct TextQuestion {
     std::string placeholder;
 };
 
+// Every delay runs on a precise timer: a coarse one may fire up to 5 % early.
 struct AppDelays {
     std::chrono::milliseconds toast{2400};
     std::chrono::milliseconds receivePoll{800};

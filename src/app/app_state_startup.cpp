@@ -56,7 +56,7 @@ void AppState::start() {
     refreshTeamState();
 
     recvPollTimer_.start(env_.delays.receivePoll);
-    QTimer::singleShot(env_.delays.updateCheck, this, [this] { env_.checkForUpdates(); });
+    QTimer::singleShot(env_.delays.updateCheck, Qt::PreciseTimer, this, [this] { env_.checkForUpdates(); });
 }
 
 void AppState::installServerCallbacks(HTTPServer& server) {
