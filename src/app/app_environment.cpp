@@ -1,5 +1,7 @@
 #include "app/app_environment.h"
 
+#include <chrono>
+
 #include "app/defaults_store.h"
 #include "app/qt_main_queue.h"
 #include "base/cfg.h"
@@ -49,6 +51,11 @@ ServerOptions serverOptionsFor(std::shared_ptr<DefaultsStore> defaults, std::sha
     return options;
 }
 
+double systemMillis() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(system_clock::now().time_since_epoch()).count();
+}
+
 std::shared_ptr<MainQueue> processMainQueue() {
     static const std::shared_ptr<MainQueue> queue(new QtMainQueue(), [](MainQueue*) {});  // never destroyed
     return queue;
@@ -65,6 +72,7 @@ AppEnvironment AppEnvironment::standard() {
 }
 
 AppEnvironment completeEnvironment(AppEnvironment env) {
+    if (!env.clock) env.clock = systemMillis;
     if (env.home.empty()) env.home = homeFolder();
     if (env.appSupport.empty()) env.appSupport = Cfg::appSupport();
     if (!env.defaults) env.defaults = std::make_shared<DefaultsStore>(env.appSupport / "defaults.json");

@@ -1,6 +1,6 @@
 #pragma once
-// Everything AppState works with that is not its own state: folders, host
-// facts, user defaults, the file opener, the folder picker, its delays, the
+// Everything AppState works with that is not its own state: the clock, folders,
+// host facts, user defaults, the file opener, the folder picker, its delays, the
 // engine's factories, the team store and the update check. The shipped
 // program passes the real ones (standard()); tests pass fakes.
 
@@ -66,6 +66,7 @@ struct TextQuestion {
     std::string placeholder;
 };
 
+// Every delay runs on a precise timer: a coarse one may fire up to 5 % early.
 struct AppDelays {
     std::chrono::milliseconds toast{2400};
     std::chrono::milliseconds receivePoll{800};
@@ -77,6 +78,9 @@ struct AppDelays {
 };
 
 struct AppEnvironment {
+    // Milliseconds since 1970: every time stamp the application makes (sent chat,
+    // received chat without one, manual devices, read-once notes) reads it.
+    std::function<double()> clock;
     std::filesystem::path home;        // the user's home folder
     std::filesystem::path appSupport;  // config.json, device-id, chat.json, boot.log
     std::shared_ptr<DefaultsStore> defaults;
@@ -126,7 +130,7 @@ struct AppEnvironment {
     static AppEnvironment standard();
 };
 
-// The environment with every missing piece filled in: real host facts, a
+// The environment with every missing piece filled in: the system clock, real host facts, a
 // defaults store beside the app-support folder, the process's main queue, and
 // harmless answers for the opener, the picker and the update check, and a
 // team store of its own.
@@ -135,6 +139,9 @@ AppEnvironment completeEnvironment(AppEnvironment env);
 // The server's options in the shipped program: the shipped port range, and the
 // team-mode gate reading "nasExt" from the defaults afresh on every request.
 ServerOptions serverOptionsFor(std::shared_ptr<DefaultsStore> defaults, std::shared_ptr<TeamStore> teamStore);
+
+// Milliseconds since 1970 by the system clock, at its full precision.
+double systemMillis();
 
 // The main queue of the process (made on first use, on the main thread; never destroyed).
 std::shared_ptr<MainQueue> processMainQueue();

@@ -139,12 +139,12 @@ void AppState::moveStorageTo(const fs::path& chosen) {
     const QPointer<AppState> self(this);
     const std::shared_ptr<MainQueue> queue = env_.mainQueue;
     workers_.run([self, queue, from, to] {
-        const FolderMoveResult result = moveFolderEntries(from, to);
+        const Outcome result = moveFolderEntries(from, to);
         queue->post([self, to, result] {
             if (!self) return;
             self->movingStorage_ = false;
-            if (!result.ok) {
-                self->reportStorageMoveFailure(result.error);
+            if (!result) {
+                self->reportStorageMoveFailure(result.refusal());
                 return;
             }
             self->applyStorageDir(to);

@@ -24,6 +24,7 @@
 #include "app/app_environment.h"
 #include "app/chat_model.h"
 #include "app/worker_pool.h"
+#include "base/refusal.h"
 #include "engine/api_client.h"
 #include "engine/model.h"
 #include "engine/uploader.h"
@@ -183,13 +184,11 @@ public:
 
     // ---- Team operations, network diagnostics and the loop-back self-test ----
 
-    // Each returns the refusal's text, none on success.
-    std::optional<std::string> renameTeam(const std::string& name);
-    std::optional<std::string> enableTeam(const std::string& title, const std::string& adminName,
-                                          const std::string& pass);
+    Outcome renameTeam(const std::string& name);
+    Outcome enableTeam(const std::string& title, const std::string& adminName, const std::string& pass);
     // Blocks a member, or makes a blocked one active again; administrators and unknown ids are left alone.
     void toggleTeamBlock(const std::string& id);
-    std::optional<std::string> changeAdminPassword(const std::string& oldPass, const std::string& newPass);
+    Outcome changeAdminPassword(const std::string& oldPass, const std::string& newPass);
     // Where members open the team page: "http://<first address or 127.0.0.1>:<port>/".
     std::string teamAddress() const;
 

@@ -2,7 +2,6 @@
 // conversations, and the values the chat window reads.
 #include <QPointer>
 #include <algorithm>
-#include <chrono>
 
 #include "app/app_state.h"
 #include "base/random_hex.h"
@@ -14,11 +13,6 @@ namespace corvane {
 namespace {
 
 constexpr size_t kMaxChatLength = 4000;  // user-perceived characters
-
-double nowMillis() {
-    using namespace std::chrono;
-    return double(duration_cast<microseconds>(system_clock::now().time_since_epoch()).count()) / 1000.0;
-}
 
 nlohmann::json wireMessage(const ChatMsg& msg) {
     return {{"id", msg.id},     {"from", msg.from}, {"fromName", msg.fromName}, {"to", msg.to},
@@ -38,7 +32,7 @@ void AppState::sendChat(const std::string& text, bool burn) {
     msg.from = deviceID_;
     msg.fromName = deviceName_;
     msg.to = key;
-    msg.ts = nowMillis();
+    msg.ts = env_.clock();
     msg.text = graphemePrefix(trimmed, kMaxChatLength);
     msg.burn = burn;
     msg.mine = true;

@@ -30,7 +30,7 @@ void AppState::diagnose() {
         if (facts.gateway) facts.gatewayAnswers = ping(*facts.gateway, gatewayPingTimeoutMs);
         queue->post([self, facts] {
             if (!self) return;
-            QTimer::singleShot(self->env_.delays.diagPause, self.data(), [self, facts] {
+            QTimer::singleShot(self->env_.delays.diagPause, Qt::PreciseTimer, self.data(), [self, facts] {
                 if (self) self->finishDiagnosis(facts);
             });
         });

@@ -1,7 +1,6 @@
 // The peer list, the send target and this device's name.
 #include <QPointer>
 #include <algorithm>
-#include <chrono>
 
 #include "app/app_config.h"
 #include "app/app_state.h"
@@ -15,11 +14,6 @@ namespace corvane {
 
 namespace {
 
-double nowMillis() {
-    using namespace std::chrono;
-    return double(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
-}
-
 std::string shownName(const std::map<std::string, std::string>& aliases, const std::string& id,
                       const std::string& fallback) {
     const auto it = aliases.find(id);
@@ -32,14 +26,15 @@ Peer discoveredPeer(const PeerInfo& info, const std::map<std::string, std::strin
                 info.port, info.pin,  info.token, info.plat, info.team, info.lastSeen * 1000.0};
 }
 
-// A manual entry "host:port" as a peer; none when it is not exactly a host and a number.
-std::optional<Peer> manualPeer(const std::string& entry, const std::map<std::string, std::string>& aliases) {
+// A manual entry "host:port" as a peer last seen now; none when it is not exactly a host and a number.
+std::optional<Peer> manualPeer(const std::string& entry, const std::map<std::string, std::string>& aliases,
+                               double now) {
     const auto parsed = parseManualEntry(entry);
     if (!parsed) return std::nullopt;
     const std::string id = "manual:" + entry;
     const std::string realName = "手动 " + parsed->host;
     return Peer{id, shownName(aliases, id, realName), realName, parsed->host, parsed->port, false, "", "manual", "",
-                nowMillis()};
+                now};
 }
 
 const Peer* peerWithID(const std::vector<Peer>& peers, const std::string& id) {
@@ -57,7 +52,7 @@ void AppState::reloadPeers() {
         for (const PeerInfo& info : discovery_->list()) list.push_back(discoveredPeer(info, peerAliases_));
     }
     for (const std::string& entry : manualPeers_) {
-        const auto peer = manualPeer(entry, peerAliases_);
+        const auto peer = manualPeer(entry, peerAliases_, env_.clock());
         if (!peer) continue;
         const bool listed = std::any_of(list.begin(), list.end(), [&peer](const Peer& p) {
             return p.ip == peer->ip && p.port == peer->port;

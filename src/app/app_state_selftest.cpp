@@ -34,7 +34,7 @@ void AppState::lookForSelfTestPeer(int attempt, const std::string& output, std::
         testRoundTripWith(peers_.front(), output, std::move(done));
         return;
     }
-    QTimer::singleShot(env_.delays.selfTestLook, this, [this, attempt, output, done = std::move(done)] {
+    const auto look = [this, attempt, output, done = std::move(done)] {
         if (attempt + 1 < selfTestLooks) {
             lookForSelfTestPeer(attempt + 1, output, done);
             return;
@@ -43,7 +43,8 @@ void AppState::lookForSelfTestPeer(int attempt, const std::string& output, std::
             recordOutcome(logFolder, "SELFTEST FAIL: 未发现对端", output, "FAIL: 未发现对端");
             queue->post(done);
         });
-    });
+    };
+    QTimer::singleShot(env_.delays.selfTestLook, Qt::PreciseTimer, this, look);
 }
 
 void AppState::testRoundTripWith(const Peer& peer, const std::string& output, std::function<void()> done) {

@@ -14,12 +14,13 @@ namespace corvane {
 
 namespace {
 
-double nowMillis() {
+std::chrono::system_clock::time_point timePointOf(double millis) {
     using namespace std::chrono;
-    return double(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+    return system_clock::time_point(duration_cast<system_clock::duration>(duration<double, std::milli>(millis)));
 }
 
 }  // namespace
+
 
 void AppState::start() {
     if (started_) return;
@@ -55,7 +56,7 @@ void AppState::start() {
     refreshTeamState();
 
     recvPollTimer_.start(env_.delays.receivePoll);
-    QTimer::singleShot(env_.delays.updateCheck, this, [this] { env_.checkForUpdates(); });
+    QTimer::singleShot(env_.delays.updateCheck, Qt::PreciseTimer, this, [this] { env_.checkForUpdates(); });
 }
 
 void AppState::installServerCallbacks(HTTPServer& server) {
@@ -119,7 +120,7 @@ void AppState::handleServerEvent(const ServerEvent& event) {
                     break;
                 }
             }
-            showBurnNote(BurnNote{event.id, event.text, sender, std::chrono::system_clock::now()});
+            showBurnNote(BurnNote{event.id, event.text, sender, timePointOf(env_.clock())});
             break;
         }
         case ServerEvent::Kind::chat:
@@ -144,7 +145,7 @@ void AppState::handleChatEvent(const ServerEvent& event) {
     msg.from = event.from;
     msg.fromName = event.fromName;
     msg.to = event.to;
-    msg.ts = event.ts > 0 ? event.ts : nowMillis();
+    msg.ts = event.ts > 0 ? event.ts : env_.clock();
     msg.text = event.text;
     msg.burn = event.burn;
     appendChat(key, msg, false);

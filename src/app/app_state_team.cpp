@@ -26,27 +26,26 @@ void AppState::refreshTeamState() {
     if (discovery_) discovery_->setTeam(usageMode_ == "team" ? teamName_ : "");
 }
 
-std::optional<std::string> AppState::renameTeam(const std::string& name) {
+Outcome AppState::renameTeam(const std::string& name) {
     const std::string trimmed = trimWhitespace(name);
-    if (trimmed.empty() || graphemeCount(trimmed) > teamNameMaxLength) return "团队名称 1-30 个字";
+    if (trimmed.empty() || graphemeCount(trimmed) > teamNameMaxLength) return Refusal{"团队名称 1-30 个字"};
     TeamStore& store = *env_.teamStore;
     store.bind(root_);
     store.setTeamName(trimmed);
     refreshTeamState();
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> AppState::enableTeam(const std::string& title, const std::string& adminName,
-                                                const std::string& pass) {
+Outcome AppState::enableTeam(const std::string& title, const std::string& adminName, const std::string& pass) {
     TeamStore& store = *env_.teamStore;
     store.bind(root_);
-    if (graphemeCount(pass) < teamMinPassword) return "密码至少 6 位";
+    if (graphemeCount(pass) < teamMinPassword) return Refusal{"密码至少 6 位"};
     std::string name = trimBlanks(adminName);
     if (name.empty()) name = "群主";
-    if (!store.createAdmin(name, pass, trimBlanks(title))) return "团队空间已经启用过了";
+    if (!store.createAdmin(name, pass, trimBlanks(title))) return Refusal{"团队空间已经启用过了"};
     store.prepareDirs();
     refreshTeamState();
-    return std::nullopt;
+    return {};
 }
 
 void AppState::toggleTeamBlock(const std::string& id) {
@@ -58,13 +57,13 @@ void AppState::toggleTeamBlock(const std::string& id) {
     refreshTeamState();
 }
 
-std::optional<std::string> AppState::changeAdminPassword(const std::string& oldPass, const std::string& newPass) {
+Outcome AppState::changeAdminPassword(const std::string& oldPass, const std::string& newPass) {
     TeamStore& store = *env_.teamStore;
     store.bind(root_);
     for (const TeamUser& account : store.allUsers()) {
         if (account.isAdmin()) return store.changePassword(account.id, oldPass, newPass);
     }
-    return "找不到管理员账号";
+    return Refusal{"找不到管理员账号"};
 }
 
 std::string AppState::teamAddress() const {

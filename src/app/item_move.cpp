@@ -29,34 +29,34 @@ void copyTree(const fs::path& from, const fs::path& to) {
     if (!fs::is_symlink(status)) fs::last_write_time(to, fs::last_write_time(from), ec);
 }
 
-std::optional<std::string> copyThenRemove(const fs::path& from, const fs::path& to) {
+Outcome copyThenRemove(const fs::path& from, const fs::path& to) {
     try {
         copyTree(from, to);
     } catch (const fs::filesystem_error& e) {
         std::error_code ec;
         if (fs::exists(fs::symlink_status(to, ec)) && e.code() != std::errc::file_exists) fs::remove_all(to, ec);
-        return e.code().message();
+        return Refusal{e.code().message()};
     }
     std::error_code ec;
     fs::remove_all(from, ec);
-    if (ec) return ec.message();
-    return std::nullopt;
+    if (ec) return Refusal{ec.message()};
+    return {};
 }
 
 }  // namespace
 
-std::optional<std::string> moveItemNoReplace(const fs::path& from, const fs::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return std::nullopt;
+Outcome moveItemNoReplace(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
     const int err = errno;
     if (err == EXDEV) return copyThenRemove(from, to);
     if (err == EINVAL || err == ENOSYS) {
         // A file system without RENAME_NOREPLACE (or a move into itself): check first, then rename.
         struct stat st {};
-        if (::lstat(to.c_str(), &st) == 0) return std::strerror(EEXIST);
-        if (::rename(from.c_str(), to.c_str()) == 0) return std::nullopt;
-        return std::strerror(errno);
+        if (::lstat(to.c_str(), &st) == 0) return Refusal{std::strerror(EEXIST)};
+        if (::rename(from.c_str(), to.c_str()) == 0) return {};
+        return Refusal{std::strerror(errno)};
     }
-    return std::strerror(err);
+    return Refusal{std::strerror(err)};
 }
 
 }  // namespace corvane

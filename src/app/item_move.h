@@ -4,12 +4,12 @@
 // removed, so it ends up entirely in one place.
 
 #include <filesystem>
-#include <optional>
-#include <string>
+
+#include "base/refusal.h"
 
 namespace corvane {
 
-// None on success, else the error's text. An existing destination is an error.
-std::optional<std::string> moveItemNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+// Refused with the error's text; an existing destination is an error.
+Outcome moveItemNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace corvane

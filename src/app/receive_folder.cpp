@@ -36,8 +36,8 @@ fs::path resolveRoot(const fs::path& home, const LogLine& log) {
     const fs::path earlier = home / "Quillpath";
     if (present(current)) return current;
     if (present(earlier)) {
-        if (const auto error = moveItemNoReplace(earlier, current)) {
-            log("接收目录迁移失败，继续沿用旧目录：" + *error);
+        if (const Outcome moved = moveItemNoReplace(earlier, current); !moved) {
+            log("接收目录迁移失败，继续沿用旧目录：" + moved.refusal());
             return earlier;
         }
         log("接收目录已从 Quillpath 迁移到 Corvane");
@@ -58,8 +58,8 @@ fs::path normalizeStorageDir(const std::string& stored, const LogLine& log) {
         return current;
     }
     if (present(url)) {
-        if (const auto error = moveItemNoReplace(url, current)) {
-            log("存储目录归一化迁移失败，继续沿用旧目录：" + *error);
+        if (const Outcome moved = moveItemNoReplace(url, current); !moved) {
+            log("存储目录归一化迁移失败，继续沿用旧目录：" + moved.refusal());
             return url;
         }
         log("存储目录已从 " + url.string() + " 迁移到 " + current.string());
@@ -70,7 +70,7 @@ fs::path normalizeStorageDir(const std::string& stored, const LogLine& log) {
     return current;
 }
 
-FolderMoveResult moveFolderEntries(const fs::path& from, const fs::path& to) {
+Outcome moveFolderEntries(const fs::path& from, const fs::path& to) {
     std::vector<fs::path> names;
     std::error_code ec;
     for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
@@ -80,17 +80,17 @@ FolderMoveResult moveFolderEntries(const fs::path& from, const fs::path& to) {
     std::vector<fs::path> moved;
     for (const fs::path& name : names) {
         if (present(to / name)) continue;  // a taken name stays behind
-        const auto error = moveItemNoReplace(from / name, to / name);
-        if (!error) {
+        const Outcome attempt = moveItemNoReplace(from / name, to / name);
+        if (attempt) {
             moved.push_back(name);
             continue;
         }
         if (present(to / name) && present(from / name)) continue;  // taken meanwhile: stays behind
         // Put back what was moved, so the folder stays whole in its old place.
-        for (auto it = moved.rbegin(); it != moved.rend(); ++it) moveItemNoReplace(to / *it, from / *it);
-        return FolderMoveResult{false, name.string() + "：" + *error};
+        for (auto it = moved.rbegin(); it != moved.rend(); ++it) (void)moveItemNoReplace(to / *it, from / *it);
+        return Refusal{name.string() + "：" + attempt.refusal()};
     }
-    return FolderMoveResult{};
+    return {};
 }
 
 }  // namespace corvane

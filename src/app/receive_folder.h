@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "base/refusal.h"
+
 namespace corvane {
 
 using LogLine = std::function<void(const std::string&)>;
@@ -25,14 +27,9 @@ std::filesystem::path cleanFolderPath(const std::filesystem::path& path);
 // Whether inner lies strictly inside outer (both clean absolute paths).
 bool isInsideFolder(const std::filesystem::path& inner, const std::filesystem::path& outer);
 
-struct FolderMoveResult {
-    bool ok = true;
-    std::string error;  // when not ok: what failed
-};
-
 // Moves the direct entries of from (hidden ones too) into to, which exists.
 // Entries whose name is taken in to stay in from. When a move fails, the
-// entries already moved are moved back and the result carries the error.
-FolderMoveResult moveFolderEntries(const std::filesystem::path& from, const std::filesystem::path& to);
+// entries already moved are moved back and the refusal carries the error.
+Outcome moveFolderEntries(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace corvane

@@ -38,16 +38,6 @@ bool validUserName(const std::string& name) {
 }
 
 PasswordRecord recordOf(const TeamUser& u) { return PasswordRecord{u.salt, u.hash, u.iter}; }
-
-void applyRecord(TeamUser& u, const PasswordRecord& record) {
-    u.salt = record.salt;
-    u.hash = record.hash;
-    u.iter = record.iter;
-}
-
-bool samePasswordData(const TeamUser& a, const TeamUser& b) {
-    return a.id == b.id && a.salt == b.salt && a.hash == b.hash && a.iter == b.iter;
-}
 }  // namespace
 
 std::string TeamStore::newUserIdLocked() const {
@@ -86,7 +76,7 @@ TeamStore::CheckedAccount TeamStore::checkOutsideLock(const std::function<std::o
         hold.lock();
         index = find();
         if (!index) return CheckedAccount{std::move(hold), std::nullopt, PasswordCheck::mismatch};
-        if (samePasswordData(users_[*index], before)) return CheckedAccount{std::move(hold), index, check};
+        if (users_[*index].samePasswordAs(before)) return CheckedAccount{std::move(hold), index, check};
         // The password changed meanwhile: check against the new one.
     }
     std::unique_lock hold(lock_);
@@ -95,13 +85,16 @@ TeamStore::CheckedAccount TeamStore::checkOutsideLock(const std::function<std::o
 
 std::optional<TeamUser> TeamStore::createAdmin(const std::string& name, const std::string& pass,
                                                const std::string& team) {
+    const PasswordRecord record = makeRecord_(pass);
     std::lock_guard hold(lock_);
     if (hasAdminLocked()) return std::nullopt;
     TeamUser admin;
     admin.id = newUserIdLocked();
     admin.user = "admin";
     admin.name = name.empty() ? "群主" : name;
-    applyRecord(admin, makePasswordRecord(pass));
+    admin.salt = record.salt;
+    admin.hash = record.hash;
+    admin.iter = record.iter;
     admin.role = "admin";
     admin.status = "active";
     admin.created = nowMillis();
@@ -122,7 +115,7 @@ TeamRegResult TeamStore::registerUser(const std::string& user, const std::string
     if (!mail.empty() && !teamValidEmail(mail)) return TeamRegResult::fail(msgEmailFormat);
     // The new key depends only on the arguments; deriving it before the lock keeps a burst
     // of registrations from stalling every other team request.
-    const PasswordRecord record = makePasswordRecord(pass);
+    const PasswordRecord record = makeRecord_(pass);
 
     std::lock_guard hold(lock_);
     if (!hasAdminLocked()) return TeamRegResult::fail(msgNoTeam);
@@ -137,13 +130,13 @@ TeamRegResult TeamStore::registerUser(const std::string& user, const std::string
     account.user = login;
     const std::string display = trimWhitespace(name);
     account.name = display.empty() ? login : display;
-    applyRecord(account, record);
     account.role = "member";
     account.status = "pending";
     account.created = nowMillis();
     account.note = graphemePrefix(note, noteLength);
     account.email = mail;
     users_.push_back(account);
+    applyNewPasswordLocked(users_.size() - 1, record);
     saveUsersLocked();
     return TeamRegResult::success(account);
 }
@@ -207,41 +200,48 @@ bool TeamStore::removeUser(const std::string& id) {
     return true;
 }
 
-std::optional<std::string> TeamStore::changePassword(const std::string& id, const std::string& oldPass,
-                                                     const std::string& newPass) {
-    if (graphemeCount(newPass) < teamMinPassword) return teamNewPasswordShort;
-    const PasswordRecord record = makePasswordRecord(newPass);
+Outcome TeamStore::changePassword(const std::string& id, const std::string& oldPass, const std::string& newPass) {
+    if (graphemeCount(newPass) < teamMinPassword) return Refusal{teamNewPasswordShort};
+    const PasswordRecord record = makeRecord_(newPass);
     CheckedAccount found = checkOutsideLock([&] { return indexOfIdLocked(id); }, oldPass);
-    if (!found.index) return msgNoAccount;
-    if (found.check == PasswordCheck::damaged) return msgDamaged;
-    if (found.check != PasswordCheck::match) return msgWrongOld;
-    applyRecord(users_[*found.index], record);
+    if (!found.index) return Refusal{msgNoAccount};
+    if (found.check == PasswordCheck::damaged) return Refusal{msgDamaged};
+    if (found.check != PasswordCheck::match) return Refusal{msgWrongOld};
+    applyNewPasswordLocked(*found.index, record);
     saveUsersLocked();
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> TeamStore::setEmail(const std::string& id, const std::string& email) {
+Outcome TeamStore::setEmail(const std::string& id, const std::string& email) {
     const std::string mail = lowerText(trimWhitespace(email));
-    if (!mail.empty() && !teamValidEmail(mail)) return msgEmailFormat;
+    if (!mail.empty() && !teamValidEmail(mail)) return Refusal{msgEmailFormat};
     std::lock_guard hold(lock_);
     const auto index = indexOfIdLocked(id);
-    if (!index) return msgNoAccount;
+    if (!index) return Refusal{msgNoAccount};
     if (!mail.empty()) {
         for (const auto& u : users_) {
-            if (u.id != id && lowerText(u.email) == mail) return msgEmailTaken;
+            if (u.id != id && lowerText(u.email) == mail) return Refusal{msgEmailTaken};
         }
     }
     users_[*index].email = mail;
     saveUsersLocked();
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> TeamStore::adminReset(const std::string& id) {
-    std::lock_guard hold(lock_);
-    const auto index = indexOfIdLocked(id);
-    if (!index) return std::nullopt;
+Result<std::string> TeamStore::adminReset(const std::string& id) {
+    std::unique_lock hold(lock_);
+    auto index = indexOfIdLocked(id);
+    if (!index) return Refusal{msgNoAccount};
+    const TeamUser before = users_[*index];
+    hold.unlock();
+    // The 120,000 rounds run without the lock so that other team requests go on.
     const std::string temporary = "qp" + teamRandomChars(tempAlphabet, 8);
-    applyNewPasswordLocked(*index, temporary);
+    const PasswordRecord record = makeRecord_(temporary);
+    hold.lock();
+    index = indexOfIdLocked(id);
+    // Removed or given another password meanwhile: this reset no longer applies.
+    if (!index || !users_[*index].samePasswordAs(before)) return Refusal{msgNoAccount};
+    applyNewPasswordLocked(*index, record);
     resets_.erase(id);
     dropSessionsLocked(id);
     saveUsersLocked();

@@ -55,17 +55,17 @@ bool TeamStore::hasLogo() const {
     return fs::exists(logoFileLocked(), ec);
 }
 
-std::optional<std::string> TeamStore::saveLogo(std::string_view bytes) {
-    if (bytes.empty()) return msgEmpty;
-    if (bytes.size() > logoMaxBytes) return msgTooLarge;
-    if (!knownImage(bytes)) return msgBadType;
+Outcome TeamStore::saveLogo(std::string_view bytes) {
+    if (bytes.empty()) return Refusal{msgEmpty};
+    if (bytes.size() > logoMaxBytes) return Refusal{msgTooLarge};
+    if (!knownImage(bytes)) return Refusal{msgBadType};
     std::lock_guard hold(lock_);
-    if (rootPath_.empty()) return msgSaveFailed;
+    if (rootPath_.empty()) return Refusal{msgSaveFailed};
     std::error_code ec;
     fs::create_directories(teamDirLocked(), ec);
     // Readable by others, unlike the account files: it is served to every browser.
-    if (!writeFileAtomically(logoFileLocked(), bytes, 0644)) return msgSaveFailed;
-    return std::nullopt;
+    if (!writeFileAtomically(logoFileLocked(), bytes, 0644)) return Refusal{msgSaveFailed};
+    return {};
 }
 
 void TeamStore::clearLogo() {

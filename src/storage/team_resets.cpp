@@ -24,11 +24,15 @@ const char* const msgTooMany = "错误次数太多，请重新获取验证码";
 constexpr size_t codeLength = 6;
 
 std::string codeHash(const std::string& uid, const std::string& code) { return teamSHA256(uid + ":" + code); }
+
+// The same issued code: a later issue replaces "hash" and "sent"; wrong guesses only count "tries".
+bool sameIssue(const json& a, const json& b) {
+    return a.value("hash", json()) == b.value("hash", json()) && a.value("sent", json()) == b.value("sent", json());
+}
 }  // namespace
 
-void TeamStore::applyNewPasswordLocked(size_t index, const std::string& pass) {
+void TeamStore::applyNewPasswordLocked(size_t index, const PasswordRecord& record) {
     if (index >= users_.size()) return;
-    const PasswordRecord record = makePasswordRecord(pass);
     users_[index].salt = record.salt;
     users_[index].hash = record.hash;
     users_[index].iter = record.iter;
@@ -56,46 +60,56 @@ std::optional<TeamStore::ResetTicket> TeamStore::issueReset(const std::string& a
     return ResetTicket{u.id, u.name, u.user, u.email, code};
 }
 
-std::optional<std::string> TeamStore::resetWithCode(const std::string& account, const std::string& code,
-                                                    const std::string& newPass) {
+Outcome TeamStore::resetWithCode(const std::string& account, const std::string& code, const std::string& newPass) {
     const std::string pass = trimWhitespace(newPass);
-    if (graphemeCount(pass) < teamMinPassword) return teamNewPasswordShort;
+    if (graphemeCount(pass) < teamMinPassword) return Refusal{teamNewPasswordShort};
     const std::string typed = trimWhitespace(code);
-    if (graphemeCount(typed) != codeLength) return msgCodeFormat;
+    if (graphemeCount(typed) != codeLength) return Refusal{msgCodeFormat};
 
-    std::lock_guard hold(lock_);
+    std::unique_lock hold(lock_);
     const auto index = indexOfAccountLocked(lowerText(trimWhitespace(account)));
-    if (!index) return msgNoMatch;
+    if (!index) return Refusal{msgNoMatch};
     const std::string uid = users_[*index].id;
     const auto found = resets_.find(uid);
-    if (found == resets_.end()) return msgNoCode;
+    if (found == resets_.end()) return Refusal{msgNoCode};
     json& entry = found->second;
     const auto exp = entry.find("exp");
     if (exp == entry.end() || !exp->is_number() || !(exp->get<double>() > now())) {
         resets_.erase(found);
         saveResetsLocked();
-        return msgExpired;
+        return Refusal{msgExpired};
     }
     const int64_t attempt = std::max<int64_t>(Fields(entry).i("tries"), 0) + 1;
     if (attempt > resetMaxCompares) {
         resets_.erase(found);
         saveResetsLocked();
-        return msgTooMany;
+        return Refusal{msgTooMany};
     }
     const std::string stored = Fields(entry).s("hash").value_or("");
     if (!constantTimeEqual(codeHash(uid, typed), stored)) {
         // Counted on disk before the reply, so a restart does not give fresh tries.
         entry["tries"] = attempt;
         saveResetsLocked();
-        return "验证码不对，还可试 " + std::to_string(resetMaxCompares - attempt) + " 次";
+        return Refusal{"验证码不对，还可试 " + std::to_string(resetMaxCompares - attempt) + " 次"};
     }
-    applyNewPasswordLocked(*index, pass);
-    resets_.erase(found);
+    const TeamUser before = users_[*index];
+    const json issued = entry;
+    hold.unlock();
+    // The 120,000 rounds run without the lock so that other team requests go on; then the
+    // account and its code must still be the ones checked.
+    const PasswordRecord record = makeRecord_(pass);
+    hold.lock();
+    const auto current = indexOfIdLocked(uid);
+    if (!current || !users_[*current].samePasswordAs(before)) return Refusal{msgNoMatch};
+    const auto still = resets_.find(uid);
+    if (still == resets_.end() || !sameIssue(still->second, issued)) return Refusal{msgNoCode};
+    applyNewPasswordLocked(*current, record);
+    resets_.erase(still);
     dropSessionsLocked(uid);
     saveUsersLocked();
     saveSessionsLocked();
     saveResetsLocked();
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace corvane

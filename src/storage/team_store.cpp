@@ -43,7 +43,8 @@ TeamRegResult TeamRegResult::success(TeamUser user) { return TeamRegResult{true,
 
 TeamRegResult TeamRegResult::fail(std::string message) { return TeamRegResult{false, TeamUser{}, std::move(message)}; }
 
-TeamStore::TeamStore(Clock clock, LogSink log) : clock_(std::move(clock)), log_(std::move(log)) {}
+TeamStore::TeamStore(Clock clock, LogSink log, RecordMaker makeRecord)
+    : clock_(std::move(clock)), log_(std::move(log)), makeRecord_(std::move(makeRecord)) {}
 
 TeamStore& TeamStore::shared() {
     static TeamStore store;
@@ -261,6 +262,12 @@ void TeamStore::saveSessionsLocked() {
     json sessions = json::object();
     for (const auto& [token, s] : sessions_) sessions[token] = json{{"uid", s.uid}, {"exp", s.exp}};
     writeTeamFileLocked(sessionsFile, dumpJSON(json{{"sessions", sessions}}, -1));
+}
+
+void TeamStore::dropExpired() {
+    std::lock_guard hold(lock_);
+    saveSessionsLocked();
+    saveResetsLocked();
 }
 
 void TeamStore::saveResetsLocked() {

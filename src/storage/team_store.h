@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/refusal.h"
 #include "storage/team_password.h"
 #include "storage/team_user.h"
 
@@ -47,6 +48,8 @@ class TeamStore {
 public:
     using Clock = std::function<double()>;                    // seconds since 1970
     using LogSink = std::function<void(const std::string&)>;  // one boot-log line
+    // Derives the stored data of a new password; slow, so never called with the lock held.
+    using RecordMaker = std::function<PasswordRecord(const std::string&)>;
 
     struct Session {
         std::string uid;
@@ -65,9 +68,10 @@ public:
     static constexpr int64_t resetMaxCompares = 6;
     static constexpr size_t logoMaxBytes = 1500000;
 
-    // The clock and the log line writer are passed in; the shared store uses the system
-    // clock and the boot log.
-    explicit TeamStore(Clock clock = systemClock(), LogSink log = defaultLog());
+    // The clock, the log line writer and the password derivation are passed in; the shared
+    // store uses the system clock, the boot log and `makePasswordRecord`.
+    explicit TeamStore(Clock clock = systemClock(), LogSink log = defaultLog(),
+                       RecordMaker makeRecord = makePasswordRecord);
     TeamStore(const TeamStore&) = delete;
     TeamStore& operator=(const TeamStore&) = delete;
 
@@ -91,15 +95,8 @@ public:
     std::vector<TeamUser> allUsers() const;
     std::optional<TeamUser> user(const std::string& id) const;
 
-    // For callers that combine steps under the store's own lock (not re-entrant): the
-    // application renames the team by assigning the cached name and saving the accounts.
-    std::mutex& lock() const { return lock_; }
-    std::vector<TeamUser>& usersLocked() { return users_; }
-    std::string& cachedTeamNameLocked() { return cachedTeamName_; }
-    void loadLocked();
-    void saveUsersLocked();
-    void saveSessionsLocked();
-    void saveResetsLocked();
+    // Drops the expired sessions and reset codes and writes "sessions.json" and "resets.json" again.
+    void dropExpired();
 
     // ---- Accounts, approval and sessions ----
 
@@ -111,17 +108,15 @@ public:
     std::optional<TeamUser> userForToken(const std::string& token) const;
     bool setStatus(const std::string& id, const std::string& status);
     bool removeUser(const std::string& id);
-    std::optional<std::string> changePassword(const std::string& id, const std::string& oldPass,
-                                              const std::string& newPass);
-    std::optional<std::string> setEmail(const std::string& id, const std::string& email);
-    std::optional<std::string> adminReset(const std::string& id);
+    Outcome changePassword(const std::string& id, const std::string& oldPass, const std::string& newPass);
+    Outcome setEmail(const std::string& id, const std::string& email);
+    // The new temporary password; refused when no account has that id.
+    Result<std::string> adminReset(const std::string& id);
 
     // ---- Password reset codes ----
 
     std::optional<ResetTicket> issueReset(const std::string& account);
-    std::optional<std::string> resetWithCode(const std::string& account, const std::string& code,
-                                             const std::string& newPass);
-    void applyNewPasswordLocked(size_t index, const std::string& pass);
+    Outcome resetWithCode(const std::string& account, const std::string& code, const std::string& newPass);
 
     // ---- Team name and logo ----
 
@@ -129,10 +124,17 @@ public:
     void setTeamName(const std::string& name);
     int64_t logoStamp() const;
     bool hasLogo() const;
-    std::optional<std::string> saveLogo(std::string_view bytes);
+    Outcome saveLogo(std::string_view bytes);
     void clearLogo();
 
 private:
+    void loadLocked();
+    void saveUsersLocked();
+    void saveSessionsLocked();
+    void saveResetsLocked();
+    // Gives users_[index] the derived data of its new password; saves nothing itself.
+    void applyNewPasswordLocked(size_t index, const PasswordRecord& record);
+
     // An account found and its password checked without the lock held during the
     // derivation; `hold` owns the lock again when this is returned.
     struct CheckedAccount {
@@ -164,6 +166,7 @@ private:
 
     Clock clock_;
     LogSink log_;
+    RecordMaker makeRecord_;
     mutable std::mutex lock_;
     std::string rootPath_;
     std::vector<TeamUser> users_;

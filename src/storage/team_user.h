@@ -24,6 +24,10 @@ struct TeamUser {
     std::string email;   // trimmed and lower-cased; empty = none
 
     bool isAdmin() const { return role == "admin"; }
+    // The same account with the same stored password: nothing replaced it since `other` was copied.
+    bool samePasswordAs(const TeamUser& other) const {
+        return id == other.id && salt == other.salt && hash == other.hash && iter == other.iter;
+    }
     // "ab***@example.com": two leading characters of a longer local part, else one.
     std::string maskedEmail() const;
     // The eleven keys shown to clients; never salt, hash or rounds.

@@ -48,7 +48,7 @@ void openWithXdgOpen(const std::string& url) {
 // The orderly quit lets the swap script find the process gone; should it hang,
 // a thread ends the process, since no Qt timer fires once the loop has stopped.
 void quitSoonForSwap() {
-    QTimer::singleShot(kQuitDelay, QCoreApplication::instance(), &QCoreApplication::quit);
+    QTimer::singleShot(kQuitDelay, Qt::PreciseTimer, QCoreApplication::instance(), &QCoreApplication::quit);
     std::thread([] {
         std::this_thread::sleep_for(kForcedExitDelay);
         _exit(0);

@@ -137,20 +137,21 @@ void AppDelegate::menuOpenFolder() { AppState::shared().environment().openPath(A
 
 void AppDelegate::menuRefresh() { AppState::shared().refreshFiles(); }
 
+// Precise timers: Qt's default coarse ones may fire up to 5 % before their time.
 void AppDelegate::runSwitches() {
     if (switches_.shotPath) {
         const std::string path = *switches_.shotPath;
-        QTimer::singleShot(kShotDelayMs, this, [this, path] { takeShot(path); });
+        QTimer::singleShot(kShotDelayMs, Qt::PreciseTimer, this, [this, path] { takeShot(path); });
     }
     if (switches_.updateNow) {
         bootLog("--update-now：进入更新分支");
-        QTimer::singleShot(kUpdateCheckDelayMs, this, [] { Updater::shared().check(false); });
-        QTimer::singleShot(kUpdateVerdictDelayMs, this, [this] { finishUpdateNow(); });
+        QTimer::singleShot(kUpdateCheckDelayMs, Qt::PreciseTimer, this, [] { Updater::shared().check(false); });
+        QTimer::singleShot(kUpdateVerdictDelayMs, Qt::PreciseTimer, this, [this] { finishUpdateNow(); });
     }
     if (switches_.selftestPath) {
         const std::string path = *switches_.selftestPath;
         // The report tells the outcome; the exit status does not.
-        QTimer::singleShot(kSelfTestDelayMs, this, [path] {
+        QTimer::singleShot(kSelfTestDelayMs, Qt::PreciseTimer, this, [path] {
             AppState::shared().runSelfTest(path, [] { QCoreApplication::quit(); });
         });
     }

@@ -97,6 +97,7 @@ protected:
         env.delays.toast = std::chrono::milliseconds(300);
         env.delays.receivePoll = std::chrono::milliseconds(40);
         env.delays.updateCheck = std::chrono::milliseconds(100);
+        env.clock = clock;  // none: the system clock
         return env;
     }
 
@@ -133,6 +134,7 @@ protected:
     int lastPort = firstPort + 3;
     int udpPort = firstPort + 10;
     TeamFacts team;
+    std::function<double()> clock;
     std::vector<std::filesystem::path> teamReads;
     int updateChecks = 0;
     std::vector<FolderQuestion> questions;

@@ -53,6 +53,33 @@ TEST_F(ChatTest, aLongMessageIsCutToFourThousandCharactersAndReachesThePeerABlan
     EXPECT_FALSE(messages("p1")[0].failed);
 }
 
+TEST_F(ChatTest, everyTimeStampReadsTheEnvironmentsClock) {
+    const auto now = std::make_shared<double>(1700000000123.25);  // outlives the test body with the state
+    clock = [now] { return *now; };
+    AppState& s = startWithFakes();
+    s.sendChat("sent", false);
+    ASSERT_EQ(messages("all").size(), 1u);
+    EXPECT_EQ(messages("all")[0].ts, 1700000000123.25) << "sent";
+
+    *now += 1000;
+    s.handleServerEvent(ServerEvent::chat("m1", "dev-d", "Dee", "all", "no stamp", false, 0));
+    s.handleServerEvent(ServerEvent::chat("m2", "dev-d", "Dee", "all", "stamped", false, 5));
+    ASSERT_EQ(messages("all").size(), 3u);
+    EXPECT_EQ(messages("all")[1].ts, 1700000001123.25) << "received without a stamp";
+    EXPECT_EQ(messages("all")[2].ts, 5) << "received with its own stamp";
+
+    *now += 1000;
+    ASSERT_TRUE(s.addManualPeer("192.168.1.10"));
+    ASSERT_EQ(s.peers().size(), 1u);
+    EXPECT_EQ(s.peers()[0].lastSeen, 1700000002123.25) << "a manual device";
+
+    *now += 1000;
+    s.handleServerEvent(ServerEvent::burnText("n1", "secret", "10.0.0.9"));
+    ASSERT_TRUE(s.burnNote());
+    const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(s.burnNote()->at.time_since_epoch());
+    EXPECT_EQ(at.count(), 1700000003123) << "a read-once note";
+}
+
 TEST_F(ChatTest, unreadCountsGrowOutsideTheCurrentConversationAndOpeningClearsThem) {
     AppState& s = startWithFakes();
     s.handleServerEvent(ServerEvent::chat("m1", "dev-d", "Dee", s.deviceID(), "第一行\n第二行", false, 100));

@@ -43,10 +43,10 @@ protected:
 
 TEST_F(TeamMirror, enableTeamChecksThePasswordFirstAndSetsUpOnce) {
     AppState& s = makeWithStore();
-    EXPECT_EQ(s.enableTeam("Sales", "Ann", "12345"), "密码至少 6 位");
+    EXPECT_EQ(refusalOf(s.enableTeam("Sales", "Ann", "12345")), "密码至少 6 位");
     EXPECT_FALSE(store->hasAdmin());
 
-    EXPECT_EQ(s.enableTeam(" \tSales\t ", "  ", "123456"), std::nullopt);
+    EXPECT_EQ(refusalOf(s.enableTeam(" \tSales\t ", "  ", "123456")), std::nullopt);
     EXPECT_TRUE(s.teamReady());
     EXPECT_EQ(s.teamName(), "Sales");
     ASSERT_EQ(s.teamUsers().size(), 1u);
@@ -55,15 +55,15 @@ TEST_F(TeamMirror, enableTeamChecksThePasswordFirstAndSetsUpOnce) {
     EXPECT_FALSE(s.teamUsers()[0].contains("hash"));
     for (const char* folder : {"_team", "_shared", "_users"}) EXPECT_TRUE(fs::is_directory(s.root() / folder)) << folder;
 
-    EXPECT_EQ(s.enableTeam("Other", "Bob", "12345"), "密码至少 6 位") << "the password rule comes first";
-    EXPECT_EQ(s.enableTeam("Other", "Bob", "abcdef"), "团队空间已经启用过了");
+    EXPECT_EQ(refusalOf(s.enableTeam("Other", "Bob", "12345")), "密码至少 6 位") << "the password rule comes first";
+    EXPECT_EQ(refusalOf(s.enableTeam("Other", "Bob", "abcdef")), "团队空间已经启用过了");
     EXPECT_EQ(store->allUsers().size(), 1u);
     EXPECT_EQ(store->teamName(), "Sales");
 }
 
 TEST_F(TeamMirror, renameTeamTakesOneToThirtyCharacters) {
     AppState& s = makeWithStore();
-    ASSERT_EQ(s.enableTeam("Start", "Ann", "123456"), std::nullopt);
+    ASSERT_EQ(refusalOf(s.enableTeam("Start", "Ann", "123456")), std::nullopt);
     struct Case {
         std::string input;
         std::optional<std::string> error;
@@ -79,7 +79,7 @@ TEST_F(TeamMirror, renameTeamTakesOneToThirtyCharacters) {
         {"", "团队名称 1-30 个字", "设计部"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(s.renameTeam(c.input), c.error) << c.input;
+        EXPECT_EQ(refusalOf(s.renameTeam(c.input)), c.error) << c.input;
         EXPECT_EQ(store->teamName(), c.stored) << c.input;
         EXPECT_EQ(s.teamName(), c.stored) << c.input;
     }
@@ -91,7 +91,7 @@ TEST_F(TeamMirror, renameTeamTakesOneToThirtyCharacters) {
 
 TEST_F(TeamMirror, toggleTeamBlockBlocksPendingAndReleasesBlockedButLeavesTheAdmin) {
     AppState& s = makeWithStore();
-    ASSERT_EQ(s.enableTeam("T", "Ann", "123456"), std::nullopt);
+    ASSERT_EQ(refusalOf(s.enableTeam("T", "Ann", "123456")), std::nullopt);
     const std::string member = registerMember("carol");
     s.refreshTeamState();
     EXPECT_EQ(s.teamPending(), 1);
@@ -115,11 +115,11 @@ TEST_F(TeamMirror, toggleTeamBlockBlocksPendingAndReleasesBlockedButLeavesTheAdm
 
 TEST_F(TeamMirror, changeAdminPasswordPassesTheStoresAnswer) {
     AppState& s = makeWithStore();
-    EXPECT_EQ(s.changeAdminPassword("123456", "abcdef"), "找不到管理员账号");
-    ASSERT_EQ(s.enableTeam("T", "Ann", "123456"), std::nullopt);
-    EXPECT_EQ(s.changeAdminPassword("wrong1", "abcdef"), "原密码不对");
-    EXPECT_EQ(s.changeAdminPassword("123456", "abc"), "新密码至少 6 位");
-    EXPECT_EQ(s.changeAdminPassword("123456", "abcdef"), std::nullopt);
+    EXPECT_EQ(refusalOf(s.changeAdminPassword("123456", "abcdef")), "找不到管理员账号");
+    ASSERT_EQ(refusalOf(s.enableTeam("T", "Ann", "123456")), std::nullopt);
+    EXPECT_EQ(refusalOf(s.changeAdminPassword("wrong1", "abcdef")), "原密码不对");
+    EXPECT_EQ(refusalOf(s.changeAdminPassword("123456", "abc")), "新密码至少 6 位");
+    EXPECT_EQ(refusalOf(s.changeAdminPassword("123456", "abcdef")), std::nullopt);
     EXPECT_EQ(store->login("admin", "abcdef").kind, LoginResult::Kind::ok);
     EXPECT_EQ(store->login("admin", "123456").kind, LoginResult::Kind::bad);
 }

@@ -159,10 +159,10 @@ TEST_F(TeamStatus, RemovingDeletesAMembersAccountAndSessionsButTheAdministratorS
 TEST_F(TeamPasswordChange, TheOwnersChangeChecksInOrderAndKeepsSessions) {
     const std::string id = setUpTeamWithAlice();
     const LoginResult login = store.login("alice", "alice-pass");
-    EXPECT_EQ(store.changePassword("nobody", "x", "12345"), "新密码至少 6 位");
-    EXPECT_EQ(store.changePassword("nobody", "x", "new-pass"), "账号不存在");
-    EXPECT_EQ(store.changePassword(id, "wrong-pass", "new-pass"), "原密码不对");
-    EXPECT_EQ(store.changePassword(id, "alice-pass", "new-pass"), std::nullopt);
+    EXPECT_EQ(refusalOf(store.changePassword("nobody", "x", "12345")), "新密码至少 6 位");
+    EXPECT_EQ(refusalOf(store.changePassword("nobody", "x", "new-pass")), "账号不存在");
+    EXPECT_EQ(refusalOf(store.changePassword(id, "wrong-pass", "new-pass")), "原密码不对");
+    EXPECT_EQ(refusalOf(store.changePassword(id, "alice-pass", "new-pass")), std::nullopt);
     EXPECT_EQ(store.login("alice", "alice-pass").message, "用户名或密码不对");
     EXPECT_TRUE(store.userForToken(login.token)) << "the owner's own change keeps sessions";
     reload();

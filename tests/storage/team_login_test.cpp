@@ -58,7 +58,7 @@ TEST_F(TeamLogin, DamagedPasswordDataNeverLetsAnyoneInAndSaysSo) {
     const LoginResult r = store.login("alice", "alice-pass");
     EXPECT_EQ(r.kind, LoginResult::Kind::bad);
     EXPECT_EQ(r.message, "账号数据损坏");
-    EXPECT_EQ(store.changePassword("u1", "alice-pass", "new-pass"), "账号数据损坏");
+    EXPECT_EQ(refusalOf(store.changePassword("u1", "alice-pass", "new-pass")), "账号数据损坏");
 }
 
 TEST_F(TeamLogin, APasswordReplacedDuringTheSlowCheckIsCheckedAgain) {

@@ -18,11 +18,11 @@ std::string png(size_t size) {
 }
 
 TEST_F(TeamLogo, AcceptsUpTo1500000BytesWithMode0644AndKeepsTheOldLogoOtherwise) {
-    ASSERT_EQ(store.saveLogo(png(1500000)), std::nullopt);
+    ASSERT_EQ(refusalOf(store.saveLogo(png(1500000))), std::nullopt);
     EXPECT_EQ(readFile(teamFile("logo.img")), png(1500000));
     EXPECT_EQ(fileMode(teamFile("logo.img")), 0644u);
-    EXPECT_EQ(store.saveLogo(png(1500001)), "图片太大了（限 1.5MB）");
-    EXPECT_EQ(store.saveLogo(""), "图片是空的");
+    EXPECT_EQ(refusalOf(store.saveLogo(png(1500001))), "图片太大了（限 1.5MB）");
+    EXPECT_EQ(refusalOf(store.saveLogo("")), "图片是空的");
     EXPECT_EQ(readFile(teamFile("logo.img")).size(), 1500000u);
 }
 
@@ -35,7 +35,7 @@ TEST_F(TeamLogo, AcceptsOnlyTheFourImageSignatures) {
         {"BM6\x0c\x00\x00\x00\x00", false}, {"<svg></svg>", false}, {"\x89PN", false},
     };
     for (const auto& [bytes, accepted] : cases) {
-        const auto result = store.saveLogo(bytes);
+        const auto result = refusalOf(store.saveLogo(bytes));
         EXPECT_EQ(!result, accepted) << bytes;
         if (!accepted) {
             EXPECT_EQ(result, "只支持 PNG / JPG / GIF / WebP") << bytes;

@@ -29,8 +29,8 @@ TEST_F(TeamResetCodes, IssuesASixDigitCodeKeptOnlyAsAHashFor900Seconds) {
     EXPECT_EQ(readJSON("resets.json")["codes"][aliceId], stored);
     EXPECT_EQ(readFile(teamFile("resets.json")).find(ticket->code), std::string::npos) << "the code is not stored";
     clock += 900;
-    EXPECT_EQ(store.resetWithCode("alice", ticket->code, "new-pass"), "验证码已过期，请重新获取");
-    EXPECT_EQ(store.resetWithCode("alice", ticket->code, "new-pass"), "验证码已失效，请重新获取");
+    EXPECT_EQ(refusalOf(store.resetWithCode("alice", ticket->code, "new-pass")), "验证码已过期，请重新获取");
+    EXPECT_EQ(refusalOf(store.resetWithCode("alice", ticket->code, "new-pass")), "验证码已失效，请重新获取");
 }
 
 TEST_F(TeamResetCodes, GoesToAnActiveOrPendingAccountWithAnAddressFoundByNameOrAddressInAnyCase) {
@@ -60,9 +60,9 @@ TEST_F(TeamResetCodes, AskingAgainWithinSixtySecondsKeepsTheFirstCodeAndLaterRep
     const auto second = store.issueReset("alice");
     ASSERT_TRUE(second);
     if (first->code != second->code) {
-        EXPECT_EQ(store.resetWithCode("alice", first->code, "new-pass"), "验证码不对，还可试 5 次");
+        EXPECT_EQ(refusalOf(store.resetWithCode("alice", first->code, "new-pass")), "验证码不对，还可试 5 次");
     }
-    EXPECT_EQ(store.resetWithCode("alice", second->code, "new-pass"), std::nullopt);
+    EXPECT_EQ(refusalOf(store.resetWithCode("alice", second->code, "new-pass")), std::nullopt);
 }
 
 TEST_F(TeamResetCodes, SixWrongCodesCountDownAndTheSeventhTryEndsTheCodeEvenWhenRight) {
@@ -72,14 +72,14 @@ TEST_F(TeamResetCodes, SixWrongCodesCountDownAndTheSeventhTryEndsTheCodeEvenWhen
         clock += 1;
         // A six-character code that is not digits is a wrong code too.
         const std::string wrong = remaining == 5 ? "abcdef" : (ticket->code == "000000" ? "111111" : "000000");
-        EXPECT_EQ(store.resetWithCode("alice", wrong, "new-pass"),
+        EXPECT_EQ(refusalOf(store.resetWithCode("alice", wrong, "new-pass")),
                   "验证码不对，还可试 " + std::to_string(remaining) + " 次") << "try " << 6 - remaining;
         EXPECT_EQ(readJSON("resets.json")["codes"][aliceId]["tries"], 6 - remaining) << "counted on disk";
         if (remaining == 3) reload();  // the count survives a restart
     }
-    EXPECT_EQ(store.resetWithCode("alice", ticket->code, "new-pass"), "错误次数太多，请重新获取验证码");
+    EXPECT_EQ(refusalOf(store.resetWithCode("alice", ticket->code, "new-pass")), "错误次数太多，请重新获取验证码");
     EXPECT_FALSE(readJSON("resets.json")["codes"].contains(aliceId));
-    EXPECT_EQ(store.resetWithCode("alice", ticket->code, "new-pass"), "验证码已失效，请重新获取");
+    EXPECT_EQ(refusalOf(store.resetWithCode("alice", ticket->code, "new-pass")), "验证码已失效，请重新获取");
     EXPECT_EQ(store.login("alice", "alice-pass").kind, LoginResult::Kind::ok) << "the password is unchanged";
 }
 
@@ -87,12 +87,12 @@ TEST_F(TeamResetCodes, ARightCodeSetsTheTrimmedPasswordAndSignsOutEverywhere) {
     const LoginResult login = store.login("alice", "alice-pass");
     const auto ticket = store.issueReset("ALICE@example.com");
     ASSERT_TRUE(ticket);
-    EXPECT_EQ(store.resetWithCode(" Alice ", " " + ticket->code + "\t", "  fresh-pass \n"), std::nullopt);
+    EXPECT_EQ(refusalOf(store.resetWithCode(" Alice ", " " + ticket->code + "\t", "  fresh-pass \n")), std::nullopt);
     EXPECT_FALSE(store.userForToken(login.token));
     EXPECT_EQ(store.login("alice", "fresh-pass").kind, LoginResult::Kind::ok);
     EXPECT_EQ(store.login("alice", "  fresh-pass \n").message, "用户名或密码不对");
     EXPECT_EQ(store.user(aliceId)->status, "active");
-    EXPECT_EQ(store.resetWithCode("alice", ticket->code, "other-pass"), "验证码已失效，请重新获取");
+    EXPECT_EQ(refusalOf(store.resetWithCode("alice", ticket->code, "other-pass")), "验证码已失效，请重新获取");
     reload();
     EXPECT_EQ(store.login("alice", "fresh-pass").kind, LoginResult::Kind::ok) << "saved";
 }

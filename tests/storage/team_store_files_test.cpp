@@ -53,9 +53,7 @@ TEST_F(TeamStoreFiles, AnUnusableTeamFileLoadsNothingAndIsKeptAsideOnceBeforeIts
         EXPECT_TRUE(brokenCopies(root / "_team", c.file).empty()) << "nothing is written by loading";
         for (int save = 0; save < 2; ++save) {
             fresh.setTeamName("Saved " + std::to_string(save));
-            std::lock_guard hold(fresh.lock());
-            fresh.saveSessionsLocked();
-            fresh.saveResetsLocked();
+            fresh.dropExpired();
         }
         for (const std::string& name : names) {
             const auto copies = brokenCopies(root / "_team", name);
@@ -102,11 +100,7 @@ TEST_F(TeamStoreFiles, LoadsOnlyLiveSessionsOfLongTokensAndLiveResetEntries) {
     EXPECT_FALSE(store.userForToken("past-token-0123456789"));
     EXPECT_FALSE(store.userForToken("edge-token-0123456789"));
     EXPECT_FALSE(store.userForToken("nouid-token-012345678")) << "an empty uid resolves to nobody";
-    {
-        std::lock_guard hold(store.lock());
-        store.saveSessionsLocked();
-        store.saveResetsLocked();
-    }
+    store.dropExpired();
     const json saved = readJSON("sessions.json")["sessions"];
     EXPECT_EQ(saved.size(), 5u) << "expired and malformed entries are dropped";
     EXPECT_EQ(saved["nouid-token-012345678"]["uid"], "");

@@ -3,8 +3,10 @@
 // moves and a log that the test reads, and helpers to write team files by hand.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -18,7 +20,8 @@ namespace corvane::test {
 class TeamStoreTest : public ::testing::Test {
 protected:
     TeamStoreTest()
-        : store([this] { return clock; }, [this](const std::string& line) { logLines.push_back(line); }) {
+        : store([this] { return clock; }, [this](const std::string& line) { logLines.push_back(line); },
+                [this](const std::string& pass) { return derive(pass); }) {
         store.bind(box.path());
     }
 
@@ -51,7 +54,15 @@ protected:
         return reg.user.id;
     }
 
+    // The store's password derivation; runs `duringDerivation` once inside it.
+    PasswordRecord derive(const std::string& pass) {
+        const PasswordRecord record = makePasswordRecord(pass);
+        if (const auto meanwhile = std::exchange(duringDerivation, nullptr)) meanwhile();
+        return record;
+    }
+
     Sandbox box;
+    std::function<void()> duringDerivation;
     double clock = 1700000000.0;
     std::vector<std::string> logLines;
     TeamStore store;

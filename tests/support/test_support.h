@@ -9,11 +9,19 @@
 #include <optional>
 #include <string>
 
+#include "base/refusal.h"
+
 namespace corvane {
 class HTTPServer;
 }
 
 namespace corvane::test {
+
+// The refusal text of an outcome, none when it was done, so that answers compare as data.
+inline std::optional<std::string> refusalOf(const Outcome& outcome) {
+    if (outcome) return std::nullopt;
+    return outcome.refusal();
+}
 
 // The cross-origin lines every reply of the server carries, in order, without the final CR LF.
 extern const char* const kCrossOriginLines;
