@@ -63,7 +63,9 @@ TEST_F(TeamNewPassword, AResetByCodeDerivesWithoutTheLockAndAppliesOnlyToTheAcco
         EXPECT_TRUE(ranMeanwhile) << "the lock was free during the derivation";
         EXPECT_EQ(answer.value_or(""), m.resetRefusal);
         EXPECT_EQ(store.login("alice", "fresh-pass").kind == LoginResult::Kind::ok, m.applies);
-        if (m.alicePassword) EXPECT_EQ(store.login("alice", m.alicePassword).kind, LoginResult::Kind::ok);
+        if (m.alicePassword) {
+            EXPECT_EQ(store.login("alice", m.alicePassword).kind, LoginResult::Kind::ok);
+        }
         others.clear();
     }
 }
@@ -91,8 +93,12 @@ TEST_F(TeamNewPassword, ATemporaryPasswordDerivesWithoutTheLockAndAppliesOnlyToT
         const auto temporary = store.adminReset(aliceId);
         EXPECT_TRUE(ranMeanwhile) << "the lock was free during the derivation";
         EXPECT_EQ(temporary.ok(), m.applies);
-        if (temporary) EXPECT_EQ(store.login("alice", *temporary).kind, LoginResult::Kind::ok);
-        if (m.alicePassword) EXPECT_EQ(store.login("alice", m.alicePassword).kind, LoginResult::Kind::ok);
+        if (temporary) {
+            EXPECT_EQ(store.login("alice", *temporary).kind, LoginResult::Kind::ok);
+        }
+        if (m.alicePassword) {
+            EXPECT_EQ(store.login("alice", m.alicePassword).kind, LoginResult::Kind::ok);
+        }
         others.clear();
     }
 }
