@@ -49,12 +49,22 @@ bool isOverlongNumber(const std::string& text) {
     return !parseIntText(text).has_value();
 }
 
-void setTimeouts(int fd, std::chrono::milliseconds timeout) {
+timeval asTimeval(std::chrono::milliseconds timeout) {
     timeval tv{};
     tv.tv_sec = time_t(timeout.count() / 1000);
     tv.tv_usec = suseconds_t((timeout.count() % 1000) * 1000);
+    return tv;
+}
+
+void setTimeouts(int fd, std::chrono::milliseconds timeout) {
+    const timeval tv = asTimeval(timeout);
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+void setReceiveTimeout(int fd, std::chrono::milliseconds timeout) {
+    const timeval tv = asTimeval(std::max(timeout, std::chrono::milliseconds(1)));
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
 RouteTable buildRoutes(const ServerOptions& options) {
@@ -74,7 +84,8 @@ HTTPServer::HTTPServer(std::string deviceID, std::string deviceName, std::string
       root_(root),
       parts_(root / ".parts"),
       options_(std::move(options)),
-      routes_(buildRoutes(options_)) {}
+      routes_(buildRoutes(options_)),
+      bodyBudgetLeft_(options_.bodyBudget) {}
 
 HTTPServer::~HTTPServer() { stop(); }
 
@@ -189,29 +200,35 @@ void HTTPServer::stop() {
 
 void HTTPServer::acceptLoop() {
     while (running_) {
-        const int conn = ::accept4(listenFD_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (conn < 0) {
+        UniqueFd conn(::accept4(listenFD_, nullptr, nullptr, SOCK_CLOEXEC));
+        if (!conn) {
             if (errno != EINTR && running_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
         reapFinishedConnections();
-        if (!running_ || openConnections_ >= options_.maxConnections) {
-            ::close(conn);  // a full server drops the newcomer rather than queueing it
-            continue;
-        }
-        setTimeouts(conn, options_.idleTimeout);
+        // A full server, or an address holding its share, drops the newcomer at once
+        // rather than queueing it.
+        const std::string address = peerIP(conn.get());
+        if (!running_ || openConnections_ >= options_.maxConnections) continue;
+        setTimeouts(conn.get(), options_.idleTimeout);
         // Replies go out as head and body in two writes; without this the body
         // waits for the client's delayed acknowledgement of the head.
         const int one = 1;
-        setsockopt(conn, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        startConnection(conn);
+        setsockopt(conn.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        startConnection(std::move(conn), address);
     }
 }
 
-void HTTPServer::startConnection(int fd) {
+void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
     std::lock_guard lock(connectionsLock_);
+    const auto held = std::count_if(connections_.begin(), connections_.end(), [&](const ConnectionSlot& slot) {
+        return !slot.finished && slot.address == address;
+    });
+    if (held >= options_.maxPerAddress) return;
+    const int fd = conn.get();
     ConnectionSlot& slot = connections_.emplace_back();
-    slot.fd.reset(fd);
+    slot.fd = std::move(conn);
+    slot.address = address;
     ++openConnections_;
     slot.thread = std::thread([this, &slot, fd] {
         serve(fd);
@@ -244,29 +261,67 @@ std::string HTTPServer::peerIP(int fd) {
     return text;
 }
 
+// Holds body bytes against the server's memory budget for as long as a request lives.
+class HTTPServer::BodyReservation {
+public:
+    BodyReservation(std::atomic<int64_t>& left, int64_t bytes) : left_(left) {
+        int64_t now = left_.load();
+        while (now >= bytes) {
+            if (left_.compare_exchange_weak(now, now - bytes)) {
+                held_ = bytes;
+                return;
+            }
+        }
+        held_ = -1;
+    }
+    ~BodyReservation() {
+        if (held_ > 0) left_ += held_;
+    }
+    BodyReservation(const BodyReservation&) = delete;
+    BodyReservation& operator=(const BodyReservation&) = delete;
+    bool held() const { return held_ >= 0; }
+
+private:
+    std::atomic<int64_t>& left_;
+    int64_t held_ = 0;
+};
+
+bool HTTPServer::readHead(int fd, std::string& buf, size_t start, size_t& headEnd) {
+    size_t searched = 0;  // bytes from start already searched for the blank line
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    while (true) {
+        if (buf.size() - start >= 4) {
+            const size_t from = start + (searched >= 3 ? searched - 3 : 0);
+            const size_t at = buf.find("\r\n\r\n", from);
+            if (at != std::string::npos) {
+                headEnd = at + 4;
+                if (deadline) setReceiveTimeout(fd, options_.idleTimeout);
+                return true;
+            }
+            searched = buf.size() - start;
+        }
+        // Once a head has begun it must be whole within the head time-out, however
+        // slowly its bytes trickle in; the idle time-out alone applies per read.
+        if (buf.size() > start) {
+            const auto now = std::chrono::steady_clock::now();
+            if (!deadline) deadline = now + options_.headTimeout;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - now);
+            if (left.count() <= 0) return false;
+            setReceiveTimeout(fd, std::min(left, options_.idleTimeout));
+        }
+        if (!readMore(fd, buf) || buf.size() - start > kMaxHead) return false;
+    }
+}
+
 void HTTPServer::serve(int fd) {
     const std::string peer = peerIP(fd);
     std::string buf;
     size_t start = 0;
-    size_t searched = 0;  // bytes from start already searched for the blank line
 
     if (!running_) return;
     while (true) {
-        // Wait for a whole head.
-        size_t headEnd = std::string::npos;
-        while (true) {
-            if (buf.size() - start >= 4) {
-                const size_t from = start + (searched >= 3 ? searched - 3 : 0);
-                const size_t at = buf.find("\r\n\r\n", from);
-                if (at != std::string::npos) {
-                    headEnd = at + 4;
-                    break;
-                }
-                searched = buf.size() - start;
-            }
-            if (!readMore(fd, buf) || buf.size() - start > kMaxHead) return;
-        }
-        searched = 0;
+        size_t headEnd = 0;
+        if (!readHead(fd, buf, start, headEnd)) return;
 
         auto parsed = parseHead(std::string_view(buf).substr(start, headEnd - start));
         if (!parsed) return;
@@ -285,20 +340,19 @@ void HTTPServer::serve(int fd) {
         // the handler reads the body itself and the connection closes afterwards.
         RouteTable::Match match = routes_.find(req.method, req.path);
         if (match.route && match.route->facts.streamed) {
-            if (!hostAllowed(req.header("host"))) {
-                sendJSON(fd, 403, errorJSON("host not allowed"));
-                drainBeforeClose(fd);
-                return;
-            }
-            Connection c{*this, fd, peer, req, std::move(match.captures), {}, 0};
-            if (length > 0) c.bodyStart = buf.substr(headEnd);
-            c.contentLength = length;
-            match.route->handler(c);
+            handOver(fd, peer, req, match, length, length > 0 ? buf.substr(headEnd) : std::string());
             return;
         }
 
         const int64_t maxBody = match.route ? match.route->facts.maxBody : kDefaultMaxBody;
         if (length < 0 || length > maxBody) return;
+        // Bodies are held whole in memory: all connections together stay within the budget.
+        const BodyReservation reservation(bodyBudgetLeft_, length);
+        if (!reservation.held()) {
+            sendJSON(fd, 503, errorJSON("busy"));
+            drainBeforeClose(fd);
+            return;
+        }
         const size_t need = headEnd + size_t(length);
         if (buf.size() < need) continueIfExpected(fd, req);
         while (buf.size() < need) {
@@ -314,6 +368,17 @@ void HTTPServer::serve(int fd) {
         // After stop, a connection answers the request in hand and then closes.
         if (!handle(fd, req, peer, match) || !running_) return;
     }
+}
+
+void HTTPServer::handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match,
+                          int64_t length, std::string bodyStart) {
+    if (!hostAllowed(req.header("host"))) {
+        sendJSON(fd, 403, errorJSON("host not allowed"));
+        drainBeforeClose(fd);
+        return;
+    }
+    Connection c{*this, fd, peer, req, std::move(match.captures), std::move(bodyStart), length};
+    match.route->handler(c);
 }
 
 }  // namespace corvane

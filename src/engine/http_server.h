@@ -43,6 +43,11 @@ struct ServerOptions {
     std::function<void(RouteTable&)> addRoutes;
     std::chrono::milliseconds idleTimeout{120000};  // a read or write waiting this long closes the connection
     int maxConnections = 256;
+    int maxPerAddress = 32;  // connections one address may hold at once
+    // A request head must be whole this long after its first byte arrived.
+    std::chrono::milliseconds headTimeout{30000};
+    // Request bodies held in memory across all connections (streamed rows not counted).
+    int64_t bodyBudget = int64_t(256) << 20;
     // The team-mode switch ("nasExt"), asked on every request; off when empty.
     std::function<bool()> nasExt;
     // Seconds since 1970; the system clock when empty.
@@ -170,6 +175,7 @@ private:
     // under connectionsLock_, so stop() never shuts down a reused number.
     struct ConnectionSlot {
         UniqueFd fd;
+        std::string address;  // the peer's IPv4 address
         std::thread thread;
         bool finished = false;
     };
@@ -184,9 +190,15 @@ private:
     JSONReply joinUpload(const std::string& id, const std::string& peerIP);
 
     void acceptLoop();
-    void startConnection(int fd);
+    void startConnection(UniqueFd conn, const std::string& address);
     void reapFinishedConnections();
+    class BodyReservation;
     void serve(int fd);
+    // Reads until the head that begins at start is whole; false closes the connection.
+    bool readHead(int fd, std::string& buf, size_t start, size_t& headEnd);
+    // Gives a streamed row the connection, its body unread.
+    void handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match, int64_t length,
+                  std::string bodyStart);
     // The gates, then route(); whether the connection stays open. `match` is the row
     // the connection reader found for the request.
     bool handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match);
@@ -211,6 +223,7 @@ private:
     std::mutex connectionsLock_;  // guards connections_ and every slot's fd and finished
     std::list<ConnectionSlot> connections_;
     std::atomic<int> openConnections_{0};
+    std::atomic<int64_t> bodyBudgetLeft_;
 
     std::mutex recvLock_;  // guards recvTasks_, recvOrder_ and every field of their tasks
     std::unordered_map<std::string, ReceiveTask> recvTasks_;

@@ -15,9 +15,10 @@ namespace {
 
 using nlohmann::json;
 
+// Milliseconds at the full precision of the application's clock.
 double millisNow() {
     using namespace std::chrono;
-    return double(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+    return duration<double, std::milli>(system_clock::now().time_since_epoch()).count();
 }
 
 class AppStateEvents : public AppStateTest {
