@@ -121,6 +121,8 @@ public:
     int listenFD() const { return listenFD_; }
     bool running() const { return running_; }
     int openConnections() const { return openConnections_; }
+    // Body bytes of requests being read or handled, out of the options' budget.
+    int64_t bodyBytesHeld() const { return options_.bodyBudget - bodyBudgetLeft_; }
     const RouteTable& routes() const { return routes_; }
 
     // Set before start(); called on connection threads.
