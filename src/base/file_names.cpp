@@ -77,17 +77,40 @@ UniqueFile openUnique(const fs::path& folder, const std::string& name, int mode)
     return UniqueFile{numberedName(name, 9999), UniqueFd()};
 }
 
+bool renameOverReservation(const fs::path& from, const fs::path& to) {
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) return false;
+    const bool folder = S_ISDIR(st.st_mode);
+    if (folder) {
+        if (::mkdir(to.c_str(), 0700) != 0) return false;
+    } else {
+        UniqueFd reserved(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!reserved) return false;
+    }
+    // The name is ours and the entry still empty: replacing it loses nothing.
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    const int error = errno;
+    if (folder) {
+        ::rmdir(to.c_str());
+    } else {
+        ::unlink(to.c_str());
+    }
+    errno = error;
+    return false;
+}
+
 bool renameNoReplace(const fs::path& from, const fs::path& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno == EXDEV) return copyThenRemove(from, to);
-    if (errno == EINVAL || errno == ENOSYS) {
-        // A file system without RENAME_NOREPLACE: a hard link never replaces either.
-        if (::link(from.c_str(), to.c_str()) == 0) {
-            ::unlink(from.c_str());
-            return true;
-        }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+    // A file system without RENAME_NOREPLACE: a hard link never replaces either.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
     }
-    return false;
+    if (errno == EEXIST) return false;
+    // Nor hard links (exFAT through FUSE, say): take the name first, then move onto it.
+    return renameOverReservation(from, to);
 }
 
 std::optional<std::string> moveUnique(const fs::path& source, const fs::path& folder, const std::string& name) {

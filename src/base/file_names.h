@@ -32,6 +32,11 @@ UniqueFile openUnique(const std::filesystem::path& folder, const std::string& na
 // Renames without replacing an existing target; copies then removes across file systems.
 bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// The last way of renameNoReplace, for file systems with neither RENAME_NOREPLACE nor
+// hard links: reserves the target name with an exclusive create (a folder for a folder),
+// then renames over the reserved, still empty entry. False, errno set, when the name is taken.
+bool renameOverReservation(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Moves a file into the folder under the first free name. The chosen name, or none.
 std::optional<std::string> moveUnique(const std::filesystem::path& source, const std::filesystem::path& folder,
                                       const std::string& name);

@@ -58,3 +58,28 @@ TEST(MoveUnique, NeverReplacesAnExistingFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RenameOverReservation, MovesFilesAndFoldersButNeverOntoATakenName) {
+    // Where neither RENAME_NOREPLACE nor hard links exist, every finish and every text
+    // once failed with 500.
+    test::Sandbox box;
+    test::writeFile(box / "a.txt", "A");
+    test::writeFile(box / "taken.txt", "T");
+    EXPECT_FALSE(renameOverReservation(box / "a.txt", box / "taken.txt"));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(test::readFile(box / "taken.txt"), "T");
+    EXPECT_TRUE(renameOverReservation(box / "a.txt", box / "b.txt"));
+    EXPECT_EQ(test::readFile(box / "b.txt"), "A");
+    EXPECT_FALSE(fs::exists(box / "a.txt"));
+
+    test::writeFile(box / "dir" / "inner.txt", "I");
+    EXPECT_TRUE(renameOverReservation(box / "dir", box / "moved"));
+    EXPECT_EQ(test::readFile(box / "moved" / "inner.txt"), "I");
+    // A failed move leaves no reservation behind.
+    EXPECT_FALSE(renameOverReservation(box / "missing", box / "never"));
+    EXPECT_FALSE(fs::exists(box / "never"));
+}
+
+}  // namespace
