@@ -159,6 +159,21 @@ class Session:
     def __exit__(self, *exc):
         self.close()
 
+    # ---- The receive folder ----
+
+    def place_file(self, relative, content=b"", age_seconds=0, size=None):
+        """A file in the receive folder (~/Corvane) before start, modified that long ago;
+        with a size, a sparse file of that size."""
+        path = os.path.join(self.home, "Corvane", *relative.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as out:
+            out.write(content)
+            if size is not None:
+                out.truncate(size)
+        when = time.time() - age_seconds
+        os.utime(path, (when, when))
+        return path
+
     # ---- What the program did outside itself ----
 
     def opened(self):
@@ -171,9 +186,9 @@ class Session:
 
     # ---- Fake devices ----
 
-    def announce(self, device_id, name, team="", plat="darwin", port=FIRST_HTTP_PORT + 50, every=1.0):
+    def announce(self, device_id, name, team="", plat="darwin", port=FIRST_HTTP_PORT + 50, every=1.0, pin=False):
         """A fake device that sends its "here" beacon to the program until the session ends."""
-        beacon = json.dumps({"v": 1, "t": "here", "id": device_id, "name": name, "port": port, "pin": False,
+        beacon = json.dumps({"v": 1, "t": "here", "id": device_id, "name": name, "port": port, "pin": pin,
                              "token": "tok-" + device_id, "plat": plat, "team": team}).encode()
 
         def send_beacons():
