@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QPainterPath>
 
 #include "views/symbols.h"
@@ -27,18 +28,29 @@ int textBlockHeight() { return QFontMetrics(titleFont()).height() + 1 + QFontMet
 
 }  // namespace
 
-DeviceRow::DeviceRow(QWidget* parent) : QAbstractButton(parent) {
-    setCheckable(true);
+DeviceRow::DeviceRow(QWidget* parent) : QPushButton(parent) {
+    setCheckable(true);  // the selection reads as the button's checked state
+    setAutoDefault(false);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_Hover);
+    // Assistive technology chooses a checkable button by toggling it: that counts as
+    // a click, and the shown selection stays the caller's.
+    connect(this, &QAbstractButton::toggled, this, [this](bool on) {
+        if (on == look_.selected) return;
+        {
+            const QSignalBlocker quiet(this);
+            setChecked(look_.selected);
+        }
+        Q_EMIT clicked(on);
+    });
 }
 
 void DeviceRow::setLook(const DeviceRowLook& look) {
     if (look == look_ && accessibleName() == look.title) return;
     look_ = look;
-    setChecked(look.selected);
+    setChecked(look.selected);  // look_ first: the toggle handler compares with it
     setAccessibleName(look.title);
     QString description = look.subtitle;
     if (look.badge) description += QStringLiteral(" · ") + *look.badge;
@@ -125,13 +137,13 @@ void DeviceRow::paintEvent(QPaintEvent*) {
 void DeviceRow::enterEvent(QEnterEvent* event) {
     hovering_ = true;
     update();
-    QAbstractButton::enterEvent(event);
+    QPushButton::enterEvent(event);
 }
 
 void DeviceRow::leaveEvent(QEvent* event) {
     hovering_ = false;
     update();
-    QAbstractButton::leaveEvent(event);
+    QPushButton::leaveEvent(event);
 }
 
 }  // namespace corvane

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include <QAbstractButton>
+#include <QPushButton>
 #include <QColor>
 
 namespace corvane {
@@ -24,7 +24,7 @@ struct DeviceRowLook {
     bool operator==(const DeviceRowLook&) const = default;
 };
 
-class DeviceRow : public QAbstractButton {
+class DeviceRow : public QPushButton {
     Q_OBJECT
 
 public:

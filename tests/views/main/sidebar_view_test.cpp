@@ -207,6 +207,21 @@ TEST_F(SidebarTest, clickingARowSwitchesOrAsksForThePin) {
     EXPECT_TRUE(state->target().isLocal());
 }
 
+TEST_F(SidebarTest, aToggleFromAssistiveTechnologyChoosesTheRowAndKeepsTheShownSelection) {
+    const Peer mac = viewPeer("p-1", "Mac");
+    state->setPeers({mac});
+    row("p-1")->toggle();
+    EXPECT_EQ(state->target(), Target::of(mac));
+    EXPECT_TRUE(row("p-1")->isChecked());
+    EXPECT_FALSE(row("local")->isChecked());
+    row("p-1")->toggle();  // toggling the chosen row again changes nothing
+    EXPECT_EQ(state->target(), Target::of(mac));
+    EXPECT_TRUE(row("p-1")->isChecked());
+    row("local")->toggle();
+    EXPECT_TRUE(state->target().isLocal());
+    EXPECT_FALSE(row("p-1")->isChecked());
+}
+
 TEST_F(SidebarTest, aClickThatEmptiesTheListDeletesNoRowInsideItsSignal) {
     const Peer mac = viewPeer("p-1", "Mac");
     state->setPeers({mac});
