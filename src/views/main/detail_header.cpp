@@ -86,7 +86,7 @@ DetailHeader::DetailHeader(AppState& state, QWidget* parent) : QWidget(parent), 
     titleBlock->addWidget(subtitle_);
     row->addLayout(titleBlock, 1);
     row->addSpacing(8);  // the flexible space keeps at least 8 px besides the row's spacing
-    row->addWidget(searchField());
+    row->addWidget(searchField(), 0, Qt::AlignVCenter);
 
     chat_ = new SymbolButton("bubble.left.and.bubble.right", 13, QStringLiteral("办公室聊天"), this);
     chat_->setObjectName(QStringLiteral("chatButton"));
@@ -126,6 +126,7 @@ DetailHeader::DetailHeader(AppState& state, QWidget* parent) : QWidget(parent), 
 QWidget* DetailHeader::searchField() {
     auto* frame = new SearchFrame(this);
     frame->setObjectName(QStringLiteral("searchFrame"));
+    frame->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* row = new QHBoxLayout(frame);
     row->setContentsMargins(8, 5, 8, 5);
     row->setSpacing(5);
