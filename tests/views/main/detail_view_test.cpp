@@ -119,7 +119,9 @@ TEST_F(DetailTest, theUnreadBadgeCountsUpTo99) {
         for (size_t k = 0; k < unread.size(); ++k) convs.push_back(unreadConv("c" + std::to_string(k), unread[k]));
         state->setChatConvs(convs);
         EXPECT_EQ(shown("chatBadge"), label != nullptr);
-        if (label) EXPECT_EQ(text("chatBadge"), QString::fromUtf8(label));
+        if (label) {
+            EXPECT_EQ(text("chatBadge"), QString::fromUtf8(label));
+        }
     }
     auto* chat = child<SymbolButton>(pane, "chatButton");
     EXPECT_EQ(chat->accessibleName(), QStringLiteral("办公室聊天"));
@@ -213,7 +215,9 @@ TEST_F(DetailTest, emptyStatesLoadingBlankSearchAndPeers) {
         EXPECT_NE(area->currentWidget(), area->list()) << step.what;
         EXPECT_EQ(text("fileEmptyText"), QString::fromUtf8(step.text)) << step.what;
         EXPECT_EQ(shown("fileEmptyHint"), step.hint != nullptr) << step.what;
-        if (step.hint) EXPECT_EQ(text("fileEmptyHint"), QString::fromUtf8(step.hint)) << step.what;
+        if (step.hint) {
+            EXPECT_EQ(text("fileEmptyHint"), QString::fromUtf8(step.hint)) << step.what;
+        }
         EXPECT_EQ(child<SymbolLabel>(pane, "fileEmptyIcon")->symbol(), QString::fromUtf8(step.icon)) << step.what;
         EXPECT_EQ(shown("searchClear"), !step.search.empty()) << step.what;
     }

@@ -133,7 +133,9 @@ TEST_F(SidebarTest, subtitlesBadgesAndIcons) {
         const DeviceRowLook look = SidebarView::peerLook(c.peer, Target::local());
         EXPECT_EQ(look.subtitle, QString::fromUtf8(c.subtitle)) << c.peer.id;
         EXPECT_EQ(look.badge.has_value(), c.badge.has_value()) << c.peer.id;
-        if (c.badge) EXPECT_EQ(*look.badge, QString::fromUtf8(*c.badge)) << c.peer.id;
+        if (c.badge) {
+            EXPECT_EQ(*look.badge, QString::fromUtf8(*c.badge)) << c.peer.id;
+        }
         EXPECT_EQ(look.badgeColor, Theme::tint(c.badgeColor)) << c.peer.id;
         EXPECT_EQ(look.icon, c.icon) << c.peer.id;
         EXPECT_FALSE(look.selected);
