@@ -24,6 +24,7 @@ import sys
 import tempfile
 import threading
 import time
+import traceback
 import urllib.request
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
@@ -84,6 +85,31 @@ def _run_with_display(script_args):
     finally:
         xvfb.terminate()
         xvfb.wait(timeout=10)
+
+
+class Failure(Exception):
+    """A check of a desktop test that did not hold."""
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def run_test(script, run):
+    """The main of a desktop test script: enters its session, calls run with the
+    program's path (the script's first argument) and returns the exit status."""
+    enter([os.path.abspath(script)] + sys.argv[1:])
+    try:
+        run(os.path.abspath(sys.argv[1]))
+    except Failure as failure:
+        print("FAILED: %s" % failure)
+        return 1
+    except Exception:
+        traceback.print_exc()
+        return 1
+    print("passed")
+    return 0
 
 
 class _ManifestHandler(BaseHTTPRequestHandler):

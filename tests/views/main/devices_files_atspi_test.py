@@ -9,19 +9,12 @@ Usage: devices_files_atspi_test.py BUILD/corvane
 
 import os
 import sys
-import traceback
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
 import desktop_session as ds  # noqa: E402
 
 
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
+check = ds.check
 
 
 def device_rows(main):
@@ -79,19 +72,5 @@ def run(binary):
         check(ds.find(main, "push button", name="返回本机"), "no way back to this device")
 
 
-def main():
-    ds.enter([os.path.abspath(__file__)] + sys.argv[1:])
-    try:
-        run(os.path.abspath(sys.argv[1]))
-    except Failure as failure:
-        print("FAILED: %s" % failure)
-        return 1
-    except Exception:
-        traceback.print_exc()
-        return 1
-    print("passed")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(ds.run_test(__file__, run))
