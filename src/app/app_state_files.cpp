@@ -45,7 +45,9 @@ void AppState::send(const std::vector<std::filesystem::path>& urls) {
         }
     }
     if (tasks.empty()) return;
+    const size_t count = tasks.size();
     uploader_->append(tasks);
+    flash("已加入 " + std::to_string(count) + " 个文件到传输队列");
     uploader_->pump(peer, pinOverride, token_, port_);
 }
 

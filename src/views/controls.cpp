@@ -45,6 +45,59 @@ void SymbolButton::setColor(const QColor& color) {
                       .arg(color.alphaF()));
 }
 
+namespace {
+
+QString rgba(const QColor& color) {
+    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(color.red()).arg(color.green()).arg(color.blue()).arg(color.alphaF());
+}
+
+}  // namespace
+
+SymbolTextButton::SymbolTextButton(const std::string& symbol, double symbolPx, const QString& title, double textPx,
+                                   const QColor& color, QWidget* parent)
+    : QPushButton(parent), symbolPx_(symbolPx), color_(color) {
+    setFlat(true);
+    setAutoDefault(false);
+    setCursor(Qt::PointingHandCursor);
+    setFont(Theme::font(textPx));
+    const int side = Symbols::iconSide(symbolPx);
+    setIconSize(QSize(side, side));
+    setTitle(title);
+    setSymbol(symbol);
+    restyle();
+}
+
+void SymbolTextButton::setSymbol(const std::string& symbol) {
+    symbol_ = QString::fromStdString(symbol);
+    setIcon(Symbols::icon(symbol, symbolPx_, color_));
+}
+
+void SymbolTextButton::setTitle(const QString& title) { setText(buttonTitle(title)); }
+
+void SymbolTextButton::setColors(const QColor& color, const QColor& fill, int radius) {
+    color_ = color;
+    fill_ = fill;
+    radius_ = radius;
+    setIcon(Symbols::icon(symbol_.toStdString(), symbolPx_, color_));
+    restyle();
+}
+
+void SymbolTextButton::setPadding(int horizontal, int vertical) {
+    padH_ = horizontal;
+    padV_ = vertical;
+    restyle();
+}
+
+void SymbolTextButton::restyle() {
+    setStyleSheet(QStringLiteral("QPushButton { border: none; text-align: left; padding: %1px %2px; "
+                                 "background: %3; border-radius: %4px; color: %5; }")
+                      .arg(padV_)
+                      .arg(padH_)
+                      .arg(rgba(fill_))
+                      .arg(radius_)
+                      .arg(rgba(color_)));
+}
+
 Rule::Rule(Qt::Orientation orientation, QWidget* parent) : QWidget(parent) {
     if (orientation == Qt::Horizontal) {
         setFixedHeight(1);

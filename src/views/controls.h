@@ -30,6 +30,36 @@ private:
     QString symbol_;
 };
 
+// A borderless button showing a symbol before its text, left-aligned, in one
+// colour; its accessible name is the text. The title is data-safe ("&" stays).
+class SymbolTextButton : public QPushButton {
+    Q_OBJECT
+    Q_PROPERTY(QString symbol READ symbol)
+
+public:
+    SymbolTextButton(const std::string& symbol, double symbolPx, const QString& title, double textPx,
+                     const QColor& color, QWidget* parent = nullptr);
+
+    QString symbol() const { return symbol_; }
+    void setSymbol(const std::string& symbol);
+    void setTitle(const QString& title);
+    // Text and symbol colour, and the fill behind them (clear by default; a capsule when rounded).
+    void setColors(const QColor& color, const QColor& fill = Qt::transparent, int radius = 0);
+    // Inner room around icon and text.
+    void setPadding(int horizontal, int vertical);
+
+private:
+    void restyle();
+
+    QString symbol_;
+    double symbolPx_;
+    QColor color_;
+    QColor fill_ = Qt::transparent;
+    int radius_ = 0;
+    int padH_ = 0;
+    int padV_ = 0;
+};
+
 // A 1 px line in the primary colour at opacity 0.1, across (horizontal) or down (vertical) its room.
 class Rule : public QWidget {
     Q_OBJECT

@@ -10,15 +10,18 @@ QString buttonTitle(const QString& text) {
     return title;
 }
 
+QString literalToolTip(const QString& text) {
+    // Escaped inside a pre-wrap block: markup shows as typed, blanks and line breaks stay.
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
 void setDataToolTip(QWidget* widget, const QString& text) {
     if (text.isEmpty()) {
         widget->setToolTip({});
         widget->setAccessibleDescription({});
         return;
     }
-    // Escaped inside a pre-wrap block: markup shows as typed, blanks and line breaks stay.
-    widget->setToolTip(QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
-                       QStringLiteral("</p>"));
+    widget->setToolTip(literalToolTip(text));
     widget->setAccessibleDescription(text);
 }
 

@@ -1,6 +1,11 @@
 #include "views/symbols.h"
 
+#include <cmath>
 #include <utility>
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPixmap>
 
 #include "views/theme.h"
 
@@ -92,6 +97,29 @@ QFont Symbols::font(double px) {
     QFont font(QString::fromLatin1(family));
     font.setPointSizeF(Theme::pointSize(px * scale));
     return font;
+}
+
+int Symbols::iconSide(double px) { return int(std::ceil(px * scale)) + 2; }
+
+QIcon Symbols::icon(const std::string& name, double px, const QColor& color) {
+    const QString text = glyph(name);
+    if (text.isEmpty()) return {};
+    const int side = iconSide(px);
+    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    QPixmap pixmap(QSize(side, side) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setFont(font(px));
+    painter.setPen(color);
+    painter.drawText(QRectF(0, 0, side, side), Qt::AlignCenter, text);
+    painter.end();
+    QIcon icon;
+    icon.addPixmap(pixmap, QIcon::Normal);
+    icon.addPixmap(pixmap, QIcon::Disabled);
+    icon.addPixmap(pixmap, QIcon::Active);
+    return icon;
 }
 
 SymbolLabel::SymbolLabel(const std::string& name, double px, const QColor& color, QWidget* parent) : QLabel(parent) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <QFont>
+#include <QIcon>
 #include <QLabel>
 #include <QString>
 
@@ -27,6 +28,11 @@ struct Symbols {
     static std::vector<std::string> names();
     // The icon font for a symbol of the stated pixel size.
     static QFont font(double px);
+    // The symbol drawn in one colour as an icon (for buttons that also show a text);
+    // a null icon for a name outside the table.
+    static QIcon icon(const std::string& name, double px, const QColor& color);
+    // The side of the square such an icon fills, in pixels.
+    static int iconSide(double px);
 };
 
 // An icon: one symbol in one colour. Its accessible name is the symbol's name,

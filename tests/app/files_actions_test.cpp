@@ -42,6 +42,7 @@ TEST_F(ActionsTest, aFolderAndAFileSentToThisDeviceLandWithTheirTreeAndTheListRe
     ASSERT_EQ(s.uploader().tasks().size(), 2u);
     EXPECT_EQ(s.uploader().tasks()[0]->relPath, "album/a.jpg");  // the folder's files first, as dropped
     EXPECT_EQ(s.uploader().tasks()[1]->relPath, "");
+    EXPECT_EQ(s.toast(), std::optional<std::string>("已加入 2 个文件到传输队列"));  // the files, not the dropped items
     ASSERT_TRUE(qtWaitFor([&] { return listed("hello.txt") && listed("album/a.jpg") && !s.loadingFiles(); },
                           std::chrono::seconds(20)));
     EXPECT_EQ(readFile(s.root() / "hello.txt"), "hello");

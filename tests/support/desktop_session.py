@@ -24,6 +24,7 @@ import sys
 import tempfile
 import threading
 import time
+import traceback
 import urllib.request
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
@@ -84,6 +85,31 @@ def _run_with_display(script_args):
     finally:
         xvfb.terminate()
         xvfb.wait(timeout=10)
+
+
+class Failure(Exception):
+    """A check of a desktop test that did not hold."""
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def run_test(script, run):
+    """The main of a desktop test script: enters its session, calls run with the
+    program's path (the script's first argument) and returns the exit status."""
+    enter([os.path.abspath(script)] + sys.argv[1:])
+    try:
+        run(os.path.abspath(sys.argv[1]))
+    except Failure as failure:
+        print("FAILED: %s" % failure)
+        return 1
+    except Exception:
+        traceback.print_exc()
+        return 1
+    print("passed")
+    return 0
 
 
 class _ManifestHandler(BaseHTTPRequestHandler):
@@ -159,6 +185,21 @@ class Session:
     def __exit__(self, *exc):
         self.close()
 
+    # ---- The receive folder ----
+
+    def place_file(self, relative, content=b"", age_seconds=0, size=None):
+        """A file in the receive folder (~/Corvane) before start, modified that long ago;
+        with a size, a sparse file of that size."""
+        path = os.path.join(self.home, "Corvane", *relative.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as out:
+            out.write(content)
+            if size is not None:
+                out.truncate(size)
+        when = time.time() - age_seconds
+        os.utime(path, (when, when))
+        return path
+
     # ---- What the program did outside itself ----
 
     def opened(self):
@@ -171,9 +212,9 @@ class Session:
 
     # ---- Fake devices ----
 
-    def announce(self, device_id, name, team="", plat="darwin", port=FIRST_HTTP_PORT + 50, every=1.0):
+    def announce(self, device_id, name, team="", plat="darwin", port=FIRST_HTTP_PORT + 50, every=1.0, pin=False):
         """A fake device that sends its "here" beacon to the program until the session ends."""
-        beacon = json.dumps({"v": 1, "t": "here", "id": device_id, "name": name, "port": port, "pin": False,
+        beacon = json.dumps({"v": 1, "t": "here", "id": device_id, "name": name, "port": port, "pin": pin,
                              "token": "tok-" + device_id, "plat": plat, "team": team}).encode()
 
         def send_beacons():

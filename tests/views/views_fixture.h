@@ -51,6 +51,14 @@ protected:
             return true;
         };
         env.reveal = [this](const std::filesystem::path& path) { revealed.push_back(path); };
+        env.openPath = [this](const std::filesystem::path& path) {
+            openedPaths.push_back(path);
+            return true;
+        };
+        // Questions are recorded and never answered.
+        env.askText = [this](const TextQuestion& question, std::function<void(std::optional<std::string>)>) {
+            asked.push_back(question);
+        };
         state = std::make_unique<AppState>(env);
         state->setShowWelcome(false);  // no config.json: it would start raised
     }
@@ -72,6 +80,8 @@ protected:
     Sandbox box;
     std::vector<std::string> openedURLs;
     std::vector<std::filesystem::path> revealed;
+    std::vector<std::filesystem::path> openedPaths;
+    std::vector<TextQuestion> asked;
     std::unique_ptr<AppState> state;
 };
 

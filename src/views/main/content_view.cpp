@@ -5,13 +5,27 @@
 
 #include "app/app_state.h"
 #include "views/controls.h"
+#include "views/main/detail_view.h"
 #include "views/main/root_sheets.h"
+#include "views/main/sidebar_view.h"
 #include "views/main/team_banner.h"
 #include "views/main/toast_view.h"
 #include "views/sheet_host.h"
 #include "views/theme.h"
 
 namespace corvane {
+
+namespace {
+
+// Puts the view into its slot, filling it.
+void fill(QWidget* slot, QWidget* view) {
+    auto* layout = new QVBoxLayout(slot);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(view);
+}
+
+}  // namespace
 
 ContentView::ContentView(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
     setObjectName(QStringLiteral("contentView"));
@@ -32,10 +46,12 @@ ContentView::ContentView(AppState& state, QWidget* parent) : QWidget(parent), st
     sidebar_ = new QWidget(this);
     sidebar_->setObjectName(QStringLiteral("sidebar"));
     sidebar_->setFixedWidth(sidebarWidth);
+    fill(sidebar_, new SidebarView(state_, sidebar_));
     auto* splitRule = new Rule(Qt::Vertical, this);
     detailPane_ = new QWidget(this);
     detailPane_->setObjectName(QStringLiteral("detailPane"));
     detailPane_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    fill(detailPane_, new DetailView(state_, detailPane_));
     split->addWidget(sidebar_);
     split->addWidget(splitRule);
     split->addWidget(detailPane_, 1);

@@ -8,7 +8,6 @@ Usage: root_window_atspi_test.py BUILD/corvane
 
 import os
 import sys
-import traceback
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
 import desktop_session as ds  # noqa: E402
@@ -18,13 +17,7 @@ LINE = "可以申请加入，共享它的中央存储；也可以自己建一个
 TEAM_PORT = 8960
 
 
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
+check = ds.check
 
 
 def one(nodes, what):
@@ -64,19 +57,5 @@ def run(binary):
         check(session.opened() == [address], "xdg-open was asked for more: %r" % session.opened())
 
 
-def main():
-    ds.enter([os.path.abspath(__file__)] + sys.argv[1:])
-    try:
-        run(os.path.abspath(sys.argv[1]))
-    except Failure as failure:
-        print("FAILED: %s" % failure)
-        return 1
-    except Exception:
-        traceback.print_exc()
-        return 1
-    print("passed")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(ds.run_test(__file__, run))

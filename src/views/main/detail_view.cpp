@@ -1,0 +1,92 @@
+#include "views/main/detail_view.h"
+
+#include <QDialog>
+#include <QVBoxLayout>
+
+#include "app/app_state.h"
+#include "updater/updater.h"
+#include "views/controls.h"
+#include "views/main/detail_header.h"
+#include "views/main/drop_zone.h"
+#include "views/main/file_area.h"
+#include "views/sheets/stub_sheet.h"
+
+namespace corvane {
+
+namespace {
+
+QWidget* panelSlot(const char* name, QWidget* parent) {
+    auto* slot = new QWidget(parent);
+    slot->setObjectName(QString::fromLatin1(name));
+    auto* column = new QVBoxLayout(slot);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    return slot;
+}
+
+}  // namespace
+
+DetailView::DetailView(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+    setObjectName(QStringLiteral("detailView"));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    header_ = new DetailHeader(state_, this);
+    dropZone_ = new DropZone(state_, this);
+    fileArea_ = new FileArea(state_, this);
+    receiveRule_ = new Rule(Qt::Horizontal, this);
+    receiveSlot_ = panelSlot("receivePanelSlot", this);
+    queueRule_ = new Rule(Qt::Horizontal, this);
+    queueSlot_ = panelSlot("queuePanelSlot", this);
+    column->addWidget(header_);
+    column->addWidget(new Rule(Qt::Horizontal, this));
+    column->addWidget(dropZone_);
+    column->addWidget(fileArea_, 1);
+    column->addWidget(receiveRule_);
+    column->addWidget(receiveSlot_);
+    column->addWidget(queueRule_);
+    column->addWidget(queueSlot_);
+
+    connect(header_, &DetailHeader::settingsRequested, this, [this] { setShowSettings(true); });
+    connect(&state_, &AppState::recvTasksChanged, this, &DetailView::showPanels);
+    connect(&state_, &AppState::uploaderChanged, this, &DetailView::showPanels);
+    showPanels();
+}
+
+void DetailView::showPanels() {
+    const bool receiving = !state_.recvTasks().empty();
+    const bool sending = !state_.uploader().tasks().empty();
+    receiveRule_->setVisible(receiving);
+    receiveSlot_->setVisible(receiving);
+    queueRule_->setVisible(sending);
+    queueSlot_->setVisible(sending);
+}
+
+QDialog* DetailView::makeSettingsSheet(AppState&, Updater&, QWidget* parent) {
+    // Stands in until the settings sheet itself is built: its title and width.
+    return new StubSheet(StubSpec{QStringLiteral("设置"), 480}, parent);
+}
+
+void DetailView::setShowSettings(bool on) {
+    if (on == showSettings_) return;
+    showSettings_ = on;
+    if (!on) {
+        if (settings_) settings_->close();
+        return;
+    }
+    QDialog* sheet = makeSettingsSheet(state_, Updater::shared(), window());
+    sheet->setObjectName(QStringLiteral("settingsSheet"));
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    settings_ = sheet;
+    // However the sheet closes, the flag follows.
+    connect(sheet, &QDialog::finished, this, [this, sheet] {
+        if (settings_ == sheet) {
+            showSettings_ = false;
+            settings_ = nullptr;
+        }
+    });
+    sheet->open();
+}
+
+}  // namespace corvane

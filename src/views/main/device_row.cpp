@@ -1,0 +1,149 @@
+#include "views/main/device_row.h"
+
+#include <algorithm>
+
+#include <QPainter>
+#include <QSignalBlocker>
+#include <QPainterPath>
+
+#include "views/symbols.h"
+#include "views/theme.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr int kPadH = 7;
+constexpr int kPadV = 5;
+constexpr int kTile = 27;
+constexpr int kGap = 9;
+constexpr int kBadgePadH = 5;
+constexpr int kBadgePadV = 2;
+
+QFont titleFont() { return Theme::font(12.5, Weight::medium); }
+QFont subtitleFont() { return Theme::font(10.5); }
+QFont badgeFont() { return Theme::font(9.5, Weight::semibold); }
+
+int textBlockHeight() { return QFontMetrics(titleFont()).height() + 1 + QFontMetrics(subtitleFont()).height(); }
+
+}  // namespace
+
+DeviceRow::DeviceRow(QWidget* parent) : QPushButton(parent) {
+    setCheckable(true);  // the selection reads as the button's checked state
+    setAutoDefault(false);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAttribute(Qt::WA_Hover);
+    // Assistive technology chooses a checkable button by toggling it: that counts as
+    // a click, and the shown selection stays the caller's.
+    connect(this, &QAbstractButton::toggled, this, [this](bool on) {
+        if (on == look_.selected) return;
+        {
+            const QSignalBlocker quiet(this);
+            setChecked(look_.selected);
+        }
+        Q_EMIT clicked(on);
+    });
+}
+
+void DeviceRow::setLook(const DeviceRowLook& look) {
+    if (look == look_ && accessibleName() == look.title) return;
+    look_ = look;
+    setChecked(look.selected);  // look_ first: the toggle handler compares with it
+    setAccessibleName(look.title);
+    QString description = look.subtitle;
+    if (look.badge) description += QStringLiteral(" · ") + *look.badge;
+    setAccessibleDescription(description);
+    update();
+}
+
+QColor DeviceRow::fill(bool selected, bool hovering) {
+    if (selected) return Theme::tint(Tint::accent, 0.16);
+    if (hovering) return Theme::primary(0.05);
+    return Qt::transparent;
+}
+
+QRect DeviceRow::tileRect(const QRect& row) {
+    return {row.left() + kPadH, row.top() + (row.height() - kTile) / 2, kTile, kTile};
+}
+
+QRect DeviceRow::badgeRect() const {
+    if (!look_.badge) return {};
+    const QFontMetrics metrics(badgeFont());
+    const int w = metrics.horizontalAdvance(*look_.badge) + 2 * kBadgePadH;
+    const int h = metrics.height() + 2 * kBadgePadV;
+    return {width() - kPadH - w, (height() - h) / 2, w, h};
+}
+
+QRect DeviceRow::textRect() const {
+    const int left = tileRect(rect()).right() + 1 + kGap;
+    // The spacer keeps at least 2 px; then the badge (with the row's spacing) or the edge.
+    int right = width() - kPadH - 2;
+    if (look_.badge) right = badgeRect().left() - kGap - 2;
+    const int h = textBlockHeight();
+    return {left, (height() - h) / 2, std::max(0, right - left), h};
+}
+
+QSize DeviceRow::sizeHint() const { return {200, 2 * kPadV + std::max(kTile, textBlockHeight())}; }
+
+QSize DeviceRow::minimumSizeHint() const { return {0, sizeHint().height()}; }
+
+void DeviceRow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor accent = Theme::tint(Tint::accent);
+
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill(look_.selected, hovering_));
+    painter.drawRoundedRect(QRectF(rect()), 8, 8);
+
+    const QRect tile = tileRect(rect());
+    painter.setBrush(look_.selected ? accent : Theme::tint(Tint::accent, 0.13));
+    painter.drawRoundedRect(QRectF(tile), 7, 7);
+    painter.setFont(Symbols::font(15));
+    painter.setPen(look_.selected ? QColor(Qt::white) : accent);
+    painter.drawText(tile, Qt::AlignCenter, Symbols::glyph(look_.icon));
+
+    const QRect text = textRect();
+    const QFontMetrics titleMetrics(titleFont());
+    const QFontMetrics subtitleMetrics(subtitleFont());
+    QString title = look_.title;
+    QString subtitle = look_.subtitle;
+    title.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    subtitle.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    painter.setFont(titleFont());
+    painter.setPen(Theme::primary());
+    painter.drawText(QRect(text.left(), text.top(), text.width(), titleMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                     titleMetrics.elidedText(title, Qt::ElideRight, text.width()));
+    painter.setFont(subtitleFont());
+    painter.setPen(Theme::secondary());
+    painter.drawText(QRect(text.left(), text.top() + titleMetrics.height() + 1, text.width(), subtitleMetrics.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter, subtitleMetrics.elidedText(subtitle, Qt::ElideRight, text.width()));
+
+    if (look_.badge) {
+        const QRect badge = badgeRect();
+        QColor tint = look_.badgeColor;
+        tint.setAlphaF(0.16f * look_.badgeColor.alphaF());
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(tint);
+        painter.drawRoundedRect(QRectF(badge), badge.height() / 2.0, badge.height() / 2.0);
+        painter.setFont(badgeFont());
+        painter.setPen(look_.badgeColor);
+        painter.drawText(badge, Qt::AlignCenter, *look_.badge);
+    }
+}
+
+void DeviceRow::enterEvent(QEnterEvent* event) {
+    hovering_ = true;
+    update();
+    QPushButton::enterEvent(event);
+}
+
+void DeviceRow::leaveEvent(QEvent* event) {
+    hovering_ = false;
+    update();
+    QPushButton::leaveEvent(event);
+}
+
+}  // namespace corvane

@@ -1,0 +1,61 @@
+#pragma once
+// One selectable device of the sidebar: a platform icon on a rounded tile, the
+// title and one subtitle line (both cut at their end), and an optional badge.
+// The row paints its texts itself (a button title would read "&" as a
+// shortcut), so it keeps its accessible name (the title) and description (the
+// subtitle and the badge) current. It knows nothing of the application state:
+// the sidebar hands in every value, and a click emits clicked().
+
+#include <optional>
+#include <string>
+
+#include <QPushButton>
+#include <QColor>
+
+namespace corvane {
+
+struct DeviceRowLook {
+    QString title;
+    QString subtitle;
+    std::string icon;
+    std::optional<QString> badge;
+    QColor badgeColor;
+    bool selected = false;
+    bool operator==(const DeviceRowLook&) const = default;
+};
+
+class DeviceRow : public QPushButton {
+    Q_OBJECT
+
+public:
+    explicit DeviceRow(QWidget* parent = nullptr);
+
+    // Repaints only when something shown changed.
+    void setLook(const DeviceRowLook& look);
+    const DeviceRowLook& look() const { return look_; }
+    bool hovering() const { return hovering_; }
+
+    // The row's fill for a selection and hover state: accent at 16 % when selected,
+    // primary at 5 % under the pointer, else clear.
+    static QColor fill(bool selected, bool hovering);
+    // Where the parts sit in a row of that size.
+    static QRect tileRect(const QRect& row);
+    QRect textRect() const;
+    QRect badgeRect() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    // The selection comes from the caller: a click never toggles it.
+    void nextCheckState() override {}
+
+private:
+    DeviceRowLook look_;
+    bool hovering_ = false;
+};
+
+}  // namespace corvane

@@ -1,0 +1,58 @@
+#pragma once
+// The file list of the detail pane, or its empty state: the filtered files of
+// the shown target in one list view (a model and a painting delegate, no
+// widget per row), or the loading / empty / no-match text with its hint.
+
+#include <QListView>
+#include <QStackedWidget>
+
+#include "views/main/file_row_delegate.h"
+
+class QLabel;
+
+namespace corvane {
+
+class AppState;
+class FileListModel;
+class SymbolLabel;
+
+// A list view that keeps its scroll position when the model is replaced.
+class FileListView : public QListView {
+    Q_OBJECT
+
+public:
+    explicit FileListView(QWidget* parent = nullptr);
+    void setModel(QAbstractItemModel* model) override;
+
+private:
+    int keptScroll_ = 0;
+};
+
+class FileArea : public QStackedWidget {
+    Q_OBJECT
+
+public:
+    explicit FileArea(AppState& state, QWidget* parent = nullptr);
+
+    FileListView* list() const { return list_; }
+    FileListModel* model() const { return model_; }
+    FileRowDelegate* delegate() const { return delegate_; }
+
+    // Runs a row's action: open, download, reveal (only inside the receive folder) or delete.
+    void run(FileAction action, const FileItem& item);
+
+private:
+    void showFiles();
+    void showEmpty();
+
+    AppState& state_;
+    FileListView* list_ = nullptr;
+    FileListModel* model_ = nullptr;
+    FileRowDelegate* delegate_ = nullptr;
+    QWidget* empty_ = nullptr;
+    SymbolLabel* emptyIcon_ = nullptr;
+    QLabel* emptyText_ = nullptr;
+    QLabel* emptyHint_ = nullptr;
+};
+
+}  // namespace corvane

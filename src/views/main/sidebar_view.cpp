@@ -1,0 +1,280 @@
+#include "views/main/sidebar_view.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollArea>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/app_state.h"
+#include "base/cfg.h"
+#include "views/controls.h"
+#include "views/data_labels.h"
+#include "views/main/device_row.h"
+#include "views/theme.h"
+
+namespace corvane {
+
+namespace {
+
+QString qs(const std::string& text) { return QString::fromStdString(text); }
+
+QLabel* styledLabel(QLabel* label, double px, Weight weight, const QColor& color) {
+    label->setFont(Theme::font(px, weight));
+    Theme::setTextColor(label, color);
+    return label;
+}
+
+}  // namespace
+
+StatusDot::StatusDot(QWidget* parent) : QWidget(parent) { setFixedSize(6, 6); }
+
+void StatusDot::setColor(const QColor& color) {
+    color_ = color;
+    update();
+}
+
+void StatusDot::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color_);
+    painter.drawEllipse(QRectF(rect()));
+}
+
+SidebarView::SidebarView(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+    setObjectName(QStringLiteral("sidebarView"));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* list = new QWidget(scroll);
+    Theme::setBackground(list, Theme::window());
+    auto* rows = new QVBoxLayout(list);
+    rows->setContentsMargins(8, 10, 8, 0);
+    rows->setSpacing(0);
+
+    rows->addWidget(sectionHeader(QStringLiteral("这台设备"), nullptr));
+    localRow_ = new DeviceRow(list);
+    localRow_->setObjectName(QStringLiteral("deviceRow:local"));
+    rows->addWidget(localRow_);
+    connect(localRow_, &DeviceRow::clicked, this, [this] { state_.switchTarget(Target::local()); });
+
+    rows->addSpacing(14);
+    nearbyCount_ = styledLabel(new PlainLabel({}, list), 11, Weight::medium, Theme::tertiary());
+    nearbyCount_->setObjectName(QStringLiteral("nearbyCount"));
+    rows->addWidget(sectionHeader(QStringLiteral("附近的设备"), nearbyCount_));
+    empty_ = emptyState();
+    rows->addWidget(empty_);
+    peerColumn_ = new QVBoxLayout();
+    peerColumn_->setSpacing(0);
+    rows->addLayout(peerColumn_);
+    rows->addStretch(1);
+    scroll->setWidget(list);
+    column->addWidget(scroll, 1);
+    column->addWidget(new Rule(Qt::Horizontal, this));
+    column->addWidget(footer());
+
+    connect(&state_, &AppState::peersChanged, this, &SidebarView::showPeers);
+    connect(&state_, &AppState::targetChanged, this, &SidebarView::showPeers);
+    connect(&state_, &AppState::targetChanged, this, &SidebarView::showLocal);
+    connect(&state_, &AppState::deviceNameChanged, this, &SidebarView::showLocal);
+    connect(&state_, &AppState::localIPsChanged, this, &SidebarView::showLocal);
+    connect(&state_, &AppState::portChanged, this, &SidebarView::showLocal);
+    connect(&state_, &AppState::portChanged, this, &SidebarView::showDiscovery);
+    connect(&state_, &AppState::discoveryEnabledChanged, this, &SidebarView::showDiscovery);
+    showLocal();
+    showPeers();
+    showDiscovery();
+}
+
+QWidget* SidebarView::sectionHeader(const QString& title, QLabel* trailing) {
+    auto* header = new QWidget(this);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(10, 0, 10, 5);
+    row->addWidget(styledLabel(new PlainLabel(title, header), 11, Weight::semibold, Theme::secondary()));
+    row->addStretch(1);
+    if (trailing) row->addWidget(trailing);
+    return header;
+}
+
+QWidget* SidebarView::emptyState() {
+    auto* block = new QWidget(this);
+    auto* column = new QVBoxLayout(block);
+    column->setContentsMargins(10, 8, 10, 8);
+    column->setSpacing(6);
+    emptyHeadline_ = styledLabel(new PlainLabel({}, block), 12, Weight::medium, Theme::secondary());
+    emptyHeadline_->setObjectName(QStringLiteral("sidebarEmptyHeadline"));
+    emptyText_ = styledLabel(new PlainLabel({}, block), 11, Weight::regular, Theme::tertiary());
+    emptyText_->setObjectName(QStringLiteral("sidebarEmptyText"));
+    emptyText_->setWordWrap(true);
+    auto* diag = new SymbolTextButton("wave.3.right.circle", 11, QStringLiteral("看不到设备？诊断一下"), 11,
+                                      Theme::tint(Tint::accent), block);
+    diag->setObjectName(QStringLiteral("diagLink"));
+    diag->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    connect(diag, &QPushButton::clicked, this, [this] { state_.setShowDiag(true); });
+    column->addWidget(emptyHeadline_);
+    column->addWidget(emptyText_);
+    column->addSpacing(2);
+    column->addWidget(diag);
+    return block;
+}
+
+QWidget* SidebarView::footer() {
+    auto* block = new QWidget(this);
+    auto* column = new QVBoxLayout(block);
+    column->setContentsMargins(14, 10, 14, 10);
+    column->setSpacing(7);
+    auto* statusRow = new QHBoxLayout();
+    statusRow->setSpacing(6);
+    dot_ = new StatusDot(block);
+    dot_->setObjectName(QStringLiteral("discoveryDot"));
+    status_ = styledLabel(new PlainLabel({}, block), 11, Weight::regular, Theme::secondary());
+    status_->setObjectName(QStringLiteral("discoveryStatus"));
+    statusRow->addWidget(dot_);
+    statusRow->addWidget(status_);
+    statusRow->addStretch(1);
+    column->addLayout(statusRow);
+
+    auto* folder = new SymbolTextButton("folder", 11.5, QStringLiteral("接收目录"), 11.5, Theme::secondary(), block);
+    folder->setObjectName(QStringLiteral("openFolderButton"));
+    folder->setToolTip(QStringLiteral("打开接收文件夹"));
+    connect(folder, &QPushButton::clicked, this, [this] { state_.environment().openPath(state_.root()); });
+    webPage_ = new SymbolTextButton("globe", 11.5, QStringLiteral("NAS 网页管理"), 11.5, Theme::secondary(), block);
+    webPage_->setObjectName(QStringLiteral("webPageButton"));
+    connect(webPage_, &QPushButton::clicked, this, [this] {
+        const std::string address = "http://127.0.0.1:" + std::to_string(state_.port()) + "/web";
+        const QUrl url(qs(address), QUrl::StrictMode);
+        if (!url.isValid() || url.host().isEmpty()) return;
+        state_.environment().openURL(address);
+    });
+    column->addWidget(folder);
+    column->addWidget(webPage_);
+    return block;
+}
+
+QString SidebarView::subtitle(const Peer& peer) {
+    const std::string first = peer.name != peer.realName ? peer.realName : peer.platformLabel();
+    return qs(first + " · " + peer.ip + ":" + std::to_string(peer.port));
+}
+
+DeviceRowLook SidebarView::peerLook(const Peer& peer, const Target& target) {
+    DeviceRowLook look;
+    look.title = qs(peer.name);
+    look.subtitle = subtitle(peer);
+    look.icon = peer.platformIcon();
+    if (peer.pin) {
+        look.badge = QStringLiteral("口令");
+    } else if (peer.plat == "manual") {
+        look.badge = QStringLiteral("手动");
+    }
+    look.badgeColor = Theme::tint(peer.plat == "manual" ? Tint::blue : Tint::orange);
+    // Selected only when every field equals the target's peer (a fresher lastSeen is another peer).
+    look.selected = target.peer && *target.peer == peer;
+    return look;
+}
+
+DeviceRowLook SidebarView::localLook() const {
+    DeviceRowLook look;
+    look.title = qs(state_.deviceName());
+    look.subtitle = qs("本机 · " + state_.myIP() + ":" + std::to_string(state_.port()) + " · v" + Cfg::version());
+    look.icon = "laptopcomputer";
+    look.badge = QStringLiteral("在线");
+    look.badgeColor = Theme::tint(Tint::green);
+    look.selected = state_.target().isLocal();
+    return look;
+}
+
+void SidebarView::showLocal() { localRow_->setLook(localLook()); }
+
+void SidebarView::showDiscovery() {
+    const bool on = state_.discoveryEnabled();
+    emptyHeadline_->setText(on ? QStringLiteral("正在搜索…") : QStringLiteral("发现功能不可用"));
+    emptyText_->setText(on ? QStringLiteral("同一 WiFi 下运行了Corvane的设备会自动出现在这里")
+                           : QStringLiteral("UDP 8898 端口被占用，仍可用 IP 直连"));
+    dot_->setColor(Theme::tint(on ? Tint::green : Tint::orange));
+    status_->setText(on ? QStringLiteral("局域网发现已开启") : QStringLiteral("仅 IP 直连"));
+    webPage_->setToolTip(QStringLiteral("在浏览器中打开本机文件管理（局域网内其他设备可访问 http://本机IP:") +
+                         QString::number(state_.port()) + QStringLiteral("/web）"));
+}
+
+void SidebarView::showPeers() {
+    const std::vector<Peer>& peers = state_.peers();
+    nearbyCount_->setText(QString::number(peers.size()));
+    empty_->setVisible(peers.empty());
+
+    std::vector<std::string> order;
+    std::map<std::string, DeviceRow*> kept;
+    for (const Peer& peer : peers) {
+        if (kept.count(peer.id)) continue;  // one row per id
+        DeviceRow* row = nullptr;
+        if (auto found = peerRows_.find(peer.id); found != peerRows_.end()) {
+            row = found->second;
+            peerRows_.erase(found);
+        } else {
+            row = new DeviceRow(this);
+            row->setObjectName(qs("deviceRow:" + peer.id));
+            row->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(row, &DeviceRow::clicked, this, [this, id = peer.id] {
+                if (const auto shown = shownPeers_.find(id); shown != shownPeers_.end()) {
+                    const Peer peer = shown->second;  // the call may replace the list
+                    state_.switchTarget(Target::of(peer));
+                }
+            });
+            connect(row, &DeviceRow::customContextMenuRequested, this,
+                    [this, id = peer.id, row](const QPoint& at) { openMenu(id, row->mapToGlobal(at)); });
+        }
+        kept[peer.id] = row;
+        shownPeers_[peer.id] = peer;
+        order.push_back(peer.id);
+        row->setLook(peerLook(peer, state_.target()));
+    }
+    // Rows of peers that left: hidden now, deleted once their signals are done.
+    for (auto& [id, row] : peerRows_) {
+        shownPeers_.erase(id);
+        peerColumn_->removeWidget(row);
+        row->hide();
+        row->deleteLater();
+    }
+    peerRows_ = std::move(kept);
+    if (order != order_) {
+        for (const std::string& id : order) peerColumn_->removeWidget(peerRows_[id]);
+        for (const std::string& id : order) peerColumn_->addWidget(peerRows_[id]);
+        order_ = order;
+    }
+    for (const std::string& id : order) peerRows_[id]->show();
+}
+
+std::vector<DeviceRow*> SidebarView::rows() const {
+    std::vector<DeviceRow*> out{localRow_};
+    for (const std::string& id : order_) out.push_back(peerRows_.at(id));
+    return out;
+}
+
+QMenu* SidebarView::contextMenu(const Peer& peer, QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    menu->setObjectName(QStringLiteral("deviceMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    connect(menu->addAction(QStringLiteral("重命名…")), &QAction::triggered, this,
+            [this, peer] { state_.promptAlias(peer); });
+    if (peer.plat == "manual") {
+        connect(menu->addAction(QStringLiteral("移除这台设备")), &QAction::triggered, this,
+                [this, entry = peer.ip + ":" + std::to_string(peer.port)] { state_.removeManualPeer(entry); });
+    }
+    return menu;
+}
+
+void SidebarView::openMenu(const std::string& id, const QPoint& at) {
+    const auto shown = shownPeers_.find(id);
+    const auto row = peerRows_.find(id);
+    if (shown == shownPeers_.end() || row == peerRows_.end()) return;
+    contextMenu(shown->second, row->second)->popup(at);
+}
+
+}  // namespace corvane
