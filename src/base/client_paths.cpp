@@ -1,6 +1,10 @@
 #include "base/client_paths.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "base/text_util.h"
@@ -52,6 +56,34 @@ bool isPrivateArea(std::string_view rel) {
     // Folded: on a case-insensitive receive folder "_TEAM" is the same folder.
     const std::string first = lowerASCII(rel.substr(0, rel.find('/')));
     return first == "_team" || first == "_users";
+}
+
+UniqueFd openFolderBeneath(const std::filesystem::path& root, std::string_view rel, bool create) {
+    UniqueFd folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    size_t start = 0;
+    while (folder && start < rel.size()) {
+        const size_t slash = rel.find('/', start);
+        const std::string piece(rel.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
+        start = slash == std::string_view::npos ? rel.size() : slash + 1;
+        if (piece.empty()) continue;
+        if (create) ::mkdirat(folder.get(), piece.c_str(), 0755);  // an existing entry is checked below
+        struct stat st {};
+        if (::fstatat(folder.get(), piece.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+            errno = ELOOP;
+            return UniqueFd();
+        }
+        // O_NOFOLLOW also covers a link that replaced the folder since the look.
+        folder.reset(::openat(folder.get(), piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    return folder;
+}
+
+std::filesystem::path pathOf(const UniqueFd& folder) { return "/proc/self/fd/" + std::to_string(folder.get()); }
+
+std::pair<std::string, std::string> splitLast(const std::string& rel) {
+    const size_t slash = rel.rfind('/');
+    if (slash == std::string::npos) return {"", rel};
+    return {rel.substr(0, slash), rel.substr(slash + 1)};
 }
 
 bool liesInside(const std::filesystem::path& folder, const std::filesystem::path& path) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/unique_fd.h"
+
 namespace corvane {
 
 // A client-supplied path as a clean relative path ("a/b"), or none when unusable:
@@ -18,6 +20,19 @@ std::optional<std::string> sanitize(std::string_view path);
 
 // Whether a clean relative path (as sanitize gives it) lies in a private folder.
 bool isPrivateArea(std::string_view rel);
+
+// The folder at a clean relative path ("" is the root itself) beneath the root, opened
+// piece by piece without following any link, so that a link inside the receive folder
+// never leads out of it. With create, missing folders are made on the way. Empty when a
+// piece is a link (errno ELOOP), not a folder or missing (errno as the open set it).
+UniqueFd openFolderBeneath(const std::filesystem::path& root, std::string_view rel, bool create);
+
+// The path through which the kernel reaches an open folder itself, for calls that take
+// paths: nothing in it is looked up again by name.
+std::filesystem::path pathOf(const UniqueFd& folder);
+
+// The folder part and the last piece of a clean relative path ("a/b/c" gives "a/b", "c").
+std::pair<std::string, std::string> splitLast(const std::string& rel);
 
 // Whether the path's text begins with the folder's path followed by "/".
 bool liesInside(const std::filesystem::path& folder, const std::filesystem::path& path);

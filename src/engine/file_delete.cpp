@@ -17,8 +17,17 @@ void HTTPServer::routeDeleteFile(Connection& c) {
         sendJSON(fd, 400, errorJSON("bad path"));
         return;
     }
+    // Reached without following links: a link inside the folder is removed itself, and
+    // nothing is removed through one.
+    const auto [folderPart, name] = splitLast(*rel);
+    const UniqueFd folder = openFolderBeneath(receiveFolder, folderPart, false);
     std::error_code ec;
-    fs::remove_all(receiveFolder / *rel, ec);  // a missing target is no error
+    if (folder) {
+        fs::remove_all(pathOf(folder) / name, ec);  // a missing target is no error
+    } else if (fs::exists(receiveFolder / folderPart, ec) || fs::is_symlink(receiveFolder / folderPart, ec)) {
+        sendJSON(fd, 400, errorJSON("bad path"));
+        return;
+    }
     emit(ServerEvent::log("删除：" + *rel));
     sendJSON(fd, 200, {{"ok", true}});
 }

@@ -83,11 +83,14 @@ std::string downloadHead(const DownloadHead& head, const std::string& fileName, 
     return text;
 }
 
-// The regular file at the path, opened without following a final link; empty otherwise.
-UniqueFd openRegular(const fs::path& path, int64_t& size) {
+// The regular file at a clean relative path beneath the root, reached without following
+// any link on the way; empty otherwise.
+UniqueFd openRegular(const fs::path& root, const std::string& rel, int64_t& size) {
+    const auto [folderPart, name] = splitLast(rel);
+    const UniqueFd folder = openFolderBeneath(root, folderPart, false);
+    if (!folder) return UniqueFd();
+    UniqueFd file(::openat(folder.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!file || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
     size = int64_t(st.st_size);
     return file;
@@ -129,7 +132,7 @@ void HTTPServer::download(int fd, const std::string& rel, const HTTPReq& req) {
         return;
     }
     int64_t size = 0;
-    const UniqueFd file = isPrivateArea(*safe) ? UniqueFd() : openRegular(receiveFolder / *safe, size);
+    const UniqueFd file = isPrivateArea(*safe) ? UniqueFd() : openRegular(receiveFolder, *safe, size);
     if (!file) {
         refuse(fd, 404, "not found", headOnly);
         return;

@@ -364,13 +364,13 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     if (isPrivateArea(*safe)) return {400, errorJSON("bad path")};
     if (!complete(*chunks, meta)) return {400, errorJSON("incomplete upload")};
 
-    const size_t slash = safe->rfind('/');
-    const std::string folderPart = slash == std::string::npos ? "" : safe->substr(0, slash);
-    const std::string base = slash == std::string::npos ? *safe : safe->substr(slash + 1);
-    const fs::path parent = folderPart.empty() ? receiveFolder : receiveFolder / folderPart;
-    std::error_code ec;
-    fs::create_directories(parent, ec);
-    if (parent != receiveFolder && !liesInside(receiveFolder, parent)) return {400, errorJSON("bad path")};
+    const auto [folderPart, base] = splitLast(*safe);
+    if (!liesInside(receiveFolder, receiveFolder / *safe)) return {400, errorJSON("bad path")};
+    // Made and opened piece by piece without following links: a link inside the
+    // receive folder never leads the file out of it.
+    const UniqueFd parentFolder = openFolderBeneath(receiveFolder, folderPart, true);
+    if (!parentFolder) return errno == ELOOP ? JSONReply{400, errorJSON("bad path")} : JSONReply{500, errorJSON("open failed")};
+    const fs::path parent = pathOf(parentFolder);
 
     // Joined aside and moved in under a free name: the receive folder never shows a
     // half-joined file, and a file that took the name meanwhile is never replaced.

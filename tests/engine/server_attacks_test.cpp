@@ -134,6 +134,36 @@ TEST_F(ServerAttacks, AMetaFromAnotherAddressStartsTheUploadAfresh) {
     EXPECT_EQ(readFile(root / "b.bin"), "mine");
 }
 
+TEST_F(ServerAttacks, LinksInsideTheReceiveFolderLeadNowhereOutside) {
+    // A link "linkdir" to a folder outside once served, deleted and received files there.
+    const fs::path outside = sandbox / "outside";
+    writeFile(outside / "o.txt", "outside");
+    fs::create_directory_symlink(outside, root / "linkdir");
+    fs::create_symlink(outside / "o.txt", root / "linkfile.txt");
+
+    EXPECT_EQ(call("GET", "/d/linkdir/o.txt").status, 404);
+    EXPECT_EQ(call("GET", "/d/linkfile.txt").status, 404);
+    EXPECT_EQ(call("DELETE", "/api/file?p=linkdir/o.txt").status, 400);
+    EXPECT_TRUE(fs::exists(outside / "o.txt"));
+
+    const std::string id = "1111222233334444";
+    const nlohmann::json meta{{"name", "evil.txt"}, {"rel", "linkdir/evil.txt"}, {"size", 1}, {"chunks", 1}, {"mtime", 0}};
+    ASSERT_EQ(call("PUT", "/api/upload/" + id + "/meta", meta.dump()).status, 200);
+    ASSERT_EQ(call("PUT", "/api/upload/" + id + "/0", "e").status, 200);
+    const RawReply finished = call("POST", "/api/upload/" + id + "/finish", "{}");
+    EXPECT_EQ(finished.status, 400);
+    EXPECT_EQ(finished.body, R"({"error":"bad path"})");
+    EXPECT_FALSE(fs::exists(outside / "evil.txt"));
+
+    // The links themselves are entries of the folder: deleting one removes only the link.
+    EXPECT_EQ(call("DELETE", "/api/file?p=linkdir").status, 200);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(root / "linkdir")));
+    EXPECT_TRUE(fs::exists(outside / "o.txt"));
+    // Real folders still work as before.
+    writeFile(root / "real" / "r.txt", "r");
+    EXPECT_EQ(call("GET", "/d/real/r.txt").body, "r");
+}
+
 TEST(HostAllowed, OnlyNamesOfThisDevicePass) {
     char own[256] = {};
     ::gethostname(own, sizeof own - 1);
