@@ -47,6 +47,7 @@ ServerOptions serverOptionsFor(std::shared_ptr<DefaultsStore> defaults, std::sha
     ServerOptions options;
     // The route gate asks on every request, so a change in the settings applies at once.
     options.nasExt = [defaults = std::move(defaults)] { return defaults->boolValue("nasExt"); };
+    options.burnsAwaitDisplay = true;  // read-once notes wait in AppState until shown
     options.addRoutes = [store = std::move(teamStore)](RouteTable& table) { addStorageRoutes(table, store); };
     return options;
 }

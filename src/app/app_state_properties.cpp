@@ -57,6 +57,8 @@ void AppState::setBurnNote(std::optional<BurnNote> value) {
         value = std::move(burnQueue_.front());
         burnQueue_.pop_front();
     }
+    // On screen now: the server no longer counts it as a note waiting in line.
+    if (value && server_) server_->burnShown(value->id);
     burnNote_ = std::move(value);
     Q_EMIT burnNoteChanged();
 }

@@ -118,11 +118,36 @@ std::optional<std::string> HTTPServer::storeBurn(const std::string& text, const 
         }
     }
     // A full store refuses the newcomer rather than dropping a note nobody has read.
+    // Notes the application still holds in line count too: reading a note through its
+    // page must not make room for more copies than the limits allow.
     const BurnLimits& limits = options_.burnLimits;
-    if (burns_.size() >= limits.maxNotes || burnBytes_ + noteBytes(note) > limits.maxBytes) return std::nullopt;
-    burnBytes_ += noteBytes(note);
+    const size_t bytes = noteBytes(note);
+    size_t notes = burns_.size();
+    size_t held = burnBytes_;
+    for (const auto& [waiting, waitingBytes] : awaitingDisplay_) {
+        if (burns_.count(waiting)) continue;  // one note, counted once
+        ++notes;
+        held += waitingBytes;
+    }
+    if (notes >= limits.maxNotes || held + bytes > limits.maxBytes) return std::nullopt;
+    burnBytes_ += bytes;
     burns_.emplace(id, std::move(note));
+    if (options_.burnsAwaitDisplay) {
+        awaitingDisplay_.emplace(id, bytes);
+    }
     return id;
+}
+
+void HTTPServer::burnShown(const std::string& id) {
+    std::lock_guard lock(burnLock_);
+    const auto it = awaitingDisplay_.find(id);
+    if (it == awaitingDisplay_.end()) return;
+    awaitingDisplay_.erase(it);
+}
+
+int HTTPServer::burnsAwaitingDisplay() {
+    std::lock_guard lock(burnLock_);
+    return int(awaitingDisplay_.size());
 }
 
 std::optional<BurnItem> HTTPServer::takeBurn(const std::string& id) {

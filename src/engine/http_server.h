@@ -53,6 +53,9 @@ struct ServerOptions {
     // Seconds since 1970; the system clock when empty.
     std::function<double()> clock;
     BurnLimits burnLimits;
+    // The application keeps every read-once note it is told of until it shows it: such
+    // notes count against burnLimits until burnShown() releases them.
+    bool burnsAwaitDisplay = false;
 };
 
 // Progress of one incoming upload, as the receive panel and GET /api/receive-tasks show it.
@@ -147,6 +150,9 @@ public:
 
     // Read-once notes: the new note's id, or none when the store is full.
     std::optional<std::string> storeBurn(const std::string& text, const std::string& from);
+    // The application shows the note: it no longer holds a copy waiting in line.
+    void burnShown(const std::string& id);
+    int burnsAwaitingDisplay();
     // Removes the note; returns it unless it was unknown or expired.
     std::optional<BurnItem> takeBurn(const std::string& id);
     // The one-time page of a note (GET /b/<id>).
@@ -231,9 +237,10 @@ private:
     std::unordered_map<std::string, ReceiveTask> recvTasks_;
     std::vector<std::string> recvOrder_;
 
-    std::mutex burnLock_;  // guards burns_ and burnBytes_
+    std::mutex burnLock_;  // guards burns_, awaitingDisplay_ and their byte counts
     std::unordered_map<std::string, BurnItem> burns_;
     size_t burnBytes_ = 0;
+    std::unordered_map<std::string, size_t> awaitingDisplay_;  // note id to bytes held by the application
 };
 
 }  // namespace corvane

@@ -58,6 +58,19 @@ TEST_F(AppStateEvents, aReceivedFileReloadsTheLocalListButNotAPeersList) {
     EXPECT_EQ(loads, 0) << "a peer is shown: nothing reloads";
 }
 
+TEST_F(AppStateEvents, aNoteWaitingInLineStaysCountedByTheServerUntilItIsShown) {
+    AppState& s = started();
+    for (const char* text : {"one", "two"}) {
+        const auto reply = httpRequest(s.port(), "POST", "/api/text", {}, json{{"text", text}, {"burn", true}}.dump());
+        ASSERT_TRUE(reply && reply->status == 200);
+    }
+    ASSERT_TRUE(qtWaitFor([&] { return s.burnNote() && s.server()->burnsAwaitingDisplay() == 1; }));
+    s.setBurnNote(std::nullopt);  // closed: the second one is shown and released
+    ASSERT_TRUE(s.burnNote());
+    EXPECT_EQ(s.burnNote()->text, "two");
+    EXPECT_EQ(s.server()->burnsAwaitingDisplay(), 0);
+}
+
 TEST_F(AppStateEvents, readOnceNotesNameTheirSenderAndWaitTheirTurnNoneReplacedUnseen) {
     AppState& s = started(R"({"manualPeers":["10.0.0.5:8899"]})");
     ASSERT_EQ(s.peers().size(), 1u);

@@ -164,6 +164,33 @@ TEST_F(ServerAttacks, LinksInsideTheReceiveFolderLeadNowhereOutside) {
     EXPECT_EQ(call("GET", "/d/real/r.txt").body, "r");
 }
 
+TEST(ReadOnceNotes, NotesTheApplicationStillHoldsCountAgainstTheLimits) {
+    // A 4 MiB note read through its page, 200 times, once left 200 copies waiting in the
+    // application: the page emptied the store, the queue kept growing.
+    Sandbox box;
+    ServerOptions options;
+    options.firstPort = testPortBase(20);
+    options.lastPort = options.firstPort + 19;
+    options.burnLimits.maxNotes = 2;
+    options.burnsAwaitDisplay = true;
+    auto server = std::make_shared<HTTPServer>("dev", "Desk", "tok", "", box / "recv", options);
+    std::vector<std::string> told;
+    server->onEvent = [&](const ServerEvent& e) { told.push_back(e.id); };
+    ASSERT_TRUE(server->start());
+    const auto postNote = [&] {
+        const auto reply = httpRequest(server->port(), "POST", "/api/text", {}, R"({"text":"secret","burn":true})");
+        return reply ? reply->status : 0;
+    };
+    ASSERT_EQ(postNote(), 200);
+    ASSERT_EQ(postNote(), 200);
+    for (const auto& id : told) EXPECT_EQ(httpRequest(server->port(), "GET", "/b/" + id)->status, 200);
+    EXPECT_EQ(postNote(), 503);  // both still wait to be shown
+    server->burnShown(told[0]);
+    EXPECT_EQ(server->burnsAwaitingDisplay(), 1);
+    EXPECT_EQ(postNote(), 200);
+    stopAndDrain(*server);
+}
+
 TEST(HostAllowed, OnlyNamesOfThisDevicePass) {
     char own[256] = {};
     ::gethostname(own, sizeof own - 1);
