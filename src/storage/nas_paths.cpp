@@ -41,13 +41,18 @@ std::optional<fs::path> fsTarget(const fs::path& root, std::string_view clientPa
     return location;
 }
 
-std::vector<std::string> sortedEntryNames(const fs::path& folder) {
+std::vector<std::string> entryNames(const fs::path& folder) {
     std::vector<std::string> names;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         std::string name = it->path().filename().string();
         if (isValidUTF8(name)) names.push_back(std::move(name));
     }
+    return names;
+}
+
+std::vector<std::string> sortedEntryNames(const fs::path& folder) {
+    std::vector<std::string> names = entryNames(folder);
     std::stable_sort(names.begin(), names.end(), localizedStandardLess);
     return names;
 }

@@ -26,8 +26,10 @@ bool realPathBelow(const std::filesystem::path& root, const std::filesystem::pat
 // private team folder, or its real path is not below the root.
 std::optional<std::filesystem::path> fsTarget(const std::filesystem::path& root, std::string_view clientPath);
 
-// The folder's entry names (dot-entries included, names that are not UTF-8 left out),
-// sorted stably as a file manager sorts them; empty when the folder cannot be read.
+// The folder's entry names in directory order (dot-entries included, names that are not
+// UTF-8 left out); empty when the folder cannot be read.
+std::vector<std::string> entryNames(const std::filesystem::path& folder);
+// The same, sorted stably as a file manager sorts them.
 std::vector<std::string> sortedEntryNames(const std::filesystem::path& folder);
 
 // Whether the entry is a link whose real path leaves the root or is the root itself.

@@ -62,7 +62,7 @@ DavEntry entryAt(const fs::path& location, const std::string& rel) {
 // that lead out of the receive folder.
 std::vector<std::string> listedChildren(const fs::path& root, const DavTarget& target) {
     std::vector<std::string> names;
-    for (std::string& name : sortedEntryNames(target.location)) {
+    for (std::string& name : entryNames(target.location)) {
         if (target.clean.empty() && isPrivateArea(name)) continue;
         struct stat own {};
         const fs::path child = target.location / name;
