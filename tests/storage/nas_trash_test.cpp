@@ -114,6 +114,7 @@ TEST_F(NasTrash, RestoreAndDeleteTakeOnlyWellFormedNames) {
         {"20250101-000000-", 400, errorBody("bad path"), 200},     // 16 characters: the empty path
         {"20250101-000000-..", 400, errorBody("bad path"), 200},   // falls back to "..", outside
         {"20250101-000000-_team", 400, errorBody("bad path"), 200},
+        {"20250101-000000-a:b" + kSlash + "_users", 400, errorBody("bad path"), 200},  // the fallback component
         {"20250101-000000-out" + kSlash + "x", 400, errorBody("bad path"), 200},  // a folder leading out
         {"20250101-000000-a" + kSlash + "_team", 500, errorBody("还原失败"), 200},  // ordinary, but not in the bin
     };
