@@ -47,11 +47,9 @@ void fsList(Connection& c) {
 }
 
 void fsMkdir(Connection& c) {
-    const auto body = jsonObjectBody(c.req);
-    const auto wanted = body ? stringMember(*body, "path") : std::nullopt;
-    const auto rel = wanted ? sanitize(*wanted) : std::nullopt;
     const fs::path root = c.server.root();
-    if (!rel || !fsTarget(root, *rel)) {
+    const auto rel = bodyPath(c.req, root);
+    if (!rel) {
         badPath(c.fd);
         return;
     }

@@ -61,6 +61,14 @@ bool leadsOutside(const fs::path& root, const fs::path& entry, const struct stat
     return S_ISLNK(own.st_mode) && !realPathBelow(root, entry);
 }
 
+std::optional<std::string> bodyPath(const HTTPReq& req, const fs::path& root) {
+    const auto body = jsonObjectBody(req);
+    const auto wanted = body ? stringMember(*body, "path") : std::nullopt;
+    auto rel = wanted ? sanitize(*wanted) : std::nullopt;
+    if (!rel || !fsTarget(root, *rel)) return std::nullopt;
+    return rel;
+}
+
 std::optional<nlohmann::json> jsonObjectBody(const HTTPReq& req) {
     nlohmann::json parsed = nlohmann::json::parse(req.body, nullptr, false);
     if (!parsed.is_object()) return std::nullopt;

@@ -35,6 +35,9 @@ std::vector<std::string> sortedEntryNames(const std::filesystem::path& folder);
 // Whether the entry is a link whose real path leaves the root or is the root itself.
 bool leadsOutside(const std::filesystem::path& root, const std::filesystem::path& entry, const struct stat& own);
 
+// The cleaned "path" of a JSON body when fsTarget accepts it, or none.
+std::optional<std::string> bodyPath(const HTTPReq& req, const std::filesystem::path& root);
+
 // The request body as a JSON object, or none.
 std::optional<nlohmann::json> jsonObjectBody(const HTTPReq& req);
 

@@ -34,11 +34,9 @@ std::optional<std::string> namedEntry(Connection& c) {
 }
 
 void fsDelete(Connection& c) {
-    const auto body = jsonObjectBody(c.req);
-    const auto wanted = body ? stringMember(*body, "path") : std::nullopt;
-    const auto rel = wanted ? sanitize(*wanted) : std::nullopt;
     const fs::path root = c.server.root();
-    if (!rel || !fsTarget(root, *rel)) {
+    const auto rel = bodyPath(c.req, root);
+    if (!rel) {
         sendJSON(c.fd, 400, errorJSON("bad path"));
         return;
     }
