@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -50,6 +51,7 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
 
     bool send(const std::string& head, const char* body = nullptr, size_t length = 0) {
         return sendAll(head.data(), head.size()) && (length == 0 || sendAll(body, length));
@@ -99,15 +101,17 @@ private:
     std::string buf_;
 };
 
-// GET of one target on several keep-alive connections at once for a while; requests per second.
-inline double requestRate(int port, const std::string& target, int connections, double seconds) {
+// One request (GET unless told) of one target on several keep-alive connections at once for
+// a while; requests per second. `headers` are extra head lines, each ending in CR LF.
+inline double requestRate(int port, const std::string& target, int connections, double seconds,
+                          const std::string& method = "GET", const std::string& headers = "") {
     std::atomic<int64_t> total{0};
     std::vector<std::thread> threads;
     const auto start = Clock::now();
     for (int c = 0; c < connections; ++c) {
         threads.emplace_back([&] {
             Connection conn(port);
-            const std::string head = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+            const std::string head = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
             int64_t count = 0;
             while (secondsSince(start) < seconds && conn.send(head) && conn.reply(nullptr)) ++count;
             total += count;
@@ -142,12 +146,18 @@ inline bool writeSource(const std::filesystem::path& path, int64_t size) {
     return ok;
 }
 
-// A started server on the first free port from firstPort, or null (with a message).
+// A started server on the first free port from firstPort, or null (with a message). With
+// an extension's rows the server runs in team mode.
 inline std::shared_ptr<corvane::HTTPServer> startServer(const std::filesystem::path& root, int firstPort,
-                                                        const std::string& token) {
+                                                        const std::string& token,
+                                                        std::function<void(corvane::RouteTable&)> addRoutes = {}) {
     corvane::ServerOptions options;
     options.firstPort = firstPort;
     options.lastPort = firstPort + 19;
+    if (addRoutes) {
+        options.addRoutes = std::move(addRoutes);
+        options.nasExt = [] { return true; };
+    }
     auto server = std::make_shared<corvane::HTTPServer>("bench-device", "Bench", token, "", root, options);
     if (!server->start()) {
         std::fprintf(stderr, "no free port from %d\n", firstPort);

@@ -11,6 +11,7 @@ packages=(
   fonts-noto-cjk fonts-noto-color-emoji fonts-material-design-icons-iconfont
   iproute2 util-linux python3
   xvfb xauth dbus dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 xdotool
+  litmus cadaver
 )
 
 missing=()

@@ -62,14 +62,14 @@ void addFallbackRows(RouteTable& table) {
     table.add(RouteStage::fallback, notFoundRow(PathTest::any(), RouteFacts{.originFree = true}));
 }
 
+}  // namespace
+
 void refuseTeamMode(int fd) {
     sendJSON(fd, 404, nlohmann::json{
                           {"error", "拓展功能未开启"},
                           {"hint", "本机没有开启「中央存储 / NAS」拓展，请在Corvane的 设置 → 拓展功能 里开启。"},
                       });
 }
-
-}  // namespace
 
 PathTest PathTest::exact(std::string path) {
     PathTest t;

@@ -110,6 +110,10 @@ private:
     std::vector<Row> rows_;
 };
 
+// The 404 with the hint to switch team mode on, for a team-mode row while "nasExt" is
+// off; streamed rows, which pass no gate, send it themselves.
+void refuseTeamMode(int fd);
+
 // Adds the device's peer routes (info, peers, files, texts, chat, read-once notes,
 // chunked upload, download, delete) to the peer stage.
 void addPeerRoutes(RouteTable& table);

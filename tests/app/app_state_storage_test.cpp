@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app_state_fixture.h"
-#include "small_tmpfs.h"
+#include "support/small_tmpfs.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "app/item_move.h"
-#include "small_tmpfs.h"
+#include "support/small_tmpfs.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;

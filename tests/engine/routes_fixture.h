@@ -55,7 +55,7 @@ protected:
         ServerOptions options;
         options.firstPort = testPortBase(20);
         options.lastPort = options.firstPort + 19;
-        options.addRoutes = addHookRows;
+        options.addRoutes = addRoutes;
         auto shared = controls;
         options.nasExt = [shared] { return shared->nasExt.load(); };
         options.clock = [shared] { return shared->clock.load(); };
@@ -96,6 +96,7 @@ protected:
     Sandbox sandbox;
     std::filesystem::path root;
     BurnLimits burnLimits;  // set by a fixture's constructor before SetUp
+    std::function<void(RouteTable&)> addRoutes = addHookRows;  // likewise
     std::shared_ptr<RouteControls> controls = std::make_shared<RouteControls>();
     std::shared_ptr<HTTPServer> server;
 };

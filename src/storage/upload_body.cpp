@@ -1,0 +1,47 @@
+#include "storage/upload_body.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <sys/socket.h>
+
+#include "base/whole_files.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr int64_t kReadUnit = 1048576;
+
+bool writePiece(int file, std::string_view bytes, BodyCopy& copy) {
+    if (writeFully(file, bytes)) {
+        copy.written += int64_t(bytes.size());
+        return true;
+    }
+    copy.error = errno;
+    copy.end = BodyCopy::End::writeFailed;
+    return false;
+}
+
+}  // namespace
+
+BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int file) {
+    BodyCopy copy;
+    if (length <= 0) return copy;
+    const std::string_view first = bodyStart.substr(0, size_t(std::min<int64_t>(length, int64_t(bodyStart.size()))));
+    if (!first.empty() && !writePiece(file, first, copy)) return copy;
+    std::string buffer(size_t(std::min(kReadUnit, length - copy.written)), '\0');
+    while (copy.written < length) {
+        const size_t want = size_t(std::min<int64_t>(int64_t(buffer.size()), length - copy.written));
+        const ssize_t n = ::recv(sock, buffer.data(), want, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            copy.end = BodyCopy::End::cutShort;
+            return copy;
+        }
+        if (!writePiece(file, std::string_view(buffer.data(), size_t(n)), copy)) return copy;
+    }
+    return copy;
+}
+
+}  // namespace corvane

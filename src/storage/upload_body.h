@@ -1,0 +1,21 @@
+#pragma once
+// The body of a streamed upload, copied from the socket into a file as it arrives:
+// one 1 MiB buffer whatever the size, never more than the announced length.
+
+#include <cstdint>
+#include <string_view>
+
+namespace corvane {
+
+struct BodyCopy {
+    enum class End { complete, cutShort, writeFailed };
+    End end = End::complete;
+    int64_t written = 0;  // body bytes in the file
+    int error = 0;        // errno of the failed write
+};
+
+// Writes the bytes that came with the head, then reads the rest of `length` bytes from
+// the socket. The peer closing, a read error or the idle time-out cut the body short.
+BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int file);
+
+}  // namespace corvane
