@@ -1,13 +1,12 @@
 #include "storage/storage_routes.h"
 
-#include "storage/team_store.h"
+#include <memory>
 
 namespace corvane {
 
-void addStorageRoutes(RouteTable& table, std::shared_ptr<TeamStore> store) {
+void addStorageRoutes(RouteTable& table, const StorageContext& context) {
     // Each route family adds its rows here, in its stage of the dispatch order.
-    (void)table;
-    (void)store;
+    std::make_shared<TeamRouter>(context)->addRows(table);
 }
 
 }  // namespace corvane
