@@ -45,7 +45,7 @@ struct RouteFacts {
     int64_t maxBody = kDefaultMaxBody;  // a longer announced body closes the connection
     // When set, a longer announced body is answered 413 {"error": this text} before it is
     // read, and the connection drained and closed, so that the client reads the reply.
-    std::string oversizeError;
+    std::string oversizeError = {};
 };
 
 // How a row tests the path. Patterns are pieces between "/": literal text, "{hex}"

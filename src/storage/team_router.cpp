@@ -34,7 +34,7 @@ constexpr size_t kLogoMaxBody = 1999999;
 const RouteFacts kPage{.teamGated = true, .pinExempt = true, .originFree = true, .maxBody = kMaxTeamBody,
                        .oversizeError = kTooLarge};
 const RouteFacts kOpenAPI{.teamGated = true, .pinExempt = true, .maxBody = kMaxTeamBody, .oversizeError = kTooLarge};
-const RouteFacts kLogo{.teamGated = true, .pinExempt = true, .oversizeError = ""};
+const RouteFacts kLogo{.teamGated = true, .pinExempt = true};
 
 const std::vector<std::string> kAny;
 const std::vector<std::string> kGet{"GET", "HEAD"};
