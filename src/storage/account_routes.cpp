@@ -29,14 +29,8 @@ std::string sessionCookie(const std::string& token) {
 }  // namespace
 
 void TeamRouter::registerAccount(Connection& c) {
-    if (c.req.body.size() >= kMaxAccountBody) {
-        reply(c, 413, errorJSON("请求过大"));
-        return;
-    }
-    if (!limiter_.allow("register:" + c.peerIP, kRegisterLimit, kRegisterWindow)) {
-        reply(c, 429, errorJSON("操作太频繁，过一会儿再试"));
-        return;
-    }
+    if (refuseLargeBody(c, kMaxAccountBody)) return;
+    if (refuseOverLimit(c, "register:" + c.peerIP, kRegisterLimit, kRegisterWindow, "操作太频繁，过一会儿再试")) return;
     bind(c);
     const nlohmann::json body = bodyObject(c.req);
     if (!store_.hasAdmin()) {
@@ -55,10 +49,7 @@ void TeamRouter::registerAccount(Connection& c) {
 }
 
 void TeamRouter::login(Connection& c) {
-    if (c.req.body.size() >= kMaxAccountBody) {
-        reply(c, 413, errorJSON("请求过大"));
-        return;
-    }
+    if (refuseLargeBody(c, kMaxAccountBody)) return;
     bind(c);
     const nlohmann::json body = bodyObject(c.req);
     const std::string user = field(body, "user");
@@ -100,11 +91,8 @@ void TeamRouter::me(Connection& c) {
 }
 
 void TeamRouter::users(Connection& c) {
-    const std::optional<TeamUser> me = tfMe(c);
-    if (!me) {
-        reply(c, 401, errorJSON("未登录"));
-        return;
-    }
+    const std::optional<TeamUser> me = member(c);
+    if (!me) return;
     if (!me->isAdmin()) {
         reply(c, 403, errorJSON("只有管理员可以查看"));
         return;
@@ -150,11 +138,8 @@ void TeamRouter::block(Connection& c) {
 }
 
 void TeamRouter::changePassword(Connection& c) {
-    const std::optional<TeamUser> me = tfMe(c);
-    if (!me) {
-        reply(c, 401, errorJSON("未登录"));
-        return;
-    }
+    const std::optional<TeamUser> me = member(c);
+    if (!me) return;
     const nlohmann::json body = bodyObject(c.req);
     if (Outcome changed = store_.changePassword(me->id, field(body, "old"), field(body, "new")); !changed) {
         reply(c, 400, errorJSON(changed.refusal()));
@@ -164,11 +149,8 @@ void TeamRouter::changePassword(Connection& c) {
 }
 
 void TeamRouter::changeEmail(Connection& c) {
-    const std::optional<TeamUser> me = tfMe(c);
-    if (!me) {
-        reply(c, 401, errorJSON("未登录"));
-        return;
-    }
+    const std::optional<TeamUser> me = member(c);
+    if (!me) return;
     const nlohmann::json body = bodyObject(c.req);
     std::string id = field(body, "id");
     if (id.empty()) id = me->id;

@@ -29,14 +29,8 @@ std::string resetMailBody(const TeamStore::ResetTicket& ticket, const std::strin
 }  // namespace
 
 void TeamRouter::forgot(Connection& c) {
-    if (c.req.body.size() >= kMaxForgotBody) {
-        reply(c, 413, errorJSON("请求过大"));
-        return;
-    }
-    if (!limiter_.allow("forgot:" + c.peerIP, kForgotLimit, kResetWindow)) {
-        reply(c, 429, errorJSON("操作太频繁，过一会儿再试"));
-        return;
-    }
+    if (refuseLargeBody(c, kMaxForgotBody)) return;
+    if (refuseOverLimit(c, "forgot:" + c.peerIP, kForgotLimit, kResetWindow, "操作太频繁，过一会儿再试")) return;
     bind(c);
     const nlohmann::json body = bodyObject(c.req);
     const MailConfig mail = MailStore(store_).load();
@@ -64,14 +58,8 @@ void TeamRouter::forgot(Connection& c) {
 }
 
 void TeamRouter::reset(Connection& c) {
-    if (c.req.body.size() >= kMaxResetBody) {
-        reply(c, 413, errorJSON("请求过大"));
-        return;
-    }
-    if (!limiter_.allow("reset:" + c.peerIP, kResetLimit, kResetWindow)) {
-        reply(c, 429, errorJSON("尝试次数过多，过一会儿再试"));
-        return;
-    }
+    if (refuseLargeBody(c, kMaxResetBody)) return;
+    if (refuseOverLimit(c, "reset:" + c.peerIP, kResetLimit, kResetWindow, "尝试次数过多，过一会儿再试")) return;
     bind(c);
     const nlohmann::json obj = bodyObject(c.req);
     const Fields body(obj);

@@ -133,6 +133,24 @@ std::optional<TeamUser> TeamRouter::admin(Connection& c, const std::string& refu
     return std::nullopt;
 }
 
+std::optional<TeamUser> TeamRouter::member(Connection& c) const {
+    std::optional<TeamUser> me = tfMe(c);
+    if (!me) reply(c, 401, errorJSON("未登录"));
+    return me;
+}
+
+bool TeamRouter::refuseLargeBody(Connection& c, size_t limit) const {
+    if (c.req.body.size() < limit) return false;
+    reply(c, 413, errorJSON(kTooLarge));
+    return true;
+}
+
+bool TeamRouter::refuseOverLimit(Connection& c, const std::string& key, int limit, double window, const char* text) {
+    if (limiter_.allow(key, limit, window)) return false;
+    reply(c, 429, errorJSON(text));
+    return true;
+}
+
 void TeamRouter::reply(const Connection& c, int status, const nlohmann::json& value, const HeaderList& extra) {
     HeaderList headers{{"Content-Type", "application/json; charset=utf-8"}};
     headers.insert(headers.end(), extra.begin(), extra.end());

@@ -65,6 +65,12 @@ private:
     void bind(const Connection& c) const;
     // The signed-in administrator, or a 403 with the route's text written and none.
     std::optional<TeamUser> admin(Connection& c, const std::string& refusal) const;
+    // The signed-in member, or 401 {"error":"未登录"} written and none.
+    std::optional<TeamUser> member(Connection& c) const;
+    // Refusals written before a route reads anything: a body of `limit` bytes or more
+    // (413), and a key that used up its requests within the window (429 with the text).
+    bool refuseLargeBody(Connection& c, size_t limit) const;
+    bool refuseOverLimit(Connection& c, const std::string& key, int limit, double window, const char* text);
 
     // Frame and team info (team_router.cpp).
     void teamInfo(Connection& c);
