@@ -12,6 +12,7 @@
 
 #include "bench_support.h"
 #include "storage/storage_routes.h"
+#include "storage/team_store.h"
 
 namespace fs = std::filesystem;
 
@@ -115,7 +116,7 @@ int main(int argc, char** argv) {
     if (!mkdtemp(pattern.data())) return 1;
     const fs::path folder = pattern;
     const auto server = bench::startServer(folder / "recv", port, "tok", [](corvane::RouteTable& table) {
-        corvane::addStorageRoutes(table, nullptr);
+        corvane::addStorageRoutes(table, corvane::StorageContext{std::make_shared<corvane::TeamStore>(), nullptr, corvane::TeamStore::systemClock()});
     });
     if (!server) return 1;
     largeTransfers(server->port(), folder, size);

@@ -7,6 +7,7 @@
 #include "base/cfg.h"
 #include "engine/discovery.h"
 #include "engine/http_server.h"
+#include "storage/mailer.h"
 #include "storage/storage_routes.h"
 #include "storage/team_store.h"
 #include "updater/updater.h"
@@ -48,7 +49,11 @@ ServerOptions serverOptionsFor(std::shared_ptr<DefaultsStore> defaults, std::sha
     // The route gate asks on every request, so a change in the settings applies at once.
     options.nasExt = [defaults = std::move(defaults)] { return defaults->boolValue("nasExt"); };
     options.burnsAwaitDisplay = true;  // read-once notes wait in AppState until shown
-    options.addRoutes = [store = std::move(teamStore)](RouteTable& table) { addStorageRoutes(table, store); };
+    StorageContext storage;
+    storage.store = std::move(teamStore);
+    storage.mailer = std::shared_ptr<Mailer>(&Mailer::shared(), [](Mailer*) {});  // never destroyed
+    storage.clock = TeamStore::systemClock();
+    options.addRoutes = [storage](RouteTable& table) { addStorageRoutes(table, storage); };
     return options;
 }
 
@@ -94,6 +99,7 @@ AppEnvironment completeEnvironment(AppEnvironment env) {
             answer(std::nullopt);
         };
     }
+    if (!env.teamStore) env.teamStore = privateTeamStore(env.appSupport);
     if (!env.makeServer) {
         const ServerOptions options = serverOptionsFor(env.defaults, env.teamStore);
         env.makeServer = [options](const ServerSetup& setup) {
@@ -108,7 +114,6 @@ AppEnvironment completeEnvironment(AppEnvironment env) {
     }
     if (!env.gateway) env.gateway = HostInfo::gateway;
     if (!env.ping) env.ping = HostInfo::ping;
-    if (!env.teamStore) env.teamStore = privateTeamStore(env.appSupport);
     if (!env.readTeam) env.readTeam = [store = env.teamStore](const fs::path& root) { return readTeamStore(*store, root); };
     if (!env.teamPendingCount) {
         env.teamPendingCount = [store = env.teamStore](const fs::path& root) { return teamStorePending(*store, root); };

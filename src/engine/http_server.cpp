@@ -67,6 +67,14 @@ void setReceiveTimeout(int fd, std::chrono::milliseconds timeout) {
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
+// The reply to a body longer than its row takes: 413 before the body is read, then
+// the connection is drained and closed (the body is never read as a next request).
+void refuseOversizeBody(int fd, const HTTPReq& req, const std::string& text) {
+    const auto body = encodeJSONBody(errorJSON(text));
+    respond(fd, 413, {{"Content-Type", "application/json; charset=utf-8"}}, body.value_or(""), req.method == "HEAD");
+    drainBeforeClose(fd);
+}
+
 RouteTable buildRoutes(const ServerOptions& options) {
     RouteTable table = RouteTable::withEngineRoutes();
     if (options.addRoutes) options.addRoutes(table);
@@ -345,7 +353,13 @@ void HTTPServer::serve(int fd) {
         }
 
         const int64_t maxBody = match.route ? match.route->facts.maxBody : kDefaultMaxBody;
-        if (length < 0 || length > maxBody) return;
+        if (length < 0) return;
+        if (length > maxBody) {
+            if (match.route && !match.route->facts.oversizeError.empty()) {
+                refuseOversizeBody(fd, req, match.route->facts.oversizeError);
+            }
+            return;
+        }
         // Bodies are held whole in memory: all connections together stay within the budget.
         const BodyReservation reservation(bodyBudgetLeft_, length);
         if (!reservation.held()) {

@@ -43,6 +43,9 @@ struct RouteFacts {
     bool streamed = false;    // handed over before its body is read, past every gate
     bool ownPreflight = false;  // answers OPTIONS itself: no generic 204, no origin gate for it
     int64_t maxBody = kDefaultMaxBody;  // a longer announced body closes the connection
+    // When set, a longer announced body is answered 413 {"error": this text} before it is
+    // read, and the connection drained and closed, so that the client reads the reply.
+    std::string oversizeError = {};
 };
 
 // How a row tests the path. Patterns are pieces between "/": literal text, "{hex}"

@@ -1,14 +1,15 @@
 #include "storage/storage_routes.h"
 
+#include <memory>
+
 #include "storage/route_families.h"
-#include "storage/team_store.h"
 
 namespace corvane {
 
-void addStorageRoutes(RouteTable& table, std::shared_ptr<TeamStore> store) {
+void addStorageRoutes(RouteTable& table, const StorageContext& context) {
     // Each route family adds its rows here, in its stage of the dispatch order.
-    (void)store;
     addWebDAVRoutes(table);
+    std::make_shared<TeamRouter>(context)->addRows(table);
     addNasFileRoutes(table);
     addNasTrashRoutes(table);
     addNasUploadRoutes(table);

@@ -3,14 +3,11 @@
 // and the team, account, mail and team-file routes, and the NAS file API. The
 // application adds them when it builds its server; a test server does the same.
 
-#include <memory>
-
 #include "engine/route_table.h"
+#include "storage/team_router.h"
 
 namespace corvane {
 
-class TeamStore;
-
-void addStorageRoutes(RouteTable& table, std::shared_ptr<TeamStore> store);
+void addStorageRoutes(RouteTable& table, const StorageContext& context);
 
 }  // namespace corvane

@@ -55,6 +55,13 @@ bool TeamStore::hasLogo() const {
     return fs::exists(logoFileLocked(), ec);
 }
 
+std::string TeamStore::logoBytes() const {
+    std::lock_guard hold(lock_);
+    if (rootPath_.empty()) return "";
+    const FileRead file = readWholeFile(logoFileLocked());
+    return file.readable ? file.bytes : "";
+}
+
 Outcome TeamStore::saveLogo(std::string_view bytes) {
     if (bytes.empty()) return Refusal{msgEmpty};
     if (bytes.size() > logoMaxBytes) return Refusal{msgTooLarge};

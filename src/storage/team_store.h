@@ -124,6 +124,8 @@ public:
     void setTeamName(const std::string& name);
     int64_t logoStamp() const;
     bool hasLogo() const;
+    // The stored logo's bytes, read whole under the lock; "" when there is none.
+    std::string logoBytes() const;
     Outcome saveLogo(std::string_view bytes);
     void clearLogo();
 

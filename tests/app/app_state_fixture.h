@@ -17,6 +17,7 @@
 #include "app/defaults_store.h"
 #include "engine/discovery.h"
 #include "engine/http_server.h"
+#include "storage/team_store.h"
 #include "support/boot_log_lines.h"
 #include "support/qt_wait.h"
 #include "support/test_support.h"
@@ -62,6 +63,7 @@ protected:
         env.home = home();
         env.appSupport = support();
         env.defaults = std::make_shared<DefaultsStore>(defaultsFile());
+        env.teamStore = teamStore;
         ServerOptions options = serverOptionsFor(env.defaults, env.teamStore);
         options.firstPort = firstPort;
         options.lastPort = lastPort;
@@ -134,6 +136,8 @@ protected:
     int lastPort = firstPort + 3;
     int udpPort = firstPort + 10;
     TeamFacts team;
+    // The store the server's team routes and the team operations work on.
+    std::shared_ptr<TeamStore> teamStore = std::make_shared<TeamStore>();
     std::function<double()> clock;
     std::vector<std::filesystem::path> teamReads;
     int updateChecks = 0;

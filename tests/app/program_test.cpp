@@ -102,6 +102,23 @@ TEST_F(Program, aTakenPortMovesToTheNextAndSigtermQuitsInOrder) {
     EXPECT_EQ(run->bootLog().back(), "退出");
 }
 
+TEST_F(Program, withTeamModeOnTheTeamRoutesAnswerFromStartUp) {
+    writeFile(run->sandbox() / "config" / "Corvane" / "defaults.json", R"({"nasExt":true})");
+    ASSERT_TRUE(run->start());
+    ASSERT_TRUE(run->waitForLine("窗口完成")) << run->output();
+    const auto team = httpRequest(8899, "GET", "/api/team");
+    ASSERT_TRUE(team);
+    EXPECT_EQ(team->status, 200);
+    EXPECT_EQ(json::parse(team->body)["team"], "团队空间");
+    EXPECT_EQ(json::parse(team->body)["hasAdmin"], false);
+    const auto page = httpRequest(8899, "GET", "/");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_NE(page->body.find("<title>团队空间 · Corvane</title>"), std::string::npos);
+    run->terminate();
+    EXPECT_EQ(run->waitForExit(seconds(15)), 0) << run->output();
+}
+
 TEST_F(Program, withEveryPortTakenNothingElseStarts) {
     std::vector<std::unique_ptr<HeldPort>> held;
     for (int port = 8899; port <= 8918; ++port) {

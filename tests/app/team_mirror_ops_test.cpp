@@ -38,7 +38,7 @@ protected:
         return account ? account->status : "(none)";
     }
 
-    std::shared_ptr<TeamStore> store = std::make_shared<TeamStore>();
+    std::shared_ptr<TeamStore> store = teamStore;
 };
 
 TEST_F(TeamMirror, enableTeamChecksThePasswordFirstAndSetsUpOnce) {

@@ -83,6 +83,8 @@ protected:
             table.add(RouteStage::team, answering({"GET"}, PathTest::exact("/api/t/open"), "open", {.pinExempt = true}));
             table.add(RouteStage::nas, answering({"GET"}, PathTest::exact("/api/t/free"), "free", {.originFree = true}));
             table.add(RouteStage::nas, answering({"POST"}, PathTest::exact("/api/t/small"), "small", {.maxBody = 10}));
+            table.add(RouteStage::nas, answering({}, PathTest::exact("/api/t/told"), "told",
+                                                 {.maxBody = 10, .oversizeError = "too big"}));
             table.add(RouteStage::nas, Route{{"PUT"}, PathTest::exact("/api/t/stream"), [this](Connection& c) {
                                                  streamedLength = c.contentLength;
                                                  sendJSON(c.fd, 200, {{"row", "stream"}});
@@ -142,6 +144,29 @@ TEST_F(RowFacts, TheReaderHonoursTheRowsBodyLimitAndStreamedRows) {
     EXPECT_EQ(reply->status, 200);
     EXPECT_EQ(streamedLength.load(), 999999999999);
     EXPECT_EQ(s.readUntilClosed(), "");
+}
+
+TEST_F(RowFacts, ARowWithAnOversizeTextAnswers413BeforeTheBodyAndDrains) {
+    EXPECT_EQ(status("POST", "/api/t/told", {}, "0123456789"), 200);
+    // 8 MiB announced, 1 MiB sent: the reply comes before the body, and the client reads
+    // it whole rather than a reset, although it keeps sending.
+    test::RawClient c(server->port());
+    ASSERT_TRUE(c.send("POST /api/t/told HTTP/1.1\r\nContent-Length: 8388608\r\n\r\n"));
+    ASSERT_TRUE(c.send(std::string(1 << 20, 'x')));
+    const auto reply = c.readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->statusLine, "HTTP/1.1 413 OK");
+    EXPECT_EQ(reply->headers.at("content-type"), "application/json; charset=utf-8");
+    EXPECT_EQ(reply->body, R"({"error":"too big"})");
+    EXPECT_TRUE(c.closedByServer());
+    // HEAD: the same head, no body.
+    test::RawClient h(server->port());
+    ASSERT_TRUE(h.send("HEAD /api/t/told HTTP/1.1\r\nContent-Length: 11\r\n\r\n"));
+    const auto head = h.readReply(true);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->status, 413);
+    EXPECT_EQ(head->headers.at("content-length"), "19");
+    EXPECT_EQ(h.readUntilClosed(), "");
 }
 
 TEST_F(RowFacts, AHugeUploadPathIsAnsweredAndTheServerLivesOn) {

@@ -6,13 +6,14 @@
 
 #include "engine/routes_fixture.h"
 #include "storage/storage_routes.h"
+#include "storage/team_store.h"
 
 namespace corvane::test {
 
 class StorageServerTest : public RouteTest {
 protected:
     StorageServerTest() {
-        addRoutes = [](RouteTable& table) { addStorageRoutes(table, nullptr); };
+        addRoutes = [](RouteTable& table) { addStorageRoutes(table, StorageContext{std::make_shared<TeamStore>(), nullptr, TeamStore::systemClock()}); };
     }
 
     RawReply post(const std::string& target, const nlohmann::json& body) { return call("POST", target, body.dump()); }

@@ -8,6 +8,7 @@
 
 #include "engine/http_server.h"
 #include "storage/storage_routes.h"
+#include "storage/team_store.h"
 #include "support/test_support.h"
 
 int main(int argc, char** argv) {
@@ -18,7 +19,7 @@ int main(int argc, char** argv) {
     corvane::ServerOptions options;
     options.firstPort = corvane::test::testPortBase(20);
     options.lastPort = options.firstPort + 19;
-    options.addRoutes = [](corvane::RouteTable& table) { corvane::addStorageRoutes(table, nullptr); };
+    options.addRoutes = [](corvane::RouteTable& table) { corvane::addStorageRoutes(table, corvane::StorageContext{std::make_shared<corvane::TeamStore>(), nullptr, corvane::TeamStore::systemClock()}); };
     options.nasExt = [] { return true; };
     corvane::HTTPServer server("test-server", "Test", "tok", argc > 2 ? argv[2] : "", argv[1], options);
     if (!server.start()) {

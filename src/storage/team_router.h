@@ -1,0 +1,108 @@
+#pragma once
+// The team router: the team page and the team, account, password-reset, mail and
+// team-file routes as rows of the server's route table, in their dispatch order, over
+// one team store, one mailer and the limiter's clock. Every claimed request gets exactly
+// one reply; every reply to HEAD is the GET's head without a body.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/http_response.h"
+#include "engine/route_table.h"
+#include "storage/rate_limiter.h"
+#include "storage/team_store.h"
+
+namespace corvane {
+
+class Mailer;
+
+// What the storage rows work on.
+struct StorageContext {
+    std::shared_ptr<TeamStore> store;
+    std::shared_ptr<Mailer> mailer;
+    std::function<double()> clock;  // seconds since 1970, for the abuse limits
+};
+
+// A route of the team files: reached only with a signed-in member, after the team
+// folders were prepared.
+struct TeamFileRoute {
+    std::vector<std::string> methods;
+    std::string path;
+    std::function<void(Connection&, const TeamUser&)> handler;
+};
+
+// The team-file routes in the order they are tried (team_file_routes.cpp).
+std::vector<TeamFileRoute> teamFileRoutes(const StorageContext& context);
+
+class TeamRouter : public std::enable_shared_from_this<TeamRouter> {
+public:
+    explicit TeamRouter(StorageContext context);
+
+    // Adds every team row to the team stage.
+    void addRows(RouteTable& table);
+
+    // The session token a request carries: the "qp_s" cookie (even when empty), else a
+    // Bearer header, else the query "t"; "" when none.
+    static std::string tfToken(const HTTPReq& req);
+    // The active member the request's token belongs to, the store bound to the server's folder.
+    std::optional<TeamUser> tfMe(const Connection& c) const;
+
+    // One JSON reply, head only for HEAD; 500 {"error":"json"} when it cannot be encoded.
+    static void reply(const Connection& c, int status, const nlohmann::json& value, const HeaderList& extra = {});
+    // The request's JSON object, or an empty one.
+    static nlohmann::json bodyObject(const HTTPReq& req);
+
+private:
+    using Handler = void (TeamRouter::*)(Connection&);
+    void add(RouteTable& table, std::vector<std::string> methods, PathTest path, Handler handler,
+             const RouteFacts& facts);
+
+    void bind(const Connection& c) const;
+    // The signed-in administrator, or a 403 with the route's text written and none.
+    std::optional<TeamUser> admin(Connection& c, const std::string& refusal) const;
+    // The signed-in member, or 401 {"error":"未登录"} written and none.
+    std::optional<TeamUser> member(Connection& c) const;
+    // Refusals written before a route reads anything: a body of `limit` bytes or more
+    // (413), and a key that used up its requests within the window (429 with the text).
+    bool refuseLargeBody(Connection& c, size_t limit) const;
+    bool refuseOverLimit(Connection& c, const std::string& key, int limit, double window, const char* text);
+
+    // Frame and team info (team_router.cpp).
+    void teamInfo(Connection& c);
+    void logoGet(Connection& c);
+    void logoSet(Connection& c);
+    void teamSet(Connection& c);
+    void page(Connection& c);
+    void teamFiles(Connection& c);
+    // Accounts (account_routes.cpp).
+    void registerAccount(Connection& c);
+    void login(Connection& c);
+    void logout(Connection& c);
+    void me(Connection& c);
+    void users(Connection& c);
+    void approve(Connection& c);
+    void block(Connection& c);
+    void changePassword(Connection& c);
+    void changeEmail(Connection& c);
+    void recover(Connection& c);
+    // Password reset (reset_routes.cpp).
+    void forgot(Connection& c);
+    void reset(Connection& c);
+    // Mail settings (mail_routes.cpp).
+    void mailGet(Connection& c);
+    void mailSet(Connection& c);
+    void mailTest(Connection& c);
+
+    StorageContext context_;
+    TeamStore& store_;
+    Mailer& mailer_;
+    RateLimiter limiter_;
+    std::vector<TeamFileRoute> fileRoutes_;
+};
+
+}  // namespace corvane

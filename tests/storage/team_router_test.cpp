@@ -1,0 +1,241 @@
+// The team router's frame: the paths it claims, the session sources, the access levels,
+// team information, logo, name and page, HEAD replies, oversized bodies and events.
+
+#include <sys/stat.h>
+
+#include "base/text_util.h"
+#include "team_routes_fixture.h"
+
+namespace corvane::test {
+namespace {
+
+using nlohmann::json;
+
+TEST_F(TeamRouteTest, ClaimsTheTeamPathsAndLeavesTheOthers) {
+    const std::string member = memberToken("amy");
+    const struct { const char* method; const char* target; int without; int with; } cases[] = {
+        {"GET", "/api/mailbox", 401, 404},       // a plain prefix: claimed
+        {"GET", "/api/team/set", 401, 404},      // a path of a POST route, other method
+        {"GET", "/api/auth/login", 401, 404},
+        {"POST", "/api/auth/unknown", 401, 404},
+        {"GET", "/api/mail/other", 401, 404},
+        {"PUT", "/api/team/logo", 401, 404},
+        {"GET", "/api/tf/list", 401, 404},       // no team-file routes yet
+        {"GET", "/api/fs", 200, 200},            // not claimed: the NAS file API answers
+        {"GET", "/api/teamx", 404, 404},
+        {"GET", "/api/info", 200, 200},
+    };
+    for (const auto& c : cases) {
+        const RawReply anonymous = call(c.method, c.target);
+        EXPECT_EQ(anonymous.status, c.without) << c.method << " " << c.target;
+        if (c.without == 401) {
+            EXPECT_EQ(parse(anonymous), json({{"error", "请先登录"}, {"needLogin", true}}));
+        }
+        EXPECT_EQ(as(member, c.method, c.target).status, c.with) << c.method << " " << c.target;
+    }
+    EXPECT_EQ(parse(as(member, "GET", "/api/mailbox")), json({{"error", "not found"}}));
+    for (const char* folder : {"_team", "_shared", "_users"}) EXPECT_TRUE(std::filesystem::is_directory(root / folder));
+}
+
+TEST_F(TeamRouteTest, TeamModeOffAnswersTheHintWithoutTouchingTheStore) {
+    controls->nasExt = false;
+    for (const char* target : {"/api/team", "/", "/api/auth/me", "/api/mail"}) {
+        const RawReply r = call("GET", target);
+        EXPECT_EQ(r.status, 404) << target;
+        EXPECT_EQ(parse(r)["error"], "拓展功能未开启") << target;
+    }
+}
+
+TEST_F(TeamRouteTest, TheSessionComesFromCookieThenBearerThenQuery) {
+    const std::string admin = adminToken();
+    const std::string member = memberToken("amy");
+    const auto who = [&](const std::map<std::string, std::string>& headers, const std::string& query = "") {
+        const json reply = parse(call("GET", "/api/auth/me" + query, "", headers));
+        return reply.contains("user") ? reply["user"]["name"].get<std::string>() : std::string("(none)");
+    };
+    EXPECT_EQ(who({{"Cookie", "a=1; qp_s= \t" + member + "\t ;b=2"}}), "amy");
+    EXPECT_EQ(who({{"Cookie", "qp_s=" + member}, {"Authorization", "Bearer " + admin}}), "amy");  // the cookie wins
+    EXPECT_EQ(who({{"Cookie", "x=1; qp_s=; y=2"}, {"Authorization", "Bearer " + admin}}), "(none)");  // empty wins too
+    EXPECT_EQ(who({{"Cookie", "qp_sx=" + member}, {"Authorization", "bEaReR  " + admin}}), "Boss");
+    EXPECT_EQ(who({{"Authorization", "Basic " + admin}}, "?t=" + member), "amy");
+    EXPECT_EQ(who({}, "?t=" + member), "amy");
+    EXPECT_EQ(who({}, "?t=" + member.substr(0, 15)), "(none)");
+    EXPECT_EQ(who({}), "(none)");
+}
+
+TEST_F(TeamRouteTest, EachAccessLevelRefusesWithItsOwnReply) {
+    const std::string member = memberToken("amy");
+    const json needLogin{{"error", "未登录"}, {"needLogin", true}};
+    const struct { const char* method; const char* path; json anonymous; int anonymousStatus; json asMember; int memberStatus; } cases[] = {
+        {"GET", "/api/auth/me", needLogin, 401, json(), 200},
+        {"GET", "/api/auth/users", {{"error", "未登录"}}, 401, {{"error", "只有管理员可以查看"}}, 403},
+        {"POST", "/api/auth/pass", {{"error", "未登录"}}, 401, json(), 400},
+        {"POST", "/api/auth/email", {{"error", "未登录"}}, 401, json(), 200},
+        {"POST", "/api/team/logo", {{"error", "只有管理员能改团队 Logo"}}, 403, {{"error", "只有管理员能改团队 Logo"}}, 403},
+        {"POST", "/api/team/set", {{"error", "只有管理员能改团队名称"}}, 403, {{"error", "只有管理员能改团队名称"}}, 403},
+        {"POST", "/api/auth/approve", {{"error", "只有管理员可以审批"}}, 403, {{"error", "只有管理员可以审批"}}, 403},
+        {"POST", "/api/auth/block", {{"error", "只有管理员可以操作"}}, 403, {{"error", "只有管理员可以操作"}}, 403},
+        {"POST", "/api/auth/recover", {{"error", "只有管理员可以重置"}}, 403, {{"error", "只有管理员可以重置"}}, 403},
+        {"GET", "/api/mail", {{"error", "只有管理员可以查看"}}, 403, {{"error", "只有管理员可以查看"}}, 403},
+        {"POST", "/api/mail", {{"error", "只有管理员可以修改"}}, 403, {{"error", "只有管理员可以修改"}}, 403},
+        {"POST", "/api/mail/test", {{"error", "只有管理员可以测试"}}, 403, {{"error", "只有管理员可以测试"}}, 403},
+    };
+    for (const auto& c : cases) {
+        const RawReply anonymous = call(c.method, c.path, "{}");
+        EXPECT_EQ(anonymous.status, c.anonymousStatus) << c.path;
+        EXPECT_EQ(parse(anonymous), c.anonymous) << c.path;
+        const RawReply asMember = as(member, c.method, c.path);
+        EXPECT_EQ(asMember.status, c.memberStatus) << c.path;
+        if (!c.asMember.is_null()) {
+            EXPECT_EQ(parse(asMember), c.asMember) << c.path;
+        }
+    }
+}
+
+TEST_F(TeamRouteTest, TeamInfoTellsTheDefaultNameAndTheStorage) {
+    const json info = parse(call("POST", "/api/team"));
+    EXPECT_EQ(info["ok"], true);
+    EXPECT_EQ(info["device"], "Desk");
+    EXPECT_EQ(info["team"], "团队空间");
+    EXPECT_EQ(info["hasAdmin"], false);
+    EXPECT_EQ(info["hasLogo"], false);
+    EXPECT_EQ(info["logoStamp"], 0);
+    EXPECT_EQ(info["requireApproval"], true);
+    EXPECT_GT(info["storage"]["total"].get<int64_t>(), 0);
+    EXPECT_GE(info["storage"]["total"].get<int64_t>(), info["storage"]["free"].get<int64_t>());
+    EXPECT_EQ(info.size(), 9u);
+    adminToken();
+    store->setTeamName("Sales");
+    EXPECT_EQ(parse(call("GET", "/api/team"))["team"], "Sales");
+    EXPECT_EQ(parse(call("GET", "/api/team"))["hasAdmin"], true);
+}
+
+std::string png(size_t size) {
+    std::string bytes = "\x89PNG\r\n\x1a\n";
+    bytes.resize(size, 'p');
+    return bytes;
+}
+
+TEST_F(TeamRouteTest, TheLogoIsSetByTheAdministratorAndServedWithItsType) {
+    const std::string admin = adminToken();
+    EXPECT_EQ(call("GET", "/api/team/logo").status, 404);
+    EXPECT_EQ(parse(call("GET", "/api/team/logo")), json({{"error", "no logo"}}));
+
+    const auto post = [&](const std::string& bytes) {
+        return call("POST", "/api/team/logo", bytes, {{"Cookie", "qp_s=" + admin}});
+    };
+    EXPECT_EQ(post(std::string(2000000, 'x')).status, 413);
+    EXPECT_EQ(parse(post(std::string(2000000, 'x'))), json({{"error", "图片太大了（限 1.5MB）"}}));
+    EXPECT_EQ(post(png(1600000)).status, 400);
+    EXPECT_EQ(parse(post(png(1600000))), json({{"error", "图片太大了（限 1.5MB）"}}));
+    EXPECT_EQ(parse(post("BM123456789012")), json({{"error", "只支持 PNG / JPG / GIF / WebP"}}));
+
+    clearEvents();
+    const RawReply saved = post(png(10000));
+    EXPECT_EQ(saved.status, 200);
+    EXPECT_EQ(parse(saved)["logoStamp"], store->logoStamp());
+    EXPECT_EQ(events(), std::vector<ServerEvent>{ServerEvent::log("团队 Logo 已更新")});
+
+    RawClient c(server->port());
+    ASSERT_TRUE(c.send("HEAD /api/team/logo HTTP/1.1\r\n\r\nGET /api/team/logo?v=1 HTTP/1.1\r\n\r\n"));
+    const auto head = c.readReply(true);
+    const auto get = c.readReply();
+    ASSERT_TRUE(head && get);
+    EXPECT_EQ(head->head, get->head);
+    EXPECT_EQ(head->headers.at("content-type"), "image/png");
+    EXPECT_EQ(head->headers.at("content-length"), "10000");
+    EXPECT_EQ(head->headers.at("cache-control"), "no-cache");
+    EXPECT_EQ(get->body, png(10000));
+
+    const struct { std::string bytes; const char* type; } types[] = {
+        {"\xFF\xD8\xFFjpeg", "image/jpeg"}, {"GIF89a-gif", "image/gif"}, {"RIFF1234WEBPVP8 x", "image/webp"},
+    };
+    for (const auto& t : types) {
+        ASSERT_EQ(post(t.bytes).status, 200) << t.type;
+        EXPECT_EQ(call("GET", "/api/team/logo").headers.at("content-type"), t.type);
+    }
+}
+
+TEST_F(TeamRouteTest, TheTeamNameIsTrimmedAndCountedInCharacters) {
+    const std::string admin = adminToken();
+    std::string thirty;
+    for (int k = 0; k < 30; ++k) thirty += "团";
+    const struct { json body; int status; json reply; } cases[] = {
+        {{{"name", "  "}}, 400, {{"error", "团队名称 1-30 个字"}}},
+        {json::object(), 400, {{"error", "团队名称 1-30 个字"}}},
+        {{{"name", thirty + "队"}}, 400, {{"error", "团队名称 1-30 个字"}}},
+        {{{"name", thirty}}, 200, {{"ok", true}, {"team", thirty}}},
+        {{{"name", " \n Sales \t"}}, 200, {{"ok", true}, {"team", "Sales"}}},
+    };
+    for (const auto& c : cases) {
+        const RawReply r = as(admin, "POST", "/api/team/set", c.body);
+        EXPECT_EQ(r.status, c.status) << c.body;
+        EXPECT_EQ(parse(r), c.reply) << c.body;
+    }
+    EXPECT_EQ(store->teamName(), "Sales");
+    EXPECT_EQ(events().back(), ServerEvent::log("团队名称改为「Sales」"));
+}
+
+TEST_F(TeamRouteTest, ThePageIsTheSameDocumentOnItsFourPaths) {
+    for (const char* path : {"/", "/web", "/login", "/team"}) {
+        for (const char* method : {"GET", "POST"}) {
+            const RawReply r = call(method, path);
+            EXPECT_EQ(r.status, 200) << method << " " << path;
+            EXPECT_EQ(r.headers.at("content-type"), "text/html; charset=utf-8");
+            EXPECT_EQ(r.headers.at("cache-control"), "no-store");
+            EXPECT_EQ(r.headers.at("referrer-policy"), "no-referrer");
+            EXPECT_NE(r.body.find("<html lang=\"zh-CN\">"), std::string::npos);
+            EXPECT_NE(r.body.find("<title>团队空间 · Corvane</title>"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(TeamRouteTest, HeadGetsTheHeadOfGetAndTheConnectionGoesOn) {
+    const std::string admin = adminToken();
+    // Logout last: it ends the session.
+    const char* targets[] = {"/api/team", "/", "/api/auth/me", "/api/auth/users", "/api/mail", "/api/team/set",
+                             "/api/mailbox", "/api/team/logo", "/api/auth/logout"};
+    for (const char* target : targets) {
+        for (const std::string& cookie : {std::string(), "Cookie: qp_s=" + admin + "\r\n"}) {
+            RawClient c(server->port());
+            const std::string get = "GET " + std::string(target) + " HTTP/1.1\r\n" + cookie + "\r\n";
+            const std::string head = "HEAD " + std::string(target) + " HTTP/1.1\r\n" + cookie + "\r\n";
+            ASSERT_TRUE(c.send(get + head + "GET /api/info HTTP/1.1\r\n\r\n"));
+            const auto first = c.readReply();
+            const auto second = c.readReply(true);
+            const auto third = c.readReply();
+            ASSERT_TRUE(first && second && third) << target;
+            // The same status line and headers (the session's cookie-clearing included).
+            EXPECT_EQ(first->head, second->head) << target;
+            EXPECT_EQ(third->status, 200) << target;
+            EXPECT_EQ(parse(*third)["device"], "Desk") << target;
+        }
+    }
+}
+
+TEST_F(TeamRouteTest, BodiesOfOneMebibyteAreRefusedBeforeTheyAreRead) {
+    const std::string admin = adminToken();
+    for (const char* path : {"/api/team/set", "/api/auth/login", "/api/mail", "/api/mailbox", "/team"}) {
+        RawClient c(server->port());
+        ASSERT_TRUE(c.send("POST " + std::string(path) + " HTTP/1.1\r\nCookie: qp_s=" + admin +
+                           "\r\nContent-Length: 1048576\r\n\r\n"));
+        const auto reply = c.readReply();
+        ASSERT_TRUE(reply) << path;
+        EXPECT_EQ(reply->status, 413) << path;
+        EXPECT_EQ(parse(*reply), json({{"error", "请求过大"}})) << path;
+        EXPECT_TRUE(c.closedByServer()) << path;
+    }
+    // One byte less is read and handled.
+    EXPECT_EQ(call("POST", "/api/mailbox", std::string(1048575, ' ')).status, 401);
+}
+
+TEST_F(TeamRouteTest, AReplyThatCannotBeEncodedIs500Json) {
+    const std::string admin = adminToken();
+    store->setTeamName("bad \xff name");
+    const RawReply r = as(admin, "GET", "/api/auth/me");
+    EXPECT_EQ(r.status, 500);
+    EXPECT_EQ(r.body, R"({"error":"json"})");
+}
+
+}  // namespace
+}  // namespace corvane::test
