@@ -1,0 +1,78 @@
+#pragma once
+// The settings: this device's name, the receive folder, the storage device in
+// team mode, discovery and the diagnostics, team mode on or off, the mode in
+// force, software updates, feedback and "完成" (also Return). Only the name
+// being typed and whether its diagnostics sheet shows are its own; everything
+// else follows AppState and the Updater, and every control writes AppState
+// on the user's action only.
+//
+// The detail pane's gear opens it with one line:
+//     SettingsSheet::present(state, Updater::shared(), this);
+
+#include <QPointer>
+
+#include "views/sheet.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QWidget;
+
+namespace corvane {
+
+class AppState;
+class DiagSheet;
+class ElidedLabel;
+class Updater;
+
+class SettingsSheet : public Sheet {
+    Q_OBJECT
+
+public:
+    // The sheet belongs to the window of parent, so sheets raised over it stack on it.
+    SettingsSheet(AppState& state, Updater& updater, QWidget* parent);
+
+    // Opens a new settings sheet over the window of from (window-modal, without
+    // blocking) that deletes itself once closed.
+    static SettingsSheet* present(AppState& state, Updater& updater, QWidget* from);
+
+    // The diagnostics sheet it shows, or null.
+    DiagSheet* diagSheet() const { return diag_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QLayout* nameSection();
+    QLayout* storageSection();
+    QLayout* destinationSection();
+    QLayout* networkSection();
+    QLayout* featuresSection();
+    QLayout* modeSection();
+    QLayout* feedbackRow();
+
+    void showNameState();
+    void showCenterPicker();
+    void showMode();
+    void showDiscovery();
+    void chooseCenter(int index);
+    void openDiagnostics();
+
+    AppState& state_;
+    Updater& updater_;
+    QLineEdit* nameField_ = nullptr;
+    QPushButton* nameSave_ = nullptr;
+    ElidedLabel* rootPath_ = nullptr;
+    QWidget* pickerRow_ = nullptr;
+    QComboBox* picker_ = nullptr;
+    QLabel* destHelp_ = nullptr;
+    QLabel* discovery_ = nullptr;
+    QCheckBox* nasToggle_ = nullptr;
+    QLabel* nasHelp_ = nullptr;
+    QLabel* modeText_ = nullptr;
+    QPointer<DiagSheet> diag_;
+    bool shownOnce_ = false;
+};
+
+}  // namespace corvane
