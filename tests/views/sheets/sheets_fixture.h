@@ -3,6 +3,8 @@
 // folder question, diagnostics without a gateway, and (started) the real
 // server on a test port block with discovery on a test UDP port.
 
+#include <ostream>
+
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -11,6 +13,9 @@
 #include "engine/discovery.h"
 #include "engine/http_server.h"
 #include "views/views_fixture.h"
+
+// Failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace corvane::test {
 
