@@ -86,7 +86,9 @@ TEST_F(UpdateBlockTest, eachPhaseShowsItsButtonsAndStatus) {
         EXPECT_EQ(shown(block, "updateProgress"), c.cancel) << name;
         EXPECT_FALSE(shown(block, "updateNewVersion")) << name;
         EXPECT_EQ(shown(block, "updateStatus"), c.status != nullptr) << name;
-        if (c.status) EXPECT_EQ(labelText(block, "updateStatus"), q(c.status)) << name;
+        if (c.status) {
+            EXPECT_EQ(labelText(block, "updateStatus"), q(c.status)) << name;
+        }
     }
     // The failure shows literally, in red, wrapping.
     auto* status = child<QLabel>(block, "updateStatus");
