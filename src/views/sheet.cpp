@@ -62,14 +62,25 @@ void Sheet::showEvent(QShowEvent* event) {
     if (defaultButton_) defaultButton_->setDefault(true);
     QDialog::showEvent(event);
     refit();
-    if (!shownOnce_) {
-        shownOnce_ = true;
-        if (initialFocus_) {
-            initialFocus_->setFocus(Qt::OtherFocusReason);
-            QTimer::singleShot(0, initialFocus_, [focus = initialFocus_] {
-                if (focus) focus->setFocus(Qt::OtherFocusReason);
-            });
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    if (initialFocus_) {
+        initialFocus_->setFocus(Qt::OtherFocusReason);
+        QTimer::singleShot(0, initialFocus_, [focus = initialFocus_] {
+            if (focus) focus->setFocus(Qt::OtherFocusReason);
+        });
+    }
+    firstShown();
+}
+
+void clearLayout(QLayout* layout) {
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
         }
+        delete item->layout();
+        delete item;
     }
 }
 

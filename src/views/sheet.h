@@ -19,6 +19,7 @@
 #include "views/theme.h"
 
 class QLabel;
+class QLayout;
 class QVBoxLayout;
 
 namespace corvane {
@@ -38,6 +39,9 @@ public:
     void refit();
 
 protected:
+    // Runs once, the first time the sheet has been shown (the on-appear action).
+    virtual void firstShown() {}
+
     void setDefaultButton(QPushButton* button);
     void setEscapeCloses(bool closes) { escapeCloses_ = closes; }
     void setInitialFocus(QWidget* widget) { initialFocus_ = widget; }
@@ -53,6 +57,10 @@ private:
     bool escapeCloses_ = false;
     bool shownOnce_ = false;
 };
+
+// Empties a layout; its widgets go once the current event is over (one of them
+// may be the button whose click got here).
+void clearLayout(QLayout* layout);
 
 // A plain-text label in a font size, weight and colour; wrapping labels take the
 // height their text needs at the width they get.

@@ -17,18 +17,6 @@ namespace corvane {
 
 namespace {
 
-// Empties a layout; its widgets go after the current event (one may be the button whose click got here).
-void clearLayout(QLayout* layout) {
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item->layout();
-        delete item;
-    }
-}
-
 QWidget* progressRow(QWidget* parent) {
     auto* row = new QWidget(parent);
     row->setObjectName(QStringLiteral("diagProgress"));
@@ -148,10 +136,7 @@ DiagSheet::DiagSheet(AppState& state, QWidget* parent)
     connect(&state_, &AppState::manualPeersChanged, this, &DiagSheet::showManualPeers);
 }
 
-void DiagSheet::showEvent(QShowEvent* event) {
-    Sheet::showEvent(event);
-    if (appeared_) return;
-    appeared_ = true;
+void DiagSheet::firstShown() {
     // Earlier results stay on screen; a run starts only when there are none.
     if (state_.diagLines().empty()) state_.diagnose();
 }

@@ -22,7 +22,7 @@ public:
     DiagSheet(AppState& state, QWidget* parent);
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void firstShown() override;
 
 private:
     void showResults();
@@ -34,7 +34,6 @@ private:
     QLineEdit* input_ = nullptr;
     QVBoxLayout* manualRows_ = nullptr;
     QPushButton* rerun_ = nullptr;
-    bool appeared_ = false;
 };
 
 }  // namespace corvane

@@ -11,6 +11,7 @@ namespace corvane {
 
 class RecipientRow : public QAbstractButton {
     Q_OBJECT
+    Q_PROPERTY(QString symbol READ symbol)
 
 public:
     static constexpr int height = 33;

@@ -94,13 +94,9 @@ SettingsSheet* SettingsSheet::present(AppState& state, Updater& updater, QWidget
     return sheet;
 }
 
-void SettingsSheet::showEvent(QShowEvent* event) {
-    if (!shownOnce_) {
-        shownOnce_ = true;
-        nameField_->setText(QString::fromStdString(state_.deviceName()));  // the draft starts as the name
-        showNameState();
-    }
-    Sheet::showEvent(event);
+void SettingsSheet::firstShown() {
+    nameField_->setText(QString::fromStdString(state_.deviceName()));  // the draft starts as the name
+    showNameState();
 }
 
 QLayout* SettingsSheet::nameSection() {

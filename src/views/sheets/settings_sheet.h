@@ -41,7 +41,7 @@ public:
     DiagSheet* diagSheet() const { return diag_; }
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void firstShown() override;
 
 private:
     QLayout* nameSection();
@@ -72,7 +72,6 @@ private:
     QLabel* nasHelp_ = nullptr;
     QLabel* modeText_ = nullptr;
     QPointer<DiagSheet> diag_;
-    bool shownOnce_ = false;
 };
 
 }  // namespace corvane

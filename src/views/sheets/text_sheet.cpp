@@ -143,22 +143,13 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
     connect(&state_, &AppState::burnModeChanged, this, &TextSheet::showBurnMode);
 }
 
-void TextSheet::showEvent(QShowEvent* event) {
-    Sheet::showEvent(event);
-    if (defaultsTaken_) return;
-    defaultsTaken_ = true;
+void TextSheet::firstShown() {
     // A sheet that opens with no recipient starts with the default ones.
     if (state_.textTargets().empty()) state_.setTextTargets(state_.defaultTextTargets());
 }
 
 void TextSheet::buildRows() {
-    while (QLayoutItem* item = rows_->takeAt(0)) {
-        if (QWidget* row = item->widget()) {
-            row->hide();
-            row->deleteLater();  // may be the row whose click got here
-        }
-        delete item;
-    }
+    clearLayout(rows_);
     auto add = [this](const std::string& key, const QString& title, const QString& sub, const std::string& icon) {
         auto* row = new RecipientRow(key, title, sub, icon, rows_->parentWidget());
         connect(row, &RecipientRow::clicked, this, [this, row] { toggle(row); });

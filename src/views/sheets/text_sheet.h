@@ -29,7 +29,7 @@ public:
     static int listHeight(size_t peerCount);
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    void firstShown() override;
 
 private:
     void buildRows();
@@ -49,7 +49,6 @@ private:
     QCheckBox* burnToggle_ = nullptr;
     QLabel* counter_ = nullptr;
     QPushButton* send_ = nullptr;
-    bool defaultsTaken_ = false;
 };
 
 }  // namespace corvane

@@ -8,7 +8,6 @@ Usage: burn_sheet_atspi_test.py BUILD/corvane
 
 import os
 import sys
-import traceback
 import urllib.error
 import urllib.request
 
@@ -16,13 +15,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import desktop_session as ds  # noqa: E402
 
 
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
+check = ds.check
 
 
 def status_of(url):
@@ -60,19 +53,5 @@ def run(binary):
         check(ds.wait_for(lambda: status_of(url) == 404, 10), "the note is still on the server: %d" % status_of(url))
 
 
-def main():
-    ds.enter([os.path.abspath(__file__)] + sys.argv[1:])
-    try:
-        run(os.path.abspath(sys.argv[1]))
-    except Failure as failure:
-        print("FAILED: %s" % failure)
-        return 1
-    except Exception:
-        traceback.print_exc()
-        return 1
-    print("passed")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(ds.run_test(__file__, run))
