@@ -86,14 +86,6 @@ SettingsSheet::SettingsSheet(AppState& state, Updater& updater, QWidget* parent)
     connect(&state_, &AppState::discoveryEnabledChanged, this, &SettingsSheet::showDiscovery);
 }
 
-SettingsSheet* SettingsSheet::present(AppState& state, Updater& updater, QWidget* from) {
-    auto* sheet = new SettingsSheet(state, updater, from);
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    sheet->setWindowModality(Qt::WindowModal);
-    sheet->open();
-    return sheet;
-}
-
 void SettingsSheet::firstShown() {
     nameField_->setText(QString::fromStdString(state_.deviceName()));  // the draft starts as the name
     showNameState();

@@ -6,8 +6,8 @@
 // else follows AppState and the Updater, and every control writes AppState
 // on the user's action only.
 //
-// The detail pane's gear opens it with one line:
-//     SettingsSheet::present(state, Updater::shared(), this);
+// The detail pane's settings factory makes it with one line:
+//     return new SettingsSheet(state, updater, parent);
 
 #include <QPointer>
 
@@ -32,10 +32,6 @@ class SettingsSheet : public Sheet {
 public:
     // The sheet belongs to the window of parent, so sheets raised over it stack on it.
     SettingsSheet(AppState& state, Updater& updater, QWidget* parent);
-
-    // Opens a new settings sheet over the window of from (window-modal, without
-    // blocking) that deletes itself once closed.
-    static SettingsSheet* present(AppState& state, Updater& updater, QWidget* from);
 
     // The diagnostics sheet it shows, or null.
     DiagSheet* diagSheet() const { return diag_; }

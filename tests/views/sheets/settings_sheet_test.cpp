@@ -38,8 +38,12 @@ protected:
         return options;
     }
 
+    // Opened as the detail pane does: over the window, deleted once closed.
     SettingsSheet* open() {
-        QPointer<SettingsSheet> sheet = SettingsSheet::present(*state, updater, &view);
+        auto* sheet = new SettingsSheet(*state, updater, &view);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        sheet->setWindowModality(Qt::WindowModal);
+        sheet->open();
         settle();
         return sheet;
     }
