@@ -75,6 +75,8 @@ struct AppDelays {
     // and the wait between two looks for a device to test against.
     std::chrono::milliseconds diagPause{1200};
     std::chrono::milliseconds selfTestLook{500};
+    // A copied read-once note closes this long after the copy.
+    std::chrono::milliseconds burnClose{300};
 };
 
 struct AppEnvironment {

@@ -105,12 +105,16 @@ void AppState::saveConfig() {
     writeWholeFile(env_.appSupport / "config.json", config.serialize(nasEnabled_));  // failures are not reported
 }
 
-void AppState::changeStorageDir() {
-    if (movingStorage_) return;
+void AppState::changeStorageDir(std::function<void()> answered) {
+    if (movingStorage_) {
+        if (answered) answered();  // no question while a move runs
+        return;
+    }
     const QPointer<AppState> self(this);
     env_.chooseFolder({"迁移到此处", "选择新的存储目录，现有文件会自动迁移过去"},
-                      [self](std::optional<fs::path> chosen) {
+                      [self, answered = std::move(answered)](std::optional<fs::path> chosen) {
                           if (self && chosen && !chosen->empty()) self->moveStorageTo(*chosen);
+                          if (answered) answered();
                       });
 }
 

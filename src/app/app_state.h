@@ -68,7 +68,8 @@ public:
     // Writes config.json (atomically).
     void saveConfig();
     // Asks for a new receive folder and moves the entries over; a failed move is undone and shown.
-    void changeStorageDir();
+    // answered runs once the question is answered (chosen or cancelled), after the move has started.
+    void changeStorageDir(std::function<void()> answered = {});
     // Team mode on or off (settings).
     void setNas(bool on);
     // The first-run choice: "team" or anything else for point-to-point.
@@ -162,6 +163,11 @@ public:
     // Shows a received read-once note, or queues it while another one is shown;
     // clearing burnNote shows the next queued note.
     void showBurnNote(BurnNote note);
+    // Discards the note with that id and closes it, but only while it is the one shown:
+    // a newer note that took its place stays.
+    void closeBurnNote(const std::string& id);
+    // The same after the burn-close delay (0.3 s), as after copying the note.
+    void closeBurnNoteSoon(const std::string& id);
 
     // Sends a message to the current conversation's devices.
     void sendChat(const std::string& text, bool burn);

@@ -131,4 +131,13 @@ void AppState::showBurnNote(BurnNote note) {
     setBurnNote(std::move(note));
 }
 
+void AppState::closeBurnNote(const std::string& id) {
+    discardBurn(id);
+    if (burnNote_ && burnNote_->id == id) setBurnNote(std::nullopt);
+}
+
+void AppState::closeBurnNoteSoon(const std::string& id) {
+    QTimer::singleShot(env_.delays.burnClose, this, [this, id] { closeBurnNote(id); });
+}
+
 }  // namespace corvane

@@ -11,6 +11,17 @@ namespace {
 
 constexpr int kDefaultPort = 8899;
 
+// A host of letters, digits, "." and "-" only: anything else ("x@1.2.3.4", "a.com/b.c.d")
+// could never be reached as typed.
+bool hostCharactersAllowed(const std::string& host) {
+    for (const char c : host) {
+        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                             c == '-';
+        if (!allowed) return false;
+    }
+    return true;
+}
+
 std::string withoutAll(std::string text, const std::string& part) {
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at)) text.erase(at, part.size());
     return text;
@@ -44,7 +55,7 @@ std::optional<std::string> manualEntryFor(std::string_view typed) {
     if (text.find(':') == std::string::npos) text += ":" + std::to_string(kDefaultPort);
     const std::vector<std::string> pieces = piecesBetween(text, ':');
     if (pieces.size() != 2) return std::nullopt;
-    if (piecesBetween(pieces[0], '.').size() != 4) return std::nullopt;
+    if (!hostCharactersAllowed(pieces[0]) || piecesBetween(pieces[0], '.').size() != 4) return std::nullopt;
     const auto port = parseIntText(pieces[1]);
     if (!port || *port < 1 || *port > 65535) return std::nullopt;
     return pieces[0] + ":" + std::to_string(*port);

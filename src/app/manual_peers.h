@@ -21,7 +21,8 @@ std::vector<std::string> piecesBetween(std::string_view text, char separator);
 std::optional<ManualEntry> parseManualEntry(std::string_view entry);
 
 // The entry to store for a typed address: white space trimmed, every "http://" removed,
-// port 8899 when none is given; the host must have four dot-separated pieces and the
+// port 8899 when none is given; the host must be letters, digits, "." and "-" in four
+// dot-separated pieces and the
 // port must be 1 to 65535 ("192.168.1.10:08899" gives "192.168.1.10:8899"). None when
 // the text is of another form.
 std::optional<std::string> manualEntryFor(std::string_view typed);

@@ -58,9 +58,16 @@ void revealWithDesktop(const std::filesystem::path& path) {
     });
 }
 
+QWidget* rootWindowOf(QWidget* widget) {
+    QWidget* window = widget ? widget->window() : nullptr;
+    while (window && window->parentWidget()) window = window->parentWidget()->window();
+    return window;
+}
+
 void chooseFolderWithDialog(const FolderQuestion& question,
                             std::function<void(std::optional<std::filesystem::path>)> answer) {
-    auto* dialog = new QFileDialog(QApplication::activeWindow(), QString::fromStdString(question.message));
+    // Over the main window, not over the sheet that asked: that sheet may close before the answer.
+    auto* dialog = new QFileDialog(rootWindowOf(QApplication::activeWindow()), QString::fromStdString(question.message));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);

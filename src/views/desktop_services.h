@@ -12,6 +12,8 @@
 
 #include "app/app_environment.h"
 
+class QWidget;
+
 namespace corvane {
 
 // Each starts xdg-open detached; false when it could not be started.
@@ -23,6 +25,10 @@ bool openURLWithDesktop(const std::string& url);
 // item's folder instead.
 void revealWithDesktop(const std::filesystem::path& path);
 
+// The window at the bottom of the stack of dialogs the widget is in (the main window).
+QWidget* rootWindowOf(QWidget* widget);
+
+// Asks over the root window of the active one, so the sheet that asked is not its parent.
 void chooseFolderWithDialog(const FolderQuestion& question,
                             std::function<void(std::optional<std::filesystem::path>)> answer);
 

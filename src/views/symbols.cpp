@@ -68,6 +68,7 @@ const std::vector<std::pair<std::string, char32_t>>& table() {
         {"xmark.octagon.fill", 0xE99A},
         {"person.2.badge.gearshape", 0xF02E},
         {"bubble.left.and.text.bubble.right", 0xE0B7},
+        {"internaldrive", 0xE1DB},
     };
     return entries;
 }

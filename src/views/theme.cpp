@@ -72,6 +72,13 @@ QFont Theme::font(double px, Weight weight) {
     return font;
 }
 
+QFont Theme::monoFont(double px) {
+    QFont font = Theme::font(px);
+    font.setFamilies({QString::fromLatin1(monoFamily), QString::fromLatin1(fontFamily), QString::fromLatin1(emojiFamily)});
+    font.setStyleHint(QFont::Monospace);
+    return font;
+}
+
 void Theme::apply(QApplication& app) {
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
     QApplication::setFont(font(13));

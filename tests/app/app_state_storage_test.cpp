@@ -79,6 +79,22 @@ TEST_F(AppStateTest, aRefusedFolderIsShownAndLoggedAndChangesNothing) {
     }
 }
 
+TEST_F(AppStateTest, theCompletionRunsOnceTheQuestionIsAnsweredEitherWay) {
+    AppState& s = make();
+    for (const bool chosen : {false, true}) {
+        chosenFolder = chosen ? std::optional<fs::path>(box / "elsewhere") : std::nullopt;
+        int answered = 0;
+        s.changeStorageDir([&] { ++answered; });
+        EXPECT_EQ(answered, 1) << (chosen ? "chosen" : "cancelled");
+    }
+    // The chosen folder's move is under way: no second question, but an answer all the same.
+    int answered = 0;
+    s.changeStorageDir([&] { ++answered; });
+    EXPECT_EQ(answered, 1);
+    EXPECT_EQ(questions.size(), 2u);
+    ASSERT_TRUE(qtWaitFor([&] { return s.root() == box / "elsewhere"; }));
+}
+
 TEST_F(AppStateTest, aMoveThatFailsHalfwayIsUndoneLoggedAndShown) {
     if (!canMount()) GTEST_SKIP() << "needs root for a mount namespace";
     const std::string config = json{{"storageDir", (box / "old").string()}}.dump();

@@ -37,6 +37,14 @@ TEST(ManualEntryFor, normalizesTypedAddressesAndRefusesOtherForms) {
         {"::1", std::nullopt},
         {"https://1.2.3.4", std::nullopt},
         {"", std::nullopt},
+        // The host holds only letters, digits, "." and "-".
+        {"my-nas.lan.home.arpa", "my-nas.lan.home.arpa:8899"},
+        {"x@127.0.0.1", std::nullopt},
+        {"evil.com/a.b.c", std::nullopt},
+        {"1.2.3.4/x", std::nullopt},
+        {"1.2.3.4?a=b", std::nullopt},
+        {"1.2 .3.4", std::nullopt},
+        {"１.２.３.４", std::nullopt},  // full-width digits
     };
     for (const auto& [typed, entry] : cases) EXPECT_EQ(manualEntryFor(typed), entry) << "typed: " << typed;
 }

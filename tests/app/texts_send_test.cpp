@@ -135,3 +135,36 @@ TEST_F(TextsTest, whenEveryRecipientFailsTheTextAndTheSheetStay) {
 
 }  // namespace
 }  // namespace corvane::test
+
+namespace corvane::test {
+namespace {
+
+// A note closed by id (at once or after the copy delay) is gone from the server;
+// only the note it still shows is cleared, so a newer note is never closed unseen.
+TEST_F(ActionsTest, closingANoteDiscardsItAndClearsOnlyWhileItIsStillShown) {
+    AppState& s = startWithFakes();
+    const auto first = s.server()->storeBurn("一", "127.0.0.1");
+    const auto second = s.server()->storeBurn("二", "127.0.0.1");
+    ASSERT_TRUE(first && second);
+    s.showBurnNote({.id = *first, .text = "一", .from = "本机", .at = {}});
+    s.showBurnNote({.id = *second, .text = "二", .from = "本机", .at = {}});  // arrives while the first shows: it waits
+
+    // Copied twice: two delayed closes of the first note.
+    s.closeBurnNoteSoon(*first);
+    s.closeBurnNoteSoon(*first);
+    EXPECT_EQ(s.burnNote()->id, *first) << "the close waits its delay";
+    ASSERT_TRUE(qtWaitFor([&] { return s.burnNote() && s.burnNote()->id == *second; }));
+    qtSpin(std::chrono::milliseconds(100));
+    ASSERT_TRUE(s.burnNote());
+    EXPECT_EQ(s.burnNote()->id, *second) << "the second delayed close left the newer note";
+    ASSERT_TRUE(qtWaitFor([&] { return httpRequest(s.port(), "GET", "/api/burn/" + *first)->status == 404; }));
+
+    s.closeBurnNote(*first);  // a late close of the old note changes nothing
+    EXPECT_EQ(s.burnNote()->id, *second);
+    s.closeBurnNote(*second);
+    EXPECT_FALSE(s.burnNote());
+    ASSERT_TRUE(qtWaitFor([&] { return httpRequest(s.port(), "GET", "/api/burn/" + *second)->status == 404; }));
+}
+
+}  // namespace
+}  // namespace corvane::test

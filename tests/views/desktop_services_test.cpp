@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <fstream>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QFileDialog>
 
 #include <gtest/gtest.h>
 
@@ -64,6 +67,28 @@ TEST_F(DesktopServices, withoutXdgOpenNothingStarts) {
     setenv("PATH", (box / "none").string().c_str(), 1);
     EXPECT_FALSE(openURLWithDesktop("http://127.0.0.1:8899/web"));
     EXPECT_FALSE(openWithDesktop(box.path()));
+}
+
+TEST(DesktopQuestions, theFolderQuestionAsksOverTheMainWindowNotOverTheSheetThatAsked) {
+    QWidget main;
+    auto* sheet = new QDialog(&main);
+    auto* inner = new QDialog(sheet);
+    EXPECT_EQ(rootWindowOf(inner), &main);
+    EXPECT_EQ(rootWindowOf(sheet), &main);
+    EXPECT_EQ(rootWindowOf(&main), &main);
+    EXPECT_EQ(rootWindowOf(nullptr), nullptr);
+
+    main.show();
+    sheet->show();
+    QApplication::setActiveWindow(sheet);
+    std::vector<std::optional<fs::path>> answers;
+    chooseFolderWithDialog({"迁移到此处", "选择新的存储目录"}, [&](std::optional<fs::path> chosen) { answers.push_back(chosen); });
+    auto* question = main.findChild<QFileDialog*>();
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(question->parentWidget(), &main);
+    EXPECT_EQ(sheet->findChild<QFileDialog*>(), nullptr);
+    question->reject();
+    EXPECT_EQ(answers, std::vector<std::optional<fs::path>>{std::nullopt});
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include "views/main/root_sheets.h"
 
 #include "app/app_state.h"
+#include "views/sheets/burn_sheet.h"
+#include "views/sheets/diag_sheet.h"
+#include "views/sheets/pin_sheet.h"
 #include "views/sheets/stub_sheet.h"
+#include "views/sheets/text_sheet.h"
 
 namespace corvane {
 
@@ -16,6 +20,20 @@ std::function<QDialog*(AppState*, QWidget*)> stub(const QString& title, int widt
     return [spec = StubSpec{title, width, height}](AppState*, QWidget* parent) { return new StubSheet(spec, parent); };
 }
 
+QDialog* pinSheet(AppState* s, QWidget* parent) {
+    if (!s->pinPromptFor()) return nullptr;
+    return new PINSheet(*s, *s->pinPromptFor(), parent);
+}
+
+QDialog* textSheet(AppState* s, QWidget* parent) { return new TextSheet(*s, parent); }
+
+QDialog* burnSheet(AppState* s, QWidget* parent) {
+    if (!s->burnNote()) return nullptr;
+    return new BurnSheet(*s, *s->burnNote(), parent);
+}
+
+QDialog* diagSheet(AppState* s, QWidget* parent) { return new DiagSheet(*s, parent); }
+
 }  // namespace
 
 std::vector<SheetRow> rootSheetRows() {
@@ -25,10 +43,10 @@ std::vector<SheetRow> rootSheetRows() {
                         if (!s.pinPromptFor()) return std::nullopt;
                         return s.pinPromptFor()->id;
                     },
-                    [](AppState& s) { s.setPinPromptFor(std::nullopt); }, stub(QStringLiteral("访问口令"), 340), true,
+                    [](AppState& s) { s.setPinPromptFor(std::nullopt); }, pinSheet, true,
                     &AppState::pinPromptForChanged});
     rows.push_back({QStringLiteral("textSheet"), [](const AppState& s) { return flag(s.showTextSheet()); },
-                    [](AppState& s) { s.setShowTextSheet(false); }, stub(QStringLiteral("发送文字"), 500), true,
+                    [](AppState& s) { s.setShowTextSheet(false); }, textSheet, true,
                     &AppState::showTextSheetChanged});
     rows.push_back({QStringLiteral("chatView"), [](const AppState& s) { return flag(s.showChat()); },
                     [](AppState& s) { s.setShowChat(false); }, stub(QStringLiteral("办公室聊天"), 930, 630), true,
@@ -41,10 +59,10 @@ std::vector<SheetRow> rootSheetRows() {
                         if (!s.burnNote()) return std::nullopt;
                         return s.burnNote()->id;
                     },
-                    [](AppState& s) { s.setBurnNote(std::nullopt); }, stub(QStringLiteral("阅后即焚"), 520), true,
+                    [](AppState& s) { s.setBurnNote(std::nullopt); }, burnSheet, true,
                     &AppState::burnNoteChanged});
     rows.push_back({QStringLiteral("diagSheet"), [](const AppState& s) { return flag(s.showDiag()); },
-                    [](AppState& s) { s.setShowDiag(false); }, stub(QStringLiteral("网络诊断"), 560), true,
+                    [](AppState& s) { s.setShowDiag(false); }, diagSheet, true,
                     &AppState::showDiagChanged});
     rows.push_back({QStringLiteral("feedbackSheet"), [](const AppState& s) { return flag(s.showFeedback()); },
                     [](AppState& s) { s.setShowFeedback(false); }, stub(QStringLiteral("体验反馈"), 460), false,

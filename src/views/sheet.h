@@ -1,0 +1,77 @@
+#pragma once
+// The base of every sheet: a dialog of fixed width with 20 px padding and a
+// column layout, as tall as its content at that width (recomputed after every
+// change of the content, since a window's layout ignores height-for-width),
+// with one key policy per sheet:
+// - Return presses the default button only (none: Return does nothing); every
+//   other push button has autoDefault off, so focus never moves the default;
+// - Escape closes only where the sheet says so, else it does nothing;
+// - the window's close button rejects, which each sheet maps to its own close.
+// The widget given as initial focus receives it once the sheet shows.
+//
+// The small builders below make the texts of the sheets: data and fixed texts
+// alike are plain text (never rich text), in the theme's fonts and colours.
+
+#include <QDialog>
+#include <QPointer>
+#include <QPushButton>
+
+#include "views/theme.h"
+
+class QLabel;
+class QLayout;
+class QVBoxLayout;
+
+namespace corvane {
+
+class Sheet : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int padding = 20;
+
+    Sheet(const QString& title, int width, int spacing, QWidget* parent);
+
+    QVBoxLayout* column() const { return column_; }
+    QPushButton* defaultButton() const { return defaultButton_; }
+
+    // Sets the height the content needs at the sheet's width.
+    void refit();
+
+protected:
+    // Runs once, the first time the sheet has been shown (the on-appear action).
+    virtual void firstShown() {}
+
+    void setDefaultButton(QPushButton* button);
+    void setEscapeCloses(bool closes) { escapeCloses_ = closes; }
+    void setInitialFocus(QWidget* widget) { initialFocus_ = widget; }
+
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QVBoxLayout* column_ = nullptr;
+    QPointer<QPushButton> defaultButton_;
+    QPointer<QWidget> initialFocus_;
+    bool escapeCloses_ = false;
+    bool shownOnce_ = false;
+};
+
+// Empties a layout; its widgets go once the current event is over (one of them
+// may be the button whose click got here).
+void clearLayout(QLayout* layout);
+
+// A plain-text label in a font size, weight and colour; wrapping labels take the
+// height their text needs at the width they get.
+QLabel* sheetLabel(const QString& text, double px, Weight weight, const QColor& color, bool wraps,
+                   QWidget* parent = nullptr);
+// A section title (11.5 px medium, secondary) and a help line (10 px tertiary, wrapping).
+QLabel* sectionTitle(const QString& text, QWidget* parent = nullptr);
+QLabel* helpLine(const QString& text, QWidget* parent = nullptr);
+// A push button in the platform's look at the default size, autoDefault off.
+QPushButton* sheetButton(const QString& title, QWidget* parent = nullptr);
+// A borderless button drawn as a link (accent colour) at a text size.
+QPushButton* linkButton(const QString& title, double px, QWidget* parent = nullptr);
+
+}  // namespace corvane

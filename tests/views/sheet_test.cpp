@@ -1,0 +1,90 @@
+// The sheet kit: a fixed width, a height that follows the content at that
+// width, Return only for the default button and Escape only where allowed.
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include "views/sheet.h"
+#include "views/views_fixture.h"
+
+namespace corvane {
+namespace {
+
+class TestSheet : public Sheet {
+public:
+    explicit TestSheet(bool escapeCloses) : Sheet(QStringLiteral("测试"), 340, 12, nullptr) {
+        label = helpLine(QStringLiteral("短"), this);
+        column()->addWidget(label);
+        field = new QLineEdit(this);
+        column()->addWidget(field);
+        other = sheetButton(QStringLiteral("其他"), this);
+        main = sheetButton(QStringLiteral("确定"), this);
+        column()->addWidget(other);
+        column()->addWidget(main);
+        setDefaultButton(main);
+        setEscapeCloses(escapeCloses);
+        setInitialFocus(field);
+        connect(main, &QPushButton::clicked, this, [this] { ++mainClicks; });
+        connect(other, &QPushButton::clicked, this, [this] { ++otherClicks; });
+    }
+
+    QLabel* label;
+    QLineEdit* field;
+    QPushButton* other;
+    QPushButton* main;
+    int mainClicks = 0;
+    int otherClicks = 0;
+};
+
+TEST(SheetKit, theHeightFollowsTheContentAtTheFixedWidth) {
+    TestSheet sheet(false);
+    sheet.show();
+    test::qtSpin(std::chrono::milliseconds(20));
+    EXPECT_EQ(sheet.width(), 340);
+    EXPECT_EQ(sheet.windowTitle(), QStringLiteral("测试"));
+    const int shortHeight = sheet.height();
+    EXPECT_EQ(shortHeight, sheet.layout()->totalHeightForWidth(340));
+
+    sheet.label->setText(QString::fromUtf8(test::repeatedText("很长的一行帮助文字，", 30).c_str()));
+    test::qtSpin(std::chrono::milliseconds(20));
+    EXPECT_GT(sheet.height(), shortHeight + 40) << "the wrapped text takes its lines";
+    EXPECT_EQ(sheet.width(), 340);
+    EXPECT_EQ(sheet.height(), sheet.layout()->totalHeightForWidth(340));
+
+    sheet.label->setText(QStringLiteral("短"));
+    test::qtSpin(std::chrono::milliseconds(20));
+    EXPECT_EQ(sheet.height(), shortHeight);
+}
+
+TEST(SheetKit, returnPressesOnlyTheDefaultButtonWhereverTheFocusIsAndEscapeOnlyWhereAllowed) {
+    for (const bool escapeCloses : {false, true}) {
+        TestSheet sheet(escapeCloses);
+        sheet.show();
+        test::qtSpin(std::chrono::milliseconds(20));
+        EXPECT_EQ(sheet.focusWidget(), sheet.field) << "the initial focus";
+        EXPECT_FALSE(sheet.other->autoDefault());
+        EXPECT_TRUE(sheet.main->isDefault());
+
+        QTest::keyClick(sheet.field, Qt::Key_Return);
+        sheet.other->setFocus();
+        QTest::keyClick(sheet.other, Qt::Key_Return);
+        QTest::keyClick(&sheet, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_EQ(sheet.mainClicks, 3);
+        EXPECT_EQ(sheet.otherClicks, 0);
+        EXPECT_TRUE(sheet.other->isDefault() == false) << "focus made no other button the default";
+
+        sheet.main->setEnabled(false);
+        QTest::keyClick(&sheet, Qt::Key_Return);
+        EXPECT_EQ(sheet.mainClicks, 3) << "a disabled default button is not pressed";
+
+        QTest::keyClick(&sheet, Qt::Key_Escape);
+        EXPECT_EQ(sheet.isVisible(), !escapeCloses);
+    }
+}
+
+}  // namespace
+}  // namespace corvane

@@ -1,0 +1,149 @@
+// The update block over a real Updater: a check against a loopback manifest,
+// install and cancel of a download held open, the page through the opener;
+// and over one that is set to each phase: buttons, status and failure text.
+#include <QProgressBar>
+
+#include <nlohmann/json.hpp>
+
+#include "base/cfg.h"
+#include "support/scripted_http_server.h"
+#include "updater/updater.h"
+#include "views/sheets/sheets_fixture.h"
+#include "views/sheets/update_block.h"
+#include "views/theme.h"
+
+namespace corvane::test {
+namespace {
+
+using Kind = UpdatePhase::Kind;
+
+class PhaseUpdater : public Updater {
+public:
+    using Updater::Updater;
+    using Updater::setPhase;
+};
+
+class UpdateBlockTest : public SheetsTest {
+protected:
+    Updater::Options options() {
+        Updater::Options o;
+        o.version = "1.0.0";
+        o.logFolder = box / "logs";
+        o.builtInManifestURL = manifest.base() + "update.json";
+        o.cacheFolder = box / "cache";
+        o.tempFolder = box / "tmp";
+        o.executable = box / "Corvane.app" / "bin" / "corvane";
+        o.openURL = [](const std::string&) {};
+        o.startSwap = [](const SwapLaunch&) { return std::optional<UpdateError>(); };
+        o.quitForSwap = [] {};
+        return o;
+    }
+
+    static bool shown(const QWidget& block, const char* name) {
+        auto* widget = block.findChild<QWidget*>(QString::fromLatin1(name));
+        return widget && widget->isVisibleTo(&block);
+    }
+
+    static QPushButton* button(const QWidget& block, const char* name) {
+        return block.findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+
+    ScriptedHTTPServer manifest;
+    ScriptedHTTPServer package;
+};
+
+TEST_F(UpdateBlockTest, eachPhaseShowsItsButtonsAndStatus) {
+    PhaseUpdater updater(options());
+    UpdateBlock block(*state, updater);
+    block.show();
+    EXPECT_EQ(labelText(block, "updateVersion"), q("当前版本 v") + QString::fromStdString(Cfg::version()));
+    struct Case {
+        UpdatePhase phase;
+        bool cancel;
+        bool checkEnabled;
+        const char* status;  // nullptr: no status line
+    };
+    const std::string html = "<html><body><h1>502 Bad Gateway</h1></body></html>";
+    const Case cases[] = {
+        {UpdatePhase::idle(), false, true, nullptr},
+        {UpdatePhase::of(Kind::checking), false, false, "正在检查…"},
+        {UpdatePhase::of(Kind::latest), false, true, "已是最新版本"},
+        {UpdatePhase::downloading(0.426), true, false, "正在下载 42% · 下完自动校验并重启，数据都保留"},
+        {UpdatePhase::downloading(0.29), true, false, "正在下载 28% · 下完自动校验并重启，数据都保留"},
+        {UpdatePhase::downloading(1), true, false, "正在下载 100% · 下完自动校验并重启，数据都保留"},
+        {UpdatePhase::of(Kind::verifying), false, false, "正在校验安装包…"},
+        {UpdatePhase::of(Kind::installing), false, false, "正在替换并重启，请稍候…"},
+        {UpdatePhase::failed(html), false, true, html.c_str()},
+    };
+    for (const Case& c : cases) {
+        updater.setPhase(c.phase);
+        const std::string name = c.phase.text();
+        EXPECT_FALSE(shown(block, "updateInstall")) << name;
+        EXPECT_EQ(shown(block, "updateCancel"), c.cancel) << name;
+        EXPECT_EQ(shown(block, "updateCheck"), !c.cancel) << name;
+        EXPECT_EQ(button(block, "updateCheck")->isEnabled(), c.checkEnabled) << name;
+        EXPECT_TRUE(shown(block, "updatePage")) << name;
+        EXPECT_EQ(shown(block, "updateProgress"), c.cancel) << name;
+        EXPECT_FALSE(shown(block, "updateNewVersion")) << name;
+        EXPECT_EQ(shown(block, "updateStatus"), c.status != nullptr) << name;
+        if (c.status) {
+            EXPECT_EQ(labelText(block, "updateStatus"), q(c.status)) << name;
+        }
+    }
+    // The failure shows literally, in red, wrapping.
+    auto* status = child<QLabel>(block, "updateStatus");
+    EXPECT_EQ(status->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(status->wordWrap());
+    EXPECT_EQ(status->palette().color(QPalette::WindowText), Theme::tint(Tint::red));
+    updater.setPhase(UpdatePhase::downloading(0.5));
+    EXPECT_EQ(child<QProgressBar>(block, "updateProgress")->value(), 500);
+
+    button(block, "updatePage")->click();
+    EXPECT_EQ(openedURLs, std::vector<std::string>{Updater::pageURL()}) << "also while downloading";
+}
+
+TEST_F(UpdateBlockTest, checkInstallAndCancelDriveTheRealUpdater) {
+    package.setReply({.status = 200,
+                      .contentType = "application/zip",
+                      .body = "PK",
+                      .announcedLength = 1000000,
+                      .withoutLength = false,
+                      .holdOpen = true});
+    const nlohmann::json offer = {
+        {"latest", "9.1"},
+        {"notes", {"更快的传输", "修复 & 改进", "<b>新</b>界面"}},
+        {"files", {{"linux", {{"url", package.base() + "Corvane.zip"}, {"md5", std::string(32, 'a')}}}}}};
+    manifest.setReply({.status = 200, .contentType = "application/json", .body = offer.dump()});
+    Updater updater(options());
+    UpdateBlock block(*state, updater);
+    block.show();
+
+    button(block, "updateCheck")->click();
+    ASSERT_TRUE(qtWaitFor([&] { return updater.phase().kind == Kind::available; })) << updater.phase().text();
+    EXPECT_TRUE(shown(block, "updateInstall"));
+    EXPECT_EQ(button(block, "updateInstall")->text(), q("立即更新到 v9.1"));
+    EXPECT_TRUE(button(block, "updateCheck")->isEnabled());
+    EXPECT_EQ(labelText(block, "updateNewVersion"), q("发现新版本 v9.1"));
+    EXPECT_EQ(labelText(block, "updateNotes"), q("· 更快的传输\n· 修复 & 改进\n· <b>新</b>界面"));
+    EXPECT_EQ(child<QLabel>(block, "updateNotes")->textFormat(), Qt::PlainText);
+
+    button(block, "updateInstall")->click();
+    EXPECT_EQ(updater.phase().kind, Kind::downloading);
+    EXPECT_FALSE(shown(block, "updateInstall"));
+    EXPECT_TRUE(shown(block, "updateCancel"));
+    EXPECT_FALSE(shown(block, "updateCheck"));
+    EXPECT_TRUE(shown(block, "updatePage"));
+    button(block, "updateCancel")->click();
+    EXPECT_EQ(updater.phase().kind, Kind::available);
+    EXPECT_TRUE(shown(block, "updateInstall"));
+    EXPECT_FALSE(shown(block, "updateCancel"));
+    EXPECT_TRUE(shown(block, "updateCheck"));
+
+    manifest.setReply({.status = 200, .contentType = "application/json", .body = R"({"latest":"9.2"})"});
+    button(block, "updateCheck")->click();
+    ASSERT_TRUE(qtWaitFor([&] { return labelText(block, "updateNewVersion") == q("发现新版本 v9.2"); }));
+    EXPECT_FALSE(shown(block, "updateNotes")) << "no notes: only the version and the hint";
+}
+
+}  // namespace
+}  // namespace corvane::test
