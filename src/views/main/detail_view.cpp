@@ -9,7 +9,7 @@
 #include "views/main/detail_header.h"
 #include "views/main/drop_zone.h"
 #include "views/main/file_area.h"
-#include "views/sheets/stub_sheet.h"
+#include "views/sheets/settings_sheet.h"
 
 namespace corvane {
 
@@ -62,9 +62,8 @@ void DetailView::showPanels() {
     queueSlot_->setVisible(sending);
 }
 
-QDialog* DetailView::makeSettingsSheet(AppState&, Updater&, QWidget* parent) {
-    // Stands in until the settings sheet itself is built: its title and width.
-    return new StubSheet(StubSpec{QStringLiteral("设置"), 480}, parent);
+QDialog* DetailView::makeSettingsSheet(AppState& state, Updater& updater, QWidget* parent) {
+    return new SettingsSheet(state, updater, parent);
 }
 
 void DetailView::setShowSettings(bool on) {

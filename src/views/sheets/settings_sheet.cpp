@@ -277,4 +277,6 @@ void SettingsSheet::openDiagnostics() {
     diag_->open();
 }
 
+DiagSheet* SettingsSheet::diagSheet() const { return diag_; }
+
 }  // namespace corvane

@@ -34,7 +34,7 @@ public:
     SettingsSheet(AppState& state, Updater& updater, QWidget* parent);
 
     // The diagnostics sheet it shows, or null.
-    DiagSheet* diagSheet() const { return diag_; }
+    DiagSheet* diagSheet() const;
 
 protected:
     void firstShown() override;
