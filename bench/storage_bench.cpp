@@ -11,6 +11,7 @@
 #include <sys/sendfile.h>
 
 #include "bench_support.h"
+#include "storage/mailer.h"
 #include "storage/storage_routes.h"
 #include "storage/team_store.h"
 
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
     if (!mkdtemp(pattern.data())) return 1;
     const fs::path folder = pattern;
     const auto server = bench::startServer(folder / "recv", port, "tok", [](corvane::RouteTable& table) {
-        corvane::addStorageRoutes(table, corvane::StorageContext{std::make_shared<corvane::TeamStore>(), nullptr, corvane::TeamStore::systemClock()});
+        corvane::addStorageRoutes(table, corvane::StorageContext{std::make_shared<corvane::TeamStore>(), std::make_shared<corvane::Mailer>(), corvane::TeamStore::systemClock()});
     });
     if (!server) return 1;
     largeTransfers(server->port(), folder, size);

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ ninja-build ccache pkg-config
+  clang libclang-rt-14-dev llvm
   libgtest-dev libgmock-dev
   nlohmann-json3-dev libssl-dev libcurl4-openssl-dev libarchive-dev libqrencode-dev libicu-dev
   qt6-base-dev libgl-dev

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/http_server.h"
+#include "storage/mailer.h"
 #include "storage/storage_routes.h"
 #include "storage/team_store.h"
 #include "support/small_tmpfs.h"
@@ -26,7 +27,7 @@ bool uploadsOntoAFullDisk(const fs::path& recv) {
     ServerOptions options;
     options.firstPort = testPortBase(20);
     options.lastPort = options.firstPort + 19;
-    options.addRoutes = [](RouteTable& table) { addStorageRoutes(table, StorageContext{std::make_shared<TeamStore>(), nullptr, TeamStore::systemClock()}); };
+    options.addRoutes = [](RouteTable& table) { addStorageRoutes(table, StorageContext{std::make_shared<TeamStore>(), std::make_shared<Mailer>(), TeamStore::systemClock()}); };
     options.nasExt = [] { return true; };
     HTTPServer server("dev", "Desk", "tok", "", recv, options);
     if (!check(server.start(), "start")) return false;

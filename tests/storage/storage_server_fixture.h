@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "engine/routes_fixture.h"
+#include "storage/mailer.h"
 #include "storage/storage_routes.h"
 #include "storage/team_store.h"
 
@@ -13,7 +14,7 @@ namespace corvane::test {
 class StorageServerTest : public RouteTest {
 protected:
     StorageServerTest() {
-        addRoutes = [](RouteTable& table) { addStorageRoutes(table, StorageContext{std::make_shared<TeamStore>(), nullptr, TeamStore::systemClock()}); };
+        addRoutes = [](RouteTable& table) { addStorageRoutes(table, StorageContext{std::make_shared<TeamStore>(), std::make_shared<Mailer>(), TeamStore::systemClock()}); };
     }
 
     RawReply post(const std::string& target, const nlohmann::json& body) { return call("POST", target, body.dump()); }

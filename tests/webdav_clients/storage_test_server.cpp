@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/http_server.h"
+#include "storage/mailer.h"
 #include "storage/storage_routes.h"
 #include "storage/team_store.h"
 #include "support/test_support.h"
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
     corvane::ServerOptions options;
     options.firstPort = corvane::test::testPortBase(20);
     options.lastPort = options.firstPort + 19;
-    options.addRoutes = [](corvane::RouteTable& table) { corvane::addStorageRoutes(table, corvane::StorageContext{std::make_shared<corvane::TeamStore>(), nullptr, corvane::TeamStore::systemClock()}); };
+    options.addRoutes = [](corvane::RouteTable& table) { corvane::addStorageRoutes(table, corvane::StorageContext{std::make_shared<corvane::TeamStore>(), std::make_shared<corvane::Mailer>(), corvane::TeamStore::systemClock()}); };
     options.nasExt = [] { return true; };
     corvane::HTTPServer server("test-server", "Test", "tok", argc > 2 ? argv[2] : "", argv[1], options);
     if (!server.start()) {
