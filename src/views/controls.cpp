@@ -16,6 +16,22 @@ QPushButton* smallButton(const QString& title, QWidget* parent) {
     return button;
 }
 
+QPushButton* plainButton(const QString& title, double px, const QColor& color, QWidget* parent, bool medium) {
+    auto* button = new QPushButton(buttonTitle(title), parent);
+    button->setFlat(true);
+    button->setAutoDefault(false);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFont(Theme::font(px, medium ? Weight::medium : Weight::regular));
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; padding: 0; background: transparent; color: rgba(%1, %2, %3, %4); }")
+            .arg(color.red())
+            .arg(color.green())
+            .arg(color.blue())
+            .arg(color.alphaF()));
+    return button;
+}
+
 SymbolButton::SymbolButton(const std::string& symbol, double px, const QString& help, QWidget* parent)
     : QPushButton(parent) {
     setFlat(true);

@@ -12,6 +12,10 @@ namespace corvane {
 // A push button of the small control size (11 px text); the title is data-safe ("&" stays).
 QPushButton* smallButton(const QString& title, QWidget* parent = nullptr);
 
+// A borderless text button (the plain style): only its title, in one colour; never auto-default.
+QPushButton* plainButton(const QString& title, double px, const QColor& color, QWidget* parent = nullptr,
+                         bool medium = false);
+
 // A borderless button showing one symbol. It has no visible text, so its
 // accessible name is its help text (also its tooltip).
 class SymbolButton : public QPushButton {
