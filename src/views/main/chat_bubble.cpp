@@ -1,6 +1,7 @@
 #include "views/main/chat_bubble.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QApplication>
 #include <QClipboard>
@@ -89,17 +90,24 @@ int BubbleText::layOut(QTextLayout& layout, int textWidth) const {
     return std::max(0, int(std::ceil(y)) - lineGap);
 }
 
-int BubbleText::heightForWidth(int width) const {
+int BubbleText::naturalWidth() const {
+    // Measured by the same layout that draws, so a bubble at this width never wraps.
     QTextLayout layout;
-    return layOut(layout, width - 2 * padH) + 2 * padV;
+    layOut(layout, QWIDGETSIZE_MAX / 2);
+    double widest = 0;
+    for (int k = 0; k < layout.lineCount(); ++k) widest = std::max(widest, layout.lineAt(k).naturalTextWidth());
+    return int(std::ceil(widest)) + 1;
+}
+
+int BubbleText::heightForWidth(int width) const {
+    // A layout that aligns the bubble gives it no more than its natural width.
+    const int used = std::min(width, naturalWidth() + 2 * padH);
+    QTextLayout layout;
+    return layOut(layout, used - 2 * padH) + 2 * padV;
 }
 
 QSize BubbleText::sizeHint() const {
-    // As wide as the longest line unwrapped (plus a pixel against rounding).
-    const QFontMetrics metrics(font());
-    int widest = 0;
-    for (const QString& line : text_.split(QLatin1Char('\n'))) widest = std::max(widest, metrics.horizontalAdvance(line));
-    const int width = widest + 1 + 2 * padH;
+    const int width = naturalWidth() + 2 * padH;
     return {width, heightForWidth(width)};
 }
 

@@ -54,6 +54,8 @@ protected:
 private:
     // Lays the text out for a text width; returns its height.
     int layOut(QTextLayout& layout, int textWidth) const;
+    // The width of the longest line, unwrapped.
+    int naturalWidth() const;
     int positionAt(const QPoint& point) const;
 
     QString text_;

@@ -311,6 +311,15 @@ TEST_F(ChatTest, longUnbrokenWordsWrapAndKeepTheFreeSide) {
     EXPECT_GT(body->height(), 3 * body->fontMetrics().height()) << "the word is broken over several lines";
     body->selectAll();
     EXPECT_EQ(body->selectedText().toStdString(), url);
+
+    // Text a little wider than the column, of mixed scripts: every line it wraps to gets its room.
+    for (int extra : {0, 4, 8, 16, 24}) {
+        const std::string text = "链接在这里：https://intranet.example.com/share/design/" + test::repeatedText("x", 34 + extra) + "/";
+        state->setChatMsgs({{"all", {message("m" + std::to_string(extra), "all", text)}}});
+        settle();
+        BubbleText* mixed = pane()->bubble("m" + std::to_string(extra))->body();
+        EXPECT_GE(mixed->height(), mixed->heightForWidth(mixed->width())) << extra;
+    }
 }
 
 TEST_F(ChatTest, clearingAsksFirstAndOnlyWhenThereIsSomethingToClear) {
