@@ -49,6 +49,7 @@ QString rgba(const QColor& color) {
 
 QLabel* textLabel(const QString& text, double px, const QColor& color, QWidget* parent) {
     auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
     label->setFont(Theme::font(px));
     Theme::setTextColor(label, color);
     return label;

@@ -63,6 +63,7 @@ QWidget* ChatView::makeListColumn() {
     header->setContentsMargins(14, 14, 14, 10);
     header->setSpacing(3);
     auto* title = new QLabel(QStringLiteral("办公室聊天"), column);
+    title->setTextFormat(Qt::PlainText);
     title->setFont(Theme::font(15, Weight::semibold));
     header->addWidget(title);
     auto* selfLine = new QHBoxLayout;

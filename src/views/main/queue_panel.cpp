@@ -28,9 +28,11 @@ QueuePanel::QueuePanel(AppState& state, QWidget* parent) : QWidget(parent), stat
     header->setSpacing(7);
     header->addWidget(new SymbolLabel("arrow.up.arrow.down", 10.5, Theme::secondary(), this));
     auto* title = new QLabel(QStringLiteral("传输队列"), this);
+    title->setTextFormat(Qt::PlainText);
     title->setFont(Theme::font(11.5, Weight::semibold));
     header->addWidget(title);
     count_ = new QLabel(this);
+    count_->setTextFormat(Qt::PlainText);
     count_->setObjectName(QStringLiteral("queueCount"));
     count_->setFont(Theme::font(10.5));
     Theme::setTextColor(count_, Theme::secondary());

@@ -32,6 +32,7 @@ RecvRow::RecvRow(QWidget* parent) : QWidget(parent) {
     sender_->setFont(Theme::font(9.5));
     Theme::setTextColor(sender_, Theme::tertiary());
     status_ = new QLabel(this);
+    status_->setTextFormat(Qt::PlainText);
     status_->setFont(Theme::font(9.5));
     Theme::setTextColor(status_, Theme::secondary());
     line->addWidget(name_, 0);
@@ -114,6 +115,7 @@ RecvPanel::RecvPanel(AppState& state, QWidget* parent) : QWidget(parent), state_
     header->setSpacing(7);
     header->addWidget(new SymbolLabel("arrow.down.circle", 10.5, Theme::secondary(), this));
     auto* title = new QLabel(QStringLiteral("正在接收"), this);
+    title->setTextFormat(Qt::PlainText);
     title->setFont(Theme::font(11.5, Weight::semibold));
     header->addWidget(title);
     header->addStretch(1);
