@@ -14,6 +14,7 @@
 #include <QTextLayout>
 #include <QVBoxLayout>
 
+#include "views/controls.h"
 #include "views/data_labels.h"
 #include "views/theme.h"
 
@@ -39,14 +40,6 @@ private:
     QColor fill_;
     double radius_;
 };
-
-QLabel* smallLabel(const QString& text, double px, const QColor& color, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(Theme::font(px));
-    Theme::setTextColor(label, color);
-    return label;
-}
 
 }  // namespace
 
@@ -218,8 +211,8 @@ void ChatBubble::build() {
     auto* burned = new QHBoxLayout(placeholder_);
     burned->setContentsMargins(12, 8, 12, 8);
     burned->setSpacing(4);
-    burned->addWidget(smallLabel(QStringLiteral("🔥"), 11, Theme::primary(), placeholder_));
-    auto* gone = smallLabel(QStringLiteral("这条消息已阅后即焚"), 11.5, Theme::secondary(), placeholder_);
+    burned->addWidget(textLabel(QStringLiteral("🔥"), 11, Theme::primary(), placeholder_));
+    auto* gone = textLabel(QStringLiteral("这条消息已阅后即焚"), 11.5, Theme::secondary(), placeholder_);
     QFont italic = gone->font();
     italic.setItalic(true);
     gone->setFont(italic);
@@ -229,9 +222,9 @@ void ChatBubble::build() {
     auto* meta = new QHBoxLayout(meta_);
     meta->setContentsMargins(3, 0, 3, 0);
     meta->setSpacing(5);
-    metaBurn_ = smallLabel(QStringLiteral("🔥"), 9, Theme::primary(), meta_);
-    time_ = smallLabel({}, 9.5, Theme::tertiary(), meta_);
-    failed_ = smallLabel(QStringLiteral("发送失败"), 9.5, Theme::tint(Tint::red), meta_);
+    metaBurn_ = textLabel(QStringLiteral("🔥"), 9, Theme::primary(), meta_);
+    time_ = textLabel({}, 9.5, Theme::tertiary(), meta_);
+    failed_ = textLabel(QStringLiteral("发送失败"), 9.5, Theme::tint(Tint::red), meta_);
     meta->addWidget(metaBurn_);
     meta->addWidget(time_);
     meta->addWidget(failed_);

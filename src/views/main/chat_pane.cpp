@@ -47,14 +47,6 @@ QString rgba(const QColor& color) {
     return QStringLiteral("rgba(%1, %2, %3, %4)").arg(color.red()).arg(color.green()).arg(color.blue()).arg(color.alphaF());
 }
 
-QLabel* textLabel(const QString& text, double px, const QColor& color, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(Theme::font(px));
-    Theme::setTextColor(label, color);
-    return label;
-}
-
 }  // namespace
 
 ChatPane::ChatPane(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {

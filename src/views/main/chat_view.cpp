@@ -62,10 +62,7 @@ QWidget* ChatView::makeListColumn() {
     auto* header = new QVBoxLayout;
     header->setContentsMargins(14, 14, 14, 10);
     header->setSpacing(3);
-    auto* title = new QLabel(QStringLiteral("办公室聊天"), column);
-    title->setTextFormat(Qt::PlainText);
-    title->setFont(Theme::font(15, Weight::semibold));
-    header->addWidget(title);
+    header->addWidget(textLabel(QStringLiteral("办公室聊天"), 15, Theme::primary(), column, Weight::semibold));
     auto* selfLine = new QHBoxLayout;
     selfLine->setSpacing(5);
     selfLine->addWidget(new OnlineDot(column), 0, Qt::AlignVCenter);
@@ -81,14 +78,8 @@ QWidget* ChatView::makeListColumn() {
     list_ = new QListView(column);
     list_->setObjectName(QStringLiteral("chatConvList"));
     list_->setAccessibleName(QStringLiteral("会话"));
-    list_->setFrameShape(QFrame::NoFrame);
-    list_->setSelectionMode(QAbstractItemView::NoSelection);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUpRowList(list_);
     list_->setUniformItemSizes(true);
-    list_->setMouseTracking(true);
-    list_->viewport()->setAttribute(Qt::WA_Hover);
-    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QPalette palette = list_->palette();
     palette.setColor(QPalette::Base, Theme::window());
     list_->setPalette(palette);

@@ -11,6 +11,7 @@
 #include "views/controls.h"
 #include "views/main/queue_list_model.h"
 #include "views/main/queue_row_delegate.h"
+#include "views/main/transfer_progress.h"
 #include "views/symbols.h"
 #include "views/theme.h"
 
@@ -23,19 +24,9 @@ QueuePanel::QueuePanel(AppState& state, QWidget* parent) : QWidget(parent), stat
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    auto* header = new QHBoxLayout;
-    header->setContentsMargins(16, 7, 16, 7);
-    header->setSpacing(7);
-    header->addWidget(new SymbolLabel("arrow.up.arrow.down", 10.5, Theme::secondary(), this));
-    auto* title = new QLabel(QStringLiteral("传输队列"), this);
-    title->setTextFormat(Qt::PlainText);
-    title->setFont(Theme::font(11.5, Weight::semibold));
-    header->addWidget(title);
-    count_ = new QLabel(this);
-    count_->setTextFormat(Qt::PlainText);
+    QHBoxLayout* header = transferPanelHeader("arrow.up.arrow.down", QStringLiteral("传输队列"), this);
+    count_ = textLabel({}, 10.5, Theme::secondary(), this);
     count_->setObjectName(QStringLiteral("queueCount"));
-    count_->setFont(Theme::font(10.5));
-    Theme::setTextColor(count_, Theme::secondary());
     header->addWidget(count_);
     header->addStretch(1);
     clear_ = plainButton(QStringLiteral("清除已结束"), 10.5, Theme::tint(Tint::accent), this);
@@ -46,14 +37,8 @@ QueuePanel::QueuePanel(AppState& state, QWidget* parent) : QWidget(parent), stat
     list_ = new QListView(this);
     list_->setObjectName(QStringLiteral("queueList"));
     list_->setAccessibleName(QStringLiteral("传输队列"));
-    list_->setFrameShape(QFrame::NoFrame);
-    list_->setSelectionMode(QAbstractItemView::NoSelection);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setFocusPolicy(Qt::NoFocus);
+    setUpRowList(list_);
     list_->setUniformItemSizes(true);
-    list_->setMouseTracking(true);
-    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->viewport()->setAutoFillBackground(false);
     list_->setAutoFillBackground(false);
     model_ = new QueueListModel(list_);

@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "engine/format.h"
+#include "views/controls.h"
 #include "views/data_labels.h"
 #include "views/main/transfer_progress.h"
 #include "views/symbols.h"
@@ -31,10 +32,7 @@ RecvRow::RecvRow(QWidget* parent) : QWidget(parent) {
     sender_ = new PlainLabel({}, this);
     sender_->setFont(Theme::font(9.5));
     Theme::setTextColor(sender_, Theme::tertiary());
-    status_ = new QLabel(this);
-    status_->setTextFormat(Qt::PlainText);
-    status_->setFont(Theme::font(9.5));
-    Theme::setTextColor(status_, Theme::secondary());
+    status_ = textLabel({}, 9.5, Theme::secondary(), this);
     line->addWidget(name_, 0);
     line->addWidget(sender_, 0);
     line->addStretch(1);
@@ -110,14 +108,7 @@ RecvPanel::RecvPanel(AppState& state, QWidget* parent) : QWidget(parent), state_
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    auto* header = new QHBoxLayout;
-    header->setContentsMargins(16, 7, 16, 7);
-    header->setSpacing(7);
-    header->addWidget(new SymbolLabel("arrow.down.circle", 10.5, Theme::secondary(), this));
-    auto* title = new QLabel(QStringLiteral("正在接收"), this);
-    title->setTextFormat(Qt::PlainText);
-    title->setFont(Theme::font(11.5, Weight::semibold));
-    header->addWidget(title);
+    QHBoxLayout* header = transferPanelHeader("arrow.down.circle", QStringLiteral("正在接收"), this);
     header->addStretch(1);
     column->addLayout(header);
     area_ = new RecvRows(this);

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <limits>
 
+#include <QHBoxLayout>
 #include <QPainter>
 
+#include "views/controls.h"
+#include "views/symbols.h"
 #include "views/theme.h"
 
 namespace corvane {
@@ -21,6 +24,15 @@ double progressFraction(int64_t sent, int64_t total, bool capped) {
     if (total < 1) return 0;
     const double fraction = double(sent) / double(total);
     return capped ? std::min(fraction, 1.0) : fraction;
+}
+
+QHBoxLayout* transferPanelHeader(const std::string& symbol, const QString& title, QWidget* parent) {
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(16, 7, 16, 7);
+    header->setSpacing(7);
+    header->addWidget(new SymbolLabel(symbol, 10.5, Theme::secondary(), parent));
+    header->addWidget(textLabel(title, 11.5, Theme::primary(), parent, Weight::semibold));
+    return header;
 }
 
 void paintProgressLine(QPainter& painter, const QRectF& track, double fraction, const QColor& tint) {

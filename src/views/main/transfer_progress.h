@@ -4,10 +4,12 @@
 // reads 29 % (the floating product gives 28) and no byte count overflows.
 
 #include <cstdint>
+#include <string>
 
 #include <QColor>
 #include <QProgressBar>
 
+class QHBoxLayout;
 class QPainter;
 class QRectF;
 
@@ -19,6 +21,9 @@ int64_t wholePercent(int64_t sent, int64_t total, bool capped);
 
 // sent / total for the bar; 0 when total is below 1; capped at 1 when asked.
 double progressFraction(int64_t sent, int64_t total, bool capped);
+
+// The header row of a transfer panel: its symbol and bold title, inset 16 × 7, spacing 7.
+QHBoxLayout* transferPanelHeader(const std::string& symbol, const QString& title, QWidget* parent);
 
 // The thin bar of a transfer row: a grey track, the done part in the tint, round ends.
 void paintProgressLine(QPainter& painter, const QRectF& track, double fraction, const QColor& tint);
