@@ -2,11 +2,19 @@
 window fresh, with a nearby team's strip, with devices and files (two found
 devices, one asking for a PIN, and one added by address; files of several
 kinds in folders, of several ages), and at first start with the welcome sheet
-open. Each is the program's own --shot picture of its window content
+open; the receive panel during and after an upload; the send queue running
+(files picked over AT-SPI and sent to a fake device of this script that takes
+its chunks slowly); the chat window with messages. Each is the program's own --shot picture of its window content
 (1040 x 720) on Xvfb, and of every sheet open at that moment."""
 
 import os
 import sys
+import time
+import urllib.request
+import json
+import re
+import threading
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
@@ -15,11 +23,17 @@ import desktop_session as ds  # noqa: E402
 SHOT_WAIT = 30  # the program saves its picture after 6.5 s
 
 
-def shoot(binary, path, prepare=None, welcome_done=True, extra_config=None):
+CHUNK = 4 * 1024 * 1024
+
+
+def shoot(binary, path, prepare=None, welcome_done=True, extra_config=None, running=None):
+    """running: what to do with the session once the program runs, before its picture."""
     with ds.Session(binary, welcome_done=welcome_done, extra_config=extra_config) as session:
         if prepare:
             prepare(session)
         session.start(["--shot", path])
+        if running:
+            running(session)
         session.wait(SHOT_WAIT)
     print("screens: " + path)
 
@@ -42,6 +56,147 @@ def with_devices_and_files(session):
         session.place_file(relative, age_seconds=age, size=size)
 
 
+def wait_for_server(session):
+    def answers():
+        try:
+            with urllib.request.urlopen("http://127.0.0.1:%d/api/info" % ds.FIRST_HTTP_PORT, timeout=2):
+                return True
+        except Exception:
+            return False
+    ds.wait_for(answers, 10)
+
+
+def receiving(session):
+    """Two uploads under way and one finished, from the script itself."""
+    wait_for_server(session)
+    session.post("/api/upload/00000000000000b1/meta", {"name": "产品发布会 录像.mp4", "size": 5 * CHUNK}, method="PUT")
+    session.post("/api/upload/00000000000000b1/0", b"\0" * CHUNK, method="PUT")
+    session.post("/api/upload/00000000000000b2/meta", {"name": "设计稿-终版.sketch", "size": 3 * CHUNK}, method="PUT")
+    session.post("/api/upload/00000000000000b2/0", b"\0" * CHUNK, method="PUT")
+    session.post("/api/upload/00000000000000b2/1", b"\0" * CHUNK, method="PUT")
+    session.upload("00000000000000b3", "会议纪要.docx", b"x" * 48_000)
+
+
+def received(session):
+    wait_for_server(session)
+    session.upload("00000000000000c1", "季度报告.pdf", b"x" * 1_300_000)
+    session.upload("00000000000000c2", "截图 2024-05-11.png", b"x" * 420_000)
+
+
+def chatting(session):
+    """Messages from two devices and from this one, then the chat window opened over AT-SPI."""
+    session.announce("dev-mac-1", "设计部的 MacBook", plat="darwin")
+    session.announce("dev-win-1", "DESKTOP-7", plat="win32", port=ds.FIRST_HTTP_PORT + 51)
+    wait_for_server(session)
+    session.send_chat("m1", "dev-mac-1", "设计部的 MacBook", "大家好，新版设计稿已经放到共享盘了 🎨")
+    session.send_chat("m2", "dev-win-1", "DESKTOP-7", "收到！今天下午看一下。顺便问下，会议室是 3 点吗？")
+    session.send_chat("m3", "dev-mac-1", "设计部的 MacBook",
+                      "链接在这里：https://intranet.example.com/share/design/2024-q2/final-final-v3-really-final/")
+    session.send_chat("m4", "dev-win-1", "DESKTOP-7", "这条只给你看", to="self", burn=True)
+    app = ds.application()
+    main_window = ds.window(app, "Corvane") if app else None
+    button = ds.wait_for(lambda: ds.find(main_window, "push button", name="办公室聊天"), 10) if main_window else None
+    if button:
+        ds.press(button[0])
+        chat = ds.window(app, "办公室聊天")
+        fields = ds.find(chat, "text", name="输入消息，Enter 发送") if chat else []
+        if fields:
+            fields[0].queryEditableText().insertText(0, "好的，3 点见", len("好的，3 点见"))
+            send = ds.find(chat, "push button", name="发送")
+            time.sleep(0.3)
+            if send:
+                ds.press(send[0])
+
+
+SLOW_PORT = ds.FIRST_HTTP_PORT + 61
+
+
+class _SlowDevice(BaseHTTPRequestHandler):
+    """A device that holds no chunk, takes every chunk slowly and refuses one file."""
+    protocol_version = "HTTP/1.1"
+    refused = set()
+
+    def _reply(self, status, body):
+        data = json.dumps(body).encode()
+        self.send_response(status)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def _body(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length else b""
+
+    def do_GET(self):
+        self._reply(200, {"received": []})
+
+    def do_PUT(self):
+        upload = re.match(r"/api/upload/([0-9a-f]+)/(\w+)", self.path)
+        body = self._body()
+        if upload and upload.group(2) == "meta":
+            meta = json.loads(body or b"{}")
+            if "损坏" in str(meta.get("name", "")):
+                _SlowDevice.refused.add(upload.group(1))
+                self._reply(507, {"error": "对方磁盘空间不足"})
+                return
+            self._reply(200, {"ok": True})
+            return
+        time.sleep(0.7)
+        self._reply(200, {"ok": True})
+
+    def do_POST(self):
+        self._body()
+        self._reply(200, {"ok": True})
+
+    def do_DELETE(self):
+        self._reply(200, {"ok": True})
+
+    def log_message(self, *args):
+        pass
+
+
+def sending(session):
+    """Picks files for the slow device over AT-SPI while the program runs."""
+    app = ds.application()
+    main_window = ds.window(app, "Corvane")
+    row = ds.wait_for(lambda: [n for n in ds.descendants(main_window)
+                               if (n.description or "").endswith(":%d" % SLOW_PORT) and ds.role(n) != "label"], 10)
+    if not row:
+        print("screens: the slow device never showed up")
+        return
+    ds.press(row[0])
+    pick = ds.wait_for(lambda: ds.find(main_window, "push button", name="选择文件"), 5)
+    ds.press(pick[0])
+    dialog = ds.wait_for(lambda: next((app.getChildAtIndex(k) for k in range(ds.fresh(app).childCount)
+                                       if app.getChildAtIndex(k).name.startswith("选择要发送到")), None), 5)
+    if not dialog:
+        print("screens: no file dialog")
+        return
+    names = " ".join('"%s"' % os.path.join(session.outbox, name) for name in sorted(os.listdir(session.outbox)))
+    field = ds.wait_for(lambda: [n for n in ds.find(dialog, "text") if n.queryEditableText()], 5)
+    field[-1].queryEditableText().setTextContents(names)
+    time.sleep(0.3)
+    ds.press(ds.find(dialog, "push button", name="发送")[0])
+
+
+class _QuietServer(ThreadingHTTPServer):
+    def handle_error(self, request, client_address):
+        pass  # the program quits with uploads still running
+
+
+def with_slow_device(session):
+    server = _QuietServer(("127.0.0.1", SLOW_PORT), _SlowDevice)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    session.announce("dev-slow-1", "会议室 iMac", plat="darwin", port=SLOW_PORT)
+    session.outbox = os.path.join(session.box, "outbox")
+    os.makedirs(session.outbox)
+    for name, size in (("年会视频 4K.mov", 60_000_000), ("设计稿-终版.sketch", 24_000_000), ("合同扫描件.pdf", 900_000),
+                       ("损坏的文件.bin", 2_000_000), ("培训录音.m4a", 30_000_000), ("报价单.xlsx", 120_000)):
+        with open(os.path.join(session.outbox, name), "wb") as out:
+            out.truncate(size)
+
+
 def main():
     ds.enter([os.path.abspath(__file__)] + sys.argv[1:])
     binary, folder = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
@@ -51,6 +206,10 @@ def main():
     shoot(binary, os.path.join(folder, "main-devices-files.png"), with_devices_and_files,
           extra_config={"manualPeers": ["192.168.1.20:8899"]})
     shoot(binary, os.path.join(folder, "first-start.png"), welcome_done=False)
+    shoot(binary, os.path.join(folder, "receive-during.png"), with_devices_and_files, running=receiving)
+    shoot(binary, os.path.join(folder, "receive-done.png"), with_devices_and_files, running=received)
+    shoot(binary, os.path.join(folder, "queue-running.png"), with_slow_device, running=sending)
+    shoot(binary, os.path.join(folder, "chat.png"), running=chatting)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,7 @@
 #include "views/controls.h"
 
+#include <QLabel>
+#include <QListView>
 #include <QPainter>
 
 #include "views/data_text.h"
@@ -13,6 +15,41 @@ QPushButton* smallButton(const QString& title, QWidget* parent) {
     button->setFont(Theme::font(11));
     button->setAutoDefault(false);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return button;
+}
+
+void setUpRowList(QListView* list) {
+    list->setFrameShape(QFrame::NoFrame);
+    list->setSelectionMode(QAbstractItemView::NoSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setFocusPolicy(Qt::NoFocus);
+    list->setMouseTracking(true);
+    list->viewport()->setAttribute(Qt::WA_Hover);
+    list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+QLabel* textLabel(const QString& text, double px, const QColor& color, QWidget* parent, Weight weight) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(Theme::font(px, weight));
+    Theme::setTextColor(label, color);
+    return label;
+}
+
+QPushButton* plainButton(const QString& title, double px, const QColor& color, QWidget* parent, bool medium) {
+    auto* button = new QPushButton(buttonTitle(title), parent);
+    button->setFlat(true);
+    button->setAutoDefault(false);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFont(Theme::font(px, medium ? Weight::medium : Weight::regular));
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; padding: 0; background: transparent; color: rgba(%1, %2, %3, %4); }")
+            .arg(color.red())
+            .arg(color.green())
+            .arg(color.blue())
+            .arg(color.alphaF()));
     return button;
 }
 

@@ -7,10 +7,26 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include "views/theme.h"
+
+class QLabel;
+class QListView;
+
 namespace corvane {
 
 // A push button of the small control size (11 px text); the title is data-safe ("&" stays).
 QPushButton* smallButton(const QString& title, QWidget* parent = nullptr);
+
+// A list view whose rows a delegate paints: no frame, no selection, no focus,
+// hover tracked, scrolling by pixel, never sideways.
+void setUpRowList(QListView* list);
+
+// A label of a fixed text (never read as markup) in one size, weight and colour.
+QLabel* textLabel(const QString& text, double px, const QColor& color, QWidget* parent, Weight weight = Weight::regular);
+
+// A borderless text button (the plain style): only its title, in one colour; never auto-default.
+QPushButton* plainButton(const QString& title, double px, const QColor& color, QWidget* parent = nullptr,
+                         bool medium = false);
 
 // A borderless button showing one symbol. It has no visible text, so its
 // accessible name is its help text (also its tooltip).

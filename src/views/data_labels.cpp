@@ -1,5 +1,7 @@
 #include "views/data_labels.h"
 
+#include <cmath>
+
 #include <QPainter>
 #include <QStyle>
 
@@ -34,7 +36,9 @@ QSize ElidedLabel::minimumSizeHint() const { return {0, fontMetrics().height()};
 
 QSize ElidedLabel::sizeHint() const {
     const QMargins margins = contentsMargins();
-    return {fontMetrics().horizontalAdvance(text()) + margins.left() + margins.right(),
+    // Rounded up: a width rounded down makes the whole text elide.
+    const int advance = int(std::ceil(QFontMetricsF(font()).horizontalAdvance(text())));
+    return {advance + margins.left() + margins.right(),
             fontMetrics().height() + margins.top() + margins.bottom()};
 }
 

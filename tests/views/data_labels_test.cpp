@@ -54,6 +54,13 @@ TEST(DataLabels, anElidedLabelCutsAtItsWidthButKeepsTheWholeText) {
     EXPECT_TRUE(label.shownText().endsWith(QChar(0x2026))) << label.shownText().toStdString();
     EXPECT_LE(label.fontMetrics().horizontalAdvance(label.shownText()), 60);
     EXPECT_EQ(label.text(), name);  // what accessibility reads
+    // Texts whose width is not a whole pixel show whole at their size hint.
+    for (const QString& text : {QStringLiteral("产品发布会 录像.mp4"), QStringLiteral("会议纪要.docx")}) {
+        ElidedLabel fitted(text);
+        fitted.setFont(Theme::font(11.5));
+        fitted.resize(fitted.sizeHint());
+        EXPECT_EQ(fitted.shownText(), text) << text.toStdString();
+    }
     ElidedLabel twoLines(QStringLiteral("a\nb"));
     twoLines.resize(200, 20);
     EXPECT_EQ(twoLines.shownText(), QStringLiteral("a b"));

@@ -9,6 +9,8 @@
 #include "views/main/detail_header.h"
 #include "views/main/drop_zone.h"
 #include "views/main/file_area.h"
+#include "views/main/queue_panel.h"
+#include "views/main/recv_panel.h"
 #include "views/sheets/settings_sheet.h"
 
 namespace corvane {
@@ -38,6 +40,8 @@ DetailView::DetailView(AppState& state, QWidget* parent) : QWidget(parent), stat
     receiveSlot_ = panelSlot("receivePanelSlot", this);
     queueRule_ = new Rule(Qt::Horizontal, this);
     queueSlot_ = panelSlot("queuePanelSlot", this);
+    receiveSlot_->layout()->addWidget(new RecvPanel(state_, receiveSlot_));
+    queueSlot_->layout()->addWidget(new QueuePanel(state_, queueSlot_));
     column->addWidget(header_);
     column->addWidget(new Rule(Qt::Horizontal, this));
     column->addWidget(dropZone_);

@@ -5,8 +5,8 @@
 // Panel slots: receivePanelSlot() and queuePanelSlot() are empty widgets with
 // a vertical layout and no margins, each below a divider of its own. The pane
 // shows a slot and its divider only while AppState has receive tasks
-// (recvTasks) or the send queue has tasks (uploader().tasks()); a panel added
-// to a slot's layout fills it and needs no visibility logic of its own.
+// (recvTasks) or the send queue has tasks (uploader().tasks()); the receive
+// panel and the queue panel fill them and need no visibility logic of their own.
 //
 // The settings sheet is presented from the pane's own flag (the gear sets it;
 // however the sheet closes, the flag goes back to false).

@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "app/remote_download.h"
 #include "views/main/file_list_model.h"
+#include "views/controls.h"
 #include "views/data_labels.h"
 #include "views/symbols.h"
 #include "views/theme.h"
@@ -33,14 +34,7 @@ FileArea::FileArea(AppState& state, QWidget* parent) : QStackedWidget(parent), s
     list_ = new FileListView(this);
     list_->setObjectName(QStringLiteral("fileList"));
     list_->setAccessibleName(QStringLiteral("文件"));
-    list_->setFrameShape(QFrame::NoFrame);
-    list_->setSelectionMode(QAbstractItemView::NoSelection);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->setFocusPolicy(Qt::NoFocus);
-    list_->setMouseTracking(true);
-    list_->viewport()->setAttribute(Qt::WA_Hover);
-    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setUpRowList(list_);
     QPalette palette = list_->palette();
     palette.setColor(QPalette::Base, Theme::window());
     list_->setPalette(palette);

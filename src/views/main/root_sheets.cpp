@@ -1,6 +1,7 @@
 #include "views/main/root_sheets.h"
 
 #include "app/app_state.h"
+#include "views/main/chat_view.h"
 #include "views/sheets/burn_sheet.h"
 #include "views/sheets/diag_sheet.h"
 #include "views/sheets/pin_sheet.h"
@@ -27,6 +28,8 @@ QDialog* pinSheet(AppState* s, QWidget* parent) {
 
 QDialog* textSheet(AppState* s, QWidget* parent) { return new TextSheet(*s, parent); }
 
+QDialog* chatView(AppState* s, QWidget* parent) { return new ChatView(*s, parent); }
+
 QDialog* burnSheet(AppState* s, QWidget* parent) {
     if (!s->burnNote()) return nullptr;
     return new BurnSheet(*s, *s->burnNote(), parent);
@@ -49,7 +52,7 @@ std::vector<SheetRow> rootSheetRows() {
                     [](AppState& s) { s.setShowTextSheet(false); }, textSheet, true,
                     &AppState::showTextSheetChanged});
     rows.push_back({QStringLiteral("chatView"), [](const AppState& s) { return flag(s.showChat()); },
-                    [](AppState& s) { s.setShowChat(false); }, stub(QStringLiteral("办公室聊天"), 930, 630), true,
+                    [](AppState& s) { s.setShowChat(false); }, chatView, true,
                     &AppState::showChatChanged});
     rows.push_back({QStringLiteral("teamPanel"), [](const AppState& s) { return flag(s.showTeam()); },
                     [](AppState& s) { s.setShowTeam(false); }, stub(QStringLiteral("团队管理"), 640, 640), true,

@@ -1,0 +1,304 @@
+#include "views/main/chat_pane.h"
+
+#include <algorithm>
+#include <vector>
+
+#include <QEasingCurve>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/app_state.h"
+#include "storage/team_text.h"
+#include "views/animations.h"
+#include "views/controls.h"
+#include "views/data_labels.h"
+#include "views/main/chat_bubble.h"
+#include "views/main/chat_composer.h"
+#include "views/theme.h"
+
+namespace corvane {
+
+namespace {
+
+// The rounded field behind the message field.
+class FieldBox : public QWidget {
+public:
+    explicit FieldBox(QWidget* parent) : QWidget(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Theme::primary(0.055));
+        painter.drawRoundedRect(QRectF(rect()), 9, 9);
+    }
+};
+
+QString rgba(const QColor& color) {
+    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(color.red()).arg(color.green()).arg(color.blue()).arg(color.alphaF());
+}
+
+}  // namespace
+
+ChatPane::ChatPane(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(makeHeader());
+    column->addWidget(new Rule(Qt::Horizontal, this));
+
+    messages_ = new QScrollArea(this);
+    messages_->setObjectName(QStringLiteral("chatMessages"));
+    messages_->setAccessibleName(QStringLiteral("消息"));
+    messages_->setFrameShape(QFrame::NoFrame);
+    messages_->setWidgetResizable(true);
+    messages_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget(messages_);
+    Theme::setBackground(content, Theme::primary(0.015));
+    bubbles_ = new QVBoxLayout(content);
+    bubbles_->setContentsMargins(0, 12, 0, 12);
+    bubbles_->setSpacing(2);
+    bubbles_->addStretch(1);
+    messages_->setWidget(content);
+    column->addWidget(messages_, 1);
+
+    column->addWidget(new Rule(Qt::Horizontal, this));
+    column->addWidget(makeComposer());
+
+    connect(&state_, &AppState::chatConvsChanged, this, &ChatPane::refreshHeader);
+    connect(&state_, &AppState::chatCurrentChanged, this, &ChatPane::refreshHeader);
+    connect(&state_, &AppState::peersChanged, this, &ChatPane::refreshHeader);
+    connect(&state_, &AppState::chatMsgsChanged, this, &ChatPane::refreshMessages);
+    connect(&state_, &AppState::chatCurrentChanged, this, &ChatPane::refreshMessages);
+    refreshHeader();
+    refreshMessages();
+}
+
+QWidget* ChatPane::makeHeader() {
+    auto* header = new QWidget(this);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(16, 11, 16, 11);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    title_ = new ElidedLabel({}, Qt::ElideRight, header);
+    title_->setObjectName(QStringLiteral("chatHeaderTitle"));
+    title_->setFont(Theme::font(14.5, Weight::semibold));
+    sub_ = new ElidedLabel({}, Qt::ElideRight, header);
+    sub_->setObjectName(QStringLiteral("chatHeaderSub"));
+    sub_->setFont(Theme::font(10.5));
+    Theme::setTextColor(sub_, Theme::secondary());
+    texts->addWidget(title_);
+    texts->addWidget(sub_);
+    row->addLayout(texts, 1);
+    // "完成" is the window's first button: whoever looks for the way out finds it first.
+    auto* done = plainButton(QStringLiteral("完成"), 11.5, Theme::tint(Tint::accent), header, true);
+    done->setObjectName(QStringLiteral("chatDone"));
+    clear_ = plainButton(QStringLiteral("清空记录"), 11, Theme::secondary(), header);
+    clear_->setObjectName(QStringLiteral("chatClear"));
+    row->addWidget(clear_);
+    row->addWidget(done);
+    connect(clear_, &QPushButton::clicked, this, &ChatPane::confirmClear);
+    connect(done, &QPushButton::clicked, this, [this] { state_.setShowChat(false); });
+    return header;
+}
+
+QWidget* ChatPane::makeComposer() {
+    auto* block = new QWidget(this);
+    auto* column = new QVBoxLayout(block);
+    column->setContentsMargins(14, 10, 14, 12);
+    column->setSpacing(7);
+
+    burnBanner_ = new QWidget(block);
+    auto* banner = new QHBoxLayout(burnBanner_);
+    banner->setContentsMargins(0, 0, 0, 0);
+    banner->setSpacing(5);
+    banner->addWidget(textLabel(QStringLiteral("🔥"), 10.5, Theme::primary(), burnBanner_));
+    banner->addWidget(textLabel(QStringLiteral("开启后：对方看到这条消息立即销毁，不留记录、不落硬盘"), 10.5,
+                                Theme::tint(Tint::red), burnBanner_));
+    banner->addStretch(1);
+    burnBanner_->hide();
+    column->addWidget(burnBanner_);
+
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    burn_ = new QPushButton(QStringLiteral("🔥 焚毁"), block);
+    burn_->setObjectName(QStringLiteral("chatBurnToggle"));
+    burn_->setCheckable(true);
+    burn_->setAutoDefault(false);
+    burn_->setFont(Theme::font(11.5));
+    burn_->setToolTip(QStringLiteral("开启后，对方读到即焚毁"));
+    const QColor red = Theme::tint(Tint::red);
+    burn_->setStyleSheet(
+        QStringLiteral("QPushButton { border: 1px solid %1; border-radius: 6px; padding: 4px 9px; background: white; color: %2; }"
+                       "QPushButton:checked { border-color: %3; background: %3; color: white; }")
+            .arg(rgba(Theme::quaternary()), rgba(Theme::primary()), rgba(red)));
+    row->addWidget(burn_, 0, Qt::AlignBottom);
+
+    auto* field = new FieldBox(block);
+    auto* fieldLayout = new QVBoxLayout(field);
+    fieldLayout->setContentsMargins(10, 8, 10, 8);
+    input_ = new ComposerEdit(field);
+    input_->setObjectName(QStringLiteral("chatInput"));
+    input_->setPlaceholderText(QStringLiteral("输入消息，Enter 发送"));
+    input_->setAccessibleName(QStringLiteral("输入消息，Enter 发送"));
+    fieldLayout->addWidget(input_);
+    row->addWidget(field, 1, Qt::AlignBottom);
+
+    send_ = new QPushButton(QStringLiteral("发送"), block);
+    send_->setObjectName(QStringLiteral("chatSend"));
+    send_->setAutoDefault(false);
+    send_->setFont(Theme::font(12));
+    send_->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; border-radius: 6px; padding: 5px 14px; background: %1; color: white; }"
+                       "QPushButton:disabled { background: %2; color: %3; }")
+            .arg(rgba(Theme::tint(Tint::accent)), rgba(Theme::quaternary(0.7)), rgba(Theme::tertiary())));
+    row->addWidget(send_, 0, Qt::AlignBottom);
+    column->addLayout(row);
+
+    auto* hint = textLabel(QStringLiteral("Enter 发送 · Shift+Enter 换行"), 9.5, Theme::tertiary(), block);
+    column->addWidget(hint);
+
+    connect(burn_, &QPushButton::toggled, this, [this](bool on) {
+        burn_->setText(on ? QStringLiteral("🔥 阅后即焚") : QStringLiteral("🔥 焚毁"));
+        burnBanner_->setVisible(on);
+    });
+    connect(input_, &QPlainTextEdit::textChanged, this, &ChatPane::refreshSendable);
+    connect(input_, &ComposerEdit::submitted, this, &ChatPane::send);
+    connect(send_, &QPushButton::clicked, this, &ChatPane::send);
+    refreshSendable();
+    return block;
+}
+
+void ChatPane::refreshSendable() { send_->setEnabled(!trimWhitespace(input_->toPlainText().toStdString()).empty()); }
+
+void ChatPane::send() {
+    const std::string text = trimWhitespace(input_->toPlainText().toStdString());
+    if (text.empty()) return;  // the draft stays as typed
+    state_.sendChat(text, burn_->isChecked());
+    input_->clear();
+}
+
+QString ChatPane::headerSub() const {
+    const std::optional<ChatConv> conv = state_.chatConvForCurrent();
+    if (!conv) return {};
+    const QString sub = QString::fromStdString(conv->sub);
+    if (!conv->isGroup) return sub;
+    return sub + QStringLiteral(" · ") + QString::number(state_.peers().size()) + QStringLiteral(" 台设备在线");
+}
+
+void ChatPane::refreshHeader() {
+    const std::optional<ChatConv> conv = state_.chatConvForCurrent();
+    title_->setText(conv ? QString::fromStdString(conv->title) : QStringLiteral("聊天"));
+    sub_->setText(headerSub());
+}
+
+ChatBubble* ChatPane::bubble(const std::string& id) const {
+    const auto found = shown_.find(id);
+    return found == shown_.end() ? nullptr : found->second;
+}
+
+void ChatPane::refreshMessages() {
+    const std::vector<ChatMsg> msgs = state_.chatMsgsForCurrent();
+    const bool switched = state_.chatCurrent() != shownConv_;
+    std::map<std::string, ChatBubble*> kept;
+    std::vector<ChatBubble*> ordered;
+    QWidget* content = messages_->widget();
+    for (const ChatMsg& msg : msgs) {
+        if (kept.count(msg.id)) continue;
+        ChatBubble* row = switched ? nullptr : bubble(msg.id);
+        if (!row) {
+            row = new ChatBubble(msg, content);
+        } else if (!(row->msg() == msg)) {
+            row->setMsg(msg);
+        }
+        kept[msg.id] = row;
+        ordered.push_back(row);
+    }
+    for (const auto& [id, row] : shown_) {
+        if (kept.count(id) && kept[id] == row) continue;
+        bubbles_->removeWidget(row);
+        row->hide();
+        row->deleteLater();
+    }
+    // Rows stand in list order before the closing stretch; only misplaced ones move.
+    for (size_t k = 0; k < ordered.size(); ++k) {
+        if (bubbles_->indexOf(ordered[k]) == int(k)) continue;
+        bubbles_->removeWidget(ordered[k]);
+        bubbles_->insertWidget(int(k), ordered[k]);
+        ordered[k]->show();
+    }
+    shown_ = std::move(kept);
+    const bool grew = msgs.size() != shownCount_;
+    shownConv_ = state_.chatCurrent();
+    shownCount_ = msgs.size();
+    clear_->setVisible(!msgs.empty());
+    if (msgs.empty()) return;
+    if (switched) {
+        scrollToBottom(false);
+    } else if (grew) {
+        scrollToBottom(true);
+    }
+}
+
+void ChatPane::scrollToBottom(bool animated) {
+    // After the layout has placed the new rows, so the range is known.
+    QTimer::singleShot(0, this, [this, animated] {
+        if (!isVisible()) return;
+        messages_->widget()->layout()->activate();
+        QScrollBar* bar = messages_->verticalScrollBar();
+        if (scrolling_) scrolling_->stop();
+        if (!animated) {
+            bar->setValue(bar->maximum());
+            return;
+        }
+        auto* animation = new QPropertyAnimation(bar, "value", this);
+        animation->setDuration(150);
+        animation->setEasingCurve(QEasingCurve::OutCubic);
+        animation->setStartValue(bar->value());
+        animation->setEndValue(bar->maximum());
+        connect(animation, &QAbstractAnimation::finished, animation, &QObject::deleteLater);
+        scrolling_ = animation;
+        startAnimation(animation);
+    });
+}
+
+void ChatPane::hideEvent(QHideEvent* event) {
+    if (scrolling_) scrolling_->stop();
+    QWidget::hideEvent(event);
+}
+
+void ChatPane::confirmClear() {
+    if (clearAlert_) return;
+    const std::optional<ChatConv> conv = state_.chatConvForCurrent();
+    auto* alert = new QMessageBox(window());
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowTitle(QStringLiteral("清空记录"));
+    alert->setIcon(QMessageBox::Warning);
+    alert->setTextFormat(Qt::PlainText);
+    alert->setText(QStringLiteral("清空与「") + (conv ? QString::fromStdString(conv->title) : QString()) +
+                   QStringLiteral("」的聊天记录？"));
+    alert->setInformativeText(QStringLiteral("只清我这边，对方不受影响。"));
+    QPushButton* clear = alert->addButton(QStringLiteral("清空"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = alert->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    clear->setAutoDefault(false);
+    cancel->setAutoDefault(false);
+    alert->setEscapeButton(cancel);
+    connect(alert, &QMessageBox::buttonClicked, this, [this, clear](QAbstractButton* chosen) {
+        if (chosen != clear) return;
+        // The conversation open when the user confirms.
+        if (const std::optional<ChatConv> open = state_.chatConvForCurrent()) state_.clearChat(open->id);
+    });
+    clearAlert_ = alert;
+    alert->open();
+}
+
+}  // namespace corvane

@@ -1,0 +1,118 @@
+#include "views/main/chat_view.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/app_state.h"
+#include "views/controls.h"
+#include "views/data_labels.h"
+#include "views/main/chat_conv_list.h"
+#include "views/main/chat_pane.h"
+#include "views/theme.h"
+
+namespace corvane {
+
+namespace {
+
+// The green 6 px dot before this device's name.
+class OnlineDot : public QWidget {
+public:
+    explicit OnlineDot(QWidget* parent) : QWidget(parent) { setFixedSize(6, 6); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Theme::tint(Tint::green));
+        painter.drawEllipse(rect());
+    }
+};
+
+}  // namespace
+
+ChatView::ChatView(AppState& state, QWidget* parent) : QDialog(parent), state_(state) {
+    setWindowTitle(QStringLiteral("办公室聊天"));
+    setFixedSize(930, 630);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(makeListColumn());
+    row->addWidget(new Rule(Qt::Vertical, this));
+    pane_ = new ChatPane(state_, this);
+    row->addWidget(pane_, 1);
+
+    connect(&state_, &AppState::chatConvsChanged, this, [this] { model_->setConvs(state_.chatConvs()); });
+    connect(&state_, &AppState::chatCurrentChanged, this, [this] { model_->setCurrent(state_.chatCurrent()); });
+    connect(&state_, &AppState::deviceNameChanged, this,
+            [this] { self_->setText(QStringLiteral("本机 · ") + QString::fromStdString(state_.deviceName())); });
+}
+
+QWidget* ChatView::makeListColumn() {
+    auto* column = new QWidget(this);
+    column->setFixedWidth(listWidth);
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* header = new QVBoxLayout;
+    header->setContentsMargins(14, 14, 14, 10);
+    header->setSpacing(3);
+    header->addWidget(textLabel(QStringLiteral("办公室聊天"), 15, Theme::primary(), column, Weight::semibold));
+    auto* selfLine = new QHBoxLayout;
+    selfLine->setSpacing(5);
+    selfLine->addWidget(new OnlineDot(column), 0, Qt::AlignVCenter);
+    self_ = new ElidedLabel(QStringLiteral("本机 · ") + QString::fromStdString(state_.deviceName()), Qt::ElideRight,
+                            column);
+    self_->setObjectName(QStringLiteral("chatSelf"));
+    self_->setFont(Theme::font(10.5));
+    Theme::setTextColor(self_, Theme::secondary());
+    selfLine->addWidget(self_, 1);
+    header->addLayout(selfLine);
+    layout->addLayout(header);
+
+    list_ = new QListView(column);
+    list_->setObjectName(QStringLiteral("chatConvList"));
+    list_->setAccessibleName(QStringLiteral("会话"));
+    setUpRowList(list_);
+    list_->setUniformItemSizes(true);
+    QPalette palette = list_->palette();
+    palette.setColor(QPalette::Base, Theme::window());
+    list_->setPalette(palette);
+    model_ = new ChatConvModel(list_);
+    delegate_ = new ChatConvDelegate(list_);
+    list_->setModel(model_);
+    list_->setItemDelegate(delegate_);
+    model_->setConvs(state_.chatConvs());
+    model_->setCurrent(state_.chatCurrent());
+    // The id is copied now; the conversation opens once the click is over, as the list may change under it.
+    connect(list_, &QListView::clicked, this, [this](const QModelIndex& index) {
+        if (!index.isValid() || index.row() >= model_->rowCount()) return;
+        const std::string id = model_->conv(index.row()).id;
+        QTimer::singleShot(0, this, [this, id] { state_.openChat(id); });
+    });
+    layout->addSpacing(4);
+    layout->addWidget(list_, 1);
+    layout->addSpacing(4);
+
+    layout->addWidget(new Rule(Qt::Horizontal, column));
+    auto* footer = new PlainLabel(QStringLiteral("局域网内直连，不经过任何服务器"), column);
+    footer->setFont(Theme::font(9.5));
+    Theme::setTextColor(footer, Theme::tertiary());
+    footer->setContentsMargins(12, 8, 12, 8);
+    layout->addWidget(footer);
+    return column;
+}
+
+void ChatView::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (opened_) return;
+    opened_ = true;
+    state_.openChat(state_.chatCurrent());
+}
+
+}  // namespace corvane

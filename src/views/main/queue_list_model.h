@@ -1,0 +1,61 @@
+#pragma once
+// The send queue as rows of a list view. The model keeps a copy of what each
+// row shows; sync() compares the queue with it and announces only the rows
+// whose values changed, and inserts or removes rows where the list changed,
+// so a progress tick never resets the view (hover and scroll stay).
+//
+// A row's display text is the file name; its accessible text is the name, the
+// state text, the speed while active and the percentage, in reading order.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QAbstractListModel>
+#include <QColor>
+
+#include "engine/transfer_task.h"
+
+namespace corvane {
+
+struct QueueRowLook {
+    std::string symbol;
+    QColor color;
+    QString stateText;
+};
+
+class QueueListModel : public QAbstractListModel {
+    Q_OBJECT
+
+public:
+    struct Row {
+        std::shared_ptr<TransferTask> task;
+        TransferState state;
+        int64_t sent = 0;
+        double speed = 0;
+        bool operator==(const Row&) const = default;
+    };
+
+    explicit QueueListModel(QObject* parent = nullptr);
+
+    void sync(const std::vector<std::shared_ptr<TransferTask>>& tasks);
+    const Row& row(int index) const { return rows_.at(size_t(index)); }
+
+    // Icon, colour and state text of a state.
+    static QueueRowLook look(const TransferState& state);
+    // "37%": the whole percent, capped at 100.
+    static QString percentText(const Row& row);
+    static QString speedText(const Row& row);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+private:
+    static Row snapshot(const std::shared_ptr<TransferTask>& task);
+    void removeGone(const std::vector<std::shared_ptr<TransferTask>>& tasks);
+    bool insertNew(const std::vector<std::shared_ptr<TransferTask>>& tasks);
+
+    std::vector<Row> rows_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,66 @@
+#include "views/main/queue_panel.h"
+
+#include <algorithm>
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/app_state.h"
+#include "views/controls.h"
+#include "views/main/queue_list_model.h"
+#include "views/main/queue_row_delegate.h"
+#include "views/main/transfer_progress.h"
+#include "views/symbols.h"
+#include "views/theme.h"
+
+namespace corvane {
+
+QueuePanel::QueuePanel(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+    setObjectName(QStringLiteral("queuePanel"));
+    Theme::setBackground(this, Theme::primary(0.022));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    QHBoxLayout* header = transferPanelHeader("arrow.up.arrow.down", QStringLiteral("传输队列"), this);
+    count_ = textLabel({}, 10.5, Theme::secondary(), this);
+    count_->setObjectName(QStringLiteral("queueCount"));
+    header->addWidget(count_);
+    header->addStretch(1);
+    clear_ = plainButton(QStringLiteral("清除已结束"), 10.5, Theme::tint(Tint::accent), this);
+    clear_->setObjectName(QStringLiteral("queueClear"));
+    header->addWidget(clear_);
+    column->addLayout(header);
+
+    list_ = new QListView(this);
+    list_->setObjectName(QStringLiteral("queueList"));
+    list_->setAccessibleName(QStringLiteral("传输队列"));
+    setUpRowList(list_);
+    list_->setUniformItemSizes(true);
+    list_->viewport()->setAutoFillBackground(false);
+    list_->setAutoFillBackground(false);
+    model_ = new QueueListModel(list_);
+    delegate_ = new QueueRowDelegate(list_);
+    list_->setModel(model_);
+    list_->setItemDelegate(delegate_);
+    column->addWidget(list_);
+
+    connect(clear_, &QPushButton::clicked, this, [this] { state_.uploader().clearFinished(); });
+    connect(delegate_, &QueueRowDelegate::cancelRequested, this,
+            [this](const std::shared_ptr<TransferTask>& task) { state_.uploader().cancel(task); });
+    connect(&state_, &AppState::uploaderChanged, this, &QueuePanel::refresh);
+    refresh();
+}
+
+void QueuePanel::refresh() {
+    const auto& tasks = state_.uploader().tasks();
+    model_->sync(tasks);
+    const auto active = std::count_if(tasks.begin(), tasks.end(), [](const auto& t) { return t->state.active(); });
+    count_->setText(active == 0 ? QStringLiteral("全部完成") : QString::number(active) + QStringLiteral(" 个进行中"));
+    clear_->setVisible(size_t(active) < tasks.size());
+    list_->setFixedHeight(std::min(int(tasks.size()) * delegate_->rowHeight(), maxListHeight));
+}
+
+}  // namespace corvane

@@ -1,0 +1,42 @@
+#pragma once
+// The send-queue panel at the bottom of the detail pane: a header with the
+// number of active transfers and "清除已结束", and the list of every task
+// (at most 148 px high, scrolling beyond). It reads uploader().tasks() on
+// every uploaderChanged and calls only cancel(task) and clearFinished().
+
+#include <QListView>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+namespace corvane {
+
+class AppState;
+class QueueListModel;
+class QueueRowDelegate;
+
+class QueuePanel : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int maxListHeight = 148;
+
+    explicit QueuePanel(AppState& state, QWidget* parent = nullptr);
+
+    QListView* list() const { return list_; }
+    QueueListModel* model() const { return model_; }
+    QueueRowDelegate* delegate() const { return delegate_; }
+
+private:
+    void refresh();
+
+    AppState& state_;
+    QLabel* count_ = nullptr;
+    QPushButton* clear_ = nullptr;
+    QListView* list_ = nullptr;
+    QueueListModel* model_ = nullptr;
+    QueueRowDelegate* delegate_ = nullptr;
+};
+
+}  // namespace corvane
