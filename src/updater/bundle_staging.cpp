@@ -107,6 +107,9 @@ std::optional<UpdateError> stageAndSwap(const StagingRequest& request) {
     removeQuietly(old);
     // cp -a keeps modes, times and symlinks, and copies across file systems.
     if (auto failed = runTool("/bin/cp", {"-a", "--", bundle->string(), staged.string()})) return failed;
+    // Gone before the swap starts: the script ends this process soon after, and a
+    // removal still running on this thread would leave the folder behind.
+    removeQuietly(unpack);
 
     const fs::path script = request.tempFolder / ("corvane-swap-" + newUUIDText() + ".sh");
     if (auto failed = writeSwapScript(script)) return failed;
