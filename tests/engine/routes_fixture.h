@@ -85,7 +85,10 @@ protected:
         return parse(call(method, target, body));
     }
 
+    // The events so far, once every connection ended: some routes raise theirs after
+    // the reply, and a closed client's connection ends only after its handler.
     std::vector<ServerEvent> events() {
+        waitFor([&] { return server->openConnections() == 0; });
         std::lock_guard lock(controls->eventsLock);
         return controls->events;
     }
