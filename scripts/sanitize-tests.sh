@@ -7,6 +7,7 @@
 set -euo pipefail
 source_dir="$(cd "${1:-$(dirname "$0")/..}" && pwd)"
 build="$source_dir/build-sanitize"
+export CCACHE_BASEDIR="$source_dir" CCACHE_NOHASHDIR=1
 flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
