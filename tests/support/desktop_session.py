@@ -255,9 +255,14 @@ def _atspi():
     return pyatspi
 
 
+# Every wait is for something to appear, so a loaded machine (a parallel test run, the
+# sanitizer build beside it) may take this many times the nominal time.
+LOAD_ALLOWANCE = 4
+
+
 def wait_for(predicate, timeout=15.0, interval=0.05):
     """Polls until the predicate gives a true value; that value, or None after the time-out."""
-    deadline = time.monotonic() + timeout
+    deadline = time.monotonic() + timeout * LOAD_ALLOWANCE
     while True:
         value = predicate()
         if value:
