@@ -1,8 +1,11 @@
 #include "views/sheets/welcome_sheet.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
@@ -80,6 +83,25 @@ WelcomeSheet::WelcomeSheet(AppState& state, QWidget* parent)
     connect(later, &QPushButton::clicked, this, [this] { state_.finishWelcome("lan"); });
     footer->addWidget(later);
     column()->addLayout(footer);
+
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool WelcomeSheet::eventFilter(QObject* watched, QEvent* event) {
+    // The quit closes every window first; only while it does is a close let through.
+    if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit) {
+        quitting_ = true;
+        QTimer::singleShot(0, this, [this] { quitting_ = false; });
+    }
+    return Sheet::eventFilter(watched, event);
+}
+
+void WelcomeSheet::closeEvent(QCloseEvent* event) {
+    if (quitting_) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
 }
 
 QWidget* WelcomeSheet::card(const WelcomeCard& spec) {

@@ -2,7 +2,8 @@
 // The first-run welcome: two cards, point-to-point ("lan") and team mode
 // ("team"), and "稍后再说", which chooses point-to-point. It closes only through
 // its three buttons, each calling AppState::finishWelcome; Return, Escape and
-// the window's close do nothing.
+// the window's close do nothing. The application's quit still closes it (a
+// window refusing to close would cancel the quit).
 
 #include <QStringList>
 
@@ -40,8 +41,13 @@ public:
 public Q_SLOTS:
     void reject() override {}  // no way out but the three buttons
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     AppState& state_;
+    bool quitting_ = false;
 };
 
 }  // namespace corvane

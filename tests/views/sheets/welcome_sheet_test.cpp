@@ -93,6 +93,21 @@ TEST_F(WelcomeSheetTest, escapeReturnAndTheWindowsCloseLeaveItOpenAndWriteNothin
     EXPECT_FALSE(nasExt());
 }
 
+TEST_F(WelcomeSheetTest, theApplicationsQuitStillClosesIt) {
+    start("quit");
+    QPointer<QDialog> sheet = welcome();
+    ASSERT_NE(sheet, nullptr);
+    QEvent quit(QEvent::Quit);  // what QCoreApplication::quit() sends; a refused close would cancel it
+    QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_FALSE(std::filesystem::exists(configFile())) << "quitting chooses nothing";
+    settle();
+    view->show();
+    sheet->show();
+    sheet->close();  // afterwards the window's close is ignored again
+    EXPECT_TRUE(sheet->isVisible());
+}
+
 TEST_F(WelcomeSheetTest, itShowsUnlessWelcomeDoneIsTheBooleanTrue) {
     const std::vector<std::pair<std::string, bool>> cases = {
         {R"({"welcomeDone": true})", false}, {R"({"welcomeDone": false})", true},
