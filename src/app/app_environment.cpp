@@ -3,6 +3,8 @@
 #include <chrono>
 
 #include "app/defaults_store.h"
+#include "app/feedback_submitter.h"
+#include "app/os_release.h"
 #include "app/qt_main_queue.h"
 #include "base/cfg.h"
 #include "engine/discovery.h"
@@ -74,6 +76,8 @@ AppEnvironment AppEnvironment::standard() {
     env.defaults = std::make_shared<DefaultsStore>(DefaultsStore::standardPath());
     env.teamStore = std::shared_ptr<TeamStore>(&TeamStore::shared(), [](TeamStore*) {});  // never destroyed
     env.checkForUpdates = [] { Updater::shared().check(true); };
+    env.feedback = std::make_shared<FeedbackSubmitter>(FeedbackSubmitter::shippedEndpoint,
+                                                       FeedbackSubmitter::shippedTimeoutMs, systemOSText());
     return completeEnvironment(std::move(env));
 }
 
@@ -119,6 +123,8 @@ AppEnvironment completeEnvironment(AppEnvironment env) {
         env.teamPendingCount = [store = env.teamStore](const fs::path& root) { return teamStorePending(*store, root); };
     }
     if (!env.checkForUpdates) env.checkForUpdates = [] {};
+    // Without one given, feedback goes nowhere: an empty address fails at once as a transport error.
+    if (!env.feedback) env.feedback = std::make_shared<FeedbackSubmitter>("", FeedbackSubmitter::shippedTimeoutMs, systemOSText());
     return env;
 }
 

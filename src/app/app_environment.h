@@ -21,6 +21,7 @@ namespace corvane {
 
 class DefaultsStore;
 class Discovery;
+class FeedbackSubmitter;
 class TeamStore;
 
 // How the server is built: this device's identity and its receive folder.
@@ -124,6 +125,9 @@ struct AppEnvironment {
     // readTeam and teamPendingCount read it unless a test gives its own.
     std::shared_ptr<TeamStore> teamStore;
 
+    // The feedback sheet's one network client (the maker's endpoint in the shipped program).
+    std::shared_ptr<FeedbackSubmitter> feedback;
+
     AppDelays delays;
 
     // The real folders, host, defaults, engine and team store; the openers, the
@@ -134,8 +138,8 @@ struct AppEnvironment {
 
 // The environment with every missing piece filled in: the system clock, real host facts, a
 // defaults store beside the app-support folder, the process's main queue, and
-// harmless answers for the opener, the picker and the update check, and a
-// team store of its own.
+// harmless answers for the opener, the picker and the update check, a
+// team store of its own, and a feedback submitter that reaches no server.
 AppEnvironment completeEnvironment(AppEnvironment env);
 
 // The server's options in the shipped program: the shipped port range, and the

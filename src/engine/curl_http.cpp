@@ -19,6 +19,8 @@ void globalInit() {
 struct Sink {
     std::string* body = nullptr;
     FILE* file = nullptr;
+    size_t maxBody = 0;
+    bool* cut = nullptr;
     bool failed = false;
 };
 
@@ -32,7 +34,12 @@ size_t writeBody(char* data, size_t size, size_t count, void* user) {
         }
         return n;
     }
-    sink->body->append(data, n);
+    size_t kept = n;
+    if (sink->maxBody > 0 && sink->body->size() + n > sink->maxBody) {
+        kept = sink->maxBody - sink->body->size();
+        *sink->cut = true;
+    }
+    sink->body->append(data, kept);
     return n;
 }
 
@@ -88,6 +95,8 @@ CurlResult curlPerform(const CurlRequest& request) {
     }
     Sink sink;
     sink.body = &result.body;
+    sink.maxBody = request.maxBody;
+    sink.cut = &result.bodyCut;
     if (!request.outputFile.empty()) {
         sink.file = fopen(request.outputFile.c_str(), "wb");
         if (!sink.file) {
@@ -109,7 +118,11 @@ CurlResult curlPerform(const CurlRequest& request) {
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_PROXY, "");  // peers are on the local network: never via a proxy
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, request.timeoutSeconds);
+    if (request.timeoutMs > 0) {
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, request.timeoutMs);
+    } else {
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, request.timeoutSeconds);
+    }
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request.connectTimeoutSeconds);
     if (request.idleTimeoutSeconds > 0) {
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);

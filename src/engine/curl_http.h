@@ -19,9 +19,11 @@ struct CurlRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;                 // sent when not empty, or when the method is PUT or POST
     long timeoutSeconds = 120;        // whole transfer; 0 means none
+    long timeoutMs = 0;               // when above 0, the whole transfer's limit in milliseconds instead
     long connectTimeoutSeconds = 10;
     long idleTimeoutSeconds = 0;      // fails a transfer that moves no byte for this long; 0 means never
     std::string outputFile;           // when set, the reply body is streamed into this file
+    size_t maxBody = 0;               // when above 0, at most this many body bytes are kept; the rest is read and dropped
     // Called with (bytes received so far, total expected or 0); return false to abort.
     std::function<bool(int64_t, int64_t)> onProgress;
 };
@@ -32,6 +34,7 @@ struct CurlResult {
     std::string error;        // transport error text when !ok
     std::map<std::string, std::string> headers;  // lower-cased names
     std::string body;         // empty when streamed to outputFile
+    bool bodyCut = false;     // the body was longer than maxBody
 };
 
 CurlResult curlPerform(const CurlRequest& request);

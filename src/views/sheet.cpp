@@ -107,6 +107,14 @@ QPushButton* sheetButton(const QString& title, QWidget* parent) {
     return button;
 }
 
+QPushButton* prominentButton(const QString& title, const QColor& tint, QWidget* parent) {
+    QPushButton* button = sheetButton(title, parent);
+    button->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 5px;"
+                                         " padding: 3px 14px; } QPushButton:pressed { background: %2; }")
+                              .arg(tint.name(), tint.darker(120).name()));
+    return button;
+}
+
 QPushButton* linkButton(const QString& title, double px, QWidget* parent) {
     auto* button = new QPushButton(buttonTitle(title), parent);
     button->setAutoDefault(false);

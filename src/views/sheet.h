@@ -71,6 +71,8 @@ QLabel* sectionTitle(const QString& text, QWidget* parent = nullptr);
 QLabel* helpLine(const QString& text, QWidget* parent = nullptr);
 // A push button in the platform's look at the default size, autoDefault off.
 QPushButton* sheetButton(const QString& title, QWidget* parent = nullptr);
+// A push button filled with a tint and titled in white (the prominent style), autoDefault off.
+QPushButton* prominentButton(const QString& title, const QColor& tint, QWidget* parent = nullptr);
 // A borderless button drawn as a link (accent colour) at a text size.
 QPushButton* linkButton(const QString& title, double px, QWidget* parent = nullptr);
 

@@ -58,7 +58,7 @@ ContentView::ContentView(AppState& state, QWidget* parent) : QWidget(parent), st
     column->addLayout(split, 1);
 
     toast_ = new ToastView(this);
-    sheets_ = new SheetHost(state_, this, rootSheetRows(), this);
+    sheets_ = new SheetHost(state_, this, rootSheetRows(state_.environment().feedback), this);
 
     connect(&state_, &AppState::nearbyTeamChanged, this, &ContentView::showBanner);
     connect(&state_, &AppState::dismissedTeamBannersChanged, this, &ContentView::showBanner);

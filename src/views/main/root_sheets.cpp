@@ -4,9 +4,11 @@
 #include "views/main/chat_view.h"
 #include "views/sheets/burn_sheet.h"
 #include "views/sheets/diag_sheet.h"
+#include "views/sheets/feedback_sheet.h"
 #include "views/sheets/pin_sheet.h"
 #include "views/sheets/stub_sheet.h"
 #include "views/sheets/text_sheet.h"
+#include "views/sheets/welcome_sheet.h"
 
 namespace corvane {
 
@@ -37,9 +39,11 @@ QDialog* burnSheet(AppState* s, QWidget* parent) {
 
 QDialog* diagSheet(AppState* s, QWidget* parent) { return new DiagSheet(*s, parent); }
 
+QDialog* welcomeSheet(AppState* s, QWidget* parent) { return new WelcomeSheet(*s, parent); }
+
 }  // namespace
 
-std::vector<SheetRow> rootSheetRows() {
+std::vector<SheetRow> rootSheetRows(std::shared_ptr<const FeedbackSubmitter> feedback) {
     std::vector<SheetRow> rows;
     rows.push_back({QStringLiteral("pinSheet"),
                     [](const AppState& s) -> Identity {
@@ -68,10 +72,11 @@ std::vector<SheetRow> rootSheetRows() {
                     [](AppState& s) { s.setShowDiag(false); }, diagSheet, true,
                     &AppState::showDiagChanged});
     rows.push_back({QStringLiteral("feedbackSheet"), [](const AppState& s) { return flag(s.showFeedback()); },
-                    [](AppState& s) { s.setShowFeedback(false); }, stub(QStringLiteral("体验反馈"), 460), false,
+                    [](AppState& s) { s.setShowFeedback(false); },
+                    [feedback](AppState*, QWidget* parent) { return new FeedbackSheet(feedback, parent); }, false,
                     &AppState::showFeedbackChanged});
     rows.push_back({QStringLiteral("welcomeSheet"), [](const AppState& s) { return flag(s.showWelcome()); },
-                    [](AppState& s) { s.setShowWelcome(false); }, stub(QStringLiteral("欢迎使用Corvane"), 620), true,
+                    [](AppState& s) { s.setShowWelcome(false); }, welcomeSheet, true,
                     &AppState::showWelcomeChanged});
     return rows;
 }

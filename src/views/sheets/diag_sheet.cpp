@@ -71,12 +71,9 @@ DiagSheet::DiagSheet(AppState& state, QWidget* parent)
     header->addWidget(new SymbolLabel("wave.3.right.circle", 14, Theme::tint(Tint::accent), this));
     header->addWidget(sheetLabel(QStringLiteral("网络诊断"), 14, Weight::semibold, Theme::primary(), false, this));
     header->addStretch(1);
-    QPushButton* close = sheetButton(QStringLiteral("关闭"), this);
-    close->setObjectName(QStringLiteral("diagClose"));
     // Drawn as the prominent button, but with no key: this sheet has no default action.
-    close->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 5px;"
-                                        " padding: 3px 14px; } QPushButton:pressed { background: %2; }")
-                             .arg(Theme::tint(Tint::accent).name(), Theme::tint(Tint::accent).darker(120).name()));
+    QPushButton* close = prominentButton(QStringLiteral("关闭"), Theme::tint(Tint::accent), this);
+    close->setObjectName(QStringLiteral("diagClose"));
     header->addWidget(close);
     column()->addLayout(header);
 

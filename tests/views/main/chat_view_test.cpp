@@ -146,7 +146,7 @@ TEST_F(ChatTest, openChatRunsOncePerPresentation) {
     state->setChatConvs({conv("all", "全员频道"), conv("dev-1", "Mac", 4)});
     QSignalSpy opened(state.get(), &AppState::chatCurrentChanged);
     QWidget window;
-    SheetHost host(*state, &window, rootSheetRows());
+    SheetHost host(*state, &window, rootSheetRows(state->environment().feedback));
     window.show();
     state->setShowChat(true);
     settle();

@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QVBoxLayout>
 
 #include <nlohmann/json.hpp>
@@ -11,11 +13,14 @@
 #include "updater/updater.h"
 #include "views/sheets/burn_sheet.h"
 #include "views/sheets/diag_sheet.h"
+#include "views/sheets/fake_feedback_submitter.h"
+#include "views/sheets/feedback_sheet.h"
 #include "views/sheets/pin_sheet.h"
 #include "views/sheets/settings_sheet.h"
 #include "views/sheets/sheets_fixture.h"
 #include "views/sheets/text_sheet.h"
 #include "views/sheets/update_block.h"
+#include "views/sheets/welcome_sheet.h"
 
 namespace corvane::test {
 namespace {
@@ -161,6 +166,43 @@ TEST_F(SheetScreens, everySheetInItsMainStates) {
         layout->setContentsMargins(20, 14, 20, 14);
         layout->addWidget(new UpdateBlock(*state, updater, &frame));
         save(frame, name);
+    }
+}
+
+TEST_F(SheetScreens, theWelcomeAndTheFeedbackSheet) {
+    {
+        WelcomeSheet welcome(*state, nullptr);
+        save(welcome, "sheet-welcome");
+    }
+
+    auto fake = std::make_shared<FakeSubmitter>();
+    // Types a text, sends it and waits until the sheet shows what the test wants to see.
+    const auto sent = [&](FeedbackSheet& sheet, const std::function<bool()>& shown) {
+        sheet.show();
+        sheet.findChild<QPlainTextEdit*>(QStringLiteral("feedbackText"))
+            ->setPlainText(q("拖一个很大的文件夹进来的时候，进度条一直停在 0%，过了好久才开始动。"));
+        sheet.findChild<QLineEdit*>(QStringLiteral("feedbackContact"))->setText(q("wx: corvane-fan"));
+        sheet.send();
+        ASSERT_TRUE(qtWaitFor(shown));
+    };
+    fake->answer(Refusal{"提交失败（HTTP 502）"}, std::chrono::milliseconds(10));
+    {
+        FeedbackSheet sheet(fake, nullptr);
+        sent(sheet, [&] { return sheet.findChild<QLabel*>(QStringLiteral("feedbackMsg"))->isVisible(); });
+        save(sheet, "sheet-feedback-message");
+    }
+    fake->answer(Outcome(), std::chrono::milliseconds(600));
+    {
+        FeedbackSheet sheet(fake, nullptr);
+        sent(sheet, [] { return true; });
+        save(sheet, "sheet-feedback-sending");
+        qtWaitFor([&] { return fake->finished() == 2; });
+    }
+    fake->answer(Outcome(), std::chrono::milliseconds(10));
+    {
+        FeedbackSheet sheet(fake, nullptr);
+        sent(sheet, [&] { return sheet.findChild<QWidget*>(QStringLiteral("feedbackThanks"))->isVisible(); });
+        save(sheet, "sheet-feedback-thanks");
     }
 }
 

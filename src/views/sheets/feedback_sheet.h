@@ -1,0 +1,54 @@
+#pragma once
+// The feedback sheet: a category, a text and an optional contact, sent in one
+// step through the FeedbackSubmitter on a thread of its own. Success thanks the
+// user and closes the sheet 1.1 s later; a failure shows the submitter's text
+// in red and keeps what was typed. It has no AppState: the host builds it with
+// the submitter. Closing it never stops a request in flight; a result for a
+// closed sheet is dropped.
+
+#include <memory>
+
+#include "views/sheet.h"
+
+class QButtonGroup;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace corvane {
+
+class FeedbackSubmitter;
+class Outcome;
+
+class FeedbackSheet : public Sheet {
+    Q_OBJECT
+
+public:
+    // The categories' raw values: the button titles and the "kind" sent, in picker order.
+    static const QStringList kinds;
+    static constexpr int closeDelayMs = 1100;
+
+    FeedbackSheet(std::shared_ptr<const FeedbackSubmitter> submitter, QWidget* parent);
+
+    // The submit action ("提交" or Return): refuses a text under two characters, else sends it.
+    void send();
+
+private:
+    QWidget* makeForm();
+    QWidget* makeThanks();
+    void updateSubmit();
+    void showMessage(const QString& text);
+    void finish(const Outcome& outcome);
+
+    std::shared_ptr<const FeedbackSubmitter> submitter_;
+    QButtonGroup* kind_ = nullptr;
+    QPlainTextEdit* text_ = nullptr;
+    QLineEdit* contact_ = nullptr;
+    QLabel* msg_ = nullptr;
+    QPushButton* submit_ = nullptr;
+    QWidget* form_ = nullptr;
+    QWidget* thanks_ = nullptr;
+    bool sending_ = false;
+};
+
+}  // namespace corvane
