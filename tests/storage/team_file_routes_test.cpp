@@ -11,19 +11,10 @@ namespace {
 
 using nlohmann::json;
 
-class TeamFiles : public TeamRouteTest {
+class TeamFiles : public TeamSpaceTest {
 protected:
-    void SetUp() override {
-        TeamRouteTest::SetUp();
-        amy = memberToken("amy");
-        amyId = store->userForToken(amy)->id;
-        shared = root / "_shared";
-    }
     RawReply post(const std::string& route, const json& body) { return as(amy, "POST", "/api/tf/" + route, body); }
     json list(const std::string& query) { return parse(as(amy, "GET", "/api/tf/list" + query)); }
-
-    std::string amy, amyId;
-    fs::path shared;
 };
 
 TEST_F(TeamFiles, ScopesAndPathsRefuseWithEachRoutesOwnText) {

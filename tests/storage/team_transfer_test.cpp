@@ -13,15 +13,8 @@ namespace {
 
 using nlohmann::json;
 
-class TeamTransfer : public TeamRouteTest {
+class TeamTransfer : public TeamSpaceTest {
 protected:
-    void SetUp() override {
-        TeamRouteTest::SetUp();
-        amy = memberToken("amy");
-        amyId = store->userForToken(amy)->id;
-        shared = root / "_shared";
-        fs::create_directories(shared);
-    }
     RawReply get(const std::string& target, const std::map<std::string, std::string>& extra = {}) {
         std::map<std::string, std::string> headers{{"Cookie", "qp_s=" + amy}};
         headers.insert(extra.begin(), extra.end());
@@ -55,8 +48,6 @@ protected:
         return texts;
     }
 
-    std::string amy, amyId;
-    fs::path shared;
 };
 
 TEST_F(TeamTransfer, RangesOfAThousandBytes) {
