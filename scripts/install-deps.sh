@@ -13,7 +13,17 @@ packages=(
   iproute2 util-linux python3 python3-aiosmtpd openssl
   xvfb xauth dbus dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 xdotool
   litmus cadaver
+  chromium
 )
+# Node.js and npm for the team page's browser tests, only when missing: a Node.js
+# that came with its own npm stays.
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
+
+# The pinned playwright-core that drives Debian's chromium (no browser download).
+install_node_packages() {
+  (cd "$(dirname "$0")/../tests/web" && npm ci --no-audit --no-fund)
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,6 +34,7 @@ done
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: every package is present"
+  install_node_packages
   exit 0
 fi
 
@@ -32,3 +43,4 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 echo "install-deps: installing ${missing[*]}"
 $SUDO apt-get update
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+install_node_packages

@@ -43,7 +43,8 @@ std::string mimeType(std::string_view name) {
 
 std::optional<std::pair<int64_t, int64_t>> parseRange(std::string_view header, int64_t size) {
     constexpr std::string_view prefix = "bytes=";
-    if (size < 0 || header.substr(0, prefix.size()) != prefix) return std::nullopt;
+    // No byte lies in an empty file; "size - 1" below is then never computed.
+    if (size <= 0 || header.substr(0, prefix.size()) != prefix) return std::nullopt;
     const std::string_view rest = header.substr(prefix.size());
     const size_t dash = rest.find('-');
     if (dash == std::string_view::npos) return std::nullopt;

@@ -21,13 +21,6 @@ namespace {
 
 constexpr uint64_t kMaxUpload = uint64_t(1) << 36;  // 64 GiB
 
-// A refusal before or while the body is read: the client gets the reply rather than
-// a reset from the body it is still sending.
-void refuse(Connection& c, int status, const std::string& error) {
-    sendJSON(c.fd, status, errorJSON(error));
-    if (c.contentLength > 0) drainBeforeClose(c.fd);
-}
-
 // A receive task of its own: "web-<secs>", or "web-<secs>-1", "-2", ... when uploads
 // that started in the same second hold those. Each id is tested and taken under the
 // receive lock; a task another upload holds already carries its name.
@@ -68,20 +61,20 @@ struct UploadPlace {
 std::optional<UploadPlace> admitUpload(Connection& c) {
     const HTTPReq& req = c.req;
     if (!pinGiven(c.server, req)) {
-        refuse(c, 401, "需要访问口令");
+        refuseStreamed(c, 401, "需要访问口令");
         return std::nullopt;
     }
     if (!originAllowed(c.server, req)) {
-        refuse(c, 403, "跨设备访问需要令牌");
+        refuseStreamed(c, 403, "跨设备访问需要令牌");
         return std::nullopt;
     }
     if (uint64_t(c.contentLength) > kMaxUpload) {
-        refuse(c, 400, "文件过大");
+        refuseStreamed(c, 400, "文件过大");
         return std::nullopt;
     }
     const auto name = sanitize(req.param("name"));
     if (!name) {
-        refuse(c, 400, "bad name");
+        refuseStreamed(c, 400, "bad name");
         return std::nullopt;
     }
     const fs::path root = c.server.root();
@@ -89,7 +82,7 @@ std::optional<UploadPlace> admitUpload(Connection& c) {
     const auto folder = fsTarget(root, wanted);
     const std::string folderRel = wanted.empty() ? "" : sanitize(wanted).value_or("");
     if (!folder || !fsTarget(root, folderRel.empty() ? *name : folderRel + "/" + *name)) {
-        refuse(c, 400, "bad path");
+        refuseStreamed(c, 400, "bad path");
         return std::nullopt;
     }
     return UploadPlace{*folder, *name, folderRel};
@@ -106,7 +99,7 @@ void streamUpload(Connection& c) {
     const fs::path fileFolder = subFolder.empty() ? place->folder : place->folder / subFolder;
     UniqueFile file = openUnique(fileFolder, lastComponent(place->name));
     if (!file.fd) {
-        refuse(c, 500, "open failed");
+        refuseStreamed(c, 500, "open failed");
         return;
     }
     const std::string finalName = subFolder.empty() ? file.name : subFolder + "/" + file.name;
@@ -115,13 +108,13 @@ void streamUpload(Connection& c) {
     const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, file.fd.get());
     if (copy.end == BodyCopy::End::writeFailed) {
         finishTask(c, taskID, copy.written, false);
-        refuse(c, 500, "write failed");
+        refuseStreamed(c, 500, "write failed");
         return;
     }
     if (!file.fd.close()) {
         ::unlink((fileFolder / file.name).c_str());
         finishTask(c, taskID, copy.written, false);
-        refuse(c, 500, "上传中断");
+        refuseStreamed(c, 500, "上传中断");
         return;
     }
     const bool complete = copy.end == BodyCopy::End::complete;

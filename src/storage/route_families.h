@@ -3,6 +3,7 @@
 // addStorageRoutes calls them all.
 
 #include "engine/route_table.h"
+#include "storage/team_router.h"
 
 namespace corvane {
 
@@ -12,6 +13,8 @@ void addNasFileRoutes(RouteTable& table);
 void addNasTrashRoutes(RouteTable& table);
 // The streamed PUT /api/fs/upload.
 void addNasUploadRoutes(RouteTable& table);
+// The streamed PUT /api/tf/up into a team space (before the team router's rows).
+void addTeamUploadRoute(RouteTable& table, const StorageContext& context);
 // The WebDAV share on "/dav" and below (team mode only).
 void addWebDAVRoutes(RouteTable& table);
 

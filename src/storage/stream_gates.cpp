@@ -1,6 +1,7 @@
 #include "storage/stream_gates.h"
 
 #include "base/secure_compare.h"
+#include "engine/http_response.h"
 #include "engine/http_server.h"
 
 namespace corvane {
@@ -16,6 +17,11 @@ bool pinGiven(const HTTPServer& server, const HTTPReq& req) {
 bool originAllowed(const HTTPServer& server, const HTTPReq& req) {
     const std::string origin = req.header("origin");
     return origin.empty() || HTTPServer::hostMatches(origin, req.header("host")) || server.tokenOK(req);
+}
+
+void refuseStreamed(Connection& c, int status, const std::string& error) {
+    sendJSON(c.fd, status, errorJSON(error));
+    if (c.contentLength > 0) drainBeforeClose(c.fd);
 }
 
 }  // namespace corvane

@@ -20,7 +20,8 @@ TEST_F(TeamRouteTest, ClaimsTheTeamPathsAndLeavesTheOthers) {
         {"POST", "/api/auth/unknown", 401, 404},
         {"GET", "/api/mail/other", 401, 404},
         {"PUT", "/api/team/logo", 401, 404},
-        {"GET", "/api/tf/list", 401, 404},       // no team-file routes yet
+        {"GET", "/api/tf/other", 401, 404},      // no such team-file route
+        {"PUT", "/api/tf/list", 401, 404},       // a team-file route, other method
         {"GET", "/api/fs", 200, 200},            // not claimed: the NAS file API answers
         {"GET", "/api/teamx", 404, 404},
         {"GET", "/api/info", 200, 200},

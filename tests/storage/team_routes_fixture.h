@@ -116,4 +116,19 @@ protected:
     std::shared_ptr<HTTPServer> server;
 };
 
+// The same with the member "amy" signed in, for the team-file routes.
+class TeamSpaceTest : public TeamRouteTest {
+protected:
+    void SetUp() override {
+        TeamRouteTest::SetUp();
+        amy = memberToken("amy");
+        amyId = store->userForToken(amy)->id;
+        shared = root / "_shared";
+        std::filesystem::create_directories(shared);
+    }
+
+    std::string amy, amyId;
+    std::filesystem::path shared;
+};
+
 }  // namespace corvane::test

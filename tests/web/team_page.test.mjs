@@ -1,0 +1,215 @@
+// The team web page end to end in headless Chromium against a real server of engine
+// and storage on loopback: an administrator and a member, each in a browser context
+// of their own (cookies ignore ports, so one context is one person).
+
+import { test, before, after } from "node:test";
+import assert from "node:assert/strict";
+import { spawn } from "node:child_process";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import { chromium } from "playwright-core";
+
+const FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+  "--disable-background-networking", "--disable-component-update", "--disable-sync"];
+
+let folder, server, base, browser;
+const requests = [];
+
+function startServer(dir) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(process.env.TEAM_PAGE_SERVER, [dir], { stdio: ["pipe", "pipe", "inherit"] });
+    child.stdout.on("data", (chunk) => {
+      const m = /port (\d+)/.exec(String(chunk));
+      if (m) resolve({ child, port: Number(m[1]) });
+    });
+    child.on("error", reject);
+    child.on("exit", (code) => reject(new Error("server ended with " + code)));
+  });
+}
+
+async function person() {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  context.on("request", (r) => requests.push(r.url()));
+  const page = await context.newPage();
+  await page.goto(base + "/");
+  return { context, page };
+}
+
+async function signIn(page, user, pass) {
+  await page.fill("#lUser", user);
+  await page.fill("#lPass", pass);
+  await page.click("#lBtn");
+}
+
+const toastSays = (page, text) => page.waitForFunction((t) => document.getElementById("toast").textContent === t, text);
+const rowNames = (page) => page.$$eval("#list .row .name", (els) => els.map((e) => e.textContent));
+
+before(async () => {
+  folder = fs.mkdtempSync(path.join(os.tmpdir(), "team-page-"));
+  server = await startServer(folder);
+  base = "http://127.0.0.1:" + server.port;
+  browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: FLAGS });
+});
+
+after(async () => {
+  await browser?.close();
+  server?.child.stdin.end();
+  fs.rmSync(folder, { recursive: true, force: true });
+});
+
+test("a member applies, is approved, and works with files; the administrator manages the team", async (t) => {
+  const admin = await person();
+  const member = await person();
+  const A = admin.page, M = member.page;
+
+  await t.test("sign-in card, validation and the administrator's main screen", async () => {
+    await A.waitForSelector("#teamBlock:not(.hidden)");
+    assert.match(await A.textContent("#authSub"), /Desk上的团队空间，登录后可以存取团队文件。/);
+    assert.equal(await A.getAttribute("label[for=fCode]", "for"), "fCode");
+    await A.click("#lBtn");
+    assert.equal(await A.textContent("#authErr"), "请填写用户名和密码");
+    await signIn(A, "admin", "boss-pass");
+    await A.waitForSelector("#main:not(.hidden)");
+    assert.equal(await A.textContent("#meName"), "Boss");
+    assert.ok(await A.isVisible("#navUsers"));
+  });
+
+  await t.test("applying to join leads to the pending screen", async () => {
+    await M.click("#switchBtn");
+    assert.equal(await M.textContent("#switchBtn"), "已有账号，去登录");
+    await M.fill("#rUser", "a!");
+    await M.click("#rBtn");
+    assert.equal(await M.textContent("#authErr"), "用户名 3-20 位，只能英文、数字、下划线");
+    await M.fill("#rUser", "amy");
+    await M.fill("#rEmail", "bad@x");
+    await M.click("#rBtn");
+    assert.equal(await M.textContent("#authErr"), "邮箱格式不对");
+    await M.fill("#rEmail", "");
+    await M.fill("#rName", "A&<b>x</b>");
+    await M.fill("#rPass", "amy-pass");
+    await M.fill("#rNote", "hi <i>&</i>");
+    await M.click("#rBtn");
+    await M.waitForSelector("#pend:not(.hidden)");
+  });
+
+  await t.test("the administrator approves in the members view; names and notes stay text", async () => {
+    await A.reload();
+    await A.waitForSelector("#main:not(.hidden)");
+    await A.waitForFunction(() => document.getElementById("pendCount").textContent === "1");
+    await A.click("#navUsers");
+    const row = A.locator(".member", { hasText: "@amy" });
+    await row.waitFor();
+    assert.match(await row.textContent(), /A&<b>x<\/b>待审批/);
+    assert.match(await row.textContent(), /hi <i>&<\/i>/);
+    assert.equal(await row.locator("b, i").count(), 0);
+    await row.locator("[data-act=approve]").click();
+    await toastSays(A, "已通过");
+  });
+
+  await t.test("the member uploads by chooser and by drop, downloads, deletes and makes a folder", async () => {
+    await M.reload();
+    await M.waitForSelector("#auth:not(.hidden)");
+    await signIn(M, "amy", "amy-pass");
+    await M.waitForSelector("#main:not(.hidden)");
+    await M.waitForSelector("text=共享区还是空的");
+
+    const chooser = M.waitForEvent("filechooser");
+    await M.click("#upBtn");
+    await (await chooser).setFiles([
+      { name: "one.txt", mimeType: "text/plain", buffer: Buffer.from("first file") },
+      { name: "R&D notes.md", mimeType: "text/plain", buffer: Buffer.from("second") },
+    ]);
+    await M.waitForFunction(() => document.querySelectorAll("#list .row").length === 2);
+    await M.evaluate(() => {
+      const data = new DataTransfer();
+      data.items.add(new File(["dropped bytes"], "dropped.bin"));
+      document.body.dispatchEvent(new DragEvent("drop", { dataTransfer: data, bubbles: true, cancelable: true }));
+    });
+    await M.waitForFunction(() => document.querySelectorAll("#list .row").length === 3);
+    assert.deepEqual(await rowNames(M), ["dropped.bin", "one.txt", "R&D notes.md"]);
+    assert.match(await M.locator(".row", { hasText: "R&D" }).locator(".name").innerHTML(), /^R&amp;D notes\.md$/);
+    assert.equal(fs.readFileSync(path.join(folder, "_shared", "R&D notes.md"), "utf8"), "second");
+
+    const download = M.waitForEvent("download");
+    await M.locator(".row", { hasText: "one.txt" }).locator("a").click();
+    const file = await (await download).path();
+    assert.equal(fs.readFileSync(file, "utf8"), "first file");
+
+    M.once("dialog", (d) => {
+      assert.equal(d.message(), "确定删除「dropped.bin」？\n删除后不可恢复。");
+      d.accept();
+    });
+    await M.locator(".row", { hasText: "dropped.bin" }).locator("[data-del-file]").click();
+    await toastSays(M, "已删除");
+    assert.ok(!fs.existsSync(path.join(folder, "_shared", "dropped.bin")));
+
+    M.once("dialog", (d) => {
+      assert.equal(d.message(), "新建文件夹名称：");
+      d.accept("  报告 & 资料  ");
+    });
+    await M.click("#mkBtn");
+    await toastSays(M, "已创建");
+    assert.ok(fs.statSync(path.join(folder, "_shared", "报告 & 资料")).isDirectory());
+    await M.waitForFunction(() => document.querySelector("#list .row.dir .name")?.textContent === "报告 & 资料");
+  });
+
+  await t.test("the logo leaves a PNG of at most 256 pixels; the mail form saves", async () => {
+    const wide = await A.evaluate(() => {
+      const c = document.createElement("canvas");
+      c.width = 600;
+      c.height = 300;
+      c.getContext("2d").fillRect(0, 0, 600, 300);
+      return c.toDataURL("image/png").split(",")[1];
+    });
+    const chooser = A.waitForEvent("filechooser");
+    await A.click("#logoBtn");
+    await (await chooser).setFiles({ name: "logo.png", mimeType: "image/png", buffer: Buffer.from(wide, "base64") });
+    await toastSays(A, "Logo 已更新");
+    const logo = fs.readFileSync(path.join(folder, "_team", "logo.img"));
+    assert.equal(logo.subarray(1, 4).toString(), "PNG");
+    assert.deepEqual([logo.readUInt32BE(16), logo.readUInt32BE(20)], [256, 128]);
+
+    await A.fill("#mHost", "smtp.example.com");
+    await A.fill("#mPort", "");
+    await A.fill("#mUser", "team@example.com");
+    await A.fill("#mPass", "app-code");
+    await A.click("#mailSave");
+    await toastSays(A, "已保存");
+    const mail = JSON.parse(fs.readFileSync(path.join(folder, "_team", "mail.json"), "utf8"));
+    assert.equal(mail.host, "smtp.example.com");
+    assert.equal(mail.port, 465);
+    await A.waitForSelector("text=已接通");
+  });
+
+  await t.test("sessions: a valid cookie opens the main screen, an expired one the sign-in card", async () => {
+    const again = await member.context.newPage();
+    await again.goto(base + "/team");
+    await again.waitForSelector("#main:not(.hidden)");
+    const stale = await browser.newContext();
+    stale.on("request", (r) => requests.push(r.url()));
+    await stale.addCookies([{ name: "qp_s", value: "0".repeat(64), url: base }]);
+    const page = await stale.newPage();
+    await page.goto(base + "/");
+    await page.waitForSelector("#auth:not(.hidden)");
+    await page.waitForFunction(() => document.getElementById("authSub").textContent !== "正在连接…");
+    assert.equal(await page.textContent("#authErr"), "");
+    await page.click("#toForgot");
+    await page.type("#fCode", "1234567890");
+    assert.equal(await page.inputValue("#fCode"), "123456");
+    await stale.close();
+  });
+
+  await t.test("nothing is kept in the browser and nothing leaves the origin", async () => {
+    for (const page of [A, M]) {
+      const kept = await page.evaluate(() => [document.cookie, localStorage.length, sessionStorage.length]);
+      assert.ok(!kept[0].includes("qp_s"));
+      assert.deepEqual(kept.slice(1), [0, 0]);
+    }
+    const foreign = requests.filter((u) => !u.startsWith(base + "/") && !u.startsWith("data:") && !u.startsWith("blob:"));
+    assert.deepEqual(foreign, []);
+  });
+
+  await admin.context.close();
+  await member.context.close();
+});
