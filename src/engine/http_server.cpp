@@ -214,8 +214,8 @@ void HTTPServer::acceptLoop() {
         const std::string address = peerIP(conn.get());
         if (!running_ || openConnections_ >= options_.maxConnections) continue;
         setTimeouts(conn.get(), options_.idleTimeout);
-        // Replies go out as head and body in two writes; without this the body
-        // waits for the client's delayed acknowledgement of the head.
+        // Downloads send the head and the file in separate writes; without this the
+        // file's first bytes wait for the client's delayed acknowledgement of the head.
         const int one = 1;
         setsockopt(conn.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         startConnection(std::move(conn), address);
