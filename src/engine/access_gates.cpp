@@ -101,8 +101,32 @@ bool HTTPServer::tokenOK(const HTTPReq& req) const {
     return !mine.empty() && constantTimeEqual(given, mine);
 }
 
+bool HTTPServer::passesOriginAndPin(int fd, const HTTPReq& req, const RouteFacts& facts) const {
+    const std::string origin = req.header("origin");
+    const bool originChecked = !facts.originFree && req.method != "OPTIONS";
+    if (originChecked && !origin.empty() && !hostMatches(origin, req.header("host")) && !tokenOK(req)) {
+        sendJSON(fd, 403, errorJSON("跨设备访问需要令牌"));
+        return false;
+    }
+
+    const std::string devicePin = pin();
+    if (!devicePin.empty() && !facts.pinExempt) {
+        const bool viaQuery = req.query.count("pin") && constantTimeEqual(req.param("pin"), devicePin);
+        const bool viaHeader = req.headers.count("x-pin") && constantTimeEqual(req.header("x-pin"), devicePin);
+        if (!viaQuery && !viaHeader) {
+            sendJSON(fd, 401, errorJSON("需要访问口令"));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HTTPServer::keepsAlive(const HTTPReq& req) {
+    return lowerASCII(req.header("connection")).find("close") == std::string::npos;
+}
+
 bool HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match) {
-    const bool keepAlive = lowerASCII(req.header("connection")).find("close") == std::string::npos;
+    const bool keepAlive = keepsAlive(req);
 
     // A page whose own name resolves to this device (DNS rebinding) is same-origin to
     // the browser: only requests naming this device by address or local name pass.
@@ -118,22 +142,7 @@ bool HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP, R
         return keepAlive;
     }
 
-    const std::string origin = req.header("origin");
-    const bool originChecked = !facts.originFree && !preflight;
-    if (originChecked && !origin.empty() && !hostMatches(origin, req.header("host")) && !tokenOK(req)) {
-        sendJSON(fd, 403, errorJSON("跨设备访问需要令牌"));
-        return keepAlive;
-    }
-
-    const std::string devicePin = pin();
-    if (!devicePin.empty() && !facts.pinExempt) {
-        const bool viaQuery = req.query.count("pin") && constantTimeEqual(req.param("pin"), devicePin);
-        const bool viaHeader = req.headers.count("x-pin") && constantTimeEqual(req.header("x-pin"), devicePin);
-        if (!viaQuery && !viaHeader) {
-            sendJSON(fd, 401, errorJSON("需要访问口令"));
-            return keepAlive;
-        }
-    }
+    if (!passesOriginAndPin(fd, req, facts)) return keepAlive;
 
     route(fd, req, peerIP, facts, match);
     return keepAlive;

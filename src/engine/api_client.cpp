@@ -75,6 +75,12 @@ APIClient APIClient::stoppedBy(std::shared_ptr<const std::atomic<bool>> flag) co
     return copy;
 }
 
+APIClient APIClient::withSession(std::shared_ptr<CurlSession> session) const {
+    APIClient copy = *this;
+    copy.session_ = std::move(session);
+    return copy;
+}
+
 std::optional<std::string> APIClient::makeURL(const std::string& path,
                                               const std::map<std::string, std::string>& query) const {
     auto url = origin(base_);
@@ -105,7 +111,7 @@ APIResult<std::string> APIClient::run(Call call) const {
     if (stopFlag_) {
         request.onProgress = [flag = stopFlag_](int64_t, int64_t) { return !flag->load(); };
     }
-    CurlResult reply = curlPerform(request);
+    CurlResult reply = curlPerform(request, session_.get());
     if (!reply.ok) return {APIError::transport(reply.error)};
     if (reply.status < 100) return {APIError::decode()};
     if (reply.status < 400) return {std::nullopt, std::move(reply.body)};

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/curl_http.h"
 #include "engine/model.h"
 
 namespace corvane {
@@ -64,6 +65,9 @@ public:
 
     // A copy whose requests are abandoned as soon as the flag is set.
     APIClient stoppedBy(std::shared_ptr<const std::atomic<bool>> flag) const;
+    // A copy whose requests all go through the session's handle (one keep-alive
+    // connection); for use on one thread.
+    APIClient withSession(std::shared_ptr<CurlSession> session) const;
 
     // The base with the path replaced and the query (values strictly percent-encoded)
     // set; none when the base has no scheme and host.
@@ -100,6 +104,7 @@ private:
     std::string token_;
     std::string pin_;
     std::shared_ptr<const std::atomic<bool>> stopFlag_;
+    std::shared_ptr<CurlSession> session_;
 };
 
 }  // namespace corvane

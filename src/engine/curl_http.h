@@ -37,7 +37,23 @@ struct CurlResult {
     bool bodyCut = false;     // the body was longer than maxBody
 };
 
-CurlResult curlPerform(const CurlRequest& request);
+// One libcurl handle kept across requests, so that they go over one keep-alive
+// connection. Used by one thread at a time.
+class CurlSession {
+public:
+    CurlSession();
+    ~CurlSession();
+    CurlSession(const CurlSession&) = delete;
+    CurlSession& operator=(const CurlSession&) = delete;
+    void* handle() const { return handle_; }  // the CURL handle; null when libcurl failed
+
+private:
+    void* handle_ = nullptr;
+};
+
+// Performs the request on the session's handle when given (reusing its connection),
+// else on a handle of its own.
+CurlResult curlPerform(const CurlRequest& request, CurlSession* session = nullptr);
 
 // Percent-encodes every byte but A-Z a-z 0-9 - . _ ~ ("+" and "/" included).
 std::string percentEncodeStrict(std::string_view text);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include "base/text_util.h"
 
@@ -92,10 +93,31 @@ void drainBeforeClose(int fd) {
     }
 }
 
+namespace {
+
+// Head and body in one sendmsg, so that a small reply leaves in one segment; repeated
+// for what a partial send left.
+bool writeHeadAndBody(int fd, std::string_view head, std::string_view body) {
+    while (!head.empty() || !body.empty()) {
+        iovec parts[2] = {{const_cast<char*>(head.data()), head.size()},
+                          {const_cast<char*>(body.data()), body.size()}};
+        msghdr message{};
+        message.msg_iov = head.empty() ? parts + 1 : parts;
+        message.msg_iovlen = head.empty() ? 1 : 2;
+        const ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        const size_t fromHead = std::min(size_t(n), head.size());
+        head.remove_prefix(fromHead);
+        body.remove_prefix(size_t(n) - fromHead);
+    }
+    return true;
+}
+
+}  // namespace
+
 void respond(int fd, int status, const HeaderList& extra, std::string_view body, bool headOnly) {
-    if (!writeAll(fd, responseHead(status, extra, body.size()))) return;
-    if (headOnly || body.empty()) return;
-    writeAll(fd, body);
+    writeHeadAndBody(fd, responseHead(status, extra, body.size()), headOnly ? std::string_view() : body);
 }
 
 nlohmann::json jsonSafe(const nlohmann::json& value) {

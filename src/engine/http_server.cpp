@@ -12,6 +12,7 @@
 #include "base/json_fields.h"
 #include "base/unique_fd.h"
 #include "engine/http_response.h"
+#include "engine/read_buffer.h"
 
 namespace fs = std::filesystem;
 
@@ -21,22 +22,16 @@ namespace {
 
 constexpr size_t kReadBlock = 262144;          // 256 KiB per read
 constexpr size_t kMaxHead = 262144;            // waiting bytes allowed without a blank line
-constexpr size_t kCompactAfter = 4194304;      // drop consumed requests past 4 MiB
 
-// Appends one read's worth of bytes; false on end of stream, error or idle time-out.
-bool readMore(int fd, std::string& buf) {
-    const size_t old = buf.size();
-    buf.resize(old + kReadBlock);
-    while (true) {
-        const ssize_t n = ::recv(fd, buf.data() + old, kReadBlock, 0);
+// Reads the rest of a body straight into its string: each byte is copied once.
+bool readBodyRest(int fd, std::string& body, size_t have) {
+    while (have < body.size()) {
+        const ssize_t n = ::recv(fd, body.data() + have, body.size() - have, 0);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            buf.resize(old);
-            return false;
-        }
-        buf.resize(old + size_t(n));
-        return true;
+        if (n <= 0) return false;
+        have += size_t(n);
     }
+    return true;
 }
 
 // Digits too large for 64 bits are not "unreadable": they close the connection.
@@ -219,8 +214,8 @@ void HTTPServer::acceptLoop() {
         const std::string address = peerIP(conn.get());
         if (!running_ || openConnections_ >= options_.maxConnections) continue;
         setTimeouts(conn.get(), options_.idleTimeout);
-        // Replies go out as head and body in two writes; without this the body
-        // waits for the client's delayed acknowledgement of the head.
+        // Downloads send the head and the file in separate writes; without this the
+        // file's first bytes wait for the client's delayed acknowledgement of the head.
         const int one = 1;
         setsockopt(conn.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         startConnection(std::move(conn), address);
@@ -294,44 +289,42 @@ private:
     int64_t held_ = 0;
 };
 
-bool HTTPServer::readHead(int fd, std::string& buf, size_t start, size_t& headEnd) {
-    size_t searched = 0;  // bytes from start already searched for the blank line
+bool HTTPServer::readHead(int fd, ReadBuffer& buf, size_t& headEnd) {
+    size_t searched = 0;  // bytes already searched for the blank line
     std::optional<std::chrono::steady_clock::time_point> deadline;
     while (true) {
-        if (buf.size() - start >= 4) {
-            const size_t from = start + (searched >= 3 ? searched - 3 : 0);
-            const size_t at = buf.find("\r\n\r\n", from);
-            if (at != std::string::npos) {
+        if (buf.size() >= 4) {
+            const size_t at = buf.view().find("\r\n\r\n", searched >= 3 ? searched - 3 : 0);
+            if (at != std::string_view::npos) {
                 headEnd = at + 4;
                 if (deadline) setReceiveTimeout(fd, options_.idleTimeout);
                 return true;
             }
-            searched = buf.size() - start;
+            searched = buf.size();
         }
         // Once a head has begun it must be whole within the head time-out, however
         // slowly its bytes trickle in; the idle time-out alone applies per read.
-        if (buf.size() > start) {
+        if (buf.size() > 0) {
             const auto now = std::chrono::steady_clock::now();
             if (!deadline) deadline = now + options_.headTimeout;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - now);
             if (left.count() <= 0) return false;
             setReceiveTimeout(fd, std::min(left, options_.idleTimeout));
         }
-        if (!readMore(fd, buf) || buf.size() - start > kMaxHead) return false;
+        if (!buf.readFrom(fd, kReadBlock) || buf.size() > kMaxHead) return false;
     }
 }
 
 void HTTPServer::serve(int fd) {
     const std::string peer = peerIP(fd);
-    std::string buf;
-    size_t start = 0;
+    ReadBuffer buf;
 
     if (!running_) return;
     while (true) {
         size_t headEnd = 0;
-        if (!readHead(fd, buf, start, headEnd)) return;
+        if (!readHead(fd, buf, headEnd)) return;
 
-        auto parsed = parseHead(std::string_view(buf).substr(start, headEnd - start));
+        auto parsed = parseHead(buf.view().substr(0, headEnd));
         if (!parsed) return;
         HTTPReq req = std::move(*parsed);
 
@@ -343,13 +336,18 @@ void HTTPServer::serve(int fd) {
         const std::string lengthText = req.header("content-length");
         if (isOverlongNumber(lengthText)) return;
         const int64_t length = parseIntText(lengthText).value_or(0);
+        // The body bytes that came with the head (never past the announced length).
+        const size_t early = length > 0 ? size_t(std::min<int64_t>(length, int64_t(buf.size() - headEnd))) : 0;
 
         // Streamed rows leave the loop before their body is read, past every gate;
-        // the handler reads the body itself and the connection closes afterwards.
+        // the handler reads the body itself. The connection closes afterwards unless
+        // the handler read exactly the body and hands it back.
         RouteTable::Match match = routes_.find(req.method, req.path);
         if (match.route && match.route->facts.streamed) {
-            handOver(fd, peer, req, match, length, length > 0 ? buf.substr(headEnd) : std::string());
-            return;
+            std::string bodyStart(buf.view().substr(headEnd, early));
+            buf.consume(headEnd + early);
+            if (!handOver(fd, peer, req, match, length, std::move(bodyStart)) || !running_) return;
+            continue;
         }
 
         const int64_t maxBody = match.route ? match.route->facts.maxBody : kDefaultMaxBody;
@@ -367,16 +365,12 @@ void HTTPServer::serve(int fd) {
             drainBeforeClose(fd);
             return;
         }
-        const size_t need = headEnd + size_t(length);
-        if (buf.size() < need) continueIfExpected(fd, req);
-        while (buf.size() < need) {
-            if (!readMore(fd, buf)) return;
-        }
-        req.body = buf.substr(headEnd, size_t(length));
-        start = need;
-        if (start > kCompactAfter) {
-            buf.erase(0, start);
-            start = 0;
+        req.body.assign(buf.view().substr(headEnd, early));
+        buf.consume(headEnd + early);
+        if (early < size_t(length)) {
+            continueIfExpected(fd, req);
+            req.body.resize(size_t(length));
+            if (!readBodyRest(fd, req.body, early)) return;
         }
 
         // After stop, a connection answers the request in hand and then closes.
@@ -384,15 +378,16 @@ void HTTPServer::serve(int fd) {
     }
 }
 
-void HTTPServer::handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match,
+bool HTTPServer::handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match,
                           int64_t length, std::string bodyStart) {
     if (!hostAllowed(req.header("host"))) {
         sendJSON(fd, 403, errorJSON("host not allowed"));
         drainBeforeClose(fd);
-        return;
+        return false;
     }
     Connection c{*this, fd, peer, req, std::move(match.captures), std::move(bodyStart), length};
     match.route->handler(c);
+    return c.handBack;
 }
 
 }  // namespace corvane

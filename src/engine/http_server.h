@@ -86,6 +86,8 @@ struct ReceiveDirs {
     std::filesystem::path parts;
 };
 
+class ReadBuffer;
+
 class HTTPServer {
 public:
     HTTPServer(std::string deviceID, std::string deviceName, std::string token, std::string pin,
@@ -106,6 +108,11 @@ public:
     // name or this machine's host name, any port; an absent header passes.
     static bool hostAllowed(const std::string& host);
     bool tokenOK(const HTTPReq& req) const;
+    // Whether the connection stays open after the reply (no "close" in Connection).
+    static bool keepsAlive(const HTTPReq& req);
+    // The origin (token) and PIN gates with the facts of the request's row; false when
+    // one refused the request, its reply sent. Streamed rows, which pass no gate, call it.
+    bool passesOriginAndPin(int fd, const HTTPReq& req, const RouteFacts& facts) const;
 
     const std::string& deviceID() const { return deviceID_; }
     std::string deviceName() const;
@@ -203,9 +210,10 @@ private:
     class BodyReservation;
     void serve(int fd);
     // Reads until the head that begins at start is whole; false closes the connection.
-    bool readHead(int fd, std::string& buf, size_t start, size_t& headEnd);
-    // Gives a streamed row the connection, its body unread.
-    void handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match, int64_t length,
+    bool readHead(int fd, ReadBuffer& buf, size_t& headEnd);
+    // Gives a streamed row the connection, its body unread; whether the handler hands
+    // the connection back for the next request.
+    bool handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match, int64_t length,
                   std::string bodyStart);
     // The gates, then route(); whether the connection stays open. `match` is the row
     // the connection reader found for the request.

@@ -1,5 +1,7 @@
 // GET /api/info (this device's facts) and GET /api/peers (the devices it knows).
 
+#include <chrono>
+#include <mutex>
 #include <sys/statvfs.h>
 
 #include "base/cfg.h"
@@ -20,19 +22,47 @@ nlohmann::json volumeSpace(const std::filesystem::path& folder) {
     return {{"free", int64_t(st.f_bavail) * unit}, {"total", int64_t(st.f_blocks) * unit}};
 }
 
+nlohmann::json interfaceAddresses() {
+    nlohmann::json ips = nlohmann::json::array();
+    for (const auto& entry : HostInfo::ipv4Addresses()) ips.push_back(entry.addr);
+    return ips;
+}
+
+// The addresses and the volume space cost more than the rest of the reply together
+// (getifaddrs, statvfs): they are kept for one second, the space per folder.
+struct InfoFacts {
+    nlohmann::json ips;
+    nlohmann::json storage;
+};
+
+InfoFacts cachedInfoFacts(const std::filesystem::path& folder) {
+    constexpr auto kKeepFor = std::chrono::seconds(1);
+    static std::mutex lock;
+    static std::optional<std::chrono::steady_clock::time_point> takenAt;
+    static std::filesystem::path takenFor;
+    static InfoFacts facts;
+    std::lock_guard guard(lock);
+    const auto now = std::chrono::steady_clock::now();
+    if (!takenAt || now - *takenAt >= kKeepFor || takenFor != folder) {
+        facts = InfoFacts{interfaceAddresses(), volumeSpace(folder)};
+        takenAt = now;
+        takenFor = folder;
+    }
+    return facts;
+}
+
 }  // namespace
 
 void HTTPServer::routeInfo(Connection& c) {
     const int fd = c.fd;
-    nlohmann::json ips = nlohmann::json::array();
-    for (const auto& entry : HostInfo::ipv4Addresses()) ips.push_back(entry.addr);
+    InfoFacts facts = cachedInfoFacts(root());
     sendJSON(fd, 200, {
                           {"device", deviceName()},
                           {"id", deviceID()},
-                          {"ips", ips},
+                          {"ips", std::move(facts.ips)},
                           {"port", port()},
                           {"pin", !pin().empty()},
-                          {"storage", volumeSpace(root())},
+                          {"storage", std::move(facts.storage)},
                           {"chunkSize", kChunkSize},
                           {"discovery", true},
                           {"version", Cfg::version()},

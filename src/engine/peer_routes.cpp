@@ -44,7 +44,9 @@ void addPeerRoutes(RouteTable& table) {
     table.add(peer, row({"DELETE"}, PathTest::pattern("/api/upload/{hex}"), &HTTPServer::routeDeleteUpload));
     table.add(peer, row({"PUT"}, PathTest::pattern("/api/upload/{hex}/meta"), &HTTPServer::uploadMeta));
     table.add(peer, row({"POST"}, PathTest::pattern("/api/upload/{hex}/finish"), &HTTPServer::uploadFinish));
-    table.add(peer, row({"PUT"}, PathTest::pattern("/api/upload/{hex}/{digits}"), &HTTPServer::uploadChunk));
+    // Chunks stream from the socket to disk; the handler applies the gates itself.
+    table.add(peer, row({"PUT"}, PathTest::pattern("/api/upload/{hex}/{digits}"), &HTTPServer::uploadChunk,
+                        RouteFacts{.streamed = true}));
     table.add(peer, Route{{"GET", "HEAD"}, PathTest::prefix("/d/"), downloadRow, {}});
     table.add(peer, row({"DELETE"}, PathTest::exact("/api/file"), &HTTPServer::routeDeleteFile));
 }

@@ -31,6 +31,9 @@ struct Connection {
     // announced length (the handler reads the rest from fd itself).
     std::string bodyStart;
     int64_t contentLength = 0;
+    // Streamed rows only: set by a handler that read exactly contentLength bytes and
+    // answered on a keep-alive request, so the connection reader goes on with the next one.
+    bool handBack = false;
 };
 
 using RouteHandler = std::function<void(Connection&)>;

@@ -102,13 +102,16 @@ void TransferJob::run() const {
         end(std::move(update));
         return;
     }
+    // One handle for the whole transfer: its requests share one keep-alive connection,
+    // and no other transfer uses it.
+    const APIClient api = client->withSession(std::make_shared<CurlSession>());
     const TransferTask& t = *task;
     const double mtime = fileMTimeMs(t.sourceURL);
     const std::string id = FileID::hash(t.fileName, t.totalSize, mtime, t.relPath);
     const int64_t chunks = chunkCount(t.totalSize);
 
     // A failed status request counts as nothing held.
-    const auto status = client->uploadStatus(id);
+    const auto status = api.uploadStatus(id);
     const std::set<int64_t> held = status.ok() ? heldChunks(status.value, t.totalSize) : std::set<int64_t>{};
     int64_t sent = 0;
     if (!held.empty()) {
@@ -123,7 +126,7 @@ void TransferJob::run() const {
 
     const nlohmann::json meta{{"name", t.fileName}, {"rel", t.relPath}, {"size", t.totalSize},
                               {"chunks", chunks}, {"mtime", int64_t(mtime)}};
-    if (const auto error = client->putMeta(id, meta)) return fail(error->description());
+    if (const auto error = api.putMeta(id, meta)) return fail(error->description());
 
     const auto start = std::chrono::steady_clock::now();
     const int64_t baseline = sent;
@@ -140,7 +143,7 @@ void TransferJob::run() const {
         ChunkRead chunk = readChunk(t.sourceURL, offset, length);
         if (chunk.error) return fail(*chunk.error);
         const auto n = int64_t(chunk.bytes.size());
-        if (const auto error = client->putChunk(id, i, std::move(chunk.bytes))) return fail(error->description());
+        if (const auto error = api.putChunk(id, i, std::move(chunk.bytes))) return fail(error->description());
         sent += n;
         TransferUpdate update;
         update.sent = sent;
@@ -152,7 +155,7 @@ void TransferJob::run() const {
     TransferUpdate finishing;
     finishing.state = TransferState::finishing();
     report(std::move(finishing));
-    const auto stored = client->finish(id);
+    const auto stored = api.finish(id);
     if (!stored.ok()) return fail(stored.error->description());
 
     TransferUpdate done;

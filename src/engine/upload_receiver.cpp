@@ -15,6 +15,7 @@
 #include "base/random_hex.h"
 #include "base/transfer_sizes.h"
 #include "base/unique_fd.h"
+#include "base/upload_body.h"
 #include "base/whole_files.h"
 #include "engine/format.h"
 #include "engine/http_response.h"
@@ -68,6 +69,34 @@ bool preparePartFolder(const fs::path& parts, const fs::path& folder) {
     if (partFolderCount(parts) >= kMaxUnfinished) return false;
     fs::create_directories(folder, ec);
     return true;
+}
+
+// After a refusal of a streamed chunk: an unread body is drained and the connection
+// closed, so that the client reads the reply rather than a reset; without a body the
+// connection goes on.
+void endUnread(Connection& c) {
+    if (c.contentLength > 0) {
+        drainBeforeClose(c.fd);
+    } else {
+        c.handBack = HTTPServer::keepsAlive(c.req);
+    }
+}
+
+enum class StoredBody { stored, cutShort, failed };
+
+// Copies the chunk body from the connection into a temporary file of the chunk's
+// folder, in pieces of at most 256 KiB, and renames it to the chunk's name. Nothing
+// is left behind unless the chunk is stored whole.
+StoredBody storeChunkBody(const Connection& c, const fs::path& chunk) {
+    TempFile temp = createTempFile(chunk.parent_path());
+    if (!temp.fd) return StoredBody::failed;
+    const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, temp.fd.get());
+    const bool closed = temp.fd.close();
+    if (copy.end == BodyCopy::End::complete && closed && ::rename(temp.path.c_str(), chunk.c_str()) == 0) {
+        return StoredBody::stored;
+    }
+    ::unlink(temp.path.c_str());
+    return copy.end == BodyCopy::End::cutShort ? StoredBody::cutShort : StoredBody::failed;
 }
 
 void refuseBusy(int fd) { sendJSON(fd, 503, errorJSON("busy")); }
@@ -297,31 +326,45 @@ void HTTPServer::uploadMeta(Connection& c) {
 
 void HTTPServer::uploadChunk(Connection& c) {
     const int fd = c.fd;
+    // The row is streamed: the body is still unread and the gates were not passed.
+    // A length no other row would take closes the connection unanswered, as there.
+    if (c.contentLength < 0 || c.contentLength > kDefaultMaxBody) return;
+    if (!passesOriginAndPin(fd, c.req, routes().factsFor(c.req.path))) {
+        endUnread(c);
+        return;
+    }
     const std::string& id = c.captures.at(0);
     const int64_t index = chunkIndex(c.captures.at(1));
-    const std::string& body = c.req.body;
     const std::string& peerIP = c.peerIP;
     if (!validID(id) || index < 0 || index > kMaxIndex) {
         sendJSON(fd, 400, errorJSON("bad id/index"));
+        endUnread(c);
         return;
     }
     const ReceiveDirs dirs = receiveDirs();
     const fs::path folder = dirs.parts / id;
     if (!mayChange(folder, peerIP)) {
         refuseForeign(fd);
+        endUnread(c);
         return;
     }
     if (!preparePartFolder(dirs.parts, folder)) {
         refuseBusy(fd);
+        endUnread(c);
         return;
     }
-    // Through a temporary file: a chunk on disk is whole or absent.
-    if (!writeWholeFile(folder / chunkFileName(index), body)) {
+    // Streamed into a temporary file and renamed into place: a chunk on disk is whole
+    // or absent, also when the body is cut short (that connection just ends).
+    if (size_t(c.contentLength) > c.bodyStart.size()) continueIfExpected(fd, c.req);
+    const StoredBody stored = storeChunkBody(c, folder / chunkFileName(index));
+    if (stored == StoredBody::cutShort) return;
+    if (stored == StoredBody::failed) {
         sendJSON(fd, 500, errorJSON("write failed"));
+        drainBeforeClose(fd);
         return;
     }
     const double at = now();
-    const auto length = int64_t(body.size());
+    const int64_t length = c.contentLength;
     withReceiveTask(id, [&](ReceiveTask& task) {
         if (task.from.empty()) task.from = peerIP;
         const double dt = at - task.lastChunkAt;
@@ -333,6 +376,7 @@ void HTTPServer::uploadChunk(Connection& c) {
         task.received += length;
     });
     sendJSON(fd, 200, {{"ok", true}, {"index", index}, {"bytes", length}});
+    c.handBack = keepsAlive(c.req);
 }
 
 void HTTPServer::uploadFinish(Connection& c) {

@@ -11,7 +11,7 @@
 #include "storage/nas_paths.h"
 #include "storage/route_families.h"
 #include "storage/stream_gates.h"
-#include "storage/upload_body.h"
+#include "base/upload_body.h"
 
 namespace fs = std::filesystem;
 

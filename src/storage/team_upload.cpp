@@ -6,6 +6,7 @@
 
 #include "base/client_paths.h"
 #include "base/file_names.h"
+#include "base/upload_body.h"
 #include "engine/format.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
@@ -14,7 +15,6 @@
 #include "storage/stream_gates.h"
 #include "storage/team_router.h"
 #include "storage/team_spaces.h"
-#include "storage/upload_body.h"
 
 namespace fs = std::filesystem;
 

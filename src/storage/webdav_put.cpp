@@ -12,7 +12,7 @@
 #include "engine/http_server.h"
 #include "storage/nas_paths.h"
 #include "storage/stream_gates.h"
-#include "storage/upload_body.h"
+#include "base/upload_body.h"
 #include "storage/webdav_share.h"
 
 namespace fs = std::filesystem;

@@ -1,6 +1,7 @@
 #pragma once
 // The body of a streamed upload, copied from the socket into a file as it arrives:
-// one 1 MiB buffer whatever the size, never more than the announced length.
+// one 256 KiB buffer whatever the size, never more than the announced length. Writes
+// of at most 256 KiB keep the copy into new page-cache pages fast.
 
 #include <cstdint>
 #include <string_view>

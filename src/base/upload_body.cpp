@@ -1,4 +1,4 @@
-#include "storage/upload_body.h"
+#include "base/upload_body.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +11,7 @@ namespace corvane {
 
 namespace {
 
-constexpr int64_t kReadUnit = 1048576;
+constexpr int64_t kReadUnit = 262144;
 
 bool writePiece(int file, std::string_view bytes, BodyCopy& copy) {
     if (writeFully(file, bytes)) {
@@ -28,8 +28,12 @@ bool writePiece(int file, std::string_view bytes, BodyCopy& copy) {
 BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int file) {
     BodyCopy copy;
     if (length <= 0) return copy;
-    const std::string_view first = bodyStart.substr(0, size_t(std::min<int64_t>(length, int64_t(bodyStart.size()))));
-    if (!first.empty() && !writePiece(file, first, copy)) return copy;
+    std::string_view first = bodyStart.substr(0, size_t(std::min<int64_t>(length, int64_t(bodyStart.size()))));
+    while (!first.empty()) {
+        const std::string_view piece = first.substr(0, size_t(kReadUnit));
+        if (!writePiece(file, piece, copy)) return copy;
+        first.remove_prefix(piece.size());
+    }
     std::string buffer(size_t(std::min(kReadUnit, length - copy.written)), '\0');
     while (copy.written < length) {
         const size_t want = size_t(std::min<int64_t>(int64_t(buffer.size()), length - copy.written));
