@@ -7,6 +7,7 @@
 #include "views/sheets/pin_sheet.h"
 #include "views/sheets/stub_sheet.h"
 #include "views/sheets/text_sheet.h"
+#include "views/team/team_panel.h"
 
 namespace corvane {
 
@@ -37,6 +38,8 @@ QDialog* burnSheet(AppState* s, QWidget* parent) {
 
 QDialog* diagSheet(AppState* s, QWidget* parent) { return new DiagSheet(*s, parent); }
 
+QDialog* teamPanel(AppState* s, QWidget* parent) { return new TeamPanel(*s, parent); }
+
 }  // namespace
 
 std::vector<SheetRow> rootSheetRows() {
@@ -55,7 +58,7 @@ std::vector<SheetRow> rootSheetRows() {
                     [](AppState& s) { s.setShowChat(false); }, chatView, true,
                     &AppState::showChatChanged});
     rows.push_back({QStringLiteral("teamPanel"), [](const AppState& s) { return flag(s.showTeam()); },
-                    [](AppState& s) { s.setShowTeam(false); }, stub(QStringLiteral("团队管理"), 640, 640), true,
+                    [](AppState& s) { s.setShowTeam(false); }, teamPanel, true,
                     &AppState::showTeamChanged});
     rows.push_back({QStringLiteral("burnSheet"),
                     [](const AppState& s) -> Identity {
