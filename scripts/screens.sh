@@ -7,4 +7,4 @@ cd "$(dirname "$0")/.."
 [ -x build/corvane ] && [ -x build/views_tests ] || ./scripts/build.sh
 ./scripts/netns-run /usr/bin/python3 scripts/screens.py build/corvane docs/screens
 QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=1 CORVANE_SCREENS="$PWD/docs/screens" \
-  ./scripts/netns-run build/views_tests --gtest_filter='SheetScreens.*' 2>/dev/null | grep '^screens:'
+  ./scripts/netns-run build/views_tests --gtest_filter='SheetScreens.*:TeamPanelScreens.*' 2>/dev/null | grep '^screens:'

@@ -164,7 +164,8 @@ QWidget* TeamPanel::memberRow(const json& user, QWidget* parent) {
         auto* more = new QToolButton(widget);
         more->setObjectName(objectNameFor("teamMenu", user));
         more->setAutoRaise(true);
-        more->setIcon(Symbols::icon("ellipsis.circle", 14, Theme::secondary()));
+        more->setIcon(Symbols::icon("ellipsis.circle", 16, Theme::secondary()));
+        more->setIconSize(QSize(Symbols::iconSide(16), Symbols::iconSide(16)));
         more->setAccessibleName(QStringLiteral("更多"));
         more->setToolTip(QStringLiteral("更多"));
         more->setFixedWidth(26);
