@@ -221,6 +221,12 @@ TEST_F(TeamPanelTest, logoIsStoredAtOnceAfterSetUpAndRemovedWithItsButton) {
     nextImage.reset();
     press("teamLogoButton");  // cancelled: nothing changes
     EXPECT_FALSE(fs::exists(state->root() / "_team" / "logo.img"));
+
+    // Escape does nothing; Return presses "完成".
+    QTest::keyClick(panel.get(), Qt::Key_Escape);
+    EXPECT_TRUE(panel->isVisible());
+    QTest::keyClick(panel.get(), Qt::Key_Return);
+    EXPECT_EQ(panel->result(), int(QDialog::Accepted));
 }
 
 TEST_F(TeamPanelTest, passwordChangeWaitsForBothFieldsAndKeepsSessions) {
