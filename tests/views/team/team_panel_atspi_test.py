@@ -24,6 +24,16 @@ def field(panel, name):
     return hits[0]
 
 
+def settled(look):
+    """A look at a tree that may change under the walk: a node gone meanwhile counts as not found."""
+    def attempt():
+        try:
+            return look()
+        except Exception:  # the GLib error of a node deleted while it was read
+            return None
+    return attempt
+
+
 def administrators(accounts_file):
     try:
         with open(accounts_file, encoding="utf-8") as source:
@@ -56,7 +66,7 @@ def run(binary):
         ds.press(enable[0])
 
         address = "http://127.0.0.1:%d/" % ds.FIRST_HTTP_PORT
-        check(ds.wait_for(lambda: ds.find(panel, "label", name=address), 20),
+        check(ds.wait_for(settled(lambda: ds.find(panel, "label", name=address)), 20),
               "the management view shows no %s: %r" % (address, [n.name for n in ds.find(panel, "label")]))
         accounts = os.path.join(session.home, "Corvane", "_team", "accounts.json")
         check(ds.wait_for(lambda: administrators(accounts), 10), "accounts.json holds no administrator")
