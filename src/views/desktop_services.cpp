@@ -38,6 +38,19 @@ bool fileManagerAvailable(QDBusConnection& bus) {
     return names->activatableServiceNames().value().contains(kFileManager);
 }
 
+// Opens the dialog without blocking; answers its first chosen path, none when cancelled.
+void openForOnePath(QFileDialog* dialog, std::function<void(std::optional<std::filesystem::path>)> answer) {
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, answer = std::move(answer)](int result) {
+        const QStringList chosen = dialog->selectedFiles();
+        if (result != QDialog::Accepted || chosen.isEmpty()) {
+            answer(std::nullopt);
+            return;
+        }
+        answer(std::filesystem::path(chosen.first().toStdString()));
+    });
+    dialog->open();  // never exec(): the event loop keeps running
+}
+
 }  // namespace
 
 bool openWithDesktop(const std::filesystem::path& path) { return startXdgOpen(pathText(path)); }
@@ -76,15 +89,7 @@ void chooseFolderWithDialog(const FolderQuestion& question,
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
     dialog->setLabelText(QFileDialog::Accept, QString::fromStdString(question.prompt));
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, answer = std::move(answer)](int result) {
-        const QStringList chosen = dialog->selectedFiles();
-        if (result != QDialog::Accepted || chosen.isEmpty()) {
-            answer(std::nullopt);
-            return;
-        }
-        answer(std::filesystem::path(chosen.first().toStdString()));
-    });
-    dialog->open();  // never exec(): the event loop keeps running
+    openForOnePath(dialog, std::move(answer));
 }
 
 void copyToClipboard(const std::string& text) { QGuiApplication::clipboard()->setText(QString::fromStdString(text)); }
@@ -120,15 +125,7 @@ void chooseImageWithDialog(const ImageQuestion& question,
     dialog->setMimeTypeFilters({QStringLiteral("image/png"), QStringLiteral("image/jpeg"), QStringLiteral("image/gif"),
                                 QStringLiteral("image/webp")});
     dialog->setNameFilter(QStringLiteral("Images (*.png *.jpg *.jpeg *.gif *.webp)"));
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, answer = std::move(answer)](int result) {
-        const QStringList chosen = dialog->selectedFiles();
-        if (result != QDialog::Accepted || chosen.isEmpty()) {
-            answer(std::nullopt);
-            return;
-        }
-        answer(std::filesystem::path(chosen.first().toStdString()));
-    });
-    dialog->open();  // never exec(): the event loop keeps running
+    openForOnePath(dialog, std::move(answer));
 }
 
 void showAlertWithDialog(const AlertQuestion& question, std::function<void(int)> answer) {
