@@ -48,15 +48,15 @@ def run(binary):
     with ds.Session(binary) as session:
         session.announce("nas-1", "机房 NAS", team="研发部")
         session.start()
-        app = ds.application()
+        app = ds.application(timeout=60)  # a loaded machine starts slowly
         check(app is not None, "the program never showed up on the accessibility bus")
-        main = ds.window(app, "Corvane")
+        main = ds.window(app, "Corvane", timeout=30)
         check(main is not None, "no window titled Corvane")
         create = ds.wait_for(lambda: ds.find(main, "push button", name="自己建团队"), 20)
         check(create, "the nearby team's strip never offered 自己建团队")
         ds.press(create[0])
 
-        panel = ds.window(app, "团队空间")
+        panel = ds.window(app, "团队空间", timeout=30)
         check(panel is not None, "the team panel did not open")
         check(ds.wait_for(lambda: ds.find(panel, "label", name="把本机变成工作室的中央存储"), 10), "no set-up subtitle")
         for name in ("管理员密码（至少 6 位）", "再输一次"):
