@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev libgl-dev
   fonts-noto-cjk fonts-noto-color-emoji fonts-material-design-icons-iconfont
   iproute2 util-linux python3 python3-aiosmtpd openssl
-  xvfb xauth dbus dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 xdotool
+  xvfb xauth dbus dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 xdotool zbar-tools
   litmus cadaver
   chromium
 )

@@ -103,7 +103,17 @@ AppEnvironment completeEnvironment(AppEnvironment env) {
             answer(std::nullopt);
         };
     }
+    if (!env.chooseImage) {
+        env.chooseImage = [](const ImageQuestion&, std::function<void(std::optional<fs::path>)> answer) {
+            answer(std::nullopt);
+        };
+    }
+    if (!env.showAlert) env.showAlert = [](const AlertQuestion&, std::function<void(int)> answer) { answer(-1); };
     if (!env.teamStore) env.teamStore = privateTeamStore(env.appSupport);
+    if (!env.sendMail) {
+        env.sendMail = [](const MailConfig& config, const std::string& to, const std::string& subject,
+                          const std::string& body) { return Mailer::shared().sendSync(config, to, subject, body); };
+    }
     if (!env.makeServer) {
         const ServerOptions options = serverOptionsFor(env.defaults, env.teamStore);
         env.makeServer = [options](const ServerSetup& setup) {

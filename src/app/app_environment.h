@@ -13,9 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "base/refusal.h"
 #include "engine/host_info.h"
 #include "engine/http_server.h"
 #include "engine/main_queue.h"
+#include "storage/mail_settings.h"
 
 namespace corvane {
 
@@ -67,6 +69,18 @@ struct TextQuestion {
     std::string placeholder;
 };
 
+// A question for one image file (PNG, JPEG, GIF or WebP).
+struct ImageQuestion {
+    std::string message;
+};
+
+// An alert: its message, the informative text below it and its buttons, the first the default.
+struct AlertQuestion {
+    std::string message;
+    std::string informative;
+    std::vector<std::string> buttons;
+};
+
 // Every delay runs on a precise timer: a coarse one may fire up to 5 % early.
 struct AppDelays {
     std::chrono::milliseconds toast{2400};
@@ -106,6 +120,11 @@ struct AppEnvironment {
     std::function<void(const std::string&)> copyText;
     // Asks for one line of text without blocking; the answer (none when cancelled) comes later on the main thread.
     std::function<void(const TextQuestion&, std::function<void(std::optional<std::string>)>)> askText;
+    // Asks for one image file without blocking; the answer (none when cancelled) comes later on the main thread.
+    std::function<void(const ImageQuestion&, std::function<void(std::optional<std::filesystem::path>)>)> chooseImage;
+    // Shows an alert without blocking; the answer (the index of the button pressed, or -1 when it
+    // closed otherwise) comes later on the main thread.
+    std::function<void(const AlertQuestion&, std::function<void(int)>)> showAlert;
 
     std::function<std::shared_ptr<HTTPServer>(const ServerSetup&)> makeServer;
     std::function<std::shared_ptr<Discovery>(const DiscoverySetup&)> makeDiscovery;
@@ -124,6 +143,10 @@ struct AppEnvironment {
     // The team store the team operations change (the process's shared store in the shipped program);
     // readTeam and teamPendingCount read it unless a test gives its own.
     std::shared_ptr<TeamStore> teamStore;
+    // Sends one mail and waits for its outcome (at most about 15 s); called on a worker thread only.
+    std::function<Outcome(const MailConfig&, const std::string& to, const std::string& subject,
+                          const std::string& body)>
+        sendMail;
 
     // The feedback sheet's one network client (the maker's endpoint in the shipped program).
     std::shared_ptr<FeedbackSubmitter> feedback;
@@ -138,8 +161,8 @@ struct AppEnvironment {
 
 // The environment with every missing piece filled in: the system clock, real host facts, a
 // defaults store beside the app-support folder, the process's main queue, and
-// harmless answers for the opener, the picker and the update check, a
-// team store of its own, and a feedback submitter that reaches no server.
+// harmless answers for the opener, the pickers, the alerts and the update check, a
+// team store of its own, the process's mailer and a feedback submitter that reaches no server.
 AppEnvironment completeEnvironment(AppEnvironment env);
 
 // The server's options in the shipped program: the shipped port range, and the

@@ -190,11 +190,33 @@ public:
 
     // ---- Team operations, network diagnostics and the loop-back self-test ----
 
+    // Each binds the team store to the receive folder first. The password derivations
+    // (set-up, password change, temporary password) run on a worker thread; their `done`
+    // runs on the main thread afterwards (after the refresh where there is one).
     Outcome renameTeam(const std::string& name);
-    Outcome enableTeam(const std::string& title, const std::string& adminName, const std::string& pass);
+    void enableTeam(const std::string& title, const std::string& adminName, const std::string& pass,
+                    std::function<void(Outcome)> done);
     // Blocks a member, or makes a blocked one active again; administrators and unknown ids are left alone.
     void toggleTeamBlock(const std::string& id);
-    Outcome changeAdminPassword(const std::string& oldPass, const std::string& newPass);
+    void changeAdminPassword(const std::string& oldPass, const std::string& newPass, std::function<void(Outcome)> done);
+    // A new temporary password for an account; nothing is refreshed.
+    void issueTemporaryPassword(const std::string& id, std::function<void(Result<std::string>)> done);
+    // Approval, rejection and removal, each followed by a refresh; the store's answer is not looked at.
+    void setTeamMemberStatus(const std::string& id, const std::string& status);
+    void removeTeamMember(const std::string& id);
+    // Binds or (empty) unbinds an address, refreshes, then answers the store's verdict.
+    Outcome setTeamMemberEmail(const std::string& id, const std::string& email);
+    // Stores or removes the team logo, then refreshes; a refused image is not reported.
+    void saveTeamLogo(const std::string& bytes);
+    void clearTeamLogo();
+    // The stored logo's bytes ("" without one).
+    std::string teamLogoBytes() const;
+    // The mail settings of the team folder.
+    MailConfig loadMailSettings() const;
+    void saveMailSettings(const MailConfig& config);
+    // Sends one mail through the environment's mail sender on a worker thread.
+    void sendTestMail(const MailConfig& config, const std::string& to, const std::string& subject,
+                      const std::string& body, std::function<void(Outcome)> done);
     // Where members open the team page: "http://<first address or 127.0.0.1>:<port>/".
     std::string teamAddress() const;
 

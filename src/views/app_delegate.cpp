@@ -39,6 +39,8 @@ AppEnvironment desktopEnvironment() {
     env.chooseFolder = chooseFolderWithDialog;
     env.copyText = copyToClipboard;
     env.askText = askTextWithDialog;
+    env.chooseImage = chooseImageWithDialog;
+    env.showAlert = showAlertWithDialog;
     return env;
 }
 

@@ -1,5 +1,7 @@
 #include "views/desktop_services.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDBusConnection>
@@ -11,6 +13,8 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProcess>
 #include <QUrl>
 
@@ -32,6 +36,19 @@ bool fileManagerAvailable(QDBusConnection& bus) {
     if (!names) return false;
     if (names->isServiceRegistered(kFileManager).value()) return true;
     return names->activatableServiceNames().value().contains(kFileManager);
+}
+
+// Opens the dialog without blocking; answers its first chosen path, none when cancelled.
+void openForOnePath(QFileDialog* dialog, std::function<void(std::optional<std::filesystem::path>)> answer) {
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, answer = std::move(answer)](int result) {
+        const QStringList chosen = dialog->selectedFiles();
+        if (result != QDialog::Accepted || chosen.isEmpty()) {
+            answer(std::nullopt);
+            return;
+        }
+        answer(std::filesystem::path(chosen.first().toStdString()));
+    });
+    dialog->open();  // never exec(): the event loop keeps running
 }
 
 }  // namespace
@@ -72,15 +89,7 @@ void chooseFolderWithDialog(const FolderQuestion& question,
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
     dialog->setLabelText(QFileDialog::Accept, QString::fromStdString(question.prompt));
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, answer = std::move(answer)](int result) {
-        const QStringList chosen = dialog->selectedFiles();
-        if (result != QDialog::Accepted || chosen.isEmpty()) {
-            answer(std::nullopt);
-            return;
-        }
-        answer(std::filesystem::path(chosen.first().toStdString()));
-    });
-    dialog->open();  // never exec(): the event loop keeps running
+    openForOnePath(dialog, std::move(answer));
 }
 
 void copyToClipboard(const std::string& text) { QGuiApplication::clipboard()->setText(QString::fromStdString(text)); }
@@ -106,6 +115,39 @@ void askTextWithDialog(const TextQuestion& question, std::function<void(std::opt
         }
     });
     dialog->open();  // never exec(): the event loop keeps running
+}
+
+void chooseImageWithDialog(const ImageQuestion& question,
+                           std::function<void(std::optional<std::filesystem::path>)> answer) {
+    auto* dialog = new QFileDialog(rootWindowOf(QApplication::activeWindow()), QString::fromStdString(question.message));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setMimeTypeFilters({QStringLiteral("image/png"), QStringLiteral("image/jpeg"), QStringLiteral("image/gif"),
+                                QStringLiteral("image/webp")});
+    dialog->setNameFilter(QStringLiteral("Images (*.png *.jpg *.jpeg *.gif *.webp)"));
+    openForOnePath(dialog, std::move(answer));
+}
+
+void showAlertWithDialog(const AlertQuestion& question, std::function<void(int)> answer) {
+    auto* box = new QMessageBox(QApplication::activeWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(QString::fromStdString(question.message));
+    box->setTextFormat(Qt::PlainText);  // passwords and store texts are data
+    box->setText(QString::fromStdString(question.message));
+    box->setInformativeText(QString::fromStdString(question.informative));
+    if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        informative->setTextFormat(Qt::PlainText);
+    }
+    std::vector<QPushButton*> buttons;
+    for (const std::string& title : question.buttons) {
+        buttons.push_back(box->addButton(QString::fromStdString(title), QMessageBox::AcceptRole));
+    }
+    if (!buttons.empty()) box->setDefaultButton(buttons.front());
+    QObject::connect(box, &QMessageBox::finished, box, [box, buttons, answer = std::move(answer)](int) {
+        const auto pressed = std::find(buttons.begin(), buttons.end(), box->clickedButton());
+        answer(pressed == buttons.end() ? -1 : static_cast<int>(pressed - buttons.begin()));
+    });
+    box->open();  // never exec(): the event loop keeps running
 }
 
 }  // namespace corvane

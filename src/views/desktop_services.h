@@ -38,4 +38,12 @@ void copyToClipboard(const std::string& text);
 // Asks for one line of text in a dialog without blocking the event loop.
 void askTextWithDialog(const TextQuestion& question, std::function<void(std::optional<std::string>)> answer);
 
+// Asks for one image file (PNG, JPEG, GIF or WebP) over the root window, without blocking.
+void chooseImageWithDialog(const ImageQuestion& question,
+                           std::function<void(std::optional<std::filesystem::path>)> answer);
+
+// Shows an alert with its buttons (the first the default) without blocking; answers the
+// index of the button pressed, -1 when it closed otherwise.
+void showAlertWithDialog(const AlertQuestion& question, std::function<void(int)> answer);
+
 }  // namespace corvane

@@ -20,11 +20,16 @@ Sheet::Sheet(const QString& title, int width, int spacing, QWidget* parent) : QD
 }
 
 void Sheet::refit() {
-    if (!layout()) return;
+    if (!layout() || fixedHeight_) return;
     QLayout* content = layout();
     const int height =
         content->hasHeightForWidth() ? content->totalHeightForWidth(width()) : content->totalSizeHint().height();
     if (height > 0 && height != this->height()) setFixedHeight(height);
+}
+
+void Sheet::setFixedSheetHeight(int height) {
+    fixedHeight_ = true;
+    setFixedHeight(height);
 }
 
 void Sheet::setDefaultButton(QPushButton* button) {

@@ -35,7 +35,7 @@ public:
     QVBoxLayout* column() const { return column_; }
     QPushButton* defaultButton() const { return defaultButton_; }
 
-    // Sets the height the content needs at the sheet's width.
+    // Sets the height the content needs at the sheet's width (nothing for a fixed height).
     void refit();
 
 protected:
@@ -44,6 +44,8 @@ protected:
 
     void setDefaultButton(QPushButton* button);
     void setEscapeCloses(bool closes) { escapeCloses_ = closes; }
+    // A sheet of fixed height (a scrolling one) instead of one as tall as its content.
+    void setFixedSheetHeight(int height);
     void setInitialFocus(QWidget* widget) { initialFocus_ = widget; }
 
     bool event(QEvent* event) override;
@@ -55,6 +57,7 @@ private:
     QPointer<QPushButton> defaultButton_;
     QPointer<QWidget> initialFocus_;
     bool escapeCloses_ = false;
+    bool fixedHeight_ = false;
     bool shownOnce_ = false;
 };
 

@@ -69,6 +69,14 @@ const std::vector<std::pair<std::string, char32_t>>& table() {
         {"person.2.badge.gearshape", 0xF02E},
         {"bubble.left.and.text.bubble.right", 0xE0B7},
         {"internaldrive", 0xE1DB},
+        {"sparkles", 0xE65F},
+        {"link", 0xE157},
+        {"envelope", 0xE0E1},
+        {"key", 0xE0DA},
+        {"clock.badge.questionmark", 0xF1BB},
+        {"person.2", 0xE7FC},
+        {"person.crop.circle.badge.xmark", 0xF03E},
+        {"ellipsis.circle", 0xE5D3},
     };
     return entries;
 }

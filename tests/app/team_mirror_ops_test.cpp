@@ -5,6 +5,7 @@
 
 #include "app_state_fixture.h"
 #include "storage/team_store.h"
+#include "support/qt_wait.h"
 #include "support/udp_socket.h"
 
 namespace fs = std::filesystem;
@@ -33,6 +34,23 @@ protected:
         return result.user.id;
     }
 
+    // The set-up and the password change answer later on the main thread: their refusal, once answered.
+    static std::optional<std::string> enable(AppState& s, const std::string& title, const std::string& admin,
+                                             const std::string& pass) {
+        std::optional<Outcome> answer;
+        s.enableTeam(title, admin, pass, [&](Outcome outcome) { answer = std::move(outcome); });
+        EXPECT_TRUE(qtWaitFor([&] { return answer.has_value(); }));
+        return answer ? refusalOf(*answer) : std::optional<std::string>("(no answer)");
+    }
+
+    static std::optional<std::string> changePassword(AppState& s, const std::string& oldPass,
+                                                     const std::string& newPass) {
+        std::optional<Outcome> answer;
+        s.changeAdminPassword(oldPass, newPass, [&](Outcome outcome) { answer = std::move(outcome); });
+        EXPECT_TRUE(qtWaitFor([&] { return answer.has_value(); }));
+        return answer ? refusalOf(*answer) : std::optional<std::string>("(no answer)");
+    }
+
     std::string statusOf(const std::string& id) const {
         const auto account = store->user(id);
         return account ? account->status : "(none)";
@@ -43,10 +61,10 @@ protected:
 
 TEST_F(TeamMirror, enableTeamChecksThePasswordFirstAndSetsUpOnce) {
     AppState& s = makeWithStore();
-    EXPECT_EQ(refusalOf(s.enableTeam("Sales", "Ann", "12345")), "密码至少 6 位");
+    EXPECT_EQ(enable(s, "Sales", "Ann", "12345"), "密码至少 6 位");
     EXPECT_FALSE(store->hasAdmin());
 
-    EXPECT_EQ(refusalOf(s.enableTeam(" \tSales\t ", "  ", "123456")), std::nullopt);
+    EXPECT_EQ(enable(s, " \tSales\t ", "  ", "123456"), std::nullopt);
     EXPECT_TRUE(s.teamReady());
     EXPECT_EQ(s.teamName(), "Sales");
     ASSERT_EQ(s.teamUsers().size(), 1u);
@@ -55,15 +73,15 @@ TEST_F(TeamMirror, enableTeamChecksThePasswordFirstAndSetsUpOnce) {
     EXPECT_FALSE(s.teamUsers()[0].contains("hash"));
     for (const char* folder : {"_team", "_shared", "_users"}) EXPECT_TRUE(fs::is_directory(s.root() / folder)) << folder;
 
-    EXPECT_EQ(refusalOf(s.enableTeam("Other", "Bob", "12345")), "密码至少 6 位") << "the password rule comes first";
-    EXPECT_EQ(refusalOf(s.enableTeam("Other", "Bob", "abcdef")), "团队空间已经启用过了");
+    EXPECT_EQ(enable(s, "Other", "Bob", "12345"), "密码至少 6 位") << "the password rule comes first";
+    EXPECT_EQ(enable(s, "Other", "Bob", "abcdef"), "团队空间已经启用过了");
     EXPECT_EQ(store->allUsers().size(), 1u);
     EXPECT_EQ(store->teamName(), "Sales");
 }
 
 TEST_F(TeamMirror, renameTeamTakesOneToThirtyCharacters) {
     AppState& s = makeWithStore();
-    ASSERT_EQ(refusalOf(s.enableTeam("Start", "Ann", "123456")), std::nullopt);
+    ASSERT_EQ(enable(s, "Start", "Ann", "123456"), std::nullopt);
     struct Case {
         std::string input;
         std::optional<std::string> error;
@@ -91,7 +109,7 @@ TEST_F(TeamMirror, renameTeamTakesOneToThirtyCharacters) {
 
 TEST_F(TeamMirror, toggleTeamBlockBlocksPendingAndReleasesBlockedButLeavesTheAdmin) {
     AppState& s = makeWithStore();
-    ASSERT_EQ(refusalOf(s.enableTeam("T", "Ann", "123456")), std::nullopt);
+    ASSERT_EQ(enable(s, "T", "Ann", "123456"), std::nullopt);
     const std::string member = registerMember("carol");
     s.refreshTeamState();
     EXPECT_EQ(s.teamPending(), 1);
@@ -115,11 +133,11 @@ TEST_F(TeamMirror, toggleTeamBlockBlocksPendingAndReleasesBlockedButLeavesTheAdm
 
 TEST_F(TeamMirror, changeAdminPasswordPassesTheStoresAnswer) {
     AppState& s = makeWithStore();
-    EXPECT_EQ(refusalOf(s.changeAdminPassword("123456", "abcdef")), "找不到管理员账号");
-    ASSERT_EQ(refusalOf(s.enableTeam("T", "Ann", "123456")), std::nullopt);
-    EXPECT_EQ(refusalOf(s.changeAdminPassword("wrong1", "abcdef")), "原密码不对");
-    EXPECT_EQ(refusalOf(s.changeAdminPassword("123456", "abc")), "新密码至少 6 位");
-    EXPECT_EQ(refusalOf(s.changeAdminPassword("123456", "abcdef")), std::nullopt);
+    EXPECT_EQ(changePassword(s, "123456", "abcdef"), "找不到管理员账号");
+    ASSERT_EQ(enable(s, "T", "Ann", "123456"), std::nullopt);
+    EXPECT_EQ(changePassword(s, "wrong1", "abcdef"), "原密码不对");
+    EXPECT_EQ(changePassword(s, "123456", "abc"), "新密码至少 6 位");
+    EXPECT_EQ(changePassword(s, "123456", "abcdef"), std::nullopt);
     EXPECT_EQ(store->login("admin", "abcdef").kind, LoginResult::Kind::ok);
     EXPECT_EQ(store->login("admin", "123456").kind, LoginResult::Kind::bad);
 }

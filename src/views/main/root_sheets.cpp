@@ -6,9 +6,9 @@
 #include "views/sheets/diag_sheet.h"
 #include "views/sheets/feedback_sheet.h"
 #include "views/sheets/pin_sheet.h"
-#include "views/sheets/stub_sheet.h"
 #include "views/sheets/text_sheet.h"
 #include "views/sheets/welcome_sheet.h"
+#include "views/team/team_panel.h"
 
 namespace corvane {
 
@@ -17,11 +17,6 @@ namespace {
 using Identity = std::optional<std::string>;
 
 Identity flag(bool raised) { return raised ? Identity(std::string()) : std::nullopt; }
-
-// A row whose dialog is still the stand-in with the real sheet's title and size.
-std::function<QDialog*(AppState*, QWidget*)> stub(const QString& title, int width, int height = 0) {
-    return [spec = StubSpec{title, width, height}](AppState*, QWidget* parent) { return new StubSheet(spec, parent); };
-}
 
 QDialog* pinSheet(AppState* s, QWidget* parent) {
     if (!s->pinPromptFor()) return nullptr;
@@ -40,6 +35,7 @@ QDialog* burnSheet(AppState* s, QWidget* parent) {
 QDialog* diagSheet(AppState* s, QWidget* parent) { return new DiagSheet(*s, parent); }
 
 QDialog* welcomeSheet(AppState* s, QWidget* parent) { return new WelcomeSheet(*s, parent); }
+QDialog* teamPanel(AppState* s, QWidget* parent) { return new TeamPanel(*s, parent); }
 
 }  // namespace
 
@@ -59,7 +55,7 @@ std::vector<SheetRow> rootSheetRows(std::shared_ptr<const FeedbackSubmitter> fee
                     [](AppState& s) { s.setShowChat(false); }, chatView, true,
                     &AppState::showChatChanged});
     rows.push_back({QStringLiteral("teamPanel"), [](const AppState& s) { return flag(s.showTeam()); },
-                    [](AppState& s) { s.setShowTeam(false); }, stub(QStringLiteral("团队管理"), 640, 640), true,
+                    [](AppState& s) { s.setShowTeam(false); }, teamPanel, true,
                     &AppState::showTeamChanged});
     rows.push_back({QStringLiteral("burnSheet"),
                     [](const AppState& s) -> Identity {

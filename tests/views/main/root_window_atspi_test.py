@@ -49,11 +49,11 @@ def run(binary):
         check(ds.find(main, "label", name=TITLE), "joining hid the strip")
 
         ds.press(create)
-        panel = ds.window(app, "团队管理")
+        panel = ds.window(app, "团队空间")
         check(panel is not None, "the team panel's window did not open")
         gone = ds.wait_for(lambda: not ds.find(main, "label", prefix="发现团队"), 10)
         check(gone, "the strip is still shown after creating a team")
-        check(ds.find(panel, "push button", name="关闭"), "the team panel has no close button")
+        check(ds.find(panel, "push button", name="完成"), "the team panel has no 完成 button")
         check(session.opened() == [address], "xdg-open was asked for more: %r" % session.opened())
 
 

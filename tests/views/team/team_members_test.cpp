@@ -1,0 +1,158 @@
+// The panel's member boxes: each action moves or removes its row through the refresh.
+#include <QMenu>
+#include <QToolButton>
+
+#include "team_panel_fixture.h"
+#include "views/team/panel_parts.h"
+
+namespace corvane::test {
+namespace {
+
+class TeamMembers : public TeamPanelTest {
+protected:
+    QString rowName(const char* kind, const std::string& id) const {
+        return QString::fromLatin1(kind) + QLatin1Char(':') + QString::fromStdString(id);
+    }
+    bool rowIn(const char* boxName, const std::string& id) const {
+        QWidget* boxWidget = find(boxName);
+        return boxWidget && boxWidget->findChild<QWidget*>(rowName("teamRow", id)) != nullptr;
+    }
+    void click(const char* kind, const std::string& id) {
+        auto* button = find<QPushButton>(rowName(kind, id));
+        ASSERT_NE(button, nullptr) << kind << id;
+        button->click();
+        settle();
+    }
+    // The member menu of a row, opened, and its item of that text triggered.
+    void choose(const std::string& id, const char* item) {
+        auto* more = find<QToolButton>(rowName("teamMenu", id));
+        ASSERT_NE(more, nullptr) << id;
+        ASSERT_TRUE(more->isEnabled());
+        more->click();
+        QMenu* menu = nullptr;
+        for (QMenu* m : panel->findChildren<QMenu*>(QStringLiteral("teamMemberMenu"))) {
+            if (m->isVisible()) menu = m;
+        }
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions()) {
+            if (action->text() == q(item)) {
+                menu->close();
+                action->trigger();
+                settle();
+                return;
+            }
+        }
+        FAIL() << "no item " << item;
+    }
+    QString boxTitle(const char* name) const {
+        auto* box = find<PanelBox>(name);
+        return box ? box->title()->text() : QString();
+    }
+};
+
+TEST_F(TeamMembers, boxesFollowTheStatusAndCountActiveMembersOnly) {
+    makeTeam();
+    const std::string carol = addMember("carol", "carol", "pending", "设计部");
+    const std::string dan = addMember("dan", "", "pending");
+    const std::string erin = addMember("erin", "二林", "active");
+    const std::string fay = addMember("fay", "Fay", "blocked");
+    open();
+    EXPECT_EQ(boxTitle("teamPendingBox"), q("等待审批 · 2"));
+    EXPECT_EQ(boxTitle("teamMemberBox"), q("成员 · 2"));
+    EXPECT_EQ(boxTitle("teamBlockedBox"), q("已停用 · 1"));
+    EXPECT_EQ(text("teamSubtitle"), q("2 位成员 · 共用这台机器的存储"));
+    EXPECT_TRUE(rowIn("teamPendingBox", carol));
+    EXPECT_TRUE(rowIn("teamBlockedBox", fay));
+
+    // Initials and second lines.
+    auto* carolRow = find(rowName("teamRow", carol));
+    EXPECT_EQ(carolRow->findChild<InitialAvatar*>()->letter(), q("C"));
+    bool noted = false;
+    for (QLabel* label : carolRow->findChildren<QLabel*>()) noted |= label->text() == q("@carol · 设计部");
+    EXPECT_TRUE(noted);
+    EXPECT_EQ(find(rowName("teamRow", dan))->findChild<InitialAvatar*>()->letter(), q("D")) << "named by the login";
+    EXPECT_EQ(find(rowName("teamRow", erin))->findChild<InitialAvatar*>()->letter(), q("二"));
+    const std::string admin = store->allUsers()[0].id;
+    EXPECT_EQ(find(rowName("teamMenu", admin)), nullptr) << "the administrator has no menu";
+
+    click("teamApprove", carol);
+    EXPECT_TRUE(rowIn("teamMemberBox", carol));
+    EXPECT_EQ(boxTitle("teamPendingBox"), q("等待审批 · 1"));
+    EXPECT_EQ(text("teamSubtitle"), q("3 位成员 · 共用这台机器的存储"));
+    click("teamReject", dan);
+    EXPECT_FALSE(store->user(dan).has_value());
+    EXPECT_EQ(find("teamPendingBox"), nullptr) << "no applicant left";
+    choose(erin, "停用这个账号");
+    EXPECT_TRUE(rowIn("teamBlockedBox", erin));
+    EXPECT_EQ(boxTitle("teamBlockedBox"), q("已停用 · 2"));
+    click("teamRestore", fay);
+    EXPECT_TRUE(rowIn("teamMemberBox", fay));
+    choose(fay, "彻底移除");
+    EXPECT_FALSE(store->user(fay).has_value());
+    EXPECT_EQ(find(rowName("teamRow", fay)), nullptr);
+    EXPECT_EQ(text("teamSubtitle"), q("2 位成员 · 共用这台机器的存储"));
+}
+
+TEST(TeamInitials, firstGraphemeUpperCased) {
+    const std::vector<std::pair<QString, QString>> cases{
+        {"", ""}, {"ann", "A"}, {"二林", "二"}, {"éva", "É"}, {"👩‍💻 dev", "👩‍💻"}, {"e\u0301x", "E\u0301"}};
+    for (const auto& [name, letter] : cases) EXPECT_EQ(firstLetter(name), letter) << name.toStdString();
+}
+
+TEST_F(TeamMembers, temporaryPasswordIsShownOnceAndCopiedOnlyWhenAsked) {
+    makeTeam();
+    const std::string erin = addMember("erin", "Erin", "active");
+    open();
+    alertAnswer = 1;  // "关闭"
+    choose(erin, "重置密码（生成临时密码）");
+    EXPECT_FALSE(find<QToolButton>(rowName("teamMenu", erin))->isEnabled()) << "disabled while the password is made";
+    ASSERT_TRUE(qtWaitFor([&] { return alerts.size() == 1; }));
+    EXPECT_EQ(alerts[0].message, "Erin 的临时密码");
+    EXPECT_EQ(alerts[0].buttons, (std::vector<std::string>{"复制并关闭", "关闭"}));
+    EXPECT_TRUE(clipboard.empty());
+    settle();
+    EXPECT_TRUE(find<QToolButton>(rowName("teamMenu", erin))->isEnabled());
+
+    alertAnswer = 0;  // "复制并关闭"
+    choose(erin, "重置密码（生成临时密码）");
+    ASSERT_TRUE(qtWaitFor([&] { return alerts.size() == 2; }));
+    ASSERT_EQ(clipboard.size(), 1u);
+    const std::string password = clipboard[0];
+    EXPECT_EQ(alerts[1].informative, password + "\n\n只显示这一次，请当面或电话告诉对方；建议对方登录后立刻改密。");
+    EXPECT_EQ(store->login("erin", password).kind, LoginResult::Kind::ok);
+}
+
+TEST_F(TeamMembers, emailIsAskedEmptyAndAStoreRefusalComesInASecondAlert) {
+    makeTeam();
+    const std::string erin = addMember("erin", "", "active");
+    open();
+    nextText = "not-an-address";
+    choose(erin, "设置邮箱…");
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].message, "设置 erin 的邮箱") << "the login name when the name is empty";
+    EXPECT_EQ(asked[0].text, "");
+    EXPECT_EQ(asked[0].placeholder, "name@example.com");
+    EXPECT_EQ(asked[0].confirm, "保存");
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].message, "邮箱格式不对");
+    EXPECT_EQ(alerts[0].buttons, std::vector<std::string>{"好"});
+
+    nextText = "erin@example.com";
+    choose(erin, "设置邮箱…");
+    EXPECT_EQ(alerts.size(), 1u);
+    bool masked = false;
+    for (QLabel* label : find(rowName("teamRow", erin))->findChildren<QLabel*>()) {
+        masked |= label->text() == q("@erin · er***@example.com");
+    }
+    EXPECT_TRUE(masked);
+    nextText = "";
+    choose(erin, "设置邮箱…");
+    EXPECT_TRUE(store->user(erin)->email.empty()) << "an empty field unbinds";
+    nextText.reset();
+    choose(erin, "设置邮箱…");  // cancelled
+    EXPECT_EQ(asked.size(), 4u);
+    EXPECT_EQ(alerts.size(), 1u);
+}
+
+}  // namespace
+}  // namespace corvane::test

@@ -1,0 +1,90 @@
+// The pictures of the team panel in docs/screens/, made by scripts/screens.sh
+// (CORVANE_SCREENS names the folder; without it the test is skipped).
+#include <cstdlib>
+
+#include <QBuffer>
+#include <QDir>
+#include <QPainter>
+#include <QScrollArea>
+
+#include "team_panel_fixture.h"
+
+namespace corvane::test {
+namespace {
+
+class TeamPanelScreens : public TeamPanelTest {
+protected:
+    void SetUp() override {
+        const char* folder = std::getenv("CORVANE_SCREENS");
+        if (!folder || !*folder) GTEST_SKIP() << "CORVANE_SCREENS names no folder";
+        out = QString::fromLocal8Bit(folder);
+        QDir().mkpath(out);
+        state->setDeviceName("工作站");
+        state->setLocalIPs({"192.168.1.5"});
+    }
+
+    void save(QWidget& widget, const char* name) {
+        settle();
+        qtSpin(std::chrono::milliseconds(30));
+        const QString path = out + QStringLiteral("/") + QString::fromLatin1(name) + QStringLiteral(".png");
+        EXPECT_TRUE(widget.grab().save(path, "PNG")) << path.toStdString();
+        std::printf("screens: %s\n", path.toStdString().c_str());
+    }
+
+    // The panel, and its whole scrolling column beside it.
+    void savePanel(const char* name) {
+        save(*panel, name);
+        QWidget* content = panel->findChild<QScrollArea*>()->widget();
+        save(*content, (std::string(name) + "-full").c_str());
+    }
+
+    std::string logoPNG() {
+        QImage image(160, 160, QImage::Format_ARGB32);
+        image.fill(QColor(32, 120, 140));
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(QColor(250, 210, 90));
+        painter.setPen(Qt::NoPen);
+        painter.drawEllipse(QPointF(80, 80), 46, 46);
+        painter.end();
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes.toStdString();
+    }
+
+    QString out;
+};
+
+TEST_F(TeamPanelScreens, setUpAndManagement) {
+    writeFile(box / "logo.png", logoPNG());
+    nextImage = box / "logo.png";
+    open();
+    press("teamPickLogo");
+    type("teamPassField", "123456");
+    type("teamPass2Field", "654321");
+    press("teamEnable");
+    state->flash("读不出这张图片");
+    savePanel("team-setup");
+    panel.reset();
+    settle();
+
+    makeTeam();
+    store->bind(state->root());
+    (void)store->saveLogo(logoPNG());
+    addMember("carol", "Carol", "pending", "设计部新同事");
+    addMember("dan", "小丹", "pending");
+    const std::string erin = addMember("erin", "二林", "active");
+    (void)store->setEmail(erin, "erin@example.com");
+    addMember("fay", "Fay", "active");
+    addMember("gus", "阿古", "blocked");
+    open();
+    type("mailHost", q("smtp.qq.com"));
+    type("mailUser", q("studio@qq.com"));
+    press("mailSave");
+    savePanel("team-manage");
+}
+
+}  // namespace
+}  // namespace corvane::test
