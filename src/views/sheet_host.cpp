@@ -83,10 +83,10 @@ QWidget* SheetHost::topMost() const {
 }
 
 void SheetHost::open(size_t row, const std::string& identity) {
-    const SheetRow& spec = rows_[row];
-    QDialog* dialog = spec.make(spec.withState ? &state_ : nullptr, topMost());
+    const SheetRow& entry = rows_[row];
+    QDialog* dialog = entry.make(entry.withState ? &state_ : nullptr, topMost());
     if (!dialog) return;
-    dialog->setObjectName(spec.objectName);
+    dialog->setObjectName(entry.objectName);
     dialog->setWindowModality(Qt::WindowModal);
     shown_[row] = {dialog, identity};
     connect(dialog, &QDialog::finished, this, [this, row, dialog] { closedByUser(row, dialog); });

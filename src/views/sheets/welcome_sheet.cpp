@@ -67,7 +67,7 @@ WelcomeSheet::WelcomeSheet(AppState& state, QWidget* parent)
     auto* row = new QHBoxLayout();
     row->setSpacing(cardSpacing);
     row->setContentsMargins(sideMargin, 0, sideMargin, 0);
-    for (const WelcomeCard& spec : cards()) row->addWidget(card(spec), 0, Qt::AlignVCenter);
+    for (const WelcomeCard& choice : cards()) row->addWidget(card(choice), 0, Qt::AlignVCenter);
     column()->addLayout(row);
 
     QLabel* note = sheetLabel(QStringLiteral("局域网模式不需要任何账号，装完就能用；团队模式只是多一个「中央仓库」。"), 10.5,
@@ -104,8 +104,8 @@ void WelcomeSheet::closeEvent(QCloseEvent* event) {
     }
 }
 
-QWidget* WelcomeSheet::card(const WelcomeCard& spec) {
-    const QColor color = Theme::tint(spec.color);
+QWidget* WelcomeSheet::card(const WelcomeCard& choice) {
+    const QColor color = Theme::tint(choice.color);
     auto* card = new QFrame(this);
     card->setObjectName(QStringLiteral("welcomeCard"));
     card->setFixedWidth((sheetWidth - 2 * sideMargin - cardSpacing) / 2);
@@ -118,9 +118,9 @@ QWidget* WelcomeSheet::card(const WelcomeCard& spec) {
 
     auto* head = new QHBoxLayout();
     head->setSpacing(8);
-    head->addWidget(new SymbolLabel(spec.icon, 17, color, card));
-    head->addWidget(sheetLabel(spec.title, 13.5, Weight::semibold, Theme::primary(), false, card));
-    head->addWidget(tagPill(spec.tag, color, card));
+    head->addWidget(new SymbolLabel(choice.icon, 17, color, card));
+    head->addWidget(sheetLabel(choice.title, 13.5, Weight::semibold, Theme::primary(), false, card));
+    head->addWidget(tagPill(choice.tag, color, card));
     head->addStretch(1);
     stack->addLayout(head);
 
@@ -128,7 +128,7 @@ QWidget* WelcomeSheet::card(const WelcomeCard& spec) {
     bullets->setSpacing(6);
     QColor bulletColor = color;
     bulletColor.setAlphaF(0.8);
-    for (const QString& line : spec.lines) {
+    for (const QString& line : choice.lines) {
         auto* bulletRow = new QHBoxLayout();
         bulletRow->setSpacing(6);
         bulletRow->addWidget(sheetLabel(QStringLiteral("·"), 11, Weight::bold, bulletColor, false, card), 0, Qt::AlignTop);
@@ -139,9 +139,9 @@ QWidget* WelcomeSheet::card(const WelcomeCard& spec) {
     stack->addStretch(1);
     stack->addSpacing(4);
 
-    QPushButton* button = prominentButton(spec.action, color, card);
-    button->setObjectName(QString::fromLatin1(spec.objectName));
-    connect(button, &QPushButton::clicked, this, [this, mode = std::string(spec.mode)] { state_.finishWelcome(mode); });
+    QPushButton* button = prominentButton(choice.action, color, card);
+    button->setObjectName(QString::fromLatin1(choice.objectName));
+    connect(button, &QPushButton::clicked, this, [this, mode = std::string(choice.mode)] { state_.finishWelcome(mode); });
     stack->addWidget(button, 0, Qt::AlignHCenter);
     return card;
 }

@@ -36,7 +36,7 @@ public:
     WelcomeSheet(AppState& state, QWidget* parent);
 
     // One mode card; its button calls finishWelcome with the card's mode.
-    QWidget* card(const WelcomeCard& spec);
+    QWidget* card(const WelcomeCard& choice);
 
 public Q_SLOTS:
     void reject() override {}  // no way out but the three buttons
