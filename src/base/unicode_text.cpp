@@ -102,4 +102,21 @@ int localizedStandardCompare(std::string_view a, std::string_view b) {
     return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
 }
 
+std::string localizedStandardSortKey(std::string_view utf8) {
+    icu::Collator* coll = threadCollator();
+    if (!coll) return std::string(utf8);
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), int32_t(utf8.size())));
+    std::string key(64, '\0');
+    for (;;) {
+        // The length the key needs, its closing zero included.
+        const int32_t needed = coll->getSortKey(text, reinterpret_cast<uint8_t*>(key.data()), int32_t(key.size()));
+        if (needed <= 0) return std::string(utf8);
+        if (size_t(needed) <= key.size()) {
+            key.resize(size_t(needed) - 1);
+            return key;
+        }
+        key.resize(size_t(needed));
+    }
+}
+
 }  // namespace corvane

@@ -21,5 +21,8 @@ int localizedStandardCompare(std::string_view a, std::string_view b);
 inline bool localizedStandardLess(std::string_view a, std::string_view b) {
     return localizedStandardCompare(a, b) < 0;
 }
+// Bytes whose plain byte order is the order of localizedStandardCompare: long lists
+// compute one key per text instead of collating every pair again.
+std::string localizedStandardSortKey(std::string_view utf8);
 
 }  // namespace corvane

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -164,6 +165,55 @@ void sendJSON(int fd, int status, const nlohmann::json& value) {
         return;
     }
     respond(fd, status, {{"Content-Type", kJSONType}}, *body);
+}
+
+void sendJSONText(int fd, int status, std::string_view body) {
+    respond(fd, status, {{"Content-Type", kJSONType}}, body);
+}
+
+namespace {
+
+// The escape of one byte of a JSON string, or none for a byte written as it is.
+std::string_view jsonEscape(char c, char (&scratch)[7]) {
+    switch (c) {
+    case '"': return "\\\"";
+    case '\\': return "\\\\";
+    case '/': return "\\/";
+    case '\b': return "\\b";
+    case '\f': return "\\f";
+    case '\n': return "\\n";
+    case '\r': return "\\r";
+    case '\t': return "\\t";
+    default: break;
+    }
+    if (static_cast<unsigned char>(c) >= 0x20) return {};
+    static const char kHex[] = "0123456789abcdef";
+    std::memcpy(scratch, "\\u00", 4);
+    scratch[4] = kHex[(c >> 4) & 0xF];
+    scratch[5] = kHex[c & 0xF];
+    return std::string_view(scratch, 6);
+}
+
+}  // namespace
+
+void appendJSONString(std::string& out, std::string_view utf8) {
+    out += '"';
+    char scratch[7];
+    size_t plainFrom = 0;
+    for (size_t k = 0; k < utf8.size(); ++k) {
+        const std::string_view escape = jsonEscape(utf8[k], scratch);
+        if (escape.empty()) continue;
+        out.append(utf8, plainFrom, k - plainFrom);
+        out += escape;
+        plainFrom = k + 1;
+    }
+    out.append(utf8, plainFrom);
+    out += '"';
+}
+
+void appendJSONNumber(std::string& out, double value) {
+    // The tree's own number writer, so that both writers give the same digits.
+    out += std::isfinite(value) ? nlohmann::json(value).dump() : "0";
 }
 
 }  // namespace corvane

@@ -42,6 +42,14 @@ nlohmann::json jsonSafe(const nlohmann::json& value);
 std::optional<std::string> encodeJSONBody(const nlohmann::json& value);
 
 void sendJSON(int fd, int status, const nlohmann::json& value);
+// A body already written as JSON text.
+void sendJSONText(int fd, int status, std::string_view body);
+
+// Writers for replies too large to build as a tree first; their bytes are those of
+// encodeJSONBody. A string must be valid UTF-8: control characters become \b \f \n \r
+// \t or \u00xx, and "/" becomes "\/". A non-finite number becomes 0.
+void appendJSONString(std::string& out, std::string_view utf8);
+void appendJSONNumber(std::string& out, double value);
 
 // {"error": text}
 inline nlohmann::json errorJSON(const std::string& text) { return nlohmann::json{{"error", text}}; }

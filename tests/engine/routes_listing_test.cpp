@@ -19,6 +19,17 @@ protected:
         return paths;
     }
     void touch(const std::string& rel, const std::string& bytes = "x") { writeFile(root / rel, bytes); }
+    // The reply as a JSON tree built from listFiles() would write it.
+    std::string treeWriterBody() {
+        const std::vector<FileItem> items = server->listFiles();
+        nlohmann::json files = nlohmann::json::array();
+        for (const auto& item : items) files.push_back(item.toJSON());
+        return encodeJSONBody({{"files", files}, {"truncated", items.size() >= 5000}}).value_or("no body");
+    }
+    void setMtime(const std::string& rel, time_t seconds, long nanoseconds) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {seconds, nanoseconds}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (root / rel).c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << rel;
+    }
 };
 
 TEST_F(RoutesListing, FilesCarryPathNameSizeAndTimeAndAMissingFolderListsNothing) {
@@ -32,6 +43,24 @@ TEST_F(RoutesListing, FilesCarryPathNameSizeAndTimeAndAMissingFolderListsNothing
                                      {"truncated", false}}));
     server->setRoot(sandbox / "nowhere");
     EXPECT_EQ(call("GET", "/api/files").body, R"({"files":[],"truncated":false})");
+}
+
+TEST_F(RoutesListing, ReplyBytesAreThoseOfTheJSONTreeForAnyName) {
+    const std::vector<std::string> names = {
+        "照片/二〇二六/海边 1.jpg", "quote\"d/and\\back.txt", "ctl\x01\x02\x1f\x7f.bin",
+        "tab\tnew\nline\rret\bbell\fff.txt", "plain.txt", "emoji 👩‍👩‍👧/😀.png", "slash-in/a/b/c.txt",
+        "bad\xff/name.txt", "ok/bad\xc3.txt", "Ünïcödé/ÄÖ.md", "space /  two.txt"};
+    for (const auto& rel : names) touch(rel, rel);
+    setMtime("plain.txt", 0, 0);                     // "0.0"
+    setMtime("slash-in/a/b/c.txt", 1500000000, 0);   // a whole number of milliseconds
+    setMtime("Ünïcödé/ÄÖ.md", 1733572800, 123456789); // a fraction
+    const RawReply reply = call("GET", "/api/files");
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, treeWriterBody());
+    EXPECT_NE(reply.body.find(R"("p":"slash-in\/a\/b\/c.txt","s":18,"t":1500000000000.0)"), std::string::npos);
+    EXPECT_NE(reply.body.find(R"("n":"ctl\u0001\u0002\u001f)" "\x7f" R"(.bin")"), std::string::npos);
+    EXPECT_EQ(reply.body.find("bad"), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(reply.body)["files"].size(), 9u);
 }
 
 TEST_F(RoutesListing, DepthIsLimitedToSixComponents) {
@@ -75,6 +104,7 @@ TEST_F(RoutesListing, ListStopsAt5000Files) {
         const nlohmann::json reply = callJSON("GET", "/api/files");
         EXPECT_EQ(reply["files"].size(), c.listed) << c.files << " files";
         EXPECT_EQ(reply["truncated"], c.truncated) << c.files << " files";
+        EXPECT_EQ(call("GET", "/api/files").body, treeWriterBody()) << c.files << " files";
         const auto& files = reply["files"];
         for (size_t k = 1; k < files.size(); ++k) {
             ASSERT_TRUE(localizedStandardLess(files[k - 1]["p"].get<std::string>(), files[k]["p"].get<std::string>()))
