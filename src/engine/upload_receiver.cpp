@@ -17,6 +17,7 @@
 #include "base/unique_fd.h"
 #include "base/upload_body.h"
 #include "base/whole_files.h"
+#include "engine/chunk_join.h"
 #include "engine/format.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
@@ -101,7 +102,6 @@ StoredBody storeChunkBody(const Connection& c, const fs::path& chunk) {
 
 void refuseBusy(int fd) { sendJSON(fd, 503, errorJSON("busy")); }
 void refuseForeign(int fd) { sendJSON(fd, 403, errorJSON("forbidden")); }
-constexpr size_t kMergePiece = 1048576;
 
 // The chunk index as a decimal number; -1 (refused later) when it does not fit,
 // so that an overlong index can never overwrite chunk 0.
@@ -191,50 +191,13 @@ bool complete(const std::vector<StoredChunk>& sorted, const nlohmann::json& meta
     return !announced || *announced == total;
 }
 
-// Appends one chunk file to the open target, in pieces of at most 1 MiB: copied
-// inside the kernel where the file system allows, else read and written.
-bool appendChunk(int target, const fs::path& chunk, std::string& buffer) {
-    const UniqueFd file(::open(chunk.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file) return false;
-    const int in = file.get();
-    bool ok = true;
-    bool kernelCopy = true;
-    while (true) {
-        ssize_t n;
-        if (kernelCopy) {
-            n = ::copy_file_range(in, nullptr, target, nullptr, kMergePiece, 0);
-            if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-                kernelCopy = false;
-                continue;
-            }
-        } else {
-            n = ::read(in, buffer.data(), buffer.size());
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        if (!kernelCopy && !writeFully(target, std::string_view(buffer.data(), size_t(n)))) {
-            ok = false;
-            break;
-        }
-    }
-    return ok;
-}
-
 // Joins the chunks into the open file; closes it. False when a read or write failed.
 bool mergeChunks(TempFile& target, const std::vector<StoredChunk>& sorted) {
-    std::string buffer(kMergePiece, '\0');
-    bool ok = true;
-    for (const auto& chunk : sorted) {
-        if (!appendChunk(target.fd.get(), chunk.path, buffer)) {
-            ok = false;
-            break;
-        }
-    }
-    if (!target.fd.close()) ok = false;
-    return ok;
+    std::vector<fs::path> files;
+    files.reserve(sorted.size());
+    for (const auto& chunk : sorted) files.push_back(chunk.path);
+    const bool joined = joinFiles(target.fd.get(), files);
+    return target.fd.close() && joined;
 }
 
 // A finish works on its own claim of the part folder: the folder is renamed aside
