@@ -104,6 +104,7 @@ def run_outside(argv):
         sys.exit("nginx_compare: build first (./scripts/build.sh); missing " + ", ".join(absent))
     install_missing()
     child = subprocess.Popen([str(REPO / "scripts" / "netns-run"), sys.executable, str(Path(__file__).resolve()), *argv])
+    signal.signal(signal.SIGTERM, lambda signum, frame: child.send_signal(signum))  # it cleans up, then ends
     while True:
         try:
             return child.wait()
