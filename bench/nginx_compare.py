@@ -471,9 +471,11 @@ def print_report(kind, location, rounds, size):
         ("RSS 2s after MiB", lambda r: f"{r['rss']['after']:.1f}"),
         ("burst 32x4MiB s", lambda r: f"{r['rss']['burst_s']:.3f}"),
     ]
-    print(f"{'raw figures':<24}" + "".join(f"{'round ' + str(i + 1):>16}" for i in range(len(rounds))))
-    for label, cell in rows:
-        print(f"{label:<24}" + "".join(f"{cell(r):>16}" for r in rounds))
+    cells = [(label, [cell(r) for r in rounds]) for label, cell in rows]
+    width = 2 + max(len(text) for _, texts in cells for text in texts)
+    print(f"{'raw figures':<24}" + "".join(f"{'round ' + str(i + 1):>{width}}" for i in range(len(rounds))))
+    for label, texts in cells:
+        print(f"{label:<24}" + "".join(f"{text:>{width}}" for text in texts))
     sys.stdout.flush()
 
 
