@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -121,6 +122,48 @@ inline double requestRate(int port, const std::string& target, int connections, 
     return double(total) / secondsSince(start);
 }
 
+// The peer protocol's chunk size.
+constexpr size_t kChunk = 4194304;
+
+// A request head with a body length (0 for none).
+inline std::string request(const std::string& method, const std::string& target, size_t length) {
+    return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(length) +
+           "\r\n\r\n";
+}
+
+// Seconds of one chunk-protocol upload and of its finish (the join) alone; negative on failure.
+struct UploadTimes {
+    double total = -1;
+    double finish = -1;
+};
+
+// Meta, every 4 MiB chunk and finish of the source on one keep-alive connection; the
+// receiver stores it as "bench.bin".
+inline UploadTimes upload(int port, const std::filesystem::path& source, int64_t size,
+                          const std::string& id = "beefcafe00112233") {
+    const int64_t chunks = (size + int64_t(kChunk) - 1) / int64_t(kChunk);
+    const int file = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) return {};
+    Connection conn(port);
+    std::vector<char> buffer(kChunk);
+    const auto start = Clock::now();
+    const std::string meta = "{\"name\":\"bench.bin\",\"rel\":\"\",\"size\":" + std::to_string(size) +
+                             ",\"chunks\":" + std::to_string(chunks) + ",\"mtime\":0}";
+    bool ok = conn.send(request("PUT", "/api/upload/" + id + "/meta", meta.size()) + meta) && conn.reply(nullptr) == 200;
+    for (int64_t k = 0; ok && k < chunks; ++k) {
+        const ssize_t n = ::pread(file, buffer.data(), kChunk, off_t(k) * off_t(kChunk));
+        ok = n > 0 && conn.send(request("PUT", "/api/upload/" + id + "/" + std::to_string(k), size_t(n)),
+                                buffer.data(), size_t(n)) &&
+             conn.reply(nullptr) == 200;
+    }
+    const auto finishStart = Clock::now();
+    std::string body;
+    ok = ok && conn.send(request("POST", "/api/upload/" + id + "/finish", 2) + "{}") && conn.reply(&body) == 200;
+    const UploadTimes times{secondsSince(start), secondsSince(finishStart)};
+    ::close(file);
+    if (!ok) std::fprintf(stderr, "upload failed: %s\n", body.c_str());
+    return ok ? times : UploadTimes{};
+}
 
 inline bool writeSource(const std::filesystem::path& path, int64_t size) {
     FILE* out = std::fopen(path.c_str(), "wb");

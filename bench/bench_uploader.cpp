@@ -1,7 +1,10 @@
 // End-to-end send figure: one file sent by the Uploader (status, meta, 4 MiB
 // chunks, finish) to the engine's server on loopback. Prints MB/s; asserts nothing.
+// The first form starts a server in this process; the second sends a given file to a
+// receiver already running in another process on 127.0.0.1:PORT.
 //
 //   scripts/netns-run build/bench_uploader [size in MiB, default 1024] [first port, default 39200]
+//   scripts/netns-run build/bench_uploader --to PORT FILE
 
 #include <chrono>
 #include <condition_variable>
@@ -57,9 +60,49 @@ private:
     std::deque<std::function<void()>> work_;
 };
 
+// Sends the file through a fresh send queue to 127.0.0.1:port; the seconds it took, and
+// whether the task ended done (its message otherwise).
+struct SendResult {
+    double seconds = 0;
+    bool done = false;
+    std::string message;
+};
+
+SendResult sendFile(const fs::path& file, int port) {
+    DrainQueue queue;
+    auto uploader = std::make_unique<corvane::Uploader>(queue);
+    auto task = corvane::Uploader::makeTask(file, "", std::nullopt);
+    if (!task) return {0, false, "cannot read " + file.string()};
+    uploader->append({task});
+    const auto start = Clock::now();
+    uploader->pump(std::nullopt, std::nullopt, "", port);
+    queue.drainUntil([&] { return !task->state.active(); });
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const bool done = task->state.kind == corvane::TransferState::Kind::done;
+    return {seconds, done, done ? "done" : task->state.message};
+}
+
+void report(const SendResult& sent, int64_t size) {
+    std::printf("uploader send of %lld MiB to loopback: %s in %.4f s, %.1f MB/s\n", static_cast<long long>(size >> 20),
+                sent.message.c_str(), sent.seconds, double(size) / 1e6 / sent.seconds);
+}
+
+int sendToRunningReceiver(int port, const fs::path& file) {
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (ec) {
+        std::fprintf(stderr, "cannot read %s\n", file.c_str());
+        return 1;
+    }
+    const SendResult sent = sendFile(file, port);
+    report(sent, int64_t(size));
+    return sent.done ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--to") return sendToRunningReceiver(std::atoi(argv[2]), argv[3]);
     const int64_t sizeMiB = argc > 1 ? std::atoll(argv[1]) : 1024;
     const int firstPort = argc > 2 ? std::atoi(argv[2]) : 39200;
     const int64_t size = sizeMiB * 1024 * 1024;
@@ -74,21 +117,10 @@ int main(int argc, char** argv) {
     const auto server = bench::startServer(work / "recv", firstPort, "");
     if (!server) return 1;
 
-    DrainQueue queue;
-    auto uploader = std::make_unique<corvane::Uploader>(queue);
-    auto task = corvane::Uploader::makeTask(source, "", std::nullopt);
-    uploader->append({task});
-    const auto start = Clock::now();
-    uploader->pump(std::nullopt, std::nullopt, "", server->port());
-    queue.drainUntil([&] { return !task->state.active(); });
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-
-    const bool done = task->state.kind == corvane::TransferState::Kind::done;
-    std::printf("uploader send of %lld MiB to loopback: %s in %.2f s, %.1f MB/s\n", static_cast<long long>(sizeMiB),
-                done ? "done" : task->state.message.c_str(), seconds, double(size) / 1e6 / seconds);
-    uploader.reset();
+    const SendResult sent = sendFile(source, server->port());
+    report(sent, size);
     server->stop();
     std::error_code ec;
     fs::remove_all(work, ec);
-    return done ? 0 : 1;
+    return sent.done ? 0 : 1;
 }

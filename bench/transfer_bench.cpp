@@ -31,46 +31,10 @@ using bench::secondsSince;
 
 namespace {
 
-constexpr size_t kChunk = 4194304;
-
-std::string request(const std::string& method, const std::string& target, size_t length) {
-    return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(length) +
-           "\r\n\r\n";
-}
-
-// A source file of pseudo-random bytes.
-// Meta, every chunk and finish on one connection; seconds, or a negative value on failure.
-double upload(int port, const fs::path& source, int64_t size, double& finishSeconds) {
-    const std::string id = "beefcafe00112233";
-    const int64_t chunks = (size + int64_t(kChunk) - 1) / int64_t(kChunk);
-    const int file = ::open(source.c_str(), O_RDONLY);
-    if (file < 0) return -1;
-    Connection conn(port);
-    std::vector<char> buffer(kChunk);
-    const auto start = Clock::now();
-    const std::string meta = "{\"name\":\"bench.bin\",\"rel\":\"\",\"size\":" + std::to_string(size) +
-                             ",\"chunks\":" + std::to_string(chunks) + ",\"mtime\":0}";
-    bool ok = conn.send(request("PUT", "/api/upload/" + id + "/meta", meta.size()) + meta) && conn.reply(nullptr) == 200;
-    for (int64_t k = 0; ok && k < chunks; ++k) {
-        const ssize_t n = ::pread(file, buffer.data(), kChunk, off_t(k) * off_t(kChunk));
-        ok = n > 0 && conn.send(request("PUT", "/api/upload/" + id + "/" + std::to_string(k), size_t(n)),
-                                buffer.data(), size_t(n)) &&
-             conn.reply(nullptr) == 200;
-    }
-    std::string body;
-    const auto finishStart = Clock::now();
-    ok = ok && conn.send(request("POST", "/api/upload/" + id + "/finish", 2) + "{}") && conn.reply(&body) == 200;
-    finishSeconds = secondsSince(finishStart);
-    const double seconds = secondsSince(start);
-    ::close(file);
-    if (!ok) std::fprintf(stderr, "upload failed: %s\n", body.c_str());
-    return ok ? seconds : -1;
-}
-
 double download(int port, int64_t& received) {
     Connection conn(port);
     const auto start = Clock::now();
-    const bool ok = conn.send(request("GET", "/d/bench.bin", 0)) && conn.reply(nullptr, &received) == 200;
+    const bool ok = conn.send(bench::request("GET", "/d/bench.bin", 0)) && conn.reply(nullptr, &received) == 200;
     return ok ? secondsSince(start) : -1;
 }
 
@@ -93,11 +57,11 @@ int main(int argc, char** argv) {
     const auto server = bench::startServer(folder / "recv", port, "tok");
     if (!server) return 1;
 
-    double finish = 0;
-    const double up = upload(server->port(), source, size, finish);
+    const bench::UploadTimes times = bench::upload(server->port(), source, size);
+    const double up = times.total;
     if (up > 0) {
         std::printf("upload (meta, 4 MiB chunks, finish): %.1f MB/s (%.2f s, of which the finish's join %.3f s)\n",
-                    double(size) / up / 1e6, up, finish);
+                    double(size) / up / 1e6, up, times.finish);
     }
 
     int64_t received = 0;

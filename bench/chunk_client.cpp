@@ -1,0 +1,92 @@
+// Drives the engine's chunk-upload protocol against a server in another process on
+// 127.0.0.1 (bench/nginx_compare.py starts it). Prints numbers; asserts nothing.
+//
+//   build/chunk_client upload PORT FILE   one file over one keep-alive connection (meta,
+//                                         4 MiB chunks, finish): total and finish seconds
+//   build/chunk_client burst PORT [N=32]  meta for N uploads, then N connections each PUT
+//                                         one 4 MiB chunk at the same moment; the uploads
+//                                         are deleted afterwards
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <latch>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_support.h"
+
+namespace {
+
+int uploadFile(int port, const std::filesystem::path& file) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec) {
+        std::fprintf(stderr, "cannot read %s\n", file.c_str());
+        return 1;
+    }
+    const bench::UploadTimes times = bench::upload(port, file, int64_t(size));
+    if (times.total < 0) return 1;
+    std::printf("total_s %.4f finish_s %.4f bytes %lld\n", times.total, times.finish, static_cast<long long>(size));
+    return 0;
+}
+
+std::string burstID(int index) {
+    char id[17];
+    std::snprintf(id, sizeof id, "b0a5%012x", index);
+    return id;
+}
+
+// Whether every request on the connection got a 200.
+bool sendEach(int port, const std::vector<std::string>& heads) {
+    bench::Connection conn(port);
+    for (const auto& head : heads) {
+        if (!conn.send(head) || conn.reply(nullptr) != 200) return false;
+    }
+    return true;
+}
+
+int burst(int port, int count) {
+    const std::string meta = "{\"name\":\"burst.bin\",\"rel\":\"\",\"size\":" + std::to_string(bench::kChunk) +
+                             ",\"chunks\":1,\"mtime\":0}";
+    std::vector<std::string> metas;
+    for (int i = 0; i < count; ++i) {
+        metas.push_back(bench::request("PUT", "/api/upload/" + burstID(i) + "/meta", meta.size()) + meta);
+    }
+    if (!sendEach(port, metas)) {
+        std::fprintf(stderr, "burst meta refused\n");
+        return 1;
+    }
+    const std::vector<char> body(bench::kChunk, 'x');
+    std::latch connected(count + 1);
+    std::atomic<int> replied{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i) {
+        threads.emplace_back([&, i] {
+            bench::Connection conn(port);
+            connected.arrive_and_wait();
+            const std::string head = bench::request("PUT", "/api/upload/" + burstID(i) + "/0", body.size());
+            if (conn.ok() && conn.send(head, body.data(), body.size()) && conn.reply(nullptr) == 200) ++replied;
+        });
+    }
+    connected.arrive_and_wait();
+    const auto start = bench::Clock::now();
+    for (auto& t : threads) t.join();
+    const double seconds = bench::secondsSince(start);
+    std::vector<std::string> deletes;
+    for (int i = 0; i < count; ++i) deletes.push_back(bench::request("DELETE", "/api/upload/" + burstID(i), 0));
+    sendEach(port, deletes);
+    std::printf("burst_s %.4f ok %d of %d\n", seconds, replied.load(), count);
+    return replied == count ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "upload" && argc == 4) return uploadFile(std::atoi(argv[2]), argv[3]);
+    if (mode == "burst" && argc >= 3) return burst(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 32);
+    std::fprintf(stderr, "usage: chunk_client upload PORT FILE | burst PORT [N]\n");
+    return 2;
+}
