@@ -198,6 +198,9 @@ private:
     struct JSONReply {
         int status;
         nlohmann::json body;
+        // A finished upload's claimed part folder: its chunk files are removed after
+        // the reply, so the sender does not wait for them.
+        std::filesystem::path spentFolder = {};
     };
     // Removes the part folders of uploads nobody touched for a week (done at start).
     void removeAbandonedUploads();

@@ -212,21 +212,24 @@ public:
     ~PartClaim() {
         if (!held_) return;
         std::error_code ec;
-        if (done_ || !renameNoReplace(claimed_, home_)) fs::remove_all(claimed_, ec);
+        if (!renameNoReplace(claimed_, home_)) fs::remove_all(claimed_, ec);
     }
     PartClaim(const PartClaim&) = delete;
     PartClaim& operator=(const PartClaim&) = delete;
 
     bool held() const { return held_; }
     const fs::path& folder() const { return claimed_; }
-    // The upload is stored: the folder goes instead of coming back.
-    void finish() { done_ = true; }
+    // The upload is stored: the folder never comes back, and its removal is the
+    // caller's (who then owns the returned folder).
+    fs::path finish() {
+        held_ = false;
+        return claimed_;
+    }
 
 private:
     fs::path home_;
     fs::path claimed_;
     bool held_ = false;
-    bool done_ = false;
 };
 
 }  // namespace
@@ -348,10 +351,15 @@ void HTTPServer::uploadFinish(Connection& c) {
         sendJSON(c.fd, 400, errorJSON("bad id"));
         return;
     }
-    // The claim is given back (or dropped) before the reply, so a client that hears
-    // the answer finds the part folder where it expects it.
+    // A refused finish gives its claim back before the reply, so a client that hears
+    // the answer finds the part folder where it expects it. A stored upload's chunks
+    // go after the reply: nothing finds them under their claimed name meanwhile.
     const JSONReply reply = joinUpload(id, c.peerIP);
     sendJSON(c.fd, reply.status, reply.body);
+    if (!reply.spentFolder.empty()) {
+        std::error_code ec;
+        fs::remove_all(reply.spentFolder, ec);
+    }
 }
 
 HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::string& peerIP) {
@@ -393,7 +401,7 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
         ::unlink(merged.path.c_str());
         return {500, errorJSON("open failed")};
     }
-    claim.finish();
+    fs::path spentFolder = claim.finish();
 
     const int64_t size = fileSize(parent / *name);
     const double doneAt = now();
@@ -408,7 +416,7 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     });
     emit(ServerEvent::fileReceived(FileItem{relPath, *name, size, t}));
     emit(ServerEvent::log("接收完成：" + relPath + "（" + humanSize(size) + "）"));
-    return {200, {{"ok", true}, {"p", relPath}, {"n", *name}, {"s", size}, {"t", t}}};
+    return {200, {{"ok", true}, {"p", relPath}, {"n", *name}, {"s", size}, {"t", t}}, std::move(spentFolder)};
 }
 
 void HTTPServer::routeDeleteUpload(Connection& c) {
