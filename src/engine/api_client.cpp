@@ -104,10 +104,9 @@ APIResult<std::string> APIClient::run(Call call) const {
     request.timeoutSeconds = requestTimeoutSeconds;
     if (!token_.empty()) request.headers.emplace_back("x-corvane-token", token_);
     if (!pin_.empty()) request.headers.emplace_back("x-pin", pin_);
-    if (call.body) {
-        request.headers.emplace_back("Content-Type", call.contentType);
-        request.body = std::move(*call.body);
-    }
+    if (call.body || call.bodyFile.fd >= 0) request.headers.emplace_back("Content-Type", call.contentType);
+    if (call.body) request.body = std::move(*call.body);
+    request.bodyFile = call.bodyFile;
     if (stopFlag_) {
         request.onProgress = [flag = stopFlag_](int64_t, int64_t) { return !flag->load(); };
     }
@@ -186,6 +185,12 @@ std::optional<APIError> APIClient::putChunk(const std::string& id, int64_t index
     return run({"PUT", "/api/upload/" + id + "/" + std::to_string(index), {}, std::move(data),
                 "application/octet-stream"})
         .error;
+}
+
+std::optional<APIError> APIClient::putChunk(const std::string& id, int64_t index, const FileSlice& bytes) const {
+    Call call{"PUT", "/api/upload/" + id + "/" + std::to_string(index), {}, std::nullopt, "application/octet-stream"};
+    call.bodyFile = bytes;
+    return run(std::move(call)).error;
 }
 
 APIResult<FileItem> APIClient::finish(const std::string& id) const {

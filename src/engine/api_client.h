@@ -83,6 +83,8 @@ public:
     APIResult<nlohmann::json> uploadStatus(const std::string& id) const;
     std::optional<APIError> putMeta(const std::string& id, const nlohmann::json& meta) const;
     std::optional<APIError> putChunk(const std::string& id, int64_t index, std::string data) const;
+    // The chunk's bytes sent straight from an open file.
+    std::optional<APIError> putChunk(const std::string& id, int64_t index, const FileSlice& bytes) const;
     APIResult<FileItem> finish(const std::string& id) const;
     // DELETE of a partial upload; every outcome is ignored.
     void cancelUpload(const std::string& id) const;
@@ -96,6 +98,7 @@ private:
         std::map<std::string, std::string> query;
         std::optional<std::string> body;
         std::string contentType;
+        FileSlice bodyFile = {};  // instead of `body` when its fd is set
     };
     APIResult<std::string> run(Call call) const;
     APIResult<std::string> runJSON(std::string method, std::string path, const nlohmann::json& body) const;

@@ -1,9 +1,11 @@
 #include "engine/curl_http.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <curl/curl.h>
 #include <mutex>
+#include <unistd.h>
 
 #include "base/text_util.h"
 
@@ -61,6 +63,26 @@ size_t writeHeader(char* data, size_t size, size_t count, void* user) {
 int progressCallback(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
     const auto* fn = static_cast<const std::function<bool(int64_t, int64_t)>*>(user);
     return (*fn)(int64_t(dlnow), int64_t(dltotal)) ? 0 : 1;
+}
+
+struct FileBody {
+    const FileSlice* slice;
+    int64_t sent = 0;
+};
+
+// Reads the next piece of the slice straight into libcurl's upload buffer.
+size_t readFileBody(char* buffer, size_t size, size_t count, void* user) {
+    auto* body = static_cast<FileBody*>(user);
+    const int64_t left = body->slice->length - body->sent;
+    if (left <= 0) return 0;
+    const size_t want = size_t(std::min<int64_t>(left, int64_t(size * count)));
+    ssize_t n;
+    do {
+        n = ::pread(body->slice->fd, buffer, want, off_t(body->slice->offset + body->sent));
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return CURL_READFUNC_ABORT;  // the file ended before the slice did
+    body->sent += n;
+    return size_t(n);
 }
 
 bool unreserved(unsigned char c) {
@@ -152,7 +174,13 @@ CurlResult curlPerform(const CurlRequest& request, CurlSession* session) {
     } else if (request.method != "GET") {
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
-    if (!request.body.empty() || request.method == "PUT" || request.method == "POST") {
+    FileBody fileBody{&request.bodyFile};
+    if (request.bodyFile.fd >= 0) {
+        curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(request.bodyFile.length));
+        curl_easy_setopt(curl, CURLOPT_READFUNCTION, readFileBody);
+        curl_easy_setopt(curl, CURLOPT_READDATA, &fileBody);
+    } else if (!request.body.empty() || request.method == "PUT" || request.method == "POST") {
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
     }

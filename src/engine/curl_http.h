@@ -13,11 +13,21 @@
 
 namespace corvane {
 
+// Bytes of an open file sent as a request body, read as they go out: no copy of the
+// whole body is ever held.
+struct FileSlice {
+    int fd = -1;
+    int64_t offset = 0;
+    int64_t length = 0;
+};
+
 struct CurlRequest {
     std::string method = "GET";
     std::string url;
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;                 // sent when not empty, or when the method is PUT or POST
+    FileSlice bodyFile;               // when its fd is set, the body (of a PUT) instead of `body`;
+                                      // a file that ends early aborts the request
     long timeoutSeconds = 120;        // whole transfer; 0 means none
     long timeoutMs = 0;               // when above 0, the whole transfer's limit in milliseconds instead
     long connectTimeoutSeconds = 10;

@@ -51,26 +51,13 @@ std::set<int64_t> heldChunks(const nlohmann::json& status, int64_t totalSize) {
     return held;
 }
 
-ChunkRead readChunk(const std::filesystem::path& file, int64_t offset, int64_t length) {
-    const UniqueFd opened(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    const int fd = opened.get();
-    if (fd < 0) return {"", std::string(std::strerror(errno))};
-    ChunkRead result;
-    result.bytes.resize(size_t(length));
-    int64_t got = 0;
-    while (got < length) {
-        const ssize_t n = ::pread(fd, result.bytes.data() + got, size_t(length - got), off_t(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            result.error = std::strerror(errno);
-            break;
-        }
-        if (n == 0) break;
-        got += n;
-    }
-    if (!result.error && got < length) result.error = kChangedWhileSending;
-    if (result.error) result.bytes.clear();
-    return result;
+Result<FileSlice> ChunkSource::slice(int64_t offset, int64_t length) {
+    if (!fd_) fd_.reset(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd_) return Refusal{std::strerror(errno)};
+    struct stat st {};
+    if (::fstat(fd_.get(), &st) != 0) return Refusal{std::strerror(errno)};
+    if (int64_t(st.st_size) < offset + length) return Refusal{kChangedWhileSending};
+    return FileSlice{fd_.get(), offset, length};
 }
 
 double fileMTimeMs(const std::filesystem::path& file) {
@@ -130,6 +117,7 @@ void TransferJob::run() const {
 
     const auto start = std::chrono::steady_clock::now();
     const int64_t baseline = sent;
+    ChunkSource source(t.sourceURL);
     for (int64_t i = 0; i < chunks; ++i) {
         if (cancelled()) {
             TransferUpdate update;
@@ -140,11 +128,14 @@ void TransferJob::run() const {
         const int64_t offset = i * kChunkSize;
         // An empty file goes as one empty chunk 0: the receiver refuses to finish without a chunk.
         const int64_t length = std::max<int64_t>(0, std::min(kChunkSize, t.totalSize - offset));
-        ChunkRead chunk = readChunk(t.sourceURL, offset, length);
-        if (chunk.error) return fail(*chunk.error);
-        const auto n = int64_t(chunk.bytes.size());
-        if (const auto error = api.putChunk(id, i, std::move(chunk.bytes))) return fail(error->description());
-        sent += n;
+        const Result<FileSlice> chunk = source.slice(offset, length);
+        if (!chunk) return fail(chunk.refusal());
+        if (const auto error = api.putChunk(id, i, *chunk)) {
+            // A file that got shorter mid-chunk aborts the send; say so rather than the abort.
+            const Result<FileSlice> again = source.slice(offset, length);
+            return fail(again ? error->description() : again.refusal());
+        }
+        sent += length;
         TransferUpdate update;
         update.sent = sent;
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -13,7 +13,9 @@
 #include <set>
 #include <string>
 
+#include "base/refusal.h"
 #include "base/transfer_sizes.h"
+#include "base/unique_fd.h"
 #include "engine/api_client.h"
 #include "engine/transfer_task.h"
 
@@ -43,13 +45,22 @@ int64_t chunkCount(int64_t totalSize);
 // or when its stored meta names another size (another version of the file).
 std::set<int64_t> heldChunks(const nlohmann::json& status, int64_t totalSize);
 
-// Reads length bytes at offset; an error text when the file cannot be read or
-// holds fewer bytes than that (it changed while it was being sent).
-struct ChunkRead {
-    std::string bytes;
-    std::optional<std::string> error;
+// Where a transfer's chunks come from: the source file, opened at the first chunk
+// sent and kept open to the last, so that every chunk comes from one file even when
+// another takes its name meanwhile. Chunks are sent from it without being read first.
+class ChunkSource {
+public:
+    explicit ChunkSource(std::filesystem::path file) : file_(std::move(file)) {}
+
+    // The chunk as a slice of the open file, or why it cannot be sent: the system's
+    // text when the file does not open, "文件在发送过程中被修改" when the file holds
+    // fewer bytes than the chunk needs (it changed while it was being sent).
+    Result<FileSlice> slice(int64_t offset, int64_t length);
+
+private:
+    std::filesystem::path file_;
+    UniqueFd fd_;
 };
-ChunkRead readChunk(const std::filesystem::path& file, int64_t offset, int64_t length);
 
 // Modification time in milliseconds since 1970 (fraction kept); 0 when unreadable.
 double fileMTimeMs(const std::filesystem::path& file);

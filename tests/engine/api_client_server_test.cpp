@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 
+#include "base/unique_fd.h"
 #include "engine/api_client.h"
 #include "engine/curl_http.h"
 #include "support/loopback_server.h"
@@ -67,6 +69,31 @@ TEST(APIClientServer, TextChatAndNotesReachTheServer) {
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const ServerEvent& e) {
         return e.kind == ServerEvent::Kind::chatBurn && e.id == "m1";
     }));
+}
+
+// A chunk sent from a file: the slice's exact bytes arrive, and a file shorter than its
+// slice aborts the request, so the receiver never keeps a short chunk.
+TEST(APIClientServer, ChunksFromAFileArriveExactOrNotAtAll) {
+    LoopbackServer device;
+    ASSERT_TRUE(device.started());
+    const APIClient client = APIClient(device.base(), "", "").withSession(std::make_shared<CurlSession>());
+    const std::string id = "00112233aabbccdd";
+    std::string bytes(5 * 1024 * 1024 + 17, '\0');
+    for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = char(k * 7 + k / 1000);
+    test::Sandbox box;
+    writeFile(box / "source.bin", bytes);
+    const UniqueFd file(::open((box / "source.bin").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_FALSE(client.putMeta(id, {{"name", "s.bin"}, {"rel", ""}, {"size", 4194304 + 2000}, {"chunks", 2}, {"mtime", 0}}));
+
+    ASSERT_FALSE(client.putChunk(id, 0, FileSlice{file.get(), 1000, 4194304}));
+    EXPECT_TRUE(client.putChunk(id, 1, FileSlice{file.get(), int64_t(bytes.size()) - 100, 2000}).has_value());
+    const auto held = client.uploadStatus(id);
+    ASSERT_TRUE(held.ok());
+    EXPECT_EQ(held.value["received"], json::array({0}));
+    ASSERT_FALSE(client.putChunk(id, 1, FileSlice{file.get(), 7, 2000}));  // a resend of the chunk is kept
+    const auto stored = client.finish(id);
+    ASSERT_TRUE(stored.ok());
+    EXPECT_EQ(readFile(device.root() / "s.bin"), bytes.substr(1000, 4194304) + bytes.substr(7, 2000));
 }
 
 }  // namespace

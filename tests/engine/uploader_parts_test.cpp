@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <unistd.h>
 
 #include "engine/uploader.h"
 #include "support/test_loop.h"
@@ -24,7 +25,15 @@ TEST(UploaderParts, ChunkCountRoundsUpAndGivesAnEmptyFileOne) {
     for (const auto& c : cases) EXPECT_EQ(chunkCount(c.size), c.chunks) << c.size;
 }
 
-TEST(UploaderParts, ChunkReadGivesTheBytesOrSaysWhyNot) {
+// The bytes a slice of an open file stands for.
+std::string bytesOf(const FileSlice& slice) {
+    std::string bytes(size_t(slice.length), '\0');
+    const ssize_t n = ::pread(slice.fd, bytes.data(), bytes.size(), off_t(slice.offset));
+    bytes.resize(n < 0 ? 0 : size_t(n));
+    return bytes;
+}
+
+TEST(UploaderParts, ChunkSourceGivesTheBytesOrSaysWhyNot) {
     Sandbox box;
     writeFile(box / "f.bin", "0123456789");
     const struct {
@@ -42,10 +51,23 @@ TEST(UploaderParts, ChunkReadGivesTheBytesOrSaysWhyNot) {
         {"missing file", box / "gone.bin", 0, 1, "", "No such file or directory"},
     };
     for (const auto& c : cases) {
-        const ChunkRead read = readChunk(c.file, c.offset, c.length);
-        EXPECT_EQ(read.bytes, c.bytes) << c.why;
-        EXPECT_EQ(read.error, c.error) << c.why;
+        ChunkSource source(c.file);
+        const Result<FileSlice> slice = source.slice(c.offset, c.length);
+        EXPECT_EQ(slice ? bytesOf(*slice) : "", c.bytes) << c.why;
+        EXPECT_EQ(slice ? std::nullopt : std::optional<std::string>(slice.refusal()), c.error) << c.why;
     }
+}
+
+TEST(UploaderParts, ChunkSourceKeepsReadingTheFileItOpenedFirst) {
+    Sandbox box;
+    writeFile(box / "f.bin", "first version");
+    ChunkSource source(box / "f.bin");
+    ASSERT_TRUE(source.slice(0, 5));
+    fs::remove(box / "f.bin");
+    writeFile(box / "f.bin", "SECOND VERSION");  // another file takes the name
+    const Result<FileSlice> later = source.slice(6, 7);
+    ASSERT_TRUE(later);
+    EXPECT_EQ(bytesOf(*later), "version");
 }
 
 class UploaderFolders : public ::testing::Test {
