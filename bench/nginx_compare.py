@@ -355,38 +355,34 @@ def in_order(ours_first, ours, theirs):
     return ours(), other
 
 
+def settled(measure):
+    """The measurement, run after a settle."""
+    def run_settled():
+        settle()
+        return measure()
+    return run_settled
+
+
 def one_round(number, setup, source, size):
     ours_first = number % 2 == 0
     server, nginx, our_root, nginx_root = setup["server"], setup["nginx"], setup["our_root"], setup["nginx_root"]
-    remove_top_files(our_root)
-    remove_top_files(nginx_root, keep={"info.json"})
+
+    def remove_uploads():
+        remove_top_files(our_root)
+        remove_top_files(nginx_root, keep={"info.json"})
+
+    remove_uploads()
     r = {"first": "ours" if ours_first else "nginx"}
-
-    def ours_up():
-        settle()
-        return upload_ours(server, source)
-
-    def nginx_up():
-        settle()
-        return curl_put(nginx.url + "/x.bin", source)
-
-    (r["up_ours_s"], r["finish_s"]), r["up_nginx_s"] = in_order(ours_first, ours_up, nginx_up)
+    (r["up_ours_s"], r["finish_s"]), r["up_nginx_s"] = in_order(
+        ours_first, settled(lambda: upload_ours(server, source)),
+        settled(lambda: curl_put(nginx.url + "/x.bin", source)))
     r["down_ours_s"], r["down_nginx_s"] = in_order(
         ours_first, lambda: curl_get(server.url + "/d/bench.bin", size), lambda: curl_get(nginx.url + "/x.bin", size))
-    remove_top_files(our_root)
-    remove_top_files(nginx_root, keep={"info.json"})
-
-    def ours_send():
-        settle()
-        return send_queue_ours(server, source)
-
-    def curl_send():
-        settle()
-        return curl_put(nginx.url + "/q.bin", source)
-
-    r["sendq_ours_s"], r["sendq_curl_s"] = in_order(ours_first, ours_send, curl_send)
-    remove_top_files(our_root)
-    remove_top_files(nginx_root, keep={"info.json"})
+    remove_uploads()
+    r["sendq_ours_s"], r["sendq_curl_s"] = in_order(
+        ours_first, settled(lambda: send_queue_ours(server, source)),
+        settled(lambda: curl_put(nginx.url + "/q.bin", source)))
+    remove_uploads()
 
     r["list_ours_s"], r["list_find_s"] = in_order(
         ours_first, lambda: median_seconds(lambda: curl_get(server.url + "/api/files")),
