@@ -13,6 +13,7 @@
 
 #include "engine/http_response.h"
 #include "engine/http_server.h"
+#include "support/server_controls.h"
 #include "support/test_support.h"
 
 namespace corvane::test {
@@ -39,15 +40,6 @@ inline void addHookRows(RouteTable& table) {
     }
 }
 
-// What the server's callbacks read and write; shared with connection threads that
-// may outlive a test by a moment.
-struct RouteControls {
-    std::atomic<bool> nasExt{false};
-    std::atomic<double> clock{1700000000.0};
-    std::mutex eventsLock;
-    std::vector<ServerEvent> events;
-};
-
 class RouteTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -56,15 +48,10 @@ protected:
         options.firstPort = testPortBase(20);
         options.lastPort = options.firstPort + 19;
         options.addRoutes = addRoutes;
-        auto shared = controls;
-        options.nasExt = [shared] { return shared->nasExt.load(); };
-        options.clock = [shared] { return shared->clock.load(); };
+        useControls(options, controls);
         options.burnLimits = burnLimits;
         server = std::make_shared<HTTPServer>("dev-1", "Desk", "tok", "", root, options);
-        server->onEvent = [shared](const ServerEvent& e) {
-            std::lock_guard lock(shared->eventsLock);
-            shared->events.push_back(e);
-        };
+        collectEvents(*server, controls);
         ASSERT_TRUE(server->start());
     }
 
@@ -85,13 +72,7 @@ protected:
         return parse(call(method, target, body));
     }
 
-    // The events so far, once every connection ended: some routes raise theirs after
-    // the reply, and a closed client's connection ends only after its handler.
-    std::vector<ServerEvent> events() {
-        waitFor([&] { return server->openConnections() == 0; });
-        std::lock_guard lock(controls->eventsLock);
-        return controls->events;
-    }
+    std::vector<ServerEvent> events() { return eventsOnceIdle(*server, *controls); }
 
     void setClock(double seconds) { controls->clock = seconds; }
     double clock() const { return controls->clock.load(); }
@@ -100,7 +81,7 @@ protected:
     std::filesystem::path root;
     BurnLimits burnLimits;  // set by a fixture's constructor before SetUp
     std::function<void(RouteTable&)> addRoutes = addHookRows;  // likewise
-    std::shared_ptr<RouteControls> controls = std::make_shared<RouteControls>();
+    std::shared_ptr<ServerControls> controls = std::make_shared<ServerControls>();
     std::shared_ptr<HTTPServer> server;
 };
 

@@ -20,6 +20,7 @@
 #include "storage/storage_routes.h"
 #include "storage/team_crypto.h"
 #include "storage/team_store.h"
+#include "support/server_controls.h"
 #include "support/test_support.h"
 
 namespace corvane::test {
@@ -29,13 +30,6 @@ inline PasswordRecord quickRecord(const std::string& pass) {
     const std::string salt = teamRandomBytes(16);
     return PasswordRecord{base64Encode(salt), base64Encode(teamPBKDF2(pass, salt, 1000, 32)), 1000};
 }
-
-struct TeamControls {
-    std::atomic<bool> nasExt{true};
-    std::atomic<double> clock{1700000000.0};
-    std::mutex eventsLock;
-    std::vector<ServerEvent> events;
-};
 
 class TeamRouteTest : public ::testing::Test {
 protected:
@@ -49,13 +43,9 @@ protected:
         options.firstPort = testPortBase(20);
         options.lastPort = options.firstPort + 19;
         options.addRoutes = [context](RouteTable& table) { addStorageRoutes(table, context); };
-        options.nasExt = [shared] { return shared->nasExt.load(); };
-        options.clock = [shared] { return shared->clock.load(); };
+        useControls(options, controls);
         server = std::make_shared<HTTPServer>("dev-1", "Desk", "tok", "", root, options);
-        server->onEvent = [shared](const ServerEvent& e) {
-            std::lock_guard lock(shared->eventsLock);
-            shared->events.push_back(e);
-        };
+        collectEvents(*server, controls);
         ASSERT_TRUE(server->start());
         store->bind(root);
     }
@@ -95,13 +85,7 @@ protected:
         return result.token;
     }
 
-    // The events so far, once every connection ended: some routes raise theirs after
-    // the reply, and a closed client's connection ends only after its handler.
-    std::vector<ServerEvent> events() {
-        waitFor([&] { return server->openConnections() == 0; });
-        std::lock_guard lock(controls->eventsLock);
-        return controls->events;
-    }
+    std::vector<ServerEvent> events() { return eventsOnceIdle(*server, *controls); }
     void clearEvents() {
         std::lock_guard lock(controls->eventsLock);
         controls->events.clear();
@@ -110,7 +94,7 @@ protected:
 
     Sandbox box;
     std::filesystem::path root;
-    std::shared_ptr<TeamControls> controls = std::make_shared<TeamControls>();
+    std::shared_ptr<ServerControls> controls = std::make_shared<ServerControls>(true);  // team mode on
     std::shared_ptr<Mailer> mailer = std::make_shared<Mailer>(std::chrono::seconds(5), std::chrono::seconds(3));
     std::shared_ptr<TeamStore> store;
     std::shared_ptr<HTTPServer> server;
