@@ -25,7 +25,8 @@ bool writePiece(int file, std::string_view bytes, BodyCopy& copy) {
 
 }  // namespace
 
-BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int file) {
+BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int file, const BodyPace& pace) {
+    const BodyClock clock(pace);
     BodyCopy copy;
     if (length <= 0) return copy;
     std::string_view first = bodyStart.substr(0, size_t(std::min<int64_t>(length, int64_t(bodyStart.size()))));
@@ -37,8 +38,7 @@ BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, in
     std::string buffer(size_t(std::min(kReadUnit, length - copy.written)), '\0');
     while (copy.written < length) {
         const size_t want = size_t(std::min<int64_t>(int64_t(buffer.size()), length - copy.written));
-        const ssize_t n = ::recv(sock, buffer.data(), want, 0);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = recvPaced(sock, buffer.data(), want, clock, copy.written);
         if (n <= 0) {
             copy.end = BodyCopy::End::cutShort;
             return copy;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/body_pace.h"
+
 namespace corvane {
 
 struct BodyCopy {
@@ -16,7 +18,8 @@ struct BodyCopy {
 };
 
 // Writes the bytes that came with the head, then reads the rest of `length` bytes from
-// the socket. The peer closing, a read error or the idle time-out cut the body short.
-BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int file);
+// the socket. The peer closing, a read error, the idle time-out or a body that falls
+// behind its pace cut the body short.
+BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int file, const BodyPace& pace);
 
 }  // namespace corvane

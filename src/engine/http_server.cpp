@@ -23,15 +23,19 @@ namespace {
 constexpr size_t kReadBlock = 262144;          // 256 KiB per read
 constexpr size_t kMaxHead = 262144;            // waiting bytes allowed without a blank line
 
-// Reads the rest of a body straight into its string: each byte is copied once.
-bool readBodyRest(int fd, std::string& body, size_t have) {
+// Reads the rest of a body straight into its string: each byte is copied once. A body
+// that falls behind its pace is cut like one whose client went away.
+bool readBodyRest(int fd, std::string& body, size_t have, const BodyClock& clock) {
     while (have < body.size()) {
-        const ssize_t n = ::recv(fd, body.data() + have, body.size() - have, 0);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = recvPaced(fd, body.data() + have, body.size() - have, clock, int64_t(have));
         if (n <= 0) return false;
         have += size_t(n);
     }
     return true;
+}
+
+int64_t steadyNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 // Digits too large for 64 bits are not "unreadable": they close the connection.
@@ -88,7 +92,7 @@ HTTPServer::HTTPServer(std::string deviceID, std::string deviceName, std::string
       parts_(root / ".parts"),
       options_(std::move(options)),
       routes_(buildRoutes(options_)),
-      bodyBudgetLeft_(options_.bodyBudget) {}
+      bodyBudget_(options_.bodyBudget, options_.bodyBudget / 4) {}
 
 HTTPServer::~HTTPServer() { stop(); }
 
@@ -209,10 +213,10 @@ void HTTPServer::acceptLoop() {
             continue;
         }
         reapFinishedConnections();
-        // A full server, or an address holding its share, drops the newcomer at once
-        // rather than queueing it.
+        // An address holding its share, or a full server with no idle connection to
+        // close, drops the newcomer at once rather than queueing it.
         const std::string address = peerIP(conn.get());
-        if (!running_ || openConnections_ >= options_.maxConnections) continue;
+        if (!running_) continue;
         setTimeouts(conn.get(), options_.idleTimeout);
         // Downloads send the head and the file in separate writes; without this the
         // file's first bytes wait for the client's delayed acknowledgement of the head.
@@ -225,21 +229,50 @@ void HTTPServer::acceptLoop() {
 void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
     std::lock_guard lock(connectionsLock_);
     const auto held = std::count_if(connections_.begin(), connections_.end(), [&](const ConnectionSlot& slot) {
-        return !slot.finished && slot.address == address;
+        return !slot.finished && slot.phase != ConnectionSlot::evicted && slot.address == address;
     });
     if (held >= options_.maxPerAddress) return;
-    const int fd = conn.get();
+    if (openConnections_ >= options_.maxConnections && !evictLongestIdle()) return;
     ConnectionSlot& slot = connections_.emplace_back();
     slot.fd = std::move(conn);
     slot.address = address;
     ++openConnections_;
-    slot.thread = std::thread([this, &slot, fd] {
-        serve(fd);
+    slot.thread = std::thread([this, &slot] {
+        serve(slot);
         std::lock_guard done(connectionsLock_);
         slot.fd.reset();
         slot.finished = true;
-        --openConnections_;
+        if (slot.phase != ConnectionSlot::evicted) --openConnections_;
     });
+}
+
+bool HTTPServer::evictLongestIdle() {
+    // The serving thread claims its slot back from idle when a request's first bytes
+    // come; whichever of the two changes the phase first wins.
+    while (true) {
+        ConnectionSlot* longest = nullptr;
+        for (ConnectionSlot& slot : connections_) {
+            if (slot.finished || slot.phase != ConnectionSlot::idle) continue;
+            if (!longest || slot.idleSince < longest->idleSince) longest = &slot;
+        }
+        if (!longest) return false;
+        int idle = ConnectionSlot::idle;
+        if (!longest->phase.compare_exchange_strong(idle, ConnectionSlot::evicted)) continue;
+        ::shutdown(longest->fd.get(), SHUT_RDWR);
+        --openConnections_;
+        return true;
+    }
+}
+
+int HTTPServer::idleConnections() {
+    std::lock_guard lock(connectionsLock_);
+    return int(std::count_if(connections_.begin(), connections_.end(), [](const ConnectionSlot& slot) {
+        return !slot.finished && slot.phase == ConnectionSlot::idle;
+    }));
+}
+
+BodyPace HTTPServer::bodyPace() const {
+    return BodyPace{options_.bodyGrace, options_.bodyMinRate, options_.idleTimeout};
 }
 
 void HTTPServer::reapFinishedConnections() {
@@ -264,32 +297,17 @@ std::string HTTPServer::peerIP(int fd) {
     return text;
 }
 
-// Holds body bytes against the server's memory budget for as long as a request lives.
-class HTTPServer::BodyReservation {
-public:
-    BodyReservation(std::atomic<int64_t>& left, int64_t bytes) : left_(left) {
-        int64_t now = left_.load();
-        while (now >= bytes) {
-            if (left_.compare_exchange_weak(now, now - bytes)) {
-                held_ = bytes;
-                return;
-            }
-        }
-        held_ = -1;
-    }
-    ~BodyReservation() {
-        if (held_ > 0) left_ += held_;
-    }
-    BodyReservation(const BodyReservation&) = delete;
-    BodyReservation& operator=(const BodyReservation&) = delete;
-    bool held() const { return held_ >= 0; }
+bool HTTPServer::readWhileIdle(ConnectionSlot& slot, ReadBuffer& buf) {
+    slot.idleSince = steadyNanos();
+    slot.phase = ConnectionSlot::idle;
+    const bool read = buf.readFrom(slot.fd.get(), kReadBlock);
+    int idle = ConnectionSlot::idle;
+    return slot.phase.compare_exchange_strong(idle, ConnectionSlot::busy) && read;
+}
 
-private:
-    std::atomic<int64_t>& left_;
-    int64_t held_ = 0;
-};
-
-bool HTTPServer::readHead(int fd, ReadBuffer& buf, size_t& headEnd) {
+bool HTTPServer::readHead(ConnectionSlot& slot, ReadBuffer& buf, size_t& headEnd) {
+    const int fd = slot.fd.get();
+    if (buf.size() == 0 && !readWhileIdle(slot, buf)) return false;
     size_t searched = 0;  // bytes already searched for the blank line
     std::optional<std::chrono::steady_clock::time_point> deadline;
     while (true) {
@@ -315,14 +333,15 @@ bool HTTPServer::readHead(int fd, ReadBuffer& buf, size_t& headEnd) {
     }
 }
 
-void HTTPServer::serve(int fd) {
-    const std::string peer = peerIP(fd);
+void HTTPServer::serve(ConnectionSlot& slot) {
+    const int fd = slot.fd.get();
+    const std::string& peer = slot.address;
     ReadBuffer buf;
 
     if (!running_) return;
     while (true) {
         size_t headEnd = 0;
-        if (!readHead(fd, buf, headEnd)) return;
+        if (!readHead(slot, buf, headEnd)) return;
 
         auto parsed = parseHead(buf.view().substr(0, headEnd));
         if (!parsed) return;
@@ -350,7 +369,7 @@ void HTTPServer::serve(int fd) {
             continue;
         }
 
-        const int64_t maxBody = match.route ? match.route->facts.maxBody : kDefaultMaxBody;
+        const int64_t maxBody = match.route ? match.route->facts.maxBody : kControlBody;
         if (length < 0) return;
         if (length > maxBody) {
             if (match.route && !match.route->facts.oversizeError.empty()) {
@@ -359,7 +378,7 @@ void HTTPServer::serve(int fd) {
             return;
         }
         // Bodies are held whole in memory: all connections together stay within the budget.
-        const BodyReservation reservation(bodyBudgetLeft_, length);
+        const BodyReservation reservation(bodyBudget_, peer, length);
         if (!reservation.held()) {
             sendJSON(fd, 503, errorJSON("busy"));
             drainBeforeClose(fd);
@@ -370,7 +389,7 @@ void HTTPServer::serve(int fd) {
         if (early < size_t(length)) {
             continueIfExpected(fd, req);
             req.body.resize(size_t(length));
-            if (!readBodyRest(fd, req.body, early)) return;
+            if (!readBodyRest(fd, req.body, early, BodyClock(bodyPace()))) return;
         }
 
         // After stop, a connection answers the request in hand and then closes.
@@ -385,7 +404,7 @@ bool HTTPServer::handOver(int fd, const std::string& peer, const HTTPReq& req, R
         drainBeforeClose(fd);
         return false;
     }
-    Connection c{*this, fd, peer, req, std::move(match.captures), std::move(bodyStart), length};
+    Connection c{*this, fd, peer, req, std::move(match.captures), std::move(bodyStart), length, false, bodyPace()};
     match.route->handler(c);
     return c.handBack;
 }

@@ -16,7 +16,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/body_pace.h"
 #include "base/unique_fd.h"
+#include "engine/body_budget.h"
 #include "engine/http_request.h"
 #include "engine/model.h"
 #include "engine/route_table.h"
@@ -42,12 +44,19 @@ struct ServerOptions {
     // Adds an extension's rows (the storage routes) to the table; called once by the constructor.
     std::function<void(RouteTable&)> addRoutes;
     std::chrono::milliseconds idleTimeout{120000};  // a read or write waiting this long closes the connection
+    // When every connection is taken, the one that has waited longest for its next
+    // request head is closed to admit a newcomer; one in the middle of a request never is.
     int maxConnections = 256;
     int maxPerAddress = 32;  // connections one address may hold at once
     // A request head must be whole this long after its first byte arrived.
     std::chrono::milliseconds headTimeout{30000};
-    // Request bodies held in memory across all connections (streamed rows not counted).
+    // Request bodies held in memory across all connections (streamed rows not counted);
+    // one address holds at most a quarter of it.
     int64_t bodyBudget = int64_t(256) << 20;
+    // A body, buffered or streamed, is cut when t after it began fewer than
+    // bodyMinRate × (t − bodyGrace) of its bytes have come.
+    std::chrono::milliseconds bodyGrace{20000};
+    int64_t bodyMinRate = 500;  // bytes per second
     // The team-mode switch ("nasExt"), asked on every request; off when empty.
     std::function<bool()> nasExt;
     // Seconds since 1970; the system clock when empty.
@@ -131,8 +140,10 @@ public:
     int listenFD() const { return listenFD_; }
     bool running() const { return running_; }
     int openConnections() const { return openConnections_; }
+    // Connections waiting for the first byte of their next request.
+    int idleConnections();
     // Body bytes of requests being read or handled, out of the options' budget.
-    int64_t bodyBytesHeld() const { return options_.bodyBudget - bodyBudgetLeft_; }
+    int64_t bodyBytesHeld() const { return bodyBudget_.held(); }
     const RouteTable& routes() const { return routes_; }
 
     // Set before start(); called on connection threads.
@@ -189,10 +200,15 @@ private:
     // One accepted connection and the thread serving it; the descriptor is closed
     // under connectionsLock_, so stop() never shuts down a reused number.
     struct ConnectionSlot {
+        enum Phase { busy, idle, evicted };
         UniqueFd fd;
         std::string address;  // the peer's IPv4 address
         std::thread thread;
         bool finished = false;
+        // Idle while waiting for the first byte of a request head; evicted (by the accept
+        // thread, to make room) only from idle. Set without connectionsLock_.
+        std::atomic<int> phase{busy};
+        std::atomic<int64_t> idleSince{0};  // steady-clock nanoseconds
     };
 
     struct JSONReply {
@@ -210,10 +226,15 @@ private:
     void acceptLoop();
     void startConnection(UniqueFd conn, const std::string& address);
     void reapFinishedConnections();
-    class BodyReservation;
-    void serve(int fd);
+    // Closes the connection that has waited longest for its next request; false when
+    // every connection is in the middle of a request. Called under connectionsLock_.
+    bool evictLongestIdle();
+    BodyPace bodyPace() const;
+    void serve(ConnectionSlot& slot);
     // Reads until the head that begins at start is whole; false closes the connection.
-    bool readHead(int fd, ReadBuffer& buf, size_t& headEnd);
+    bool readHead(ConnectionSlot& slot, ReadBuffer& buf, size_t& headEnd);
+    // The first bytes of the next request, read while the connection counts as idle.
+    bool readWhileIdle(ConnectionSlot& slot, ReadBuffer& buf);
     // Gives a streamed row the connection, its body unread; whether the handler hands
     // the connection back for the next request.
     bool handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match, int64_t length,
@@ -241,8 +262,8 @@ private:
 
     std::mutex connectionsLock_;  // guards connections_ and every slot's fd and finished
     std::list<ConnectionSlot> connections_;
-    std::atomic<int> openConnections_{0};
-    std::atomic<int64_t> bodyBudgetLeft_;
+    std::atomic<int> openConnections_{0};  // evicted connections not counted
+    BodyBudget bodyBudget_;
 
     std::mutex recvLock_;  // guards recvTasks_, recvOrder_ and every field of their tasks
     std::unordered_map<std::string, ReceiveTask> recvTasks_;

@@ -25,6 +25,12 @@ void burnDeleteRow(Connection& c) {
 
 void downloadRow(Connection& c) { c.server.download(c.fd, c.captures.at(0), c.req); }
 
+// A text of 4 MiB (the most a text takes) with every byte escaped as \u00XX, and room
+// for the other fields. Chat messages are cut rather than refused, so they take as much.
+constexpr int64_t kTextBody = 6 * (int64_t(4) << 20) + 65536;
+const RouteFacts kText{.maxBody = kTextBody, .oversizeError = "文字过长，请改为发送文件"};
+const RouteFacts kChat{.maxBody = kTextBody};
+
 }  // namespace
 
 void addPeerRoutes(RouteTable& table) {
@@ -33,8 +39,8 @@ void addPeerRoutes(RouteTable& table) {
     table.add(peer, row({"GET"}, PathTest::exact("/api/info"), &HTTPServer::routeInfo));
     table.add(peer, row({"GET"}, PathTest::exact("/api/peers"), &HTTPServer::routePeers));
     table.add(peer, row({"GET"}, PathTest::exact("/api/files"), &HTTPServer::routeFiles));
-    table.add(peer, row({"POST"}, PathTest::exact("/api/text"), &HTTPServer::routeText));
-    table.add(peer, row({"POST"}, PathTest::exact("/api/chat"), &HTTPServer::routeChat));
+    table.add(peer, row({"POST"}, PathTest::exact("/api/text"), &HTTPServer::routeText, kText));
+    table.add(peer, row({"POST"}, PathTest::exact("/api/chat"), &HTTPServer::routeChat, kChat));
     table.add(peer, row({"POST"}, PathTest::exact("/api/chat/burn"), &HTTPServer::routeChatBurn));
     // The one-time page is opened in any browser, with no PIN and from any page.
     table.add(peer, Route{{"GET"}, PathTest::prefix("/b/"), burnPageRow, RouteFacts{.pinExempt = true, .originFree = true}});

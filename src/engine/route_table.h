@@ -10,14 +10,17 @@
 #include <string_view>
 #include <vector>
 
+#include "base/body_pace.h"
 #include "engine/http_request.h"
 
 namespace corvane {
 
 class HTTPServer;
 
-// Bodies of 2^28 bytes and more are refused unless a row says otherwise.
-constexpr int64_t kDefaultMaxBody = (int64_t(1) << 28) - 1;
+// No body of 2^28 bytes or more is ever taken.
+constexpr int64_t kLargestBody = (int64_t(1) << 28) - 1;
+// What a row takes unless it says otherwise: JSON and XML requests of its handler.
+constexpr int64_t kControlBody = (int64_t(1) << 20) - 1;
 
 // One request in hand: what every handler writes its one reply to.
 struct Connection {
@@ -34,6 +37,8 @@ struct Connection {
     // Streamed rows only: set by a handler that read exactly contentLength bytes and
     // answered on a keep-alive request, so the connection reader goes on with the next one.
     bool handBack = false;
+    // Streamed rows only: how slowly the body may arrive before it is cut.
+    BodyPace pace = {};
 };
 
 using RouteHandler = std::function<void(Connection&)>;
@@ -45,7 +50,7 @@ struct RouteFacts {
     bool originFree = false;  // pages of another origin may call it without the token
     bool streamed = false;    // handed over before its body is read, past every gate
     bool ownPreflight = false;  // answers OPTIONS itself: no generic 204, no origin gate for it
-    int64_t maxBody = kDefaultMaxBody;  // a longer announced body closes the connection
+    int64_t maxBody = kControlBody;  // a longer announced body closes the connection
     // When set, a longer announced body is answered 413 {"error": this text} before it is
     // read, and the connection drained and closed, so that the client reads the reply.
     std::string oversizeError = {};

@@ -91,7 +91,7 @@ enum class StoredBody { stored, cutShort, failed };
 StoredBody storeChunkBody(const Connection& c, const fs::path& chunk) {
     TempFile temp = createTempFile(chunk.parent_path());
     if (!temp.fd) return StoredBody::failed;
-    const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, temp.fd.get());
+    const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, temp.fd.get(), c.pace);
     const bool closed = temp.fd.close();
     if (copy.end == BodyCopy::End::complete && closed && ::rename(temp.path.c_str(), chunk.c_str()) == 0) {
         return StoredBody::stored;
@@ -294,7 +294,7 @@ void HTTPServer::uploadChunk(Connection& c) {
     const int fd = c.fd;
     // The row is streamed: the body is still unread and the gates were not passed.
     // A length no other row would take closes the connection unanswered, as there.
-    if (c.contentLength < 0 || c.contentLength > kDefaultMaxBody) return;
+    if (c.contentLength < 0 || c.contentLength > kLargestBody) return;
     if (!passesOriginAndPin(fd, c.req, routes().factsFor(c.req.path))) {
         endUnread(c);
         return;

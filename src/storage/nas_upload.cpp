@@ -105,7 +105,7 @@ void streamUpload(Connection& c) {
     const std::string finalName = subFolder.empty() ? file.name : subFolder + "/" + file.name;
     const std::string taskID = claimTask(c.server, finalName, c.contentLength, c.peerIP);
 
-    const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, file.fd.get());
+    const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, file.fd.get(), c.pace);
     if (copy.end == BodyCopy::End::writeFailed) {
         finishTask(c, taskID, copy.written, false);
         refuseStreamed(c, 500, "write failed");

@@ -78,7 +78,7 @@ void streamTeamUpload(Connection& c, TeamStore& store) {
         return;
     }
     continueIfExpected(c.fd, c.req);
-    const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, file.fd.get());
+    const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, file.fd.get(), c.pace);
     const bool closed = file.fd.close();
     if (copy.end != BodyCopy::End::complete || !closed) {
         ::unlink((place->folder / file.name).c_str());

@@ -46,7 +46,7 @@ bool passesServerGates(Connection& c) {
 int storeBody(Connection& c, const fs::path& folder, const fs::path& target, int64_t& written, bool& cut) {
     TempFile temp = createTempFile(folder);
     if (!temp.fd) return errno;
-    const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, temp.fd.get());
+    const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, temp.fd.get(), c.pace);
     written = copy.written;
     int error = 0;
     if (copy.end == BodyCopy::End::writeFailed) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sys/socket.h>
 #include <thread>
 
@@ -40,11 +41,16 @@ TEST_F(ServerLimits, BodiesBeyondTheMemoryBudgetAreRefusedBeforeTheyAreRead) {
     ServerOptions options;
     options.bodyBudget = 1 << 20;
     start(options);
-    test::RawClient holder(server->port());
-    ASSERT_TRUE(holder.send(post(800000) + "partial"));  // holds 800,000 bytes of the budget
+    // Four devices hold 200,000 bytes each of the budget (each within its quarter).
+    std::vector<std::unique_ptr<test::RawClient>> holders;
+    for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}) {
+        holders.push_back(std::make_unique<test::RawClient>(server->port(), address));
+        ASSERT_TRUE(holders.back()->send(post(200000) + "partial"));
+    }
+    test::RawClient& holder = *holders.front();
     ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 800000; }));
 
-    test::RawClient refused(server->port());
+    test::RawClient refused(server->port(), "127.0.0.6");
     ASSERT_TRUE(refused.send(post(300000)));
     ASSERT_TRUE(refused.send(std::string(100000, 'x')));  // part of the body, sent anyway
     const auto busy = refused.readReply();
@@ -53,15 +59,107 @@ TEST_F(ServerLimits, BodiesBeyondTheMemoryBudgetAreRefusedBeforeTheyAreRead) {
     EXPECT_EQ(busy->body, R"({"error":"busy"})");
     EXPECT_TRUE(refused.closedByServer());
 
-    ASSERT_TRUE(holder.send(std::string(800000 - 7, 'y')));
+    ASSERT_TRUE(holder.send(std::string(200000 - 7, 'y')));
     const auto done = holder.readReply();
     ASSERT_TRUE(done);
     EXPECT_EQ(done->status, 404);
+    holders.clear();
     // Handled requests give their share back.
     EXPECT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 0; }));
-    const auto again = test::httpRequest(server->port(), "POST", "/api/nothing", {}, std::string(300000, 'z'));
+    const auto again = test::httpRequestFrom("127.0.0.6", server->port(), "POST", "/api/nothing", std::string(250000, 'z'));
     ASSERT_TRUE(again);
     EXPECT_EQ(again->status, 404);
+}
+
+TEST_F(ServerLimits, OneAddressHoldsAtMostAQuarterOfTheBodyBudget) {
+    // One connection announcing a huge body and trickling it once left every other
+    // device answered "busy".
+    ServerOptions options;
+    options.bodyBudget = 1 << 20;
+    start(options);
+    test::RawClient holder(server->port(), "127.0.0.2");
+    ASSERT_TRUE(holder.send(post(200000) + "partial"));
+    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 200000; }));
+
+    test::RawClient sameDevice(server->port(), "127.0.0.2");
+    ASSERT_TRUE(sameDevice.send(post(100000)));
+    const auto busy = sameDevice.readReply();
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->status, 503);
+
+    const auto other = test::httpRequestFrom("127.0.0.3", server->port(), "POST", "/api/nothing", std::string(250000, 'o'));
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->status, 404);
+}
+
+TEST_F(ServerLimits, ABodyFallingBehindItsPaceIsCutAndLeavesNothing) {
+    // 256 connections sending bodies a byte every 15 s held every slot.
+    ServerOptions options;
+    options.bodyGrace = 200ms;
+    options.bodyMinRate = 1000;
+    options.idleTimeout = 30s;
+    start(options);
+    const std::string upload = "/api/upload/00112233aabbccdd";
+    const std::string chunkHead = "PUT " + upload + "/0 HTTP/1.1\r\nContent-Length: 100000\r\n\r\n";
+    const std::string textHead = "POST /api/text HTTP/1.1\r\nContent-Length: 100000\r\n\r\n";
+    for (const std::string& head : {textHead, chunkHead}) {
+        test::RawClient slow(server->port());
+        ASSERT_TRUE(slow.send(head + "{\"text\":\""));
+        EXPECT_TRUE(slow.closedByServer()) << head;
+    }
+    // Nothing of the cut chunk stays in its part folder: no chunk, no temporary file.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(box / "recv" / ".parts" / "00112233aabbccdd", ec)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name == "owner" || name == "meta.json") << name;
+    }
+    // A body that keeps its pace is read whole.
+    test::RawClient quick(server->port());
+    ASSERT_TRUE(quick.send(chunkHead + std::string(100000, 'q')));
+    const auto stored = quick.readReply();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->status, 200);
+}
+
+TEST_F(ServerLimits, AFullServerClosesItsLongestIdleConnectionForANewcomer) {
+    // 1,000 idle keep-alive connections once kept a new client waiting 120 s.
+    ServerOptions options;
+    options.maxConnections = 3;
+    start(options);
+    const std::string info = "GET /api/info HTTP/1.1\r\n\r\n";
+    test::RawClient oldest(server->port());
+    ASSERT_TRUE(oldest.send(info) && oldest.readReply());
+    ASSERT_TRUE(test::waitFor([&] { return server->idleConnections() == 1; }));
+    test::RawClient idle(server->port());
+    ASSERT_TRUE(idle.send(info) && idle.readReply());
+    test::RawClient busy(server->port());
+    ASSERT_TRUE(busy.send(post(10) + "half"));  // in the middle of a request
+    ASSERT_TRUE(test::waitFor([&] { return server->idleConnections() == 2 && server->bodyBytesHeld() == 10; }));
+
+    test::RawClient first(server->port());
+    ASSERT_TRUE(first.send(info));
+    const auto answered = first.readReply();
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(answered->status, 200);
+    EXPECT_TRUE(oldest.closedByServer());
+
+    // The next newcomer takes the other idle one's slot; then only requests in hand are
+    // left, and a newcomer is turned away.
+    ASSERT_TRUE(test::waitFor([&] { return server->idleConnections() == 2; }));
+    test::RawClient second(server->port());
+    ASSERT_TRUE(second.send(info) && second.readReply());
+    EXPECT_TRUE(idle.closedByServer());
+    ASSERT_TRUE(second.send(post(4)));
+    ASSERT_TRUE(first.send(post(4)));
+    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 18; }));
+    test::RawClient refused(server->port());
+    refused.send(info);
+    EXPECT_EQ(refused.readUntilClosed(), "");
+
+    ASSERT_TRUE(busy.send("+other"));
+    const auto finished = busy.readReply();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(finished->status, 404);
 }
 
 TEST_F(ServerLimits, AHeadTricklingInIsCutOffAtTheHeadTimeout) {
