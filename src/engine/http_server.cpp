@@ -9,6 +9,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "base/client_paths.h"
 #include "base/json_fields.h"
 #include "base/unique_fd.h"
 #include "engine/http_response.h"
@@ -85,7 +86,7 @@ HTTPServer::HTTPServer(std::string deviceID, std::string deviceName, std::string
       token_(std::move(token)),
       pin_(std::move(pin)),
       root_(root),
-      parts_(root / ".parts"),
+      parts_(root / partsFolderName),
       options_(std::move(options)),
       routes_(buildRoutes(options_)),
       bodyBudgetLeft_(options_.bodyBudget) {}
@@ -130,7 +131,7 @@ ReceiveDirs HTTPServer::receiveDirs() const {
 }
 void HTTPServer::setRoot(fs::path root) {
     std::lock_guard lock(fieldsLock_);
-    parts_ = root / ".parts";
+    parts_ = root / partsFolderName;
     root_ = std::move(root);
 }
 
