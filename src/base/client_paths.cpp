@@ -55,7 +55,7 @@ std::optional<std::string> sanitize(std::string_view path) {
 bool isPrivateArea(std::string_view rel) {
     // Folded: on a case-insensitive receive folder "_TEAM" is the same folder.
     const std::string first = lowerASCII(rel.substr(0, rel.find('/')));
-    return first == "_team" || first == "_users";
+    return first == "_team" || first == "_users" || first == partsFolderName;
 }
 
 UniqueFd openFolderBeneath(const std::filesystem::path& root, std::string_view rel, bool create) {

@@ -1,8 +1,8 @@
 #pragma once
 // Rules for client paths inside the receive folder: where a path may lead, and
-// the top-level folders that hold the team's private data ("_team": accounts,
-// sessions, mail password; "_users": members' own spaces), which nothing
-// reaches over the network.
+// the private top-level folders, which no client path reaches: the team's data
+// ("_team": accounts, sessions, mail password; "_users": members' own spaces) and the
+// engine's staging of unfinished uploads (".parts", only its upload routes touch it).
 
 #include <filesystem>
 #include <optional>
@@ -13,12 +13,16 @@
 
 namespace corvane {
 
+// The engine's staging folder at the top of the receive folder: one folder per upload id.
+inline constexpr const char* partsFolderName = ".parts";
+
 // A client-supplied path as a clean relative path ("a/b"), or none when unusable:
 // empty, "." and ".." pieces are dropped; a piece that begins with ".", is longer than
 // 120 characters or holds <>:"|?* or a control character refuses the whole path.
 std::optional<std::string> sanitize(std::string_view path);
 
-// Whether a clean relative path (as sanitize gives it) lies in a private folder.
+// Whether a relative path lies in a private folder; its first piece is compared in
+// any ASCII case.
 bool isPrivateArea(std::string_view rel);
 
 // The folder at a clean relative path ("" is the root itself) beneath the root, opened

@@ -9,6 +9,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "base/client_paths.h"
 #include "base/json_fields.h"
 #include "base/unique_fd.h"
 #include "engine/http_response.h"
@@ -89,7 +90,7 @@ HTTPServer::HTTPServer(std::string deviceID, std::string deviceName, std::string
       token_(std::move(token)),
       pin_(std::move(pin)),
       root_(root),
-      parts_(root / ".parts"),
+      parts_(root / partsFolderName),
       options_(std::move(options)),
       routes_(buildRoutes(options_)),
       bodyBudget_(options_.bodyBudget, options_.bodyBudget / 4) {}
@@ -134,7 +135,7 @@ ReceiveDirs HTTPServer::receiveDirs() const {
 }
 void HTTPServer::setRoot(fs::path root) {
     std::lock_guard lock(fieldsLock_);
-    parts_ = root / ".parts";
+    parts_ = root / partsFolderName;
     root_ = std::move(root);
 }
 

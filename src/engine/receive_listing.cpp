@@ -121,7 +121,7 @@ std::vector<FileItem> HTTPServer::listFiles() const {
 void HTTPServer::switchRoot(const fs::path& folder) {
     std::error_code ec;
     fs::create_directories(folder, ec);
-    fs::create_directories(folder / ".parts", ec);
+    fs::create_directories(folder / partsFolderName, ec);
     setRoot(folder);
 }
 

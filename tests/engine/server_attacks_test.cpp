@@ -19,10 +19,14 @@ namespace {
 
 using ServerAttacks = RouteTest;
 
-TEST(PrivateArea, CaseDoesNotOpenTheTeamsFolders) {
+TEST(PrivateArea, CaseDoesNotOpenThePrivateFolders) {
     // On a case-insensitive receive folder "_TEAM" is "_team".
-    for (const char* rel : {"_team", "_TEAM/sessions.json", "_Users/bob", "_uSeRs"}) EXPECT_TRUE(isPrivateArea(rel)) << rel;
-    for (const char* rel : {"_shared", "x/_team", "_teams", "team"}) EXPECT_FALSE(isPrivateArea(rel)) << rel;
+    for (const char* rel : {"_team", "_TEAM/sessions.json", "_Users/bob", "_uSeRs", ".parts", ".PARTS/0123/meta.json"}) {
+        EXPECT_TRUE(isPrivateArea(rel)) << rel;
+    }
+    for (const char* rel : {"_shared", "x/_team", "_teams", "team", "x/.parts", ".parts-notes", "parts"}) {
+        EXPECT_FALSE(isPrivateArea(rel)) << rel;
+    }
 }
 
 TEST_F(ServerAttacks, TeamFoldersInAnyCaseAreNeitherServedNorDeleted) {

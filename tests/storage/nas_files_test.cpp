@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "held_upload.h"
 #include "storage_server_fixture.h"
 
 namespace fs = std::filesystem;
@@ -75,6 +76,36 @@ TEST_F(NasFiles, LeavesOutPrivateFoldersLinksLeadingOutAndNamesThatAreNotUTF8) {
                                "/api/fs?path=x/loop", "/api/fs?path=out/recv"}) {
         EXPECT_EQ(call("GET", target).status, 400) << target;
     }
+}
+
+TEST_F(NasFiles, TheStagingFolderOfUploadsIsNeitherListedNorReachedInAnyCase) {
+    writeFile(root / "a.txt", "a");
+    HeldUpload held(server->port(), root);
+    const std::string part = std::string(".parts/") + HeldUpload::id;
+    const struct {
+        const char* method;
+        std::string target;
+        std::string body;
+        std::string error;
+    } cases[] = {
+        {"GET", "/api/fs?path=.parts", "", "bad path"},
+        {"GET", "/api/fs?path=.PARTS/" + std::string(HeldUpload::id), "", "bad path"},
+        {"GET", "/api/fs?path=x/../.parts", "", "bad path"},
+        {"POST", "/api/fs/mkdir", R"({"path":")" + part + R"(/new"})", "bad path"},
+        {"POST", "/api/fs/mkdir", R"({"path":".Parts"})", "bad path"},
+        {"POST", "/api/fs/rename", R"({"from":")" + part + R"(/meta.json","to":")" + part + R"(/m"})", "bad path"},
+        {"POST", "/api/fs/rename", R"({"from":"a.txt","to":".PARTS"})", "bad path"},
+        {"PUT", "/api/fs/upload?path=" + part + "&name=meta.json", "x", "bad path"},
+        {"PUT", "/api/fs/upload?name=.parts/" + std::string(HeldUpload::id) + "/000000000000.part", "x", "bad name"},
+    };
+    for (const auto& c : cases) {
+        const RawReply reply = call(c.method, c.target, c.body);
+        EXPECT_EQ(reply.status, 400) << c.method << " " << c.target;
+        EXPECT_EQ(reply.body, errorBody(c.error)) << c.method << " " << c.target;
+    }
+    EXPECT_EQ(callJSON("GET", "/api/fs")["dirs"], nlohmann::json::array());
+    EXPECT_EQ(namesIn(root), (std::vector<std::string>{".parts", "a.txt"}));
+    held.expectUntouchedAndFinishing();
 }
 
 TEST_F(NasFiles, MakesOneFolderLevelAndRefusesWhatItCannot) {

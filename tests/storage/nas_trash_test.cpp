@@ -1,5 +1,6 @@
 // The NAS recycle bin: delete into ".trash", list, restore, remove for good, empty.
 
+#include "held_upload.h"
 #include "storage_server_fixture.h"
 
 namespace fs = std::filesystem;
@@ -91,6 +92,32 @@ TEST_F(NasTrash, RefusesPathsTheBinCannotTakeAndReportsAFailedMove) {
     EXPECT_EQ(missing.body, errorBody("移入回收站失败"));
     EXPECT_TRUE(fs::is_directory(root / ".trash"));
     EXPECT_TRUE(logs().empty());
+}
+
+TEST_F(NasTrash, TheStagingFolderOfUploadsNeitherGoesIntoTheBinNorComesBackFromIt) {
+    HeldUpload held(server->port(), root);
+    const std::string part = std::string(".parts/") + HeldUpload::id;
+    for (const std::string& path : {std::string(".parts"), std::string(".PARTS"), part, part + "/meta.json",
+                                    "x/../.Parts/" + std::string(HeldUpload::id)}) {
+        const RawReply reply = post("/api/fs/delete", {{"path", path}});
+        EXPECT_EQ(reply.status, 400) << path;
+        EXPECT_EQ(reply.body, errorBody("bad path")) << path;
+    }
+    // Entries whose names lead back to the staging folder, such as a share client may write.
+    const std::string forged = "20250101-000000-.parts";
+    const std::string upper = "20250101-000000-x" + kSlash + ".." + kSlash + ".PARTS";
+    writeFile(root / ".trash" / forged / HeldUpload::id / "meta.json", R"({"rel":"Desktop/payload.sh"})");
+    writeFile(root / ".trash" / upper, "u");
+    const auto before = namesIn(root);
+    for (const std::string& name : {forged, upper}) {
+        const RawReply reply = post("/api/trash/restore", {{"name", name}});
+        EXPECT_EQ(reply.status, 400) << name;
+        EXPECT_EQ(reply.body, errorBody("bad path")) << name;
+    }
+    EXPECT_EQ(namesIn(root), before);
+    EXPECT_EQ(namesIn(root / ".trash"), (std::vector<std::string>{forged, upper}));
+    EXPECT_TRUE(logs().empty());
+    held.expectUntouchedAndFinishing();
 }
 
 TEST_F(NasTrash, RestoreAndDeleteTakeOnlyWellFormedNames) {

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "held_upload.h"
 #include "team_routes_fixture.h"
 
 namespace fs = std::filesystem;
@@ -158,6 +159,36 @@ TEST_F(TeamFiles, RenamesNeverReplaceAndStayInTheSpace) {
     EXPECT_TRUE(fs::is_directory(shared / "empty"));
     EXPECT_TRUE(fs::is_empty(outside));
     EXPECT_FALSE(fs::exists(root / "_team" / "a.txt"));
+}
+
+TEST_F(TeamFiles, TheStagingFolderOfUploadsLiesInNoSpace) {
+    writeFile(shared / "a.txt", "a");
+    HeldUpload held(server->port(), root);
+    const std::string part = std::string("..%2F.parts%2F") + HeldUpload::id;
+    const struct {
+        const char* method;
+        std::string target;
+        json body;
+        std::string error;
+    } cases[] = {
+        {"GET", "/api/tf/list?path=.parts", {}, "路径不正确"},
+        {"GET", "/api/tf/list?path=..%2F.PARTS", {}, "路径不正确"},
+        {"GET", "/api/tf/list?scope=me&path=..%2F..%2F" + part, {}, "路径不正确"},
+        {"GET", "/api/tf/d?path=" + part + "%2Fmeta.json", {}, "路径不正确"},
+        {"PUT", "/api/tf/up?path=" + part + "&name=meta.json", {}, "路径不正确"},
+        {"PUT", "/api/tf/up?name=..%2F.parts%2Fx.sh", {}, "文件名不合法"},
+        {"POST", "/api/tf/mkdir", {{"scope", "shared"}, {"path", ""}, {"name", "../.Parts"}}, "名称不合法"},
+        {"POST", "/api/tf/del", {{"scope", "shared"}, {"path", "../.parts"}}, "路径不正确"},
+        {"POST", "/api/tf/mv", {{"scope", "shared"}, {"path", "../.PARTS"}, {"to", "gone"}}, "名称不合法"},
+        {"POST", "/api/tf/mv", {{"scope", "shared"}, {"path", "a.txt"}, {"to", "../.parts/x/a.txt"}}, "名称不合法"},
+    };
+    for (const auto& c : cases) {
+        const RawReply r = as(amy, c.method, c.target, c.body);
+        EXPECT_EQ(r.status, 400) << c.method << " " << c.target << " " << c.body;
+        EXPECT_EQ(parse(r), json({{"error", c.error}})) << c.method << " " << c.target << " " << c.body;
+    }
+    EXPECT_EQ(readFile(shared / "a.txt"), "a");
+    held.expectUntouchedAndFinishing();
 }
 
 TEST_F(TeamFiles, SignedOutCallsGetTheFramesRefusal) {

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include "held_upload.h"
 #include "storage/team_crypto.h"
 #include "storage_server_fixture.h"
 
@@ -45,7 +46,7 @@ TEST_F(WebDAVShare, PropfindListsTheTargetThenItsChildrenInCodePointOrder) {
     fs::create_directory(root / "_shared");
     fs::create_directory(root / "_team");
     fs::create_directory(root / "_users");
-    const std::vector<std::string> all = {"/dav/", "/dav/.hidden", "/dav/.parts/", "/dav/B.txt", "/dav/_shared/",
+    const std::vector<std::string> all = {"/dav/", "/dav/.hidden", "/dav/B.txt", "/dav/_shared/",
                                           "/dav/a.txt", "/dav/file10", "/dav/file2", "/dav/x/"};
     EXPECT_EQ(propfind("/dav"), all);
     EXPECT_EQ(propfind("/dav/", "infinity"), all);
@@ -164,8 +165,12 @@ TEST_F(WebDAVShare, PrivateFoldersAndLinksLeadingOutAreNotFoundForEveryMethod) {
     fs::create_directory_symlink(sandbox.path(), root / "out");
     fs::create_symlink(sandbox / "outside.txt", root / "out.txt");
     fs::create_directory_symlink(root, root / "loop");
+    HeldUpload held(server->port(), root);
     for (const char* path : {"/dav/_team", "/dav/_team/accounts.json", "/dav/x/../_users/bob", "/dav//_team/",
-                             "/dav/out", "/dav/out/outside.txt", "/dav/out.txt", "/dav/loop", "/dav/loop/"}) {
+                             "/dav/out", "/dav/out/outside.txt", "/dav/out.txt", "/dav/loop", "/dav/loop/",
+                             "/dav/.parts", "/dav/.PARTS/", "/dav/x/../.Parts/0123456789abcdef",
+                             "/dav/.parts/0123456789abcdef/meta.json", "/dav/.parts/0123456789abcdef/owner",
+                             "/dav/%2Eparts/0123456789abcdef/000000000000.part", "/dav/.pARTS/x.sh"}) {
         for (const char* method : {"GET", "HEAD", "PROPFIND", "PUT", "MKCOL", "DELETE", "OPTIONS"}) {
             const RawReply reply = call(method, path, std::string(method) == "PUT" ? "x" : "");
             EXPECT_EQ(reply.status, 404) << method << " " << path;
@@ -175,10 +180,13 @@ TEST_F(WebDAVShare, PrivateFoldersAndLinksLeadingOutAreNotFoundForEveryMethod) {
     EXPECT_EQ(readFile(sandbox / "outside.txt"), "o");
     EXPECT_TRUE(fs::exists(root / "_users" / "bob" / "a.txt"));
     EXPECT_TRUE(fs::is_symlink(root / "loop"));
-    EXPECT_EQ(propfind("/dav/"), (std::vector<std::string>{"/dav/", "/dav/.parts/"}));
+    EXPECT_EQ(propfind("/dav/"), std::vector<std::string>{"/dav/"});
+    held.expectUntouchedAndFinishing();
     fs::create_directory(root / "x");
     fs::create_directory(root / "x" / "_team");
     EXPECT_EQ(call("MKCOL", "/dav/x/_team/y").status, 201);  // only the top level is private
+    EXPECT_EQ(call("MKCOL", "/dav/x/.parts").status, 201);
+    EXPECT_EQ(call("PUT", "/dav/.parts-notes", "n").status, 201);  // other dot names stay reachable
 }
 
 TEST_F(WebDAVShare, BasicCredentialsCarryThePinWhileOneIsSet) {
