@@ -32,7 +32,8 @@ constexpr int64_t kMaxIndex = 100000;
 constexpr size_t kMaxUnfinished = 1000;      // part folders at once
 constexpr double kAbandonedAfter = 7 * 86400;  // seconds without a change
 
-// The address that sent an upload's meta owns it; the file sits in its part folder.
+// The address whose chunk or meta made the part folder owns the upload (until a meta
+// from another address starts it afresh); the file sits in its part folder.
 const char* const kOwnerFile = "owner";
 
 std::optional<std::string> ownerOf(const fs::path& folder) {
@@ -41,8 +42,32 @@ std::optional<std::string> ownerOf(const fs::path& folder) {
     return file.bytes;
 }
 
-// Chunks, finish and cancel come from the upload's owner, or from anyone while no meta
-// named one.
+struct Ownership {
+    std::optional<std::string> owner;  // none when nothing could be recorded
+    bool recordedNow = false;          // this request recorded its sender
+};
+
+// The upload's owner, recording the sender when none is recorded yet. The file is
+// written aside and moved in without replacing, so it appears whole, and of two first
+// requests at once only one records itself.
+Ownership claimOwner(const fs::path& folder, const std::string& peerIP) {
+    if (auto owner = ownerOf(folder)) return {std::move(owner), false};
+    TempFile temp = createTempFile(folder);
+    if (!temp.fd) return {};
+    const bool written = writeFully(temp.fd.get(), peerIP) && temp.fd.close();
+    if (written && renameNoReplace(temp.path, folder / kOwnerFile)) return {peerIP, true};
+    ::unlink(temp.path.c_str());
+    return {ownerOf(folder), false};
+}
+
+// A first chunk that was not stored takes its record back: a request cut short leaves
+// nothing of the upload behind.
+void releaseOwner(const fs::path& folder, const std::string& peerIP) {
+    if (ownerOf(folder) == peerIP) ::unlink((folder / kOwnerFile).c_str());
+}
+
+// Finish and cancel come from the upload's owner, or from anyone for a part folder
+// that names none (kept from before owners were recorded).
 bool mayChange(const fs::path& folder, const std::string& peerIP) {
     const auto owner = ownerOf(folder);
     return !owner || *owner == peerIP;
@@ -269,7 +294,8 @@ void HTTPServer::uploadMeta(Connection& c) {
     }
     // A meta from another address starts the upload afresh: no chunk of one sender is
     // ever joined into another's file (a device whose address changed sends all again).
-    if (ownerOf(folder) != peerIP) {
+    // The owner's own meta keeps the chunks that came before it.
+    if (claimOwner(folder, peerIP).owner != peerIP) {
         removeChunks(folder);
         writeWholeFile(folder / kOwnerFile, peerIP);
     }
@@ -309,13 +335,15 @@ void HTTPServer::uploadChunk(Connection& c) {
     }
     const ReceiveDirs dirs = receiveDirs();
     const fs::path folder = dirs.parts / id;
-    if (!mayChange(folder, peerIP)) {
-        refuseForeign(fd);
+    if (!preparePartFolder(dirs.parts, folder)) {
+        refuseBusy(fd);
         endUnread(c);
         return;
     }
-    if (!preparePartFolder(dirs.parts, folder)) {
-        refuseBusy(fd);
+    // A chunk may come first: then its sender becomes the owner.
+    const Ownership claim = claimOwner(folder, peerIP);
+    if (claim.owner && *claim.owner != peerIP) {
+        refuseForeign(fd);
         endUnread(c);
         return;
     }
@@ -323,6 +351,7 @@ void HTTPServer::uploadChunk(Connection& c) {
     // or absent, also when the body is cut short (that connection just ends).
     if (size_t(c.contentLength) > c.bodyStart.size()) continueIfExpected(fd, c.req);
     const StoredBody stored = storeChunkBody(c, folder / chunkFileName(index));
+    if (stored != StoredBody::stored && claim.recordedNow) releaseOwner(folder, peerIP);
     if (stored == StoredBody::cutShort) return;
     if (stored == StoredBody::failed) {
         sendJSON(fd, 500, errorJSON("write failed"));

@@ -106,15 +106,14 @@ void streamUpload(Connection& c) {
     const std::string taskID = claimTask(c.server, finalName, c.contentLength, c.peerIP);
 
     const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, file.fd.get(), c.pace);
-    if (copy.end == BodyCopy::End::writeFailed) {
-        finishTask(c, taskID, copy.written, false);
-        refuseStreamed(c, 500, "write failed");
-        return;
-    }
-    if (!file.fd.close()) {
+    const bool writeFailed = copy.end == BodyCopy::End::writeFailed;
+    const bool closed = file.fd.close();
+    if (writeFailed || !closed) {
+        // What a failed write (a full disk) left goes before the reply: no truncated
+        // file looks whole, and its space is free again.
         ::unlink((fileFolder / file.name).c_str());
         finishTask(c, taskID, copy.written, false);
-        refuseStreamed(c, 500, "上传中断");
+        refuseStreamed(c, 500, writeFailed ? "write failed" : "上传中断");
         return;
     }
     const bool complete = copy.end == BodyCopy::End::complete;

@@ -1,6 +1,7 @@
 // PUT /api/tf/up?scope=&path=&name=: one file streamed from the socket into a team
 // space. Handed over before its body is read and past every gate (team mode included),
-// so it checks the session itself; every refusal comes before the body is read.
+// so it checks the origin and the session itself; every refusal comes before the body
+// is read.
 
 #include <unistd.h>
 
@@ -33,6 +34,12 @@ struct UploadPlace {
 
 // The checks in their order, each answered at once without reading the body.
 std::optional<UploadPlace> admitUpload(Connection& c, TeamStore& store) {
+    // The origin gate of every "/api/" path: a page of another origin, in a member's
+    // browser, must not store files with the member's cookie.
+    if (!originAllowed(c.server, c.req)) {
+        refuseStreamed(c, 403, "跨设备访问需要令牌");
+        return std::nullopt;
+    }
     const fs::path root = c.server.root();
     store.bind(root);
     const std::string token = TeamRouter::tfToken(c.req);

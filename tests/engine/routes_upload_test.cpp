@@ -110,6 +110,19 @@ TEST_F(RoutesUpload, WholeUploadWithChunksOutOfOrder) {
     EXPECT_EQ(status(), nlohmann::json::parse(kUnseen));
 }
 
+TEST_F(RoutesUpload, AChunkBeforeTheMetaIsKeptWhenTheMetaComesFromTheSameSender) {
+    // The meta once threw the earlier chunk away: status went from [1] to [] and the
+    // finish answered 400 while the task still counted the chunk's bytes.
+    chunk(1, "rest");
+    meta(fileMeta("a.bin", 8));
+    EXPECT_EQ(status()["received"], nlohmann::json({1}));
+    chunk(0, "good");
+    const RawReply done = finish();
+    ASSERT_EQ(done.status, 200) << done.body;
+    EXPECT_EQ(readFile(root / "a.bin"), "goodrest");
+    EXPECT_EQ(tasks().at(0).received, 8);
+}
+
 TEST_F(RoutesUpload, NameClashTakesTheNextFreeNumber) {
     writeFile(root / "a.txt", "old");
     meta(fileMeta("a.txt", 3));

@@ -127,6 +127,29 @@ TEST_F(ServerAttacks, AnUploadBelongsToTheAddressThatSentItsMeta) {
     EXPECT_EQ(readFile(root / "a.bin"), "goodrest");
 }
 
+TEST_F(ServerAttacks, OfTwoFirstChunksAtOnceOnlyOneSenderOwnsTheUpload) {
+    // A part folder made by a chunk recorded no owner, so any address could add to it,
+    // finish it or cancel it.
+    const std::string devices[] = {"127.0.0.2", "127.0.0.3"};
+    const auto from = [&](int device, const std::string& method, const std::string& target, const std::string& body) {
+        return httpRequestFrom(devices[device], server->port(), method, target, body).value_or(RawReply{});
+    };
+    for (int round = 0; round < 16; ++round) {
+        const std::string id = "abcd00000000" + std::to_string(1000 + round);
+        const std::string upload = "/api/upload/" + id;
+        RawReply replies[2];
+        std::thread second([&] { replies[1] = from(1, "PUT", upload + "/0", devices[1]); });
+        replies[0] = from(0, "PUT", upload + "/0", devices[0]);
+        second.join();
+        ASSERT_EQ((std::multiset<int>{replies[0].status, replies[1].status}), (std::multiset<int>{200, 403})) << round;
+        const int loser = replies[0].status == 403 ? 0 : 1;
+        EXPECT_EQ(replies[loser].body, R"({"error":"forbidden"})");
+        EXPECT_EQ(readFile(root / ".parts" / id / "000000000000.part"), devices[1 - loser]);
+        EXPECT_EQ(from(loser, "POST", upload + "/finish", "{}").status, 403);
+        EXPECT_EQ(from(loser, "DELETE", upload, "").status, 403);
+    }
+}
+
 TEST_F(ServerAttacks, AMetaFromAnotherAddressStartsTheUploadAfresh) {
     const std::string id = "fedcba9876543210";
     const int port = server->port();

@@ -44,11 +44,12 @@ bool uploadsOntoAFullDisk(const fs::path& recv) {
     ok &= check(upload && upload->status == 500 && upload->body == R"({"error":"write failed"})", "upload status");
     const auto tasks = server.receiveTasksSnapshot();
     ok &= check(tasks.size() == 1 && tasks[0].state == "中断", "task interrupted");
+    ok &= check(!fs::exists(recv / "u.bin"), "no partial file left to fill the disk");
     server.stop();
     return ok;
 }
 
-TEST(FullDiskDeathTest, AFailedPutLeavesTheOldFileAndAFailedUploadEndsItsTask) {
+TEST(FullDiskDeathTest, AFailedPutKeepsTheOldFileAndAFailedUploadEndsItsTaskLeavingNoFile) {
     if (!canMount()) GTEST_SKIP() << "needs root for a mount namespace";
     Sandbox box;
     fs::create_directories(box / "recv");

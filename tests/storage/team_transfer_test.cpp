@@ -187,6 +187,16 @@ TEST_F(TeamTransfer, UploadChecksInOrderWithoutReadingTheBody) {
     EXPECT_EQ(readFile(shared / "off.txt"), "off");
 }
 
+TEST_F(TeamTransfer, AnUploadFromAPageOfAnotherOriginNeedsTheDeviceToken) {
+    // A page elsewhere, in a member's browser, once stored files with the member's cookie.
+    const std::map<std::string, std::string> foreign{{"Cookie", "qp_s=" + amy}, {"Origin", "http://evil.example"}};
+    const RawReply refused = call("PUT", "/api/tf/up?name=x.txt", "evil", foreign);
+    EXPECT_EQ(refused.status, 403);
+    EXPECT_EQ(parse(refused), json({{"error", "跨设备访问需要令牌"}}));
+    EXPECT_TRUE(fs::is_empty(shared));
+    EXPECT_EQ(call("PUT", "/api/tf/up?name=x.txt&token=tok", "mine", foreign).status, 200);
+}
+
 TEST_F(TeamTransfer, UploadsStoreUnderFreeNamesAndMakeTheirFolders) {
     const struct { std::string query; std::string body; std::string name; fs::path file; } cases[] = {
         {"?name=a.txt", "one", "a.txt", "_shared/a.txt"},
