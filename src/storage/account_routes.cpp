@@ -14,9 +14,12 @@ namespace {
 constexpr size_t kMaxAccountBody = 16384;  // register and login refuse this size and more
 const char* const kCookieName = "qp_s";
 
-// Failed sign-ins per peer address and account name, and registrations per peer address.
+// Failed sign-ins per peer address and account name, and per peer address whatever the
+// name (each costs a full password derivation); registrations per peer address.
 constexpr int kFailedLoginLimit = 20;
+constexpr int kFailedLoginsPerAddress = 100;
 constexpr double kFailedLoginWindow = 900;
+const char* const kTooManyTries = "尝试次数过多，过一会儿再试";
 constexpr int kRegisterLimit = 30;
 constexpr double kRegisterWindow = 3600;
 
@@ -30,7 +33,7 @@ std::string sessionCookie(const std::string& token) {
 
 void TeamRouter::registerAccount(Connection& c) {
     if (refuseLargeBody(c, kMaxAccountBody)) return;
-    if (refuseOverLimit(c, "register:" + c.peerIP, kRegisterLimit, kRegisterWindow, "操作太频繁，过一会儿再试")) return;
+    if (refuseOverLimit(c, limiter_, "register:" + c.peerIP, kRegisterLimit, kRegisterWindow, "操作太频繁，过一会儿再试")) return;
     bind(c);
     const nlohmann::json body = bodyObject(c.req);
     if (!store_.hasAdmin()) {
@@ -53,13 +56,21 @@ void TeamRouter::login(Connection& c) {
     bind(c);
     const nlohmann::json body = bodyObject(c.req);
     const std::string user = field(body, "user");
-    // Keyed by the name as the store reads it, so case and blanks do not make new keys.
-    const std::string failures = "login:" + c.peerIP + ":" + lowerText(trimSpacesTabs(user));
-    if (limiter_.exhausted(failures, kFailedLoginLimit, kFailedLoginWindow)) {
-        reply(c, 429, errorJSON("尝试次数过多，过一会儿再试"));
+    // Each attempt is counted before the check and taken back unless it fails, so that
+    // concurrent attempts cannot pass a limit together. The name is keyed as the store
+    // reads it, so case and blanks do not make new keys.
+    const std::string byAddress = "login-address:" + c.peerIP;
+    const std::string byName = "login:" + c.peerIP + ":" + lowerText(trimSpacesTabs(user));
+    if (refuseOverLimit(c, limiter_, byAddress, kFailedLoginsPerAddress, kFailedLoginWindow, kTooManyTries)) return;
+    if (refuseOverLimit(c, limiter_, byName, kFailedLoginLimit, kFailedLoginWindow, kTooManyTries)) {
+        limiter_.release(byAddress);
         return;
     }
     const LoginResult result = store_.login(user, field(body, "pass"));
+    if (result.kind != LoginResult::Kind::bad) {
+        limiter_.release(byName);
+        limiter_.release(byAddress);
+    }
     switch (result.kind) {
     case LoginResult::Kind::ok:
         reply(c, 200, {{"ok", true}, {"user", result.user.publicDict()}}, {{"Set-Cookie", sessionCookie(result.token)}});
@@ -68,7 +79,6 @@ void TeamRouter::login(Connection& c) {
         reply(c, 200, {{"ok", false}, {"status", "pending"}, {"user", result.user.publicDict()}});
         return;
     case LoginResult::Kind::bad:
-        limiter_.record(failures);
         reply(c, 401, errorJSON(result.message));
         return;
     }

@@ -2,45 +2,41 @@
 
 #include <algorithm>
 
+#include "storage/team_crypto.h"
+
 namespace corvane {
 
-RateLimiter::RateLimiter(Clock clock, size_t maxKeys, double forgetAfter)
-    : clock_(std::move(clock)), maxKeys_(maxKeys), forgetAfter_(forgetAfter) {}
+RateLimiter::RateLimiter(Clock clock, size_t maxKeys) : clock_(std::move(clock)), maxKeys_(std::max<size_t>(maxKeys, 1)) {}
 
-void RateLimiter::forgetIdleLocked(double now) {
-    if (buckets_.size() < maxKeys_) return;
-    std::erase_if(buckets_, [&](const auto& entry) {
-        return entry.second.empty() || !(now - entry.second.back() < forgetAfter_);
-    });
-}
-
-std::vector<double>& RateLimiter::prunedLocked(const std::string& key, double now, double window) {
-    forgetIdleLocked(now);
-    std::vector<double>& times = buckets_[key];
-    times.erase(std::remove_if(times.begin(), times.end(), [&](double t) { return !(now - t < window); }),
-                times.end());
-    return times;
+RateLimiter::Bucket& RateLimiter::touchLocked(const std::string& digest) {
+    if (const auto found = index_.find(digest); found != index_.end()) {
+        recency_.splice(recency_.begin(), recency_, found->second);
+        return recency_.front();
+    }
+    if (index_.size() >= maxKeys_) {
+        index_.erase(recency_.back().digest);
+        recency_.pop_back();
+    }
+    recency_.push_front(Bucket{digest, {}});
+    index_.emplace(digest, recency_.begin());
+    return recency_.front();
 }
 
 bool RateLimiter::allow(const std::string& key, int limit, double window) {
     std::lock_guard hold(lock_);
     const double now = clock_();
-    std::vector<double>& times = prunedLocked(key, now, window);
+    std::vector<double>& times = touchLocked(teamSHA256(key)).times;
+    std::erase_if(times, [&](double t) { return !(now - t < window); });
     if (times.size() >= size_t(std::max(limit, 0))) return false;
     times.push_back(now);
     return true;
 }
 
-bool RateLimiter::exhausted(const std::string& key, int limit, double window) {
+void RateLimiter::release(const std::string& key) {
     std::lock_guard hold(lock_);
-    return prunedLocked(key, clock_(), window).size() >= size_t(std::max(limit, 0));
-}
-
-void RateLimiter::record(const std::string& key) {
-    std::lock_guard hold(lock_);
-    const double now = clock_();
-    forgetIdleLocked(now);
-    buckets_[key].push_back(now);
+    const auto found = index_.find(teamSHA256(key));
+    if (found == index_.end() || found->second->times.empty()) return;
+    found->second->times.pop_back();
 }
 
 }  // namespace corvane

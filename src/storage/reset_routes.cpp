@@ -1,5 +1,6 @@
 // Password reset by mail: a six-digit code sent to the account's bound address, then
-// the code with a new password; both routes limited per peer address.
+// the code with a new password; both routes limited per peer address, and per account
+// whatever the address: codes issued per hour, wrong codes compared per day.
 
 #include "base/json_fields.h"
 #include "base/text_util.h"
@@ -17,6 +18,11 @@ constexpr size_t kMaxResetBody = 16384;
 constexpr int kForgotLimit = 12;
 constexpr int kResetLimit = 20;
 constexpr double kResetWindow = 3600;
+constexpr int kCodesPerAccount = 5;          // within kResetWindow
+constexpr int kWrongCodesPerAccount = 20;    // within kWrongCodeWindow
+constexpr double kWrongCodeWindow = 86400;
+const char* const kTooOften = "操作太频繁，过一会儿再试";
+const char* const kTooManyTries = "尝试次数过多，过一会儿再试";
 
 std::string resetMailBody(const TeamStore::ResetTicket& ticket, const std::string& teamName) {
     return joined({ticket.name + "，你好：", "", "有人在「Corvane · 团队空间」申请重置你的密码。",
@@ -30,12 +36,18 @@ std::string resetMailBody(const TeamStore::ResetTicket& ticket, const std::strin
 
 void TeamRouter::forgot(Connection& c) {
     if (refuseLargeBody(c, kMaxForgotBody)) return;
-    if (refuseOverLimit(c, "forgot:" + c.peerIP, kForgotLimit, kResetWindow, "操作太频繁，过一会儿再试")) return;
+    if (refuseOverLimit(c, limiter_, "forgot:" + c.peerIP, kForgotLimit, kResetWindow, kTooOften)) return;
     bind(c);
     const nlohmann::json body = bodyObject(c.req);
     const MailConfig mail = MailStore(store_).load();
-    const auto ticket = store_.issueReset(Fields(body).s("account").value_or(""));
+    const std::string account = Fields(body).s("account").value_or("");
+    // Counted before the code is drawn and taken back when none is.
+    const std::optional<std::string> uid = store_.resetAccountId(account);
+    const std::string issued = "codes:" + uid.value_or("");
+    if (uid && refuseOverLimit(c, accountLimits_, issued, kCodesPerAccount, kResetWindow, kTooOften)) return;
+    const auto ticket = store_.issueReset(account);
     if (!ticket) {
+        if (uid) accountLimits_.release(issued);
         reply(c, 200, {{"ok", true}, {"sent", false}, {"msg", "如果这个账号绑定了邮箱，验证码已经发出，请查收（含垃圾箱）。"}});
         return;
     }
@@ -59,12 +71,22 @@ void TeamRouter::forgot(Connection& c) {
 
 void TeamRouter::reset(Connection& c) {
     if (refuseLargeBody(c, kMaxResetBody)) return;
-    if (refuseOverLimit(c, "reset:" + c.peerIP, kResetLimit, kResetWindow, "尝试次数过多，过一会儿再试")) return;
+    if (refuseOverLimit(c, limiter_, "reset:" + c.peerIP, kResetLimit, kResetWindow, kTooManyTries)) return;
     bind(c);
     const nlohmann::json obj = bodyObject(c.req);
     const Fields body(obj);
     const std::string account = body.s("account").value_or("");
-    if (Outcome done = store_.resetWithCode(account, body.s("code").value_or(""), body.s("pass").value_or("")); !done) {
+    // Counted before the code is compared and taken back unless it was a wrong one, so
+    // that concurrent guesses cannot pass the limit together.
+    const std::optional<std::string> uid = store_.resetAccountId(account);
+    const std::string guesses = "wrong-codes:" + uid.value_or("");
+    if (uid && refuseOverLimit(c, accountLimits_, guesses, kWrongCodesPerAccount, kWrongCodeWindow, kTooManyTries)) {
+        return;
+    }
+    const TeamStore::ResetOutcome done =
+        store_.resetWithCode(account, body.s("code").value_or(""), body.s("pass").value_or(""));
+    if (uid && !done.isWrongCode()) accountLimits_.release(guesses);
+    if (!done) {
         reply(c, 400, errorJSON(done.refusal()));
         return;
     }

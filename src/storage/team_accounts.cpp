@@ -72,7 +72,7 @@ TeamStore::CheckedAccount TeamStore::checkOutsideLock(const std::function<std::o
         const TeamUser before = users_[*index];
         hold.unlock();
         // The 120,000 rounds run without the lock so that other team requests go on.
-        const PasswordCheck check = checkPassword(pass, recordOf(before));
+        const PasswordCheck check = check_(pass, recordOf(before));
         hold.lock();
         index = find();
         if (!index) return CheckedAccount{std::move(hold), std::nullopt, PasswordCheck::mismatch};
@@ -81,6 +81,11 @@ TeamStore::CheckedAccount TeamStore::checkOutsideLock(const std::function<std::o
     }
     std::unique_lock hold(lock_);
     return CheckedAccount{std::move(hold), find(), PasswordCheck::mismatch};
+}
+
+const PasswordRecord& TeamStore::unknownNameRecord() {
+    std::call_once(unknownNameOnce_, [this] { unknownNameRecord_ = makeRecord_(teamRandomHex(16)); });
+    return unknownNameRecord_;
 }
 
 std::optional<TeamUser> TeamStore::createAdmin(const std::string& name, const std::string& pass,
@@ -144,7 +149,13 @@ TeamRegResult TeamStore::registerUser(const std::string& user, const std::string
 LoginResult TeamStore::login(const std::string& user, const std::string& pass) {
     const std::string wanted = lowerText(trimSpacesTabs(user));
     CheckedAccount found = checkOutsideLock([&] { return indexOfLoginLocked(wanted); }, pass);
-    if (!found.index) return LoginResult::bad(msgWrongLogin);
+    if (!found.index) {
+        found.hold.unlock();
+        // An unknown name costs the same derivation as a wrong password, so the time of
+        // the answer does not tell which names exist.
+        (void)check_(pass, unknownNameRecord());
+        return LoginResult::bad(msgWrongLogin);
+    }
     if (found.check == PasswordCheck::damaged) return LoginResult::bad(msgDamaged);
     if (found.check != PasswordCheck::match) return LoginResult::bad(msgWrongLogin);
     TeamUser& account = users_[*found.index];

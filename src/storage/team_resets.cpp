@@ -38,6 +38,19 @@ void TeamStore::applyNewPasswordLocked(size_t index, const PasswordRecord& recor
     users_[index].iter = record.iter;
 }
 
+TeamStore::ResetOutcome TeamStore::ResetOutcome::wrongCode(std::string text) {
+    ResetOutcome outcome{Refusal{std::move(text)}};
+    outcome.wrongCode_ = true;
+    return outcome;
+}
+
+std::optional<std::string> TeamStore::resetAccountId(const std::string& account) const {
+    std::lock_guard hold(lock_);
+    const auto index = indexOfAccountLocked(lowerText(trimWhitespace(account)));
+    if (!index) return std::nullopt;
+    return users_[*index].id;
+}
+
 std::optional<TeamStore::ResetTicket> TeamStore::issueReset(const std::string& account) {
     const std::string wanted = lowerText(trimWhitespace(account));
     if (wanted.empty()) return std::nullopt;
@@ -60,7 +73,7 @@ std::optional<TeamStore::ResetTicket> TeamStore::issueReset(const std::string& a
     return ResetTicket{u.id, u.name, u.user, u.email, code};
 }
 
-Outcome TeamStore::resetWithCode(const std::string& account, const std::string& code, const std::string& newPass) {
+TeamStore::ResetOutcome TeamStore::resetWithCode(const std::string& account, const std::string& code, const std::string& newPass) {
     const std::string pass = trimWhitespace(newPass);
     if (graphemeCount(pass) < teamMinPassword) return Refusal{teamNewPasswordShort};
     const std::string typed = trimWhitespace(code);
@@ -90,7 +103,7 @@ Outcome TeamStore::resetWithCode(const std::string& account, const std::string& 
         // Counted on disk before the reply, so a restart does not give fresh tries.
         entry["tries"] = attempt;
         saveResetsLocked();
-        return Refusal{"验证码不对，还可试 " + std::to_string(resetMaxCompares - attempt) + " 次"};
+        return ResetOutcome::wrongCode("验证码不对，还可试 " + std::to_string(resetMaxCompares - attempt) + " 次");
     }
     const TeamUser before = users_[*index];
     const json issued = entry;

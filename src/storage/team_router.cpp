@@ -67,6 +67,7 @@ TeamRouter::TeamRouter(StorageContext context)
       store_(*context_.store),
       mailer_(*context_.mailer),
       limiter_(context_.clock),
+      accountLimits_(context_.clock),
       fileRoutes_(teamFileRoutes(context_)) {}
 
 void TeamRouter::add(RouteTable& table, std::vector<std::string> methods, PathTest path, Handler handler,
@@ -149,8 +150,9 @@ bool TeamRouter::refuseLargeBody(Connection& c, size_t limit) const {
     return true;
 }
 
-bool TeamRouter::refuseOverLimit(Connection& c, const std::string& key, int limit, double window, const char* text) {
-    if (limiter_.allow(key, limit, window)) return false;
+bool TeamRouter::refuseOverLimit(Connection& c, RateLimiter& limiter, const std::string& key, int limit, double window,
+                                 const char* text) {
+    if (limiter.allow(key, limit, window)) return false;
     reply(c, 429, errorJSON(text));
     return true;
 }

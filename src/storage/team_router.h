@@ -68,9 +68,11 @@ private:
     // The signed-in member, or 401 {"error":"未登录"} written and none.
     std::optional<TeamUser> member(Connection& c) const;
     // Refusals written before a route reads anything: a body of `limit` bytes or more
-    // (413), and a key that used up its requests within the window (429 with the text).
+    // (413), and a key that used up its requests within the window (429 with the text;
+    // otherwise the request is counted).
     bool refuseLargeBody(Connection& c, size_t limit) const;
-    bool refuseOverLimit(Connection& c, const std::string& key, int limit, double window, const char* text);
+    bool refuseOverLimit(Connection& c, RateLimiter& limiter, const std::string& key, int limit, double window,
+                         const char* text);
 
     // Frame and team info (team_router.cpp).
     void teamInfo(Connection& c);
@@ -101,7 +103,10 @@ private:
     StorageContext context_;
     TeamStore& store_;
     Mailer& mailer_;
-    RateLimiter limiter_;
+    RateLimiter limiter_;  // per peer address (and sign-in name)
+    // Per account whatever the address. Its keys are account ids, which requests cannot
+    // make up, so a flood of other keys never pushes them out.
+    RateLimiter accountLimits_;
     std::vector<TeamFileRoute> fileRoutes_;
 };
 

@@ -43,8 +43,8 @@ TeamRegResult TeamRegResult::success(TeamUser user) { return TeamRegResult{true,
 
 TeamRegResult TeamRegResult::fail(std::string message) { return TeamRegResult{false, TeamUser{}, std::move(message)}; }
 
-TeamStore::TeamStore(Clock clock, LogSink log, RecordMaker makeRecord)
-    : clock_(std::move(clock)), log_(std::move(log)), makeRecord_(std::move(makeRecord)) {}
+TeamStore::TeamStore(Clock clock, LogSink log, RecordMaker makeRecord, PasswordChecker check)
+    : clock_(std::move(clock)), log_(std::move(log)), makeRecord_(std::move(makeRecord)), check_(std::move(check)) {}
 
 TeamStore& TeamStore::shared() {
     static TeamStore store;

@@ -50,6 +50,8 @@ public:
     using LogSink = std::function<void(const std::string&)>;  // one boot-log line
     // Derives the stored data of a new password; slow, so never called with the lock held.
     using RecordMaker = std::function<PasswordRecord(const std::string&)>;
+    // Checks a candidate password against stored data; as slow, and as free of the lock.
+    using PasswordChecker = std::function<PasswordCheck(const std::string&, const PasswordRecord&)>;
 
     struct Session {
         std::string uid;
@@ -61,6 +63,18 @@ public:
         std::string uid, name, user, email, code;
     };
 
+    // What a reset with a code came to. A refusal says whether a wrong code was compared:
+    // the one kind of refusal the routes count per account.
+    class [[nodiscard]] ResetOutcome : public Outcome {
+    public:
+        using Outcome::Outcome;
+        static ResetOutcome wrongCode(std::string text);
+        bool isWrongCode() const { return wrongCode_; }
+
+    private:
+        bool wrongCode_ = false;
+    };
+
     static constexpr double sessionTTL = 604800;           // 7 days, never extended
     static constexpr size_t maxSessionsPerUser = 100;      // the oldest go first
     static constexpr double resetLifetime = 900;
@@ -68,10 +82,11 @@ public:
     static constexpr int64_t resetMaxCompares = 6;
     static constexpr size_t logoMaxBytes = 1500000;
 
-    // The clock, the log line writer and the password derivation are passed in; the shared
-    // store uses the system clock, the boot log and `makePasswordRecord`.
+    // The clock, the log line writer and the password derivation and check are passed in;
+    // the shared store uses the system clock, the boot log, `makePasswordRecord` and
+    // `checkPassword`.
     explicit TeamStore(Clock clock = systemClock(), LogSink log = defaultLog(),
-                       RecordMaker makeRecord = makePasswordRecord);
+                       RecordMaker makeRecord = makePasswordRecord, PasswordChecker check = checkPassword);
     TeamStore(const TeamStore&) = delete;
     TeamStore& operator=(const TeamStore&) = delete;
 
@@ -115,8 +130,11 @@ public:
 
     // ---- Password reset codes ----
 
+    // The id of the account a reset names (login name or bound address, in any case), the
+    // one that issueReset and resetWithCode find.
+    std::optional<std::string> resetAccountId(const std::string& account) const;
     std::optional<ResetTicket> issueReset(const std::string& account);
-    Outcome resetWithCode(const std::string& account, const std::string& code, const std::string& newPass);
+    ResetOutcome resetWithCode(const std::string& account, const std::string& code, const std::string& newPass);
 
     // ---- Team name and logo ----
 
@@ -145,6 +163,9 @@ private:
         PasswordCheck check = PasswordCheck::mismatch;
     };
     CheckedAccount checkOutsideLock(const std::function<std::optional<size_t>()>& find, const std::string& pass);
+    // The record a sign-in with an unknown name is checked against; made once, lazily, by
+    // the store's own maker, so its rounds and key length are those of a real account.
+    const PasswordRecord& unknownNameRecord();
 
     double now() const { return clock_(); }
     double nowMillis() const { return clock_() * 1000; }
@@ -169,6 +190,9 @@ private:
     Clock clock_;
     LogSink log_;
     RecordMaker makeRecord_;
+    PasswordChecker check_;
+    std::once_flag unknownNameOnce_;
+    PasswordRecord unknownNameRecord_;
     mutable std::mutex lock_;
     std::string rootPath_;
     std::vector<TeamUser> users_;

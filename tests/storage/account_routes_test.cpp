@@ -162,6 +162,25 @@ TEST_F(TeamRouteTest, FailedSignInsAreLimitedPerAddressAndName) {
     EXPECT_EQ(login("amy", "amy-pass").status, 200);
 }
 
+TEST_F(TeamRouteTest, FailedSignInsWithAnyNamesAreLimitedPerAddress) {
+    // Made-up names, each a new key, kept the processor busy with a derivation apiece.
+    adminToken();
+    const auto login = [&](const std::string& user) {
+        return call("POST", "/api/auth/login", json({{"user", user}, {"pass", "wrong"}}).dump());
+    };
+    for (int k = 0; k < 100; ++k) ASSERT_EQ(login("made-up-" + std::to_string(k)).status, 401) << k;
+    const RawReply limited = login("made-up-100");
+    EXPECT_EQ(limited.status, 429);
+    EXPECT_EQ(parse(limited), json({{"error", "尝试次数过多，过一会儿再试"}}));
+    const auto other = httpRequestFrom("127.0.0.2", server->port(), "POST", "/api/auth/login",
+                                       json({{"user", "made-up-100"}, {"pass", "wrong"}}).dump());
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->status, 401);
+    EXPECT_EQ(parse(*other), json({{"error", "用户名或密码不对"}}));
+    advance(900);
+    EXPECT_EQ(login("made-up-100").status, 401) << "the window has passed";
+}
+
 TEST_F(TeamRouteTest, RegistrationsAreLimitedPerAddress) {
     adminToken();
     EXPECT_EQ(call("POST", "/api/auth/register", std::string(16384, ' ')).status, 413);  // not counted

@@ -1,5 +1,6 @@
 // Password reset by mail through the routes: the code mailed through aiosmtpd, the
-// reset with it, the neutral and the no-mail replies, and the limits on the routes.
+// reset with it, the neutral and the no-mail replies, and the limits on the routes per
+// address and per account.
 
 #include <cstdlib>
 
@@ -118,6 +119,63 @@ TEST_F(TeamRouteTest, ForgotAndResetAreLimitedPerAddress) {
         EXPECT_NE(call("POST", r.path, "{}").status, 429) << r.path;
         EXPECT_EQ(call("POST", r.path, "{}").status, 429) << r.path;
     }
+}
+
+// A request from the loopback address 127.0.0.<host>.
+RawReply postFrom(const HTTPServer& server, int host, const std::string& path, const json& body) {
+    const auto reply = httpRequestFrom("127.0.0." + std::to_string(host), server.port(), "POST", path, body.dump());
+    EXPECT_TRUE(reply) << path << " from 127.0.0." << host;
+    return reply.value_or(RawReply{});
+}
+
+TEST_F(TeamRouteTest, AnAccountIsSentAtMostFiveCodesAnHourWhateverTheAddress) {
+    // From many addresses a new code, and a mail to the victim, every minute.
+    memberToken("amy", "amy@example.com");
+    memberToken("bob", "bob@example.com");
+    const json noMail{{"ok", true}, {"sent", false}, {"noMail", true}, {"msg", "中心设备还没配置邮件服务，请联系管理员帮你重置密码。"}};
+    const json neutral{{"ok", true}, {"sent", false}, {"msg", "如果这个账号绑定了邮箱，验证码已经发出，请查收（含垃圾箱）。"}};
+    for (int k = 0; k < 5; ++k) {
+        advance(61);
+        EXPECT_EQ(parse(postFrom(*server, 2 + k, "/api/auth/forgot", {{"account", k % 2 ? "AMY" : "amy@example.com"}})), noMail)
+            << k;
+        if (k == 0) {
+            EXPECT_EQ(parse(postFrom(*server, 2, "/api/auth/forgot", {{"account", "amy"}})), neutral) << "too soon, not counted";
+        }
+    }
+    advance(61);
+    const RawReply limited = postFrom(*server, 9, "/api/auth/forgot", {{"account", "amy"}});
+    EXPECT_EQ(limited.status, 429);
+    EXPECT_EQ(parse(limited), json({{"error", "操作太频繁，过一会儿再试"}}));
+    EXPECT_EQ(parse(postFrom(*server, 9, "/api/auth/forgot", {{"account", "bob"}})), noMail) << "another account";
+}
+
+TEST_F(TeamRouteTest, AnAccountTakesAtMostTwentyWrongCodesADayWhateverTheAddress) {
+    // Six guesses per code and a new code every minute, from many addresses.
+    memberToken("amy", "amy@example.com");
+    memberToken("bob", "bob@example.com");
+    const auto reset = [&](int host, const std::string& account, const std::string& code) {
+        return postFrom(*server, host, "/api/auth/reset", {{"account", account}, {"code", code}, {"pass", "brand-new"}});
+    };
+    // Refusals that compare no code are not counted.
+    EXPECT_EQ(parse(reset(2, "amy", "123456")), json({{"error", "验证码已失效，请重新获取"}}));
+    EXPECT_EQ(parse(reset(2, "amy", "12345")), json({{"error", "验证码是 6 位数字"}}));
+    std::string code;
+    for (int wrong = 0; wrong < 20; ++wrong) {
+        if (wrong % 6 == 0) {
+            advance(61);
+            const auto ticket = store->issueReset("amy");
+            ASSERT_TRUE(ticket);
+            code = ticket->code;
+        }
+        const std::string guess = code == "000000" ? "111111" : "000000";
+        ASSERT_EQ(reset(3 + wrong / 6, wrong % 2 ? "AMY@example.com" : "amy", guess).status, 400) << wrong;
+    }
+    const RawReply limited = reset(9, "amy", code);
+    EXPECT_EQ(limited.status, 429) << "even with the right code";
+    EXPECT_EQ(parse(limited), json({{"error", "尝试次数过多，过一会儿再试"}}));
+    EXPECT_EQ(parse(reset(9, "bob", "123456")), json({{"error", "验证码已失效，请重新获取"}})) << "another account";
+    advance(86400);
+    EXPECT_EQ(parse(reset(10, "amy", code)), json({{"error", "验证码已过期，请重新获取"}})) << "a day later";
 }
 
 }  // namespace

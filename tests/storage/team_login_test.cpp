@@ -50,6 +50,24 @@ TEST_F(TeamLogin, PendingBlockedAndUnknownStatesAreToldApartOnlyWithTheRightPass
     EXPECT_EQ(store.login("erin", "erin-pass").kind, LoginResult::Kind::ok) << "an unknown status counts as active";
 }
 
+TEST_F(TeamLogin, AnUnknownNameCostsOneDerivationLikeAWrongPassword) {
+    // An unknown name was answered at once and a real one after the derivation, so the
+    // time of the answer told which accounts exist.
+    setUpTeamWithAlice();
+    checked.clear();
+    ASSERT_EQ(store.login("alice", "wrong-pass").message, "用户名或密码不对");
+    ASSERT_EQ(checked.size(), 1u);
+    const PasswordRecord real = checked[0];
+    for (const char* name : {"nobody", "someone-else"}) {
+        checked.clear();
+        EXPECT_EQ(store.login(name, "wrong-pass").message, "用户名或密码不对") << name;
+        ASSERT_EQ(checked.size(), 1u) << name;
+        EXPECT_EQ(checked[0].iter, real.iter) << name;
+        EXPECT_EQ(base64Decode(checked[0].salt)->size(), base64Decode(real.salt)->size()) << name;
+        EXPECT_EQ(base64Decode(checked[0].hash)->size(), base64Decode(real.hash)->size()) << name;
+    }
+}
+
 TEST_F(TeamLogin, DamagedPasswordDataNeverLetsAnyoneInAndSaysSo) {
     // Every kind of damage is in the password record tests; this key matches but has 8 bytes.
     const std::string salt = "0123456789abcdef";

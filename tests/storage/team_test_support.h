@@ -21,7 +21,11 @@ class TeamStoreTest : public ::testing::Test {
 protected:
     TeamStoreTest()
         : store([this] { return clock; }, [this](const std::string& line) { logLines.push_back(line); },
-                [this](const std::string& pass) { return derive(pass); }) {
+                [this](const std::string& pass) { return derive(pass); },
+                [this](const std::string& pass, const PasswordRecord& stored) {
+                    checked.push_back(stored);
+                    return checkPassword(pass, stored);
+                }) {
         store.bind(box.path());
     }
 
@@ -65,6 +69,7 @@ protected:
     std::function<void()> duringDerivation;
     double clock = 1700000000.0;
     std::vector<std::string> logLines;
+    std::vector<PasswordRecord> checked;  // every record a candidate password was checked against
     TeamStore store;
 };
 
