@@ -31,6 +31,10 @@ ssize_t recvPaced(int fd, char* into, size_t length, const BodyClock& clock, int
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
         const auto idleLeft = std::chrono::duration_cast<milliseconds>(idleDue - std::chrono::steady_clock::now());
+        if (idleLeft.count() <= 0) {
+            errno = EAGAIN;
+            return -1;
+        }
         const milliseconds left = std::min(clock.waitLeft(delivered), idleLeft);
         if (left.count() <= 0) {
             errno = ETIMEDOUT;

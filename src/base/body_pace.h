@@ -34,8 +34,8 @@ private:
 };
 
 // One receive of at most `length` bytes that keeps to the clock: the bytes read, 0 at
-// end of stream, or -1 on an error, the idle time-out or a body behind its pace
-// (errno ETIMEDOUT for the last two).
+// end of stream, or -1 on an error, the idle time-out (errno EAGAIN, as a socket's own
+// time-out gives) or a body behind its pace (errno ETIMEDOUT).
 ssize_t recvPaced(int fd, char* into, size_t length, const BodyClock& clock, int64_t delivered);
 
 }  // namespace corvane

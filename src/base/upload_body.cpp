@@ -40,6 +40,7 @@ BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, in
         const size_t want = size_t(std::min<int64_t>(int64_t(buffer.size()), length - copy.written));
         const ssize_t n = recvPaced(sock, buffer.data(), want, clock, copy.written);
         if (n <= 0) {
+            copy.tooSlow = n < 0 && errno == ETIMEDOUT;
             copy.end = BodyCopy::End::cutShort;
             return copy;
         }

@@ -15,6 +15,7 @@ struct BodyCopy {
     End end = End::complete;
     int64_t written = 0;  // body bytes in the file
     int error = 0;        // errno of the failed write
+    bool tooSlow = false;  // cut short by the server: the body fell behind its pace
 };
 
 // Writes the bytes that came with the head, then reads the rest of `length` bytes from

@@ -116,6 +116,13 @@ void streamUpload(Connection& c) {
         refuseStreamed(c, 500, writeFailed ? "write failed" : "上传中断");
         return;
     }
+    // A body the server cut for trickling is an attack on the connection slots, not an
+    // interrupted upload to keep: nothing of it stays, and no reply follows.
+    if (copy.tooSlow) {
+        ::unlink((fileFolder / file.name).c_str());
+        finishTask(c, taskID, copy.written, false);
+        return;
+    }
     const bool complete = copy.end == BodyCopy::End::complete;
     const std::string rel = place->folderRel.empty() ? finalName : place->folderRel + "/" + finalName;
     finishTask(c, taskID, copy.written, complete);

@@ -50,6 +50,7 @@ protected:
         options.addRoutes = addRoutes;
         useControls(options, controls);
         options.burnLimits = burnLimits;
+        options.bodyGrace = bodyGrace;
         server = std::make_shared<HTTPServer>("dev-1", "Desk", "tok", "", root, options);
         collectEvents(*server, controls);
         ASSERT_TRUE(server->start());
@@ -80,6 +81,7 @@ protected:
     Sandbox sandbox;
     std::filesystem::path root;
     BurnLimits burnLimits;  // set by a fixture's constructor before SetUp
+    std::chrono::milliseconds bodyGrace{20000};  // likewise
     std::function<void(RouteTable&)> addRoutes = addHookRows;  // likewise
     std::shared_ptr<ServerControls> controls = std::make_shared<ServerControls>();
     std::shared_ptr<HTTPServer> server;

@@ -142,6 +142,20 @@ TEST_F(NasUpload, ABodyCutShortKeepsThePartialFileAndEndsTheTaskAsInterrupted) {
     EXPECT_TRUE(events().empty());
 }
 
+class NasUploadPace : public NasUpload {
+protected:
+    NasUploadPace() { bodyGrace = std::chrono::milliseconds(300); }
+};
+
+TEST_F(NasUploadPace, ABodyTheServerCutsForTricklingLeavesNoFile) {
+    // Bodies sent a byte every 15 s once held every connection slot.
+    RawClient client(server->port());
+    ASSERT_TRUE(client.send(head("/api/fs/upload?name=slow.bin", "100000") + "abc"));
+    EXPECT_TRUE(client.closedByServer());
+    EXPECT_TRUE(waitFor([&] { return task("web-1700000000").state == "中断"; }));
+    EXPECT_FALSE(fs::exists(root / "slow.bin"));
+}
+
 TEST_F(NasUpload, ExpectContinueComesOnlyForAnUploadThatPassedItsChecks) {
     RawClient accepted(server->port());
     ASSERT_TRUE(accepted.send(head("/api/fs/upload?name=c.txt", "5", {{"Expect", "100-continue"}})));

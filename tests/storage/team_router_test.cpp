@@ -214,16 +214,33 @@ TEST_F(TeamRouteTest, HeadGetsTheHeadOfGetAndTheConnectionGoesOn) {
     }
 }
 
-TEST_F(TeamRouteTest, BodiesOfOneMebibyteAreRefusedBeforeTheyAreRead) {
+TEST_F(TeamRouteTest, OversizedBodiesAreRefusedBeforeTheyAreRead) {
+    // A logo of 256 MiB announced and trickled once held the whole body budget.
     const std::string admin = adminToken();
-    for (const char* path : {"/api/team/set", "/api/auth/login", "/api/mail", "/api/mailbox", "/team"}) {
+    const struct {
+        std::string path;
+        int64_t length;
+        std::string error;
+    } cases[] = {
+        {"/api/team/set", 1048576, "请求过大"},
+        {"/api/mail", 1048576, "请求过大"},
+        {"/api/mailbox", 1048576, "请求过大"},
+        {"/team", 1048576, "请求过大"},
+        {"/api/auth/login", 16384, "请求过大"},
+        {"/api/auth/register", 16384, "请求过大"},
+        {"/api/auth/reset", 16384, "请求过大"},
+        {"/api/auth/forgot", 8192, "请求过大"},
+        {"/api/team/logo", 2000000, "图片太大了（限 1.5MB）"},
+        {"/api/team/logo", 268435455, "图片太大了（限 1.5MB）"},
+    };
+    for (const auto& [path, length, error] : cases) {
         RawClient c(server->port());
-        ASSERT_TRUE(c.send("POST " + std::string(path) + " HTTP/1.1\r\nCookie: qp_s=" + admin +
-                           "\r\nContent-Length: 1048576\r\n\r\n"));
+        ASSERT_TRUE(c.send("POST " + path + " HTTP/1.1\r\nCookie: qp_s=" + admin +
+                           "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n"));
         const auto reply = c.readReply();
         ASSERT_TRUE(reply) << path;
         EXPECT_EQ(reply->status, 413) << path;
-        EXPECT_EQ(parse(*reply), json({{"error", "请求过大"}})) << path;
+        EXPECT_EQ(parse(*reply), json({{"error", error}})) << path;
         EXPECT_TRUE(c.closedByServer()) << path;
     }
     // One byte less is read and handled.
