@@ -148,6 +148,8 @@ CurlResult curlPerform(const CurlRequest& request, CurlSession* session) {
 
     curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    // Only HTTP is spoken: a URL from a manifest must not read local files (file://) or reach other services.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_PROXY, "");  // peers are on the local network: never via a proxy
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);

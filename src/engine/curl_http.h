@@ -1,7 +1,8 @@
 #pragma once
 // The one outgoing-HTTP wrapper of the project, over libcurl. Blocking: call it
-// off the main thread. Redirects are never followed (they would carry the
-// device token and PIN to another host).
+// off the main thread. Only http and https URLs are fetched; any other scheme fails
+// as a transport error. Redirects are never followed (they would carry the device
+// token and PIN to another host).
 
 #include <cstdint>
 #include <functional>

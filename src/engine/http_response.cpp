@@ -31,17 +31,39 @@ bool isContentLength(const std::string& name) { return lowerASCII(name) == "cont
 }  // namespace
 
 std::string statusText(int status) {
+    // Standard reason phrases (RFC 9110 section 15, RFC 4918 for WebDAV, RFC 6585 for 429);
+    // WebDAV clients such as cadaver show them to the user.
     switch (status) {
+        case 200: return "OK";
+        case 201: return "Created";
         case 204: return "No Content";
         case 206: return "Partial Content";
+        case 207: return "Multi-Status";
+        case 304: return "Not Modified";
         case 400: return "Bad Request";
         case 401: return "Unauthorized";
         case 403: return "Forbidden";
         case 404: return "Not Found";
+        case 405: return "Method Not Allowed";
+        case 409: return "Conflict";
+        case 411: return "Length Required";
+        case 412: return "Precondition Failed";
+        case 413: return "Content Too Large";
+        case 415: return "Unsupported Media Type";
         case 416: return "Range Not Satisfiable";
+        case 423: return "Locked";
+        case 429: return "Too Many Requests";
         case 500: return "Internal Server Error";
-        default: return "OK";
+        case 501: return "Not Implemented";
+        case 502: return "Bad Gateway";
+        case 503: return "Service Unavailable";
+        case 507: return "Insufficient Storage";
+        default: break;
     }
+    // A status missing above still reads as its class.
+    if (status >= 500) return "Internal Server Error";
+    if (status >= 400) return "Bad Request";
+    return "OK";
 }
 
 std::string responseHead(int status, const HeaderList& extra, size_t bodyLength) {

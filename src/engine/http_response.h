@@ -15,6 +15,7 @@ namespace corvane {
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
+// The standard reason phrase of a status ("Created" for 201, "Multi-Status" for 207).
 std::string statusText(int status);
 
 // The head that respond() writes (exposed for tests and for streamed replies).

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <openssl/err.h>
 #include <openssl/x509v3.h>
 
 namespace corvane {
@@ -15,6 +16,9 @@ namespace corvane {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+const char* const kClosed = "连接已关闭";
+const char* const kNoAnswer = "服务器没有响应或已断开连接";
 
 int millisLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -50,6 +54,20 @@ void setIOTimeouts(int fd, std::chrono::milliseconds timeout) {
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
+// Why a handshake failed, in the TLS library's words (with the certificate check's
+// verdict when that failed); empty when the library has none, as when the server sent
+// nothing in time.
+std::string tlsFailureReason(const SSL* ssl) {
+    const unsigned long error = ERR_get_error();
+    ERR_clear_error();
+    if (error == 0) return "";
+    const char* reason = ERR_reason_error_string(error);
+    std::string text = reason ? reason : "error " + std::to_string(ERR_GET_REASON(error));
+    const long verified = ssl ? SSL_get_verify_result(ssl) : X509_V_OK;
+    if (verified != X509_V_OK) text += std::string("（") + X509_verify_cert_error_string(verified) + "）";
+    return text;
+}
+
 bool isAddressLiteral(const std::string& host) {
     in6_addr v6{};
     in_addr v4{};
@@ -78,10 +96,7 @@ bool MailConnection::connect(const std::string& host, int port) {
     return true;
 }
 
-bool MailConnection::startTLS(const std::string& host) {
-    if (!fd_) return false;
-    buffer_.clear();
-    next_ = 0;
+bool MailConnection::prepareTLS(const std::string& host) {
     ctx_.reset(SSL_CTX_new(TLS_client_method()));
     if (!ctx_) return false;
     SSL_CTX_set_min_proto_version(ctx_.get(), TLS1_2_VERSION);
@@ -89,20 +104,24 @@ bool MailConnection::startTLS(const std::string& host) {
     SSL_CTX_set_verify(ctx_.get(), SSL_VERIFY_PEER, nullptr);
     ssl_.reset(SSL_new(ctx_.get()));
     if (!ssl_ || SSL_set_fd(ssl_.get(), fd_.get()) != 1) return false;
-    if (isAddressLiteral(host)) {
-        if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), host.c_str()) != 1) return false;
-    } else {
-        if (SSL_set_tlsext_host_name(ssl_.get(), host.c_str()) != 1) return false;
-        if (SSL_set1_host(ssl_.get(), host.c_str()) != 1) return false;
-    }
-    if (SSL_connect(ssl_.get()) == 1) return true;
-    ssl_.reset();  // a failed handshake leaves nothing to read or write through
-    ::shutdown(fd_.get(), SHUT_RDWR);
-    return false;
+    if (isAddressLiteral(host)) return X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), host.c_str()) == 1;
+    return SSL_set_tlsext_host_name(ssl_.get(), host.c_str()) == 1 && SSL_set1_host(ssl_.get(), host.c_str()) == 1;
 }
 
-bool MailConnection::write(std::string_view bytes) {
-    if (!fd_) return false;
+Outcome MailConnection::startTLS(const std::string& host) {
+    if (!fd_) return Refusal{kClosed};
+    buffer_.clear();
+    next_ = 0;
+    ERR_clear_error();  // the queue is per thread and may hold an older failure
+    if (prepareTLS(host) && SSL_connect(ssl_.get()) == 1) return {};
+    const std::string reason = tlsFailureReason(ssl_.get());
+    close();  // nothing is read or written after a failed handshake
+    if (reason.empty()) return Refusal{kNoAnswer};
+    return Refusal{"TLS 握手失败：" + reason};
+}
+
+Outcome MailConnection::write(std::string_view bytes) {
+    if (!fd_) return Refusal{kClosed};
     while (!bytes.empty()) {
         ssize_t n = 0;
         if (ssl_) {
@@ -112,10 +131,10 @@ bool MailConnection::write(std::string_view bytes) {
             n = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
             if (n < 0 && errno == EINTR) continue;
         }
-        if (n < 1) return false;
+        if (n < 1) return Refusal{"发送失败，连接可能已断开"};
         bytes.remove_prefix(size_t(n));
     }
-    return true;
+    return {};
 }
 
 bool MailConnection::fill() {
@@ -135,11 +154,11 @@ bool MailConnection::fill() {
     return true;
 }
 
-bool MailConnection::readByte(char& byte) {
-    if (!fd_) return false;
-    if (next_ >= buffer_.size() && !fill()) return false;
+Outcome MailConnection::readByte(char& byte) {
+    if (!fd_) return Refusal{kClosed};
+    if (next_ >= buffer_.size() && !fill()) return Refusal{kNoAnswer};
     byte = buffer_[next_++];
-    return true;
+    return {};
 }
 
 void MailConnection::close() {

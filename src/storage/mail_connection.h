@@ -2,7 +2,8 @@
 // The byte stream under the SMTP dialogue: a TCP connection (each address of the host
 // tried in turn, non-blocking connect with a time limit) that can switch to TLS on the
 // same socket. Certificates are verified against OpenSSL's default paths (SSL_CERT_FILE
-// included) and the host name or address; nothing unverified is accepted.
+// included) and the host name or address; nothing unverified is accepted. Refusals
+// carry the texts the administrator is shown.
 
 #include <chrono>
 #include <memory>
@@ -26,15 +27,18 @@ public:
     // False when no address of the host accepted a connection within the time limit.
     bool connect(const std::string& host, int port);
     // The TLS handshake on the open socket; bytes already received in plain text are
-    // dropped, never read as coming through TLS.
-    bool startTLS(const std::string& host);
-    // Every byte, or false.
-    bool write(std::string_view bytes);
-    // The next byte, or false on end of stream, error or time-out.
-    bool readByte(char& byte);
+    // dropped, never read as coming through TLS. A failed handshake closes the
+    // connection and is refused with the TLS library's reason.
+    Outcome startTLS(const std::string& host);
+    // Every byte, or refused: "连接已关闭" when no connection is open.
+    Outcome write(std::string_view bytes);
+    // The next byte, or refused on end of stream, error or time-out, and when no
+    // connection is open.
+    Outcome readByte(char& byte);
     void close();
 
 private:
+    bool prepareTLS(const std::string& host);
     bool fill();
 
     std::chrono::milliseconds timeout_;

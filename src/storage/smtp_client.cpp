@@ -88,21 +88,17 @@ Outcome Dialogue::connect() {
     if (config_.port < 1 || config_.port > 65535) return Refusal{"无法建立连接（" + where + "）"};
     const std::string unreachable = "连不上邮件服务器 " + where + "，检查地址、端口和网络";
     if (!conn_.connect(config_.host, int(config_.port))) return Refusal{unreachable};
-    // A failed implicit-TLS handshake leaves a closed stream: the greeting read reports it.
-    if (config_.tls) (void)conn_.startTLS(config_.host);
-    return {};
+    if (!config_.tls) return {};
+    return conn_.startTLS(config_.host);
 }
 
-Outcome Dialogue::write(const std::string& line) {
-    if (!conn_.write(line)) return Refusal{"发送失败，连接可能已断开"};
-    return {};
-}
+Outcome Dialogue::write(const std::string& line) { return conn_.write(line); }
 
 Result<std::string> Dialogue::readLine() {
     std::string line;
     while (true) {
         char byte = 0;
-        if (!conn_.readByte(byte)) return Refusal{"服务器没有响应或已断开连接"};
+        if (Outcome got = conn_.readByte(byte); !got) return Refusal{got.refusal()};
         if (byte == '\r') continue;
         if (byte == '\n') break;
         line += byte;
@@ -159,9 +155,7 @@ Outcome Dialogue::startTLS() {
     Result<Reply> reply = readReply();
     if (!reply) return Refusal{reply.refusal()};
     if (reply->code != 220) return failure("服务器不接受 STARTTLS（", reply->code, "）：改试 465 端口。", reply->text);
-    // A failed handshake leaves a closed stream: the next EHLO reports it.
-    (void)conn_.startTLS(config_.host);
-    return {};
+    return conn_.startTLS(config_.host);
 }
 
 Outcome Dialogue::run(const std::string& to, const std::string& message) {

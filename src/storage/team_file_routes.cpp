@@ -12,6 +12,7 @@
 #include "base/unique_fd.h"
 #include "engine/file_download.h"
 #include "engine/handler_utils.h"
+#include "engine/http_response.h"
 #include "engine/http_server.h"
 #include "storage/nas_paths.h"
 #include "storage/team_router.h"
@@ -102,7 +103,7 @@ void tfRename(Connection& c, const TeamUser& me) {
 
 std::string downloadHead(int status, const std::string& fileName, bool inlineView, const std::string& contentRange,
                          int64_t length) {
-    std::string text = "HTTP/1.1 " + std::to_string(status) + (status == 206 ? " Partial Content" : " OK") + "\r\n";
+    std::string text = "HTTP/1.1 " + std::to_string(status) + " " + statusText(status) + "\r\n";
     text += "Content-Type: " + tfMime(fileName) + "\r\n";
     text += "Accept-Ranges: bytes\r\n";
     text += "Cache-Control: private, max-age=0\r\n";

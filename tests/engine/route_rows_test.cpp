@@ -155,7 +155,7 @@ TEST_F(RowFacts, ARowWithAnOversizeTextAnswers413BeforeTheBodyAndDrains) {
     ASSERT_TRUE(c.send(std::string(1 << 20, 'x')));
     const auto reply = c.readReply();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->statusLine, "HTTP/1.1 413 OK");
+    EXPECT_EQ(reply->statusLine, "HTTP/1.1 413 Content Too Large");
     EXPECT_EQ(reply->headers.at("content-type"), "application/json; charset=utf-8");
     EXPECT_EQ(reply->body, R"({"error":"too big"})");
     EXPECT_TRUE(c.closedByServer());

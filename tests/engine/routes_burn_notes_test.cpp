@@ -91,7 +91,7 @@ TEST_F(RoutesBurnNotes, FullStoreRefusesNewNotesKeepsTheUnreadAndMakesRoomOnExpi
     const std::string first = post("note 0");
     for (int k = 1; k < 256; ++k) ASSERT_TRUE(server->storeBurn("note " + std::to_string(k), "x")) << k;
     const RawReply refused = call("POST", "/api/text", R"({"text":"one more","burn":true})");
-    EXPECT_EQ(refused.statusLine, "HTTP/1.1 503 OK");
+    EXPECT_EQ(refused.statusLine, "HTTP/1.1 503 Service Unavailable");
     EXPECT_EQ(parse(refused), nlohmann::json({{"error", "一次性消息太多，请稍后再试"}}));
     EXPECT_EQ(events().size(), 1u) << "a refused note raises no event";
     EXPECT_FALSE(server->storeBurn("n", "x"));

@@ -60,7 +60,7 @@ TEST_F(RoutesText, LengthLimitCountsUTF8Bytes) {
     EXPECT_EQ(parse(accepted)["s"], 4194304);
 
     const RawReply refused = call("POST", "/api/text", textBody(text + "b"));
-    EXPECT_EQ(refused.statusLine, "HTTP/1.1 413 OK");
+    EXPECT_EQ(refused.statusLine, "HTTP/1.1 413 Content Too Large");
     EXPECT_EQ(parse(refused), nlohmann::json({{"error", "文字过长，请改为发送文件"}}));
     EXPECT_EQ(filesIn(root).size(), 1u);
 }

@@ -148,7 +148,7 @@ TEST_F(TeamRouteTest, FailedSignInsAreLimitedPerAddressAndName) {
     }
     const RawReply limited = login("amy", "amy-pass");
     EXPECT_EQ(limited.status, 429);
-    EXPECT_EQ(limited.statusLine, "HTTP/1.1 429 OK");
+    EXPECT_EQ(limited.statusLine, "HTTP/1.1 429 Too Many Requests");
     EXPECT_EQ(parse(limited), json({{"error", "尝试次数过多，过一会儿再试"}}));
     EXPECT_EQ(login("admin", "boss-pass").status, 200) << "another name";
     // Another address.

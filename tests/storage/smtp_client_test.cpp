@@ -6,6 +6,7 @@
 
 #include "base/text_util.h"
 #include "smtp_test_support.h"
+#include "storage/mail_connection.h"
 #include "storage/mailer.h"
 #include "storage/smtp_client.h"
 #include "storage/team_crypto.h"
@@ -122,13 +123,37 @@ TEST_F(SMTPWithCA, WithoutTheTestCANoPasswordIsSent) {
         ::setenv("SSL_CERT_FILE", otherCA.c_str(), 1);
         const bool implicit = std::string(mode) == "implicit";
         const Outcome refused = SMTPClient(mailConfig("localhost", server.port(), implicit), 5s).send("you@example.com", "s", "b");
-        EXPECT_FALSE(refused) << mode;
+        EXPECT_EQ(refused.refusal(), "TLS 握手失败：certificate verify failed（unable to get local issuer certificate）") << mode;
         for (const std::string& command : server.commands()) EXPECT_FALSE(command.starts_with("AUTH")) << mode;
         EXPECT_EQ(server.commands().size(), implicit ? 0u : 1u) << mode;
         // The certificate names localhost and 127.0.0.1, not this host name.
         ::setenv("SSL_CERT_FILE", ca.ca().c_str(), 1);
         EXPECT_FALSE(SMTPClient(mailConfig("127.0.0.2", server.port(), implicit), 5s).send("you@example.com", "s", "b"));
     }
+}
+
+// A STARTTLS port set up as implicit TLS: the plain greeting must not be read as a
+// garbled reply ("服务器返回 0，期望 220：ocalhost …").
+TEST_F(SMTPWithCA, ImplicitTLSToAStartTLSPortReportsTheHandshake) {
+    AioSMTPServer server("starttls", ca, box / "log", "me@example.com", "secret");
+    ASSERT_GT(server.port(), 0);
+    const Outcome refused = SMTPClient(mailConfig("localhost", server.port(), true), 5s).send("you@example.com", "s", "b");
+    EXPECT_EQ(refused.refusal(), "TLS 握手失败：wrong version number");
+    EXPECT_TRUE(server.commands().empty());
+}
+
+TEST(MailConnection, AFailedHandshakeClosesTheStream) {
+    ScriptedSMTP server([](const ScriptedSMTP::Peer& p) {
+        p.send("220 plain greeting\r\n");
+        p.waitForClose();
+    });
+    MailConnection conn(3s);
+    ASSERT_TRUE(conn.connect("127.0.0.1", server.port()));
+    EXPECT_EQ(conn.startTLS("127.0.0.1").refusal(), "TLS 握手失败：wrong version number");
+    char byte = 0;
+    EXPECT_EQ(conn.readByte(byte).refusal(), "连接已关闭");
+    EXPECT_EQ(conn.write("EHLO corvane.local\r\n").refusal(), "连接已关闭");
+    EXPECT_EQ(conn.startTLS("127.0.0.1").refusal(), "连接已关闭");
 }
 
 // A plain script: greeting, EHLO, then STARTTLS answered 454 so that the dialogue ends.

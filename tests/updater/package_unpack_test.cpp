@@ -1,5 +1,6 @@
 // Unpacking a package: modes and symlinks survive, and an entry that would land
-// outside the folder, or be written through a symlink, fails the whole unpack.
+// outside the folder, or be written through a symlink, or more bytes than the
+// limit, fail the whole unpack.
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -78,6 +79,24 @@ TEST_F(PackageUnpack, aFileThatIsNoZipFailsWithTheReadersReason) {
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->message.rfind("解压安装包失败：", 0), 0u) << failure->message;
     EXPECT_TRUE(fs::is_empty(into()));
+}
+
+// A 300 KB package once unpacked to 300 MiB of zeros unchecked.
+TEST_F(PackageUnpack, stopsOnceTheUnpackedBytesPassTheLimit) {
+    const int64_t limit = int64_t(1) << 20;
+    const std::string half(size_t(limit / 2), 'z');
+    const struct { const char* what; std::string last; bool fits; } cases[] = {
+        {"exactly the limit", half, true},
+        {"one byte more", half + "x", false},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(into());
+        fs::create_directories(into());
+        ASSERT_TRUE(test::writeZip(zip(), {ZipItem::file("Corvane.app/a", half), ZipItem::file("Corvane.app/b", c.last)}));
+        const auto failure = unpackPackage(zip(), into(), limit);
+        EXPECT_EQ(failure.has_value() ? failure->message : "", c.fits ? "" : "解压安装包失败：解压后超过 1 MiB") << c.what;
+        EXPECT_EQ(test::readFile(into() / "Corvane.app" / "b") == c.last, c.fits) << c.what;
+    }
 }
 
 TEST_F(PackageUnpack, aSymlinkedTempFolderStillWorks) {

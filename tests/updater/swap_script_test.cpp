@@ -77,9 +77,15 @@ protected:
         EXPECT_TRUE(WIFEXITED(*shStatus) && WEXITSTATUS(*shStatus) == 0);
     }
 
+    // What the started bundle noted, once its line is complete: the shell's ">>" makes
+    // the file a moment before the line is written to it.
     std::string launched() const {
-        test::waitFor([&] { return fs::exists(root / "launched"); });
-        return test::readFile(root / "launched");
+        std::string text;
+        test::waitFor([&] {
+            text = test::readFile(root / "launched");
+            return text.ends_with('\n');
+        });
+        return text;
     }
 
     test::Sandbox box;

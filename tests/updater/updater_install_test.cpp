@@ -277,6 +277,22 @@ TEST_F(UpdaterInstall, aCutDownloadIsInterrupted) {
     expectUntouched("cut download");
 }
 
+// A file:// URL once copied a local file into the cache; it passed the digest check too.
+TEST_F(UpdaterInstall, onlyHTTPAndHTTPSPackageURLsAreFetched) {
+    const fs::path local = box / "local.zip";
+    test::writeFile(local, package);
+    const std::string md5 = md5Of(package, box / "scratch");
+    const std::vector<std::string> urls = {"file://" + local.string(), "ftp://127.0.0.1:9/p.zip", "dict://127.0.0.1:9/p"};
+    for (const std::string& url : urls) {
+        TestUpdater u(options());
+        makeAvailable(u, {{"linux", {{"url", url}, {"md5", md5}}}});
+        installToTheEnd(u);
+        EXPECT_EQ(u.phase(), UpdatePhase::failed("下载中断：Unsupported protocol")) << url << ": " << u.phase().text();
+        EXPECT_EQ(filesBelow(cache()), std::vector<std::string>{}) << url;
+        expectUntouched(url);
+    }
+}
+
 TEST_F(UpdaterInstall, cancellingADownloadGoesBackToAvailableAndLeavesNothing) {
     servePackage({200, "application/zip", package.substr(0, 100), package.size(), false, true});
     TestUpdater u(options());

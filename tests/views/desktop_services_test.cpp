@@ -36,10 +36,13 @@ protected:
         return lines();
     }
 
+    // The recorder's complete lines: one still being written is not counted yet.
     std::vector<std::string> lines() {
-        std::ifstream in(box / "opened.log");
+        const std::string text = test::readFile(box / "opened.log");
         std::vector<std::string> out;
-        for (std::string line; std::getline(in, line);) out.push_back(line);
+        for (size_t at = 0, end = 0; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+            out.push_back(text.substr(at, end - at));
+        }
         return out;
     }
 

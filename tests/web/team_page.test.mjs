@@ -176,10 +176,18 @@ test("a member applies, is approved, and works with files; the administrator man
     await A.fill("#mPass", "app-code");
     await A.click("#mailSave");
     await toastSays(A, "已保存");
-    const mail = JSON.parse(fs.readFileSync(path.join(folder, "_team", "mail.json"), "utf8"));
+    const mailFile = () => JSON.parse(fs.readFileSync(path.join(folder, "_team", "mail.json"), "utf8"));
+    const mail = mailFile();
     assert.equal(mail.host, "smtp.example.com");
     assert.equal(mail.port, 465);
+    assert.equal(mail.tls, true);
     await A.waitForSelector("text=已接通");
+
+    // A submission port speaks STARTTLS: a server set up on 587 was spoken to with TLS at once.
+    await A.fill("#mPort", "587");
+    await A.click("#mailSave");
+    await A.waitForSelector("text=smtp.example.com:587");
+    assert.deepEqual([mailFile().port, mailFile().tls], [587, false]);
   });
 
   await t.test("sessions: a valid cookie opens the main screen, an expired one the sign-in card", async () => {
