@@ -242,7 +242,9 @@ bool FileRowDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const QSty
             const auto* mouse = static_cast<QMouseEvent*>(event);
             if (mouse->button() != Qt::LeftButton) return false;
             pressedRow_ = pressedButton_ = -1;
-            queue(FileAction::open, *item);
+            // On a button the double-click is the button's, whose first click has acted:
+            // the row does not open as well (after a delete, or as a second download).
+            if (buttonAt(row, mouse->position().toPoint()) < 0) queue(FileAction::open, *item);
             return true;
         }
         default: return false;

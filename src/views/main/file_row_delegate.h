@@ -3,8 +3,9 @@
 // and folder (cut at its head), size, age, and the hover buttons in a 78 px
 // column that is always reserved, so no column moves when the pointer enters.
 // No widget exists per row: the buttons are painted and hit-tested here. A
-// button (or a double-click anywhere on the row) queues its action with a copy
-// of the file, so the action may replace the list without touching this row.
+// button (or a double-click anywhere on the row but its buttons) queues its
+// action with a copy of the file, so the action may replace the list without
+// touching this row. A double-click on a button acts once, as that button.
 
 #include <QColor>
 #include <QStyledItemDelegate>

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "views/controls.h"
 #include "views/main/detail_view.h"
 #include "views/main/file_area.h"
 #include "views/main/file_list_model.h"
@@ -141,6 +142,51 @@ TEST(FileRowLook, longNamesBreakInTheMiddleAndLongFoldersAtTheirHead) {
     EXPECT_TRUE(shownFolder.startsWith(QChar(0x2026))) << shownFolder.toStdString();
     EXPECT_TRUE(shownFolder.endsWith(QStringLiteral("/最后一层"))) << shownFolder.toStdString();
     EXPECT_EQ(FileRowDelegate::nameLine(QStringLiteral("short.txt"), 200), QStringLiteral("short.txt"));
+}
+
+// The row's clicks as the delegate turns them into actions, in a list of its own.
+class FileRowClicksTest : public testing::Test {
+protected:
+    FileRowClicksTest() {
+        setUpRowList(&list);
+        list.setModel(&model);
+        list.setItemDelegate(&delegate);
+        list.resize(760, 200);
+        list.show();
+        QObject::connect(&delegate, &FileRowDelegate::triggered,
+                         [this](FileAction action, const FileItem&) { asked.push_back(action); });
+    }
+
+    // A click and then the double-click, as the platform delivers them; the actions it asked for.
+    std::vector<FileAction> doubleClick(const QPoint& at) {
+        asked.clear();
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, at);
+        test::qtSpin(std::chrono::milliseconds(5));
+        return asked;
+    }
+
+    QRect firstRow() const { return list.visualRect(model.index(0)); }
+
+    FileListModel model;
+    FileRowDelegate delegate;
+    QListView list;
+    std::vector<FileAction> asked;
+};
+
+TEST_F(FileRowClicksTest, aDoubleClickOnAButtonBelongsToTheButtonAlone) {
+    // A double-clicked trash icon deleted the file, then opened it ("文件不存在：…"); a
+    // double-clicked "下载到本机" downloaded the file, then downloaded it again to open it.
+    for (const bool remote : {false, true}) {
+        model.setFiles({{"a/b.txt", "b.txt", 1, 0}}, remote);
+        const std::vector<FileRowButton> buttons = FileRowDelegate::buttons(remote);
+        for (size_t k = 0; k < buttons.size(); ++k) {
+            const QPoint at = FileRowDelegate::buttonRect(firstRow(), int(k)).center();
+            EXPECT_EQ(doubleClick(at), std::vector<FileAction>{buttons[k].action}) << remote << " " << k;
+        }
+        EXPECT_EQ(doubleClick(FileRowDelegate::nameRect(firstRow()).center()), std::vector<FileAction>{FileAction::open})
+            << "beside the buttons it opens";
+    }
 }
 
 class FileAreaTest : public test::ViewsTest {
