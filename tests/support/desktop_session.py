@@ -352,3 +352,16 @@ def window(app, title, timeout=10.0):
 def press(node):
     """The node's first action (a button's press)."""
     node.queryAction().doAction(0)
+
+
+def toggle(node):
+    """The node's "Toggle" action: what a screen reader or switch access does to a check box."""
+    action = node.queryAction()
+    names = [action.getName(index) for index in range(action.nActions)]
+    if "Toggle" not in names:
+        raise Failure("%r offers no Toggle action, only %r" % (node.name, names))
+    action.doAction(names.index("Toggle"))
+
+
+def is_enabled(node):
+    return fresh(node).getState().contains(_atspi().STATE_ENABLED)

@@ -180,7 +180,8 @@ QLayout* SettingsSheet::featuresSection() {
     nasHelp_ = helpLine({}, this);
     nasHelp_->setObjectName(QStringLiteral("settingsNasHelp"));
     stack->addWidget(nasHelp_);
-    connect(nasToggle_, &QCheckBox::clicked, this, [this](bool on) { state_.setNas(on); });
+    // On toggled, not clicked: assistive technology toggles the box without a click.
+    connect(nasToggle_, &QCheckBox::toggled, this, [this](bool on) { state_.setNas(on); });
     return stack;
 }
 

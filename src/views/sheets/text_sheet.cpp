@@ -134,7 +134,8 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
     });
     connect(onlyLocal, &QPushButton::clicked, this, [this] { state_.setTextTargets({kLocal}); });
     connect(editor_, &QPlainTextEdit::textChanged, this, [this] { state_.setTextInput(editor_->toPlainText().toStdString()); });
-    connect(burnToggle_, &QCheckBox::clicked, this, [this](bool on) { state_.setBurnMode(on); });
+    // Checkable controls act on toggled: assistive technology toggles them without a click.
+    connect(burnToggle_, &QCheckBox::toggled, this, [this](bool on) { state_.setBurnMode(on); });
     connect(cancelButton, &QPushButton::clicked, this, &TextSheet::cancel);
     connect(send_, &QPushButton::clicked, this, [this] { state_.sendText(); });
     connect(&state_, &AppState::peersChanged, this, &TextSheet::buildRows);
@@ -152,7 +153,7 @@ void TextSheet::buildRows() {
     clearLayout(rows_);
     auto add = [this](const std::string& key, const QString& title, const QString& sub, const std::string& icon) {
         auto* row = new RecipientRow(key, title, sub, icon, rows_->parentWidget());
-        connect(row, &RecipientRow::clicked, this, [this, row] { toggle(row); });
+        connect(row, &RecipientRow::toggled, this, [this, key](bool on) { choose(key, on); });
         rows_->addWidget(row);
     };
     add(kLocal, QStringLiteral("本机"), QStringLiteral("存进接收目录（不支持阅后即焚）"), "internaldrive");
@@ -200,13 +201,13 @@ void TextSheet::showSendState() {
     send_->setEnabled(!trimWhitespace(state_.textInput()).empty() && !state_.textTargets().empty());
 }
 
-void TextSheet::toggle(const RecipientRow* row) {
+void TextSheet::choose(const std::string& key, bool chosen) {
+    // Every row shows the set as it stands: its new state puts its key in or takes it out.
     std::set<std::string> targets = state_.textTargets();
-    // The row toggles from what it showed, which is the set as it stands.
-    if (targets.count(row->key()) > 0) {
-        targets.erase(row->key());
+    if (chosen) {
+        targets.insert(key);
     } else {
-        targets.insert(row->key());
+        targets.erase(key);
     }
     state_.setTextTargets(targets);
 }

@@ -17,7 +17,6 @@ class QVBoxLayout;
 namespace corvane {
 
 class AppState;
-class RecipientRow;
 
 class TextSheet : public Sheet {
     Q_OBJECT
@@ -37,7 +36,7 @@ private:
     void showText();
     void showBurnMode();
     void showSendState();
-    void toggle(const RecipientRow* row);
+    void choose(const std::string& key, bool chosen);
     void cancel();
 
     AppState& state_;
