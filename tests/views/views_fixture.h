@@ -8,6 +8,9 @@
 #include <vector>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QInputMethodEvent>
+#include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -36,6 +39,32 @@ inline std::string repeatedText(const std::string& piece, int times) {
     std::string out;
     for (int i = 0; i < times; ++i) out += piece;
     return out;
+}
+
+// How text gets into a field: key by key, committed by an input method, pasted.
+enum class Entry { typed, composed, pasted };
+
+inline void enterText(QWidget* field, const QString& text, Entry how) {
+    if (how == Entry::typed) {
+        for (const QChar c : text) QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        return;
+    }
+    if (how == Entry::composed) {
+        QInputMethodEvent commit;
+        commit.setCommitString(text);
+        QApplication::sendEvent(field, &commit);
+        return;
+    }
+    QApplication::clipboard()->setText(text);
+    QTest::keySequence(field, QKeySequence::Paste);
+}
+
+// Texts that a plain-text editor is tempted to change (a no-break space, U+2028, U+2029 and,
+// from an input method or the clipboard, carriage returns), with the way each comes in.
+inline std::vector<std::pair<Entry, QString>> untouchableTexts() {
+    return {{Entry::typed, QString::fromUtf8("a\u00a0b\u2028c\u2029d")},
+            {Entry::composed, QString::fromUtf8("一\u2029二\r\n三\r四\u00a0五")},
+            {Entry::pasted, QString::fromUtf8("x\u00a0y\u2028z\u2029w\r\nv\rend")}};
 }
 
 class ViewsTest : public testing::Test {

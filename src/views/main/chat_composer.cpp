@@ -12,7 +12,7 @@
 
 namespace corvane {
 
-ComposerEdit::ComposerEdit(QWidget* parent) : QPlainTextEdit(parent) {
+ComposerEdit::ComposerEdit(QWidget* parent) : TypedTextEdit(parent) {
     setFont(Theme::font(12.5));
     setFrameShape(QFrame::NoFrame);
     setTabChangesFocus(true);
@@ -39,14 +39,14 @@ void ComposerEdit::fitHeight() {
 
 void ComposerEdit::inputMethodEvent(QInputMethodEvent* event) {
     composing_ = !event->preeditString().isEmpty();
-    QPlainTextEdit::inputMethodEvent(event);
+    TypedTextEdit::inputMethodEvent(event);
 }
 
 void ComposerEdit::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (!enter || composing_) return QPlainTextEdit::keyPressEvent(event);
+    if (!enter || composing_) return TypedTextEdit::keyPressEvent(event);
     if (event->modifiers() & Qt::ShiftModifier) {
-        insertPlainText(QStringLiteral("\n"));
+        insertBreak();
         return;
     }
     Q_EMIT submitted();

@@ -1,14 +1,14 @@
 #pragma once
-// The chat window's message field: plain text, one to five lines high (longer
-// text scrolls inside). Return or Enter without Shift submits; Shift+Return
-// breaks the line; an Enter that an input method takes to commit its
-// composition never submits.
+// The chat window's message field: plain text kept as typed, one to five lines
+// high (longer text scrolls inside). Return or Enter without Shift submits;
+// Shift+Return breaks the line; an Enter that an input method takes to commit
+// its composition never submits.
 
-#include <QPlainTextEdit>
+#include "views/typed_text_edit.h"
 
 namespace corvane {
 
-class ComposerEdit : public QPlainTextEdit {
+class ComposerEdit : public TypedTextEdit {
     Q_OBJECT
 
 public:

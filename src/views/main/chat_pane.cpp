@@ -178,10 +178,10 @@ QWidget* ChatPane::makeComposer() {
     return block;
 }
 
-void ChatPane::refreshSendable() { send_->setEnabled(!trimWhitespace(input_->toPlainText().toStdString()).empty()); }
+void ChatPane::refreshSendable() { send_->setEnabled(!trimWhitespace(input_->typedText().toStdString()).empty()); }
 
 void ChatPane::send() {
-    const std::string text = trimWhitespace(input_->toPlainText().toStdString());
+    const std::string text = trimWhitespace(input_->typedText().toStdString());
     if (text.empty()) return;  // the draft stays as typed
     state_.sendChat(text, burn_->isChecked());
     input_->clear();

@@ -6,7 +6,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -16,13 +15,14 @@
 #include "updater/main_thread_post.h"
 #include "views/symbols.h"
 #include "views/text_metrics.h"
+#include "views/typed_text_edit.h"
 
 namespace corvane {
 
 namespace {
 
 // The text as sent: without whitespace and line breaks at either end.
-QString trimmedText(const QPlainTextEdit* editor) { return editor->toPlainText().trimmed(); }
+QString trimmedText(const TypedTextEdit* editor) { return editor->typedText().trimmed(); }
 
 bool longEnough(const QString& text) { return characterCount(text.toStdString()) >= 2; }
 
@@ -94,7 +94,7 @@ QWidget* FeedbackSheet::makeForm() {
     auto* textBlock = new QVBoxLayout();
     textBlock->setSpacing(5);
     QLabel* textLabel = sheetLabel(QStringLiteral("具体说说"), 11, Weight::regular, Theme::secondary(), false, form);
-    text_ = new QPlainTextEdit(form);
+    text_ = new TypedTextEdit(form);
     text_->setObjectName(QStringLiteral("feedbackText"));
     text_->setAccessibleName(QStringLiteral("具体说说"));
     text_->setFont(Theme::font(12.5));

@@ -13,12 +13,12 @@
 class QButtonGroup;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 
 namespace corvane {
 
 class FeedbackSubmitter;
 class Outcome;
+class TypedTextEdit;
 
 class FeedbackSheet : public Sheet {
     Q_OBJECT
@@ -42,7 +42,7 @@ private:
 
     std::shared_ptr<const FeedbackSubmitter> submitter_;
     QButtonGroup* kind_ = nullptr;
-    QPlainTextEdit* text_ = nullptr;
+    TypedTextEdit* text_ = nullptr;
     QLineEdit* contact_ = nullptr;
     QLabel* msg_ = nullptr;
     QPushButton* submit_ = nullptr;

@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
@@ -16,6 +15,7 @@
 #include "views/sheets/recipient_row.h"
 #include "views/symbols.h"
 #include "views/text_metrics.h"
+#include "views/typed_text_edit.h"
 
 namespace corvane {
 
@@ -89,7 +89,7 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
     explain_->setObjectName(QStringLiteral("textExplain"));
     column()->addWidget(explain_);
 
-    editor_ = new QPlainTextEdit(this);
+    editor_ = new TypedTextEdit(this);
     editor_->setObjectName(QStringLiteral("textEditor"));
     editor_->setAccessibleName(QStringLiteral("发送文字"));
     editor_->setFont(Theme::monoFont(12));
@@ -133,7 +133,7 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
         state_.setTextTargets(all);
     });
     connect(onlyLocal, &QPushButton::clicked, this, [this] { state_.setTextTargets({kLocal}); });
-    connect(editor_, &QPlainTextEdit::textChanged, this, [this] { state_.setTextInput(editor_->toPlainText().toStdString()); });
+    connect(editor_, &QPlainTextEdit::textChanged, this, [this] { state_.setTextInput(editor_->typedText().toStdString()); });
     // Checkable controls act on toggled: assistive technology toggles them without a click.
     connect(burnToggle_, &QCheckBox::toggled, this, [this](bool on) { state_.setBurnMode(on); });
     connect(cancelButton, &QPushButton::clicked, this, &TextSheet::cancel);
@@ -178,9 +178,9 @@ void TextSheet::showTargets() {
 
 void TextSheet::showText() {
     const QString text = QString::fromStdString(state_.textInput());
-    if (editor_->toPlainText() != text) {
+    if (editor_->typedText() != text) {
         const QSignalBlocker quiet(editor_);
-        editor_->setPlainText(text);
+        editor_->setTypedText(text);
     }
     counter_->setText(counterText(state_.textInput()));
     showSendState();

@@ -10,13 +10,13 @@
 
 class QCheckBox;
 class QLabel;
-class QPlainTextEdit;
 class QScrollArea;
 class QVBoxLayout;
 
 namespace corvane {
 
 class AppState;
+class TypedTextEdit;
 
 class TextSheet : public Sheet {
     Q_OBJECT
@@ -44,7 +44,7 @@ private:
     QScrollArea* list_ = nullptr;
     QVBoxLayout* rows_ = nullptr;
     QLabel* explain_ = nullptr;
-    QPlainTextEdit* editor_ = nullptr;
+    TypedTextEdit* editor_ = nullptr;
     QCheckBox* burnToggle_ = nullptr;
     QLabel* counter_ = nullptr;
     QPushButton* send_ = nullptr;

@@ -228,6 +228,22 @@ TEST_F(ChatTest, sendingTrimsKeepsInnerBreaksAndLeavesBlankDraftsAlone) {
     EXPECT_EQ(toggle->text(), QStringLiteral("🔥 阅后即焚"));
 }
 
+TEST_F(ChatTest, whatWasTypedOrPastedIsSentAsItCame) {
+    // The composer's plain text made a no-break space a space and U+2028, U+2029 and
+    // pasted carriage returns line feeds.
+    open();
+    ComposerEdit* input = pane()->input();
+    for (const auto& [how, text] : test::untouchableTexts()) {
+        test::enterText(input, text, how);
+        QTest::keyClick(input, Qt::Key_Return, Qt::ShiftModifier);
+        test::enterText(input, QStringLiteral("!"), how);
+        const size_t before = current().size();
+        QTest::keyClick(input, Qt::Key_Return);
+        ASSERT_EQ(current().size(), before + 1);
+        EXPECT_EQ(current().back().text, (text + QStringLiteral("\n!")).toStdString());
+    }
+}
+
 TEST_F(ChatTest, theComposerGrowsFromOneToFiveLines) {
     open();
     EXPECT_EQ(pane()->input()->shownLines(), 1);

@@ -141,6 +141,24 @@ TEST_F(FeedbackSheetTest, aFailureKeepsTheFormAndShowsTheTextInRedLiterally) {
     EXPECT_FALSE(msg(*again)->isVisible());
 }
 
+TEST_F(FeedbackSheetTest, theTextIsSentAsTypedOrPasted) {
+    // The editor's plain text made a no-break space a space and U+2028, U+2029 and pasted
+    // carriage returns line feeds.
+    fake->answer(Refusal{"不行"}, std::chrono::milliseconds(0));
+    QPointer<QDialog> sheet = raise();
+    ASSERT_NE(sheet, nullptr);
+    size_t sent = 0;
+    for (const auto& [how, text] : untouchableTexts()) {
+        editor(*sheet)->clear();
+        enterText(editor(*sheet), text, how);
+        QTest::keyClick(editor(*sheet), Qt::Key_Return);
+        enterText(editor(*sheet), q("!"), how);
+        submit(*sheet)->click();
+        waitForCalls(++sent);
+        EXPECT_EQ(fake->calls().back().text, (text + q("\n!")).toStdString());
+    }
+}
+
 TEST_F(FeedbackSheetTest, successThanksAtOnceAndClosesAboutASecondLater) {
     fake->answer(Outcome(), std::chrono::milliseconds(50));
     QPointer<QDialog> sheet = raise();

@@ -96,6 +96,31 @@ TEST_F(TextSheetTest, counterAndSendConditionFollowTheTextAsTyped) {
     EXPECT_FALSE(state->toast());
 }
 
+TEST_F(TextSheetTest, theTextIsWhatWasTypedOrPastedOnlyItsBreaksReadAsLineFeeds) {
+    // The editor's plain text made a no-break space a space and U+2028, U+2029 and pasted
+    // carriage returns line feeds: a text was not sent as it had been written.
+    QDialog* sheet = open();
+    ASSERT_NE(sheet, nullptr);
+    auto* editor = child<QPlainTextEdit>(*sheet, "textEditor");
+    for (const auto& [how, text] : untouchableTexts()) {
+        editor->clear();
+        enterText(editor, text, how);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTest::keyClick(editor, Qt::Key_Return, Qt::ShiftModifier);
+        enterText(editor, q("!"), how);
+        EXPECT_EQ(state->textInput(), (text + q("\n\n!")).toStdString());
+    }
+    // Shown again after the window closed, the text is kept as it was.
+    const std::string kept = state->textInput();
+    sheet->close();
+    settle();
+    sheet = open();
+    ASSERT_NE(sheet, nullptr);
+    child<QPlainTextEdit>(*sheet, "textEditor")->moveCursor(QTextCursor::End);
+    enterText(child<QPlainTextEdit>(*sheet, "textEditor"), q("?"), Entry::typed);
+    EXPECT_EQ(state->textInput(), kept + "?");
+}
+
 TEST_F(TextSheetTest, openingTakesTheDefaultRecipientsOnlyWhenNoneAreChosen) {
     const Peer shown = viewPeer("p9", "Win");
     state->setPeers({shown});
