@@ -1,5 +1,6 @@
 #include "views/controls.h"
 
+#include <QHash>
 #include <QLabel>
 #include <QListView>
 #include <QPainter>
@@ -29,13 +30,38 @@ void setUpRowList(QListView* list) {
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
-QLabel* textLabel(const QString& text, double px, const QColor& color, QWidget* parent, Weight weight) {
-    auto* label = new QLabel(text, parent);
+namespace {
+
+QLabel* styledLabel(QLabel* label, double px, const QColor& color, Weight weight) {
     label->setTextFormat(Qt::PlainText);
     label->setFont(Theme::font(px, weight));
     Theme::setTextColor(label, color);
     return label;
 }
+
+}  // namespace
+
+QLabel* textLabel(const QString& text, double px, const QColor& color, QWidget* parent, Weight weight) {
+    return styledLabel(new QLabel(text, parent), px, color, weight);
+}
+
+QLabel* fixedTextLabel(const QString& text, double px, const QColor& color, QWidget* parent, Weight weight) {
+    return styledLabel(new FixedTextLabel(text, parent), px, color, weight);
+}
+
+FixedTextLabel::Sizes FixedTextLabel::measured() const {
+    static QHash<QString, Sizes> known;
+    const QString key = font().key() + QLatin1Char('\n') + text();
+    const auto found = known.constFind(key);
+    if (found != known.cend()) return *found;
+    const Sizes sizes{QLabel::sizeHint(), QLabel::minimumSizeHint()};
+    known.insert(key, sizes);
+    return sizes;
+}
+
+QSize FixedTextLabel::sizeHint() const { return measured().hint; }
+
+QSize FixedTextLabel::minimumSizeHint() const { return measured().minimum; }
 
 QPushButton* plainButton(const QString& title, double px, const QColor& color, QWidget* parent, bool medium) {
     auto* button = new QPushButton(buttonTitle(title), parent);

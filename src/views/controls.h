@@ -4,12 +4,12 @@
 
 #include <string>
 
+#include <QLabel>
 #include <QPushButton>
 #include <QWidget>
 
 #include "views/theme.h"
 
-class QLabel;
 class QListView;
 
 namespace corvane {
@@ -23,6 +23,31 @@ void setUpRowList(QListView* list);
 
 // A label of a fixed text (never read as markup) in one size, weight and colour.
 QLabel* textLabel(const QString& text, double px, const QColor& color, QWidget* parent, Weight weight = Weight::regular);
+
+// One line of text given by the code (an emoji, a short note), no margins: its
+// sizes are measured once per text and font in the process. Colour emoji are
+// otherwise measured again by every label, each time decoding the glyph's
+// bitmap, which rows repeated a few hundred times cannot afford.
+class FixedTextLabel : public QLabel {
+    Q_OBJECT
+
+public:
+    using QLabel::QLabel;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+private:
+    struct Sizes {
+        QSize hint;
+        QSize minimum;
+    };
+    Sizes measured() const;
+};
+
+// textLabel as a FixedTextLabel.
+QLabel* fixedTextLabel(const QString& text, double px, const QColor& color, QWidget* parent,
+                       Weight weight = Weight::regular);
 
 // A borderless text button (the plain style): only its title, in one colour; never auto-default.
 QPushButton* plainButton(const QString& title, double px, const QColor& color, QWidget* parent = nullptr,

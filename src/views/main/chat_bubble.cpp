@@ -54,8 +54,21 @@ void BubbleText::setText(const QString& text) {
     text_ = text;
     anchor_ = cursor_ = 0;
     setAccessibleName(text);
-    updateGeometry();
+    forgetSizes();
     update();
+}
+
+void BubbleText::forgetSizes() {
+    layout_.reset();
+    laidWidth_ = -1;
+    naturalWidth_ = -1;
+    heights_.clear();
+    updateGeometry();
+}
+
+void BubbleText::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange) forgetSizes();
+    QWidget::changeEvent(event);
 }
 
 void BubbleText::setColors(const QColor& text, const QColor& fill) {
@@ -64,39 +77,49 @@ void BubbleText::setColors(const QColor& text, const QColor& fill) {
     update();
 }
 
-int BubbleText::layOut(QTextLayout& layout, int textWidth) const {
-    QString shown = text_;
-    shown.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    layout.setText(shown);
-    layout.setFont(font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
+int BubbleText::layOut(int textWidth) const {
+    const int lineWidth = std::max(1, textWidth);
+    if (!layout_) {
+        QString shown = text_;
+        shown.replace(QLatin1Char('\n'), QChar::LineSeparator);
+        layout_ = std::make_unique<QTextLayout>(shown, font());
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout_->setTextOption(option);
+    } else if (lineWidth == laidWidth_) {
+        return laidHeight_;
+    }
+    layout_->beginLayout();
     double y = 0;
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(std::max(1, textWidth));
+    for (QTextLine line = layout_->createLine(); line.isValid(); line = layout_->createLine()) {
+        line.setLineWidth(lineWidth);
         line.setPosition(QPointF(0, y));
         y += line.height() + lineGap;
     }
-    layout.endLayout();
-    return std::max(0, int(std::ceil(y)) - lineGap);
+    layout_->endLayout();
+    laidWidth_ = lineWidth;
+    laidHeight_ = std::max(0, int(std::ceil(y)) - lineGap);
+    return laidHeight_;
 }
 
 int BubbleText::naturalWidth() const {
+    if (naturalWidth_ >= 0) return naturalWidth_;
     // Measured by the same layout that draws, so a bubble at this width never wraps.
-    QTextLayout layout;
-    layOut(layout, QWIDGETSIZE_MAX / 2);
+    layOut(QWIDGETSIZE_MAX / 2);
     double widest = 0;
-    for (int k = 0; k < layout.lineCount(); ++k) widest = std::max(widest, layout.lineAt(k).naturalTextWidth());
-    return int(std::ceil(widest)) + 1;
+    for (int k = 0; k < layout_->lineCount(); ++k) widest = std::max(widest, layout_->lineAt(k).naturalTextWidth());
+    naturalWidth_ = int(std::ceil(widest)) + 1;
+    return naturalWidth_;
 }
 
 int BubbleText::heightForWidth(int width) const {
     // A layout that aligns the bubble gives it no more than its natural width.
     const int used = std::min(width, naturalWidth() + 2 * padH);
-    QTextLayout layout;
-    return layOut(layout, used - 2 * padH) + 2 * padV;
+    const auto known = heights_.find(used);
+    if (known != heights_.end()) return known->second;
+    const int height = layOut(used - 2 * padH) + 2 * padV;
+    heights_[used] = height;
+    return height;
 }
 
 QSize BubbleText::sizeHint() const {
@@ -112,8 +135,7 @@ void BubbleText::paintEvent(QPaintEvent*) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(fill_);
     painter.drawRoundedRect(QRectF(rect()), 12, 12);
-    QTextLayout layout;
-    layOut(layout, width() - 2 * padH);
+    layOut(width() - 2 * padH);
     QList<QTextLayout::FormatRange> selections;
     if (anchor_ != cursor_) {
         QTextLayout::FormatRange range;
@@ -124,16 +146,15 @@ void BubbleText::paintEvent(QPaintEvent*) {
         selections << range;
     }
     painter.setPen(color_);
-    layout.draw(&painter, QPointF(padH, padV), selections);
+    layout_->draw(&painter, QPointF(padH, padV), selections);
 }
 
 int BubbleText::positionAt(const QPoint& point) const {
-    QTextLayout layout;
-    layOut(layout, width() - 2 * padH);
+    layOut(width() - 2 * padH);
     const QPointF at = point - QPointF(padH, padV);
-    for (int k = 0; k < layout.lineCount(); ++k) {
-        const QTextLine line = layout.lineAt(k);
-        if (at.y() < line.y() + line.height() + lineGap || k == layout.lineCount() - 1) {
+    for (int k = 0; k < layout_->lineCount(); ++k) {
+        const QTextLine line = layout_->lineAt(k);
+        if (at.y() < line.y() + line.height() + lineGap || k == layout_->lineCount() - 1) {
             return line.xToCursor(at.x());
         }
     }
@@ -201,39 +222,15 @@ void ChatBubble::build() {
     row_->setSpacing(0);
     column_ = new QVBoxLayout;
     column_->setSpacing(3);
-    sender_ = new PlainLabel({}, this);
-    sender_->setFont(Theme::font(10));
-    Theme::setTextColor(sender_, Theme::secondary());
-    sender_->setContentsMargins(3, 0, 0, 0);
     text_ = new BubbleText(this);
-
-    placeholder_ = new FilledBox(Theme::primary(0.05), 12, this);
-    auto* burned = new QHBoxLayout(placeholder_);
-    burned->setContentsMargins(12, 8, 12, 8);
-    burned->setSpacing(4);
-    burned->addWidget(textLabel(QStringLiteral("🔥"), 11, Theme::primary(), placeholder_));
-    auto* gone = textLabel(QStringLiteral("这条消息已阅后即焚"), 11.5, Theme::secondary(), placeholder_);
-    QFont italic = gone->font();
-    italic.setItalic(true);
-    gone->setFont(italic);
-    burned->addWidget(gone);
-
     meta_ = new QWidget(this);
-    auto* meta = new QHBoxLayout(meta_);
-    meta->setContentsMargins(3, 0, 3, 0);
-    meta->setSpacing(5);
-    metaBurn_ = textLabel(QStringLiteral("🔥"), 9, Theme::primary(), meta_);
+    metaRow_ = new QHBoxLayout(meta_);
+    metaRow_->setContentsMargins(3, 0, 3, 0);
+    metaRow_->setSpacing(5);
     time_ = textLabel({}, 9.5, Theme::tertiary(), meta_);
-    failed_ = textLabel(QStringLiteral("发送失败"), 9.5, Theme::tint(Tint::red), meta_);
-    meta->addWidget(metaBurn_);
-    meta->addWidget(time_);
-    meta->addWidget(failed_);
-
-    const Qt::Alignment side = msg_.mine ? Qt::AlignRight : Qt::AlignLeft;
-    column_->addWidget(sender_, 0, side);
-    column_->addWidget(text_, 0, side);
-    column_->addWidget(placeholder_, 0, side);
-    column_->addWidget(meta_, 0, side);
+    metaRow_->addWidget(time_);
+    column_->addWidget(text_, 0, side());
+    column_->addWidget(meta_, 0, side());
     if (msg_.mine) {
         row_->addSpacing(freeSide);
         row_->addLayout(column_, 1);
@@ -243,19 +240,67 @@ void ChatBubble::build() {
     }
 }
 
+void ChatBubble::showSender(bool shown) {
+    if (!shown && !sender_) return;
+    if (!sender_) {
+        sender_ = new PlainLabel({}, this);
+        sender_->setFont(Theme::font(10));
+        Theme::setTextColor(sender_, Theme::secondary());
+        sender_->setContentsMargins(3, 0, 0, 0);
+        column_->insertWidget(0, sender_, 0, side());
+    }
+    sender_->setText(QString::fromStdString(msg_.fromName));
+    sender_->setVisible(shown);
+}
+
+void ChatBubble::showPlaceholder(bool shown) {
+    if (!shown && !placeholder_) return;
+    if (!placeholder_) {
+        placeholder_ = new FilledBox(Theme::primary(0.05), 12, this);
+        auto* burned = new QHBoxLayout(placeholder_);
+        burned->setContentsMargins(12, 8, 12, 8);
+        burned->setSpacing(4);
+        burned->addWidget(fixedTextLabel(QStringLiteral("🔥"), 11, Theme::primary(), placeholder_));
+        auto* gone = fixedTextLabel(QStringLiteral("这条消息已阅后即焚"), 11.5, Theme::secondary(), placeholder_);
+        QFont italic = gone->font();
+        italic.setItalic(true);
+        gone->setFont(italic);
+        burned->addWidget(gone);
+        column_->insertWidget(column_->indexOf(text_) + 1, placeholder_, 0, side());
+    }
+    placeholder_->setVisible(shown);
+}
+
+void ChatBubble::showMetaBurn(bool shown) {
+    if (!shown && !metaBurn_) return;
+    if (!metaBurn_) {
+        metaBurn_ = fixedTextLabel(QStringLiteral("🔥"), 9, Theme::primary(), meta_);
+        metaRow_->insertWidget(0, metaBurn_);
+    }
+    metaBurn_->setVisible(shown);
+}
+
+void ChatBubble::showFailed(bool shown) {
+    if (!shown && !failed_) return;
+    if (!failed_) {
+        failed_ = fixedTextLabel(QStringLiteral("发送失败"), 9.5, Theme::tint(Tint::red), meta_);
+        metaRow_->addWidget(failed_);
+    }
+    failed_->setVisible(shown);
+}
+
 void ChatBubble::setMsg(const ChatMsg& msg) {
     msg_ = msg;
-    sender_->setVisible(showsSender(msg));
-    sender_->setText(QString::fromStdString(msg.fromName));
+    showSender(showsSender(msg));
     const bool burned = showsPlaceholder(msg);
     text_->setVisible(!burned);
-    placeholder_->setVisible(burned);
+    showPlaceholder(burned);
     text_->setText(burned ? QString() : QString::fromStdString(msg.text));
     text_->setColors(msg.mine ? QColor(Qt::white) : Theme::primary(),
                      msg.mine ? Theme::tint(Tint::accent) : Theme::primary(0.065));
-    metaBurn_->setVisible(msg.burn);
+    showMetaBurn(msg.burn);
     time_->setText(QString::fromStdString(msg.timeText()));
-    failed_->setVisible(msg.failed);
+    showFailed(msg.failed);
 }
 
 }  // namespace corvane

@@ -3,15 +3,21 @@
 // messages right, others left, at least 70 px kept free on the other side),
 // the sender's name over group messages of others, the text or the burned
 // placeholder, and the meta line (🔥, time, "发送失败"). A row is updated in
-// place when its message changes.
+// place when its message changes. Parts most messages never show (the name,
+// the placeholder, 🔥, "发送失败") are made the first time a message needs
+// them: a conversation opens with hundreds of rows, and every widget made is
+// measured once the window shows.
 
+#include <map>
+#include <memory>
+
+#include <QTextLayout>
 #include <QWidget>
 
 #include "app/chat_model.h"
 
 class QHBoxLayout;
 class QLabel;
-class QTextLayout;
 class QVBoxLayout;
 
 namespace corvane {
@@ -20,7 +26,10 @@ class PlainLabel;
 
 // Plain text painted on a rounded fill, wrapped at word boundaries or, inside
 // a word too long for the width, anywhere; selectable with the mouse and
-// copied with Ctrl+C. Its accessible name is the text.
+// copied with Ctrl+C. Its accessible name is the text. Its layout is kept and
+// laid out again only at another width, and its natural width and its height
+// at each width asked are kept until the text or font changes: layouts ask for
+// them many times while a window opens, and every layout shapes the text anew.
 class BubbleText : public QWidget {
     Q_OBJECT
 
@@ -43,6 +52,7 @@ public:
     QSize minimumSizeHint() const override;
 
 protected:
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -52,17 +62,23 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    // Lays the text out for a text width; returns its height.
-    int layOut(QTextLayout& layout, int textWidth) const;
+    // Lays the text out for a text width (unless it already is); returns its height.
+    int layOut(int textWidth) const;
     // The width of the longest line, unwrapped.
     int naturalWidth() const;
     int positionAt(const QPoint& point) const;
+    void forgetSizes();
 
     QString text_;
     QColor color_;
     QColor fill_;
     int anchor_ = 0;
     int cursor_ = 0;
+    mutable std::unique_ptr<QTextLayout> layout_;
+    mutable int laidWidth_ = -1;
+    mutable int laidHeight_ = 0;
+    mutable int naturalWidth_ = -1;
+    mutable std::map<int, int> heights_;
 };
 
 class ChatBubble : public QWidget {
@@ -81,10 +97,16 @@ public:
     static bool showsSender(const ChatMsg& msg) { return msg.to == "all" && !msg.mine; }
 
     BubbleText* body() const { return text_; }
+    // The burned placeholder; none until a message of this row needed it.
     QWidget* placeholder() const { return placeholder_; }
 
 private:
     void build();
+    Qt::Alignment side() const { return msg_.mine ? Qt::AlignRight : Qt::AlignLeft; }
+    void showSender(bool shown);
+    void showPlaceholder(bool shown);
+    void showMetaBurn(bool shown);
+    void showFailed(bool shown);
 
     ChatMsg msg_;
     QHBoxLayout* row_ = nullptr;
@@ -96,6 +118,7 @@ private:
     QLabel* time_ = nullptr;
     QLabel* failed_ = nullptr;
     QWidget* meta_ = nullptr;
+    QHBoxLayout* metaRow_ = nullptr;
 };
 
 }  // namespace corvane

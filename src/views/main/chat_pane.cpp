@@ -234,7 +234,9 @@ void ChatPane::refreshMessages() {
         if (bubbles_->indexOf(ordered[k]) == int(k)) continue;
         bubbles_->removeWidget(ordered[k]);
         bubbles_->insertWidget(int(k), ordered[k]);
-        ordered[k]->show();
+        // A row made while the list is hidden shows with it, after the layout has given it its width:
+        // shown now it would lay its text out once more at a width it never has.
+        if (content->isVisible()) ordered[k]->show();
     }
     shown_ = std::move(kept);
     const bool grew = msgs.size() != shownCount_;

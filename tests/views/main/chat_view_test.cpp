@@ -4,6 +4,8 @@
 // placeholder, "发送失败", literal markup, in-place updates, wrapping), the
 // composer (trimming, blank drafts, the read-once switch, Enter and
 // Shift+Enter, its height), following the newest message, and closing.
+#include <map>
+
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -336,6 +338,43 @@ TEST_F(ChatTest, longUnbrokenWordsWrapAndKeepTheFreeSide) {
         BubbleText* mixed = pane()->bubble("m" + std::to_string(extra))->body();
         EXPECT_GE(mixed->height(), mixed->heightForWidth(mixed->width())) << extra;
     }
+}
+
+TEST_F(ChatTest, aBubbleIsMeasuredAgainWhenItsTextOrFontChanges) {
+    BubbleText text;
+    text.setText(QStringLiteral("短"));
+    const int shortWidth = text.sizeHint().width();
+    const int oneLine = text.heightForWidth(200);
+    text.setText(QStringLiteral("一段比较长的文字，在两百像素宽的气泡里会折成好几行，再多写几个字"));
+    EXPECT_GT(text.sizeHint().width(), shortWidth);
+    const int lines = text.heightForWidth(200);
+    EXPECT_GT(lines, oneLine);
+    text.setFont(Theme::font(20));
+    EXPECT_GT(text.heightForWidth(200), lines);
+}
+
+TEST_F(ChatTest, partsAMessageNeedsLaterStandWhereTheyAlwaysStood) {
+    ChatMsg msg = message("m1", "all", "hello");
+    state->setChatMsgs({{"all", {msg}}});
+    open();
+    ChatBubble* row = pane()->bubble("m1");
+    msg.burn = msg.burned = msg.failed = true;
+    state->setChatMsgs({{"all", {msg}}});
+    settle();
+    ASSERT_EQ(pane()->bubble("m1"), row);
+    // Where each shown label stands in the row; the placeholder's 🔥 is told apart from the meta line's.
+    std::map<QString, QRect> at;
+    for (QLabel* label : row->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(row)) continue;
+        const QString where = label->parentWidget() == row->placeholder() ? QStringLiteral(" (placeholder)") : QString();
+        at[label->text() + where] = QRect(label->mapTo(row, QPoint()), label->size());
+    }
+    const QRect time = at[QString::fromStdString(msg.timeText())];
+    ASSERT_FALSE(time.isEmpty());
+    EXPECT_LT(at[QStringLiteral("<b>A&B</b>")].bottom(), at[QStringLiteral("这条消息已阅后即焚 (placeholder)")].top());
+    EXPECT_LT(at[QStringLiteral("这条消息已阅后即焚 (placeholder)")].bottom(), time.top());
+    EXPECT_LT(at[QStringLiteral("🔥")].right(), time.left());
+    EXPECT_GT(at[QStringLiteral("发送失败")].left(), time.right());
 }
 
 TEST_F(ChatTest, clearingAsksFirstAndOnlyWhenThereIsSomethingToClear) {
