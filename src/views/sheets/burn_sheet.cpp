@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
@@ -30,7 +31,9 @@ BurnSheet::BurnSheet(AppState& state, const BurnNote& note, QWidget* parent)
     column()->addWidget(warning);
 
     // The note in a read-only box 210 high that wraps anywhere and scrolls; its text stays selectable
-    // and is what accessibility reads of it.
+    // by mouse (with the keys to select all and copy) and shows no caret, as selectable text does;
+    // it is what accessibility reads of it. The text starts 10 px inside the box's edge: a 1 px
+    // stroke and 9 px of padding, the document adding no margin of its own.
     auto* text = new QPlainTextEdit(this);
     text->setObjectName(QStringLiteral("burnText"));
     text->setReadOnly(true);
@@ -38,9 +41,10 @@ BurnSheet::BurnSheet(AppState& state, const BurnNote& note, QWidget* parent)
     text->setFont(Theme::monoFont(12));
     text->setFixedHeight(210);
     text->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    text->document()->setDocumentMargin(0);
     text->setStyleSheet(QStringLiteral("QPlainTextEdit { background: rgba(0,0,0,0.034); border: 1px solid "
-                                       "rgba(0,0,0,0.0765); border-radius: 8px; padding: 6px; }"));
+                                       "rgba(0,0,0,0.0765); border-radius: 8px; padding: 9px; }"));
     column()->addWidget(text);
 
     auto* footer = new QHBoxLayout();
