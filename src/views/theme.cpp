@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "views/app_style.h"
+#include "views/emoji_font.h"
 
 namespace corvane {
 
@@ -91,6 +92,8 @@ QFont Theme::monoFont(double px) {
 
 void Theme::apply(QApplication& app) {
     QApplication::setStyle(new AppStyle);
+    // Before any text is laid out: font engines made earlier would keep the small emoji.
+    registerEmojiAtEmSize();
     QApplication::setFont(font(13));
     QPalette palette = QApplication::style()->standardPalette();
     palette.setColor(QPalette::Window, window());

@@ -39,7 +39,7 @@ struct Theme {
     // px × 72 / the primary screen's logical DPI (96 without a screen).
     static double pointSize(double px);
 
-    // The application's style (AppStyle), font and palette, whose
+    // The application's style (AppStyle), fonts (emoji at the text's size), and palette, whose
     // disabled text is dimmed: called once after the application object exists.
     static void apply(QApplication& app);
 

@@ -1,7 +1,8 @@
 // The look every view shares: dimmed disabled buttons, thin scroll bars over
-// the content that show only when it does not fit and a password bullet of the
-// text's size.
+// the content that show only when it does not fit, a password bullet of the
+// text's size, and colour emoji as tall as the Chinese text beside them.
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "support/qt_wait.h"
+#include "views/emoji_font.h"
 #include "views/sheet.h"
 #include "views/theme.h"
 
@@ -22,6 +24,31 @@ int darkestGray(const QImage& image) {
         for (int x = 0; x < image.width(); ++x) darkest = std::min(darkest, qGray(image.pixel(x, y)));
     }
     return darkest;
+}
+
+// The rows with any pixel other than white.
+int inkHeight(const QImage& image) {
+    int top = image.height();
+    int bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) == 0xFFFFFFFF) continue;
+            top = std::min(top, y);
+            bottom = y;
+        }
+    }
+    return bottom - top + 1;
+}
+
+int inkHeight(const QString& text, const QFont& font) {
+    QImage image(200, 200, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(20, 140, text);
+    painter.end();
+    return inkHeight(image);
 }
 
 TEST(Theme, aDisabledButtonDrawsItsTextAndFrameDimmed) {
@@ -71,6 +98,37 @@ TEST(Theme, aPasswordFieldShowsABulletOfTheTextsSize) {
     field.setEchoMode(QLineEdit::Password);
     field.setText(QStringLiteral("secret"));
     EXPECT_EQ(field.displayText(), QString(6, QChar(0x2022)));
+}
+
+TEST(Theme, anEmojiIsDrawnAsTallAsAChineseCharacterBesideIt) {
+    const QFont font = Theme::font(40);
+    EXPECT_GE(inkHeight(QStringLiteral("😀"), font), inkHeight(QStringLiteral("中"), font));
+}
+
+// A font file holding only a CBLC table with one strike: ascender, descender, em.
+QByteArray strikeFont(int ascender, int descender, int em, const char* tag = "CBLC") {
+    QByteArray font(12 + 16 + 8 + 48, '\0');
+    font[5] = 1;  // one table
+    font.replace(12, 4, tag);
+    font[12 + 11] = 28;      // its offset
+    font[12 + 15] = 8 + 48;  // its length
+    font[28 + 7] = 1;        // one strike
+    font[36 + 16] = char(ascender);
+    font[36 + 17] = char(descender);
+    font[36 + 45] = char(em);
+    return font;
+}
+
+TEST(EmojiFont, strikeLinesBecomeOneEmKeepingTheirShare) {
+    const std::optional<QByteArray> noto = emojiStrikesAtEmHeight(strikeFont(101, -27, 109));
+    ASSERT_TRUE(noto);
+    EXPECT_EQ(qint8((*noto)[36 + 16]), 86);
+    EXPECT_EQ(qint8((*noto)[36 + 17]), -23);
+
+    EXPECT_FALSE(emojiStrikesAtEmHeight(strikeFont(80, -20, 100))) << "already one em";
+    EXPECT_FALSE(emojiStrikesAtEmHeight(strikeFont(101, -27, 109, "EBLC"))) << "no colour strikes";
+    EXPECT_FALSE(emojiStrikesAtEmHeight(strikeFont(101, -27, 109).left(60))) << "cut short";
+    EXPECT_FALSE(emojiStrikesAtEmHeight(QByteArray("not a font")));
 }
 
 }  // namespace
