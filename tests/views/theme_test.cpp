@@ -1,6 +1,7 @@
 // The look every view shares: dimmed disabled buttons, thin scroll bars over
 // the content that show only when it does not fit, a password bullet of the
-// text's size, and colour emoji as tall as the Chinese text beside them.
+// text's size, colour emoji as tall as the Chinese text beside them, and digits
+// of one width.
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
@@ -103,6 +104,17 @@ TEST(Theme, aPasswordFieldShowsABulletOfTheTextsSize) {
 TEST(Theme, anEmojiIsDrawnAsTallAsAChineseCharacterBesideIt) {
     const QFont font = Theme::font(40);
     EXPECT_GE(inkHeight(QStringLiteral("😀"), font), inkHeight(QStringLiteral("中"), font));
+}
+
+TEST(Theme, theDigitsOfNumbersThatChangeAllTakeOneWidth) {
+    // The size column (11 px); the queue's speed and percent and the receive status (9.5 px).
+    for (const double px : {9.5, 11.0}) {
+        const QFontMetricsF metrics(Theme::font(px));
+        for (char digit = '1'; digit <= '9'; ++digit) {
+            EXPECT_DOUBLE_EQ(metrics.horizontalAdvance(QLatin1Char(digit)), metrics.horizontalAdvance(QLatin1Char('0')))
+                << px << " px, digit " << digit;
+        }
+    }
 }
 
 // A font file holding only a CBLC table with one strike: ascender, descender, em.
