@@ -4,10 +4,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QPlainTextEdit>
-#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
+#include "views/controls.h"
 #include "views/symbols.h"
 #include "views/text_metrics.h"
 
@@ -32,8 +32,7 @@ BurnSheet::BurnSheet(AppState& state, const BurnNote& note, QWidget* parent)
 
     // The note in a read-only box 210 high that wraps anywhere and scrolls; its text stays selectable
     // by mouse (with the keys to select all and copy) and shows no caret, as selectable text does;
-    // it is what accessibility reads of it. The text starts 10 px inside the box's edge: a 1 px
-    // stroke and 9 px of padding, the document adding no margin of its own.
+    // it is what accessibility reads of it. The text starts 10 px inside the box's edge.
     auto* text = new QPlainTextEdit(this);
     text->setObjectName(QStringLiteral("burnText"));
     text->setReadOnly(true);
@@ -42,9 +41,7 @@ BurnSheet::BurnSheet(AppState& state, const BurnNote& note, QWidget* parent)
     text->setFixedHeight(210);
     text->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    text->document()->setDocumentMargin(0);
-    text->setStyleSheet(QStringLiteral("QPlainTextEdit { background: rgba(0,0,0,0.034); border: 1px solid "
-                                       "rgba(0,0,0,0.0765); border-radius: 8px; padding: 9px; }"));
+    setUpTextBox(text, Theme::primary(0.04), Theme::primary(0.09), 8, 10);
     column()->addWidget(text);
 
     auto* footer = new QHBoxLayout();
