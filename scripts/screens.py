@@ -51,7 +51,7 @@ def with_devices_and_files(session):
                                 ("演示/产品发布会 录像.mp4", 52_000_000, 2 * day),
                                 ("演示/素材/logo.svg", 8_200, 5 * day),
                                 ("备份/项目资料/源码 v2.zip", 9_600_000, 30 * day),
-                                ("notes.md", 2_100, 20),
+                                ("会议记录 📝.md", 2_100, 20),
                                 ("安装包/Corvane-Setup.exe", 31_000_000, 400 * day)):
         session.place_file(relative, age_seconds=age, size=size)
 
@@ -89,7 +89,7 @@ def chatting(session):
     session.announce("dev-win-1", "DESKTOP-7", plat="win32", port=ds.FIRST_HTTP_PORT + 51)
     wait_for_server(session)
     session.send_chat("m1", "dev-mac-1", "设计部的 MacBook", "大家好，新版设计稿已经放到共享盘了 🎨")
-    session.send_chat("m2", "dev-win-1", "DESKTOP-7", "收到！今天下午看一下。顺便问下，会议室是 3 点吗？")
+    session.send_chat("m2", "dev-win-1", "DESKTOP-7", "收到 👍🏽 今天下午看一下。顺便问下，会议室是 3 点吗？")
     session.send_chat("m3", "dev-mac-1", "设计部的 MacBook",
                       "链接在这里：https://intranet.example.com/share/design/2024-q2/final-final-v3-really-final/")
     session.send_chat("m4", "dev-win-1", "DESKTOP-7", "这条只给你看", to="self", burn=True)

@@ -4,12 +4,22 @@
 #include <QLabel>
 #include <QListView>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QTextDocument>
 
 #include "views/data_text.h"
 #include "views/symbols.h"
 #include "views/theme.h"
 
 namespace corvane {
+
+namespace {
+
+QString rgba(const QColor& color) {
+    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(color.red()).arg(color.green()).arg(color.blue()).arg(color.alphaF());
+}
+
+}  // namespace
 
 QPushButton* smallButton(const QString& title, QWidget* parent) {
     auto* button = new QPushButton(buttonTitle(title), parent);
@@ -28,6 +38,17 @@ void setUpRowList(QListView* list) {
     list->viewport()->setAttribute(Qt::WA_Hover);
     list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+void setUpTextBox(QPlainTextEdit* box, const QColor& fill, const QColor& stroke, int radius, int inset) {
+    constexpr int kStroke = 1;
+    box->setStyleSheet(QStringLiteral("QPlainTextEdit { background: %1; border: %2px solid %3; border-radius: %4px; "
+                                      "padding: 0; }")
+                           .arg(rgba(fill))
+                           .arg(kStroke)
+                           .arg(rgba(stroke))
+                           .arg(radius));
+    box->document()->setDocumentMargin(inset - kStroke);
 }
 
 namespace {
@@ -107,14 +128,6 @@ void SymbolButton::setColor(const QColor& color) {
                       .arg(color.blue())
                       .arg(color.alphaF()));
 }
-
-namespace {
-
-QString rgba(const QColor& color) {
-    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(color.red()).arg(color.green()).arg(color.blue()).arg(color.alphaF());
-}
-
-}  // namespace
 
 SymbolTextButton::SymbolTextButton(const std::string& symbol, double symbolPx, const QString& title, double textPx,
                                    const QColor& color, QWidget* parent)

@@ -11,6 +11,7 @@
 #include "views/theme.h"
 
 class QListView;
+class QPlainTextEdit;
 
 namespace corvane {
 
@@ -20,6 +21,11 @@ QPushButton* smallButton(const QString& title, QWidget* parent = nullptr);
 // A list view whose rows a delegate paints: no frame, no selection, no focus,
 // hover tracked, scrolling by pixel, never sideways.
 void setUpRowList(QListView* list);
+
+// A multi-line text box: a fill, a 1 px stroke inside its rounded edge, and the text starting
+// `inset` px inside that edge. The room around the text is the document's own margin, inside the
+// scrolling area, so the scroll bar lies over that room rather than over the text.
+void setUpTextBox(QPlainTextEdit* box, const QColor& fill, const QColor& stroke, int radius, int inset);
 
 // A label of a fixed text (never read as markup) in one size, weight and colour.
 QLabel* textLabel(const QString& text, double px, const QColor& color, QWidget* parent, Weight weight = Weight::regular);

@@ -6,8 +6,10 @@
 #include <QPalette>
 #include <QScreen>
 #include <QStyle>
-#include <QStyleFactory>
 #include <QWidget>
+
+#include "views/app_style.h"
+#include "views/emoji_font.h"
 
 namespace corvane {
 
@@ -28,6 +30,15 @@ QFont::Weight qtWeight(Weight weight) {
         case Weight::regular: break;
     }
     return QFont::Normal;
+}
+
+// The roles a label, a field and a button draw their text in.
+constexpr QPalette::ColorRole kTextRoles[] = {QPalette::WindowText, QPalette::Text, QPalette::ButtonText};
+
+// A text colour for enabled widgets (active and inactive windows alike); disabled ones keep the dimmed one.
+void setEnabledColor(QPalette& palette, QPalette::ColorRole role, const QColor& color) {
+    palette.setColor(QPalette::Active, role, color);
+    palette.setColor(QPalette::Inactive, role, color);
 }
 
 }  // namespace
@@ -80,24 +91,28 @@ QFont Theme::monoFont(double px) {
 }
 
 void Theme::apply(QApplication& app) {
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
+    QApplication::setStyle(new AppStyle);
+    // Before any text is laid out: font engines made earlier would keep the small emoji.
+    registerEmojiAtEmSize();
     QApplication::setFont(font(13));
     QPalette palette = QApplication::style()->standardPalette();
     palette.setColor(QPalette::Window, window());
-    palette.setColor(QPalette::WindowText, primary());
-    palette.setColor(QPalette::Text, primary());
-    palette.setColor(QPalette::ButtonText, primary());
     palette.setColor(QPalette::Highlight, tint(Tint::accent));
     palette.setColor(QPalette::Link, tint(Tint::accent));
     palette.setColor(QPalette::PlaceholderText, tertiary());
+    // Text of disabled controls (a button that cannot be pressed yet) is dimmed, as the platform does.
+    for (const QPalette::ColorRole role : kTextRoles) {
+        setEnabledColor(palette, role, primary());
+        palette.setColor(QPalette::Disabled, role, tertiary());
+    }
     app.setPalette(palette);
 }
 
 void Theme::setTextColor(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::ButtonText, color);
-    palette.setColor(QPalette::Text, color);
+    for (const QPalette::ColorRole role : kTextRoles) {
+        setEnabledColor(palette, role, color);
+    }
     widget->setPalette(palette);
 }
 

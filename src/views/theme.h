@@ -39,10 +39,11 @@ struct Theme {
     // px × 72 / the primary screen's logical DPI (96 without a screen).
     static double pointSize(double px);
 
-    // The application's font, palette and style: called once after the application object exists.
+    // The application's style (AppStyle), fonts (emoji at the text's size), and palette, whose
+    // disabled text is dimmed: called once after the application object exists.
     static void apply(QApplication& app);
 
-    // Sets the colour a label or button draws its text in.
+    // Sets the colour a label or button draws its text in while enabled (disabled, it is dimmed).
     static void setTextColor(QWidget* widget, const QColor& color);
     // Fills the widget's background with a colour.
     static void setBackground(QWidget* widget, const QColor& color);

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
+#include "views/controls.h"
 #include "views/symbols.h"
 #include "views/text_metrics.h"
 
@@ -30,7 +31,8 @@ BurnSheet::BurnSheet(AppState& state, const BurnNote& note, QWidget* parent)
     column()->addWidget(warning);
 
     // The note in a read-only box 210 high that wraps anywhere and scrolls; its text stays selectable
-    // and is what accessibility reads of it.
+    // by mouse (with the keys to select all and copy) and shows no caret, as selectable text does;
+    // it is what accessibility reads of it. The text starts 10 px inside the box's edge.
     auto* text = new QPlainTextEdit(this);
     text->setObjectName(QStringLiteral("burnText"));
     text->setReadOnly(true);
@@ -38,9 +40,8 @@ BurnSheet::BurnSheet(AppState& state, const BurnNote& note, QWidget* parent)
     text->setFont(Theme::monoFont(12));
     text->setFixedHeight(210);
     text->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    text->setStyleSheet(QStringLiteral("QPlainTextEdit { background: rgba(0,0,0,0.034); border: 1px solid "
-                                       "rgba(0,0,0,0.0765); border-radius: 8px; padding: 6px; }"));
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setUpTextBox(text, Theme::primary(0.04), Theme::primary(0.09), 8, 10);
     column()->addWidget(text);
 
     auto* footer = new QHBoxLayout();

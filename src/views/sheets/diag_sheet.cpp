@@ -86,7 +86,6 @@ DiagSheet::DiagSheet(AppState& state, QWidget* parent)
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     auto* content = new QWidget(scroll);
     results_ = new QVBoxLayout(content);
     results_->setContentsMargins(0, 0, 0, 0);

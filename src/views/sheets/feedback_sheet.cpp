@@ -13,6 +13,7 @@
 #include "app/feedback_submitter.h"
 #include "base/cfg.h"
 #include "updater/main_thread_post.h"
+#include "views/controls.h"
 #include "views/symbols.h"
 #include "views/text_metrics.h"
 #include "views/typed_text_edit.h"
@@ -100,8 +101,8 @@ QWidget* FeedbackSheet::makeForm() {
     text_->setFont(Theme::font(12.5));
     text_->setFixedHeight(140);
     text_->setTabChangesFocus(true);
-    text_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: rgba(0,0,0,0.034); border: 1px solid "
-                                        "rgba(0,0,0,0.085); border-radius: 7px; padding: 6px; }"));
+    // 6 px of padding plus the 5 px a text editor keeps around its lines.
+    setUpTextBox(text_, Theme::primary(0.04), Theme::primary(0.1), 7, 11);
     textLabel->setBuddy(text_);
     textBlock->addWidget(textLabel);
     textBlock->addWidget(text_);

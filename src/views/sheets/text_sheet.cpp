@@ -12,6 +12,7 @@
 
 #include "app/app_state.h"
 #include "storage/team_text.h"
+#include "views/controls.h"
 #include "views/sheets/recipient_row.h"
 #include "views/symbols.h"
 #include "views/text_metrics.h"
@@ -95,9 +96,8 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
     editor_->setFont(Theme::monoFont(12));
     editor_->setFixedHeight(160);
     editor_->setTabChangesFocus(true);
-    editor_->setStyleSheet(
-        QStringLiteral("QPlainTextEdit { background: rgba(0,0,0,0.034); border: 1px solid rgba(0,0,0,0.0765);"
-                       " border-radius: 8px; padding: 6px; }"));
+    // 6 px of padding plus the 5 px a text editor keeps around its lines.
+    setUpTextBox(editor_, Theme::primary(0.04), Theme::primary(0.09), 8, 11);
     column()->addWidget(editor_);
 
     // Footer: the read-once switch, the counter, "取消" and the send button.

@@ -42,7 +42,6 @@ TeamPanel::TeamPanel(AppState& state, QWidget* parent)
     scroll_->setWidgetResizable(true);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     auto* content = new QWidget(scroll_);
     content->setObjectName(QStringLiteral("teamContent"));
     auto* stack = new QVBoxLayout(content);

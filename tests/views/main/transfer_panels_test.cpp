@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -195,6 +196,12 @@ TEST_F(QueuePanelTest, theListGrowsWithItsRowsUpTo148) {
     EXPECT_EQ(panel.list()->height(), row);
     for (int k = 0; k < 30; ++k) add("f" + std::to_string(k), 1);
     EXPECT_EQ(panel.list()->height(), QueuePanel::maxListHeight);
+}
+
+TEST_F(QueuePanelTest, rowsSpanTheWholeListWhileItScrolls) {
+    for (int k = 0; k < 30; ++k) add("f" + std::to_string(k), 1);
+    ASSERT_TRUE(test::qtWaitFor([&] { return panel.list()->verticalScrollBar()->isVisible(); }));
+    EXPECT_EQ(rowRect(0).width(), panel.list()->width());
 }
 
 class RecvPanelTest : public test::ViewsTest {

@@ -2,6 +2,8 @@
 // copying (exactly the text, then a close 0.3 s later that spares a newer
 // note), and every other way out discarding the note on the server.
 #include <QPlainTextEdit>
+#include <QTest>
+#include <QTextCursor>
 
 #include "views/main/content_view.h"
 #include "views/sheet_host.h"
@@ -60,6 +62,19 @@ TEST_F(BurnSheetTest, showsSenderWarningTheTextAsItIsAndItsSize) {
     arrive(repeatedText("很长的一行\n", 200));
     ASSERT_NE(sheet(), nullptr);
     EXPECT_EQ(sheet()->height(), height);
+}
+
+TEST_F(BurnSheetTest, theNoteBoxShowsNoCaretAndStartsItsText10Inside) {
+    arrive("秘密\n第二行");
+    ASSERT_NE(sheet(), nullptr);
+    auto* box = child<QPlainTextEdit>(*sheet(), "burnText");
+    EXPECT_EQ(box->textInteractionFlags(), Qt::TextSelectableByMouse) << "no caret, no editing";
+    const QRect first = box->cursorRect(QTextCursor(box->document()));
+    EXPECT_EQ(box->viewport()->mapTo(box, first.topLeft()), QPoint(10, 10));
+
+    // The keys still select the whole note.
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(box->textCursor().selectedText(), q("秘密\u2029第二行"));
 }
 
 TEST_F(BurnSheetTest, copyingPutsExactlyTheTextOnTheClipboardAndClosesSoonAfter) {

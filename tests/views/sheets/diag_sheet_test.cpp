@@ -2,6 +2,8 @@
 // until the lines arrive, rows with and without hints, and the devices added
 // by address (kept text on refusal, cleared on success, removal).
 #include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include "views/main/content_view.h"
 #include "views/sheet_host.h"
@@ -99,6 +101,17 @@ TEST_F(DiagSheetTest, rowsShowTheirLevelTextAndHintVerbatim) {
         EXPECT_EQ(int(texts.size()), labels) << text;
         EXPECT_EQ(texts.front(), q(text));
     }
+}
+
+TEST_F(DiagSheetTest, theResultsShowAScrollBarOnlyWhenTheirLinesDoNotFit) {
+    state->setDiagLines({DiagLine::make(DiagLine::Level::ok, "本机正常")});
+    QDialog* sheet = open();
+    ASSERT_NE(sheet, nullptr);
+    QScrollBar* bar = child<QScrollArea>(*sheet, "diagResults")->verticalScrollBar();
+    settle();
+    EXPECT_FALSE(bar->isVisible());
+    state->setDiagLines(std::vector<DiagLine>(30, DiagLine::make(DiagLine::Level::ok, "本机正常")));
+    EXPECT_TRUE(qtWaitFor([&] { return bar->isVisible(); }));
 }
 
 TEST_F(DiagSheetTest, addressesAreAddedAsTypedKeptOnRefusalAndRemoved) {
