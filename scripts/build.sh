@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
-# Configures and builds everything (application, libraries, tests, benchmarks) in build/.
+# Configures build/ and builds the targets named, or everything (application, libraries,
+# tests, benchmarks) when none is named.
+#   build.sh [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Compiler results are reused across checkouts in other folders (a fresh clone included).
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
-if [ ! -f build/CMakeCache.txt ]; then
+if [ -f build/CMakeCache.txt ]; then
+  # Again, so that the tests join a tree first configured before GoogleTest was installed.
+  cmake -S . -B build >/dev/null
+else
+  generator=()
+  command -v ninja >/dev/null && generator=(-G Ninja)
   cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-cmake --build build --parallel "$(nproc)"
+targets=()
+for target in "$@"; do targets+=(--target "$target"); done
+cmake --build build --parallel "$(nproc)" "${targets[@]}"

@@ -26,8 +26,9 @@ SHOT_WAIT = 30  # the program saves its picture after 6.5 s
 CHUNK = 4 * 1024 * 1024
 
 
-def shoot(binary, path, prepare=None, welcome_done=True, extra_config=None, running=None):
-    """running: what to do with the session once the program runs, before its picture."""
+def shoot(binary, path, prepare=None, welcome_done=True, extra_config=None, running=None, sheets=()):
+    """running: what to do with the session once the program runs, before its picture;
+    sheets: the object names of the sheets that must be open in it (each gets its own picture)."""
     with ds.Session(binary, welcome_done=welcome_done, extra_config=extra_config) as session:
         if prepare:
             prepare(session)
@@ -35,7 +36,11 @@ def shoot(binary, path, prepare=None, welcome_done=True, extra_config=None, runn
         if running:
             running(session)
         session.wait(SHOT_WAIT)
-    print("screens: " + path)
+    stem = os.path.splitext(path)[0]
+    for made in [path] + ["%s-%s.png" % (stem, sheet) for sheet in sheets]:
+        if not os.path.exists(made):
+            sys.exit("screens: %s was not made" % made)
+        print("screens: " + made)
 
 
 def with_team_strip(session):
@@ -205,11 +210,11 @@ def main():
     shoot(binary, os.path.join(folder, "main-team-strip.png"), with_team_strip)
     shoot(binary, os.path.join(folder, "main-devices-files.png"), with_devices_and_files,
           extra_config={"manualPeers": ["192.168.1.20:8899"]})
-    shoot(binary, os.path.join(folder, "first-start.png"), welcome_done=False)
+    shoot(binary, os.path.join(folder, "first-start.png"), welcome_done=False, sheets=["welcomeSheet"])
     shoot(binary, os.path.join(folder, "receive-during.png"), with_devices_and_files, running=receiving)
     shoot(binary, os.path.join(folder, "receive-done.png"), with_devices_and_files, running=received)
     shoot(binary, os.path.join(folder, "queue-running.png"), with_slow_device, running=sending)
-    shoot(binary, os.path.join(folder, "chat.png"), running=chatting)
+    shoot(binary, os.path.join(folder, "chat.png"), running=chatting, sheets=["chatView"])
 
 
 if __name__ == "__main__":

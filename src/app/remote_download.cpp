@@ -71,7 +71,7 @@ DownloadOutcome downloadInto(const std::string& url, const fs::path& folder, con
 
     DownloadOutcome outcome;
     if (!reply.ok) {
-        outcome.error = reply.error;
+        outcome.error = transportErrorText(reply);
     } else if (reply.status < 100 || reply.status >= 400) {
         outcome.error = "下载失败 HTTP " + std::to_string(reply.status < 100 ? 0 : reply.status);
     } else {

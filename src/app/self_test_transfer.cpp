@@ -25,7 +25,7 @@ fs::path makePrivateFolder() {
 
 std::string fileCountLine(const APIClient& client) {
     const APIResult<FileList> listing = client.files();
-    if (!listing.ok()) return "列文件失败: " + listing.error->description();
+    if (!listing.ok()) return "列文件失败: " + listing.error->logText();
     const std::vector<FileItem>& files = listing.value.files;
     return "对端文件数: " + std::to_string(files.size()) + " 首个: " + (files.empty() ? "-" : files.front().name);
 }
@@ -36,23 +36,23 @@ void uploadAndCompare(const APIClient& client, const std::string& data, std::vec
     const nlohmann::json meta = {
         {"name", SelfTestFile::name}, {"rel", SelfTestFile::name}, {"size", SelfTestFile::size}, {"chunks", 1}};
     if (const auto error = client.putMeta(id, meta)) {
-        lines.push_back("上传失败: " + error->description());
+        lines.push_back("上传失败: " + error->logText());
         return;
     }
     if (const auto error = client.putChunk(id, 0, data)) {
-        lines.push_back("上传失败: " + error->description());
+        lines.push_back("上传失败: " + error->logText());
         return;
     }
     const APIResult<FileItem> stored = client.finish(id);
     if (!stored.ok()) {
-        lines.push_back("上传失败: " + stored.error->description());
+        lines.push_back("上传失败: " + stored.error->logText());
         return;
     }
     lines.push_back("上传落盘: " + stored.value.path + " " + std::to_string(stored.value.size) + "B");
 
     const APIResult<std::string> url = client.downloadURL(stored.value.path);
     if (!url.ok()) {
-        lines.push_back("上传失败: " + url.error->description());
+        lines.push_back("上传失败: " + url.error->logText());
         return;
     }
     CurlRequest request;

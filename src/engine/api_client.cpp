@@ -54,7 +54,11 @@ std::optional<nlohmann::json> parseObject(const std::string& bytes) {
 APIError APIError::http(int status, std::string message) { return {Kind::http, status, std::move(message)}; }
 APIError APIError::badURL() { return {Kind::badURL, 0, ""}; }
 APIError APIError::decode() { return {Kind::decode, 0, ""}; }
-APIError APIError::transport(std::string message) { return {Kind::transport, 0, std::move(message)}; }
+APIError APIError::transport(std::string message, std::string detail) {
+    return {Kind::transport, 0, std::move(message), std::move(detail)};
+}
+
+APIError APIError::transport(const CurlResult& reply) { return transport(transportErrorText(reply), reply.error); }
 
 std::string APIError::description() const {
     switch (kind) {
@@ -65,6 +69,8 @@ std::string APIError::description() const {
     }
     return message;
 }
+
+std::string APIError::logText() const { return detail.empty() ? description() : detail; }
 
 APIClient::APIClient(std::string base, std::string token, std::string pin)
     : base_(std::move(base)), token_(std::move(token)), pin_(std::move(pin)) {}
@@ -111,7 +117,7 @@ APIResult<std::string> APIClient::run(Call call) const {
         request.onProgress = [flag = stopFlag_](int64_t, int64_t) { return !flag->load(); };
     }
     CurlResult reply = curlPerform(request, session_.get());
-    if (!reply.ok) return {APIError::transport(reply.error)};
+    if (!reply.ok) return {APIError::transport(reply)};
     if (reply.status < 100) return {APIError::decode()};
     if (reply.status < 400) return {std::nullopt, std::move(reply.body)};
     const auto object = parseObject(reply.body);

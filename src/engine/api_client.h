@@ -28,14 +28,19 @@ struct APIError {
     };
     Kind kind = Kind::transport;
     int status = 0;        // http
-    std::string message;   // http: the server's "error" text, may be empty; transport: the library's text
+    std::string message;   // http: the server's "error" text, may be empty; transport: the text shown
+    std::string detail;    // transport: the library's own text, kept for log lines
 
     static APIError http(int status, std::string message);
     static APIError badURL();
     static APIError decode();
-    static APIError transport(std::string message);
+    static APIError transport(std::string message, std::string detail = "");
+    // A request that got no reply: shown as transportErrorText, logged with libcurl's text.
+    static APIError transport(const CurlResult& reply);
     // The server's text, else "HTTP <status>"; "地址无效"; "返回数据格式错误"; the transport's text.
     std::string description() const;
+    // What a log line says: the library's own text where there is one, else description().
+    std::string logText() const;
     bool operator==(const APIError&) const = default;
 };
 

@@ -92,6 +92,19 @@ bool unreserved(unsigned char c) {
 
 }  // namespace
 
+std::string transportErrorText(const CurlResult& result) {
+    switch (result.code) {
+        case CURLE_COULDNT_CONNECT: return "未能连接到服务器。";
+        case CURLE_OPERATION_TIMEDOUT: return "请求超时。";
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_PARTIAL_FILE: return "网络连接已中断。";
+        case CURLE_COULDNT_RESOLVE_HOST: return "未能找到使用指定主机名的服务器。";
+        default: return "发生了未知错误。（" + result.error + "）";
+    }
+}
+
 std::string percentEncodeStrict(std::string_view text) { return percentEncodeExcept(text, unreserved); }
 
 std::string percentEncodePath(std::string_view path) {
@@ -199,6 +212,7 @@ CurlResult curlPerform(const CurlRequest& request, CurlSession* session) {
         result.ok = true;
         result.status = int(status);
     } else {
+        result.code = code;
         result.error = sink.failed ? "write failed" : curl_easy_strerror(code);
     }
     if (sink.file) fclose(sink.file);

@@ -42,7 +42,8 @@ struct CurlRequest {
 struct CurlResult {
     bool ok = false;          // a reply arrived (any status)
     int status = 0;
-    std::string error;        // transport error text when !ok
+    int code = 0;             // libcurl's result code when !ok; 0 for a failure around libcurl
+    std::string error;        // libcurl's own text when !ok: what log lines say
     std::map<std::string, std::string> headers;  // lower-cased names
     std::string body;         // empty when streamed to outputFile
     bool bodyCut = false;     // the body was longer than maxBody
@@ -65,6 +66,12 @@ private:
 // Performs the request on the session's handle when given (reusing its connection),
 // else on a handle of its own.
 CurlResult curlPerform(const CurlRequest& request, CurlSession* session = nullptr);
+
+// The text a user is shown for a request that got no reply, as the platform's Chinese
+// locale words each class: "未能连接到服务器。", "请求超时。", "网络连接已中断。",
+// "未能找到使用指定主机名的服务器。"; any other failure is "发生了未知错误。" with
+// libcurl's text in parentheses, so it can still be told apart.
+std::string transportErrorText(const CurlResult& result);
 
 // Percent-encodes every byte but A-Z a-z 0-9 - . _ ~ ("+" and "/" included).
 std::string percentEncodeStrict(std::string_view text);

@@ -71,13 +71,17 @@ void TransferJob::end(TransferUpdate update) const {
     report(std::move(update));
 }
 
-void TransferJob::fail(const std::string& text) const {
+void TransferJob::fail(const std::string& text) const { fail(text, text); }
+
+void TransferJob::fail(const APIError& error) const { fail(error.description(), error.logText()); }
+
+void TransferJob::fail(const std::string& shown, const std::string& logged) const {
     TransferUpdate update;
     if (cancelled()) {
         update.state = TransferState::cancelled();
     } else {
-        update.state = TransferState::failed(text);
-        update.log = "传输失败 " + task->fileName + "：" + text;
+        update.state = TransferState::failed(shown);
+        update.log = "传输失败 " + task->fileName + "：" + logged;
     }
     end(std::move(update));
 }
@@ -113,7 +117,7 @@ void TransferJob::run() const {
 
     const nlohmann::json meta{{"name", t.fileName}, {"rel", t.relPath}, {"size", t.totalSize},
                               {"chunks", chunks}, {"mtime", int64_t(mtime)}};
-    if (const auto error = api.putMeta(id, meta)) return fail(error->description());
+    if (const auto error = api.putMeta(id, meta)) return fail(*error);
 
     const auto start = std::chrono::steady_clock::now();
     const int64_t baseline = sent;
@@ -133,7 +137,7 @@ void TransferJob::run() const {
         if (const auto error = api.putChunk(id, i, *chunk)) {
             // A file that got shorter mid-chunk aborts the send; say so rather than the abort.
             const Result<FileSlice> again = source.slice(offset, length);
-            return fail(again ? error->description() : again.refusal());
+            return again ? fail(*error) : fail(again.refusal());
         }
         sent += length;
         TransferUpdate update;
@@ -147,7 +151,7 @@ void TransferJob::run() const {
     finishing.state = TransferState::finishing();
     report(std::move(finishing));
     const auto stored = api.finish(id);
-    if (!stored.ok()) return fail(stored.error->description());
+    if (!stored.ok()) return fail(*stored.error);
 
     TransferUpdate done;
     done.state = TransferState::done();

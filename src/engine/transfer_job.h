@@ -75,6 +75,9 @@ struct TransferJob {
 private:
     void end(TransferUpdate update) const;
     void fail(const std::string& text) const;
+    // A failed request: the queue shows its description, the log keeps the library's text.
+    void fail(const APIError& error) const;
+    void fail(const std::string& shown, const std::string& logged) const;
     bool cancelled() const { return task->cancelRequested.load(); }
 };
 

@@ -50,7 +50,7 @@ void PackageDownload::run(const Callbacks& callbacks) {
         std::error_code ec;
         std::filesystem::remove(file_, ec);
     }
-    postToMainThread([finished = callbacks.finished, ok, error = result.error] { finished(ok, error); });
+    postToMainThread([finished = callbacks.finished, ok, error = transportErrorText(result)] { finished(ok, error); });
 }
 
 }  // namespace corvane

@@ -69,8 +69,12 @@ void Updater::finishCheck(bool silent, const std::string& url, const CurlResult&
     std::optional<std::string> reason;
     std::optional<UpdateManifest> manifest;
     if (!result.ok) {
-        reason = result.error;
-    } else if (result.body.empty()) {
+        // The boot log keeps libcurl's own text; the sheet shows the Chinese one.
+        log("更新检查失败 @" + url + "：" + result.error);
+        if (!silent) setPhase(UpdatePhase::failed("检查失败：" + transportErrorText(result)));
+        return;
+    }
+    if (result.body.empty()) {
         reason = "没有返回数据";
     } else {
         manifest = UpdateManifest::decode(result.body);

@@ -118,6 +118,7 @@ TEST_F(ActionsTest, openingARemoteFileDownloadsAndOpensItOrSaysWhy) {
     s.setTarget(Target::of(testPeer("dead", "127.0.0.1", 1)));
     s.open({"a.pdf", "a.pdf", 3, 0});
     ASSERT_TRUE(qtWaitFor([&] { return s.toast() && s.toast()->rfind("打开失败：", 0) == 0; }));
+    EXPECT_EQ(s.toast(), "打开失败：未能连接到服务器。");
 }
 
 TEST_F(ActionsTest, openingALocalFileUsesTheCleanedPathAndAMissingOneReloads) {

@@ -263,5 +263,15 @@ TEST_F(UploaderQueue, PeerPinGoesWithEveryRequestOfThePump) {
     EXPECT_EQ(logs.back(), "传输失败 without-pin.txt：需要访问口令");
 }
 
+TEST_F(UploaderQueue, AClosedPortFailsInChineseWhileTheLogKeepsLibcurlsText) {
+    Peer closed = devicePeer();
+    closed.port = 1;  // nothing listens there in the test's namespace
+    auto task = fileTask("closed.txt", "x", closed);
+    send({task}, closed);
+    runToEnd();
+    EXPECT_EQ(task->state, TransferState::failed("未能连接到服务器。"));
+    EXPECT_EQ(logs, (std::vector<std::string>{"传输失败 closed.txt：Couldn't connect to server"}));
+}
+
 }  // namespace
 }  // namespace corvane

@@ -145,6 +145,17 @@ TEST_F(QueuePanelTest, rowTextsPerState) {
     EXPECT_TRUE(rowText(int(std::size(cases))).contains(QStringLiteral("/s · 50%")));
 }
 
+// The row once read "失败：Couldn't connect to server", libcurl's English in a Chinese window.
+TEST_F(QueuePanelTest, aSendToAClosedPortShowsThePlatformsChineseText) {
+    test::writeFile(box / "outbox" / "a.txt", "a");
+    state->setTarget(Target::of(test::viewPeer("dead", "Dead", "", "127.0.0.1", 1)));  // nothing listens there
+    state->send({box / "outbox" / "a.txt"});
+    const auto& tasks = state->uploader().tasks();
+    ASSERT_TRUE(test::qtWaitFor([&] { return !tasks.empty() && !tasks[0]->state.active(); }));
+    settle();
+    EXPECT_EQ(rowText(0), QStringLiteral("a.txt · 失败：未能连接到服务器。 · 0%"));
+}
+
 TEST_F(QueuePanelTest, progressTicksChangeOnlyTheirRowAndNeverResetTheList) {
     auto a = add("a.bin", 100);
     auto b = add("b.bin", 100);
