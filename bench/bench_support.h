@@ -16,6 +16,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
+#include <pthread.h>
+#include <csignal>
 #include <string>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -220,6 +222,35 @@ inline std::shared_ptr<corvane::HTTPServer> startServer(const std::filesystem::p
         return nullptr;
     }
     return server;
+}
+
+// Runs the started server in its own process for bench/nginx_compare.py: prints the bound
+// port on stdout and serves until stdin reaches its end or SIGTERM/SIGINT arrives, then
+// stops it cleanly. The stop signals are blocked before `start` makes any thread, so
+// every thread inherits the mask and only the wait here receives them. The exit status.
+inline int serveUntilStopped(const std::function<std::shared_ptr<corvane::HTTPServer>()>& start) {
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+
+    const auto server = start();
+    if (!server) return 1;
+    std::printf("%d\n", server->port());
+    std::fflush(stdout);
+    // The end of stdin becomes SIGTERM, so one signal wait covers both ways of stopping.
+    std::thread([] {
+        char byte[256];
+        while (::read(STDIN_FILENO, byte, sizeof byte) > 0) {
+        }
+        ::kill(::getpid(), SIGTERM);
+    }).detach();
+
+    int received = 0;
+    sigwait(&stops, &received);
+    server->stop();
+    return 0;
 }
 
 }  // namespace bench

@@ -1,11 +1,14 @@
-// End-to-end send figure: one file sent by the Uploader (status, meta, 4 MiB
-// chunks, finish) to the engine's server on loopback. Prints MB/s; asserts nothing.
-// The first form starts a server in this process; the second sends a given file to a
-// receiver already running in another process on 127.0.0.1:PORT.
+// End-to-end send figures of the Uploader (status, meta, 4 MiB chunks, finish) to the
+// engine's server on loopback. Prints MB/s or files/s; asserts nothing. The first form
+// sends one file to a server in this process; the second sends a given file, the third
+// every file of a folder (as dropping the folder on a peer does), to a receiver already
+// running in another process on 127.0.0.1:PORT.
 //
 //   scripts/netns-run build/bench_uploader [size in MiB, default 1024] [first port, default 39200]
 //   scripts/netns-run build/bench_uploader --to PORT FILE
+//   scripts/netns-run build/bench_uploader --folder PORT FOLDER
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -68,18 +71,30 @@ struct SendResult {
     std::string message;
 };
 
+// Runs the tasks through a fresh send queue to 127.0.0.1:port until none is active.
+SendResult sendTasks(corvane::Uploader& uploader, DrainQueue& queue,
+                     const std::vector<std::shared_ptr<corvane::TransferTask>>& tasks, int port) {
+    uploader.append(tasks);
+    const auto start = Clock::now();
+    uploader.pump(std::nullopt, std::nullopt, "", port);
+    queue.drainUntil([&] {
+        return std::none_of(tasks.begin(), tasks.end(), [](const auto& task) { return task->state.active(); });
+    });
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    for (const auto& task : tasks) {
+        if (task->state.kind != corvane::TransferState::Kind::done) {
+            return {seconds, false, task->fileName + ": " + task->state.message};
+        }
+    }
+    return {seconds, true, "done"};
+}
+
 SendResult sendFile(const fs::path& file, int port) {
     DrainQueue queue;
     auto uploader = std::make_unique<corvane::Uploader>(queue);
     auto task = corvane::Uploader::makeTask(file, "", std::nullopt);
     if (!task) return {0, false, "cannot read " + file.string()};
-    uploader->append({task});
-    const auto start = Clock::now();
-    uploader->pump(std::nullopt, std::nullopt, "", port);
-    queue.drainUntil([&] { return !task->state.active(); });
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const bool done = task->state.kind == corvane::TransferState::Kind::done;
-    return {seconds, done, done ? "done" : task->state.message};
+    return sendTasks(*uploader, queue, {task}, port);
 }
 
 void report(const SendResult& sent, int64_t size) {
@@ -99,10 +114,27 @@ int sendToRunningReceiver(int port, const fs::path& file) {
     return sent.done ? 0 : 1;
 }
 
+int sendFolderToRunningReceiver(int port, const fs::path& folder) {
+    DrainQueue queue;
+    auto uploader = std::make_unique<corvane::Uploader>(queue);
+    const auto tasks = uploader->expandDirectory(folder, std::nullopt);
+    if (tasks.empty()) {
+        std::fprintf(stderr, "no files in %s\n", folder.c_str());
+        return 1;
+    }
+    const SendResult sent = sendTasks(*uploader, queue, tasks, port);
+    std::printf("uploader send of a folder of %zu files to loopback: %s in %.4f s, %.1f files/s\n", tasks.size(),
+                sent.message.c_str(), sent.seconds, double(tasks.size()) / sent.seconds);
+    return sent.done ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--to") return sendToRunningReceiver(std::atoi(argv[2]), argv[3]);
+    if (argc == 4 && std::string(argv[1]) == "--folder") {
+        return sendFolderToRunningReceiver(std::atoi(argv[2]), argv[3]);
+    }
     const int64_t sizeMiB = argc > 1 ? std::atoll(argv[1]) : 1024;
     const int firstPort = argc > 2 ? std::atoi(argv[2]) : 39200;
     const int64_t size = sizeMiB * 1024 * 1024;

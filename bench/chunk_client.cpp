@@ -6,11 +6,14 @@
 //   build/chunk_client burst PORT [N=32]  meta for N uploads, then N connections each PUT
 //                                         one 4 MiB chunk at the same moment; the uploads
 //                                         are deleted afterwards
+//   build/chunk_client puts PORT [N=32]   N connections each PUT a 4 MiB /burst-K.bin at
+//                                         the same moment (the burst against nginx)
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <latch>
 #include <optional>
 #include <string>
@@ -48,6 +51,38 @@ bool sendEach(bench::Connection& conn, const std::vector<std::string>& heads) {
     return true;
 }
 
+// Each of `count` connections sends its request with a 4 MiB body at the same moment; the
+// seconds they took and how many got `expected`. Connection 0 is `first` when given.
+struct BurstResult {
+    double seconds = 0;
+    int ok = 0;
+};
+BurstResult sendAtOnce(int port, int count, const std::function<std::string(int)>& head, int expected,
+                       bench::Connection* first) {
+    const std::vector<char> body(bench::kChunk, 'x');
+    std::latch connected(count + 1);
+    std::atomic<int> replied{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i) {
+        threads.emplace_back([&, i] {
+            std::optional<bench::Connection> own;
+            if (i > 0 || !first) own.emplace(port);
+            bench::Connection& conn = own ? *own : *first;
+            connected.arrive_and_wait();
+            if (conn.ok() && conn.send(head(i), body.data(), body.size()) && conn.reply(nullptr) == expected) ++replied;
+        });
+    }
+    connected.arrive_and_wait();
+    const auto start = bench::Clock::now();
+    for (auto& t : threads) t.join();
+    return {bench::secondsSince(start), replied.load()};
+}
+
+int printBurst(const BurstResult& result, int count) {
+    std::printf("burst_s %.4f ok %d of %d\n", result.seconds, result.ok, count);
+    return result.ok == count ? 0 : 1;
+}
+
 // The server takes at most 32 connections from one address. The connection that sent
 // the metas carries one of the chunks, and connections closed just before (by earlier
 // measurements) get a moment to end, so that the burst is exactly `count` connections.
@@ -64,29 +99,22 @@ int burst(int port, int count) {
         std::fprintf(stderr, "burst meta refused\n");
         return 1;
     }
-    const std::vector<char> body(bench::kChunk, 'x');
-    std::latch connected(count + 1);
-    std::atomic<int> replied{0};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < count; ++i) {
-        threads.emplace_back([&, i] {
-            std::optional<bench::Connection> own;
-            if (i > 0) own.emplace(port);
-            bench::Connection& conn = i > 0 ? *own : first;
-            connected.arrive_and_wait();
-            const std::string head = bench::request("PUT", "/api/upload/" + burstID(i) + "/0", body.size());
-            if (conn.ok() && conn.send(head, body.data(), body.size()) && conn.reply(nullptr) == 200) ++replied;
-        });
-    }
-    connected.arrive_and_wait();
-    const auto start = bench::Clock::now();
-    for (auto& t : threads) t.join();
-    const double seconds = bench::secondsSince(start);
+    const BurstResult result = sendAtOnce(
+        port, count,
+        [](int i) { return bench::request("PUT", "/api/upload/" + burstID(i) + "/0", bench::kChunk); }, 200, &first);
     std::vector<std::string> deletes;
     for (int i = 0; i < count; ++i) deletes.push_back(bench::request("DELETE", "/api/upload/" + burstID(i), 0));
     sendEach(first, deletes);
-    std::printf("burst_s %.4f ok %d of %d\n", seconds, replied.load(), count);
-    return replied == count ? 0 : 1;
+    return printBurst(result, count);
+}
+
+// The same burst as plain PUTs of /burst-N.bin, for a server that stores a PUT body as a file.
+int plainPuts(int port, int count) {
+    const BurstResult result = sendAtOnce(
+        port, count,
+        [](int i) { return bench::request("PUT", "/burst-" + std::to_string(i) + ".bin", bench::kChunk); }, 201,
+        nullptr);
+    return printBurst(result, count);
 }
 
 }  // namespace
@@ -95,6 +123,7 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "upload" && argc == 4) return uploadFile(std::atoi(argv[2]), argv[3]);
     if (mode == "burst" && argc >= 3) return burst(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 32);
-    std::fprintf(stderr, "usage: chunk_client upload PORT FILE | burst PORT [N]\n");
+    if (mode == "puts" && argc >= 3) return plainPuts(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 32);
+    std::fprintf(stderr, "usage: chunk_client upload PORT FILE | burst PORT [N] | puts PORT [N]\n");
     return 2;
 }

@@ -1,33 +1,45 @@
 #!/usr/bin/env python3
-"""Side-by-side benchmark of the engine's peer server against nginx on loopback.
+"""Side-by-side benchmark of the engine's server and its storage extension against nginx.
 
 Run after ./scripts/build.sh, as root (it installs packages and mounts a tmpfs):
 
-    python3 bench/nginx_compare.py [--rounds N] [--size-mib M]
+    python3 bench/nginx_compare.py [--rounds N] [--size-mib M] [--big]
 
 It first installs what is missing with apt-get (nginx-light, libnginx-mod-http-dav-ext,
 wrk; the nginx service is kept from starting), then re-runs itself inside
 scripts/netns-run, so every server and client only ever sees loopback. There it starts
-build/peer_server (no token) and an nginx of its own (PUT enabled, sendfile on) on folders of
-the same file system, once on the real disk (a folder under build/) and once on a tmpfs,
-and measures per round, the order of the two alternating from round to round:
+build/peer_server (no token), build/storage_server (team mode: NAS file API and WebDAV share)
+and an nginx of its own (PUT and PROPFIND through dav-ext, sendfile on) on folders of the
+same file system, once on the real disk (a folder under build/) and once on a tmpfs, and
+measures per round, the order of ours and the peer alternating from round to round:
 
-  a. upload of an M MiB file: build/chunk_client (meta, 4 MiB chunks, finish on one
-     keep-alive connection; the finish, which joins the chunks, is shown apart) against
-     `curl -T` to nginx. Ratio nginx time / our time.
-  b. download of that file: curl of /d/bench.bin against curl of nginx's copy. Ratio of
-     throughputs, ours / nginx.
-  c. GET /api/info against a static file of the same byte size on nginx, `wrk -d 3s` at 1,
-     16 and 256 connections. Ratio of requests/s (only 2xx replies count).
-  d. the send queue (build/bench_uploader --to) sending the file to the server in another
-     process against `curl -T` to nginx. Ratio of throughputs, ours / curl.
-  e. GET /api/files over 5,000 files in 50 folders (curl's time, median of 7) against
-     `find DIR -printf '%p %s %T@\\n'` (wall time, median of 7). Ratio our time / find time.
-  f. our server's resident memory at idle, its peak while 32 connections each PUT one 4 MiB
-     chunk at the same moment (VmHWM after clear_refs, and VmRSS sampled every 2 ms), and
-     ~2 s after.
+  chunk upload       an M MiB file by build/chunk_client (meta, 4 MiB chunks, finish on one
+                     keep-alive connection; the finish is also shown apart) against
+                     `curl -T` to nginx
+  upload + writer    the same while another process writes 1 GiB to the same disk (disk only)
+  download           curl of /d/bench.bin against curl of nginx's copy, both files read into
+                     the page cache first, so that it measures the servers and not the disk
+  send queue         build/bench_uploader --to (the Uploader to the server in another
+                     process) against `curl -T` to nginx
+  folder 3000 files  build/bench_uploader --folder sending a folder of 3,000 files of 1-6 KB
+                     against one curl putting them all to nginx over one connection
+  info c=1, c=16     GET /api/info against a static file of the same size, `wrk -d 3s`
+                     (only 2xx replies count)
+  listing            GET /api/files over 5,000 files in 50 folders (curl, median of 7)
+                     against `find DIR -printf '%p %s %T@\\n'` (median of 7)
+  burst peak RSS     the server's peak resident memory (VmHWM after clear_refs, and VmRSS
+                     sampled every 2 ms) while 32 connections each PUT one 4 MiB chunk at the
+                     same moment, against nginx's (master and workers) for 32 plain PUTs
+  NAS upload         `curl -T` to PUT /api/fs/upload against `curl -T` to nginx
+  WebDAV PUT, GET    `curl -T` to /dav/ and curl of it (page cache warm) against nginx
+  PROPFIND c=1, c=8  Depth 1 over a folder of 1,000 files, `wrk -d 3s`, against nginx
+                     dav-ext
 
-It prints, per storage kind, min / median / max of each ratio with its target, then the raw
+With --big it also uploads a 10 GiB file on the disk: the chunk route (finish apart), the
+NAS streamed upload and nginx's PUT, in alternating order.
+
+It prints, per storage kind, every figure beside its peer as min / median / max over the
+rounds, the ratio (always "> 1 is better for us") with its target, and then the raw
 figures of every round. Every process and folder it made is removed at the end, also on
 Ctrl+C or an error.
 """
@@ -35,7 +47,6 @@ Ctrl+C or an error.
 import argparse
 import contextlib
 import ctypes
-import json
 import os
 import re
 import shutil
@@ -52,14 +63,19 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent
 BUILD = REPO / "build"
-PROGRAMS = {name: BUILD / name for name in ("peer_server", "chunk_client", "bench_uploader")}
+PROGRAMS = {name: BUILD / name for name in ("peer_server", "storage_server", "chunk_client", "bench_uploader")}
 PACKAGES = ["nginx-light", "libnginx-mod-http-dav-ext", "wrk"]
 DAV_EXT = Path("/usr/lib/nginx/modules/ngx_http_dav_ext_module.so")
 POLICY_RC = Path("/usr/sbin/policy-rc.d")
-INFO_CONNECTIONS = (1, 16, 256)
+INFO_CONNECTIONS = (1, 16)
+PROPFIND_CONNECTIONS = (1, 8)
+PROPFIND_ENTRIES = 1000
 LISTING_FOLDERS, LISTING_FILES_EACH = 50, 100
+SMALL_FILES = 3000
 BURST_CHUNKS = 32
 RSS_BOUND_MIB = BURST_CHUNKS * 4 + 64
+WRITER_MIB = 1024
+BIG_MIB = 10 * 1024
 MIB = 1 << 20
 
 
@@ -103,6 +119,8 @@ def run_outside(argv):
     if absent:
         sys.exit("nginx_compare: build first (./scripts/build.sh); missing " + ", ".join(absent))
     install_missing()
+    if not DAV_EXT.exists():
+        sys.exit(f"nginx_compare: {DAV_EXT} is missing (libnginx-mod-http-dav-ext)")
     child = subprocess.Popen([str(REPO / "scripts" / "netns-run"), sys.executable, str(Path(__file__).resolve()), *argv])
     signal.signal(signal.SIGTERM, lambda signum, frame: child.send_signal(signum))  # it cleans up, then ends
     while True:
@@ -174,29 +192,55 @@ def make_listing_tree(root):
             (directory / name).write_bytes(b"x" * (index * 37 % 3000))
 
 
+def make_propfind_folder(folder):
+    """The folder PROPFIND lists: 1,000 small files."""
+    folder.mkdir(parents=True)
+    for index in range(PROPFIND_ENTRIES):
+        (folder / f"entry {index}.txt").write_text(str(index))
+
+
+def make_small_folder(folder):
+    """3,000 files of 1 to 6 KB, each of its own random bytes."""
+    folder.mkdir(parents=True)
+    for index in range(SMALL_FILES):
+        (folder / f"file-{index:04d}.bin").write_bytes(os.urandom(1024 + index * 7919 % (5 * 1024 + 1)))
+    os.sync()
+
+
 def remove_top_files(folder, keep=()):
     for entry in folder.iterdir():
         if entry.is_file() and entry.name not in keep:
             entry.unlink()
 
 
-def clear_folder(folder):
-    for entry in folder.iterdir():
-        shutil.rmtree(entry) if entry.is_dir() and not entry.is_symlink() else entry.unlink()
+def remove_tree(path):
+    shutil.rmtree(path, ignore_errors=True)
 
 
-# ---------------------------------------------------------------- the two servers
+def read_into_cache(*paths):
+    for path in paths:
+        with open(path, "rb") as source:
+            while source.read(16 * MIB):
+                pass
 
-class PeerServer:
-    def __init__(self, root):
+
+# ---------------------------------------------------------------- the servers
+
+class OurServer:
+    """build/peer_server or build/storage_server on its own folder."""
+
+    def __init__(self, program, root, first_port):
         self.root = root
-        self.process = subprocess.Popen([str(PROGRAMS["peer_server"]), str(root), "39300"], stdin=subprocess.PIPE,
+        self.process = subprocess.Popen([str(PROGRAMS[program]), str(root), str(first_port)], stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, text=True, preexec_fn=die_with_parent)
         line = self.process.stdout.readline().strip()
         if not line.isdigit():
-            raise RuntimeError("peer_server printed no port")
+            raise RuntimeError(f"{program} printed no port")
         self.port = int(line)
         self.url = f"http://127.0.0.1:{self.port}"
+
+    def pids(self):
+        return [self.process.pid]
 
     def stop(self):
         with contextlib.suppress(OSError):
@@ -208,7 +252,7 @@ class PeerServer:
 
 
 NGINX_CONF = """\
-{load_module}
+load_module {dav_ext};
 user root;
 worker_processes auto;
 daemon off;
@@ -228,6 +272,7 @@ http {{
         listen 127.0.0.1:{port};
         root {root};
         dav_methods PUT;
+        dav_ext_methods PROPFIND OPTIONS;
         create_full_put_path on;
         client_max_body_size 0;
     }}
@@ -237,14 +282,19 @@ http {{
 
 class Nginx:
     def __init__(self, work, root, body_temp):
+        self.root = root
         self.port = free_port()
         self.url = f"http://127.0.0.1:{self.port}"
-        load = f"load_module {DAV_EXT};" if DAV_EXT.exists() else ""
         conf = work / "nginx.conf"
-        conf.write_text(NGINX_CONF.format(load_module=load, work=work, body_temp=body_temp, port=self.port, root=root))
+        conf.write_text(NGINX_CONF.format(dav_ext=DAV_EXT, work=work, body_temp=body_temp, port=self.port, root=root))
         self.process = subprocess.Popen(["nginx", "-p", str(work), "-e", str(work / "error.log"), "-c", str(conf)],
                                         stdin=subprocess.DEVNULL, preexec_fn=die_with_parent)
         wait_listening(self.port, self.process, "nginx")
+
+    def pids(self):
+        """The master and its workers."""
+        children = Path(f"/proc/{self.process.pid}/task/{self.process.pid}/children").read_text().split()
+        return [self.process.pid, *(int(pid) for pid in children)]
 
     def stop(self):
         stop_process(self.process, signal.SIGQUIT)  # graceful: workers end with the master
@@ -252,11 +302,11 @@ class Nginx:
 
 # ---------------------------------------------------------------- the measurements
 
-def curl_put(url, source):
+def curl_put(url, source, codes=("201", "204")):
     out = run(["curl", "-s", "-o", "/dev/null", "-w", "%{http_code} %{time_total}", "-T", source, url])
     code, seconds = out.split()
-    if code not in ("201", "204"):
-        raise RuntimeError(f"nginx PUT answered {code}")
+    if code not in codes:
+        raise RuntimeError(f"PUT {url} answered {code}")
     return float(seconds)
 
 
@@ -275,23 +325,54 @@ def settle():
 
 
 def upload_ours(server, source):
-    out = run([PROGRAMS["chunk_client"], "upload", server.port, source])
+    """Seconds of the whole upload and of its finish."""
+    out = run([PROGRAMS["chunk_client"], "upload", server.port, source], timeout=3600)
     fields = out.split()
     return float(fields[1]), float(fields[3])
 
 
-def send_queue_ours(server, source):
-    out = run([PROGRAMS["bench_uploader"], "--to", server.port, source])
+def uploader_seconds(*args):
+    out = run([PROGRAMS["bench_uploader"], *args], timeout=3600)
     found = re.search(r": done in ([0-9.]+) s", out)
     if not found:
         raise RuntimeError("send queue: " + out.strip())
     return float(found.group(1))
 
 
-def wrk_rate(url, connections):
+def curl_put_many(base_url, folder):
+    """Seconds one curl takes to PUT every file of the folder over one connection."""
+    config = folder.parent / "curl-puts.conf"
+    with open(config, "w") as out:
+        for path in sorted(folder.iterdir()):
+            out.write(f'upload-file = "{path}"\nurl = "{base_url}/{folder.name}/{path.name}"\noutput = "/dev/null"\n')
+    start = time.monotonic()
+    codes = run(["curl", "-s", "-K", config, "-w", "%{http_code}\\n"], timeout=3600).split()
+    seconds = time.monotonic() - start
+    config.unlink()
+    if len(codes) != SMALL_FILES or any(code not in ("201", "204") for code in codes):
+        raise RuntimeError(f"curl PUTs of {folder}: {len(codes)} replies, {sorted(set(codes))}")
+    return seconds
+
+
+def with_writer(folder, measure):
+    """The measurement while another process writes 1 GiB to the folder's disk."""
+    target = folder / "writer.bin"
+    writer = subprocess.Popen(["dd", "if=/dev/zero", f"of={target}", "bs=4M", f"count={WRITER_MIB // 4}",
+                               "conv=fsync", "status=none"], preexec_fn=die_with_parent)
+    try:
+        return measure()
+    finally:
+        writer.wait()
+        target.unlink(missing_ok=True)
+
+
+def wrk_rate(url, connections, script=None):
     """2xx replies per second, and the count of socket errors and other replies."""
     threads = min(connections, os.cpu_count() or 1)
-    out = run(["wrk", "-t", threads, "-c", connections, "-d", "3s", url], timeout=60)
+    command = ["wrk", "-t", threads, "-c", connections, "-d", "3s", url]
+    if script:
+        command[1:1] = ["-s", script]
+    out = run(command, timeout=60)
     done = re.search(r"(\d+) requests in ([0-9.]+)(m?s)", out)
     seconds = float(done.group(2)) / (1000 if done.group(3) == "ms" else 1)
     non2xx = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
@@ -311,48 +392,53 @@ def find_seconds(folder):
     return time.monotonic() - start
 
 
-def proc_status_kib(pid, field):
-    with open(f"/proc/{pid}/status") as status:
+def proc_status_mib(pid, field):
+    with contextlib.suppress(OSError), open(f"/proc/{pid}/status") as status:
         for line in status:
             if line.startswith(field + ":"):
-                return int(line.split()[1])
+                return int(line.split()[1]) / 1024
     return 0
 
 
-def burst_memory(server):
-    """Idle, peak (VmHWM and 2 ms samples) and later resident memory in MiB."""
-    pid = server.process.pid
-    idle = proc_status_kib(pid, "VmRSS") / 1024
-    Path(f"/proc/{pid}/clear_refs").write_text("5")  # VmHWM starts again from the present RSS
+def burst_memory(server, mode):
+    """Peak (VmHWM and 2 ms samples) resident memory in MiB of the server's processes while
+    the burst runs, and its memory before and about 2 s after."""
+    pids = server.pids()
+    resident = lambda: sum(proc_status_mib(pid, "VmRSS") for pid in pids)
+    idle = resident()
+    for pid in pids:
+        Path(f"/proc/{pid}/clear_refs").write_text("5")  # VmHWM starts again from the present RSS
     peak_sampled = [idle]
     stop = threading.Event()
 
     def sample():
         while not stop.is_set():
-            peak_sampled[0] = max(peak_sampled[0], proc_status_kib(pid, "VmRSS") / 1024)
+            peak_sampled[0] = max(peak_sampled[0], resident())
             time.sleep(0.002)
 
     sampler = threading.Thread(target=sample)
     sampler.start()
     try:
-        out = run([PROGRAMS["chunk_client"], "burst", server.port, BURST_CHUNKS])
+        out = run([PROGRAMS["chunk_client"], mode, server.port, BURST_CHUNKS])
     finally:
         stop.set()
         sampler.join()
-    hwm = proc_status_kib(pid, "VmHWM") / 1024
+    hwm = sum(proc_status_mib(pid, "VmHWM") for pid in pids)
     time.sleep(2)
-    after = proc_status_kib(pid, "VmRSS") / 1024
-    return {"idle": idle, "hwm": hwm, "sampled": peak_sampled[0], "after": after,
-            "burst_s": float(out.split()[1])}
+    return {"idle": idle, "peak": max(hwm, peak_sampled[0]), "hwm": hwm, "sampled": peak_sampled[0],
+            "after": resident(), "burst_s": float(out.split()[1])}
 
 
-def in_order(ours_first, ours, theirs):
-    """Runs the two measurements in the round's order; (ours, theirs)."""
-    if ours_first:
-        mine = ours()
-        return mine, theirs()
-    other = theirs()
-    return ours(), other
+def in_order(ours_first, *measures):
+    """Runs the measurements forward in a round where ours go first, else backward; their
+    results in the given order."""
+    order = list(range(len(measures)))
+    if not ours_first:
+        order.reverse()
+    results = [None] * len(measures)
+    for k in order:
+        results[k] = measures[k]()
+    return results
 
 
 def settled(measure):
@@ -363,129 +449,234 @@ def settled(measure):
     return run_settled
 
 
-def one_round(number, setup, source, size):
+def mb_per_s(size, seconds):
+    return size / 1e6 / seconds
+
+
+def one_round(number, setup, sources, size, kind):
+    """The figures of one round: {name: (ours, peer)} in the units shown, and raw extras."""
     ours_first = number % 2 == 0
-    server, nginx, our_root, nginx_root = setup["server"], setup["nginx"], setup["our_root"], setup["nginx_root"]
+    peer, team, nginx = setup["peer"], setup["team"], setup["nginx"]
+    source, small = sources["file"], sources["small"]
+    f = {}
+    raw = {"first": "ours" if ours_first else "nginx"}
 
     def remove_uploads():
-        remove_top_files(our_root)
-        remove_top_files(nginx_root, keep={"info.json"})
+        remove_top_files(peer.root)
+        remove_top_files(team.root)
+        remove_top_files(nginx.root, keep={"info.json"})
 
     remove_uploads()
-    r = {"first": "ours" if ours_first else "nginx"}
-    (r["up_ours_s"], r["finish_s"]), r["up_nginx_s"] = in_order(
-        ours_first, settled(lambda: upload_ours(server, source)),
-        settled(lambda: curl_put(nginx.url + "/x.bin", source)))
-    r["down_ours_s"], r["down_nginx_s"] = in_order(
-        ours_first, lambda: curl_get(server.url + "/d/bench.bin", size), lambda: curl_get(nginx.url + "/x.bin", size))
+    (up_s, raw["finish_s"]), nginx_s = in_order(
+        ours_first, settled(lambda: upload_ours(peer, source)), settled(lambda: curl_put(nginx.url + "/x.bin", source)))
+    f["chunk upload"] = (mb_per_s(size, up_s), mb_per_s(size, nginx_s))
+    f["finish (join)"] = (raw["finish_s"], None)
+
+    def download_pair(ours_url, ours_file, peer_url, peer_file):
+        def cached(url, path):
+            return lambda: (read_into_cache(path), curl_get(url, size))[1]
+        mine, theirs = in_order(ours_first, cached(ours_url, ours_file), cached(peer_url, peer_file))
+        return mb_per_s(size, mine), mb_per_s(size, theirs)
+
+    f["download"] = download_pair(peer.url + "/d/bench.bin", peer.root / "bench.bin",
+                                  nginx.url + "/x.bin", nginx.root / "x.bin")
     remove_uploads()
-    r["sendq_ours_s"], r["sendq_curl_s"] = in_order(
-        ours_first, settled(lambda: send_queue_ours(server, source)),
+
+    if kind == "disk":
+        (up_s, _), nginx_s = in_order(
+            ours_first, settled(lambda: with_writer(peer.root.parent, lambda: upload_ours(peer, source))),
+            settled(lambda: with_writer(peer.root.parent, lambda: curl_put(nginx.url + "/x.bin", source))))
+        f["upload + writer"] = (mb_per_s(size, up_s), mb_per_s(size, nginx_s))
+        remove_uploads()
+
+    sendq_s, curl_s = in_order(
+        ours_first, settled(lambda: uploader_seconds("--to", peer.port, source)),
         settled(lambda: curl_put(nginx.url + "/q.bin", source)))
+    f["send queue"] = (mb_per_s(size, sendq_s), mb_per_s(size, curl_s))
     remove_uploads()
 
-    r["list_ours_s"], r["list_find_s"] = in_order(
-        ours_first, lambda: median_seconds(lambda: curl_get(server.url + "/api/files")),
-        lambda: median_seconds(lambda: find_seconds(our_root)))
+    def remove_small():
+        remove_tree(peer.root / small.name)
+        remove_tree(nginx.root / small.name)
+
+    remove_small()
+    folder_s, curl_s = in_order(
+        ours_first, settled(lambda: uploader_seconds("--folder", peer.port, small)),
+        settled(lambda: curl_put_many(nginx.url, small)))
+    f["folder 3000 files"] = (SMALL_FILES / folder_s, SMALL_FILES / curl_s)
+    remove_small()
+
     for connections in INFO_CONNECTIONS:
-        (r[f"info{connections}_ours"], r[f"info{connections}_ours_err"]), \
-            (r[f"info{connections}_nginx"], r[f"info{connections}_nginx_err"]) = in_order(
-                ours_first, lambda: wrk_rate(server.url + "/api/info", connections),
-                lambda: wrk_rate(nginx.url + "/info.json", connections))
-    r["rss"] = burst_memory(server)
-    return r
+        (mine, raw[f"info{connections}_ours_err"]), (theirs, raw[f"info{connections}_peer_err"]) = in_order(
+            ours_first, lambda: wrk_rate(peer.url + "/api/info", connections),
+            lambda: wrk_rate(nginx.url + "/info.json", connections))
+        f[f"info c={connections}"] = (mine, theirs)
+
+    list_s, find_s = in_order(
+        ours_first, lambda: median_seconds(lambda: curl_get(peer.url + "/api/files")),
+        lambda: median_seconds(lambda: find_seconds(peer.root)))
+    f["listing"] = (list_s * 1000, find_s * 1000)
+
+    raw["rss_ours"], raw["rss_peer"] = in_order(
+        ours_first, lambda: burst_memory(peer, "burst"), lambda: burst_memory(nginx, "puts"))
+    f["burst peak RSS"] = (raw["rss_ours"]["peak"], raw["rss_peer"]["peak"])
+    remove_uploads()
+
+    nas_s, nginx_s = in_order(
+        ours_first, settled(lambda: curl_put(team.url + "/api/fs/upload?name=nas.bin", source, codes=("200",))),
+        settled(lambda: curl_put(nginx.url + "/n.bin", source)))
+    f["NAS upload"] = (mb_per_s(size, nas_s), mb_per_s(size, nginx_s))
+    remove_uploads()
+
+    dav_s, nginx_s = in_order(
+        ours_first, settled(lambda: curl_put(team.url + "/dav/dav.bin", source)),
+        settled(lambda: curl_put(nginx.url + "/w.bin", source)))
+    f["WebDAV PUT"] = (mb_per_s(size, dav_s), mb_per_s(size, nginx_s))
+    f["WebDAV GET"] = download_pair(team.url + "/dav/dav.bin", team.root / "dav.bin",
+                                    nginx.url + "/w.bin", nginx.root / "w.bin")
+    remove_uploads()
+
+    for connections in PROPFIND_CONNECTIONS:
+        (mine, raw[f"propfind{connections}_ours_err"]), (theirs, raw[f"propfind{connections}_peer_err"]) = in_order(
+            ours_first, lambda: wrk_rate(team.url + "/dav/listed/", connections, setup["propfind_lua"]),
+            lambda: wrk_rate(nginx.url + "/listed/", connections, setup["propfind_lua"]))
+        f[f"PROPFIND c={connections}"] = (mine, theirs)
+    return f, raw
+
+
+def big_round(number, setup, source, size):
+    """The 10 GiB figures: chunk route, NAS streamed upload and nginx's PUT."""
+    ours_first = number % 2 == 0
+    peer, team, nginx = setup["peer"], setup["team"], setup["nginx"]
+    raw = {"first": "ours" if ours_first else "nginx"}
+
+    def upload_alone(measure, path):
+        def measured():
+            settle()
+            try:
+                return measure()
+            finally:
+                path.unlink(missing_ok=True)  # one 10 GiB copy on the disk at a time
+        return measured
+
+    (up_s, raw["finish_s"]), nas_s, nginx_s = in_order(
+        ours_first, upload_alone(lambda: upload_ours(peer, source), peer.root / "bench.bin"),
+        upload_alone(lambda: curl_put(team.url + "/api/fs/upload?name=nas.bin", source, codes=("200",)),
+                     team.root / "nas.bin"),
+        upload_alone(lambda: curl_put(nginx.url + "/x.bin", source), nginx.root / "x.bin"))
+    f = {
+        "chunk upload 10G": (mb_per_s(size, up_s), mb_per_s(size, nginx_s)),
+        "chunk vs NAS 10G": (mb_per_s(size, up_s), mb_per_s(size, nas_s)),
+        "finish 10G": (raw["finish_s"], None),
+    }
+    return f, raw
 
 
 # ---------------------------------------------------------------- report
 
-def ratios(r):
-    out = {
-        "upload": r["up_nginx_s"] / r["up_ours_s"],
-        "download": r["down_nginx_s"] / r["down_ours_s"],
-        "send queue": r["sendq_curl_s"] / r["sendq_ours_s"],
-    }
-    for connections in INFO_CONNECTIONS:
-        out[f"info c={connections}"] = r[f"info{connections}_ours"] / max(r[f"info{connections}_nginx"], 1e-9)
-    out["listing"] = r["list_ours_s"] / r["list_find_s"]
-    out["peak RSS MiB"] = max(r["rss"]["hwm"], r["rss"]["sampled"])
-    return out
-
-
-TARGETS = {
-    "upload": (">=", 0.8, "nginx time / our time"),
-    "download": (">=", 0.95, "our MB/s / nginx MB/s"),
-    "send queue": (">=", 0.8, "our MB/s / curl MB/s"),
-    "info c=1": (">=", 0.9, "our r/s / nginx r/s"),
-    "info c=16": (">=", 0.9, "our r/s / nginx r/s"),
-    "info c=256": (None, None, "our r/s / nginx r/s"),
-    "listing": ("<=", 3.0, "our time / find time"),
-    "peak RSS MiB": ("<=", float(RSS_BOUND_MIB), f"bound {BURST_CHUNKS} x 4 MiB + 64 MiB"),
+# name: (unit, peer, target): target ("ratio", bound) on the ratio, or ("ours <=", bound)
+# on our own figure, or None. Higher is better unless the unit says ms, s or MiB.
+FIGURES = {
+    "chunk upload": ("MB/s", "nginx PUT", ("ratio", 1.0)),
+    "finish (join)": ("s", "-", None),
+    "upload + writer": ("MB/s", "nginx PUT", ("ratio", 1.0)),
+    "download": ("MB/s", "nginx GET", ("ratio", 0.95)),
+    "send queue": ("MB/s", "curl -T nginx", ("ratio", 0.8)),
+    "folder 3000 files": ("files/s", "curl PUTs nginx", ("ratio", 0.5)),
+    "info c=1": ("r/s", "nginx static", ("ratio", 0.9)),
+    "info c=16": ("r/s", "nginx static", ("ratio", 0.9)),
+    "listing": ("ms", "find", ("ratio", 1 / 3)),
+    "burst peak RSS": ("MiB", "nginx", ("ours <=", float(RSS_BOUND_MIB))),
+    "NAS upload": ("MB/s", "nginx PUT", ("ratio", 0.9)),
+    "WebDAV PUT": ("MB/s", "nginx PUT", ("ratio", 0.9)),
+    "WebDAV GET": ("MB/s", "nginx GET", ("ratio", 0.95)),
+    "PROPFIND c=1": ("r/s", "nginx dav-ext", ("ratio", 1.0)),
+    "PROPFIND c=8": ("r/s", "nginx dav-ext", ("ratio", 1.0)),
+    "chunk upload 10G": ("MB/s", "nginx PUT", None),
+    "chunk vs NAS 10G": ("MB/s", "NAS upload", ("ratio", 0.9)),
+    "finish 10G": ("s", "-", ("ours <=", 1.0)),
 }
 
 
-def meets(value, target):
-    sign, bound = target[0], target[1]
-    if sign is None:
+def lower_is_better(unit):
+    return unit in ("ms", "s", "MiB")
+
+
+def ratio(name, ours, peer):
+    """Ours against the peer, > 1 better for us; none without a peer."""
+    if peer is None:
+        return None
+    if lower_is_better(FIGURES[name][0]):
+        return peer / ours if ours else None
+    return ours / peer if peer else None
+
+
+def verdict(target, ours_mid, ratio_mid):
+    if target is None:
         return ""
-    return "ok" if (value >= bound if sign == ">=" else value <= bound) else "MISSED"
+    value = ratio_mid if target[0] == "ratio" else ours_mid
+    if value is None:
+        return ""
+    return "ok" if (value >= target[1] if target[0] == "ratio" else value <= target[1]) else "MISSED"
 
 
-def print_report(kind, location, rounds, size):
-    mb = size / 1e6
-    print(f"\n== {kind} ({location}), file {size // MIB} MiB, {len(rounds)} round(s) ==")
-    print(f"{'ratio':<14}{'target':>9}{'min':>9}{'median':>9}{'max':>9}  {'':6} meaning")
-    per_round = [ratios(r) for r in rounds]
-    for name, target in TARGETS.items():
-        values = [each[name] for each in per_round]
-        mid = statistics.median(values)
-        bound = f"{target[0]} {target[1]:g}" if target[0] else "-"
-        print(f"{name:<14}{bound:>9}{min(values):>9.2f}{mid:>9.2f}{max(values):>9.2f}  {meets(mid, target):6} {target[2]}")
+def spread(values):
+    values = [v for v in values if v is not None]
+    if not values:
+        return "-"
+    return f"{number(min(values))} / {number(statistics.median(values))} / {number(max(values))}"
 
-    rows = [
-        ("order (first)", lambda r: r["first"]),
-        ("upload ours MB/s", lambda r: f"{mb / r['up_ours_s']:.0f}"),
-        ("  ours total s", lambda r: f"{r['up_ours_s']:.3f}"),
-        ("  finish(join) s", lambda r: f"{r['finish_s']:.3f}"),
-        ("upload nginx MB/s", lambda r: f"{mb / r['up_nginx_s']:.0f}"),
-        ("  nginx s", lambda r: f"{r['up_nginx_s']:.3f}"),
-        ("download ours MB/s", lambda r: f"{mb / r['down_ours_s']:.0f}"),
-        ("download nginx MB/s", lambda r: f"{mb / r['down_nginx_s']:.0f}"),
-        ("send queue MB/s", lambda r: f"{mb / r['sendq_ours_s']:.0f}"),
-        ("curl -T nginx MB/s", lambda r: f"{mb / r['sendq_curl_s']:.0f}"),
-    ]
-    for connections in INFO_CONNECTIONS:
-        rows.append((f"info c={connections} ours r/s",
-                     lambda r, c=connections: f"{r[f'info{c}_ours']:.0f}" + errors_note(r[f"info{c}_ours_err"])))
-        rows.append((f"info c={connections} nginx r/s",
-                     lambda r, c=connections: f"{r[f'info{c}_nginx']:.0f}" + errors_note(r[f"info{c}_nginx_err"])))
-    rows += [
-        ("listing ours ms", lambda r: f"{r['list_ours_s'] * 1000:.1f}"),
-        ("listing find ms", lambda r: f"{r['list_find_s'] * 1000:.1f}"),
-        ("RSS idle MiB", lambda r: f"{r['rss']['idle']:.1f}"),
-        ("RSS peak VmHWM MiB", lambda r: f"{r['rss']['hwm']:.1f}"),
-        ("RSS peak 2ms MiB", lambda r: f"{r['rss']['sampled']:.1f}"),
-        ("RSS 2s after MiB", lambda r: f"{r['rss']['after']:.1f}"),
-        ("burst 32x4MiB s", lambda r: f"{r['rss']['burst_s']:.3f}"),
-    ]
-    cells = [(label, [cell(r) for r in rounds]) for label, cell in rows]
-    width = 2 + max(len(text) for _, texts in cells for text in texts)
-    print(f"{'raw figures':<24}" + "".join(f"{'round ' + str(i + 1):>{width}}" for i in range(len(rounds))))
-    for label, texts in cells:
-        print(f"{label:<24}" + "".join(f"{text:>{width}}" for text in texts))
+
+def number(value):
+    return f"{value:.0f}" if abs(value) >= 100 else f"{value:.3g}"
+
+
+def print_report(title, rounds, seconds):
+    """rounds: [(figures, raw)]."""
+    print(f"\n== {title}, {len(rounds)} round(s) in {seconds:.0f} s, {load_average()}: min / median / max ==")
+    print(f"{'figure':<19}{'unit':<8}{'ours':>26}  {'peer':<16}{'peer figure':>26}{'ratio':>24}  target")
+    for name, (unit, peer_name, target) in FIGURES.items():
+        if name not in rounds[0][0]:
+            continue
+        pairs = [figures[name] for figures, _ in rounds]
+        ours = [p[0] for p in pairs]
+        ratios = [ratio(name, p[0], p[1]) for p in pairs]
+        known = [r for r in ratios if r is not None]
+        ratio_mid = statistics.median(known) if known else None
+        bound = "-" if target is None else (f">= {target[1]:.2f}" if target[0] == "ratio" else f"ours <= {target[1]:g}")
+        print(f"{name:<19}{unit:<8}{spread(ours):>26}  {peer_name:<16}{spread([p[1] for p in pairs]):>26}"
+              f"{spread(ratios):>24}  {bound:<12} {verdict(target, statistics.median(ours), ratio_mid)}")
+    print_raw(rounds)
     sys.stdout.flush()
 
 
-def errors_note(count):
-    return f" ({count} err)" if count else ""
+def print_raw(rounds):
+    """Every round's figures, ours and the peer's, and what else it noted."""
+    rows = [("first", [raw["first"] for _, raw in rounds])]
+    for name in FIGURES:
+        if name not in rounds[0][0]:
+            continue
+        rows.append((f"{name} ours", [number(figures[name][0]) for figures, _ in rounds]))
+        if rounds[0][0][name][1] is not None:
+            rows.append((f"{name} peer", [number(figures[name][1]) for figures, _ in rounds]))
+    for label, value in rounds[0][1].items():
+        if isinstance(value, dict):
+            rows += [(f"{label} {key}", [number(raw[label][key]) for _, raw in rounds]) for key in value]
+        elif label not in ("first", "finish_s"):
+            rows.append((label, [str(raw[label]) for _, raw in rounds]))
+    width = 2 + max(len(text) for _, texts in rows + [("", ["round 10"])] for text in texts)
+    print(f"{'raw':<26}" + "".join(f"{'round ' + str(i + 1):>{width}}" for i in range(len(rounds))))
+    for label, texts in rows:
+        print(f"{label:<26}" + "".join(f"{text:>{width}}" for text in texts))
 
 
 # ---------------------------------------------------------------- inside the namespace
 
 def storage_kinds(stack, size):
     disk = Path(tempfile.mkdtemp(prefix="nginx-compare-disk-", dir=BUILD))
-    stack.callback(shutil.rmtree, disk, True)
+    stack.callback(remove_tree, disk)
     ram = Path(tempfile.mkdtemp(prefix="nginx-compare-tmpfs-", dir="/tmp"))
-    stack.callback(shutil.rmtree, ram, True)
+    stack.callback(remove_tree, ram)
     # A tmpfs of our own in the private mount namespace; /dev/shm when mounting is refused.
     room = 6 * size + 1024 * MIB
     if subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={room}", "tmpfs", str(ram)]).returncode == 0:
@@ -493,42 +684,72 @@ def storage_kinds(stack, size):
         ram_place = f"tmpfs mounted on {ram}"
     else:
         ram = Path(tempfile.mkdtemp(prefix="nginx-compare-", dir="/dev/shm"))
-        stack.callback(shutil.rmtree, ram, True)
+        stack.callback(remove_tree, ram)
         ram_place = f"{ram}"
     return [("disk", disk, str(disk)), ("tmpfs", ram, ram_place)]
 
 
 def start_servers(stack, base):
-    setup = {"our_root": base / "ours", "nginx_root": base / "nginx"}
-    for name in ("ours", "nginx", "nginx-body", "nginx-work"):
+    for name in ("ours", "team", "nginx", "nginx-body", "nginx-work"):
         (base / name).mkdir(parents=True)
-    make_listing_tree(setup["our_root"])
-    server = PeerServer(setup["our_root"])
-    stack.callback(server.stop)
-    nginx = Nginx(base / "nginx-work", setup["nginx_root"], base / "nginx-body")
+    make_listing_tree(base / "ours")
+    make_propfind_folder(base / "team" / "listed")
+    make_propfind_folder(base / "nginx" / "listed")
+    peer = OurServer("peer_server", base / "ours", 39300)
+    stack.callback(peer.stop)
+    team = OurServer("storage_server", base / "team", 39400)
+    stack.callback(team.stop)
+    nginx = Nginx(base / "nginx-work", base / "nginx", base / "nginx-body")
     stack.callback(nginx.stop)
-    with urllib.request.urlopen(server.url + "/api/info") as reply:
+    with urllib.request.urlopen(peer.url + "/api/info") as reply:
         info_size = len(reply.read())
-    (setup["nginx_root"] / "info.json").write_bytes(b"x" * info_size)
-    setup.update(server=server, nginx=nginx)
-    return setup
+    (nginx.root / "info.json").write_bytes(b"x" * info_size)
+    lua = base / "propfind.lua"
+    lua.write_text('wrk.method = "PROPFIND"\nwrk.headers["Depth"] = "1"\n')
+    return {"peer": peer, "team": team, "nginx": nginx, "propfind_lua": lua}
+
+
+def run_rounds(what, rounds, measure):
+    """The rounds' results and the seconds they took."""
+    started = time.monotonic()
+    results = []
+    for number in range(rounds):
+        print(f"  {what}: round {number + 1} ...", file=sys.stderr, flush=True)
+        results.append(measure(number))
+    return results, time.monotonic() - started
+
+
+def load_average():
+    """The machine's load over the last 1, 5 and 15 minutes: other work skews every figure."""
+    return "load average " + ", ".join(f"{value:.1f}" for value in os.getloadavg())
 
 
 def run_inside(args):
     size = args.size_mib * MIB
+    started = time.monotonic()
     with contextlib.ExitStack() as stack:
         kinds = storage_kinds(stack, size)
-        source = kinds[0][1] / "source.bin"
-        write_source(source, size)
-        print(f"nginx_compare: {args.rounds} round(s), {args.size_mib} MiB file, {os.cpu_count()} CPUs")
+        disk_base = kinds[0][1]
+        sources = {"file": disk_base / "source.bin", "small": disk_base / "small-source" / "small"}
+        write_source(sources["file"], size)
+        make_small_folder(sources["small"])
+        print(f"nginx_compare: {args.rounds} round(s), {args.size_mib} MiB file, {os.cpu_count()} CPUs"
+              + (", with 10 GiB uploads" if args.big else "") + f", {load_average()}")
         for kind, base, place in kinds:
             with contextlib.ExitStack() as servers:
                 setup = start_servers(servers, base / "serve")
-                rounds = []
-                for number in range(args.rounds):
-                    print(f"  {kind}: round {number + 1} ...", file=sys.stderr, flush=True)
-                    rounds.append(one_round(number, setup, source, size))
-                print_report(kind, place, rounds, size)
+                rounds, seconds = run_rounds(kind, args.rounds, lambda n: one_round(n, setup, sources, size, kind))
+                print_report(f"{kind} ({place}), file {args.size_mib} MiB", rounds, seconds)
+                if args.big and kind == "disk":
+                    sources["file"].unlink()  # room for the large one
+                    big = disk_base / "big.bin"
+                    write_source(big, BIG_MIB * MIB)
+                    rounds, seconds = run_rounds("disk 10 GiB", args.rounds,
+                                                 lambda n: big_round(n, setup, big, BIG_MIB * MIB))
+                    big.unlink()
+                    write_source(sources["file"], size)
+                    print_report(f"{kind} ({place}), file 10 GiB", rounds, seconds)
+    print(f"\nnginx_compare: done in {time.monotonic() - started:.0f} s")
 
 
 def stop_on_term(signum, frame):
@@ -536,9 +757,10 @@ def stop_on_term(signum, frame):
 
 
 def main():
-    parser = argparse.ArgumentParser(description="Peer server against nginx on loopback (see the header).")
+    parser = argparse.ArgumentParser(description="Our servers against nginx on loopback (see the header).")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--size-mib", type=int, default=1024)
+    parser.add_argument("--big", action="store_true", help="also upload a 10 GiB file on the disk")
     args = parser.parse_args()
     if os.environ.get("CORVANE_NETNS_INSIDE") != "1":
         sys.exit(run_outside(sys.argv[1:]))

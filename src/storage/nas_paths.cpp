@@ -1,9 +1,13 @@
 #include "storage/nas_paths.h"
 
 #include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
 
 #include "base/client_paths.h"
 #include "base/unicode_text.h"
+#include "base/unique_fd.h"
 
 namespace fs = std::filesystem;
 
@@ -18,6 +22,13 @@ bool realPaths(const fs::path& root, const fs::path& location, fs::path& realRoo
     if (ec) return false;
     real = fs::weakly_canonical(location, ec);
     return !ec;
+}
+
+// A link is looked at a second time, followed; anything else is a folder or not by itself.
+bool folderFollowed(int folder, const char* name, const struct stat& own) {
+    if (!S_ISLNK(own.st_mode)) return S_ISDIR(own.st_mode);
+    struct stat followed {};
+    return ::fstatat(folder, name, &followed, 0) == 0 && S_ISDIR(followed.st_mode);
 }
 
 }  // namespace
@@ -55,6 +66,25 @@ std::vector<std::string> sortedEntryNames(const fs::path& folder) {
     std::vector<std::string> names = entryNames(folder);
     std::stable_sort(names.begin(), names.end(), localizedStandardLess);
     return names;
+}
+
+std::vector<VisibleEntry> visibleEntries(const fs::path& root, const fs::path& folder, bool atRoot) {
+    std::vector<VisibleEntry> entries;
+    UniqueFd opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(opened ? ::fdopendir(opened.get()) : nullptr, ::closedir);
+    if (!dir) return entries;
+    opened.release();  // the stream owns it now
+    const int fd = ::dirfd(dir.get());
+    while (const dirent* found = ::readdir(dir.get())) {
+        const std::string_view name = found->d_name;
+        if (name == "." || name == ".." || !isValidUTF8(name) || (atRoot && isPrivateArea(name))) continue;
+        VisibleEntry entry{std::string(name)};
+        if (::fstatat(fd, found->d_name, &entry.own, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISLNK(entry.own.st_mode) && !realPathBelow(root, folder / entry.name)) continue;
+        entry.folder = folderFollowed(fd, found->d_name, entry.own);
+        entries.push_back(std::move(entry));
+    }
+    return entries;
 }
 
 bool leadsOutside(const fs::path& root, const fs::path& entry, const struct stat& own) {

@@ -32,6 +32,19 @@ std::vector<std::string> entryNames(const std::filesystem::path& folder);
 // The same, sorted stably as a file manager sorts them.
 std::vector<std::string> sortedEntryNames(const std::filesystem::path& folder);
 
+// One entry of a folder: its name, its own attributes (a link's, not its target's), and
+// whether it is a folder, a link followed.
+struct VisibleEntry {
+    std::string name;
+    struct stat own {};
+    bool folder = false;
+};
+// The folder's entries in directory order, each looked at once relative to the opened
+// folder (links a second time): names that are not UTF-8, the private team folders when
+// `atRoot`, and links that lead out of the root are left out; empty when unreadable.
+std::vector<VisibleEntry> visibleEntries(const std::filesystem::path& root, const std::filesystem::path& folder,
+                                         bool atRoot);
+
 // Whether the entry is a link whose real path leaves the root or is the root itself.
 bool leadsOutside(const std::filesystem::path& root, const std::filesystem::path& entry, const struct stat& own);
 

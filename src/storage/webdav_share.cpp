@@ -42,54 +42,39 @@ std::optional<std::string> basicPassword(const std::string& header) {
     return decoded->substr(colon + 1);
 }
 
-// One entry as PROPFIND lists it: the folder test follows links, size and date do not.
-DavEntry entryAt(const fs::path& location, const std::string& rel) {
-    DavEntry entry;
-    struct stat followed {};
-    entry.folder = ::stat(location.c_str(), &followed) == 0 && S_ISDIR(followed.st_mode);
-    struct stat own {};
-    if (::lstat(location.c_str(), &own) == 0) {
-        entry.size = entry.folder ? 0 : int64_t(own.st_size);
-        entry.modified = own.st_mtim.tv_sec;
-    } else {
-        entry.modified = std::time(nullptr);
-    }
-    entry.href = davHref(rel, entry.folder);
-    return entry;
+DavEntry listedEntry(std::string href, const struct stat& own, bool folder) {
+    return DavEntry{std::move(href), folder, folder ? 0 : int64_t(own.st_size), own.st_mtim.tv_sec};
 }
 
-// The folder's children as listed: no private team folders at the top, no links
-// that lead out of the receive folder.
-std::vector<std::string> listedChildren(const fs::path& root, const DavTarget& target) {
-    std::vector<std::string> names;
-    for (std::string& name : entryNames(target.location)) {
-        if (target.clean.empty() && isPrivateArea(name)) continue;
-        struct stat own {};
-        const fs::path child = target.location / name;
-        if (::lstat(child.c_str(), &own) != 0 || leadsOutside(root, child, own)) continue;
-        names.push_back(std::move(name));
+// Appends the folder's children in code-point order of their names: no private team
+// folders at the top, no links that lead out of the receive folder. The folder is read
+// once and each child looked at relative to it, so no path is resolved again per child.
+void appendChildren(std::vector<DavEntry>& entries, const fs::path& root, const DavTarget& target) {
+    const std::string folderHref = davHref(target.rel, true);
+    const std::vector<VisibleEntry> visible = visibleEntries(root, target.location, target.clean.empty());
+    std::vector<std::string_view> names;
+    names.reserve(visible.size());
+    for (const VisibleEntry& entry : visible) names.push_back(entry.name);
+    entries.reserve(entries.size() + visible.size());
+    for (const size_t k : codePointOrder(names)) {
+        const VisibleEntry& entry = visible[k];
+        entries.push_back(listedEntry(davChildHref(folderHref, entry.name, entry.folder), entry.own, entry.folder));
     }
-    sortByCodePoints(names);
-    return names;
 }
 
-// PROPFIND, and GET or HEAD on a folder.
+// PROPFIND, and GET or HEAD on a folder. The folder test follows links, size and date do not.
 void davPropFind(Connection& c, const DavTarget& target) {
-    struct stat st {};
-    if (::lstat(target.location.c_str(), &st) != 0) {
+    struct stat own {};
+    if (::lstat(target.location.c_str(), &own) != 0) {
         davReply(c, 404, "not found");
         return;
     }
-    std::vector<DavEntry> entries{entryAt(target.location, target.rel)};
-    const std::string depth = c.req.header("depth");
-    const auto depthValue = parseIntText(depth);
+    struct stat followed {};
+    const bool folder = ::stat(target.location.c_str(), &followed) == 0 && S_ISDIR(followed.st_mode);
+    std::vector<DavEntry> entries{listedEntry(davHref(target.rel, folder), own, folder)};
+    const auto depthValue = parseIntText(c.req.header("depth"));
     const bool children = !(depthValue && *depthValue <= 0);
-    if (entries[0].folder && children) {
-        for (const std::string& name : listedChildren(c.server.root(), target)) {
-            const std::string rel = target.rel.empty() ? name : target.rel + "/" + name;
-            entries.push_back(entryAt(target.location / name, rel));
-        }
-    }
+    if (folder && children) appendChildren(entries, c.server.root(), target);
     respond(c.fd, 207, {{"Content-Type", "application/xml; charset=utf-8"}}, multistatusDocument(entries),
             headOnly(c));
 }

@@ -24,6 +24,10 @@ DavPath resolveDavPath(std::string_view requestPath);
 // ASCII letters, digits and -._~!$&'()*+,;=:@, and a final "/" for a folder.
 std::string davHref(std::string_view rel, bool folder);
 
+// The href of a folder's child: the folder's href (ending in "/") and the name encoded as
+// davHref encodes a segment; the same text as davHref of the joined relative path.
+std::string davChildHref(std::string_view folderHref, std::string_view name, bool folder);
+
 // The RFC 1123 date of HTTP in GMT with English names: "Mon, 03 Mar 2025 06:05:09 GMT".
 std::string httpDate(std::time_t at);
 
@@ -36,7 +40,8 @@ struct DavEntry {
 };
 std::string multistatusDocument(const std::vector<DavEntry>& entries);
 
-// Names in code-point order of their canonical (NFC) forms: "B.txt" before "a.txt".
-void sortByCodePoints(std::vector<std::string>& names);
+// The positions of the names in code-point order of their canonical (NFC) forms, equal
+// forms in their given order: "B.txt" before "a.txt".
+std::vector<size_t> codePointOrder(const std::vector<std::string_view>& names);
 
 }  // namespace corvane

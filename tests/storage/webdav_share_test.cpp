@@ -63,6 +63,85 @@ TEST_F(WebDAVShare, PropfindListsTheTargetThenItsChildrenInCodePointOrder) {
     EXPECT_EQ(call("PROPFIND", "/dav/missing").status, 404);
 }
 
+// Sets an entry's own modification time (a link's, not its target's).
+void setModified(const fs::path& entry, std::time_t at) {
+    const struct timespec times[2] = {{at, 0}, {at, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, entry.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << entry;
+}
+
+// One response element as the share has always written it; size < 0 for a folder.
+std::string responseElement(const std::string& href, int64_t size, const std::string& date) {
+    std::string out = "  <D:response>\n    <D:href>" + href + "</D:href>\n    <D:propstat><D:prop>\n";
+    out += size < 0 ? "      <D:resourcetype><D:collection/></D:resourcetype>\n"
+                    : "      <D:resourcetype/>\n      <D:getcontentlength>" + std::to_string(size) +
+                          "</D:getcontentlength>\n";
+    out += "      <D:getlastmodified>" + date + "</D:getlastmodified>\n";
+    return out + "    </D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat>\n  </D:response>\n";
+}
+
+TEST_F(WebDAVShare, PropfindRepliesKeepTheirBytesForNamesOfEveryKindAndLinks) {
+    const fs::path album = root / "相册 a&b";
+    const struct {
+        const char* name;
+        const char* link;  // the link's text, or none for a file ("/" ending: a folder)
+        std::time_t modified;
+    } entries[] = {
+        {"照片 1.jpg", nullptr, 1700000001},  {"a b&c.txt", nullptr, 1700000002},
+        {".hidden", nullptr, 1700000003},     {"..dots", nullptr, 1700000004},
+        {".config/", nullptr, 1700000005},    {"子目录/", nullptr, 1700000006},
+        {"Zeta", nullptr, 1700000007},        {"e\xcc\x81t\xc3\xa9.txt", nullptr, 1700000008},
+        {"f.txt", nullptr, 1700000009},       {"\xff.bin", nullptr, 1700000010},
+        {"to file", "a b&c.txt", 1700000011}, {"to folder", "子目录", 1700000012},
+        {"out", "../../outside", 1700000013}, {"up", "..", 1700000014},
+        {"dangling", "nowhere", 1700000015},
+    };
+    writeFile(sandbox / "outside" / "secret.txt", "s");
+    fs::create_directories(album);
+    for (const auto& e : entries) {
+        std::string name = e.name;
+        if (e.link) {
+            fs::create_symlink(e.link, album / name);
+        } else if (name.ends_with("/")) {
+            name.pop_back();
+            fs::create_directory(album / name);
+        } else {
+            writeFile(album / name, name + " bytes");
+        }
+        setModified(album / name, e.modified);
+    }
+    for (const char* name : {"_team", "_users", "_shared"}) fs::create_directory(root / name);
+    setModified(album, 1600000000);
+    setModified(root / "_shared", 1600000001);
+    setModified(root, 1600000002);
+
+    const std::string head = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:multistatus xmlns:D=\"DAV:\">\n";
+    const std::string albumHref = "/dav/%E7%9B%B8%E5%86%8C%20a&amp;b/";
+    const std::string top = head + responseElement("/dav/", -1, "Sun, 13 Sep 2020 12:26:42 GMT") +
+                            responseElement("/dav/_shared/", -1, "Sun, 13 Sep 2020 12:26:41 GMT") +
+                            responseElement(albumHref, -1, "Sun, 13 Sep 2020 12:26:40 GMT") + "</D:multistatus>\n";
+    EXPECT_EQ(call("PROPFIND", "/dav/", "", {{"Depth", "1"}}).body, top);
+    const std::string listed = head + responseElement(albumHref, -1, "Sun, 13 Sep 2020 12:26:40 GMT") +
+                               responseElement(albumHref + "..dots", 12, "Tue, 14 Nov 2023 22:13:24 GMT") +
+                               responseElement(albumHref + ".config/", -1, "Tue, 14 Nov 2023 22:13:25 GMT") +
+                               responseElement(albumHref + ".hidden", 13, "Tue, 14 Nov 2023 22:13:23 GMT") +
+                               responseElement(albumHref + "Zeta", 10, "Tue, 14 Nov 2023 22:13:27 GMT") +
+                               responseElement(albumHref + "a%20b&amp;c.txt", 15, "Tue, 14 Nov 2023 22:13:22 GMT") +
+                               responseElement(albumHref + "dangling", 7, "Tue, 14 Nov 2023 22:13:35 GMT") +
+                               responseElement(albumHref + "f.txt", 11, "Tue, 14 Nov 2023 22:13:29 GMT") +
+                               responseElement(albumHref + "to%20file", 9, "Tue, 14 Nov 2023 22:13:31 GMT") +
+                               responseElement(albumHref + "to%20folder/", -1, "Tue, 14 Nov 2023 22:13:32 GMT") +
+                               responseElement(albumHref + "e%CC%81t%C3%A9.txt", 16, "Tue, 14 Nov 2023 22:13:28 GMT") +
+                               responseElement(albumHref + "%E5%AD%90%E7%9B%AE%E5%BD%95/", -1,
+                                               "Tue, 14 Nov 2023 22:13:26 GMT") +
+                               responseElement(albumHref + "%E7%85%A7%E7%89%87%201.jpg", 18,
+                                               "Tue, 14 Nov 2023 22:13:21 GMT") +
+                               "</D:multistatus>\n";
+    EXPECT_EQ(call("PROPFIND", "/dav/%E7%9B%B8%E5%86%8C%20a%26b", "", {{"Depth", "1"}}).body, listed);
+    EXPECT_EQ(call("PROPFIND", "/dav/%E7%9B%B8%E5%86%8C%20a%26b/to%20folder", "", {{"Depth", "0"}}).body,
+              head + responseElement(albumHref + "to%20folder/", -1, "Tue, 14 Nov 2023 22:13:32 GMT") +
+                  "</D:multistatus>\n");
+}
+
 TEST_F(WebDAVShare, GetAndHeadOnFoldersFilesAndMissingEntries) {
     writeFile(root / "d" / "f.txt", "hello");
     const RawReply folder = call("GET", "/dav/d");
