@@ -1,6 +1,7 @@
 // The receiving side of the chunked upload protocol: status, meta, 4 MiB chunks
-// stored under .parts/<id>/, finish (join the chunks into the receive folder) and
-// abandon. An unfinished upload lives on disk only, so it survives restarts.
+// stored under .parts/<id>/ (part_folder.h), finish (the chunks become the file in the
+// receive folder) and abandon. An unfinished upload lives on disk only, so it survives
+// restarts.
 
 #include <algorithm>
 #include <cerrno>
@@ -15,12 +16,11 @@
 #include "base/random_hex.h"
 #include "base/transfer_sizes.h"
 #include "base/unique_fd.h"
-#include "base/upload_body.h"
 #include "base/whole_files.h"
-#include "engine/chunk_join.h"
 #include "engine/format.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
+#include "engine/part_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -73,13 +73,6 @@ bool mayChange(const fs::path& folder, const std::string& peerIP) {
     return !owner || *owner == peerIP;
 }
 
-void removeChunks(const fs::path& folder) {
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->path().filename().string().ends_with(".part")) fs::remove(it->path(), ec);
-    }
-}
-
 size_t partFolderCount(const fs::path& parts) {
     size_t count = 0;
     std::error_code ec;
@@ -108,23 +101,6 @@ void endUnread(Connection& c) {
     }
 }
 
-enum class StoredBody { stored, cutShort, failed };
-
-// Copies the chunk body from the connection into a temporary file of the chunk's
-// folder, in pieces of at most 256 KiB, and renames it to the chunk's name. Nothing
-// is left behind unless the chunk is stored whole.
-StoredBody storeChunkBody(const Connection& c, const fs::path& chunk) {
-    TempFile temp = createTempFile(chunk.parent_path());
-    if (!temp.fd) return StoredBody::failed;
-    const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, temp.fd.get(), c.pace);
-    const bool closed = temp.fd.close();
-    if (copy.end == BodyCopy::End::complete && closed && ::rename(temp.path.c_str(), chunk.c_str()) == 0) {
-        return StoredBody::stored;
-    }
-    ::unlink(temp.path.c_str());
-    return copy.end == BodyCopy::End::cutShort ? StoredBody::cutShort : StoredBody::failed;
-}
-
 void refuseBusy(int fd) { sendJSON(fd, 503, errorJSON("busy")); }
 void refuseForeign(int fd) { sendJSON(fd, 403, errorJSON("forbidden")); }
 
@@ -135,32 +111,6 @@ int64_t chunkIndex(const std::string& digits) { return parseIntText(digits).valu
 bool validID(const std::string& id) {
     if (id.size() < 8 || id.size() > 40) return false;
     return std::all_of(id.begin(), id.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
-std::string chunkFileName(int64_t index) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%012lld.part", static_cast<long long>(index));
-    return name;
-}
-
-struct StoredChunk {
-    int64_t index = 0;
-    fs::path path;
-};
-
-// The chunk files of a part folder in listing order; none when it cannot be listed.
-std::optional<std::vector<StoredChunk>> listChunks(const fs::path& folder) {
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec);
-    if (ec) return std::nullopt;
-    std::vector<StoredChunk> chunks;
-    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() < 5 || name.compare(name.size() - 5, 5, ".part") != 0) continue;
-        const auto index = parseIntText(std::string_view(name).substr(0, 12));
-        if (index) chunks.push_back(StoredChunk{*index, it->path()});
-    }
-    return chunks;
 }
 
 nlohmann::json readMeta(const fs::path& folder) {
@@ -206,23 +156,15 @@ int64_t fileSize(const fs::path& path) {
 
 // A finish only joins an upload it holds whole: chunks 0, 1, ... without a gap,
 // and as many bytes as the meta announced.
-bool complete(const std::vector<StoredChunk>& sorted, const nlohmann::json& meta) {
+bool complete(const std::vector<HeldChunk>& sorted, const nlohmann::json& meta) {
     int64_t total = 0;
     for (size_t k = 0; k < sorted.size(); ++k) {
-        if (sorted[k].index != int64_t(k)) return false;
-        total += fileSize(sorted[k].path);
+        const auto length = chunkLength(sorted[k]);
+        if (sorted[k].index != int64_t(k) || !length) return false;
+        total += *length;
     }
     const auto announced = metaSize(meta);
     return !announced || *announced == total;
-}
-
-// Joins the chunks into the open file; closes it. False when a read or write failed.
-bool mergeChunks(TempFile& target, const std::vector<StoredChunk>& sorted) {
-    std::vector<fs::path> files;
-    files.reserve(sorted.size());
-    for (const auto& chunk : sorted) files.push_back(chunk.path);
-    const bool joined = joinFiles(target.fd.get(), files);
-    return target.fd.close() && joined;
 }
 
 // A finish works on its own claim of the part folder: the folder is renamed aside
@@ -267,13 +209,13 @@ void HTTPServer::uploadStatus(Connection& c) {
         return;
     }
     const fs::path folder = parts() / id;
-    const auto chunks = listChunks(folder);
-    if (!chunks) {
+    const auto part = listPartFolder(folder);
+    if (!part) {
         sendJSON(fd, 200, {{"exists", false}, {"received", nlohmann::json::array()}, {"chunkSize", kChunkSize}});
         return;
     }
     nlohmann::json received = nlohmann::json::array();
-    for (const auto& chunk : *chunks) received.push_back(chunk.index);
+    for (const int64_t index : part->received) received.push_back(index);
     sendJSON(fd, 200, {{"exists", true}, {"received", received}, {"chunkSize", kChunkSize}, {"meta", readMeta(folder)}});
 }
 
@@ -347,13 +289,13 @@ void HTTPServer::uploadChunk(Connection& c) {
         endUnread(c);
         return;
     }
-    // Streamed into a temporary file and renamed into place: a chunk on disk is whole
-    // or absent, also when the body is cut short (that connection just ends).
+    // A chunk is held whole or not at all, also when the body is cut short (that
+    // connection just ends).
     if (size_t(c.contentLength) > c.bodyStart.size()) continueIfExpected(fd, c.req);
-    const StoredBody stored = storeChunkBody(c, folder / chunkFileName(index));
-    if (stored != StoredBody::stored && claim.recordedNow) releaseOwner(folder, peerIP);
-    if (stored == StoredBody::cutShort) return;
-    if (stored == StoredBody::failed) {
+    const StoredChunk stored = storeChunk(folder, index, ChunkBody{c.fd, c.bodyStart, c.contentLength, c.pace});
+    if (stored != StoredChunk::stored && claim.recordedNow) releaseOwner(folder, peerIP);
+    if (stored == StoredChunk::cutShort) return;
+    if (stored == StoredChunk::failed) {
         sendJSON(fd, 500, errorJSON("write failed"));
         drainBeforeClose(fd);
         return;
@@ -395,18 +337,17 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     const ReceiveDirs dirs = receiveDirs();
     const fs::path& receiveFolder = dirs.root;
     PartClaim claim(dirs.parts, id);
-    auto chunks = claim.held() ? listChunks(claim.folder()) : std::nullopt;
-    if (!chunks) return {404, errorJSON("upload not found")};
+    const auto part = claim.held() ? listPartFolder(claim.folder()) : std::nullopt;
+    if (!part) return {404, errorJSON("upload not found")};
     if (!mayChange(claim.folder(), peerIP)) return {403, errorJSON("forbidden")};
-    std::stable_sort(chunks->begin(), chunks->end(),
-                     [](const StoredChunk& a, const StoredChunk& b) { return a.index < b.index; });
-    if (chunks->empty()) return {400, errorJSON("no chunks")};
+    const std::vector<HeldChunk>& chunks = part->chunks;
+    if (chunks.empty()) return {400, errorJSON("no chunks")};
     nlohmann::json meta = readMeta(claim.folder());
     if (!meta.is_object()) meta = nlohmann::json::object();
     const auto safe = sanitize(wantedPath(meta));
     if (!safe) return {400, errorJSON("bad stored name")};
     if (isPrivateArea(*safe)) return {400, errorJSON("bad path")};
-    if (!complete(*chunks, meta)) return {400, errorJSON("incomplete upload")};
+    if (!complete(chunks, meta)) return {400, errorJSON("incomplete upload")};
 
     const auto [folderPart, base] = splitLast(*safe);
     if (!liesInside(receiveFolder, receiveFolder / *safe)) return {400, errorJSON("bad path")};
@@ -416,18 +357,15 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     if (!parentFolder) return errno == ELOOP ? JSONReply{400, errorJSON("bad path")} : JSONReply{500, errorJSON("open failed")};
     const fs::path parent = pathOf(parentFolder);
 
-    // Joined aside and moved in under a free name: the receive folder never shows a
-    // half-joined file, and a file that took the name meanwhile is never replaced.
-    // A failure leaves no partial file; the part folder comes back for a retry.
-    TempFile merged = createTempFile(claim.folder());
-    if (!merged.fd) return {500, errorJSON("open failed")};
-    if (!mergeChunks(merged, *chunks)) {
-        ::unlink(merged.path.c_str());
-        return {500, errorJSON("merge failed")};
-    }
-    const auto name = moveUnique(merged.path, parent, base);
+    // Built inside the part folder and moved in under a free name: the receive folder
+    // never shows a half-built file, and a file that took the name meanwhile is never
+    // replaced. A failure leaves no partial file; the part folder comes back for a retry.
+    const AssembledFile built = assembleChunks(claim.folder(), chunks);
+    if (built.outcome == AssembledFile::Outcome::openFailed) return {500, errorJSON("open failed")};
+    if (built.outcome == AssembledFile::Outcome::mergeFailed) return {500, errorJSON("merge failed")};
+    const auto name = moveUnique(built.path, parent, base);
     if (!name) {
-        ::unlink(merged.path.c_str());
+        if (built.joinedAside) ::unlink(built.path.c_str());
         return {500, errorJSON("open failed")};
     }
     fs::path spentFolder = claim.finish();

@@ -77,6 +77,33 @@ TEST(JoinFiles, AMissingChunkFailsTheJoin) {
     EXPECT_FALSE(joinInto(box / "joined", chunks));
 }
 
+TEST(JoinFiles, RangesLandOneAfterAnotherFromTheGivenOffset) {
+    Sandbox box;
+    const std::string data = pattern(9000, 'd');
+    const std::string tail = pattern(700, 't');
+    writeFile(box / "data", data);
+    writeFile(box / "tail", tail);
+    writeFile(box / "joined", "kept" + std::string(50, '-'));
+    UniqueFd out(::open((box / "joined").c_str(), O_WRONLY | O_CLOEXEC));
+    ASSERT_TRUE(out);
+    ASSERT_EQ(::ftruncate(out.get(), 4), 0);
+    const bool joined = joinFiles(out.get(), {FileRange{box / "data", 4096, 4096}, FileRange{box / "tail"},
+                                              FileRange{box / "data", 8000}}, 4);
+    ASSERT_TRUE(out.close() && joined);
+    EXPECT_EQ(readFile(box / "joined"), "kept" + data.substr(4096, 4096) + tail + data.substr(8000));
+}
+
+TEST(JoinFiles, ARangePastTheEndOfItsFileFailsTheJoin) {
+    Sandbox box;
+    writeFile(box / "data", pattern(5000, 'd'));
+    for (const FileRange& range : {FileRange{box / "data", 4096, 1000}, FileRange{box / "data", 6000}}) {
+        UniqueFd out(::open((box / ("joined" + std::to_string(range.offset))).c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        ASSERT_TRUE(out);
+        EXPECT_FALSE(joinFiles(out.get(), {range})) << range.offset;
+    }
+}
+
 TEST(JoinFilesDeathTest, AFullDiskFailsTheJoinInsteadOfCuttingTheFile) {
     if (!canMount()) GTEST_SKIP() << "needs root for a mount namespace";
     Sandbox box;

@@ -1,0 +1,183 @@
+#include "engine/part_folder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "base/json_fields.h"
+#include "base/transfer_sizes.h"
+#include "base/unique_fd.h"
+#include "base/upload_body.h"
+#include "base/whole_files.h"
+#include "engine/chunk_join.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane {
+
+namespace {
+
+// The one file the chunks of the chunk size are written into, each at index x chunk size.
+const char* const kDataFile = "data";
+const char* const kChunkSuffix = ".part";
+const char* const kMarkSuffix = ".held";
+
+std::string indexedName(int64_t index, const char* suffix) {
+    char name[40];
+    std::snprintf(name, sizeof name, "%012lld%s", static_cast<long long>(index), suffix);
+    return name;
+}
+
+std::string markName(int64_t index) { return indexedName(index, kMarkSuffix); }
+
+// The index of a name that ends with the suffix and whose first 12 characters (the whole
+// name when shorter) are a decimal number.
+std::optional<int64_t> indexOf(std::string_view name, std::string_view suffix) {
+    if (name.size() < suffix.size() || !name.ends_with(suffix)) return std::nullopt;
+    return parseIntText(name.substr(0, 12));
+}
+
+using Folder = std::unique_ptr<DIR, int (*)(DIR*)>;
+
+Folder openListing(const fs::path& folder) { return Folder(::opendir(folder.c_str()), ::closedir); }
+
+bool removeFile(const fs::path& file) { return ::unlink(file.c_str()) == 0 || errno == ENOENT; }
+
+bool makeMark(const fs::path& mark) {
+    UniqueFd fd(::open(mark.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    return fd && fd.close();
+}
+
+StoredChunk outcomeOf(const BodyCopy& copy) {
+    return copy.end == BodyCopy::End::cutShort ? StoredChunk::cutShort : StoredChunk::failed;
+}
+
+// Written straight into the data file at its place. The mark goes first and comes back
+// only once every byte is written, so a body cut short leaves the index not held.
+StoredChunk storeInPlace(const fs::path& folder, int64_t index, const ChunkBody& body) {
+    const fs::path mark = folder / markName(index);
+    if (!removeFile(mark)) return StoredChunk::failed;
+    UniqueFd data(::open((folder / kDataFile).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (!data || ::lseek(data.get(), off_t(index * kChunkSize), SEEK_SET) < 0) return StoredChunk::failed;
+    const BodyCopy copy = copyBodyToFile(body.sock, body.start, body.length, data.get(), body.pace);
+    const bool closed = data.close();
+    if (copy.end != BodyCopy::End::complete) return outcomeOf(copy);
+    if (!closed || !removeFile(folder / chunkFileName(index))) return StoredChunk::failed;
+    return makeMark(mark) ? StoredChunk::stored : StoredChunk::failed;
+}
+
+// Streamed into a temporary file and renamed into place: a chunk file is whole or absent.
+StoredChunk storeAsFile(const fs::path& folder, int64_t index, const ChunkBody& body) {
+    TempFile temp = createTempFile(folder);
+    if (!temp.fd) return StoredChunk::failed;
+    const BodyCopy copy = copyBodyToFile(body.sock, body.start, body.length, temp.fd.get(), body.pace);
+    const bool closed = temp.fd.close();
+    const fs::path chunk = folder / chunkFileName(index);
+    if (copy.end == BodyCopy::End::complete && closed && ::rename(temp.path.c_str(), chunk.c_str()) == 0) {
+        return StoredChunk::stored;
+    }
+    ::unlink(temp.path.c_str());
+    return copy.end == BodyCopy::End::complete ? StoredChunk::failed : outcomeOf(copy);
+}
+
+AssembledFile failure(AssembledFile::Outcome outcome) { return AssembledFile{outcome, {}, false}; }
+
+FileRange rangeOf(const fs::path& folder, const HeldChunk& chunk) {
+    if (chunk.inPlace()) return FileRange{folder / kDataFile, chunk.index * kChunkSize, kChunkSize};
+    return FileRange{chunk.file};
+}
+
+// The data file cut after its first `inPlace` chunks (dropping bytes past them, also those
+// an earlier try of this finish appended), with the remaining chunk files appended.
+AssembledFile extendDataFile(const fs::path& folder, const std::vector<HeldChunk>& chunks, size_t inPlace) {
+    const fs::path data = folder / kDataFile;
+    UniqueFd fd(::open(data.c_str(), O_WRONLY | O_CLOEXEC));
+    const int64_t end = int64_t(inPlace) * kChunkSize;
+    if (!fd || ::ftruncate(fd.get(), off_t(end)) != 0) return failure(AssembledFile::Outcome::mergeFailed);
+    std::vector<FileRange> rest;
+    for (size_t k = inPlace; k < chunks.size(); ++k) rest.push_back(FileRange{chunks[k].file});
+    const bool joined = joinFiles(fd.get(), rest, end);
+    if (!fd.close() || !joined) return failure(AssembledFile::Outcome::mergeFailed);
+    return {AssembledFile::Outcome::built, data, false};
+}
+
+// A new file of the chunks in index order, written beside them.
+AssembledFile joinAside(const fs::path& folder, const std::vector<HeldChunk>& chunks) {
+    TempFile joined = createTempFile(folder);
+    if (!joined.fd) return failure(AssembledFile::Outcome::openFailed);
+    std::vector<FileRange> ranges;
+    ranges.reserve(chunks.size());
+    for (const auto& chunk : chunks) ranges.push_back(rangeOf(folder, chunk));
+    const bool written = joinFiles(joined.fd.get(), ranges);
+    if (joined.fd.close() && written) return {AssembledFile::Outcome::built, joined.path, true};
+    ::unlink(joined.path.c_str());
+    return failure(AssembledFile::Outcome::mergeFailed);
+}
+
+}  // namespace
+
+std::string chunkFileName(int64_t index) { return indexedName(index, kChunkSuffix); }
+
+std::optional<PartListing> listPartFolder(const fs::path& folder) {
+    const Folder listing = openListing(folder);
+    if (!listing) return std::nullopt;
+    PartListing part;
+    std::set<int64_t> seen;
+    std::map<int64_t, HeldChunk> byIndex;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string_view name = entry->d_name;
+        const auto file = indexOf(name, kChunkSuffix);
+        const auto mark = file ? std::nullopt : indexOf(name, kMarkSuffix);
+        if (!file && !mark) continue;
+        const int64_t index = file ? *file : *mark;
+        if (seen.insert(index).second) part.received.push_back(index);
+        // A chunk file is the newer of two copies of one index.
+        if (file) byIndex[index] = HeldChunk{index, folder / std::string(name)};
+        if (mark) byIndex.try_emplace(index, HeldChunk{index, {}});
+    }
+    part.chunks.reserve(byIndex.size());
+    for (auto& [index, chunk] : byIndex) part.chunks.push_back(std::move(chunk));
+    return part;
+}
+
+StoredChunk storeChunk(const fs::path& folder, int64_t index, const ChunkBody& body) {
+    if (body.length == kChunkSize) return storeInPlace(folder, index, body);
+    return storeAsFile(folder, index, body);
+}
+
+void removeChunks(const fs::path& folder) {
+    const Folder listing = openListing(folder);
+    if (!listing) return;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string_view name = entry->d_name;
+        if (indexOf(name, kChunkSuffix) || indexOf(name, kMarkSuffix) || name == kDataFile) {
+            ::unlink((folder / std::string(name)).c_str());
+        }
+    }
+}
+
+std::optional<int64_t> chunkLength(const HeldChunk& chunk) {
+    if (chunk.inPlace()) return kChunkSize;
+    struct stat st {};
+    if (::stat(chunk.file.c_str(), &st) != 0) return std::nullopt;
+    return int64_t(st.st_size);
+}
+
+AssembledFile assembleChunks(const fs::path& folder, const std::vector<HeldChunk>& chunks) {
+    const auto firstFile = std::find_if(chunks.begin(), chunks.end(), [](const HeldChunk& c) { return !c.inPlace(); });
+    const bool filesAfter = std::none_of(firstFile, chunks.end(), [](const HeldChunk& c) { return c.inPlace(); });
+    const auto inPlace = size_t(firstFile - chunks.begin());
+    if (inPlace > 0 && filesAfter) return extendDataFile(folder, chunks, inPlace);
+    // A lone chunk file is the file itself: nothing is copied.
+    if (chunks.size() == 1) return {AssembledFile::Outcome::built, chunks.front().file, false};
+    return joinAside(folder, chunks);
+}
+
+}  // namespace corvane
