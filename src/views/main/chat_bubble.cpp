@@ -65,22 +65,7 @@ void BubbleText::setColors(const QColor& text, const QColor& fill) {
 }
 
 int BubbleText::layOut(QTextLayout& layout, int textWidth) const {
-    QString shown = text_;
-    shown.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    layout.setText(shown);
-    layout.setFont(font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    double y = 0;
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(std::max(1, textWidth));
-        line.setPosition(QPointF(0, y));
-        y += line.height() + lineGap;
-    }
-    layout.endLayout();
-    return std::max(0, int(std::ceil(y)) - lineGap);
+    return layOutWrapped(layout, text_, font(), textWidth, lineGap);
 }
 
 int BubbleText::naturalWidth() const {
