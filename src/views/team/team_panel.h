@@ -22,7 +22,6 @@
 
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QScrollArea;
 class QVBoxLayout;
 
@@ -31,6 +30,7 @@ namespace corvane {
 class AppState;
 class LogoBadge;
 class QRView;
+class Spinner;
 
 class TeamPanel : public Sheet {
     Q_OBJECT
@@ -135,7 +135,7 @@ private:
     QLineEdit* mailPass_ = nullptr;
     QLabel* mailPassCaption_ = nullptr;
     QLabel* mailMsg_ = nullptr;
-    QProgressBar* mailSpinner_ = nullptr;
+    Spinner* mailSpinner_ = nullptr;
     QPushButton* mailSave_ = nullptr;
     QPushButton* mailTest_ = nullptr;
     std::string mailFrom_;
@@ -146,7 +146,7 @@ private:
     QLineEdit* oldPass_ = nullptr;
     QLineEdit* newPass_ = nullptr;
     QLabel* passMsg_ = nullptr;
-    QProgressBar* passSpinner_ = nullptr;
+    Spinner* passSpinner_ = nullptr;
     QPushButton* passChange_ = nullptr;
     bool passBusy_ = false;
 };
