@@ -5,7 +5,8 @@
 // disabled members, mail settings and the administrator's password. Built fresh
 // for every presentation; it reaches the team only through AppState, and every
 // slow operation answers later on the main thread (an answer for a closed panel
-// is dropped). "完成" is the default button; Escape does nothing.
+// is dropped). "完成" is the default button; Escape does nothing. Notices show in
+// the main window's capsule, in a room kept free below the content while they show.
 //
 // The root window's sheet table makes it with one line:
 //     return new TeamPanel(*state, parent);
@@ -31,6 +32,7 @@ class AppState;
 class LogoBadge;
 class QRView;
 class Spinner;
+class ToastView;
 
 class TeamPanel : public Sheet {
     Q_OBJECT
@@ -46,7 +48,7 @@ protected:
 private:
     // Shell (team_panel.cpp).
     QWidget* header();
-    QWidget* toastBar();
+    QWidget* toastRoom();
     void appear();
     void showSubtitle();
     void showToast();
@@ -96,7 +98,8 @@ private:
 
     AppState& state_;
     QLabel* subtitle_ = nullptr;
-    QLabel* toast_ = nullptr;
+    ToastView* toast_ = nullptr;
+    QWidget* toastRoom_ = nullptr;
     QScrollArea* scroll_ = nullptr;
     QWidget* setup_ = nullptr;
     QWidget* management_ = nullptr;
