@@ -59,8 +59,9 @@ struct FolderQuestion {
     std::string message;
 };
 
-// User actions: a question answered with one line of text (the alias dialog).
+// User actions: a question answered with one line of text (the alias and e-mail dialogs).
 struct TextQuestion {
+    std::string title;        // the window's, naming the action that asks
     std::string message;
     std::string informative;
     std::string confirm;      // the first, default button

@@ -177,6 +177,7 @@ void AppState::setAlias(const std::string& alias, const std::string& id) {
 
 void AppState::promptAlias(const Peer& peer) {
     TextQuestion question;
+    question.title = "重命名";
     question.message = "给这台设备起个名字";
     question.informative = "对方原名：" + peer.realName + "\n只改你这边显示，不影响对方。留空恢复原名。";
     question.confirm = "保存";

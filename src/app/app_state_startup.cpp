@@ -134,6 +134,9 @@ void AppState::handleServerEvent(const ServerEvent& event) {
         case ServerEvent::Kind::teamPending:
             setTeamPending(env_.teamPendingCount(root_));
             break;
+        case ServerEvent::Kind::teamAccounts:
+            refreshTeamState();  // an open team panel shows the change at once
+            break;
     }
 }
 

@@ -153,6 +153,12 @@ ServerEvent ServerEvent::teamPending() {
     return e;
 }
 
+ServerEvent ServerEvent::teamAccounts() {
+    ServerEvent e;
+    e.kind = Kind::teamAccounts;
+    return e;
+}
+
 DiagLine DiagLine::make(Level level, std::string text, std::optional<std::string> hint) {
     // A fresh random id per line, like a UUID.
     return DiagLine{randomHex(16), level, std::move(text), std::move(hint)};

@@ -55,7 +55,7 @@ struct FileItem {
 
 // What the server tells the application state.
 struct ServerEvent {
-    enum class Kind { fileReceived, textReceived, burnText, chat, chatBurn, log, teamPending };
+    enum class Kind { fileReceived, textReceived, burnText, chat, chatBurn, log, teamPending, teamAccounts };
     Kind kind = Kind::log;
     FileItem file;         // fileReceived, textReceived
     std::string id;        // burnText, chat, chatBurn
@@ -74,6 +74,9 @@ struct ServerEvent {
     static ServerEvent chatBurn(std::string id);
     static ServerEvent log(std::string text);
     static ServerEvent teamPending();
+    // The team's accounts changed: one registered, was approved, rejected, blocked or
+    // restored, or had its address set.
+    static ServerEvent teamAccounts();
     bool operator==(const ServerEvent&) const = default;
 };
 

@@ -48,6 +48,7 @@ void TeamRouter::registerAccount(Connection& c) {
     }
     c.server.emit(ServerEvent::log("新的加入申请：" + result.user.name + "(@" + result.user.user + ")"));
     c.server.emit(ServerEvent::teamPending());
+    c.server.emit(ServerEvent::teamAccounts());
     reply(c, 200, {{"ok", true}, {"status", "pending"}, {"id", result.user.id}});
 }
 
@@ -125,12 +126,14 @@ void TeamRouter::approve(Connection& c) {
         store_.setStatus(id, "active");
         c.server.emit(ServerEvent::log("已通过 " + account->name + " 的加入申请"));
         c.server.emit(ServerEvent::teamPending());
+        c.server.emit(ServerEvent::teamAccounts());
         reply(c, 200, {{"ok", true}, {"status", "active"}});
         return;
     }
     store_.removeUser(id);  // never an administrator; the reply is the same either way
     c.server.emit(ServerEvent::log("已拒绝 " + account->name + " 的加入申请"));
     c.server.emit(ServerEvent::teamPending());
+    c.server.emit(ServerEvent::teamAccounts());
     reply(c, 200, {{"ok", true}, {"status", "removed"}});
 }
 
@@ -144,6 +147,7 @@ void TeamRouter::block(Connection& c) {
     }
     const std::string status = account->status == "blocked" ? "active" : "blocked";
     store_.setStatus(id, status);
+    c.server.emit(ServerEvent::teamAccounts());
     reply(c, 200, {{"ok", true}, {"status", status}});
 }
 
@@ -172,6 +176,7 @@ void TeamRouter::changeEmail(Connection& c) {
         reply(c, 400, errorJSON(changed.refusal()));
         return;
     }
+    c.server.emit(ServerEvent::teamAccounts());
     reply(c, 200, {{"ok", true}});
 }
 

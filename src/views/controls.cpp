@@ -174,7 +174,7 @@ void SymbolTextButton::restyle() {
                       .arg(rgba(color_)));
 }
 
-Rule::Rule(Qt::Orientation orientation, QWidget* parent) : QWidget(parent) {
+Rule::Rule(Qt::Orientation orientation, QWidget* parent, double opacity) : QWidget(parent), opacity_(opacity) {
     if (orientation == Qt::Horizontal) {
         setFixedHeight(1);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -184,9 +184,11 @@ Rule::Rule(Qt::Orientation orientation, QWidget* parent) : QWidget(parent) {
     }
 }
 
+QColor Rule::color() const { return Theme::primary(0.1 * opacity_); }
+
 void Rule::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Theme::primary(0.1));
+    painter.fillRect(rect(), color());
 }
 
 }  // namespace corvane

@@ -107,15 +107,21 @@ private:
     int padV_ = 0;
 };
 
-// A 1 px line in the primary colour at opacity 0.1, across (horizontal) or down (vertical) its room.
+// A 1 px line in the primary colour at opacity 0.1, across (horizontal) or down (vertical) its room;
+// a stated opacity multiplies (the detail pane's dividers are at 0.6 of it).
 class Rule : public QWidget {
     Q_OBJECT
 
 public:
-    explicit Rule(Qt::Orientation orientation, QWidget* parent = nullptr);
+    explicit Rule(Qt::Orientation orientation, QWidget* parent = nullptr, double opacity = 1.0);
+
+    QColor color() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    double opacity_;
 };
 
 }  // namespace corvane

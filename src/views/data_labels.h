@@ -7,16 +7,36 @@
 
 #include <QLabel>
 
+class QTextLayout;
+
 namespace corvane {
 
-// Plain text, wrapped or cut at the edge when its room is smaller than the text.
+// Lays plain text out in a width: at word boundaries, and anywhere inside a word too
+// long for the width; "\n" breaks the line; lines `gap` px apart. Returns the text's
+// height. Text measured with it and drawn with it never crosses the width.
+int layOutWrapped(QTextLayout& layout, const QString& text, const QFont& font, int width, int gap,
+                  Qt::Alignment alignment = Qt::AlignLeft);
+
+// Plain text, wrapped or cut at the edge when its room is smaller than the text. A
+// wrapping label measures and draws its lines with one layout of its own font at
+// its own width, so no glyph crosses its edge.
 class PlainLabel : public QLabel {
     Q_OBJECT
 
 public:
     explicit PlainLabel(const QString& text = {}, QWidget* parent = nullptr);
 
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // Lays the text out for the label's width (its contents, less the margin); returns the height.
+    int layOut(QTextLayout& layout, int width) const;
+    int lineGap() const;
 };
 
 // One line of plain text that ends in "…" (or starts or breaks in the middle,

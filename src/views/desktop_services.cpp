@@ -10,13 +10,14 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QFileDialog>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QProcess>
 #include <QUrl>
+
+#include "views/text_prompt.h"
 
 namespace corvane {
 
@@ -95,26 +96,16 @@ void chooseFolderWithDialog(const FolderQuestion& question,
 void copyToClipboard(const std::string& text) { QGuiApplication::clipboard()->setText(QString::fromStdString(text)); }
 
 void askTextWithDialog(const TextQuestion& question, std::function<void(std::optional<std::string>)> answer) {
-    auto* dialog = new QInputDialog(QApplication::activeWindow());
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setInputMode(QInputDialog::TextInput);
-    dialog->setLabelText(QString::fromStdString(question.message + "\n\n" + question.informative));
-    dialog->setTextValue(QString::fromStdString(question.text));
-    dialog->setOkButtonText(QString::fromStdString(question.confirm));
-    dialog->setCancelButtonText(QString::fromStdString(question.cancel));
-    if (auto* label = dialog->findChild<QLabel*>()) label->setTextFormat(Qt::PlainText);  // names are data
-    if (auto* field = dialog->findChild<QLineEdit*>()) {
-        field->setPlaceholderText(QString::fromStdString(question.placeholder));
-        field->setFixedSize(260, 24);
-    }
-    QObject::connect(dialog, &QInputDialog::finished, dialog, [dialog, answer = std::move(answer)](int result) {
+    auto* prompt = new TextPrompt(question, QApplication::activeWindow());
+    prompt->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(prompt, &QDialog::finished, prompt, [prompt, answer = std::move(answer)](int result) {
         if (result == QDialog::Accepted) {
-            answer(dialog->textValue().toStdString());
+            answer(prompt->field()->text().toStdString());
         } else {
             answer(std::nullopt);
         }
     });
-    dialog->open();  // never exec(): the event loop keeps running
+    prompt->open();  // never exec(): the event loop keeps running
 }
 
 void chooseImageWithDialog(const ImageQuestion& question,
@@ -135,9 +126,10 @@ void showAlertWithDialog(const AlertQuestion& question, std::function<void(int)>
     box->setTextFormat(Qt::PlainText);  // passwords and store texts are data
     box->setText(QString::fromStdString(question.message));
     box->setInformativeText(QString::fromStdString(question.informative));
-    if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
-        informative->setTextFormat(Qt::PlainText);
-    }
+    auto* message = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
+    if (informative) informative->setTextFormat(Qt::PlainText);
+    styleAlertTexts(message, informative);
     std::vector<QPushButton*> buttons;
     for (const std::string& title : question.buttons) {
         buttons.push_back(box->addButton(QString::fromStdString(title), QMessageBox::AcceptRole));

@@ -1,8 +1,12 @@
 #include "views/sheet.h"
 
+#include <algorithm>
+
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -10,6 +14,44 @@
 #include "views/data_text.h"
 
 namespace corvane {
+
+namespace {
+
+// The scroll area of a scrolling body: it asks for the whole height of its content at its
+// width, and takes less when the sheet has less room.
+class BodyScroll : public QScrollArea {
+public:
+    explicit BodyScroll(QWidget* parent) : QScrollArea(parent) {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+
+    bool hasHeightForWidth() const override { return true; }
+
+    int heightForWidth(int width) const override {
+        const QWidget* content = widget();
+        if (!content) return 0;
+        return content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
+    }
+
+    QSize sizeHint() const override {
+        const QWidget* content = widget();
+        const int width = content ? content->sizeHint().width() : 0;
+        return {width, heightForWidth(width)};
+    }
+
+    QSize minimumSizeHint() const override { return {0, 0}; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // The content's new height reaches the sheet, which fits itself to it.
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) updateGeometry();
+        return QScrollArea::eventFilter(watched, event);
+    }
+};
+
+}  // namespace
 
 Sheet::Sheet(const QString& title, int width, int spacing, QWidget* parent) : QDialog(parent) {
     setWindowTitle(title);
@@ -22,9 +64,37 @@ Sheet::Sheet(const QString& title, int width, int spacing, QWidget* parent) : QD
 void Sheet::refit() {
     if (!layout() || fixedHeight_) return;
     QLayout* content = layout();
-    const int height =
+    int height =
         content->hasHeightForWidth() ? content->totalHeightForWidth(width()) : content->totalSizeHint().height();
+    if (bodyScroll_) height = std::min(height, room());
     if (height > 0 && height != this->height()) setFixedHeight(height);
+}
+
+int Sheet::room() const {
+    if (room_) return *room_;
+    const QScreen* shownOn = screen();
+    if (!shownOn) return QWIDGETSIZE_MAX;
+    // The window manager's title bar and border, known once the sheet is framed.
+    const int frame = std::max(0, frameGeometry().height() - geometry().height());
+    return shownOn->availableGeometry().height() - frame;
+}
+
+QVBoxLayout* Sheet::scrollingBody() {
+    // The body reaches the sheet's edges, so its scroll bar stands at the edge, not in the content.
+    column_->setContentsMargins(0, 0, 0, padding);
+    bodyScroll_ = new BodyScroll(this);
+    bodyScroll_->setObjectName(QStringLiteral("sheetBody"));
+    auto* content = new QWidget(bodyScroll_);
+    auto* body = new QVBoxLayout(content);
+    body->setContentsMargins(padding, padding, padding, 0);
+    body->setSpacing(column_->spacing());
+    bodyScroll_->setWidget(content);
+    column_->addWidget(bodyScroll_, 1);
+    footer_ = new QVBoxLayout();
+    footer_->setContentsMargins(padding, 0, padding, 0);
+    footer_->setSpacing(column_->spacing());
+    column_->addLayout(footer_);
+    return body;
 }
 
 void Sheet::setFixedSheetHeight(int height) {

@@ -8,9 +8,13 @@
 // - Escape closes only where the sheet says so, else it does nothing;
 // - the window's close button rejects, which each sheet maps to its own close.
 // The widget given as initial focus receives it once the sheet shows.
+// A sheet taller than its screen can hold puts its content in a scrolling body
+// and keeps its closing row below it in view.
 //
 // The small builders below make the texts of the sheets: data and fixed texts
 // alike are plain text (never rich text), in the theme's fonts and colours.
+
+#include <optional>
 
 #include <QDialog>
 #include <QPointer>
@@ -20,6 +24,7 @@
 
 class QLabel;
 class QLayout;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace corvane {
@@ -35,8 +40,14 @@ public:
     QVBoxLayout* column() const { return column_; }
     QPushButton* defaultButton() const { return defaultButton_; }
 
-    // Sets the height the content needs at the sheet's width (nothing for a fixed height).
+    // Sets the height the content needs at the sheet's width (nothing for a fixed height),
+    // at most the sheet's room when it has a scrolling body.
     void refit();
+    // The height the sheet may take: the room given, else its screen's available height
+    // less its window frame.
+    int room() const;
+    // The scroll area of the scrolling body, or null.
+    QScrollArea* bodyScroll() const { return bodyScroll_; }
 
 protected:
     // Runs once, the first time the sheet has been shown (the on-appear action).
@@ -47,6 +58,13 @@ protected:
     // A sheet of fixed height (a scrolling one) instead of one as tall as its content.
     void setFixedSheetHeight(int height);
     void setInitialFocus(QWidget* widget) { initialFocus_ = widget; }
+    // A fixed room instead of the screen's (none: the screen's).
+    void setRoom(std::optional<int> height) { room_ = height; }
+    // Makes the column a scrolling body and a footer under it, and returns the body: it shows
+    // whole while the sheet fits its room, and scrolls when the sheet would be taller. The
+    // footer (footer()) stays in view either way; both keep the sheet's padding and spacing.
+    QVBoxLayout* scrollingBody();
+    QVBoxLayout* footer() const { return footer_; }
 
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -54,6 +72,9 @@ protected:
 
 private:
     QVBoxLayout* column_ = nullptr;
+    QScrollArea* bodyScroll_ = nullptr;
+    QVBoxLayout* footer_ = nullptr;
+    std::optional<int> room_;
     QPointer<QPushButton> defaultButton_;
     QPointer<QWidget> initialFocus_;
     bool escapeCloses_ = false;

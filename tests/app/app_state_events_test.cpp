@@ -175,6 +175,25 @@ TEST_F(AppStateEvents, aTeamRegistrationUpdatesThePendingCountAndALogEventChange
     EXPECT_EQ(s.teamPending(), 3);
 }
 
+TEST_F(AppStateEvents, aChangeOfTheTeamsAccountsRefreshesTheWholeTeamMirror) {
+    // Registered, approved, blocked or removed on the web page: an open team panel shows it.
+    AppState& s = started();
+    team.hasAdmin = true;
+    team.pending = 1;
+    team.users = {json{{"id", "u1"}, {"user", "admin"}, {"status", "active"}, {"role", "admin"}},
+                  json{{"id", "u2"}, {"user", "amy"}, {"status", "pending"}}};
+    raiseAndSettle(ServerEvent::teamAccounts());
+    EXPECT_TRUE(s.teamReady());
+    EXPECT_EQ(s.teamUsers(), team.users);
+    EXPECT_EQ(s.teamPending(), 1);
+
+    team.users.pop_back();
+    team.pending = 0;
+    raiseAndSettle(ServerEvent::teamAccounts());
+    EXPECT_EQ(s.teamUsers(), team.users);
+    EXPECT_EQ(s.teamPending(), 0);
+}
+
 TEST_F(AppStateEvents, eventsAreHandledInTheOrderTheyWereRaised) {
     AppState& s = started();
     std::vector<ServerEvent> events;

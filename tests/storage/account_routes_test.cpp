@@ -22,7 +22,8 @@ TEST_F(TeamRouteTest, RegistrationWaitsForTheFirstAdministratorAndForApproval) {
     EXPECT_EQ(r.status, 200);
     const std::string id = parse(r)["id"];
     EXPECT_EQ(parse(r), json({{"ok", true}, {"status", "pending"}, {"id", id}}));
-    EXPECT_EQ(events(), (std::vector<ServerEvent>{ServerEvent::log("新的加入申请：Name amy(@amy)"), ServerEvent::teamPending()}));
+    EXPECT_EQ(events(), (std::vector<ServerEvent>{ServerEvent::log("新的加入申请：Name amy(@amy)"), ServerEvent::teamPending(),
+                                                  ServerEvent::teamAccounts()}));
     EXPECT_EQ(parse(call("POST", "/api/auth/register", registration("AMY").dump())), json({{"error", "这个用户名已被占用"}}));
 
     // Pending with the right password: no session.
@@ -36,7 +37,8 @@ TEST_F(TeamRouteTest, RegistrationWaitsForTheFirstAdministratorAndForApproval) {
     clearEvents();
     EXPECT_EQ(parse(as(admin, "POST", "/api/auth/approve", {{"id", id}, {"allow", "1"}})),
               json({{"ok", true}, {"status", "active"}}));
-    EXPECT_EQ(events(), (std::vector<ServerEvent>{ServerEvent::log("已通过 Name amy 的加入申请"), ServerEvent::teamPending()}));
+    EXPECT_EQ(events(), (std::vector<ServerEvent>{ServerEvent::log("已通过 Name amy 的加入申请"), ServerEvent::teamPending(),
+                                                  ServerEvent::teamAccounts()}));
 
     const RawReply in = call("POST", "/api/auth/login", R"({"user":" AMY ","pass":"amy-pass"})");
     EXPECT_EQ(in.status, 200);
@@ -111,7 +113,8 @@ TEST_F(TeamRouteTest, TheAdministratorRejectsBlocksAndResetsMembers) {
 
     clearEvents();
     EXPECT_EQ(parse(as(admin, "POST", "/api/auth/approve", {{"id", amyID}})), json({{"ok", true}, {"status", "removed"}}));
-    EXPECT_EQ(events(), (std::vector<ServerEvent>{ServerEvent::log("已拒绝 amy 的加入申请"), ServerEvent::teamPending()}));
+    EXPECT_EQ(events(), (std::vector<ServerEvent>{ServerEvent::log("已拒绝 amy 的加入申请"), ServerEvent::teamPending(),
+                                                  ServerEvent::teamAccounts()}));
     EXPECT_FALSE(store->user(amyID));
 }
 
@@ -132,6 +135,38 @@ TEST_F(TeamRouteTest, MembersChangeTheirOwnPasswordAndAddress) {
     EXPECT_EQ(as(amy, "POST", "/api/auth/email", {{"email", "not-an-address"}}).status, 400);
     EXPECT_EQ(parse(as(admin, "POST", "/api/auth/email", {{"id", bobID}, {"email", "bob@example.com"}})), json({{"ok", true}}));
     EXPECT_EQ(store->user(bobID)->email, "bob@example.com");
+}
+
+TEST_F(TeamRouteTest, EveryChangeOfTheAccountsIsAnnouncedAndNothingElseIs) {
+    // The team panel redraws its members from these announcements while it is open.
+    const std::string admin = adminToken();
+    const std::string amy = memberToken("amy");
+    const std::string amyID = parse(as(amy, "GET", "/api/auth/me"))["user"]["id"];
+    const std::string bossID = parse(as(admin, "GET", "/api/auth/me"))["user"]["id"];
+    const std::string bobID = parse(call("POST", "/api/auth/register", registration("bob").dump()))["id"];
+    const std::string carolID = parse(call("POST", "/api/auth/register", registration("carol").dump()))["id"];
+
+    const struct { const char* what; std::string token; const char* path; json body; int status; bool announced; } cases[] = {
+        {"register", "", "/api/auth/register", registration("dan"), 200, true},
+        {"approve", admin, "/api/auth/approve", {{"id", bobID}, {"allow", true}}, 200, true},
+        {"reject", admin, "/api/auth/approve", {{"id", carolID}, {"allow", false}}, 200, true},
+        {"own address", amy, "/api/auth/email", {{"email", "amy@example.com"}}, 200, true},
+        {"another's address", admin, "/api/auth/email", {{"id", amyID}, {"email", "amy2@example.com"}}, 200, true},
+        {"refused address", amy, "/api/auth/email", {{"email", "not-an-address"}}, 400, false},
+        {"own password", amy, "/api/auth/pass", {{"old", "amy-pass"}, {"new", "newer-pass"}}, 200, false},
+        {"sign-in", "", "/api/auth/login", {{"user", "amy"}, {"pass", "newer-pass"}}, 200, false},
+        {"block", admin, "/api/auth/block", {{"id", amyID}}, 200, true},
+        {"restore", admin, "/api/auth/block", {{"id", amyID}}, 200, true},
+        {"refused block", admin, "/api/auth/block", {{"id", bossID}}, 400, false},
+        {"refused registration", "", "/api/auth/register", registration("dan"), 400, false},
+    };
+    for (const auto& c : cases) {
+        clearEvents();
+        const RawReply reply = c.token.empty() ? call("POST", c.path, c.body.dump()) : as(c.token, "POST", c.path, c.body);
+        EXPECT_EQ(reply.status, c.status) << c.what;
+        const std::vector<ServerEvent> seen = events();
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), ServerEvent::teamAccounts()), c.announced ? 1 : 0) << c.what;
+    }
 }
 
 TEST_F(TeamRouteTest, FailedSignInsAreLimitedPerAddressAndName) {

@@ -8,12 +8,17 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include "support/qt_wait.h"
 #include "support/test_support.h"
 #include "views/desktop_services.h"
+#include "views/text_prompt.h"
 
 namespace corvane {
 namespace {
@@ -92,6 +97,53 @@ TEST(DesktopQuestions, theFolderQuestionAsksOverTheMainWindowNotOverTheSheetThat
     EXPECT_EQ(sheet->findChild<QFileDialog*>(), nullptr);
     question->reject();
     EXPECT_EQ(answers, std::vector<std::optional<fs::path>>{std::nullopt});
+}
+
+TEST(DesktopQuestions, aTextQuestionHasItsTitleAndASmallerInformativeLineUnderTheMessage) {
+    const TextQuestion question{.title = "重命名",
+                                .message = "给这台设备起个名字",
+                                .informative = "对方原名：<b>DESKTOP-7</b>\n只改你这边显示，不影响对方。留空恢复原名。",
+                                .confirm = "保存",
+                                .cancel = "取消",
+                                .text = "前台",
+                                .placeholder = "<b>DESKTOP-7</b>"};
+    std::vector<std::optional<std::string>> answers;
+    const auto ask = [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the one answered before
+        askTextWithDialog(question, [&](std::optional<std::string> typed) { answers.push_back(typed); });
+        test::qtSpin(std::chrono::milliseconds(5));
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* prompt = qobject_cast<TextPrompt*>(window); prompt && prompt->isVisible()) return prompt;
+        }
+        return static_cast<TextPrompt*>(nullptr);
+    };
+    TextPrompt* prompt = ask();
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_EQ(prompt->windowTitle(), QStringLiteral("重命名"));
+    auto* message = prompt->findChild<QLabel*>(QStringLiteral("textPromptMessage"));
+    auto* informative = prompt->findChild<QLabel*>(QStringLiteral("textPromptInformative"));
+    ASSERT_TRUE(message && informative);
+    EXPECT_EQ(message->text(), QStringLiteral("给这台设备起个名字"));
+    EXPECT_EQ(informative->text(), QString::fromStdString(question.informative)) << "data stays as it is";
+    EXPECT_EQ(informative->textFormat(), Qt::PlainText);
+    EXPECT_LT(QFontInfo(informative->font()).pixelSize(), QFontInfo(message->font()).pixelSize());
+    EXPECT_GT(informative->y(), message->y());
+    QLineEdit* field = prompt->field();
+    EXPECT_EQ(field->text(), QStringLiteral("前台"));
+    EXPECT_TRUE(field->hasFocus());
+
+    field->setText(QStringLiteral(" 新名字 "));
+    QTest::keyClick(field, Qt::Key_Return);
+    test::qtSpin(std::chrono::milliseconds(5));
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0], std::optional<std::string>(" 新名字 ")) << "as typed";
+
+    prompt = ask();
+    ASSERT_NE(prompt, nullptr);
+    QTest::keyClick(prompt->field(), Qt::Key_Escape);
+    test::qtSpin(std::chrono::milliseconds(5));
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[1], std::nullopt) << "Escape cancels";
 }
 
 }  // namespace

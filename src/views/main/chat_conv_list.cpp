@@ -133,11 +133,9 @@ void ChatConvDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     painter->setRenderHint(QPainter::TextAntialiasing);
     const QRect box = option.rect.adjusted(kOuterH, kOuterV, -kOuterH, -kOuterV);
     painter->setPen(Qt::NoPen);
+    // Only the open conversation is backed; the pointer over a row changes nothing.
     if (model->isCurrent(index.row())) {
         painter->setBrush(Theme::tint(Tint::accent, 0.13));
-        painter->drawRoundedRect(QRectF(box), 9, 9);
-    } else if (option.state & QStyle::State_MouseOver) {
-        painter->setBrush(Theme::primary(0.04));
         painter->drawRoundedRect(QRectF(box), 9, 9);
     }
     const QRect inner = box.adjusted(kInnerH, kInnerV, -kInnerH, -kInnerV);

@@ -130,11 +130,9 @@ QWidget* ChatPane::makeComposer() {
 
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
-    burn_ = new QPushButton(QStringLiteral("🔥 焚毁"), block);
+    burn_ = new BurnToggle(block);
+    burn_->setText(QStringLiteral("🔥 焚毁"));
     burn_->setObjectName(QStringLiteral("chatBurnToggle"));
-    burn_->setCheckable(true);
-    burn_->setAutoDefault(false);
-    burn_->setFont(Theme::font(11.5));
     burn_->setToolTip(QStringLiteral("开启后，对方读到即焚毁"));
     const QColor red = Theme::tint(Tint::red);
     burn_->setStyleSheet(

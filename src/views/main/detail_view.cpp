@@ -36,14 +36,18 @@ DetailView::DetailView(AppState& state, QWidget* parent) : QWidget(parent), stat
     header_ = new DetailHeader(state_, this);
     dropZone_ = new DropZone(state_, this);
     fileArea_ = new FileArea(state_, this);
-    receiveRule_ = new Rule(Qt::Horizontal, this);
+    // The pane's dividers are lighter than the window's rules.
+    constexpr double dividerOpacity = 0.6;
+    receiveRule_ = new Rule(Qt::Horizontal, this, dividerOpacity);
     receiveSlot_ = panelSlot("receivePanelSlot", this);
-    queueRule_ = new Rule(Qt::Horizontal, this);
+    queueRule_ = new Rule(Qt::Horizontal, this, dividerOpacity);
     queueSlot_ = panelSlot("queuePanelSlot", this);
     receiveSlot_->layout()->addWidget(new RecvPanel(state_, receiveSlot_));
     queueSlot_->layout()->addWidget(new QueuePanel(state_, queueSlot_));
     column->addWidget(header_);
-    column->addWidget(new Rule(Qt::Horizontal, this));
+    auto* headerRule = new Rule(Qt::Horizontal, this, dividerOpacity);
+    headerRule->setObjectName(QStringLiteral("detailHeaderRule"));
+    column->addWidget(headerRule);
     column->addWidget(dropZone_);
     column->addWidget(fileArea_, 1);
     column->addWidget(receiveRule_);

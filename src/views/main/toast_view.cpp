@@ -35,11 +35,11 @@ QPainterPath capsulePath(const QRectF& rect) {
 
 }  // namespace
 
-ToastView::ToastView(QWidget* parent) : QWidget(parent) {
+ToastView::ToastView(QWidget* parent, const QString& textName) : QWidget(parent) {
     setObjectName(QStringLiteral("toast"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
     label_ = new PlainLabel({}, this);
-    label_->setObjectName(QStringLiteral("toastText"));
+    label_->setObjectName(textName);
     label_->setFont(Theme::font(12.5, Weight::medium));
     label_->setWordWrap(true);
     label_->setAlignment(Qt::AlignCenter);
@@ -95,6 +95,8 @@ QRect ToastView::settledGeometry() const {
 }
 
 QRect ToastView::capsuleGeometry() const { return settledGeometry().adjusted(kMargin, kMargin, -kMargin, -kMargin); }
+
+int ToastView::roomAbove() const { return parentWidget()->height() - capsuleGeometry().top(); }
 
 QPoint ToastView::belowEdge() const { return {settledGeometry().x(), parentWidget()->height()}; }
 

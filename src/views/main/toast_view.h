@@ -22,13 +22,16 @@ class ToastView : public QWidget {
     Q_OBJECT
 
 public:
-    // A child of the view it floats over; hidden until a notice is shown.
-    explicit ToastView(QWidget* parent);
+    // A child of the view it floats over; hidden until a notice is shown. Its text label
+    // carries the object name given.
+    explicit ToastView(QWidget* parent, const QString& textName = QStringLiteral("toastText"));
 
     // The notice on show (none clears it).
     void showNotice(const std::optional<std::string>& text);
     // The capsule's rectangle in the parent's coordinates once it has settled.
     QRect capsuleGeometry() const;
+    // The room it takes above the parent's bottom edge once settled: the capsule and the gap below it.
+    int roomAbove() const;
     QString text() const;
     // Follows the parent's size; a running animation jumps to its end.
     void place();

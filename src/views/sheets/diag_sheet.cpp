@@ -3,7 +3,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -11,6 +10,7 @@
 #include "app/app_state.h"
 #include "views/controls.h"
 #include "views/sheets/diag_row.h"
+#include "views/spinner.h"
 #include "views/symbols.h"
 
 namespace corvane {
@@ -23,11 +23,7 @@ QWidget* progressRow(QWidget* parent) {
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 6, 0, 6);
     layout->setSpacing(8);
-    auto* spinner = new QProgressBar(row);
-    spinner->setRange(0, 0);  // indeterminate
-    spinner->setTextVisible(false);
-    spinner->setFixedSize(60, 8);
-    layout->addWidget(spinner);
+    layout->addWidget(new Spinner(row));
     layout->addWidget(sheetLabel(QStringLiteral("正在检测…"), 11.5, Weight::regular, Theme::secondary(), false, row), 1);
     return row;
 }

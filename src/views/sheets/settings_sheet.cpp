@@ -1,7 +1,6 @@
 #include "views/sheets/settings_sheet.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +11,7 @@
 #include "app/app_state.h"
 #include "views/controls.h"
 #include "views/data_labels.h"
+#include "views/elided_combo_box.h"
 #include "views/sheets/diag_sheet.h"
 #include "views/sheets/update_block.h"
 #include "views/symbols.h"
@@ -41,33 +41,36 @@ QString nasHelpText(const AppState& state) {
 
 }  // namespace
 
-SettingsSheet::SettingsSheet(AppState& state, Updater& updater, QWidget* parent)
+SettingsSheet::SettingsSheet(AppState& state, Updater& updater, QWidget* parent, std::optional<int> room)
     : Sheet(QStringLiteral("设置"), 480, 14, parent ? parent->window() : nullptr), state_(state), updater_(updater) {
     setObjectName(QStringLiteral("settingsSheet"));
-    column()->addWidget(sheetLabel(QStringLiteral("设置"), 14, Weight::semibold, Theme::primary(), false, this));
-    column()->addLayout(nameSection());
-    column()->addWidget(new Rule(Qt::Horizontal, this));
-    column()->addLayout(storageSection());
-    column()->addWidget(new Rule(Qt::Horizontal, this));
-    column()->addLayout(destinationSection());
-    column()->addWidget(new Rule(Qt::Horizontal, this));
-    column()->addLayout(networkSection());
-    column()->addWidget(new Rule(Qt::Horizontal, this));
-    column()->addLayout(featuresSection());
-    column()->addWidget(new Rule(Qt::Horizontal, this));
-    column()->addLayout(modeSection());
-    column()->addWidget(new Rule(Qt::Horizontal, this));
-    column()->addWidget(new UpdateBlock(state_, updater_, this));
-    column()->addWidget(new Rule(Qt::Horizontal, this));
-    column()->addWidget(new Rule(Qt::Horizontal, this));
-    column()->addLayout(feedbackRow());
+    setRoom(room);
+    // Everything but "完成" scrolls when the screen is lower than the sheet.
+    QVBoxLayout* body = scrollingBody();
+    body->addWidget(sheetLabel(QStringLiteral("设置"), 14, Weight::semibold, Theme::primary(), false, this));
+    body->addLayout(nameSection());
+    body->addWidget(new Rule(Qt::Horizontal, this));
+    body->addLayout(storageSection());
+    body->addWidget(new Rule(Qt::Horizontal, this));
+    body->addLayout(destinationSection());
+    body->addWidget(new Rule(Qt::Horizontal, this));
+    body->addLayout(networkSection());
+    body->addWidget(new Rule(Qt::Horizontal, this));
+    body->addLayout(featuresSection());
+    body->addWidget(new Rule(Qt::Horizontal, this));
+    body->addLayout(modeSection());
+    body->addWidget(new Rule(Qt::Horizontal, this));
+    body->addWidget(new UpdateBlock(state_, updater_, this));
+    body->addWidget(new Rule(Qt::Horizontal, this));
+    body->addWidget(new Rule(Qt::Horizontal, this));
+    body->addLayout(feedbackRow());
 
     auto* closing = new QHBoxLayout();
     closing->addStretch(1);
     QPushButton* done = sheetButton(QStringLiteral("完成"), this);
     done->setObjectName(QStringLiteral("settingsDone"));
     closing->addWidget(done);
-    column()->addLayout(closing);
+    footer()->addLayout(closing);
     setDefaultButton(done);
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
 
@@ -141,10 +144,10 @@ QLayout* SettingsSheet::destinationSection() {
     auto* row = new QHBoxLayout(pickerRow_);
     row->setContentsMargins(0, 0, 0, 0);
     row->addWidget(sheetLabel(QStringLiteral("存储设备："), 11.5, Weight::regular, Theme::primary(), false, pickerRow_));
-    picker_ = new QComboBox(pickerRow_);
+    // As wide as the longest device needs, up to the row's width; beyond it the entry elides.
+    picker_ = new ElidedComboBox(pickerRow_);
     picker_->setObjectName(QStringLiteral("settingsCenterPicker"));
     picker_->setAccessibleName(QStringLiteral("存储设备："));
-    picker_->setFixedWidth(220);
     row->addWidget(picker_);
     row->addStretch(1);
     stack->addWidget(pickerRow_);

@@ -9,12 +9,13 @@
 // The detail pane's settings factory makes it with one line:
 //     return new SettingsSheet(state, updater, parent);
 
+#include <optional>
+
 #include <QPointer>
 
 #include "views/sheet.h"
 
 class QCheckBox;
-class QComboBox;
 class QLabel;
 class QLineEdit;
 class QWidget;
@@ -23,6 +24,7 @@ namespace corvane {
 
 class AppState;
 class DiagSheet;
+class ElidedComboBox;
 class ElidedLabel;
 class Updater;
 
@@ -30,8 +32,9 @@ class SettingsSheet : public Sheet {
     Q_OBJECT
 
 public:
-    // The sheet belongs to the window of parent, so sheets raised over it stack on it.
-    SettingsSheet(AppState& state, Updater& updater, QWidget* parent);
+    // The sheet belongs to the window of parent, so sheets raised over it stack on it. Its
+    // room is its screen's available height unless one is given.
+    SettingsSheet(AppState& state, Updater& updater, QWidget* parent, std::optional<int> room = std::nullopt);
 
     // The diagnostics sheet it shows, or null.
     DiagSheet* diagSheet() const;
@@ -61,7 +64,7 @@ private:
     QPushButton* nameSave_ = nullptr;
     ElidedLabel* rootPath_ = nullptr;
     QWidget* pickerRow_ = nullptr;
-    QComboBox* picker_ = nullptr;
+    ElidedComboBox* picker_ = nullptr;
     QLabel* destHelp_ = nullptr;
     QLabel* discovery_ = nullptr;
     QCheckBox* nasToggle_ = nullptr;

@@ -7,11 +7,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
+#include "views/spinner.h"
 #include "views/controls.h"
 #include "views/team/panel_parts.h"
 #include "views/team/team_panel.h"
@@ -74,11 +74,8 @@ QWidget* TeamPanel::mailSection() {
     mailMsg_ = sheetLabel({}, 10.5, Weight::regular, Theme::tint(Tint::red), true, box);
     mailMsg_->setObjectName(QStringLiteral("mailMsg"));
     actions->addWidget(mailMsg_, 1);
-    mailSpinner_ = new QProgressBar(box);
+    mailSpinner_ = new Spinner(box);
     mailSpinner_->setObjectName(QStringLiteral("mailSpinner"));
-    mailSpinner_->setRange(0, 0);
-    mailSpinner_->setTextVisible(false);
-    mailSpinner_->setFixedSize(36, 8);
     mailSpinner_->setAccessibleName(QStringLiteral("正在发送"));
     actions->addWidget(mailSpinner_);
     mailSave_ = smallButton(QStringLiteral("保存"), box);

@@ -226,8 +226,13 @@ void TeamPanel::resetTemp(const json& user) {
 }
 
 void TeamPanel::askEmail(const json& user) {
-    TextQuestion question{"设置 " + labelOf(user, "对方") + " 的邮箱", "填了邮箱，对方才能自己找回密码。留空表示解绑。",
-                          "保存", "取消", "", "name@example.com"};
+    const TextQuestion question{.title = "设置邮箱",
+                               .message = "设置 " + labelOf(user, "对方") + " 的邮箱",
+                               .informative = "填了邮箱，对方才能自己找回密码。留空表示解绑。",
+                               .confirm = "保存",
+                               .cancel = "取消",
+                               .text = "",
+                               .placeholder = "name@example.com"};
     const QPointer<TeamPanel> self(this);
     state_.environment().askText(question, [self, id = textOr(user, "id")](std::optional<std::string> typed) {
         if (!self || !typed) return;

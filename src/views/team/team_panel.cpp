@@ -12,6 +12,7 @@
 #include "app/app_state.h"
 #include "app/logo_file.h"
 #include "views/controls.h"
+#include "views/main/toast_view.h"
 #include "views/symbols.h"
 #include "views/team/panel_parts.h"
 
@@ -49,7 +50,7 @@ TeamPanel::TeamPanel(AppState& state, QWidget* parent)
     stack->addStretch(1);
     scroll_->setWidget(content);
     column()->addWidget(scroll_, 1);
-    column()->addWidget(toastBar());
+    column()->addWidget(toastRoom());
 
     appear();
     showColumn();
@@ -84,14 +85,15 @@ QWidget* TeamPanel::header() {
     return bar;
 }
 
-QWidget* TeamPanel::toastBar() {
-    toast_ = sheetLabel({}, 12, Weight::medium, Qt::white, true, this);
-    toast_->setObjectName(QStringLiteral("teamToast"));
-    toast_->setAlignment(Qt::AlignCenter);
-    toast_->setStyleSheet(QStringLiteral("QLabel { background: rgba(0,0,0,0.72); color: white; border-radius: 12px;"
-                                         " padding: 5px 14px; margin: 0px 60px 10px 60px; }"));
+QWidget* TeamPanel::toastRoom() {
+    // The rows scroll above the room; the capsule floats in it, as in the main window.
+    toastRoom_ = new QWidget(this);
+    toastRoom_->setObjectName(QStringLiteral("teamToastRoom"));
+    toastRoom_->setFixedHeight(0);
+    toast_ = new ToastView(this, QStringLiteral("teamToast"));
+    toast_->setObjectName(QStringLiteral("teamToastView"));
     showToast();
-    return toast_;
+    return toastRoom_;
 }
 
 void TeamPanel::appear() {
@@ -107,8 +109,11 @@ void TeamPanel::showSubtitle() {
 
 void TeamPanel::showToast() {
     const auto& toast = state_.toast();
-    toast_->setText(toast ? QString::fromStdString(*toast) : QString());
-    toast_->setVisible(toast && !toast->empty());
+    const bool shown = toast && !toast->empty();
+    toast_->showNotice(shown ? toast : std::nullopt);
+    // The room above the capsule's top keeps a little air between the last row and the notice.
+    constexpr int air = 8;
+    toastRoom_->setFixedHeight(shown ? toast_->roomAbove() + air : 0);
 }
 
 // The set-up column until an administrator exists, then the management column for good.

@@ -5,7 +5,8 @@
 // disabled members, mail settings and the administrator's password. Built fresh
 // for every presentation; it reaches the team only through AppState, and every
 // slow operation answers later on the main thread (an answer for a closed panel
-// is dropped). "完成" is the default button; Escape does nothing.
+// is dropped). "完成" is the default button; Escape does nothing. Notices show in
+// the main window's capsule, in a room kept free below the content while they show.
 //
 // The root window's sheet table makes it with one line:
 //     return new TeamPanel(*state, parent);
@@ -22,7 +23,6 @@
 
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QScrollArea;
 class QVBoxLayout;
 
@@ -31,6 +31,8 @@ namespace corvane {
 class AppState;
 class LogoBadge;
 class QRView;
+class Spinner;
+class ToastView;
 
 class TeamPanel : public Sheet {
     Q_OBJECT
@@ -46,7 +48,7 @@ protected:
 private:
     // Shell (team_panel.cpp).
     QWidget* header();
-    QWidget* toastBar();
+    QWidget* toastRoom();
     void appear();
     void showSubtitle();
     void showToast();
@@ -96,7 +98,8 @@ private:
 
     AppState& state_;
     QLabel* subtitle_ = nullptr;
-    QLabel* toast_ = nullptr;
+    ToastView* toast_ = nullptr;
+    QWidget* toastRoom_ = nullptr;
     QScrollArea* scroll_ = nullptr;
     QWidget* setup_ = nullptr;
     QWidget* management_ = nullptr;
@@ -135,7 +138,7 @@ private:
     QLineEdit* mailPass_ = nullptr;
     QLabel* mailPassCaption_ = nullptr;
     QLabel* mailMsg_ = nullptr;
-    QProgressBar* mailSpinner_ = nullptr;
+    Spinner* mailSpinner_ = nullptr;
     QPushButton* mailSave_ = nullptr;
     QPushButton* mailTest_ = nullptr;
     std::string mailFrom_;
@@ -146,7 +149,7 @@ private:
     QLineEdit* oldPass_ = nullptr;
     QLineEdit* newPass_ = nullptr;
     QLabel* passMsg_ = nullptr;
-    QProgressBar* passSpinner_ = nullptr;
+    Spinner* passSpinner_ = nullptr;
     QPushButton* passChange_ = nullptr;
     bool passBusy_ = false;
 };

@@ -3,12 +3,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
 #include "views/controls.h"
+#include "views/spinner.h"
 #include "views/team/panel_parts.h"
 #include "views/team/team_panel.h"
 
@@ -27,10 +27,7 @@ QWidget* TeamPanel::passwordSection() {
     passMsg_->hide();
     row->addWidget(passMsg_, 1);
     row->addStretch(0);
-    passSpinner_ = new QProgressBar(box);
-    passSpinner_->setRange(0, 0);
-    passSpinner_->setTextVisible(false);
-    passSpinner_->setFixedSize(36, 8);
+    passSpinner_ = new Spinner(box);
     passSpinner_->setAccessibleName(QStringLiteral("正在修改"));
     passSpinner_->hide();
     row->addWidget(passSpinner_);

@@ -8,6 +8,7 @@
 
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -129,6 +130,25 @@ TEST_F(ChatTest, badgesHighlightAndRowTexts) {
     QTest::mouseClick(view->convList()->viewport(), Qt::LeftButton, {}, row.center());
     settle();
     EXPECT_EQ(state->chatCurrent(), "dev-1");
+}
+
+TEST_F(ChatTest, aRowUnderThePointerLooksLikeAnyOther) {
+    state->setChatConvs({conv("all", "全员频道"), conv("dev-1", "小张")});
+    state->setChatCurrent("all");
+    open();
+    QAbstractItemDelegate* delegate = view->convList()->itemDelegate();
+    const QModelIndex row = view->convModel()->index(1);
+    const auto painted = [&](QStyle::State state) {
+        QImage image(ChatView::listWidth, 60, QImage::Format_ARGB32);
+        image.fill(Theme::window());
+        QPainter painter(&image);
+        QStyleOptionViewItem option;
+        option.rect = image.rect();
+        option.state = QStyle::State_Enabled | state;
+        delegate->paint(&painter, option, row);
+        return image;
+    };
+    EXPECT_EQ(painted(QStyle::State_MouseOver), painted(QStyle::State_None));
 }
 
 TEST_F(ChatTest, anEmptyListKeepsHeaderAndFooter) {

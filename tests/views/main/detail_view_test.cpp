@@ -223,6 +223,24 @@ TEST_F(DetailTest, emptyStatesLoadingBlankSearchAndPeers) {
     }
 }
 
+TEST_F(DetailTest, thePanesDividersAreDrawnAtSixtyPercentOfTheRule) {
+    // The window's own rules (the sidebar's, the banner's) keep the full colour.
+    const auto drawn = [](QWidget* rule) { return rule->grab().toImage().pixelColor(rule->width() / 2, 0); };
+    const auto blended = [](double alpha) {
+        return qRound(Theme::window().red() * (1 - Theme::primary(alpha).alphaF()));
+    };
+    Rule windowRule(Qt::Horizontal);
+    windowRule.resize(100, 1);
+    EXPECT_NEAR(drawn(&windowRule).red(), blended(0.1), 1);
+    int dividers = 0;
+    for (Rule* rule : pane.findChildren<Rule*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (rule->width() < 2) rule->resize(100, 1);  // the panels' dividers are laid out only with their panels
+        EXPECT_NEAR(drawn(rule).red(), blended(0.06), 1) << rule->objectName().toStdString();
+        ++dividers;
+    }
+    EXPECT_EQ(dividers, 3) << "below the header, above each panel";
+}
+
 TEST_F(DetailTest, thePanelSlotsShowWhileTheyHaveRows) {
     EXPECT_FALSE(pane.receivePanelSlot()->isVisible());
     EXPECT_FALSE(pane.queuePanelSlot()->isVisible());

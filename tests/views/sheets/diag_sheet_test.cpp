@@ -2,6 +2,7 @@
 // until the lines arrive, rows with and without hints, and the devices added
 // by address (kept text on refusal, cleared on success, removal).
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -38,6 +39,19 @@ protected:
 
     ContentView view;
 };
+
+TEST_F(DiagSheetTest, whileCheckingASmallCircularSpinnerShows) {
+    // A still of a full-width busy bar read as "finished".
+    QDialog* sheet = open();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(progressShown(*sheet));
+    auto* spinner = child<QWidget>(*sheet, "diagProgress")->findChild<QProgressBar*>();
+    ASSERT_NE(spinner, nullptr);
+    EXPECT_EQ(spinner->maximum(), 0) << "busy, no amount";
+    EXPECT_EQ(spinner->width(), spinner->height()) << "round, not a bar";
+    EXPECT_LE(spinner->width(), 20) << "the small control size";
+    ASSERT_TRUE(qtWaitFor([&] { return !state->diagRunning(); }, std::chrono::seconds(10)));
+}
 
 TEST_F(DiagSheetTest, theFirstOpeningRunsWithAProgressRowUntilTheLinesArrive) {
     QDialog* sheet = open();

@@ -6,13 +6,18 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLineEdit>
+#include <QLayout>
 #include <QLocale>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include <nlohmann/json.hpp>
 
 #include "updater/updater.h"
 #include "views/data_labels.h"
+#include "views/elided_combo_box.h"
 #include "views/main/content_view.h"
 #include "views/sheets/diag_sheet.h"
 #include "views/sheets/settings_sheet.h"
@@ -20,6 +25,12 @@
 
 namespace corvane::test {
 namespace {
+
+class PhaseUpdater : public Updater {
+public:
+    using Updater::setPhase;
+    using Updater::Updater;
+};
 
 class SettingsSheetTest : public SheetsTest {
 protected:
@@ -231,6 +242,73 @@ TEST_F(SettingsSheetTest, diagnosticsFeedbackAndTheKeys) {
     QTest::keyClick(child<QLineEdit>(*sheet, "settingsNameField"), Qt::Key_Return);
     settle();
     EXPECT_TRUE(sheet.isNull()) << "Return is 完成";
+}
+
+TEST_F(SettingsSheetTest, theStoragePickerIsAsWideAsItsLongestEntryThenElidesInTheMiddle) {
+    // At a fixed 220 px "· 团队中心" was cut off.
+    state->setNas(true);
+    state->setTeamName("研发部");
+    QPointer<SettingsSheet> sheet = open();
+    ASSERT_NE(sheet, nullptr);
+    auto* box = qobject_cast<ElidedComboBox*>(picker(*sheet));
+    ASSERT_NE(box, nullptr);
+    const QString mine = q("🖥 本设备（192.168.1.5）· 团队中心");
+    EXPECT_EQ(box->currentText(), mine);
+    EXPECT_GE(box->width(), box->sizeHint().width());
+    EXPECT_EQ(box->shownText(), mine);
+
+    const std::string longName = repeatedText("会议室里那台很旧的设备", 6);
+    state->setPeers({viewPeer("p9", longName, "", "192.168.1.77")});
+    state->setCenterID("p9");
+    settle();
+    const QString whole = QString::fromStdString(longName + "（192.168.1.77）");
+    ASSERT_EQ(box->currentText(), whole);
+    const QWidget* row = box->parentWidget();
+    EXPECT_LE(box->geometry().right(), row->contentsRect().right()) << "never wider than its row";
+    const QString shown = box->shownText();
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith(whole.left(3)) && shown.endsWith(q("77）"))) << "cut in the middle: " << shown.toStdString();
+    QHelpEvent hover(QEvent::ToolTip, box->rect().center(), box->mapToGlobal(box->rect().center()));
+    QCoreApplication::sendEvent(box, &hover);
+    EXPECT_TRUE(box->toolTip().contains(whole)) << box->toolTip().toStdString();
+    EXPECT_EQ(box->accessibleDescription(), whole);
+}
+
+TEST_F(SettingsSheetTest, onAScreenLowerThanTheSheetTheContentScrollsAndDoneStaysInView) {
+    // Team mode with an update waiting is the tallest sheet; a 768 px screen cannot hold it.
+    state->setNas(true);
+    state->setTeamName("研发部");
+    PhaseUpdater waiting(updaterOptions());
+    waiting.setPhase(UpdatePhase::of(UpdatePhase::Kind::available));
+    QPointer<SettingsSheet> sheet = new SettingsSheet(*state, waiting, &view, 768);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
+    settle();
+    EXPECT_EQ(sheet->height(), 768) << "it needs " << sheet->layout()->totalHeightForWidth(480);
+    auto* done = child<QPushButton>(*sheet, "settingsDone");
+    EXPECT_TRUE(done->isVisible());
+    EXPECT_LE(done->mapTo(sheet.data(), QPoint(0, done->height())).y(), sheet->height() - Sheet::padding);
+    auto* body = sheet->findChild<QScrollArea*>(QStringLiteral("sheetBody"));
+    ASSERT_NE(body, nullptr);
+    EXPECT_GT(body->verticalScrollBar()->maximum(), 0);
+    auto* feedback = child<QPushButton>(*sheet, "settingsFeedbackButton");
+    body->ensureWidgetVisible(feedback);
+    const QPoint inView = feedback->mapTo(body->viewport(), QPoint(0, feedback->height()));
+    EXPECT_LE(inView.y(), body->viewport()->height()) << "scrolled to, 意见反馈… shows";
+    QTest::keyClick(sheet, Qt::Key_Return);
+    settle();
+    EXPECT_TRUE(sheet.isNull()) << "Return is 完成";
+}
+
+TEST_F(SettingsSheetTest, onATallerScreenTheWholeSheetShowsAndNothingScrolls) {
+    QPointer<SettingsSheet> sheet = new SettingsSheet(*state, updater, &view, 1200);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->show();
+    settle();
+    EXPECT_LT(sheet->height(), 1200);
+    EXPECT_EQ(sheet->height(), sheet->layout()->totalHeightForWidth(480));
+    EXPECT_EQ(sheet->findChild<QScrollArea*>(QStringLiteral("sheetBody"))->verticalScrollBar()->maximum(), 0);
+    sheet->close();
 }
 
 }  // namespace

@@ -21,9 +21,13 @@
 #include "views/sheets/text_sheet.h"
 #include "views/sheets/update_block.h"
 #include "views/sheets/welcome_sheet.h"
+#include "views/text_prompt.h"
 
 namespace corvane::test {
 namespace {
+
+// A screen taller than any sheet: the sheet shows whole.
+constexpr int kTallScreen = 2000;
 
 class PhaseUpdater : public Updater {
 public:
@@ -131,7 +135,7 @@ TEST_F(SheetScreens, everySheetInItsMainStates) {
     PhaseUpdater updater(updaterOptions(manifest.base() + "update.json"));
     state->setPeers({});
     {
-        SettingsSheet settings(*state, updater, nullptr);
+        SettingsSheet settings(*state, updater, nullptr, kTallScreen);
         save(settings, "sheet-settings-p2p");
     }
     ASSERT_TRUE(state->addManualPeer("192.168.1.20"));
@@ -143,8 +147,13 @@ TEST_F(SheetScreens, everySheetInItsMainStates) {
     updater.check(false);
     ASSERT_TRUE(qtWaitFor([&] { return updater.phase().kind == UpdatePhase::Kind::available; }));
     {
-        SettingsSheet settings(*state, updater, nullptr);
+        SettingsSheet settings(*state, updater, nullptr, kTallScreen);
         save(settings, "sheet-settings-team");
+    }
+    {
+        // On a 768 px screen the content scrolls and "完成" stays in view.
+        SettingsSheet settings(*state, updater, nullptr, 768);
+        save(settings, "sheet-settings-768");
     }
 
     const std::pair<UpdatePhase, const char*> phases[] = {
@@ -204,6 +213,15 @@ TEST_F(SheetScreens, theWelcomeAndTheFeedbackSheet) {
         sent(sheet, [&] { return sheet.findChild<QWidget*>(QStringLiteral("feedbackThanks"))->isVisible(); });
         save(sheet, "sheet-feedback-thanks");
     }
+}
+
+TEST_F(SheetScreens, theAliasPrompt) {
+    Peer peer = viewPeer("p2", "前台电脑", "", "192.168.1.31");
+    peer.realName = "DESKTOP-7";
+    state->promptAlias(peer);
+    ASSERT_FALSE(asked.empty());
+    TextPrompt prompt(asked.back(), nullptr);
+    save(prompt, "prompt-alias");
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The panel's member boxes: each action moves or removes its row through the refresh.
 #include <QMenu>
+#include <QScrollArea>
 #include <QToolButton>
 
 #include "team_panel_fixture.h"
+#include "views/main/toast_view.h"
 #include "views/team/panel_parts.h"
 
 namespace corvane::test {
@@ -152,6 +154,28 @@ TEST_F(TeamMembers, emailIsAskedEmptyAndAStoreRefusalComesInASecondAlert) {
     choose(erin, "设置邮箱…");  // cancelled
     EXPECT_EQ(asked.size(), 4u);
     EXPECT_EQ(alerts.size(), 1u);
+}
+
+TEST_F(TeamMembers, aNoticeFloatsBelowTheRowsAndLeavesThemItsRoomWhenItGoes) {
+    // It lay over the last rows, flush against them.
+    makeTeam();
+    for (const char* login : {"amy", "bob", "cat", "dan", "eve", "fay"}) addMember(login, login, "active");
+    open();
+    auto* rows = panel->findChild<QScrollArea*>();
+    const int fullHeight = rows->height();
+    state->flash("已重置：临时密码只显示这一次，请当面或电话告诉对方");
+    settle();
+    auto* notice = find<ToastView>("teamToastView");
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(notice->text(), q("已重置：临时密码只显示这一次，请当面或电话告诉对方"));
+    const QRect capsule = notice->capsuleGeometry();
+    EXPECT_EQ(capsule.bottom() + 1, panel->height() - 22) << "22 px above the edge, as in the main window";
+    EXPECT_GT(capsule.top(), rows->geometry().bottom()) << "no row lies under it";
+    EXPECT_LT(rows->height(), fullHeight);
+
+    state->setToast(std::nullopt);
+    settle();
+    EXPECT_EQ(rows->height(), fullHeight) << "its room is given back";
 }
 
 }  // namespace

@@ -19,9 +19,12 @@ protected:
         if (!folder || !*folder) GTEST_SKIP() << "CORVANE_SCREENS names no folder";
         out = QString::fromLocal8Bit(folder);
         QDir().mkpath(out);
+        qputenv("CORVANE_NO_ANIM", "1");  // a notice shows settled, not in the middle of sliding in
         state->setDeviceName("工作站");
         state->setLocalIPs({"192.168.1.5"});
     }
+
+    void TearDown() override { qunsetenv("CORVANE_NO_ANIM"); }
 
     void save(QWidget& widget, const char* name) {
         settle();
@@ -83,6 +86,7 @@ TEST_F(TeamPanelScreens, setUpAndManagement) {
     type("mailHost", q("smtp.qq.com"));
     type("mailUser", q("studio@qq.com"));
     press("mailSave");
+    state->flash("已通过 Carol 的加入申请");
     savePanel("team-manage");
 }
 
