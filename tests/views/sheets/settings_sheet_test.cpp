@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QHelpEvent>
 #include <QLineEdit>
+#include <QTest>
 #include <QLayout>
 #include <QLocale>
 #include <QScrollArea>
@@ -264,6 +265,8 @@ TEST_F(SettingsSheetTest, theStoragePickerIsAsWideAsItsLongestEntryThenElidesInT
     const QString whole = QString::fromStdString(longName + "（192.168.1.77）");
     ASSERT_EQ(box->currentText(), whole);
     const QWidget* row = box->parentWidget();
+    // The new entry's width reaches the row through posted layout requests.
+    QTest::qWaitFor([&] { return box->geometry().right() <= row->contentsRect().right(); }, 2000);
     EXPECT_LE(box->geometry().right(), row->contentsRect().right()) << "never wider than its row";
     const QString shown = box->shownText();
     EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
