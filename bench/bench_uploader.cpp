@@ -1,10 +1,14 @@
 // End-to-end send figure: one file sent by the Uploader (status, meta, 4 MiB
 // chunks, finish) to the engine's server on loopback. Prints MB/s; asserts nothing.
 // The first form starts a server in this process; the second sends a given file to a
-// receiver already running in another process on 127.0.0.1:PORT.
+// receiver already running in another process on 127.0.0.1:PORT; the third makes a
+// folder of N small files (1 to 6 KB each, in ten subfolders), which the fourth sends
+// there as the send queue sends a dropped folder, printing "files N seconds S files_per_s R".
 //
 //   scripts/netns-run build/bench_uploader [size in MiB, default 1024] [first port, default 39200]
 //   scripts/netns-run build/bench_uploader --to PORT FILE
+//   build/bench_uploader --make-small-files FOLDER [N, default 3000]
+//   scripts/netns-run build/bench_uploader --folder-to PORT FOLDER
 
 #include <chrono>
 #include <condition_variable>
@@ -68,18 +72,59 @@ struct SendResult {
     std::string message;
 };
 
-SendResult sendFile(const fs::path& file, int port) {
+// Sends the tasks through a fresh send queue to 127.0.0.1:port, timed from the pump to
+// the end of the last task.
+SendResult sendTasks(const std::vector<std::shared_ptr<corvane::TransferTask>>& tasks, int port) {
     DrainQueue queue;
     auto uploader = std::make_unique<corvane::Uploader>(queue);
-    auto task = corvane::Uploader::makeTask(file, "", std::nullopt);
-    if (!task) return {0, false, "cannot read " + file.string()};
-    uploader->append({task});
+    uploader->append(tasks);
     const auto start = Clock::now();
     uploader->pump(std::nullopt, std::nullopt, "", port);
-    queue.drainUntil([&] { return !task->state.active(); });
+    queue.drainUntil([&] { return uploader->activeCount() == 0; });
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const bool done = task->state.kind == corvane::TransferState::Kind::done;
-    return {seconds, done, done ? "done" : task->state.message};
+    for (const auto& task : tasks) {
+        if (task->state.kind != corvane::TransferState::Kind::done) return {seconds, false, task->state.message};
+    }
+    return {seconds, true, "done"};
+}
+
+SendResult sendFile(const fs::path& file, int port) {
+    auto task = corvane::Uploader::makeTask(file, "", std::nullopt);
+    if (!task) return {0, false, "cannot read " + file.string()};
+    return sendTasks({task}, port);
+}
+
+// A folder of `count` files of 1 to 6 KB in ten subfolders, sizes spread evenly.
+bool writeSmallFiles(const fs::path& folder, int count) {
+    std::string bytes(6144, '\0');
+    for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = char((k * 131 + k / 7) & 0xff);
+    for (int k = 0; k < count; ++k) {
+        const fs::path sub = folder / ("sub" + std::to_string(k % 10));
+        std::error_code ec;
+        fs::create_directories(sub, ec);
+        std::ofstream out(sub / ("file" + std::to_string(k) + ".bin"), std::ios::binary);
+        out.write(bytes.data(), std::streamsize(1024 + (k * 977) % 5121));
+        if (!out) return false;
+    }
+    return true;
+}
+
+int sendFolder(int port, const fs::path& folder) {
+    DrainQueue unused;
+    corvane::Uploader expander(unused);
+    const auto tasks = expander.expandDirectory(folder, std::nullopt);
+    if (tasks.empty()) {
+        std::fprintf(stderr, "no files in %s\n", folder.c_str());
+        return 1;
+    }
+    const SendResult sent = sendTasks(tasks, port);
+    if (!sent.done) {
+        std::fprintf(stderr, "send failed: %s\n", sent.message.c_str());
+        return 1;
+    }
+    std::printf("files %zu seconds %.4f files_per_s %.1f\n", tasks.size(), sent.seconds,
+                double(tasks.size()) / sent.seconds);
+    return 0;
 }
 
 void report(const SendResult& sent, int64_t size) {
@@ -103,6 +148,10 @@ int sendToRunningReceiver(int port, const fs::path& file) {
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--to") return sendToRunningReceiver(std::atoi(argv[2]), argv[3]);
+    if (argc >= 3 && std::string(argv[1]) == "--make-small-files") {
+        return writeSmallFiles(argv[2], argc > 3 ? std::atoi(argv[3]) : 3000) ? 0 : 1;
+    }
+    if (argc == 4 && std::string(argv[1]) == "--folder-to") return sendFolder(std::atoi(argv[2]), argv[3]);
     const int64_t sizeMiB = argc > 1 ? std::atoll(argv[1]) : 1024;
     const int firstPort = argc > 2 ? std::atoi(argv[2]) : 39200;
     const int64_t size = sizeMiB * 1024 * 1024;
