@@ -120,6 +120,20 @@ TEST_F(RoutesUploadInPlace, AChunkCutShortIsNotHeldUntilItIsSentWhole) {
     EXPECT_TRUE(readFile(root / "cut.bin") == expectedBytes(sends));
 }
 
+TEST_F(RoutesUploadInPlace, AMetaFromAnotherAddressDropsTheChunksHeldInPlace) {
+    const std::string id = "f6f6f6f6f6f6f6f6";
+    const auto stranger = httpRequestFrom("127.0.0.2", server->port(), "PUT", "/api/upload/" + id + "/0",
+                                          pattern(kFull, 9));
+    ASSERT_TRUE(stranger);
+    ASSERT_EQ(stranger->status, 200);
+    ASSERT_EQ(call("PUT", "/api/upload/" + id + "/meta", metaOf("mine.bin", kFull + 3).dump()).status, 200);
+    EXPECT_EQ(callJSON("GET", "/api/upload/" + id)["received"], nlohmann::json::array());
+    const std::vector<Send> sends = {{0, kFull, 1}, {1, 3, 2}};
+    for (const Send& s : sends) send(id, s);
+    ASSERT_EQ(finish(id).status, 200);
+    EXPECT_TRUE(readFile(root / "mine.bin") == expectedBytes(sends));
+}
+
 TEST_F(RoutesUploadInPlace, APartFolderOfChunkFilesOnlyStillFinishesByteForByte) {
     // As written before chunks went in place: every chunk a file, the owner a plain file.
     const std::string id = "d4d4d4d4d4d4d4d4";
