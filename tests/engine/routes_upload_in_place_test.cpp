@@ -112,7 +112,7 @@ TEST_F(RoutesUploadInPlace, AChunkCutShortIsNotHeldUntilItIsSentWhole) {
         ASSERT_TRUE(client.send(head + pattern(kFull / 2, 9)));
     }
     ASSERT_TRUE(waitFor([&] { return server->openConnections() == 0; }));
-    EXPECT_EQ(callJSON("GET", "/api/upload/" + id)["received"], nlohmann::json({0}));
+    EXPECT_EQ(callJSON("GET", "/api/upload/" + id)["received"], nlohmann::json::array({0}));
     EXPECT_EQ(parse(finish(id)), nlohmann::json({{"error", "incomplete upload"}}));
 
     send(id, sends[1]);
