@@ -88,16 +88,6 @@ TEST_F(RoutesUploadInPlace, EveryOrderAndLengthOfChunksGivesTheExactBytes) {
     }
 }
 
-TEST_F(RoutesUploadInPlace, StatusListsChunksHeldEitherWay) {
-    const std::string id = "b2b2b2b2b2b2b2b2";
-    for (const Send& s : std::vector<Send>{{0, kFull, 1}, {3, 10, 2}, {5, kFull, 3}, {3, kFull, 4}, {5, 1, 5}}) {
-        send(id, s);
-    }
-    nlohmann::json received = callJSON("GET", "/api/upload/" + id)["received"];
-    std::sort(received.begin(), received.end());
-    EXPECT_EQ(received, nlohmann::json({0, 3, 5}));
-}
-
 TEST_F(RoutesUploadInPlace, AChunkCutShortIsNotHeldUntilItIsSentWhole) {
     // Its bytes in the data file are mixed with the earlier send's, so the index must
     // read as missing rather than as the earlier chunk.
