@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <curl/curl.h>
 #include <mutex>
+#include <optional>
 #include <unistd.h>
 
 #include "base/text_util.h"
@@ -85,6 +86,26 @@ size_t readFileBody(char* buffer, size_t size, size_t count, void* user) {
     return size_t(n);
 }
 
+// A file body shorter than 64 KiB is read whole before the request: libcurl then sends
+// it in the same write as the head (below that size it does), and the receiver reads
+// both at once.
+constexpr int64_t kJoinedBodyLimit = 65536;
+
+bool joinsHead(const FileSlice& slice) { return slice.fd >= 0 && slice.length < kJoinedBodyLimit; }
+
+// The slice's bytes; none when the file ends before the slice does.
+std::optional<std::string> readSlice(const FileSlice& slice) {
+    std::string bytes(size_t(slice.length), '\0');
+    size_t have = 0;
+    while (have < bytes.size()) {
+        const ssize_t n = ::pread(slice.fd, bytes.data() + have, bytes.size() - have, off_t(slice.offset) + off_t(have));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return std::nullopt;
+        have += size_t(n);
+    }
+    return bytes;
+}
+
 bool unreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
            c == '_' || c == '~';
@@ -132,6 +153,14 @@ CurlSession::~CurlSession() {
 CurlResult curlPerform(const CurlRequest& request, CurlSession* session) {
     globalInit();
     CurlResult result;
+    std::optional<std::string> joinedBody;
+    if (joinsHead(request.bodyFile)) {
+        joinedBody = readSlice(request.bodyFile);
+        if (!joinedBody) {  // as the read callback aborts a file that ends early
+            result.error = curl_easy_strerror(CURLE_ABORTED_BY_CALLBACK);
+            return result;
+        }
+    }
     CURL* curl = session ? session->handle() : curl_easy_init();
     // A reset keeps the handle's live connection for the next request.
     if (session && curl) curl_easy_reset(curl);
@@ -190,7 +219,10 @@ CurlResult curlPerform(const CurlRequest& request, CurlSession* session) {
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     }
     FileBody fileBody{&request.bodyFile};
-    if (request.bodyFile.fd >= 0) {
+    if (joinedBody) {
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, joinedBody->data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(joinedBody->size()));
+    } else if (request.bodyFile.fd >= 0) {
         curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(request.bodyFile.length));
         curl_easy_setopt(curl, CURLOPT_READFUNCTION, readFileBody);

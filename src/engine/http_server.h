@@ -21,6 +21,7 @@
 #include "engine/body_budget.h"
 #include "engine/http_request.h"
 #include "engine/model.h"
+#include "engine/part_folder.h"
 #include "engine/route_table.h"
 
 namespace corvane {
@@ -218,8 +219,12 @@ private:
         // the reply, so the sender does not wait for them.
         std::filesystem::path spentFolder = {};
     };
-    // Removes the part folders of uploads nobody touched for a week (done at start).
+    // Removes the part folders of uploads nobody touched for a week, and spare folders
+    // left by an earlier run (done at start).
     void removeAbandonedUploads();
+    // Makes an upload's part folder unless it exists; false when the limit of unfinished
+    // uploads keeps a new one from being made.
+    bool preparePartFolder(const std::filesystem::path& parts, const std::filesystem::path& folder);
     // Claims the upload's part folder and joins its chunks into the receive folder.
     JSONReply joinUpload(const std::string& id, const std::string& peerIP);
 
@@ -264,6 +269,8 @@ private:
     std::list<ConnectionSlot> connections_;
     std::atomic<int> openConnections_{0};  // evicted connections not counted
     BodyBudget bodyBudget_;
+
+    SpareFolders spareFolders_;  // spent part folders kept for the next uploads
 
     std::mutex recvLock_;  // guards recvTasks_, recvOrder_ and every field of their tasks
     std::unordered_map<std::string, ReceiveTask> recvTasks_;

@@ -12,11 +12,13 @@
 #include <unistd.h>
 
 #include "base/json_fields.h"
+#include "base/random_hex.h"
 #include "base/transfer_sizes.h"
 #include "base/unique_fd.h"
 #include "base/upload_body.h"
 #include "base/whole_files.h"
 #include "engine/chunk_join.h"
+#include "engine/part_owner.h"
 
 namespace fs = std::filesystem;
 
@@ -28,6 +30,10 @@ namespace {
 const char* const kDataFile = "data";
 const char* const kChunkSuffix = ".part";
 const char* const kMarkSuffix = ".held";
+const char* const kSparePrefix = ".spare-";
+// In a spare folder: the file the last meta was in, to be written again.
+const char* const kSpareMetaFile = ".meta-spare";
+constexpr size_t kSparesKept = 4;
 
 std::string indexedName(int64_t index, const char* suffix) {
     char name[40];
@@ -121,9 +127,41 @@ AssembledFile joinAside(const fs::path& folder, const std::vector<HeldChunk>& ch
     return failure(AssembledFile::Outcome::mergeFailed);
 }
 
+// Removes every entry of the folder but its meta file, which is kept under a hidden name,
+// and its owner; false when an entry stayed.
+bool emptyFolder(const fs::path& folder) {
+    const Folder listing = openListing(folder);
+    if (!listing) return false;
+    const int at = ::dirfd(listing.get());
+    bool emptied = true;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == ".." || name == kSpareMetaFile) continue;
+        const bool kept = name == kMetaFile && ::renameat(at, kMetaFile, at, kSpareMetaFile) == 0;
+        if (!kept && ::unlinkat(at, entry->d_name, 0) != 0) emptied = false;
+    }
+    clearOwner(folder);
+    return emptied;
+}
+
 }  // namespace
 
+const char* const kMetaFile = "meta.json";
+
 std::string chunkFileName(int64_t index) { return indexedName(index, kChunkSuffix); }
+
+bool writeMetaFile(const fs::path& folder, std::string_view bytes) {
+    // Taken by a rename to a name of its own, so of two writers only one writes into it.
+    const fs::path taken = folder / (".tmp-" + randomHex(8));
+    if (::rename((folder / kSpareMetaFile).c_str(), taken.c_str()) != 0) return writeWholeFile(folder / kMetaFile, bytes);
+    // Written over and then cut to length: blocks already there are used again.
+    UniqueFd fd(::open(taken.c_str(), O_WRONLY | O_CLOEXEC));
+    const bool written = fd && writeFully(fd.get(), bytes) && ::ftruncate(fd.get(), off_t(bytes.size())) == 0 &&
+                         fd.close();
+    if (written && ::rename(taken.c_str(), (folder / kMetaFile).c_str()) == 0) return true;
+    ::unlink(taken.c_str());
+    return false;
+}
 
 std::optional<PartListing> listPartFolder(const fs::path& folder) {
     const Folder listing = openListing(folder);
@@ -178,6 +216,65 @@ AssembledFile assembleChunks(const fs::path& folder, const std::vector<HeldChunk
     // A lone chunk file is the file itself: nothing is copied.
     if (chunks.size() == 1) return {AssembledFile::Outcome::built, chunks.front().file, false};
     return joinAside(folder, chunks);
+}
+
+bool SpareFolders::isSpare(std::string_view name) { return name.starts_with(kSparePrefix); }
+
+bool SpareFolders::place(const fs::path& folder) {
+    if (const auto spare = take(folder.parent_path())) {
+        if (::renameat2(AT_FDCWD, spare->c_str(), AT_FDCWD, folder.c_str(), RENAME_NOREPLACE) == 0) return true;
+        // The folder came meanwhile: the spare waits for the next one.
+        if (errno == EEXIST && add(*spare)) return true;
+        std::error_code ec;
+        fs::remove_all(*spare, ec);
+    }
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    return fs::is_directory(folder, ec);
+}
+
+void SpareFolders::keep(const fs::path& folder) {
+    std::error_code ec;
+    const fs::path spare = folder.parent_path() / (kSparePrefix + randomHex(6));
+    if (!emptyFolder(folder) || ::rename(folder.c_str(), spare.c_str()) != 0) {
+        fs::remove_all(folder, ec);
+        return;
+    }
+    if (!add(spare)) fs::remove_all(spare, ec);
+}
+
+size_t SpareFolders::heldIn(const fs::path& parts) {
+    std::lock_guard guard(lock_);
+    return size_t(std::count_if(spares_.begin(), spares_.end(), [&](const fs::path& p) { return p.parent_path() == parts; }));
+}
+
+std::optional<fs::path> SpareFolders::take(const fs::path& parts) {
+    std::lock_guard guard(lock_);
+    const auto found = std::find_if(spares_.begin(), spares_.end(), [&](const fs::path& p) { return p.parent_path() == parts; });
+    if (found == spares_.end()) return std::nullopt;
+    fs::path spare = std::move(*found);
+    spares_.erase(found);
+    return spare;
+}
+
+bool SpareFolders::add(const fs::path& spare) {
+    std::vector<fs::path> stale;
+    bool added = false;
+    {
+        std::lock_guard guard(lock_);
+        // Spares of a receive folder no longer in use are never taken again.
+        const auto elsewhere = std::partition(spares_.begin(), spares_.end(),
+                                              [&](const fs::path& p) { return p.parent_path() == spare.parent_path(); });
+        stale.assign(elsewhere, spares_.end());
+        spares_.erase(elsewhere, spares_.end());
+        if (spares_.size() < kSparesKept) {
+            spares_.push_back(spare);
+            added = true;
+        }
+    }
+    std::error_code ec;
+    for (const fs::path& p : stale) fs::remove_all(p, ec);
+    return added;
 }
 
 }  // namespace corvane

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,14 @@ namespace corvane {
 
 // "%012d.part": the chunk file of an index.
 std::string chunkFileName(int64_t index);
+
+// The upload's meta, "meta.json".
+extern const char* const kMetaFile;
+
+// Writes meta.json whole, replacing the one there; false on failure. In a folder reused
+// from a spare, the file that held the last upload's meta is written again and moved in
+// (a new file costs about a millisecond on ext4); a reader sees the old or the new meta.
+bool writeMetaFile(const std::filesystem::path& folder, std::string_view bytes);
 
 // One held chunk: its bytes in the data file (file empty), or in its chunk file.
 struct HeldChunk {
@@ -72,5 +81,31 @@ struct AssembledFile {
 // lone chunk file is used as it is; otherwise a new file is joined in index order. On a
 // failure nothing new is left behind and the chunks stay as they were.
 AssembledFile assembleChunks(const std::filesystem::path& folder, const std::vector<HeldChunk>& chunks);
+
+// Emptied part folders kept for the next uploads' part folders: on ext4, making and
+// removing a folder costs about a millisecond each, moving one a few microseconds. A spare
+// sits in the parts folder as ".spare-<hex>"; spares left by an earlier run are removed
+// at the next start.
+class SpareFolders {
+public:
+    static bool isSpare(std::string_view name);
+
+    // Makes the part folder, from a spare of its parts folder when one is kept. False
+    // when it neither exists nor could be made.
+    bool place(const std::filesystem::path& folder);
+    // Empties a spent part folder (its entries, its owner; the meta file is kept under a
+    // hidden name for writeMetaFile) and keeps it; removes it instead when enough are
+    // kept or something in it cannot be removed.
+    void keep(const std::filesystem::path& folder);
+    // Spares kept in the parts folder.
+    size_t heldIn(const std::filesystem::path& parts);
+
+private:
+    std::optional<std::filesystem::path> take(const std::filesystem::path& parts);
+    bool add(const std::filesystem::path& spare);
+
+    std::mutex lock_;  // guards spares_
+    std::vector<std::filesystem::path> spares_;
+};
 
 }  // namespace corvane

@@ -19,6 +19,8 @@ const char* const kChangedWhileSending = "文件在发送过程中被修改";
 
 std::string targetName(const std::optional<Peer>& target) { return target ? target->name : "本机"; }
 
+double millisecondsOf(const timespec& time) { return double(time.tv_sec) * 1000.0 + double(time.tv_nsec) / 1e6; }
+
 }  // namespace
 
 std::optional<APIClient> clientForTarget(const std::optional<Peer>& target, const std::string& pin, int myPort) {
@@ -51,6 +53,13 @@ std::set<int64_t> heldChunks(const nlohmann::json& status, int64_t totalSize) {
     return held;
 }
 
+double ChunkSource::modifiedMs() {
+    if (!fd_) fd_.reset(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd_ || ::fstat(fd_.get(), &st) != 0) return fileMTimeMs(file_);
+    return millisecondsOf(st.st_mtim);
+}
+
 Result<FileSlice> ChunkSource::slice(int64_t offset, int64_t length) {
     if (!fd_) fd_.reset(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd_) return Refusal{std::strerror(errno)};
@@ -63,7 +72,7 @@ Result<FileSlice> ChunkSource::slice(int64_t offset, int64_t length) {
 double fileMTimeMs(const std::filesystem::path& file) {
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0) return 0;
-    return double(st.st_mtim.tv_sec) * 1000.0 + double(st.st_mtim.tv_nsec) / 1e6;
+    return millisecondsOf(st.st_mtim);
 }
 
 void TransferJob::end(TransferUpdate update) const {
@@ -93,11 +102,10 @@ void TransferJob::run() const {
         end(std::move(update));
         return;
     }
-    // One handle for the whole transfer: its requests share one keep-alive connection,
-    // and no other transfer uses it.
-    const APIClient api = client->withSession(std::make_shared<CurlSession>());
+    const APIClient api = client->withSession(session ? session : std::make_shared<CurlSession>());
     const TransferTask& t = *task;
-    const double mtime = fileMTimeMs(t.sourceURL);
+    ChunkSource source(t.sourceURL);
+    const double mtime = source.modifiedMs();
     const std::string id = FileID::hash(t.fileName, t.totalSize, mtime, t.relPath);
     const int64_t chunks = chunkCount(t.totalSize);
 
@@ -121,7 +129,6 @@ void TransferJob::run() const {
 
     const auto start = std::chrono::steady_clock::now();
     const int64_t baseline = sent;
-    ChunkSource source(t.sourceURL);
     for (int64_t i = 0; i < chunks; ++i) {
         if (cancelled()) {
             TransferUpdate update;

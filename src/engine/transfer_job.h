@@ -45,12 +45,17 @@ int64_t chunkCount(int64_t totalSize);
 // or when its stored meta names another size (another version of the file).
 std::set<int64_t> heldChunks(const nlohmann::json& status, int64_t totalSize);
 
-// Where a transfer's chunks come from: the source file, opened at the first chunk
-// sent and kept open to the last, so that every chunk comes from one file even when
-// another takes its name meanwhile. Chunks are sent from it without being read first.
+// Where a transfer's chunks come from: the source file, opened when the transfer asks
+// its modification time (else at the first chunk sent) and kept open to the last chunk,
+// so that every chunk comes from one file even when another takes its name meanwhile.
+// Chunks are sent from it without being read first.
 class ChunkSource {
 public:
     explicit ChunkSource(std::filesystem::path file) : file_(std::move(file)) {}
+
+    // The file's modification time in milliseconds since 1970, from the opened file;
+    // by its name when it does not open, 0 when unreadable.
+    double modifiedMs();
 
     // The chunk as a slice of the open file, or why it cannot be sent: the system's
     // text when the file does not open, "文件在发送过程中被修改" when the file holds
@@ -69,6 +74,9 @@ struct TransferJob {
     std::shared_ptr<TransferTask> task;
     std::optional<APIClient> client;
     std::function<void(TransferUpdate)> report;  // called on the upload's thread
+    // The handle every request of the transfer goes through (one keep-alive connection),
+    // used by no other transfer meanwhile; a new one when empty.
+    std::shared_ptr<CurlSession> session;
 
     void run() const;
 

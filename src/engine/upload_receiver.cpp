@@ -21,6 +21,7 @@
 #include "engine/http_response.h"
 #include "engine/http_server.h"
 #include "engine/part_folder.h"
+#include "engine/part_owner.h"
 
 namespace fs = std::filesystem;
 
@@ -32,62 +33,15 @@ constexpr int64_t kMaxIndex = 100000;
 constexpr size_t kMaxUnfinished = 1000;      // part folders at once
 constexpr double kAbandonedAfter = 7 * 86400;  // seconds without a change
 
-// The address whose chunk or meta made the part folder owns the upload (until a meta
-// from another address starts it afresh); the file sits in its part folder.
-const char* const kOwnerFile = "owner";
-
-std::optional<std::string> ownerOf(const fs::path& folder) {
-    const FileRead file = readWholeFile(folder / kOwnerFile);
-    if (!file.readable) return std::nullopt;
-    return file.bytes;
-}
-
-struct Ownership {
-    std::optional<std::string> owner;  // none when nothing could be recorded
-    bool recordedNow = false;          // this request recorded its sender
-};
-
-// The upload's owner, recording the sender when none is recorded yet. The file is
-// written aside and moved in without replacing, so it appears whole, and of two first
-// requests at once only one records itself.
-Ownership claimOwner(const fs::path& folder, const std::string& peerIP) {
-    if (auto owner = ownerOf(folder)) return {std::move(owner), false};
-    TempFile temp = createTempFile(folder);
-    if (!temp.fd) return {};
-    const bool written = writeFully(temp.fd.get(), peerIP) && temp.fd.close();
-    if (written && renameNoReplace(temp.path, folder / kOwnerFile)) return {peerIP, true};
-    ::unlink(temp.path.c_str());
-    return {ownerOf(folder), false};
-}
-
-// A first chunk that was not stored takes its record back: a request cut short leaves
-// nothing of the upload behind.
-void releaseOwner(const fs::path& folder, const std::string& peerIP) {
-    if (ownerOf(folder) == peerIP) ::unlink((folder / kOwnerFile).c_str());
-}
-
-// Finish and cancel come from the upload's owner, or from anyone for a part folder
-// that names none (kept from before owners were recorded).
-bool mayChange(const fs::path& folder, const std::string& peerIP) {
-    const auto owner = ownerOf(folder);
-    return !owner || *owner == peerIP;
-}
-
+// Folders in the parts folder: where the file system counts a folder's subfolders in its
+// link count (2 plus their number), that count, so that no upload lists them all.
 size_t partFolderCount(const fs::path& parts) {
+    struct stat st {};
+    if (::stat(parts.c_str(), &st) == 0 && st.st_nlink >= 2) return size_t(st.st_nlink - 2);
     size_t count = 0;
     std::error_code ec;
     for (fs::directory_iterator it(parts, ec), end; !ec && it != end; it.increment(ec)) ++count;
     return count;
-}
-
-// Creates the part folder of an upload. False when it is new and the limit of
-// unfinished uploads is reached.
-bool preparePartFolder(const fs::path& parts, const fs::path& folder) {
-    std::error_code ec;
-    if (fs::is_directory(folder, ec)) return true;
-    if (partFolderCount(parts) >= kMaxUnfinished) return false;
-    fs::create_directories(folder, ec);
-    return true;
 }
 
 // After a refusal of a streamed chunk: an unread body is drained and the connection
@@ -114,14 +68,9 @@ bool validID(const std::string& id) {
 }
 
 nlohmann::json readMeta(const fs::path& folder) {
-    FILE* file = std::fopen((folder / "meta.json").c_str(), "rb");
-    if (!file) return nullptr;
-    std::string text;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) text.append(buf, n);
-    std::fclose(file);
-    nlohmann::json meta = nlohmann::json::parse(text, nullptr, false);
+    const FileRead file = readWholeFile(folder / kMetaFile);
+    if (!file.readable) return nullptr;
+    nlohmann::json meta = nlohmann::json::parse(file.bytes, nullptr, false);
     return meta.is_discarded() ? nlohmann::json(nullptr) : meta;
 }
 
@@ -201,6 +150,16 @@ private:
 
 }  // namespace
 
+// Creates the part folder of an upload. False when it is new and the limit of
+// unfinished uploads (spare folders not counted) is reached.
+bool HTTPServer::preparePartFolder(const fs::path& parts, const fs::path& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    if (partFolderCount(parts) >= kMaxUnfinished + spareFolders_.heldIn(parts)) return false;
+    spareFolders_.place(folder);  // a failure shows in the request's next step
+    return true;
+}
+
 void HTTPServer::uploadStatus(Connection& c) {
     const int fd = c.fd;
     const std::string& id = c.captures.at(0);
@@ -239,12 +198,12 @@ void HTTPServer::uploadMeta(Connection& c) {
     // The owner's own meta keeps the chunks that came before it.
     if (claimOwner(folder, peerIP).owner != peerIP) {
         removeChunks(folder);
-        writeWholeFile(folder / kOwnerFile, peerIP);
+        replaceOwner(folder, peerIP);
     }
     // The parser refuses text that is not UTF-8, so what it accepts re-encodes.
     const nlohmann::json meta = nlohmann::json::parse(body, nullptr, false);
     const bool structured = meta.is_object() || meta.is_array();
-    writeWholeFile(folder / "meta.json", structured ? meta.dump() : "{}");  // a failed write is noticed by finish
+    writeMetaFile(folder, structured ? meta.dump() : "{}");  // a failed write is noticed by finish
 
     if (meta.is_object()) {
         const std::string name = lastComponent(wantedPath(meta));
@@ -327,10 +286,7 @@ void HTTPServer::uploadFinish(Connection& c) {
     // go after the reply: nothing finds them under their claimed name meanwhile.
     const JSONReply reply = joinUpload(id, c.peerIP);
     sendJSON(c.fd, reply.status, reply.body);
-    if (!reply.spentFolder.empty()) {
-        std::error_code ec;
-        fs::remove_all(reply.spentFolder, ec);
-    }
+    if (!reply.spentFolder.empty()) spareFolders_.keep(reply.spentFolder);
 }
 
 HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::string& peerIP) {
@@ -405,8 +361,9 @@ void HTTPServer::removeAbandonedUploads() {
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code statError;
         const auto changed = fs::last_write_time(it->path(), statError);
+        const bool spare = SpareFolders::isSpare(it->path().filename().string());
         std::error_code removeError;
-        if (!statError && changed < cutoff) fs::remove_all(it->path(), removeError);
+        if (spare || (!statError && changed < cutoff)) fs::remove_all(it->path(), removeError);
     }
 }
 

@@ -46,6 +46,18 @@ std::shared_ptr<TransferTask> Uploader::makeTask(const fs::path& file, const std
     return std::make_shared<TransferTask>(source.filename().string(), rel, int64_t(st.st_size), source, target);
 }
 
+namespace {
+
+// A regular file met in a folder walk, with its size: one look at the entry, since a
+// link (which is skipped) is never followed.
+std::optional<int64_t> regularFileSize(const fs::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return int64_t(st.st_size);
+}
+
+}  // namespace
+
 std::vector<std::shared_ptr<TransferTask>> Uploader::expandDirectory(const fs::path& folder,
                                                                      const std::optional<Peer>& target) {
     std::vector<std::shared_ptr<TransferTask>> out;
@@ -62,14 +74,15 @@ std::vector<std::shared_ptr<TransferTask>> Uploader::expandDirectory(const fs::p
             if (entry.is_directory(ec)) it.disable_recursion_pending();
             continue;
         }
-        if (entry.symlink_status(ec).type() != fs::file_type::regular) continue;
+        const auto size = regularFileSize(entry.path());
+        if (!size) continue;
         if (out.size() >= folderLimit) {
             cut = true;
             break;
         }
         std::string rel = entry.path().lexically_relative(parent).generic_string();
         if (rel.empty() || rel.rfind("..", 0) == 0) rel = entry.path().filename().string();
-        if (auto task = makeTask(entry.path(), rel, target)) out.push_back(std::move(task));
+        out.push_back(std::make_shared<TransferTask>(entry.path().filename().string(), rel, *size, entry.path(), target));
     }
     if (cut) {
         log("文件夹 " + root.filename().string() + " 超过 " + std::to_string(folderLimit) + " 个文件，只加入前 " +
@@ -99,13 +112,23 @@ void Uploader::pump(const std::optional<Peer>& target, const std::optional<std::
 void Uploader::start(const std::shared_ptr<TransferTask>& task, const PumpArgs& args) {
     auto client = clientForTarget(task->target, args.pinOverride.value_or(""), args.myPort);
     if (client) client = client->stoppedBy(stopping_);
+    std::shared_ptr<CurlSession> session;
+    if (idleSessions_.empty()) {
+        session = std::make_shared<CurlSession>();
+    } else {
+        session = std::move(idleSessions_.back());
+        idleSessions_.pop_back();
+    }
     MainQueue& main = main_;
-    auto report = [this, &main, alive = alive_, task, args](TransferUpdate update) {
-        main.post([this, alive, task, args, update = std::move(update)] {
-            if (*alive) apply(task, update, args);
+    // The transfer's last update hands its session back before the next one starts.
+    auto report = [this, &main, alive = alive_, task, args, session](TransferUpdate update) {
+        main.post([this, alive, task, args, session, update = std::move(update)] {
+            if (!*alive) return;
+            if (update.ended) idleSessions_.push_back(session);
+            apply(task, update, args);
         });
     };
-    TransferJob job{task, std::move(client), std::move(report)};
+    TransferJob job{task, std::move(client), std::move(report), session};
     launch([job = std::move(job)] { job.run(); });
 }
 

@@ -40,6 +40,18 @@ inline void addHookRows(RouteTable& table) {
     }
 }
 
+// Whether the parts folder holds nothing but spare folders (spent part folders kept for
+// the next uploads), each empty but for the file of its last meta.
+inline bool onlySpareFolders(const std::filesystem::path& parts) {
+    for (const auto& entry : std::filesystem::directory_iterator(parts)) {
+        if (!entry.path().filename().string().starts_with(".spare-")) return false;
+        for (const auto& inner : std::filesystem::directory_iterator(entry.path())) {
+            if (inner.path().filename() != ".meta-spare") return false;
+        }
+    }
+    return true;
+}
+
 class RouteTest : public ::testing::Test {
 protected:
     void SetUp() override {

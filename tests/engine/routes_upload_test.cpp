@@ -156,8 +156,33 @@ TEST_F(RoutesUpload, PartFolderHoldsOnlyWholeChunksAndTheMeta) {
     for (int k = 0; k < 3; ++k) chunk(k, "four");
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(partFolder())) names.insert(entry.path().filename().string());
-    EXPECT_EQ(names, (std::set<std::string>{"000000000000.part", "000000000001.part", "000000000002.part", "meta.json",
-                                            "owner"}));
+    // The owner is an attribute of the folder, not an entry.
+    EXPECT_EQ(names, (std::set<std::string>{"000000000000.part", "000000000001.part", "000000000002.part", "meta.json"}));
+}
+
+TEST_F(RoutesUpload, AReusedPartFolderKeepsNothingOfTheUploadBefore) {
+    // Spent part folders are kept for the next uploads; none may bring the last
+    // upload's owner, meta or chunks along.
+    const auto spares = [&] {
+        size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(root / ".parts")) {
+            count += entry.path().filename().string().starts_with(".spare-");
+        }
+        return count;
+    };
+    const std::string first = "1111222233334444";
+    meta(fileMeta("first.bin", 5), first);
+    chunk(0, "first", first);
+    ASSERT_EQ(finish(first).status, 200);
+    ASSERT_TRUE(waitFor([&] { return spares() == 1; }));
+
+    const std::string next = "5555666677778888";
+    const auto late = httpRequestFrom("127.0.0.2", server->port(), "PUT", "/api/upload/" + next + "/1", "late");
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->status, 200);
+    EXPECT_EQ(spares(), 0u);
+    EXPECT_EQ(status(next), nlohmann::json({{"exists", true}, {"received", {1}}, {"chunkSize", 4194304}, {"meta", nullptr}}));
+    EXPECT_EQ(finish(next).status, 403);  // its owner is the address of its first chunk
 }
 
 TEST_F(RoutesUpload, TraversingRelLandsInsideTheReceiveFolder) {
@@ -252,8 +277,8 @@ TEST_F(RoutesUpload, OverlappingFinishesOfOneUploadStoreItOnce) {
         EXPECT_FALSE(fs::exists(root / ("race" + std::to_string(round) + " (1).bin"))) << "round " << round;
         EXPECT_FALSE(fs::exists(partFolder()));
     }
-    // No claimed part folder is left behind (a stored upload's goes just after its reply).
-    EXPECT_TRUE(waitFor([&] { return fs::is_empty(root / ".parts"); }));
+    // No claimed part folder is left behind (a stored upload's is emptied just after its reply).
+    EXPECT_TRUE(waitFor([&] { return onlySpareFolders(root / ".parts"); }));
 }
 
 }  // namespace
