@@ -10,7 +10,7 @@ namespace corvane {
 
 namespace {
 
-// Offsets of the sfnt table directory and of CBLC's size records (OpenType spec).
+// Offsets of the sfnt table directory and of CBLC's size records, as the OpenType font format lays them out.
 constexpr qsizetype kTableCountAt = 4;
 constexpr qsizetype kTableRecordsAt = 12;
 constexpr qsizetype kTableRecordSize = 16;
