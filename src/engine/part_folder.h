@@ -2,11 +2,12 @@
 // The chunks an upload's part folder holds, and the received file they become.
 //
 // A chunk body of exactly the chunk size is written in place into the folder's one data
-// file, at index x chunk size, and a mark file ("%012d.held") says it is held; the mark is
-// made only once the chunk's last byte is written. Any other chunk (shorter, longer,
-// empty) is a chunk file of its own ("%012d.part"), as in folders written before the data
-// file existed. When both hold one index, the chunk file is the newer: a chunk stored in
-// place removes the chunk file of its index once it is written.
+// file, at index x chunk size, and its byte in the held file ("held", one byte per index)
+// says it is held; the byte is set only once the chunk's last byte is written. Mark files
+// ("%012d.held") of folders written before the held file count as well. Any other chunk
+// (shorter, longer, empty) is a chunk file of its own ("%012d.part"), as in folders written
+// before the data file existed. When both hold one index, the chunk file is the newer: a
+// chunk stored in place removes the chunk file of its index once it is written.
 
 #include <cstdint>
 #include <filesystem>

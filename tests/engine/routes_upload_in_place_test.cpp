@@ -124,27 +124,35 @@ TEST_F(RoutesUploadInPlace, AMetaFromAnotherAddressDropsTheChunksHeldInPlace) {
     EXPECT_TRUE(readFile(root / "mine.bin") == expectedBytes(sends));
 }
 
-TEST_F(RoutesUploadInPlace, APartFolderOfChunkFilesOnlyStillFinishesByteForByte) {
-    // As written before chunks went in place: every chunk a file, the owner a plain file.
-    const std::string id = "d4d4d4d4d4d4d4d4";
-    const fs::path folder = root / ".parts" / id;
+TEST_F(RoutesUploadInPlace, PartFoldersOfEarlierLayoutsStillFinishByteForByte) {
+    // As written before: every chunk a file; or the full chunks in the data file, each
+    // marked by a file of its own. The owner is a plain file in both.
     const std::vector<Send> sends = {{0, kFull, 1}, {1, kFull, 2}, {2, 4000, 3}};
-    for (const Send& s : sends) {
-        char name[32];
-        std::snprintf(name, sizeof name, "%012lld.part", static_cast<long long>(s.index));
-        writeFile(folder / name, pattern(s.length, s.salt));
+    for (const bool marked : {false, true}) {
+        SCOPED_TRACE(marked ? "data file and mark files" : "chunk files only");
+        const std::string id = marked ? "d5d5d5d5d5d5d5d5" : "d4d4d4d4d4d4d4d4";
+        const fs::path folder = root / ".parts" / id;
+        std::string data;
+        for (const Send& s : sends) {
+            char name[32];
+            const bool inData = marked && s.length == kFull;
+            std::snprintf(name, sizeof name, inData ? "%012lld.held" : "%012lld.part", static_cast<long long>(s.index));
+            writeFile(folder / name, inData ? "" : pattern(s.length, s.salt));
+            if (inData) data += pattern(s.length, s.salt);
+        }
+        if (marked) writeFile(folder / "data", data);
+        writeFile(folder / "meta.json", metaOf(id + ".bin", 2 * kFull + 4000).dump());
+        writeFile(folder / "owner", "127.0.0.1");
+        nlohmann::json received = callJSON("GET", "/api/upload/" + id)["received"];
+        std::sort(received.begin(), received.end());
+        EXPECT_EQ(received, nlohmann::json({0, 1, 2}));
+        const auto stranger = httpRequestFrom("127.0.0.2", server->port(), "POST", "/api/upload/" + id + "/finish", "{}");
+        ASSERT_TRUE(stranger);
+        EXPECT_EQ(stranger->status, 403);
+        const RawReply done = finish(id);
+        ASSERT_EQ(done.status, 200) << done.body;
+        EXPECT_TRUE(readFile(root / (id + ".bin")) == expectedBytes(sends));
     }
-    writeFile(folder / "meta.json", metaOf("old.bin", 2 * kFull + 4000).dump());
-    writeFile(folder / "owner", "127.0.0.1");
-    nlohmann::json received = callJSON("GET", "/api/upload/" + id)["received"];
-    std::sort(received.begin(), received.end());
-    EXPECT_EQ(received, nlohmann::json({0, 1, 2}));
-    const auto stranger = httpRequestFrom("127.0.0.2", server->port(), "POST", "/api/upload/" + id + "/finish", "{}");
-    ASSERT_TRUE(stranger);
-    EXPECT_EQ(stranger->status, 403);
-    const RawReply done = finish(id);
-    ASSERT_EQ(done.status, 200) << done.body;
-    EXPECT_TRUE(readFile(root / "old.bin") == expectedBytes(sends));
 }
 
 TEST(UploadDiskUse, AnUploadNeverTakesMoreThanItsSizePlus8MiB) {
