@@ -19,7 +19,6 @@
 #include <pthread.h>
 #include <csignal>
 #include <string>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -30,6 +29,9 @@
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
+
+// How much of a file is read and sent at a time: the Uploader's HTTP client's upload buffer.
+constexpr size_t kSendUnit = 2097152;
 
 inline double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -63,12 +65,15 @@ public:
 
     // The head, then `length` bytes of the file from `offset`, sent by the kernel
     // straight from the page cache (as curl -T streams a file, never buffering it whole).
+    // Read into a buffer and sent from it, as the Uploader's HTTP client sends a file.
     bool sendFromFile(const std::string& head, int file, off_t offset, size_t length) {
         if (!sendAll(head.data(), head.size())) return false;
+        std::vector<char> buffer(std::min(length, kSendUnit));
         while (length > 0) {
-            const ssize_t n = ::sendfile(fd_, file, &offset, length);
+            const ssize_t n = ::pread(file, buffer.data(), std::min(length, buffer.size()), offset);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
+            if (n <= 0 || !sendAll(buffer.data(), size_t(n))) return false;
+            offset += n;
             length -= size_t(n);
         }
         return true;
