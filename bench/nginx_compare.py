@@ -36,7 +36,7 @@ measures per round, the order of ours and the peer alternating from round to rou
                      dav-ext
 
 With --big it also uploads a 10 GiB file on the disk: the chunk route (finish apart), the
-NAS streamed upload and nginx's PUT, in alternating order.
+NAS streamed upload and nginx's PUT, each round starting with the next of the three.
 
 It prints, per storage kind, every figure beside its peer as min / median / max over the
 rounds, the ratio (always "> 1 is better for us") with its target, and then the raw
@@ -544,11 +544,21 @@ def one_round(number, setup, sources, size, kind):
     return f, raw
 
 
+def in_turn(number, *measures):
+    """Runs the measurements starting with the round number's one, so that over as many
+    rounds as there are measurements each runs once first, once last and so on (the first
+    large upload after a pause runs slower); their results in the given order."""
+    order = [(number + k) % len(measures) for k in range(len(measures))]
+    results = [None] * len(measures)
+    for k in order:
+        results[k] = measures[k]()
+    return results
+
+
 def big_round(number, setup, source, size):
     """The 10 GiB figures: chunk route, NAS streamed upload and nginx's PUT."""
-    ours_first = number % 2 == 0
     peer, team, nginx = setup["peer"], setup["team"], setup["nginx"]
-    raw = {"first": "ours" if ours_first else "nginx"}
+    raw = {"first": ("chunk", "NAS", "nginx")[number % 3]}
 
     def upload_alone(measure, path):
         def measured():
@@ -559,8 +569,8 @@ def big_round(number, setup, source, size):
                 path.unlink(missing_ok=True)  # one 10 GiB copy on the disk at a time
         return measured
 
-    (up_s, raw["finish_s"]), nas_s, nginx_s = in_order(
-        ours_first, upload_alone(lambda: upload_ours(peer, source), peer.root / "bench.bin"),
+    (up_s, raw["finish_s"]), nas_s, nginx_s = in_turn(
+        number, upload_alone(lambda: upload_ours(peer, source), peer.root / "bench.bin"),
         upload_alone(lambda: curl_put(team.url + "/api/fs/upload?name=nas.bin", source, codes=("200",)),
                      team.root / "nas.bin"),
         upload_alone(lambda: curl_put(nginx.url + "/x.bin", source), nginx.root / "x.bin"))
