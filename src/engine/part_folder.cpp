@@ -64,9 +64,13 @@ bool removeFile(const fs::path& file) { return ::unlink(file.c_str()) == 0 || er
 // Sets the index's byte in the held file; clearing an index never held writes nothing.
 bool recordHeld(int held, int64_t index, bool whole) {
     const char wanted = whole ? 1 : 0;
-    char now = 0;
-    if (!whole && ::pread(held, &now, 1, off_t(index)) != 1) return true;  // past the end: not held
-    return now == wanted || ::pwrite(held, &wanted, 1, off_t(index)) == 1;
+    if (!whole) {
+        char now = 0;
+        const ssize_t read = ::pread(held, &now, 1, off_t(index));
+        if (read < 0) return false;
+        if (read == 0 || now == wanted) return true;  // past the end, or already clear
+    }
+    return ::pwrite(held, &wanted, 1, off_t(index)) == 1;
 }
 
 // The indices the held file marks whole; none when it is there but cannot be read.
