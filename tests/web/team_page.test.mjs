@@ -190,6 +190,23 @@ test("a member applies, is approved, and works with files; the administrator man
     assert.deepEqual([mailFile().port, mailFile().tls], [587, false]);
   });
 
+  await t.test("on a phone 390 pixels wide the space gauge stays whole inside the page", async () => {
+    await A.setViewportSize({ width: 390, height: 844 });
+    await A.waitForFunction(() => document.getElementById("gauge").textContent.includes(" / "));
+    const seen = await A.evaluate(() => {
+      const gauge = document.getElementById("gauge");
+      const strip = gauge.parentElement;
+      const box = gauge.getBoundingClientRect();
+      return { text: gauge.textContent, left: box.left, right: box.right, page: document.documentElement.clientWidth,
+               stripRight: strip.getBoundingClientRect().right, hiddenInStrip: strip.scrollWidth - strip.clientWidth,
+               hiddenInGauge: gauge.scrollWidth - gauge.clientWidth };
+    });
+    assert.match(seen.text, /^剩余空间\S.* \/ .*B$/);
+    assert.ok(seen.left >= 0 && seen.right <= seen.stripRight && seen.right <= seen.page, JSON.stringify(seen));
+    assert.deepEqual([seen.hiddenInStrip, seen.hiddenInGauge], [0, 0], JSON.stringify(seen));
+    await A.setViewportSize({ width: 1280, height: 800 });
+  });
+
   await t.test("sessions: a valid cookie opens the main screen, an expired one the sign-in card", async () => {
     const again = await member.context.newPage();
     await again.goto(base + "/team");
