@@ -366,6 +366,9 @@ Q_SIGNALS:
     void teamNameChanged();
     void teamHasLogoChanged();
     void teamLogoStampChanged();
+    // The team's mail settings were saved or cleared on the team page (the panel's
+    // own saves go through saveMailSettings and raise nothing).
+    void teamMailChanged();
     void usageModeChanged();
     void nasEnabledChanged();
     void nearbyTeamChanged();

@@ -135,7 +135,11 @@ void AppState::handleServerEvent(const ServerEvent& event) {
             setTeamPending(env_.teamPendingCount(root_));
             break;
         case ServerEvent::Kind::teamAccounts:
+        case ServerEvent::Kind::teamIdentity:
             refreshTeamState();  // an open team panel shows the change at once
+            break;
+        case ServerEvent::Kind::teamMail:
+            Q_EMIT teamMailChanged();
             break;
     }
 }

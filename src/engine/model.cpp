@@ -159,6 +159,18 @@ ServerEvent ServerEvent::teamAccounts() {
     return e;
 }
 
+ServerEvent ServerEvent::teamIdentity() {
+    ServerEvent e;
+    e.kind = Kind::teamIdentity;
+    return e;
+}
+
+ServerEvent ServerEvent::teamMail() {
+    ServerEvent e;
+    e.kind = Kind::teamMail;
+    return e;
+}
+
 DiagLine DiagLine::make(Level level, std::string text, std::optional<std::string> hint) {
     // A fresh random id per line, like a UUID.
     return DiagLine{randomHex(16), level, std::move(text), std::move(hint)};

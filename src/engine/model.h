@@ -55,7 +55,7 @@ struct FileItem {
 
 // What the server tells the application state.
 struct ServerEvent {
-    enum class Kind { fileReceived, textReceived, burnText, chat, chatBurn, log, teamPending, teamAccounts };
+    enum class Kind { fileReceived, textReceived, burnText, chat, chatBurn, log, teamPending, teamAccounts, teamIdentity, teamMail };
     Kind kind = Kind::log;
     FileItem file;         // fileReceived, textReceived
     std::string id;        // burnText, chat, chatBurn
@@ -77,6 +77,10 @@ struct ServerEvent {
     // The team's accounts changed: one registered, was approved, rejected, blocked or
     // restored, or had its address set.
     static ServerEvent teamAccounts();
+    // The team's name or logo changed.
+    static ServerEvent teamIdentity();
+    // The team's mail settings were saved or cleared.
+    static ServerEvent teamMail();
     bool operator==(const ServerEvent&) const = default;
 };
 

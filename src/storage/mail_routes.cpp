@@ -76,6 +76,7 @@ void TeamRouter::mailSet(Connection& c) {
     mailStore.save(config);
     c.server.emit(ServerEvent::log(config.host.empty() ? "已清除邮件服务配置"
                                                         : "邮件服务已配置：" + config.host + ":" + std::to_string(config.port)));
+    c.server.emit(ServerEvent::teamMail());
     reply(c, 200, {{"ok", true}, {"mail", MailStore::publicView(config)}});
 }
 

@@ -210,6 +210,7 @@ void TeamRouter::logoSet(Connection& c) {
     }
     reply(c, 200, {{"ok", true}, {"logoStamp", store_.logoStamp()}});
     c.server.emit(ServerEvent::log("团队 Logo 已更新"));
+    c.server.emit(ServerEvent::teamIdentity());
 }
 
 void TeamRouter::teamSet(Connection& c) {
@@ -222,6 +223,7 @@ void TeamRouter::teamSet(Connection& c) {
     store_.setTeamName(name);
     reply(c, 200, {{"ok", true}, {"team", name}});
     c.server.emit(ServerEvent::log("团队名称改为「" + name + "」"));
+    c.server.emit(ServerEvent::teamIdentity());
 }
 
 void TeamRouter::page(Connection& c) {

@@ -194,6 +194,27 @@ TEST_F(AppStateEvents, aChangeOfTheTeamsAccountsRefreshesTheWholeTeamMirror) {
     EXPECT_EQ(s.teamPending(), 0);
 }
 
+TEST_F(AppStateEvents, aNameLogoOrMailChangeOnTheTeamPageReachesTheOpenPanel) {
+    // The team mirror is read again on a name or logo change; a mail change is passed on.
+    AppState& s = started();
+    int mailChanges = 0;
+    QObject::connect(&s, &AppState::teamMailChanged, [&] { ++mailChanges; });
+    team.hasAdmin = true;
+    team.teamName = "Sales";
+    team.hasLogo = true;
+    team.logoStamp = 1700000000;
+    raiseAndSettle(ServerEvent::teamIdentity());
+    EXPECT_EQ(s.teamName(), "Sales");
+    EXPECT_TRUE(s.teamHasLogo());
+    EXPECT_EQ(s.teamLogoStamp(), 1700000000);
+    EXPECT_EQ(mailChanges, 0);
+
+    team.teamName = "Ops";
+    raiseAndSettle(ServerEvent::teamMail());
+    EXPECT_EQ(mailChanges, 1);
+    EXPECT_EQ(s.teamName(), "Sales") << "a mail change leaves the mirror as it was";
+}
+
 TEST_F(AppStateEvents, eventsAreHandledInTheOrderTheyWereRaised) {
     AppState& s = started();
     std::vector<ServerEvent> events;

@@ -88,7 +88,7 @@ TEST_F(TeamRouteTest, SavingTheMailSettingsFollowsItsRules) {
                                           {"enabled", true}, {"configured", true}}));
     EXPECT_EQ(mail.load().pass, " p ");
     EXPECT_EQ(fileMode(root / "_team" / "mail.json"), 0600u);
-    EXPECT_EQ(events(), std::vector<ServerEvent>{ServerEvent::log("邮件服务已配置：smtp.example.com:465")});
+    EXPECT_EQ(events(), (std::vector<ServerEvent>{ServerEvent::log("邮件服务已配置：smtp.example.com:465"), ServerEvent::teamMail()}));
 
     // No "pass": the saved one stays. Port 587 without "tls": STARTTLS; with it: TLS.
     EXPECT_EQ(parse(save({{"host", "smtp.example.com"}, {"port", "587"}, {"user", "me@example.com"}}))["mail"]["tls"], false);
@@ -101,7 +101,7 @@ TEST_F(TeamRouteTest, SavingTheMailSettingsFollowsItsRules) {
     const json cleared = parse(save({{"clear", true}, {"senderName", "Ops"}}))["mail"];
     EXPECT_EQ(cleared, json({{"host", ""}, {"port", 465}, {"user", ""}, {"from", ""}, {"tls", true}, {"senderName", "Ops"},
                              {"hasPass", false}, {"enabled", false}, {"configured", false}}));
-    EXPECT_EQ(events(), std::vector<ServerEvent>{ServerEvent::log("已清除邮件服务配置")});
+    EXPECT_EQ(events(), (std::vector<ServerEvent>{ServerEvent::log("已清除邮件服务配置"), ServerEvent::teamMail()}));
     EXPECT_EQ(parse(as(admin, "GET", "/api/mail"))["mail"], cleared);
 }
 

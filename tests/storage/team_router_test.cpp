@@ -3,6 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <functional>
+#include <optional>
+
 #include "base/text_util.h"
 #include "team_routes_fixture.h"
 
@@ -135,7 +138,7 @@ TEST_F(TeamRouteTest, TheLogoIsSetByTheAdministratorAndServedWithItsType) {
     const RawReply saved = post(png(10000));
     EXPECT_EQ(saved.status, 200);
     EXPECT_EQ(parse(saved)["logoStamp"], store->logoStamp());
-    EXPECT_EQ(events(), std::vector<ServerEvent>{ServerEvent::log("团队 Logo 已更新")});
+    EXPECT_EQ(events(), (std::vector<ServerEvent>{ServerEvent::log("团队 Logo 已更新"), ServerEvent::teamIdentity()}));
 
     RawClient c(server->port());
     ASSERT_TRUE(c.send("HEAD /api/team/logo HTTP/1.1\r\n\r\nGET /api/team/logo?v=1 HTTP/1.1\r\n\r\n"));
@@ -174,7 +177,43 @@ TEST_F(TeamRouteTest, TheTeamNameIsTrimmedAndCountedInCharacters) {
         EXPECT_EQ(parse(r), c.reply) << c.body;
     }
     EXPECT_EQ(store->teamName(), "Sales");
-    EXPECT_EQ(events().back(), ServerEvent::log("团队名称改为「Sales」"));
+    const std::vector<ServerEvent> seen = events();
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen[seen.size() - 2], ServerEvent::log("团队名称改为「Sales」"));
+}
+
+TEST_F(TeamRouteTest, ChangesOfNameLogoAndMailOnThePageAreAnnouncedToTheApplication) {
+    // The application's team panel refreshes on these events; a refusal changed nothing.
+    const std::string admin = adminToken();
+    const auto logo = [&](const std::string& bytes) {
+        return call("POST", "/api/team/logo", bytes, {{"Cookie", "qp_s=" + admin}});
+    };
+    const json mail = {{"host", "smtp.example.com"}, {"user", "me@example.com"}, {"pass", "code"}};
+    const struct {
+        const char* what;
+        std::function<RawReply()> change;
+        std::optional<ServerEvent> announced;
+    } cases[] = {
+        {"name", [&] { return as(admin, "POST", "/api/team/set", {{"name", "Sales"}}); }, ServerEvent::teamIdentity()},
+        {"blank name", [&] { return as(admin, "POST", "/api/team/set", {{"name", " "}}); }, std::nullopt},
+        {"logo", [&] { return logo(png(1000)); }, ServerEvent::teamIdentity()},
+        {"not an image", [&] { return logo("BM123456789012"); }, std::nullopt},
+        {"mail saved", [&] { return as(admin, "POST", "/api/mail", mail); }, ServerEvent::teamMail()},
+        {"mail with a bad sender", [&] { return as(admin, "POST", "/api/mail", {{"host", "h.example"}, {"user", "me"}}); },
+         std::nullopt},
+        {"mail cleared", [&] { return as(admin, "POST", "/api/mail", {{"clear", true}}); }, ServerEvent::teamMail()},
+        {"member's name change", [&] { return call("POST", "/api/team/set", R"({"name":"X"})"); }, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        clearEvents();
+        const RawReply r = c.change();
+        EXPECT_EQ(r.status == 200, c.announced.has_value()) << c.what << ": " << r.status;
+        std::vector<ServerEvent> team;
+        for (const ServerEvent& e : events()) {
+            if (e.kind != ServerEvent::Kind::log) team.push_back(e);
+        }
+        EXPECT_EQ(team, c.announced ? std::vector<ServerEvent>{*c.announced} : std::vector<ServerEvent>{}) << c.what;
+    }
 }
 
 TEST_F(TeamRouteTest, ThePageIsTheSameDocumentOnItsFourPaths) {

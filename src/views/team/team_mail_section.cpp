@@ -90,10 +90,12 @@ QWidget* TeamPanel::mailSection() {
     connect(mailHost_, &QLineEdit::textChanged, this, &TeamPanel::showMailState);
     connect(mailSave_, &QPushButton::clicked, this, [this] { (void)applyMail(); });
     connect(mailTest_, &QPushButton::clicked, this, &TeamPanel::testMail);
+    connect(&state_, &AppState::teamMailChanged, this, &TeamPanel::loadMail);
     loadMail();
     return box;
 }
 
+// The saved settings into the fields; a typed code and the message stay.
 void TeamPanel::loadMail() {
     const MailConfig saved = state_.loadMailSettings();
     mailHost_->setText(QString::fromStdString(saved.host));

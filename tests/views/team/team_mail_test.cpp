@@ -63,6 +63,33 @@ TEST_F(TeamMail, savesTrimmedFieldsWithTLSOnlyOn465) {
     EXPECT_TRUE(caption);
 }
 
+TEST_F(TeamMail, settingsChangedOnTheTeamPageShowInTheOpenPanel) {
+    makeTeam();
+    open();
+    type("mailPass", q("typed, not saved"));
+    MailConfig web;
+    web.host = "smtp.163.com";
+    web.port = 587;
+    web.user = "team@163.com";
+    web.pass = "code";
+    web.from = "noreply@163.com";
+    store->bind(state->root());
+    MailStore(*store).save(web);
+    Q_EMIT state->teamMailChanged();
+    EXPECT_EQ(text("mailHost"), q("smtp.163.com"));
+    EXPECT_EQ(text("mailPort"), q("587"));
+    EXPECT_EQ(text("mailUser"), q("team@163.com"));
+    EXPECT_EQ(text("mailPass"), q("typed, not saved")) << "what is being typed stays";
+    bool caption = false;
+    for (QLabel* label : panel->findChildren<QLabel*>()) caption |= label->text() == q("授权码（已保存，留空表示不改）");
+    EXPECT_TRUE(caption);
+    EXPECT_TRUE(find<QPushButton>("mailSave")->isEnabled());
+
+    type("mailPass", q(""));
+    press("mailSave");
+    EXPECT_EQ(saved().from, "noreply@163.com") << "the sender set on the page is kept by the panel's next save";
+}
+
 TEST_F(TeamMail, aSlowTestMailKeepsBothButtonsOffUntilItsAnswer) {
     makeTeam();
     MailConfig stored;
