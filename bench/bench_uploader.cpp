@@ -120,7 +120,7 @@ int sendToRunningReceiver(int port, const fs::path& file) {
 int sendFolderToRunningReceiver(int port, const fs::path& folder) {
     DrainQueue queue;
     auto uploader = std::make_unique<corvane::Uploader>(queue);
-    const auto tasks = uploader->expandDirectory(folder, std::nullopt);
+    const auto tasks = uploader->expandDirectory(folder, std::nullopt).tasks;
     if (tasks.empty()) {
         std::fprintf(stderr, "no files in %s\n", folder.c_str());
         return 1;

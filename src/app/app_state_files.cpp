@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include "app/app_state.h"
+#include "base/text_util.h"
 #include "engine/api_client.h"
 #include "engine/discovery.h"
 #include "engine/http_server.h"
@@ -36,10 +37,13 @@ void AppState::send(const std::vector<std::filesystem::path>& urls) {
     }
 
     std::vector<std::shared_ptr<TransferTask>> tasks;
+    std::vector<std::string> cutNotices;  // folders cut at the queue's limit
     for (const std::filesystem::path& url : urls) {
         std::error_code ec;
         if (std::filesystem::is_directory(url, ec)) {
-            for (auto& task : uploader_->expandDirectory(url, peer)) tasks.push_back(std::move(task));
+            FolderTasks folder = uploader_->expandDirectory(url, peer);
+            for (auto& task : folder.tasks) tasks.push_back(std::move(task));
+            if (folder.cutNotice) cutNotices.push_back(*folder.cutNotice);
         } else if (auto task = Uploader::makeTask(url, "", peer)) {
             tasks.push_back(std::move(task));
         }
@@ -47,7 +51,9 @@ void AppState::send(const std::vector<std::filesystem::path>& urls) {
     if (tasks.empty()) return;
     const size_t count = tasks.size();
     uploader_->append(tasks);
-    flash("已加入 " + std::to_string(count) + " 个文件到传输队列");
+    for (const std::string& notice : cutNotices) log(notice);
+    // A cut folder is what the user must learn of: the queue would end in "全部完成".
+    flash(cutNotices.empty() ? "已加入 " + std::to_string(count) + " 个文件到传输队列" : joined(cutNotices, "\n"));
     uploader_->pump(peer, pinOverride, token_, port_);
 }
 

@@ -58,9 +58,8 @@ std::optional<int64_t> regularFileSize(const fs::path& path) {
 
 }  // namespace
 
-std::vector<std::shared_ptr<TransferTask>> Uploader::expandDirectory(const fs::path& folder,
-                                                                     const std::optional<Peer>& target) {
-    std::vector<std::shared_ptr<TransferTask>> out;
+FolderTasks Uploader::expandDirectory(const fs::path& folder, const std::optional<Peer>& target) {
+    FolderTasks out;
     const fs::path root = withoutTrailingSlash(fs::absolute(folder).lexically_normal());
     const fs::path parent = root.parent_path();
     std::error_code ec;
@@ -76,17 +75,18 @@ std::vector<std::shared_ptr<TransferTask>> Uploader::expandDirectory(const fs::p
         }
         const auto size = regularFileSize(entry.path());
         if (!size) continue;
-        if (out.size() >= folderLimit) {
+        if (out.tasks.size() >= folderLimit) {
             cut = true;
             break;
         }
         std::string rel = entry.path().lexically_relative(parent).generic_string();
         if (rel.empty() || rel.rfind("..", 0) == 0) rel = entry.path().filename().string();
-        out.push_back(std::make_shared<TransferTask>(entry.path().filename().string(), rel, *size, entry.path(), target));
+        out.tasks.push_back(std::make_shared<TransferTask>(entry.path().filename().string(), rel, *size, entry.path(), target));
     }
     if (cut) {
-        log("文件夹 " + root.filename().string() + " 超过 " + std::to_string(folderLimit) + " 个文件，只加入前 " +
-            std::to_string(folderLimit) + " 个");
+        const std::string limit = std::to_string(folderLimit);
+        out.cutNotice = "「" + root.filename().string() + "」超过 " + limit + " 个文件，只发送了前 " + limit + " 个";
+        log(*out.cutNotice);
     }
     return out;
 }

@@ -22,6 +22,14 @@
 
 namespace corvane {
 
+// The tasks of one folder's regular files.
+struct FolderTasks {
+    std::vector<std::shared_ptr<TransferTask>> tasks;
+    // Set when the folder held more files than one folder may yield: the line that
+    // says so, written to the queue's log and shown to the user.
+    std::optional<std::string> cutNotice;
+};
+
 class Uploader {
 public:
     static constexpr int concurrency = 2;
@@ -42,9 +50,8 @@ public:
     static std::shared_ptr<TransferTask> makeTask(const std::filesystem::path& file, const std::string& rel,
                                                   const std::optional<Peer>& target);
     // Tasks for the regular files of a folder, hidden ones left out, at most 3,000;
-    // a larger folder is cut and the cut is written to the log.
-    std::vector<std::shared_ptr<TransferTask>> expandDirectory(const std::filesystem::path& folder,
-                                                               const std::optional<Peer>& target);
+    // a larger folder is cut, and the cut is written to the log and returned.
+    FolderTasks expandDirectory(const std::filesystem::path& folder, const std::optional<Peer>& target);
     // Starts waiting tasks, first in queue order, while fewer than two run.
     void pump(const std::optional<Peer>& target, const std::optional<std::string>& pinOverride,
               const std::string& token, int myPort);

@@ -3,6 +3,8 @@
 // that must not win.
 #include <sys/socket.h>
 
+#include <fstream>
+
 #include "actions_fixture.h"
 #include "app/remote_download.h"
 #include "held_port.h"
@@ -48,6 +50,25 @@ TEST_F(ActionsTest, aFolderAndAFileSentToThisDeviceLandWithTheirTreeAndTheListRe
     EXPECT_EQ(readFile(s.root() / "hello.txt"), "hello");
     EXPECT_EQ(readFile(s.root() / "album" / "a.jpg"), "jpg");
     EXPECT_GT(queueChanges, 0);
+}
+
+TEST_F(ActionsTest, aFolderCutAtTheQueuesLimitIsToldInTheToastAndTheLog) {
+    AppState& s = makeWithFakes();  // no server: the uploads fail at once, which is beside the point
+    const struct { const char* folder; int files; size_t queued; const char* toast; } cases[] = {
+        {"相册 甲", 3000, 3000, "已加入 3000 个文件到传输队列"},
+        {"相册 乙", 3001, 6000, "「相册 乙」超过 3000 个文件，只发送了前 3000 个"},
+    };
+    for (const auto& c : cases) {
+        const fs::path folder = box / "outbox" / c.folder;
+        fs::create_directories(folder);
+        for (int k = 0; k < c.files; ++k) std::ofstream(folder / ("f" + std::to_string(k))) << k;
+        s.send({folder});
+        EXPECT_EQ(s.uploader().tasks().size(), c.queued) << c.folder;
+        EXPECT_EQ(s.toast(), std::optional<std::string>(c.toast)) << c.folder;
+    }
+    const std::string log = readFile(s.environment().appSupport / "boot.log");
+    EXPECT_NE(log.find("  「相册 乙」超过 3000 个文件，只发送了前 3000 个\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("相册 甲"), std::string::npos) << "a folder of exactly 3,000 files is whole";
 }
 
 TEST_F(ActionsTest, searchMatchesWholePathsIgnoringCaseAndTheTotalCountsEverything) {

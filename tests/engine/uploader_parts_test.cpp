@@ -98,7 +98,7 @@ TEST_F(UploaderFolders, FolderGivesOneTaskPerVisibleRegularFile) {
     fs::create_directories(box / "Photos" / "empty");
     fs::create_symlink(box / "elsewhere.txt", box / "Photos" / "link.txt");
 
-    const auto tasks = uploader.expandDirectory(box / "Photos", std::nullopt);
+    const auto tasks = uploader.expandDirectory(box / "Photos", std::nullopt).tasks;
     EXPECT_EQ(relPaths(tasks), (std::vector<std::string>{"Photos/2024/a.jpg", "Photos/b c+d.txt"}));
     for (const auto& t : tasks) {
         EXPECT_EQ(t->fileName, fs::path(t->relPath).filename().string());
@@ -107,8 +107,8 @@ TEST_F(UploaderFolders, FolderGivesOneTaskPerVisibleRegularFile) {
     EXPECT_TRUE(logs.empty());
     EXPECT_TRUE(uploader.tasks().empty()) << "the caller appends the tasks itself";
     // A trailing slash names the same folder; a missing folder gives no tasks.
-    EXPECT_EQ(relPaths(uploader.expandDirectory(box.path().string() + "/Photos/", std::nullopt)), relPaths(tasks));
-    EXPECT_TRUE(uploader.expandDirectory(box / "nothing", std::nullopt).empty());
+    EXPECT_EQ(relPaths(uploader.expandDirectory(box.path().string() + "/Photos/", std::nullopt).tasks), relPaths(tasks));
+    EXPECT_TRUE(uploader.expandDirectory(box / "nothing", std::nullopt).tasks.empty());
 }
 
 TEST_F(UploaderFolders, LargeFolderIsCutAt3000AndSaysSo) {
@@ -119,11 +119,13 @@ TEST_F(UploaderFolders, LargeFolderIsCutAt3000AndSaysSo) {
         fs::create_directories(folder);
         for (int k = 0; k < c.files; ++k) std::ofstream(folder / ("f" + std::to_string(k))) << k;
         logs.clear();
-        const auto tasks = uploader.expandDirectory(folder, std::nullopt);
-        EXPECT_EQ(tasks.size(), c.tasks) << c.files;
+        const FolderTasks expanded = uploader.expandDirectory(folder, std::nullopt);
+        EXPECT_EQ(expanded.tasks.size(), c.tasks) << c.files;
         ASSERT_EQ(logs.size(), c.logged ? 1u : 0u) << c.files;
+        ASSERT_EQ(expanded.cutNotice.has_value(), c.logged) << c.files;
         if (c.logged) {
-            EXPECT_EQ(logs[0], "文件夹 " + folder.filename().string() + " 超过 3000 个文件，只加入前 3000 个");
+            EXPECT_EQ(logs[0], "「" + folder.filename().string() + "」超过 3000 个文件，只发送了前 3000 个");
+            EXPECT_EQ(*expanded.cutNotice, logs[0]);
         }
     }
 }

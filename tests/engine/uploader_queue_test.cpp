@@ -218,7 +218,7 @@ TEST_F(UploaderQueue, FolderSentToOwnServerLandsWithItsTree) {
     for (const auto& [rel, bytes] : files) writeFile(source / rel, bytes);
     writeFile(source / "Photos" / ".cache" / "x", "hidden");
 
-    const auto tasks = uploader->expandDirectory(source / "Photos", std::nullopt);
+    const auto tasks = uploader->expandDirectory(source / "Photos", std::nullopt).tasks;
     ASSERT_EQ(tasks.size(), files.size());
     send(tasks);
     runToEnd();

@@ -349,6 +349,37 @@ def window(app, title, timeout=10.0):
     return wait_for(look, timeout)
 
 
+def showing_window(app, prefix):
+    """The program's top-level window or dialog showing now whose title begins with
+    prefix; None when there is none."""
+    fresh(app)
+    for index in range(app.childCount):
+        child = app.getChildAtIndex(index)
+        if child is not None and child.name.startswith(prefix) and is_showing(child):
+            return child
+    return None
+
+
+def send_through_picker(app, main_window, button, typed):
+    """Sends as a person does: the window's picker button ("选择文件" or "选择文件夹"),
+    the path (or quoted paths) typed into the picker's name field, "发送". Whether
+    every step found its control."""
+    pick = wait_for(lambda: find(main_window, "push button", name=button), 10)
+    if not pick:
+        return False
+    press(pick[0])
+    dialog = wait_for(lambda: showing_window(app, "选择要发送到"), 5)
+    fields = wait_for(lambda: [n for n in find(dialog, "text") if n.queryEditableText()], 5) if dialog else None
+    if not fields:
+        return False
+    fields[-1].queryEditableText().setTextContents(typed)
+    send = wait_for(lambda: find(dialog, "push button", name="发送"), 5)
+    if not send:
+        return False
+    press(send[0])
+    return True
+
+
 def press(node):
     """The node's first action (a button's press)."""
     node.queryAction().doAction(0)

@@ -1,0 +1,59 @@
+"""A folder of more than 3,000 files, picked from outside as a person does it
+(the "选择文件夹" button, the folder's path typed into the picker, "发送"): the
+queue takes its first 3,000 files, and the toast says so with the folder's
+name, so the user is not left believing the whole folder went out.
+
+Usage: folder_cut_atspi_test.py BUILD/corvane
+"""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+import desktop_session as ds  # noqa: E402
+
+
+check = ds.check
+NOTICE = "「年会照片」超过 3000 个文件，只发送了前 3000 个"
+
+
+def labels(window):
+    """The window's label texts, lists left out (the queue's rows come and go by the
+    thousand); None when a widget went away during the read."""
+    try:
+        texts, stack = [], [ds.fresh(window)]
+        while stack:
+            node = stack.pop()
+            for index in range(node.childCount):
+                child = node.getChildAtIndex(index)
+                if child is None or not ds.is_showing(child):
+                    continue
+                if ds.role(child) == "label":
+                    texts.append(child.name)
+                elif ds.role(child) not in ("list", "table", "tree"):
+                    stack.append(child)
+        return texts
+    except Exception:
+        return None
+
+
+def run(binary):
+    with ds.Session(binary) as session:
+        folder = os.path.join(session.box, "outbox", "年会照片")
+        os.makedirs(folder)
+        for index in range(3001):
+            open(os.path.join(folder, "IMG_%04d.jpg" % index), "wb").close()
+        session.start()
+        app = ds.application()
+        check(app is not None, "the program never showed up on the accessibility bus")
+        main = ds.window(app, "Corvane")
+        check(main is not None, "no window titled Corvane")
+
+        check(ds.send_through_picker(app, main, "选择文件夹", folder), "the folder could not be picked")
+
+        toast = ds.wait_for(lambda: NOTICE in (labels(main) or []), 10)
+        check(toast, "the toast never told of the cut folder; labels: %r" % (labels(main) or []))
+
+
+if __name__ == "__main__":
+    sys.exit(ds.run_test(__file__, run))
