@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 app_packages=(
   cmake g++ ninja-build ccache pkg-config
   nlohmann-json3-dev libssl-dev libcurl4-openssl-dev libarchive-dev libqrencode-dev libicu-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-translations-l10n
   fonts-noto-cjk fonts-noto-color-emoji fonts-material-design-icons-iconfont
 )
 test_packages=(

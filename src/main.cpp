@@ -2,6 +2,7 @@
 // the event loop, and an exit that does not wait for the engine's threads.
 
 #include <QApplication>
+#include <QLocale>
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "app/quit_signals.h"
 #include "base/cfg.h"
 #include "views/app_delegate.h"
+#include "views/qt_translations.h"
 #include "views/theme.h"
 
 int main(int argc, char** argv) {
@@ -26,6 +28,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");  // number texts never follow the locale
     QApplication::setApplicationName(QStringLiteral("Corvane"));
+    // Qt's own texts follow the system's language, as in every Qt program.
+    corvane::installQtTranslations(app, QLocale::system());
     // The fonts (set explicitly: fontconfig would pick the Japanese variant for the
     // Chinese texts), the light palette and the style.
     corvane::Theme::apply(app);

@@ -6,13 +6,29 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QPointer>
+#include <QTreeView>
 
 #include "app/app_state.h"
 
 namespace corvane {
 
 namespace {
+
+// The widget-based dialog sizes its detail columns for "128.88 GB", "mp3Folder" and
+// "10/29/81 02:02PM" in its font, which cuts figures such as "57.22 MiB", types and
+// dates: size, type and date take the width of what they show, the name the rest.
+void fitDetailColumns(QFileDialog* dialog) {
+    for (auto* tree : dialog->findChildren<QTreeView*>()) {
+        QHeaderView* header = tree->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column) {
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+        }
+    }
+}
 
 // Opens the panel without blocking; the chosen items go to the send queue in panel order.
 void pick(AppState& state, bool folders, const std::string& message) {
@@ -30,6 +46,7 @@ void pick(AppState& state, bool folders, const std::string& message) {
     } else {
         dialog->setFileMode(QFileDialog::ExistingFiles);
     }
+    fitDetailColumns(dialog);
     const QPointer<AppState> target(&state);
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, target](int result) {
         if (result != QDialog::Accepted || !target) return;
