@@ -86,6 +86,15 @@ size_t readFileBody(char* buffer, size_t size, size_t count, void* user) {
     return size_t(n);
 }
 
+// Sets where the next read of the slice starts: libcurl rewinds the body to send the
+// request once more on a new connection.
+int seekFileBody(void* user, curl_off_t offset, int origin) {
+    auto* body = static_cast<FileBody*>(user);
+    if (origin != SEEK_SET || offset < 0 || offset > body->slice->length) return CURL_SEEKFUNC_CANTSEEK;
+    body->sent = int64_t(offset);
+    return CURL_SEEKFUNC_OK;
+}
+
 // A file body shorter than 64 KiB is read whole before the request: libcurl then sends
 // it in the same write as the head (below that size it does), and the receiver reads
 // both at once.
@@ -105,6 +114,27 @@ std::optional<std::string> readSlice(const FileSlice& slice) {
     }
     return bytes;
 }
+
+// Whether the request went on a connection kept from an earlier one that closed before
+// any byte of the reply came: the server closed it while idle, as a full one does to
+// admit a newcomer, and never saw the request, or saw it and did not answer.
+bool keptConnectionClosedUnanswered(CURL* curl, CURLcode code) {
+    if (code != CURLE_SEND_ERROR && code != CURLE_RECV_ERROR && code != CURLE_GOT_NOTHING) return false;
+    long connects = 0;
+    long headerBytes = 0;
+    curl_off_t bodyBytes = 0;
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
+    curl_easy_getinfo(curl, CURLINFO_HEADER_SIZE, &headerBytes);
+    curl_easy_getinfo(curl, CURLINFO_SIZE_DOWNLOAD_T, &bodyBytes);
+    return connects == 0 && headerBytes == 0 && bodyBytes == 0;
+}
+
+struct Attempt {
+    CurlResult result;
+    bool sendAgain = false;  // closed unanswered on a kept connection
+};
+
+Attempt perform(const CurlRequest& request, CurlSession* session, bool freshConnection);
 
 bool unreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
@@ -152,13 +182,22 @@ CurlSession::~CurlSession() {
 
 CurlResult curlPerform(const CurlRequest& request, CurlSession* session) {
     globalInit();
-    CurlResult result;
+    Attempt first = perform(request, session, false);
+    if (!first.sendAgain) return std::move(first.result);
+    return perform(request, session, true).result;
+}
+
+namespace {
+
+Attempt perform(const CurlRequest& request, CurlSession* session, bool freshConnection) {
+    Attempt attempt;
+    CurlResult& result = attempt.result;
     std::optional<std::string> joinedBody;
     if (joinsHead(request.bodyFile)) {
         joinedBody = readSlice(request.bodyFile);
         if (!joinedBody) {  // as the read callback aborts a file that ends early
             result.error = curl_easy_strerror(CURLE_ABORTED_BY_CALLBACK);
-            return result;
+            return attempt;
         }
     }
     CURL* curl = session ? session->handle() : curl_easy_init();
@@ -166,8 +205,9 @@ CurlResult curlPerform(const CurlRequest& request, CurlSession* session) {
     if (session && curl) curl_easy_reset(curl);
     if (!curl) {
         result.error = "curl init failed";
-        return result;
+        return attempt;
     }
+    if (freshConnection) curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
     Sink sink;
     sink.body = &result.body;
     sink.maxBody = request.maxBody;
@@ -177,7 +217,7 @@ CurlResult curlPerform(const CurlRequest& request, CurlSession* session) {
         if (!sink.file) {
             if (!session) curl_easy_cleanup(curl);
             result.error = "cannot write " + request.outputFile;
-            return result;
+            return attempt;
         }
     }
 
@@ -227,6 +267,8 @@ CurlResult curlPerform(const CurlRequest& request, CurlSession* session) {
         curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(request.bodyFile.length));
         curl_easy_setopt(curl, CURLOPT_READFUNCTION, readFileBody);
         curl_easy_setopt(curl, CURLOPT_READDATA, &fileBody);
+        curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, seekFileBody);
+        curl_easy_setopt(curl, CURLOPT_SEEKDATA, &fileBody);
     } else if (!request.body.empty() || request.method == "PUT" || request.method == "POST") {
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
@@ -246,11 +288,14 @@ CurlResult curlPerform(const CurlRequest& request, CurlSession* session) {
     } else {
         result.code = code;
         result.error = sink.failed ? "write failed" : curl_easy_strerror(code);
+        attempt.sendAgain = !freshConnection && session && !sink.failed && keptConnectionClosedUnanswered(curl, code);
     }
     if (sink.file) fclose(sink.file);
     curl_slist_free_all(headerList);
     if (!session) curl_easy_cleanup(curl);
-    return result;
+    return attempt;
 }
+
+}  // namespace
 
 }  // namespace corvane

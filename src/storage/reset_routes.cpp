@@ -24,6 +24,11 @@ constexpr double kWrongCodeWindow = 86400;
 const char* const kTooOften = "操作太频繁，过一会儿再试";
 const char* const kTooManyTries = "尝试次数过多，过一会儿再试";
 
+// The reply to any name for which no code goes out, so that it tells nothing of the account.
+nlohmann::json neutralReply() {
+    return {{"ok", true}, {"sent", false}, {"msg", "如果这个账号绑定了邮箱，验证码已经发出，请查收（含垃圾箱）。"}};
+}
+
 std::string resetMailBody(const TeamStore::ResetTicket& ticket, const std::string& teamName) {
     return joined({ticket.name + "，你好：", "", "有人在「Corvane · 团队空间」申请重置你的密码。",
                    "验证码：" + ticket.code, "15 分钟内有效，只能使用一次。", "",
@@ -41,14 +46,18 @@ void TeamRouter::forgot(Connection& c) {
     const nlohmann::json body = bodyObject(c.req);
     const MailConfig mail = MailStore(store_).load();
     const std::string account = Fields(body).s("account").value_or("");
-    // Counted before the code is drawn and taken back when none is.
+    // Counted before the code is drawn and taken back when none is. Beyond the account's
+    // cap no code is drawn or mailed, and the reply is the one an unknown name gets.
     const std::optional<std::string> uid = store_.resetAccountId(account);
     const std::string issued = "codes:" + uid.value_or("");
-    if (uid && refuseOverLimit(c, accountLimits_, issued, kCodesPerAccount, kResetWindow, kTooOften)) return;
+    if (uid && !accountLimits_.allow(issued, kCodesPerAccount, kResetWindow)) {
+        reply(c, 200, neutralReply());
+        return;
+    }
     const auto ticket = store_.issueReset(account);
     if (!ticket) {
         if (uid) accountLimits_.release(issued);
-        reply(c, 200, {{"ok", true}, {"sent", false}, {"msg", "如果这个账号绑定了邮箱，验证码已经发出，请查收（含垃圾箱）。"}});
+        reply(c, 200, neutralReply());
         return;
     }
     if (!mail.enabled()) {

@@ -389,12 +389,21 @@ TEST_F(ChatTest, partsAMessageNeedsLaterStandWhereTheyAlwaysStood) {
         const QString where = label->parentWidget() == row->placeholder() ? QStringLiteral(" (placeholder)") : QString();
         at[label->text() + where] = QRect(label->mapTo(row, QPoint()), label->size());
     }
-    const QRect time = at[QString::fromStdString(msg.timeText())];
-    ASSERT_FALSE(time.isEmpty());
-    EXPECT_LT(at[QStringLiteral("<b>A&B</b>")].bottom(), at[QStringLiteral("这条消息已阅后即焚 (placeholder)")].top());
-    EXPECT_LT(at[QStringLiteral("这条消息已阅后即焚 (placeholder)")].bottom(), time.top());
-    EXPECT_LT(at[QStringLiteral("🔥")].right(), time.left());
-    EXPECT_GT(at[QStringLiteral("发送失败")].left(), time.right());
+    // Every label measured must be shown: a missing one would compare as an empty rectangle.
+    const QString sender = QStringLiteral("<b>A&B</b>");
+    const QString placeholder = QStringLiteral("这条消息已阅后即焚 (placeholder)");
+    const QString fire = QStringLiteral("🔥");
+    const QString failed = QStringLiteral("发送失败");
+    const QString timeText = QString::fromStdString(msg.timeText());
+    for (const QString& key : {sender, placeholder, fire, failed, timeText}) {
+        ASSERT_TRUE(at.count(key)) << "no shown label " << key.toStdString();
+        ASSERT_FALSE(at.at(key).isEmpty()) << key.toStdString();
+    }
+    const QRect time = at.at(timeText);
+    EXPECT_LT(at.at(sender).bottom(), at.at(placeholder).top());
+    EXPECT_LT(at.at(placeholder).bottom(), time.top());
+    EXPECT_LT(at.at(fire).right(), time.left());
+    EXPECT_GT(at.at(failed).left(), time.right());
 }
 
 TEST_F(ChatTest, clearingAsksFirstAndOnlyWhenThereIsSomethingToClear) {
