@@ -316,7 +316,7 @@ TEST_F(RoutesUpload, AtStartAnUploadIsJudgedByItsNewestChangeAndACutFinishResume
     ASSERT_TRUE(server->start());
     EXPECT_TRUE(fs::exists(partFolder(resumed)));
     EXPECT_FALSE(fs::exists(partFolder(abandoned)));
-    EXPECT_EQ(status(cut)["received"], nlohmann::json({0}));
+    EXPECT_EQ(status(cut)["received"], nlohmann::json::array({0}));
     ASSERT_EQ(finish(cut).status, 200);
     EXPECT_EQ(readFile(root / "cut.bin"), "cut");
     ASSERT_EQ(finish(startedAgain).status, 200);
