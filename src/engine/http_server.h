@@ -21,8 +21,8 @@
 #include "engine/body_budget.h"
 #include "engine/http_request.h"
 #include "engine/model.h"
-#include "engine/part_folder.h"
 #include "engine/route_table.h"
+#include "engine/upload_records.h"
 
 namespace corvane {
 
@@ -63,6 +63,8 @@ struct ServerOptions {
     // Seconds since 1970; the system clock when empty.
     std::function<double()> clock;
     BurnLimits burnLimits;
+    // Unfinished uploads held at once, in all and per address.
+    UploadLimits uploadLimits;
     // The application keeps every read-once note it is told of until it shows it: such
     // notes count against burnLimits until burnShown() releases them.
     bool burnsAwaitDisplay = false;
@@ -219,12 +221,10 @@ private:
         // the reply, so the sender does not wait for them.
         std::filesystem::path spentFolder = {};
     };
-    // Removes the part folders of uploads nobody touched for a week, and spare folders
-    // left by an earlier run (done at start).
+    // Done at start: removes the part folders of uploads nobody touched for a week and
+    // what an earlier run left aside, gives interrupted finishes their folders back, and
+    // reads the owners of the rest.
     void removeAbandonedUploads();
-    // Makes an upload's part folder unless it exists; false when the limit of unfinished
-    // uploads keeps a new one from being made.
-    bool preparePartFolder(const std::filesystem::path& parts, const std::filesystem::path& folder);
     // Claims the upload's part folder and joins its chunks into the receive folder.
     JSONReply joinUpload(const std::string& id, const std::string& peerIP);
 
@@ -270,7 +270,8 @@ private:
     std::atomic<int> openConnections_{0};  // evicted connections not counted
     BodyBudget bodyBudget_;
 
-    SpareFolders spareFolders_;  // spent part folders kept for the next uploads
+    // Owners and chunks in flight of the unfinished uploads.
+    UploadRecords uploads_{options_.uploadLimits, [this] { return now(); }};
 
     std::mutex recvLock_;  // guards recvTasks_, recvOrder_ and every field of their tasks
     std::unordered_map<std::string, ReceiveTask> recvTasks_;

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/file_names.h"
 #include "base/json_fields.h"
 #include "base/random_hex.h"
 #include "base/transfer_sizes.h"
@@ -33,8 +34,6 @@ const char* const kDataFile = "data";
 // each, about a millisecond on ext4 under write-back).
 const char* const kHeldFile = "held";
 const char* const kChunkSuffix = ".part";
-// Mark files of folders written before the held file: still read and removed.
-const char* const kMarkSuffix = ".held";
 const char* const kSparePrefix = ".spare-";
 // In a spare folder: the file the last meta was in, to be written again.
 const char* const kSpareMetaFile = ".meta-spare";
@@ -45,8 +44,6 @@ std::string indexedName(int64_t index, const char* suffix) {
     std::snprintf(name, sizeof name, "%012lld%s", static_cast<long long>(index), suffix);
     return name;
 }
-
-std::string markName(int64_t index) { return indexedName(index, kMarkSuffix); }
 
 // The index of a name that ends with the suffix and whose first 12 characters (the whole
 // name when shorter) are a decimal number.
@@ -59,7 +56,36 @@ using Folder = std::unique_ptr<DIR, int (*)(DIR*)>;
 
 Folder openListing(const fs::path& folder) { return Folder(::opendir(folder.c_str()), ::closedir); }
 
-bool removeFile(const fs::path& file) { return ::unlink(file.c_str()) == 0 || errno == ENOENT; }
+bool removeFileAt(int folder, const std::string& name) {
+    return ::unlinkat(folder, name.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+// A hidden temporary file in the opened folder, open for writing.
+struct TempFileAt {
+    std::string name;
+    UniqueFd fd;
+};
+
+TempFileAt createTempFileAt(int folder) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string name = ".tmp-" + randomHex(8);
+        UniqueFd fd(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (fd) return TempFileAt{std::move(name), std::move(fd)};
+        if (errno != EEXIST) break;
+    }
+    return {};
+}
+
+// Written aside and renamed in, so a reader sees the file whole or not at all.
+bool writeWholeFileAt(int folder, const char* name, std::string_view bytes) {
+    TempFileAt temp = createTempFileAt(folder);
+    if (!temp.fd) return false;
+    if (writeFully(temp.fd.get(), bytes) && temp.fd.close() && ::renameat(folder, temp.name.c_str(), folder, name) == 0) {
+        return true;
+    }
+    ::unlinkat(folder, temp.name.c_str(), 0);
+    return false;
+}
 
 // Sets the index's byte in the held file; clearing an index never held writes nothing.
 bool recordHeld(int held, int64_t index, bool whole) {
@@ -84,38 +110,37 @@ std::optional<std::vector<int64_t>> heldIndices(const fs::path& folder) {
     return indices;
 }
 
-StoredChunk outcomeOf(const BodyCopy& copy) {
-    return copy.end == BodyCopy::End::cutShort ? StoredChunk::cutShort : StoredChunk::failed;
+ChunkWrite outcomeOf(const BodyCopy& copy) {
+    if (copy.end == BodyCopy::End::complete) return ChunkWrite::written;
+    return copy.end == BodyCopy::End::cutShort ? ChunkWrite::cutShort : ChunkWrite::failed;
 }
 
 // Written straight into the data file at its place. The index is cleared first and held
-// again only once every byte is written, so a body cut short leaves it not held.
-StoredChunk storeInPlace(const fs::path& folder, int64_t index, const ChunkBody& body) {
-    UniqueFd held(::open((folder / kHeldFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (!held || !recordHeld(held.get(), index, false) || !removeFile(folder / markName(index))) {
-        return StoredChunk::failed;
-    }
-    UniqueFd data(::open((folder / kDataFile).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-    if (!data || ::lseek(data.get(), off_t(index * kChunkSize), SEEK_SET) < 0) return StoredChunk::failed;
+// again only when the chunk is put, so a body cut short leaves it not held.
+ChunkWrite writeInPlace(int folder, int64_t index, const ChunkBody& body, PendingChunk& pending) {
+    UniqueFd held(::openat(folder, kHeldFile, O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!held || !recordHeld(held.get(), index, false)) return ChunkWrite::failed;
+    UniqueFd data(::openat(folder, kDataFile, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (!data || ::lseek(data.get(), off_t(index * kChunkSize), SEEK_SET) < 0) return ChunkWrite::failed;
     const BodyCopy copy = copyBodyToFile(body.sock, body.start, body.length, data.get(), body.pace);
     const bool closed = data.close();
-    if (copy.end != BodyCopy::End::complete) return outcomeOf(copy);
-    if (!closed || !removeFile(folder / chunkFileName(index))) return StoredChunk::failed;
-    return recordHeld(held.get(), index, true) && held.close() ? StoredChunk::stored : StoredChunk::failed;
+    if (copy.end == BodyCopy::End::complete && !closed) return ChunkWrite::failed;
+    pending.held = std::move(held);
+    return outcomeOf(copy);
 }
 
-// Streamed into a temporary file and renamed into place: a chunk file is whole or absent.
-StoredChunk storeAsFile(const fs::path& folder, int64_t index, const ChunkBody& body) {
-    TempFile temp = createTempFile(folder);
-    if (!temp.fd) return StoredChunk::failed;
+// Streamed into a temporary file, renamed into place when put: a chunk file is whole or absent.
+ChunkWrite writeAside(int folder, const ChunkBody& body, PendingChunk& pending) {
+    TempFileAt temp = createTempFileAt(folder);
+    if (!temp.fd) return ChunkWrite::failed;
     const BodyCopy copy = copyBodyToFile(body.sock, body.start, body.length, temp.fd.get(), body.pace);
     const bool closed = temp.fd.close();
-    const fs::path chunk = folder / chunkFileName(index);
-    if (copy.end == BodyCopy::End::complete && closed && ::rename(temp.path.c_str(), chunk.c_str()) == 0) {
-        return StoredChunk::stored;
+    if (copy.end == BodyCopy::End::complete && closed) {
+        pending.tempName = std::move(temp.name);
+        return ChunkWrite::written;
     }
-    ::unlink(temp.path.c_str());
-    return copy.end == BodyCopy::End::complete ? StoredChunk::failed : outcomeOf(copy);
+    ::unlinkat(folder, temp.name.c_str(), 0);
+    return copy.end == BodyCopy::End::complete ? ChunkWrite::failed : outcomeOf(copy);
 }
 
 AssembledFile failure(AssembledFile::Outcome outcome) { return AssembledFile{outcome, {}, false}; }
@@ -175,16 +200,16 @@ const char* const kMetaFile = "meta.json";
 
 std::string chunkFileName(int64_t index) { return indexedName(index, kChunkSuffix); }
 
-bool writeMetaFile(const fs::path& folder, std::string_view bytes) {
+bool writeMetaFile(int folder, std::string_view bytes) {
     // Taken by a rename to a name of its own, so of two writers only one writes into it.
-    const fs::path taken = folder / (".tmp-" + randomHex(8));
-    if (::rename((folder / kSpareMetaFile).c_str(), taken.c_str()) != 0) return writeWholeFile(folder / kMetaFile, bytes);
+    const std::string taken = ".tmp-" + randomHex(8);
+    if (::renameat(folder, kSpareMetaFile, folder, taken.c_str()) != 0) return writeWholeFileAt(folder, kMetaFile, bytes);
     // Written over and then cut to length: blocks already there are used again.
-    UniqueFd fd(::open(taken.c_str(), O_WRONLY | O_CLOEXEC));
+    UniqueFd fd(::openat(folder, taken.c_str(), O_WRONLY | O_CLOEXEC));
     const bool written = fd && writeFully(fd.get(), bytes) && ::ftruncate(fd.get(), off_t(bytes.size())) == 0 &&
                          fd.close();
-    if (written && ::rename(taken.c_str(), (folder / kMetaFile).c_str()) == 0) return true;
-    ::unlink(taken.c_str());
+    if (written && ::renameat(folder, taken.c_str(), folder, kMetaFile) == 0) return true;
+    ::unlinkat(folder, taken.c_str(), 0);
     return false;
 }
 
@@ -196,14 +221,11 @@ std::optional<PartListing> listPartFolder(const fs::path& folder) {
     std::map<int64_t, HeldChunk> byIndex;
     while (const dirent* entry = ::readdir(listing.get())) {
         const std::string_view name = entry->d_name;
-        const auto file = indexOf(name, kChunkSuffix);
-        const auto mark = file ? std::nullopt : indexOf(name, kMarkSuffix);
-        if (!file && !mark) continue;
-        const int64_t index = file ? *file : *mark;
-        if (seen.insert(index).second) part.received.push_back(index);
+        const auto index = indexOf(name, kChunkSuffix);
+        if (!index) continue;
+        if (seen.insert(*index).second) part.received.push_back(*index);
         // A chunk file is the newer of two copies of one index.
-        if (file) byIndex[index] = HeldChunk{index, folder / std::string(name)};
-        if (mark) byIndex.try_emplace(index, HeldChunk{index, {}});
+        byIndex[*index] = HeldChunk{*index, folder / std::string(name)};
     }
     const auto inPlace = heldIndices(folder);
     if (!inPlace) return std::nullopt;
@@ -216,20 +238,27 @@ std::optional<PartListing> listPartFolder(const fs::path& folder) {
     return part;
 }
 
-StoredChunk storeChunk(const fs::path& folder, int64_t index, const ChunkBody& body) {
-    if (body.length == kChunkSize) return storeInPlace(folder, index, body);
-    return storeAsFile(folder, index, body);
+ChunkWrite writeChunk(int folder, int64_t index, const ChunkBody& body, PendingChunk& pending) {
+    pending.folder = folder;
+    pending.index = index;
+    if (body.length == kChunkSize) return writeInPlace(folder, index, body, pending);
+    return writeAside(folder, body, pending);
 }
 
-void removeChunks(const fs::path& folder) {
-    const Folder listing = openListing(folder);
-    if (!listing) return;
-    while (const dirent* entry = ::readdir(listing.get())) {
-        const std::string_view name = entry->d_name;
-        if (indexOf(name, kChunkSuffix) || indexOf(name, kMarkSuffix) || name == kDataFile || name == kHeldFile) {
-            ::unlink((folder / std::string(name)).c_str());
-        }
+bool putChunk(PendingChunk& pending) {
+    const std::string chunkFile = chunkFileName(pending.index);
+    if (!pending.tempName.empty()) {
+        if (::renameat(pending.folder, pending.tempName.c_str(), pending.folder, chunkFile.c_str()) != 0) return false;
+        pending.tempName.clear();
+        return true;
     }
+    return removeFileAt(pending.folder, chunkFile) && recordHeld(pending.held.get(), pending.index, true) &&
+           pending.held.close();
+}
+
+void discardChunk(PendingChunk& pending) {
+    if (!pending.tempName.empty()) ::unlinkat(pending.folder, pending.tempName.c_str(), 0);
+    pending.tempName.clear();
 }
 
 std::optional<int64_t> chunkLength(const HeldChunk& chunk) {
@@ -249,43 +278,45 @@ AssembledFile assembleChunks(const fs::path& folder, const std::vector<HeldChunk
     return joinAside(folder, chunks);
 }
 
-bool SpareFolders::isSpare(std::string_view name) { return name.starts_with(kSparePrefix); }
-
-bool SpareFolders::place(const fs::path& folder) {
-    if (const auto spare = take(folder.parent_path())) {
-        if (::renameat2(AT_FDCWD, spare->c_str(), AT_FDCWD, folder.c_str(), RENAME_NOREPLACE) == 0) return true;
-        // The folder came meanwhile: the spare waits for the next one.
-        if (errno == EEXIST && add(*spare)) return true;
-        std::error_code ec;
-        fs::remove_all(*spare, ec);
-    }
+std::optional<fs::file_time_type> newestChange(const fs::path& folder) {
     std::error_code ec;
-    fs::create_directories(folder, ec);
-    return fs::is_directory(folder, ec);
-}
-
-void SpareFolders::keep(const fs::path& folder) {
-    std::error_code ec;
-    const fs::path spare = folder.parent_path() / (kSparePrefix + randomHex(6));
-    if (!emptyFolder(folder) || ::rename(folder.c_str(), spare.c_str()) != 0) {
-        fs::remove_all(folder, ec);
-        return;
+    auto newest = fs::last_write_time(folder, ec);
+    if (ec) return std::nullopt;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code statError;
+        const auto changed = fs::last_write_time(it->path(), statError);
+        if (!statError) newest = std::max(newest, changed);
     }
-    if (!add(spare)) fs::remove_all(spare, ec);
+    return newest;
 }
 
-size_t SpareFolders::heldIn(const fs::path& parts) {
-    std::lock_guard guard(lock_);
-    return size_t(std::count_if(spares_.begin(), spares_.end(), [&](const fs::path& p) { return p.parent_path() == parts; }));
+fs::path SpareFolders::take(const fs::path& parts) {
+    {
+        std::lock_guard guard(lock_);
+        const auto found = std::find_if(spares_.begin(), spares_.end(), [&](const fs::path& p) { return p.parent_path() == parts; });
+        if (found != spares_.end()) {
+            fs::path spare = std::move(*found);
+            spares_.erase(found);
+            return spare;
+        }
+    }
+    fs::path made = parts / (kSparePrefix + randomHex(6));
+    return ::mkdir(made.c_str(), 0755) == 0 ? made : fs::path();
 }
 
-std::optional<fs::path> SpareFolders::take(const fs::path& parts) {
+fs::path SpareFolders::retire(const fs::path& folder) {
+    fs::path spare = folder.parent_path() / (kSparePrefix + randomHex(6));
+    return renameNoReplace(folder, spare) ? spare : fs::path();
+}
+
+void SpareFolders::keep(const fs::path& spare) {
+    std::error_code ec;
+    if (!emptyFolder(spare) || !add(spare)) fs::remove_all(spare, ec);
+}
+
+void SpareFolders::forget(const fs::path& parts) {
     std::lock_guard guard(lock_);
-    const auto found = std::find_if(spares_.begin(), spares_.end(), [&](const fs::path& p) { return p.parent_path() == parts; });
-    if (found == spares_.end()) return std::nullopt;
-    fs::path spare = std::move(*found);
-    spares_.erase(found);
-    return spare;
+    std::erase_if(spares_, [&](const fs::path& p) { return p.parent_path() == parts; });
 }
 
 bool SpareFolders::add(const fs::path& spare) {

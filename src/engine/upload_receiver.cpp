@@ -1,7 +1,7 @@
 // The receiving side of the chunked upload protocol: status, meta, 4 MiB chunks
 // stored under .parts/<id>/ (part_folder.h), finish (the chunks become the file in the
-// receive folder) and abandon. An unfinished upload lives on disk only, so it survives
-// restarts.
+// receive folder) and abandon. An unfinished upload lives on disk, so it survives
+// restarts; who may change it, and whether a chunk still counts, UploadRecords decides.
 
 #include <algorithm>
 #include <cerrno>
@@ -21,7 +21,6 @@
 #include "engine/http_response.h"
 #include "engine/http_server.h"
 #include "engine/part_folder.h"
-#include "engine/part_owner.h"
 
 namespace fs = std::filesystem;
 
@@ -30,19 +29,7 @@ namespace corvane {
 namespace {
 
 constexpr int64_t kMaxIndex = 100000;
-constexpr size_t kMaxUnfinished = 1000;      // part folders at once
 constexpr double kAbandonedAfter = 7 * 86400;  // seconds without a change
-
-// Folders in the parts folder: where the file system counts a folder's subfolders in its
-// link count (2 plus their number), that count, so that no upload lists them all.
-size_t partFolderCount(const fs::path& parts) {
-    struct stat st {};
-    if (::stat(parts.c_str(), &st) == 0 && st.st_nlink >= 2) return size_t(st.st_nlink - 2);
-    size_t count = 0;
-    std::error_code ec;
-    for (fs::directory_iterator it(parts, ec), end; !ec && it != end; it.increment(ec)) ++count;
-    return count;
-}
 
 // After a refusal of a streamed chunk: an unread body is drained and the connection
 // closed, so that the client reads the reply rather than a reset; without a body the
@@ -55,8 +42,17 @@ void endUnread(Connection& c) {
     }
 }
 
-void refuseBusy(int fd) { sendJSON(fd, 503, errorJSON("busy")); }
 void refuseForeign(int fd) { sendJSON(fd, 403, errorJSON("forbidden")); }
+
+void refuse(int fd, UploadRefusal refusal) {
+    switch (refusal) {
+    case UploadRefusal::notFound: sendJSON(fd, 404, errorJSON("upload not found")); return;
+    case UploadRefusal::forbidden: refuseForeign(fd); return;
+    case UploadRefusal::busy: sendJSON(fd, 503, errorJSON("busy")); return;
+    case UploadRefusal::failed: sendJSON(fd, 500, errorJSON("write failed")); return;
+    case UploadRefusal::none: return;
+    }
+}
 
 // The chunk index as a decimal number; -1 (refused later) when it does not fit,
 // so that an overlong index can never overwrite chunk 0.
@@ -116,49 +112,38 @@ bool complete(const std::vector<HeldChunk>& sorted, const nlohmann::json& meta) 
     return !announced || *announced == total;
 }
 
-// A finish works on its own claim of the part folder: the folder is renamed aside
-// without replacing anything, so of two finishes of one upload only one can join it.
-// A finish that fails before the file is stored gives the folder back for a retry.
+// A finish works on its own claim of the part folder, moved aside once no chunk writes
+// into it any more, so of two finishes of one upload only one can join it. A finish that
+// fails before the file is stored gives the folder back for a retry.
 class PartClaim {
 public:
-    PartClaim(const fs::path& parts, const std::string& id)
-        : home_(parts / id), claimed_(parts / (".finishing-" + id + "-" + randomHex(6))) {
-        held_ = renameNoReplace(home_, claimed_);
-    }
+    PartClaim(UploadRecords& uploads, fs::path parts, std::string id, const std::string& peerIP)
+        : uploads_(uploads), parts_(std::move(parts)), id_(std::move(id)), claim_(uploads.claimForFinish(parts_, id_, peerIP)) {}
     ~PartClaim() {
-        if (!held_) return;
-        std::error_code ec;
-        if (!renameNoReplace(claimed_, home_)) fs::remove_all(claimed_, ec);
+        if (held()) uploads_.returnClaim(parts_, id_, claim_.folder);
     }
     PartClaim(const PartClaim&) = delete;
     PartClaim& operator=(const PartClaim&) = delete;
 
-    bool held() const { return held_; }
-    const fs::path& folder() const { return claimed_; }
-    // The upload is stored: the folder never comes back, and its removal is the
-    // caller's (who then owns the returned folder).
+    bool held() const { return claim_.refusal == UploadRefusal::none && !claim_.folder.empty(); }
+    UploadRefusal refusal() const { return claim_.refusal; }
+    const fs::path& folder() const { return claim_.folder; }
+    // The upload is stored: the folder never comes back; the returned spare is emptied
+    // by the caller.
     fs::path finish() {
-        held_ = false;
-        return claimed_;
+        fs::path spare = uploads_.endFinished(parts_, id_, claim_.folder);
+        claim_.folder.clear();
+        return spare;
     }
 
 private:
-    fs::path home_;
-    fs::path claimed_;
-    bool held_ = false;
+    UploadRecords& uploads_;
+    fs::path parts_;
+    std::string id_;
+    UploadRecords::Claim claim_;
 };
 
 }  // namespace
-
-// Creates the part folder of an upload. False when it is new and the limit of
-// unfinished uploads (spare folders not counted) is reached.
-bool HTTPServer::preparePartFolder(const fs::path& parts, const fs::path& folder) {
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
-    if (partFolderCount(parts) >= kMaxUnfinished + spareFolders_.heldIn(parts)) return false;
-    spareFolders_.place(folder);  // a failure shows in the request's next step
-    return true;
-}
 
 void HTTPServer::uploadStatus(Connection& c) {
     const int fd = c.fd;
@@ -167,8 +152,10 @@ void HTTPServer::uploadStatus(Connection& c) {
         sendJSON(fd, 400, errorJSON("bad id"));
         return;
     }
-    const fs::path folder = parts() / id;
-    const auto part = listPartFolder(folder);
+    // Another address sees what its own meta would keep: nothing.
+    const fs::path partsFolder = parts();
+    const fs::path folder = partsFolder / id;
+    const auto part = uploads_.owns(partsFolder, id, c.peerIP) ? listPartFolder(folder) : std::nullopt;
     if (!part) {
         sendJSON(fd, 200, {{"exists", false}, {"received", nlohmann::json::array()}, {"chunkSize", kChunkSize}});
         return;
@@ -187,23 +174,19 @@ void HTTPServer::uploadMeta(Connection& c) {
         sendJSON(fd, 400, errorJSON("bad id"));
         return;
     }
-    const ReceiveDirs dirs = receiveDirs();
-    const fs::path folder = dirs.parts / id;
-    if (!preparePartFolder(dirs.parts, folder)) {
-        refuseBusy(fd);
-        return;
-    }
-    // A meta from another address starts the upload afresh: no chunk of one sender is
-    // ever joined into another's file (a device whose address changed sends all again).
-    // The owner's own meta keeps the chunks that came before it.
-    if (claimOwner(folder, peerIP).owner != peerIP) {
-        removeChunks(folder);
-        replaceOwner(folder, peerIP);
-    }
     // The parser refuses text that is not UTF-8, so what it accepts re-encodes.
     const nlohmann::json meta = nlohmann::json::parse(body, nullptr, false);
     const bool structured = meta.is_object() || meta.is_array();
-    writeMetaFile(folder, structured ? meta.dump() : "{}");  // a failed write is noticed by finish
+    const std::string stored = structured ? meta.dump() : "{}";
+    // The owner's meta keeps the chunks that came before it; another address's starts
+    // the upload afresh once it is quiet (a device whose address changed sends all again).
+    const UploadRefusal refusal = uploads_.admitMeta(parts(), id, peerIP, [&](int folder) {
+        writeMetaFile(folder, stored);  // a failed write is noticed by finish
+    });
+    if (refusal != UploadRefusal::none) {
+        refuse(fd, refusal);
+        return;
+    }
 
     if (meta.is_object()) {
         const std::string name = lastComponent(wantedPath(meta));
@@ -234,27 +217,26 @@ void HTTPServer::uploadChunk(Connection& c) {
         endUnread(c);
         return;
     }
-    const ReceiveDirs dirs = receiveDirs();
-    const fs::path folder = dirs.parts / id;
-    if (!preparePartFolder(dirs.parts, folder)) {
-        refuseBusy(fd);
-        endUnread(c);
-        return;
-    }
     // A chunk may come first: then its sender becomes the owner.
-    const Ownership claim = claimOwner(folder, peerIP);
-    if (claim.owner && *claim.owner != peerIP) {
-        refuseForeign(fd);
+    UploadRecords::ChunkStart start = uploads_.beginChunk(parts(), id, index, peerIP, fd);
+    if (!start.chunk) {
+        refuse(fd, start.refusal);
         endUnread(c);
         return;
     }
-    // A chunk is held whole or not at all, also when the body is cut short (that
-    // connection just ends).
+    // A chunk counts whole or not at all, also when the body is cut short (that
+    // connection just ends) or the upload moved on meanwhile (its connection was shut).
     if (size_t(c.contentLength) > c.bodyStart.size()) continueIfExpected(fd, c.req);
-    const StoredChunk stored = storeChunk(folder, index, ChunkBody{c.fd, c.bodyStart, c.contentLength, c.pace});
-    if (stored != StoredChunk::stored && claim.recordedNow) releaseOwner(folder, peerIP);
-    if (stored == StoredChunk::cutShort) return;
-    if (stored == StoredChunk::failed) {
+    PendingChunk pending;
+    const ChunkWrite written =
+        writeChunk(start.chunk->folder(), index, ChunkBody{c.fd, c.bodyStart, c.contentLength, c.pace}, pending);
+    if (written == ChunkWrite::cutShort) return;
+    const auto put = written == ChunkWrite::written ? start.chunk->put([&] { return putChunk(pending); })
+                                                    : UploadRecords::Chunk::Put::failed;
+    if (put != UploadRecords::Chunk::Put::counted) discardChunk(pending);
+    start.chunk.reset();  // out of flight before the reply: nothing ends it while it is answered
+    if (put == UploadRecords::Chunk::Put::dropped) return;
+    if (put == UploadRecords::Chunk::Put::failed) {
         sendJSON(fd, 500, errorJSON("write failed"));
         drainBeforeClose(fd);
         return;
@@ -286,16 +268,16 @@ void HTTPServer::uploadFinish(Connection& c) {
     // go after the reply: nothing finds them under their claimed name meanwhile.
     const JSONReply reply = joinUpload(id, c.peerIP);
     sendJSON(c.fd, reply.status, reply.body);
-    if (!reply.spentFolder.empty()) spareFolders_.keep(reply.spentFolder);
+    if (!reply.spentFolder.empty()) uploads_.keepSpare(reply.spentFolder);
 }
 
 HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::string& peerIP) {
     const ReceiveDirs dirs = receiveDirs();
     const fs::path& receiveFolder = dirs.root;
-    PartClaim claim(dirs.parts, id);
+    PartClaim claim(uploads_, dirs.parts, id, peerIP);
+    if (claim.refusal() == UploadRefusal::forbidden) return {403, errorJSON("forbidden")};
     const auto part = claim.held() ? listPartFolder(claim.folder()) : std::nullopt;
     if (!part) return {404, errorJSON("upload not found")};
-    if (!mayChange(claim.folder(), peerIP)) return {403, errorJSON("forbidden")};
     const std::vector<HeldChunk>& chunks = part->chunks;
     if (chunks.empty()) return {400, errorJSON("no chunks")};
     nlohmann::json meta = readMeta(claim.folder());
@@ -343,28 +325,13 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
 }
 
 void HTTPServer::routeDeleteUpload(Connection& c) {
-    const fs::path folder = parts() / c.captures.at(0);
-    if (!mayChange(folder, c.peerIP)) {
+    if (uploads_.cancel(parts(), c.captures.at(0), c.peerIP) == UploadRefusal::forbidden) {
         refuseForeign(c.fd);
         return;
     }
-    std::error_code ec;
-    fs::remove_all(folder, ec);
     sendJSON(c.fd, 200, {{"ok", true}});
 }
 
-void HTTPServer::removeAbandonedUploads() {
-    const fs::path folder = parts();
-    const auto cutoff = fs::file_time_type::clock::now() -
-                        std::chrono::duration_cast<fs::file_time_type::duration>(std::chrono::duration<double>(kAbandonedAfter));
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code statError;
-        const auto changed = fs::last_write_time(it->path(), statError);
-        const bool spare = SpareFolders::isSpare(it->path().filename().string());
-        std::error_code removeError;
-        if (spare || (!statError && changed < cutoff)) fs::remove_all(it->path(), removeError);
-    }
-}
+void HTTPServer::removeAbandonedUploads() { uploads_.open(parts(), kAbandonedAfter); }
 
 }  // namespace corvane

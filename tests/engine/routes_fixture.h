@@ -52,16 +52,22 @@ inline bool onlySpareFolders(const std::filesystem::path& parts) {
     return true;
 }
 
+// Server options on this test process's own ports.
+inline ServerOptions withTestPorts(ServerOptions options = {}) {
+    options.firstPort = testPortBase(20);
+    options.lastPort = options.firstPort + 19;
+    return options;
+}
+
 class RouteTest : public ::testing::Test {
 protected:
     void SetUp() override {
         root = sandbox / "recv";
-        ServerOptions options;
-        options.firstPort = testPortBase(20);
-        options.lastPort = options.firstPort + 19;
+        ServerOptions options = withTestPorts();
         options.addRoutes = addRoutes;
         useControls(options, controls);
         options.burnLimits = burnLimits;
+        options.uploadLimits = uploadLimits;
         options.bodyGrace = bodyGrace;
         server = std::make_shared<HTTPServer>("dev-1", "Desk", "tok", "", root, options);
         collectEvents(*server, controls);
@@ -93,6 +99,7 @@ protected:
     Sandbox sandbox;
     std::filesystem::path root;
     BurnLimits burnLimits;  // set by a fixture's constructor before SetUp
+    UploadLimits uploadLimits;  // likewise
     std::chrono::milliseconds bodyGrace{20000};  // likewise
     std::function<void(RouteTable&)> addRoutes = addHookRows;  // likewise
     std::shared_ptr<ServerControls> controls = std::make_shared<ServerControls>();

@@ -116,6 +116,7 @@ TEST_F(RoutesUploadInPlace, AMetaFromAnotherAddressDropsTheChunksHeldInPlace) {
                                           pattern(kFull, 9));
     ASSERT_TRUE(stranger);
     ASSERT_EQ(stranger->status, 200);
+    setClock(clock() + UploadRecords::kQuietBeforeTakeover);  // only a quiet upload is taken over
     ASSERT_EQ(call("PUT", "/api/upload/" + id + "/meta", metaOf("mine.bin", kFull + 3).dump()).status, 200);
     EXPECT_EQ(callJSON("GET", "/api/upload/" + id)["received"], nlohmann::json::array());
     const std::vector<Send> sends = {{0, kFull, 1}, {1, 3, 2}};
@@ -125,22 +126,26 @@ TEST_F(RoutesUploadInPlace, AMetaFromAnotherAddressDropsTheChunksHeldInPlace) {
 }
 
 TEST_F(RoutesUploadInPlace, PartFoldersOfEarlierLayoutsStillFinishByteForByte) {
-    // As written before: every chunk a file; or the full chunks in the data file, each
-    // marked by a file of its own. The owner is a plain file in both.
+    // As written before: every chunk a file, or the full chunks in the data file; the
+    // owner a plain file in both.
     const std::vector<Send> sends = {{0, kFull, 1}, {1, kFull, 2}, {2, 4000, 3}};
-    for (const bool marked : {false, true}) {
-        SCOPED_TRACE(marked ? "data file and mark files" : "chunk files only");
-        const std::string id = marked ? "d5d5d5d5d5d5d5d5" : "d4d4d4d4d4d4d4d4";
+    for (const bool inData : {false, true}) {
+        SCOPED_TRACE(inData ? "data file and held file" : "chunk files only");
+        const std::string id = inData ? "d5d5d5d5d5d5d5d5" : "d4d4d4d4d4d4d4d4";
         const fs::path folder = root / ".parts" / id;
-        std::string data;
+        std::string data, held;
         for (const Send& s : sends) {
             char name[32];
-            const bool inData = marked && s.length == kFull;
-            std::snprintf(name, sizeof name, inData ? "%012lld.held" : "%012lld.part", static_cast<long long>(s.index));
-            writeFile(folder / name, inData ? "" : pattern(s.length, s.salt));
-            if (inData) data += pattern(s.length, s.salt);
+            std::snprintf(name, sizeof name, "%012lld.part", static_cast<long long>(s.index));
+            if (inData && s.length == kFull) {
+                data += pattern(s.length, s.salt);
+                held += '\1';
+            } else {
+                writeFile(folder / name, pattern(s.length, s.salt));
+            }
         }
-        if (marked) writeFile(folder / "data", data);
+        if (inData) writeFile(folder / "data", data);
+        if (inData) writeFile(folder / "held", held);
         writeFile(folder / "meta.json", metaOf(id + ".bin", 2 * kFull + 4000).dump());
         writeFile(folder / "owner", "127.0.0.1");
         nlohmann::json received = callJSON("GET", "/api/upload/" + id)["received"];
@@ -167,10 +172,7 @@ TEST(UploadDiskUse, AnUploadNeverTakesMoreThanItsSizePlus8MiB) {
     EXPECT_EXIT(
         {
             if (!mountSmallTmpfs(root, size_t(limit))) std::_Exit(3);
-            ServerOptions options;
-            options.firstPort = testPortBase(20);
-            options.lastPort = options.firstPort + 19;
-            HTTPServer server("dev-1", "Desk", "", "", root, options);
+            HTTPServer server("dev-1", "Desk", "", "", root, withTestPorts());
             if (!server.start()) std::_Exit(4);
             const std::string upload = "/api/upload/e5e5e5e5e5e5e5e5";
             httpRequest(server.port(), "PUT", upload + "/meta", {}, metaOf("big.bin", size).dump());

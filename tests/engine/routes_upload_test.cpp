@@ -181,7 +181,10 @@ TEST_F(RoutesUpload, AReusedPartFolderKeepsNothingOfTheUploadBefore) {
     ASSERT_TRUE(late);
     EXPECT_EQ(late->status, 200);
     EXPECT_EQ(spares(), 0u);
-    EXPECT_EQ(status(next), nlohmann::json({{"exists", true}, {"received", {1}}, {"chunkSize", 4194304}, {"meta", nullptr}}));
+    const auto ownStatus = httpRequestFrom("127.0.0.2", server->port(), "GET", "/api/upload/" + next);
+    ASSERT_TRUE(ownStatus);
+    EXPECT_EQ(parse(*ownStatus),
+              nlohmann::json({{"exists", true}, {"received", {1}}, {"chunkSize", 4194304}, {"meta", nullptr}}));
     EXPECT_EQ(finish(next).status, 403);  // its owner is the address of its first chunk
 }
 
@@ -279,6 +282,48 @@ TEST_F(RoutesUpload, OverlappingFinishesOfOneUploadStoreItOnce) {
     }
     // No claimed part folder is left behind (a stored upload's is emptied just after its reply).
     EXPECT_TRUE(waitFor([&] { return onlySpareFolders(root / ".parts"); }));
+}
+
+TEST_F(RoutesUpload, AtStartAnUploadIsJudgedByItsNewestChangeAndACutFinishResumes) {
+    // Chunks written in place leave the folder's own time alone: an upload resumed all
+    // week was removed as abandoned. A kill during a finish left its claimed folder aside
+    // for good.
+    const auto weekAgo = fs::file_time_type::clock::now() - std::chrono::hours(24 * 8);
+    const auto age = [&](const std::string& id, bool contentsToo) {
+        for (const auto& entry : fs::directory_iterator(partFolder(id))) {
+            const std::string name = entry.path().filename().string();
+            if (contentsToo || name == "meta.json") fs::last_write_time(entry.path(), weekAgo);
+        }
+        fs::last_write_time(partFolder(id), weekAgo);
+    };
+    const std::string resumed = "9a9a9a9a9a9a9a9a", abandoned = "9b9b9b9b9b9b9b9b";
+    const std::string cut = "9c9c9c9c9c9c9c9c", startedAgain = "9d9d9d9d9d9d9d9d";
+    meta(fileMeta("resumed.bin", 4194304), resumed);
+    chunk(0, std::string(4194304, 'r'), resumed);
+    age(resumed, false);
+    meta(fileMeta("abandoned.bin", 1), abandoned);
+    chunk(0, "a", abandoned);
+    age(abandoned, true);
+    meta(fileMeta("cut.bin", 3), cut);
+    chunk(0, "cut", cut);
+    fs::rename(partFolder(cut), root / ".parts" / (".finishing-" + cut + "-a1b2c3"));
+    meta(fileMeta("again.bin", 3), startedAgain);
+    chunk(0, "new", startedAgain);
+    fs::copy(partFolder(startedAgain), root / ".parts" / (".finishing-" + startedAgain + "-d4e5f6"));
+    writeFile(root / ".parts" / (".finishing-" + startedAgain + "-d4e5f6") / "000000000000.part", "old");
+
+    server->stop();
+    ASSERT_TRUE(server->start());
+    EXPECT_TRUE(fs::exists(partFolder(resumed)));
+    EXPECT_FALSE(fs::exists(partFolder(abandoned)));
+    EXPECT_EQ(status(cut)["received"], nlohmann::json::array({0}));
+    ASSERT_EQ(finish(cut).status, 200);
+    EXPECT_EQ(readFile(root / "cut.bin"), "cut");
+    ASSERT_EQ(finish(startedAgain).status, 200);
+    EXPECT_EQ(readFile(root / "again.bin"), "new");
+    for (const auto& entry : fs::directory_iterator(root / ".parts")) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".finishing-")) << entry.path();
+    }
 }
 
 }  // namespace

@@ -1,0 +1,179 @@
+#pragma once
+// Who owns each unfinished upload and which of its chunks are in flight, decided in one
+// place under one lock.
+//
+// An upload belongs to the address whose chunk or meta made its part folder; the folder
+// records it on disk (part_owner.h) before it takes the upload's name, and keeps it until
+// the folder is gone. A folder that records no owner (made before owners were recorded)
+// is foreign to every address. A meta from another address takes a quiet upload over: its
+// folder is moved aside and a new one takes its place. Every takeover, cancel and finish
+// gives the upload a new generation and ends the chunks of the generation before: their
+// connections are shut, and none of their bytes reach the upload that follows or the file
+// a finish stores. A chunk writes into the folder it opened and is put in place, under the
+// lock, only while its generation is current.
+
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "base/unique_fd.h"
+#include "engine/part_folder.h"
+
+namespace corvane {
+
+// How many unfinished uploads a parts folder holds. A new upload beyond a limit drops the
+// least recently changed upload of its own address, or, when all together hold the total,
+// of the address that holds the most; no device is refused for another's uploads.
+struct UploadLimits {
+    size_t total = 1000;
+    size_t perAddress = 100;
+};
+
+enum class UploadRefusal { none, notFound, forbidden, busy, failed };
+
+class UploadRecords {
+    struct InFlight;
+
+public:
+    // Seconds a meta from another address waits after the owner's last change.
+    static constexpr double kQuietBeforeTakeover = 30;
+
+    // `clock` gives seconds since 1970.
+    UploadRecords(UploadLimits limits, std::function<double()> clock);
+    UploadRecords(const UploadRecords&) = delete;
+    UploadRecords& operator=(const UploadRecords&) = delete;
+
+    // At start: claims of finishes cut short go back to their uploads (or away when a new
+    // folder of the id exists), hidden leftovers go, part folders whose newest change is
+    // older than `abandonedAfter` seconds go, and the owners of the rest are read.
+    void open(const std::filesystem::path& parts, double abandonedAfter);
+
+    // Whether the address owns the upload.
+    bool owns(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP);
+
+    // A meta: the owner's keeps the upload, another address's takes a quiet one over, a
+    // new id makes the upload. `write` runs under the lock with the opened part folder.
+    UploadRefusal admitMeta(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
+                            const std::function<void(int folder)>& write);
+
+    // One chunk on its way in; it leaves the record when it is destroyed.
+    class Chunk {
+    public:
+        ~Chunk();
+        Chunk(const Chunk&) = delete;
+        Chunk& operator=(const Chunk&) = delete;
+        enum class Put { counted, dropped, failed };
+        int folder() const { return folder_.get(); }
+        // Runs `put` under the lock while the chunk still counts: its sender owns the same
+        // upload (same generation) and no later chunk of its index came. Dropped when it
+        // no longer counts (its connection was shut), failed when `put` failed.
+        Put put(const std::function<bool()>& put);
+
+    private:
+        friend class UploadRecords;
+        Chunk(UploadRecords& records, std::filesystem::path parts, std::string id, UniqueFd folder,
+              std::unique_ptr<InFlight> entry);
+        UploadRecords& records_;
+        std::filesystem::path parts_;
+        std::string id_;
+        UniqueFd folder_;
+        std::unique_ptr<InFlight> entry_;
+    };
+    struct ChunkStart {
+        UploadRefusal refusal = UploadRefusal::none;
+        std::unique_ptr<Chunk> chunk;
+    };
+    // A chunk from the owner (a new id makes the upload); `sock` is shut down should the
+    // upload leave the chunk's generation while it is in flight. A chunk of the same index
+    // still in flight is ended first.
+    ChunkStart beginChunk(const std::filesystem::path& parts, const std::string& id, int64_t index,
+                          const std::string& peerIP, int sock);
+
+    // A finish by the owner: ends the chunks in flight, waits until they are out, and
+    // moves the part folder aside under a claim of its own. The claimed folder, or why not.
+    struct Claim {
+        UploadRefusal refusal = UploadRefusal::none;
+        std::filesystem::path folder;
+    };
+    Claim claimForFinish(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP);
+    // A finish that stored nothing gives the folder back.
+    void returnClaim(const std::filesystem::path& parts, const std::string& id, const std::filesystem::path& claimed);
+    // The upload is stored: it is forgotten, and its folder is moved aside as a spare at
+    // once, so a kill from here on leaves nothing to restore. Empty it with keepSpare.
+    std::filesystem::path endFinished(const std::filesystem::path& parts, const std::string& id,
+                                      const std::filesystem::path& claimed);
+    void keepSpare(const std::filesystem::path& spare);
+
+    // A cancel by the owner: the chunks in flight end and the part folder goes. An unknown
+    // id, or one being finished, is no refusal.
+    UploadRefusal cancel(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP);
+
+private:
+    struct InFlight {
+        int sock = -1;
+        uint64_t generation = 0;
+        int64_t index = 0;
+        bool ended = false;
+    };
+    struct Record {
+        enum class State { live, finishing, gone };
+        State state = State::live;
+        std::string owner;  // empty: the folder records none
+        uint64_t generation = 0;
+        std::vector<InFlight*> inFlight;  // a gone record stays while it has any
+        double changedAt = 0;             // by the clock; 0 when read from disk
+        uint64_t changeOrder = 0;         // larger: changed later
+    };
+    // The uploads of one parts folder, by id.
+    using Shelf = std::unordered_map<std::string, Record>;
+    using Lock = std::unique_lock<std::mutex>;
+
+    Shelf& shelfFor(const std::filesystem::path& parts);
+    // The record held for the id, whatever its state; null when none is.
+    Record* known(const std::filesystem::path& parts, const std::string& id);
+    void loadShelf(Shelf& shelf, const std::filesystem::path& parts);
+    // The upload's record, read from its folder when the folder is there but unknown; null
+    // when there is no upload.
+    Record* find(const std::filesystem::path& parts, const std::string& id);
+    // A new upload owned by the address, in a folder prepared aside and moved in.
+    Record* create(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
+                   std::vector<std::filesystem::path>& retired, UploadRefusal& refusal);
+    bool makeRoom(Shelf& shelf, const std::filesystem::path& parts, const std::string& peerIP,
+                  std::vector<std::filesystem::path>& retired);
+    // Another address's meta on a quiet upload: a new folder replaces the old.
+    bool takeOver(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
+                  std::vector<std::filesystem::path>& retired);
+    // A folder in the parts folder, not yet under the id, recording the owner; empty when
+    // none could be made (what was made is then in `retired`).
+    std::filesystem::path prepareFolder(const std::filesystem::path& parts, const std::string& peerIP,
+                                        std::vector<std::filesystem::path>& retired);
+    // A new generation: every chunk of the ones before is ended.
+    void newGeneration(Record& record);
+    // The upload's folder is gone; the record goes with its last chunk in flight.
+    void forget(Shelf& shelf, const std::string& id);
+    void touch(Record& record);
+    bool inFlightUpTo(const std::filesystem::path& parts, const std::string& id, uint64_t generation);
+    bool takeoverAllowed(const Record& record) const;
+    // Ends the chunks of the index in flight; whether any of them is still in.
+    static bool endSameIndex(Record& record, int64_t index);
+    void leave(const Chunk& chunk);
+    void keepAll(const std::vector<std::filesystem::path>& retired);
+
+    const UploadLimits limits_;
+    const std::function<double()> clock_;
+    SpareFolders spares_;
+    std::mutex lock_;  // guards shelves_, every record, nextGeneration_, nextChange_
+    std::condition_variable left_;  // a chunk left its record
+    std::map<std::filesystem::path, Shelf> shelves_;
+    uint64_t nextGeneration_ = 1;
+    uint64_t nextChange_ = 1;
+};
+
+}  // namespace corvane
