@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "app/defaults_store.h"
 #include "views/main/content_view.h"
+#include "views/screen_fit.h"
 
 namespace corvane {
 
@@ -46,17 +47,17 @@ void MainWindow::placeWindow() {
     const QSize size(content_->sizeHint().width(), content_->sizeHint().height() + menuHeight);
     const QSize minimum(content_->minimumSizeHint().width(), content_->minimumSizeHint().height() + menuHeight);
     setMinimumSize(minimum);
+    // Wholly on a screen, smaller when the screen is (a frame saved on a larger one, a first
+    // size taller than a low screen), but never below the minimum.
     if (const auto saved = defaults_.stringValue(kFrameKey)) {
         if (const auto frame = parseFrame(*saved, minimum)) {
-            setGeometry(*frame);
+            setGeometry(shrunkOnto(*frame, availableAreaFor(*frame), minimum));
             return;
         }
     }
-    resize(size);
-    if (const QScreen* screen = this->screen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(size.width() / 2, size.height() / 2));
-    }
+    const QScreen* screen = this->screen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
+    setGeometry(shrunkOnto(centredOver(area, size), area, minimum));
 }
 
 void MainWindow::saveFrame() const {
