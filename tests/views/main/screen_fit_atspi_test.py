@@ -1,7 +1,12 @@
-"""The window wholly on screens smaller than it wants, read from outside over
-AT-SPI with no window manager to move it: on 1280x720, on 1400x900 and on
-2560x1440 at scale 2, the main window lies on the screen at first start (where it
-would be taller than a 720 px screen) and with a frame saved on a larger screen.
+"""The window and every sheet wholly on screens smaller than the window wants,
+read from outside over AT-SPI with no window manager to move them: on
+1280x720, on 1400x900 and on 2560x1440 at scale 2, the main window lies on the
+screen at first start (where it would be taller than a 720 px screen) and with a
+frame saved on a larger screen; each sheet opened over it (the welcome sheet,
+settings in team mode with its diagnostics and feedback sheets, the text sheet,
+the chat window, the team panel, a read-once note, the PIN prompt) lies on the
+screen, its default button too, and so does the settings sheet that grows when
+team mode is turned on in it.
 
 Usage: screen_fit_atspi_test.py BUILD/corvane
 """
@@ -32,6 +37,29 @@ class Screen:
               % (self.name, what, x, y, width, height, self.width, self.height))
 
 
+def one(nodes, what):
+    check(len(nodes) == 1, "expected one %s, found %d" % (what, len(nodes)))
+    return nodes[0]
+
+
+def sheet_on_screen(app, screen, title, has_default=True):
+    """The sheet of that title, once it lies on the screen with its default button."""
+    sheet = ds.window(app, title)
+    check(sheet is not None, "%s: the sheet %s did not open" % (screen.name, title))
+    # The sheet fits itself to its content once shown: the last place is the one that counts.
+    ds.wait_for(lambda: ds.extents(sheet)[1] + ds.extents(sheet)[3] <= screen.height, 2)
+    screen.holds(sheet, "the sheet " + title)
+    if has_default:
+        default = one([b for b in ds.find(sheet, "push button") if ds.is_default(b)], "default button of " + title)
+        screen.holds(default, "the default button of " + title)
+    return sheet
+
+
+def close_with(app, sheet, button, title):
+    ds.press(one(ds.find(sheet, "push button", name=button), button + " of " + title))
+    check(ds.wait_for(lambda: ds.window(app, title, timeout=0) is None, 5), "%s did not close" % title)
+
+
 def started(session):
     """The program started: its accessible application and main window."""
     session.start()
@@ -44,21 +72,51 @@ def started(session):
 
 def first_start(binary, screen, pixels, scale):
     with ds.Session(binary, welcome_done=False, screen=pixels, scale=scale) as session:
-        _, main = started(session)
+        app, main = started(session)
         screen.holds(main, "the window at first start")
+        close_with(app, sheet_on_screen(app, screen, "欢迎使用Corvane", has_default=False), "稍后再说",
+                   "欢迎使用Corvane")
+        # Team mode turned on in the open settings sheet makes it taller: it moves up to stay on the screen.
+        ds.press(one(ds.find(main, "push button", name="设置"), "settings button"))
+        settings = sheet_on_screen(app, screen, "设置")
+        ds.toggle(one(ds.find(settings, "check box", name="中央存储 / NAS（默认关闭）"), "NAS switch"))
+        check(ds.wait_for(lambda: ds.find(settings, "label", prefix="团队模式 · "), 5), "team mode did not come on")
+        sheet_on_screen(app, screen, "设置")
 
 
-def restored_frame(binary, screen, pixels, scale):
-    with ds.Session(binary, screen=pixels, scale=scale, defaults={"CorvaneMainWindow": SAVED_FRAME}) as session:
-        _, main = started(session)
+def sheets_over_a_restored_frame(binary, screen, pixels, scale):
+    defaults = {"CorvaneMainWindow": SAVED_FRAME, "nasExt": True}
+    with ds.Session(binary, screen=pixels, scale=scale, defaults=defaults) as session:
+        session.announce("dev-pin", "带口令的机器", plat="linux", pin=True)
+        app, main = started(session)
         screen.holds(main, "the window restored from %r" % SAVED_FRAME)
+
+        def open_from(parent, button, title, has_default=True):
+            ds.press(one(ds.find(parent, "push button", name=button), button))
+            return sheet_on_screen(app, screen, title, has_default)
+
+        settings = open_from(main, "设置", "设置")
+        close_with(app, open_from(settings, "网络诊断…", "网络诊断", has_default=False), "关闭", "网络诊断")
+        close_with(app, open_from(settings, "意见反馈…", "体验反馈"), "取消", "体验反馈")
+        close_with(app, settings, "完成", "设置")
+        close_with(app, open_from(main, "发送文字", "发送文字"), "取消", "发送文字")
+        close_with(app, open_from(main, "办公室聊天", "办公室聊天", has_default=False), "完成", "办公室聊天")
+        close_with(app, open_from(main, "局域网模式", "团队空间"), "完成", "团队空间")
+
+        session.send_text("秘密", burn=True)
+        close_with(app, sheet_on_screen(app, screen, "阅后即焚", has_default=False), "关闭", "阅后即焚")
+
+        row = ds.wait_for(lambda: [n for n in ds.find(main, name="带口令的机器") if ds.role(n) != "label"], 20)
+        check(row, "the device asking for a PIN never showed up")
+        ds.press(row[0])
+        close_with(app, sheet_on_screen(app, screen, "访问口令"), "取消", "访问口令")
 
 
 def run(binary):
     for pixels, scale in SCREENS:
         screen = Screen(pixels, scale)
         first_start(binary, screen, pixels, scale)
-        restored_frame(binary, screen, pixels, scale)
+        sheets_over_a_restored_frame(binary, screen, pixels, scale)
 
 
 if __name__ == "__main__":
