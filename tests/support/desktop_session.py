@@ -71,12 +71,12 @@ def _restart_in_fresh_network(script_args):
 def _start_xvfb(size, picture_folder=None):
     """An Xvfb screen of size (width, height) on a free display: the process and ":N"
     (N empty when it gave none). With a picture folder, the screen's pixels are kept
-    there as an XWD file (Xvfb_screen0)."""
+    there as an XWD file (Xvfb_screen0), with no pointer drawn in them."""
     read_end, write_end = os.pipe()
     command = ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % size,
                "-nolisten", "tcp", "-nolisten", "unix", "-noreset"]
     if picture_folder:
-        command += ["-fbdir", picture_folder]
+        command += ["-fbdir", picture_folder, "-nocursor"]
     xvfb = subprocess.Popen(command, pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     with os.fdopen(read_end) as answer:
