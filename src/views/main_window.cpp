@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
 
@@ -47,17 +48,20 @@ void MainWindow::placeWindow() {
     const QSize size(content_->sizeHint().width(), content_->sizeHint().height() + menuHeight);
     const QSize minimum(content_->minimumSizeHint().width(), content_->minimumSizeHint().height() + menuHeight);
     setMinimumSize(minimum);
-    // Wholly on a screen, smaller when the screen is (a frame saved on a larger one, a first
-    // size taller than a low screen), but never below the minimum.
-    if (const auto saved = defaults_.stringValue(kFrameKey)) {
-        if (const auto frame = parseFrame(*saved, minimum)) {
-            setGeometry(shrunkOnto(*frame, availableAreaFor(*frame), minimum));
-            return;
-        }
+    std::optional<QRect> frame;
+    if (const auto saved = defaults_.stringValue(kFrameKey)) frame = parseFrame(*saved, minimum);
+    if (!frame) {
+        const QScreen* screen = this->screen();
+        frame = centredOver(screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size), size);
     }
-    const QScreen* screen = this->screen();
-    const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
-    setGeometry(shrunkOnto(centredOver(area, size), area, minimum));
+    // Wholly on a screen, smaller when the screen is (a frame saved on a larger one, a first
+    // size taller than a low screen), but never below the minimum. The offscreen platform's
+    // screen (a run without a display) is a stand-in that nobody sees: there the window keeps
+    // its size, so its picture shows it whole.
+    if (QGuiApplication::platformName() != QStringLiteral("offscreen")) {
+        frame = shrunkOnto(*frame, availableAreaFor(*frame), minimum);
+    }
+    setGeometry(*frame);
 }
 
 void MainWindow::saveFrame() const {

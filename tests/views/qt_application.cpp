@@ -1,6 +1,6 @@
 // The views need a widget application with the program's fonts, palette and style, on
-// a screen of 1280 x 900 (the offscreen platform's own 800 x 600 is lower than the main
-// window, which would then shrink to fit it).
+// a screen of 1280 x 900 (the offscreen platform's own 800 x 600 is lower than the team
+// panel, which would then shrink to fit it).
 #include <QApplication>
 
 #include "support/qt_test_application.h"
