@@ -91,16 +91,21 @@ def _stop_xvfb(xvfb):
 
 def _run_with_display(script_args):
     xvfb, display = _start_xvfb((1280, 900))
+    # The accessibility bus's socket is named after the display in the runtime folder (else
+    # ~/.cache): a folder of this run's own keeps a run beside it, on a display of the same
+    # number in another namespace, from taking it over.
+    runtime = tempfile.mkdtemp(prefix="corvane-desktop-run-")
     try:
         if not display:
             print("desktop session: Xvfb gave no display")
             return 1
-        env = dict(os.environ, **{STAGE: "session", "DISPLAY": display,
+        env = dict(os.environ, **{STAGE: "session", "DISPLAY": display, "XDG_RUNTIME_DIR": runtime,
                                   "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "NO_AT_BRIDGE": "0"})
         env.pop("AT_SPI_BUS_ADDRESS", None)  # Qt must find the bus through the session bus
         return subprocess.call(["dbus-run-session", "--", sys.executable] + script_args, env=env)
     finally:
         _stop_xvfb(xvfb)
+        shutil.rmtree(runtime, ignore_errors=True)
 
 
 class Failure(Exception):
