@@ -6,7 +6,8 @@ open; the receive panel during and after an upload; the send queue running
 (files picked over AT-SPI and sent to a fake device of this script that takes
 its chunks slowly); a folder of more than 3,000 files sent, with the toast that
 tells of the cut; the chat window with messages. Each is the program's own --shot picture of its window content
-(1040 x 720) on Xvfb, and of every sheet open at that moment."""
+(1040 x 720) on Xvfb, and of every sheet open at that moment. Last, two pictures of a whole 1280 x 720 screen
+without a window manager: the first start with the welcome sheet, and the settings sheet open."""
 
 import os
 import sys
@@ -42,6 +43,31 @@ def shoot(binary, path, prepare=None, welcome_done=True, extra_config=None, runn
         if not os.path.exists(made):
             sys.exit("screens: %s was not made" % made)
         print("screens: " + made)
+
+
+def shoot_screen(binary, path, size, welcome_done=True, running=None):
+    """The whole screen of that size, with the windows where the program put them: running
+    opens what the picture shows (given the accessible application and main window)."""
+    with ds.Session(binary, welcome_done=welcome_done, screen=size) as session:
+        session.start()
+        app = ds.application()
+        main_window = ds.window(app, "Corvane") if app else None
+        if not main_window:
+            sys.exit("screens: no window for %s" % path)
+        if running:
+            running(app, main_window)
+        time.sleep(1.5)  # painted and settled
+        session.save_screen(path)
+    print("screens: " + path)
+
+
+def welcome_open(app, main_window):
+    ds.window(app, "欢迎使用Corvane")
+
+
+def settings_open(app, main_window):
+    ds.press(ds.find(main_window, "push button", name="设置")[0])
+    ds.window(app, "设置")
 
 
 def with_team_strip(session):
@@ -227,6 +253,9 @@ def main():
     shoot(binary, os.path.join(folder, "queue-running.png"), with_slow_device, running=sending)
     shoot(binary, os.path.join(folder, "queue-folder-cut.png"), with_big_folder, running=sending_big_folder)
     shoot(binary, os.path.join(folder, "chat.png"), running=chatting, sheets=["chatView"])
+    shoot_screen(binary, os.path.join(folder, "screen-1280x720-first-start.png"), (1280, 720), welcome_done=False,
+                 running=welcome_open)
+    shoot_screen(binary, os.path.join(folder, "screen-1280x720-settings.png"), (1280, 720), running=settings_open)
 
 
 if __name__ == "__main__":

@@ -3,12 +3,14 @@
 #include <sstream>
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
 
 #include "app/app_state.h"
 #include "app/defaults_store.h"
 #include "views/main/content_view.h"
+#include "views/screen_fit.h"
 
 namespace corvane {
 
@@ -46,17 +48,20 @@ void MainWindow::placeWindow() {
     const QSize size(content_->sizeHint().width(), content_->sizeHint().height() + menuHeight);
     const QSize minimum(content_->minimumSizeHint().width(), content_->minimumSizeHint().height() + menuHeight);
     setMinimumSize(minimum);
-    if (const auto saved = defaults_.stringValue(kFrameKey)) {
-        if (const auto frame = parseFrame(*saved, minimum)) {
-            setGeometry(*frame);
-            return;
-        }
+    std::optional<QRect> frame;
+    if (const auto saved = defaults_.stringValue(kFrameKey)) frame = parseFrame(*saved, minimum);
+    if (!frame) {
+        const QScreen* screen = this->screen();
+        frame = centredOver(screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size), size);
     }
-    resize(size);
-    if (const QScreen* screen = this->screen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(size.width() / 2, size.height() / 2));
+    // Wholly on a screen, smaller when the screen is (a frame saved on a larger one, a first
+    // size taller than a low screen), but never below the minimum. The offscreen platform's
+    // screen (a run without a display) is a stand-in that nobody sees: there the window keeps
+    // its size, so its picture shows it whole.
+    if (QGuiApplication::platformName() != QStringLiteral("offscreen")) {
+        frame = shrunkOnto(*frame, availableAreaFor(*frame), minimum);
     }
+    setGeometry(*frame);
 }
 
 void MainWindow::saveFrame() const {

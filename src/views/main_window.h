@@ -1,7 +1,8 @@
 #pragma once
 // The main window: titled "Corvane", the content view (1040 x 720 at first,
 // at least 880 x 600) below the menu bar, centered unless a frame was saved
-// under "CorvaneMainWindow" in the user defaults.
+// under "CorvaneMainWindow" in the user defaults; either way wholly on a
+// screen, shrunk to fit one as far as the minimum allows.
 
 #include <optional>
 #include <string>
@@ -21,7 +22,7 @@ public:
     MainWindow(AppState& state, DefaultsStore& defaults, QWidget* parent = nullptr);
 
     ContentView* contentView() const { return content_; }
-    // Sizes the window for its content and menu bar, at the saved frame or centered.
+    // Sizes the window for its content and menu bar, at the saved frame or centered, on a screen.
     void placeWindow();
     // Stores the window's frame under "CorvaneMainWindow".
     void saveFrame() const;

@@ -12,6 +12,7 @@
 
 #include "views/data_labels.h"
 #include "views/data_text.h"
+#include "views/screen_fit.h"
 
 namespace corvane {
 
@@ -62,12 +63,18 @@ Sheet::Sheet(const QString& title, int width, int spacing, QWidget* parent) : QD
 }
 
 void Sheet::refit() {
-    if (!layout() || fixedHeight_) return;
-    QLayout* content = layout();
-    int height =
-        content->hasHeightForWidth() ? content->totalHeightForWidth(width()) : content->totalSizeHint().height();
-    if (bodyScroll_) height = std::min(height, room());
-    if (height > 0 && height != this->height()) setFixedHeight(height);
+    if (!layout()) return;
+    if (fixedHeight_) {
+        setFixedHeight(std::min(*fixedHeight_, room()));
+    } else {
+        QLayout* content = layout();
+        int height =
+            content->hasHeightForWidth() ? content->totalHeightForWidth(width()) : content->totalSizeHint().height();
+        if (bodyScroll_) height = std::min(height, room());
+        if (height > 0 && height != this->height()) setFixedHeight(height);
+    }
+    // A sheet that grew past the screen's bottom moves up.
+    if (isVisible()) keepOnScreen(this);
 }
 
 int Sheet::room() const {
@@ -98,8 +105,8 @@ QVBoxLayout* Sheet::scrollingBody() {
 }
 
 void Sheet::setFixedSheetHeight(int height) {
-    fixedHeight_ = true;
-    setFixedHeight(height);
+    fixedHeight_ = height;
+    refit();
 }
 
 void Sheet::setDefaultButton(QPushButton* button) {
@@ -137,6 +144,8 @@ void Sheet::showEvent(QShowEvent* event) {
     if (defaultButton_) defaultButton_->setDefault(true);
     QDialog::showEvent(event);
     refit();
+    // Qt placed the sheet before its height was known: centred again, and wholly on the screen.
+    if (!event->spontaneous()) placeOverParent(this);
     if (shownOnce_) return;
     shownOnce_ = true;
     if (initialFocus_) {

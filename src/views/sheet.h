@@ -9,7 +9,9 @@
 // - the window's close button rejects, which each sheet maps to its own close.
 // The widget given as initial focus receives it once the sheet shows.
 // A sheet taller than its screen can hold puts its content in a scrolling body
-// and keeps its closing row below it in view.
+// and keeps its closing row below it in view. It opens centred over its parent's
+// window and wholly on the screen, moved up as far as it must, and moves up again
+// when it grows past the screen's bottom.
 //
 // The small builders below make the texts of the sheets: data and fixed texts
 // alike are plain text (never rich text), in the theme's fonts and colours.
@@ -40,8 +42,9 @@ public:
     QVBoxLayout* column() const { return column_; }
     QPushButton* defaultButton() const { return defaultButton_; }
 
-    // Sets the height the content needs at the sheet's width (nothing for a fixed height),
-    // at most the sheet's room when it has a scrolling body.
+    // Sets the height the content needs at the sheet's width (the fixed height, if any), at
+    // most the sheet's room when it has a scrolling body or a fixed height; keeps a shown
+    // sheet on its screen.
     void refit();
     // The height the sheet may take: the room given, else its screen's available height
     // less its window frame.
@@ -55,7 +58,7 @@ protected:
 
     void setDefaultButton(QPushButton* button);
     void setEscapeCloses(bool closes) { escapeCloses_ = closes; }
-    // A sheet of fixed height (a scrolling one) instead of one as tall as its content.
+    // A sheet of fixed height (a scrolling one, at most its room) instead of one as tall as its content.
     void setFixedSheetHeight(int height);
     void setInitialFocus(QWidget* widget) { initialFocus_ = widget; }
     // A fixed room instead of the screen's (none: the screen's).
@@ -78,7 +81,7 @@ private:
     QPointer<QPushButton> defaultButton_;
     QPointer<QWidget> initialFocus_;
     bool escapeCloses_ = false;
-    bool fixedHeight_ = false;
+    std::optional<int> fixedHeight_;
     bool shownOnce_ = false;
 };
 

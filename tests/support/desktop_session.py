@@ -19,6 +19,7 @@ import json
 import os
 import shutil
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -26,6 +27,7 @@ import threading
 import time
 import traceback
 import urllib.request
+import zlib
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 SKIP = 77  # the exit status CTest reads as "skipped"
@@ -66,25 +68,44 @@ def _restart_in_fresh_network(script_args):
     os.execvpe(command[0], command, env)
 
 
-def _run_with_display(script_args):
+def _start_xvfb(size, picture_folder=None):
+    """An Xvfb screen of size (width, height) on a free display: the process and ":N"
+    (N empty when it gave none). With a picture folder, the screen's pixels are kept
+    there as an XWD file (Xvfb_screen0), with no pointer drawn in them."""
     read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x900x24",
-                             "-nolisten", "tcp", "-nolisten", "unix", "-noreset"],
-                            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    command = ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % size,
+               "-nolisten", "tcp", "-nolisten", "unix", "-noreset"]
+    if picture_folder:
+        command += ["-fbdir", picture_folder, "-nocursor"]
+    xvfb = subprocess.Popen(command, pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
+    with os.fdopen(read_end) as answer:
+        display = answer.readline().strip()
+    return xvfb, ":" + display if display else ""
+
+
+def _stop_xvfb(xvfb):
+    xvfb.terminate()
+    xvfb.wait(timeout=10)
+
+
+def _run_with_display(script_args):
+    xvfb, display = _start_xvfb((1280, 900))
+    # The accessibility bus's socket is named after the display in the runtime folder (else
+    # ~/.cache): a folder of this run's own keeps a run beside it, on a display of the same
+    # number in another namespace, from taking it over.
+    runtime = tempfile.mkdtemp(prefix="corvane-desktop-run-")
     try:
-        with os.fdopen(read_end) as answer:
-            display = answer.readline().strip()
         if not display:
             print("desktop session: Xvfb gave no display")
             return 1
-        env = dict(os.environ, **{STAGE: "session", "DISPLAY": ":" + display,
+        env = dict(os.environ, **{STAGE: "session", "DISPLAY": display, "XDG_RUNTIME_DIR": runtime,
                                   "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "NO_AT_BRIDGE": "0"})
         env.pop("AT_SPI_BUS_ADDRESS", None)  # Qt must find the bus through the session bus
         return subprocess.call(["dbus-run-session", "--", sys.executable] + script_args, env=env)
     finally:
-        xvfb.terminate()
-        xvfb.wait(timeout=10)
+        _stop_xvfb(xvfb)
+        shutil.rmtree(runtime, ignore_errors=True)
 
 
 class Failure(Exception):
@@ -126,9 +147,12 @@ class _ManifestHandler(BaseHTTPRequestHandler):
 
 
 class Session:
-    """build/corvane in a sandbox of its own, its window on the test's display."""
+    """build/corvane in a sandbox of its own, its window on the test's display, or with
+    screen=(width, height) on a screen of that size of its own (no window manager either),
+    at Qt's scale factor scale when given. defaults: the user defaults it starts with."""
 
-    def __init__(self, binary, welcome_done=True, extra_config=None, no_anim=True):
+    def __init__(self, binary, welcome_done=True, extra_config=None, no_anim=True, screen=None, scale=None,
+                 defaults=None):
         self.binary = binary
         self.box = tempfile.mkdtemp(prefix="corvane-desktop-")
         self.home = os.path.join(self.box, "home")
@@ -143,6 +167,10 @@ class Session:
         config.update(extra_config or {})
         with open(os.path.join(self.data, "config.json"), "w", encoding="utf-8") as out:
             json.dump(config, out, ensure_ascii=False)
+        if defaults:
+            os.makedirs(os.path.join(self.box, "config", "Corvane"))
+            with open(os.path.join(self.box, "config", "Corvane", "defaults.json"), "w", encoding="utf-8") as out:
+                json.dump(defaults, out, ensure_ascii=False)
         recorder = os.path.join(self.box, "bin", "xdg-open")
         with open(recorder, "w") as out:
             out.write('#!/bin/sh\nprintf "%%s\\n" "$*" >> "%s"\n' % self.opened_log)
@@ -156,6 +184,16 @@ class Session:
                         QT_QPA_PLATFORM="xcb")
         if no_anim:
             self.env["CORVANE_NO_ANIM"] = "1"
+        self.xvfb = None
+        if screen:
+            self.screen_size = screen
+            self.pixels = os.path.join(self.box, "screen")
+            os.makedirs(self.pixels)
+            self.xvfb, self.env["DISPLAY"] = _start_xvfb(screen, self.pixels)
+            if not self.env["DISPLAY"]:
+                raise Failure("Xvfb gave no display of %dx%d" % screen)
+        if scale:
+            self.env["QT_SCALE_FACTOR"] = str(scale)
         self.process = None
         self._beacons = []
         self._stop = threading.Event()
@@ -177,6 +215,8 @@ class Session:
             except subprocess.TimeoutExpired:
                 self.process.kill()
         self.manifest.shutdown()
+        if self.xvfb:
+            _stop_xvfb(self.xvfb)
         shutil.rmtree(self.box, ignore_errors=True)
 
     def __enter__(self):
@@ -184,6 +224,12 @@ class Session:
 
     def __exit__(self, *exc):
         self.close()
+
+    def save_screen(self, path):
+        """Writes the whole screen of the session's own display as a PNG (the windows where
+        they lie, and the empty screen around them)."""
+        with open(os.path.join(self.pixels, "Xvfb_screen0"), "rb") as screen:
+            _write_png(path, *_xwd_pixels(screen.read()))
 
     # ---- The receive folder ----
 
@@ -246,6 +292,38 @@ class Session:
         self.post("/api/upload/%s/meta" % upload_id, {"name": name, "size": len(content)}, method="PUT")
         self.post("/api/upload/%s/0" % upload_id, content, method="PUT")
         return self.post("/api/upload/%s/finish" % upload_id, {})
+
+
+def _xwd_pixels(data):
+    """Width, height and RGB rows of an XWD image of 32 bits per pixel (Xvfb's own screen
+    file), with its masks and byte order."""
+    fields = struct.unpack(">25I", data[:100])
+    header_size, width, height, byte_order = fields[0], fields[4], fields[5], fields[7]
+    bits, line, masks, colours = fields[11], fields[12], fields[14:17], fields[19]
+    if bits != 32:
+        raise Failure("the screen file has %d bits per pixel" % bits)
+    start = header_size + 12 * colours
+    order = "<" if byte_order == 0 else ">"
+    shifts = [(mask & -mask).bit_length() - 1 for mask in masks]
+    rows = []
+    for y in range(height):
+        words = struct.unpack_from("%s%dI" % (order, width), data, start + y * line)
+        row = bytearray(3 * width)
+        for channel in range(3):
+            mask, shift = masks[channel], shifts[channel]
+            row[channel::3] = bytes((word & mask) >> shift for word in words)
+        rows.append(bytes(row))
+    return width, height, rows
+
+
+def _write_png(path, width, height, rows):
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+    raw = b"".join(b"\0" + row for row in rows)
+    with open(path, "wb") as out:
+        out.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+                  + chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b""))
 
 
 # ---- Reading the window over AT-SPI ----
@@ -396,3 +474,14 @@ def toggle(node):
 
 def is_enabled(node):
     return fresh(node).getState().contains(_atspi().STATE_ENABLED)
+
+
+def is_default(node):
+    """A sheet's default button: the one Return presses."""
+    return fresh(node).getState().contains(_atspi().STATE_IS_DEFAULT)
+
+
+def extents(node):
+    """The node's rectangle on the screen as (x, y, width, height)."""
+    box = fresh(node).queryComponent().getExtents(_atspi().DESKTOP_COORDS)
+    return box.x, box.y, box.width, box.height

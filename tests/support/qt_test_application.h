@@ -4,6 +4,8 @@
 // offscreen platform) for the views. Header only, for the programs that link Qt.
 
 #include <cstdlib>
+#include <string>
+#include <utility>
 
 #include <QCoreApplication>
 
@@ -14,13 +16,19 @@ namespace corvane::test {
 template <typename Application>
 class QtApplicationEnvironment : public testing::Environment {
 public:
+    // platform: the offscreen platform with its options, if any.
+    explicit QtApplicationEnvironment(std::string platform = "offscreen") : platform_(std::move(platform)) {}
+
     void SetUp() override {
         static int argc = 1;
         static char name[] = "corvane-tests";
         static char* argv[] = {name, nullptr};
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("QT_QPA_PLATFORM", platform_.c_str(), 1);
         if (!QCoreApplication::instance()) new Application(argc, argv);
     }
+
+private:
+    std::string platform_;
 };
 
 }  // namespace corvane::test

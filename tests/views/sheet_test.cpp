@@ -1,5 +1,6 @@
 // The sheet kit: a fixed width, a height that follows the content at that
-// width, Return only for the default button and Escape only where allowed.
+// width (a fixed one at most the room), Return only for the default button and
+// Escape only where allowed.
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -58,6 +59,26 @@ TEST(SheetKit, theHeightFollowsTheContentAtTheFixedWidth) {
     sheet.label->setText(QStringLiteral("短"));
     test::qtSpin(std::chrono::milliseconds(20));
     EXPECT_EQ(sheet.height(), shortHeight);
+}
+
+// A sheet of fixed height, as the team panel is, with a room given.
+class FixedSheet : public Sheet {
+public:
+    explicit FixedSheet(int room) : Sheet(QStringLiteral("固定"), 400, 0, nullptr) {
+        setRoom(room);
+        column()->addWidget(sheetButton(QStringLiteral("完成"), this));
+        setFixedSheetHeight(640);
+    }
+};
+
+TEST(SheetKit, aSheetOfFixedHeightTakesAtMostItsRoom) {
+    for (const auto& [room, height] : {std::pair{900, 640}, std::pair{450, 450}}) {
+        FixedSheet sheet(room);
+        sheet.show();
+        test::qtSpin(std::chrono::milliseconds(20));
+        EXPECT_EQ(sheet.height(), height) << "room " << room;
+        EXPECT_EQ(sheet.width(), 400);
+    }
 }
 
 TEST(SheetKit, returnPressesOnlyTheDefaultButtonWhereverTheFocusIsAndEscapeOnlyWhereAllowed) {

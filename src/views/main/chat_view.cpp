@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -12,6 +13,7 @@
 #include "views/data_labels.h"
 #include "views/main/chat_conv_list.h"
 #include "views/main/chat_pane.h"
+#include "views/screen_fit.h"
 #include "views/theme.h"
 
 namespace corvane {
@@ -110,6 +112,8 @@ QWidget* ChatView::makeListColumn() {
 
 void ChatView::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    // Centred over the main window as the sheets are, and wholly on the screen.
+    if (!event->spontaneous()) placeOverParent(this);
     if (opened_) return;
     opened_ = true;
     state_.openChat(state_.chatCurrent());
