@@ -42,12 +42,14 @@ void setUpRowList(QListView* list) {
 
 void setUpTextBox(QPlainTextEdit* box, const QColor& fill, const QColor& stroke, int radius, int inset) {
     constexpr int kStroke = 1;
+    // Focus turns the stroke to the accent colour, as a focused one-line field's frame.
     box->setStyleSheet(QStringLiteral("QPlainTextEdit { background: %1; border: %2px solid %3; border-radius: %4px; "
-                                      "padding: 0; }")
+                                      "padding: 0; } QPlainTextEdit:focus { border-color: %5; }")
                            .arg(rgba(fill))
                            .arg(kStroke)
                            .arg(rgba(stroke))
-                           .arg(radius));
+                           .arg(radius)
+                           .arg(Theme::tint(Tint::accent).name()));
     box->document()->setDocumentMargin(inset - kStroke);
 }
 

@@ -64,10 +64,10 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
     bar->addStretch(1);
     QPushButton* selectAll = linkButton(QStringLiteral("全选本机+设备"), 10, this);
     selectAll->setObjectName(QStringLiteral("textSelectAll"));
-    QPushButton* onlyLocal = linkButton(QStringLiteral("只发本机"), 10, this);
-    onlyLocal->setObjectName(QStringLiteral("textOnlyLocal"));
+    onlyLocal_ = linkButton(QStringLiteral("只发本机"), 10, this);
+    onlyLocal_->setObjectName(QStringLiteral("textOnlyLocal"));
     bar->addWidget(selectAll);
-    bar->addWidget(onlyLocal);
+    bar->addWidget(onlyLocal_);
     column()->addLayout(bar);
 
     // The recipient list, scrolling beyond three devices.
@@ -76,6 +76,7 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
     list_->setWidgetResizable(true);
     list_->setFrameShape(QFrame::NoFrame);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setFocusPolicy(Qt::NoFocus);  // Tab goes to the rows, which it scrolls into view
     list_->setStyleSheet(QStringLiteral("QScrollArea#textRecipients { background: rgba(0,0,0,0.0255); border-radius: 8px; }"));
     auto* content = new QWidget(list_);
     content->setAutoFillBackground(false);
@@ -132,7 +133,7 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
         for (const Peer& peer : state_.peers()) all.insert(peer.id);
         state_.setTextTargets(all);
     });
-    connect(onlyLocal, &QPushButton::clicked, this, [this] { state_.setTextTargets({kLocal}); });
+    connect(onlyLocal_, &QPushButton::clicked, this, [this] { state_.setTextTargets({kLocal}); });
     connect(editor_, &QPlainTextEdit::textChanged, this, [this] { state_.setTextInput(editor_->typedText().toStdString()); });
     // Checkable controls act on toggled: assistive technology toggles them without a click.
     connect(burnToggle_, &QCheckBox::toggled, this, [this](bool on) { state_.setBurnMode(on); });
@@ -164,6 +165,15 @@ void TextSheet::buildRows() {
     }
     rows_->addStretch(1);
     list_->setFixedHeight(listHeight(state_.peers().size()));
+    // Tab goes from the recipient links through the rows to the editor, as they stand.
+    QWidget* previous = onlyLocal_;
+    for (int i = 0; i < rows_->count(); ++i) {
+        QWidget* row = rows_->itemAt(i)->widget();
+        if (!row) continue;
+        QWidget::setTabOrder(previous, row);
+        previous = row;
+    }
+    QWidget::setTabOrder(previous, editor_);
     showTargets();
 }
 

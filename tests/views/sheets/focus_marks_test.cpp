@@ -1,0 +1,117 @@
+// Keyboard focus as a person sees it in every sheet: Tab stops only at controls,
+// and each one shows the accent ring (or the accent frame of a field) while it
+// has the focus, never nothing.
+#include <functional>
+#include <memory>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "views/pixel_probes.h"
+#include "views/sheets/diag_sheet.h"
+#include "views/sheets/feedback_sheet.h"
+#include "views/sheets/pin_sheet.h"
+#include "views/sheets/settings_sheet.h"
+#include "views/sheets/sheets_fixture.h"
+#include "views/sheets/text_sheet.h"
+#include "views/sheets/welcome_sheet.h"
+#include "views/text_prompt.h"
+
+namespace corvane::test {
+namespace {
+
+QString describe(const QWidget* widget) {
+    QString name = widget->objectName();
+    if (name.isEmpty()) name = widget->accessibleName();
+    if (name.isEmpty() && widget->property("text").isValid()) name = widget->property("text").toString();
+    return QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char(' ') + name;
+}
+
+// The widgets Tab reaches from the focused one, in order, until it comes back round.
+std::vector<QWidget*> tabStops() {
+    std::vector<QWidget*> stops;
+    for (int i = 0; i < 60; ++i) {
+        QWidget* from = QApplication::focusWidget();
+        if (!from) break;
+        QTest::keyClick(from, Qt::Key_Tab);
+        QWidget* to = QApplication::focusWidget();
+        if (!to || std::find(stops.begin(), stops.end(), to) != stops.end()) break;
+        stops.push_back(to);
+    }
+    return stops;
+}
+
+// The accent pixels a widget draws with the keyboard focus that it does not draw without.
+int accentGain(QWidget* widget) {
+    widget->setFocus(Qt::TabFocusReason);
+    const QImage focused = rendered(widget);
+    widget->clearFocus();
+    const QImage plain = rendered(widget);
+    int gained = 0;
+    for (int y = 0; y < focused.height(); ++y) {
+        for (int x = 0; x < focused.width(); ++x) {
+            const QRgb pixel = focused.pixel(x, y);
+            gained += pixel != plain.pixel(x, y) && isAccent(pixel) ? 1 : 0;
+        }
+    }
+    return gained;
+}
+
+class FocusMarksTest : public SheetsTest {
+protected:
+    FocusMarksTest() : updater(offlineUpdaterOptions()) {
+        state->setDeviceName("工作站");
+        state->setLocalIPs({"192.168.1.5"});
+        state->setPeers({viewPeer("p1", "剪辑主机"), viewPeer("p2", "小张的 Mac")});
+    }
+
+    // The sheet shown in an active window, its initial focus given.
+    static void present(QDialog& sheet) {
+        sheet.show();
+        QApplication::setActiveWindow(&sheet);
+        ASSERT_TRUE(qtWaitFor([&] { return sheet.isActiveWindow() && QApplication::focusWidget(); }));
+        settle();
+    }
+
+    Updater updater;
+};
+
+TEST_F(FocusMarksTest, everyTabStopOfEverySheetShowsTheAccentMark) {
+    const std::pair<const char*, std::function<QDialog*()>> sheets[] = {
+        {"text", [&] { return new TextSheet(*state, nullptr); }},
+        {"pin", [&] { return new PINSheet(*state, viewPeer("p1", "剪辑主机"), nullptr); }},
+        {"feedback", [&] { return new FeedbackSheet(nullptr, nullptr); }},
+        {"settings", [&] { return new SettingsSheet(*state, updater, nullptr); }},
+        {"diag", [&] { return new DiagSheet(*state, nullptr); }},
+        {"welcome", [&] { return new WelcomeSheet(*state, nullptr); }},
+        {"prompt",
+         [&] { return new TextPrompt({"设置别名", "别名", "", "保存", "取消", "剪辑主机", "例如 小张"}, nullptr); }},
+    };
+    for (const auto& [name, make] : sheets) {
+        std::unique_ptr<QDialog> sheet(make());
+        present(*sheet);
+        const std::vector<QWidget*> stops = tabStops();
+        EXPECT_GE(stops.size(), 2u) << name;
+        for (QWidget* stop : stops) {
+            EXPECT_GE(accentGain(stop), 12) << name << ": " << describe(stop).toStdString();
+        }
+        sheet.reset();
+        settle();
+    }
+}
+
+TEST_F(FocusMarksTest, tabReachesEachRecipientRowAfterTheLinksAndNothingBetween) {
+    TextSheet sheet(*state, nullptr);
+    present(sheet);
+    child<QPushButton>(sheet, "textOnlyLocal")->setFocus(Qt::TabFocusReason);
+    const QStringList expected = {q("textRow:local"), q("textRow:p1"), q("textRow:p2"), q("textEditor")};
+    for (const QString& next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget()->objectName().toStdString(), next.toStdString());
+    }
+}
+
+}  // namespace
+}  // namespace corvane::test
