@@ -14,6 +14,7 @@
 #include "storage/team_text.h"
 #include "views/controls.h"
 #include "views/sheets/recipient_row.h"
+#include "views/switch_box.h"
 #include "views/symbols.h"
 #include "views/text_metrics.h"
 #include "views/typed_text_edit.h"
@@ -104,10 +105,8 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
     // Footer: the read-once switch, the counter, "取消" and the send button.
     auto* footer = new QHBoxLayout();
     footer->setSpacing(10);
-    burnToggle_ = new QCheckBox(QStringLiteral("阅后即焚"), this);
+    burnToggle_ = new SwitchBox("flame", 11.5, QStringLiteral("阅后即焚"), this);
     burnToggle_->setObjectName(QStringLiteral("textBurnToggle"));
-    burnToggle_->setFont(Theme::font(11.5));
-    burnToggle_->setIcon(Symbols::icon("flame", 11.5, Theme::primary()));
     counter_ = sheetLabel({}, 10.5, Weight::regular, Theme::tertiary(), false, this);
     counter_->setObjectName(QStringLiteral("textCounter"));
     QPushButton* cancelButton = sheetButton(QStringLiteral("取消"), this);
