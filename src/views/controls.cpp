@@ -5,6 +5,7 @@
 #include <QListView>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QStyleOptionMenuItem>
 #include <QTextDocument>
 
 #include "views/data_text.h"
@@ -174,6 +175,27 @@ void SymbolTextButton::restyle() {
                       .arg(rgba(fill_))
                       .arg(radius_)
                       .arg(rgba(color_)));
+}
+
+namespace {
+
+const char* const kDestructive = "destructive";
+
+}  // namespace
+
+void RoleMenu::markDestructive(QAction* action) { action->setProperty(kDestructive, true); }
+
+bool RoleMenu::isDestructive(const QAction* action) { return action->property(kDestructive).toBool(); }
+
+void RoleMenu::initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const {
+    QMenu::initStyleOption(option, action);
+    if (!isDestructive(action) || !action->isEnabled()) return;
+    const QColor red = Theme::tint(Tint::red);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        for (const QPalette::ColorRole role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText}) {
+            option->palette.setColor(group, role, red);
+        }
+    }
 }
 
 Rule::Rule(Qt::Orientation orientation, QWidget* parent, double opacity) : QWidget(parent), opacity_(opacity) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QWidget>
 
@@ -105,6 +106,21 @@ private:
     int radius_ = 0;
     int padH_ = 0;
     int padV_ = 0;
+};
+
+// A menu that draws the items marked destructive (markDestructive) in red, as the platform
+// draws an action that removes something for good; a highlighted item keeps the highlight's text.
+class RoleMenu : public QMenu {
+    Q_OBJECT
+
+public:
+    using QMenu::QMenu;
+
+    static void markDestructive(QAction* action);
+    static bool isDestructive(const QAction* action);
+
+protected:
+    void initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const override;
 };
 
 // A 1 px line in the primary colour at opacity 0.1, across (horizontal) or down (vertical) its room;
