@@ -43,7 +43,8 @@ void ComposerEdit::fitHeight() {
     // The plain layout counts its size in lines.
     const int counted = int(std::ceil(document()->documentLayout()->documentSize().height()));
     lines_ = std::clamp(counted, 1, maxLines);
-    setFixedHeight(lines_ * fontMetrics().lineSpacing() + 2 * kTextMargin);
+    // The lines, the margins, and 2 px without which the plain layout finds the last line cut.
+    setFixedHeight(lines_ * fontMetrics().lineSpacing() + 2 * kTextMargin + 2);
 }
 
 void ComposerEdit::inputMethodEvent(QInputMethodEvent* event) {
