@@ -198,6 +198,27 @@ void RoleMenu::initStyleOption(QStyleOptionMenuItem* option, const QAction* acti
     }
 }
 
+FieldFrame::FieldFrame(const QColor& fill, double radius, QWidget* parent)
+    : QWidget(parent), fill_(fill), radius_(radius) {}
+
+void FieldFrame::setField(QWidget* field) {
+    field_ = field;
+    field->installEventFilter(this);
+}
+
+bool FieldFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == field_ && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) update();
+    return QWidget::eventFilter(watched, event);
+}
+
+void FieldFrame::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(field_ && field_->hasFocus() ? QPen(Theme::tint(Tint::accent), 1) : QPen(Qt::NoPen));
+    painter.setBrush(fill_);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius_, radius_);
+}
+
 Rule::Rule(Qt::Orientation orientation, QWidget* parent, double opacity) : QWidget(parent), opacity_(opacity) {
     if (orientation == Qt::Horizontal) {
         setFixedHeight(1);

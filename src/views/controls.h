@@ -123,6 +123,25 @@ protected:
     void initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const override;
 };
 
+// A rounded fill round a borderless field (and what stands beside it); its edge turns to the
+// accent colour while the field has the focus, as a text box's stroke does.
+class FieldFrame : public QWidget {
+    Q_OBJECT
+
+public:
+    FieldFrame(const QColor& fill, double radius, QWidget* parent = nullptr);
+    void setField(QWidget* field);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor fill_;
+    double radius_;
+    QWidget* field_ = nullptr;
+};
+
 // A 1 px line in the primary colour at opacity 0.1, across (horizontal) or down (vertical) its room;
 // a stated opacity multiplies (the detail pane's dividers are at 0.6 of it).
 class Rule : public QWidget {

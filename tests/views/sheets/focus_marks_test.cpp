@@ -1,6 +1,6 @@
-// Keyboard focus as a person sees it in every sheet: Tab stops only at controls,
-// and each one shows the accent ring (or the accent frame of a field) while it
-// has the focus, never nothing.
+// Keyboard focus as a person sees it in every sheet and the chat window: Tab
+// stops only at controls, and each one shows the accent ring (or the accent
+// frame of a field) while it has the focus, never nothing.
 #include <functional>
 #include <memory>
 
@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "views/main/chat_view.h"
+#include "views/main/content_view.h"
 #include "views/pixel_probes.h"
 #include "views/sheets/diag_sheet.h"
 #include "views/sheets/feedback_sheet.h"
@@ -42,12 +44,14 @@ std::vector<QWidget*> tabStops() {
     return stops;
 }
 
-// The accent pixels a widget draws with the keyboard focus that it does not draw without.
+// The accent pixels a widget and what holds it (a field's frame) draw while it has the
+// keyboard focus that they do not draw without.
 int accentGain(QWidget* widget) {
+    QWidget* holder = widget->parentWidget() ? widget->parentWidget() : widget;
     widget->setFocus(Qt::TabFocusReason);
-    const QImage focused = rendered(widget);
+    const QImage focused = rendered(holder);
     widget->clearFocus();
-    const QImage plain = rendered(widget);
+    const QImage plain = rendered(holder);
     int gained = 0;
     for (int y = 0; y < focused.height(); ++y) {
         for (int x = 0; x < focused.width(); ++x) {
@@ -85,6 +89,7 @@ TEST_F(FocusMarksTest, everyTabStopOfEverySheetShowsTheAccentMark) {
         {"settings", [&] { return new SettingsSheet(*state, updater, nullptr); }},
         {"diag", [&] { return new DiagSheet(*state, nullptr); }},
         {"welcome", [&] { return new WelcomeSheet(*state, nullptr); }},
+        {"chat", [&] { return new ChatView(*state, nullptr); }},
         {"prompt",
          [&] { return new TextPrompt({"设置别名", "别名", "", "保存", "取消", "剪辑主机", "例如 小张"}, nullptr); }},
     };
@@ -111,6 +116,23 @@ TEST_F(FocusMarksTest, tabReachesEachRecipientRowAfterTheLinksAndNothingBetween)
         ASSERT_NE(QApplication::focusWidget(), nullptr);
         EXPECT_EQ(QApplication::focusWidget()->objectName().toStdString(), next.toStdString());
     }
+}
+
+TEST_F(FocusMarksTest, everyTabStopOfTheMainWindowShowsTheAccentMark) {
+    ContentView view(*state);
+    view.resize(1040, 720);
+    view.show();
+    QApplication::setActiveWindow(&view);
+    ASSERT_TRUE(qtWaitFor([&] { return view.isActiveWindow(); }));
+    settle();
+    QWidget* first = view.nextInFocusChain();
+    while (first != &view && !(first->focusPolicy() & Qt::TabFocus && first->isVisible() && first->isEnabled())) {
+        first = first->nextInFocusChain();
+    }
+    first->setFocus(Qt::TabFocusReason);
+    const std::vector<QWidget*> stops = tabStops();
+    EXPECT_GE(stops.size(), 4u);
+    for (QWidget* stop : stops) EXPECT_GE(accentGain(stop), 12) << describe(stop).toStdString();
 }
 
 }  // namespace
