@@ -8,9 +8,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "views/focus_probes.h"
 #include "views/main/chat_view.h"
 #include "views/main/content_view.h"
-#include "views/pixel_probes.h"
 #include "views/sheets/diag_sheet.h"
 #include "views/sheets/feedback_sheet.h"
 #include "views/sheets/pin_sheet.h"
@@ -22,45 +22,6 @@
 
 namespace corvane::test {
 namespace {
-
-QString describe(const QWidget* widget) {
-    QString name = widget->objectName();
-    if (name.isEmpty()) name = widget->accessibleName();
-    if (name.isEmpty() && widget->property("text").isValid()) name = widget->property("text").toString();
-    return QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char(' ') + name;
-}
-
-// The widgets Tab reaches from the focused one, in order, until it comes back round.
-std::vector<QWidget*> tabStops() {
-    std::vector<QWidget*> stops;
-    for (int i = 0; i < 60; ++i) {
-        QWidget* from = QApplication::focusWidget();
-        if (!from) break;
-        QTest::keyClick(from, Qt::Key_Tab);
-        QWidget* to = QApplication::focusWidget();
-        if (!to || std::find(stops.begin(), stops.end(), to) != stops.end()) break;
-        stops.push_back(to);
-    }
-    return stops;
-}
-
-// The accent pixels a widget and what holds it (a field's frame) draw while it has the
-// keyboard focus that they do not draw without.
-int accentGain(QWidget* widget) {
-    QWidget* holder = widget->parentWidget() ? widget->parentWidget() : widget;
-    widget->setFocus(Qt::TabFocusReason);
-    const QImage focused = rendered(holder);
-    widget->clearFocus();
-    const QImage plain = rendered(holder);
-    int gained = 0;
-    for (int y = 0; y < focused.height(); ++y) {
-        for (int x = 0; x < focused.width(); ++x) {
-            const QRgb pixel = focused.pixel(x, y);
-            gained += pixel != plain.pixel(x, y) && isAccent(pixel) ? 1 : 0;
-        }
-    }
-    return gained;
-}
 
 class FocusMarksTest : public SheetsTest {
 protected:
@@ -99,7 +60,7 @@ TEST_F(FocusMarksTest, everyTabStopOfEverySheetShowsTheAccentMark) {
         const std::vector<QWidget*> stops = tabStops();
         EXPECT_GE(stops.size(), 2u) << name;
         for (QWidget* stop : stops) {
-            EXPECT_GE(accentGain(stop), 12) << name << ": " << describe(stop).toStdString();
+            EXPECT_GE(accentGain(stop), 12) << name << ": " << stopName(stop).toStdString();
         }
         sheet.reset();
         settle();
@@ -132,7 +93,7 @@ TEST_F(FocusMarksTest, everyTabStopOfTheMainWindowShowsTheAccentMark) {
     first->setFocus(Qt::TabFocusReason);
     const std::vector<QWidget*> stops = tabStops();
     EXPECT_GE(stops.size(), 4u);
-    for (QWidget* stop : stops) EXPECT_GE(accentGain(stop), 12) << describe(stop).toStdString();
+    for (QWidget* stop : stops) EXPECT_GE(accentGain(stop), 12) << stopName(stop).toStdString();
 }
 
 }  // namespace

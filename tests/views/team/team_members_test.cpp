@@ -4,7 +4,7 @@
 #include <QToolButton>
 
 #include "team_panel_fixture.h"
-#include "views/pixel_probes.h"
+#include "views/focus_probes.h"
 #include "views/main/toast_view.h"
 #include "views/team/panel_parts.h"
 
@@ -203,6 +203,22 @@ TEST_F(TeamMembers, removingForGoodIsTheOneMenuItemDrawnInRed) {
         }
     }
     menu->close();
+}
+
+TEST_F(TeamMembers, everyTabStopOfThePanelShowsTheAccentMark) {
+    makeTeam();
+    addMember("carol", "carol", "pending");
+    addMember("erin", "二林", "active");
+    addMember("fay", "Fay", "blocked");
+    open();
+    QApplication::setActiveWindow(panel.get());
+    ASSERT_TRUE(qtWaitFor([&] { return panel->isActiveWindow(); }));
+    auto* first = find<QPushButton>("teamRename");
+    ASSERT_NE(first, nullptr);
+    first->setFocus(Qt::TabFocusReason);
+    const std::vector<QWidget*> stops = tabStops();
+    EXPECT_GE(stops.size(), 10u);
+    for (QWidget* stop : stops) EXPECT_GE(accentGain(stop), 12) << stopName(stop).toStdString();
 }
 
 }  // namespace
