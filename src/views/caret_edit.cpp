@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QTextBlock>
+#include <QTextLayout>
 
 namespace corvane {
 
@@ -16,8 +18,13 @@ CaretEdit::CaretEdit(QWidget* parent) : QPlainTextEdit(parent) {
 }
 
 QRect CaretEdit::caretAt() const {
+    // One pixel before the character; two at a line's start, where the inset has room.
+    const QTextCursor cursor = textCursor();
+    const QTextLayout* layout = cursor.block().layout();
+    const QTextLine line = layout ? layout->lineForTextPosition(cursor.positionInBlock()) : QTextLine();
+    const bool lineStart = !line.isValid() || line.textStart() == cursor.positionInBlock();
     const QRect at = cursorRect();
-    return {at.left() - caretWidth, at.top(), caretWidth, at.height()};
+    return {at.left() - caretWidth - (lineStart ? 1 : 0), at.top(), caretWidth, at.height()};
 }
 
 QRect CaretEdit::caretRect() const { return caretOn_ && hasFocus() && !isReadOnly() ? caretAt() : QRect(); }

@@ -1,8 +1,9 @@
 #pragma once
 // A plain-text editor that draws its caret in the pixel before the character it
-// stands at. Qt draws it over that character's first pixel column, and a CJK
-// glyph starts right there, so at the start of a line the caret stood on the
-// first character (or the placeholder) instead of in the room before it.
+// stands at, and at a line's start one pixel further into the inset. Qt draws it
+// over that character's first pixel column, and a CJK glyph starts right there,
+// so at the start of a line the caret stood on the first character (or the
+// placeholder) instead of in the room before it.
 // It blinks at the platform's rate while the editor has the focus.
 
 #include <QPlainTextEdit>
