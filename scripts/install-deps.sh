@@ -11,6 +11,7 @@ app_packages=(
   nlohmann-json3-dev libssl-dev libcurl4-openssl-dev libarchive-dev libqrencode-dev libicu-dev
   qt6-base-dev libgl-dev qt6-translations-l10n
   fonts-noto-cjk fonts-noto-color-emoji fonts-material-design-icons-iconfont
+  fonts-dejavu-core
 )
 test_packages=(
   clang libclang-rt-14-dev llvm

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QPainter>
+#include <QPushButton>
 #include <QStyleFactory>
 #include <QStyleOption>
 
@@ -14,6 +15,10 @@ namespace {
 
 // A disabled button's frame and fill, drawn at this opacity.
 constexpr double kDisabledBevelOpacity = 0.5;
+// The corner radius of the ring around a push button.
+constexpr double kButtonRingRadius = 5;
+// The room a one-line field keeps around its text inside the area the style gives it.
+constexpr int kLineEditMargin = 2;
 
 // The knob's room along the bar: the page shown against the whole, at least the minimum length.
 QRect knobRoom(const QStyleOptionSlider& bar) {
@@ -63,6 +68,24 @@ QRectF knobShape(const QStyleOptionSlider& bar, const QRect& room) {
 
 AppStyle::AppStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
 
+bool AppStyle::showsFocus(const QWidget* widget) {
+    return widget->hasFocus() && widget->window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
+
+void AppStyle::drawFocusRing(QPainter* painter, const QRectF& outer, double radius) {
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setBrush(Qt::NoBrush);
+    const double half = focusRing / 2.0;
+    painter->setPen(QPen(Theme::tint(Tint::accent, 0.75), focusRing));
+    painter->drawRoundedRect(outer.adjusted(half, half, -half, -half), radius, radius);
+    painter->setPen(QPen(QColor(255, 255, 255, 200), 1));
+    const double inner = focusRing + 0.5;
+    const double innerRadius = std::max(0.0, radius - focusRing);
+    painter->drawRoundedRect(outer.adjusted(inner, inner, -inner, -inner), innerRadius, innerRadius);
+    painter->restore();
+}
+
 int AppStyle::pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const {
     switch (metric) {
         case PM_ScrollBarExtent:
@@ -105,12 +128,54 @@ void AppStyle::drawComplexControl(ComplexControl control, const QStyleOptionComp
 
 void AppStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                            const QWidget* widget) const {
-    const bool dimmed = element == CE_PushButtonBevel && !(option->state & State_Enabled);
-    if (!dimmed) return QProxyStyle::drawControl(element, option, painter, widget);
+    const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+    if (element != CE_PushButtonBevel || !button) return QProxyStyle::drawControl(element, option, painter, widget);
+    // The frame inside the ring's room (Fusion keeps 1 px above and right of it itself); focus
+    // shows as the ring around it, not as Fusion's blue frame of the default button.
+    const bool flat = button->features & QStyleOptionButton::Flat;
+    QStyleOptionButton bevel(*button);
+    bevel.state &= ~State_HasFocus;
+    if (!flat) bevel.rect = button->rect.adjusted(focusRing, focusRing - 1, -(focusRing - 1), -focusRing);
     painter->save();
-    painter->setOpacity(painter->opacity() * kDisabledBevelOpacity);
-    QProxyStyle::drawControl(element, option, painter, widget);
+    if (!(option->state & State_Enabled)) painter->setOpacity(painter->opacity() * kDisabledBevelOpacity);
+    QProxyStyle::drawControl(element, &bevel, painter, widget);
     painter->restore();
+    const State keyboardFocus = State_HasFocus | State_KeyboardFocusChange;
+    if (!flat && (button->state & keyboardFocus) == keyboardFocus) {
+        drawFocusRing(painter, button->rect, kButtonRingRadius);
+    }
+}
+
+void AppStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                             const QWidget* widget) const {
+    if (element != PE_FrameFocusRect) return QProxyStyle::drawPrimitive(element, option, painter, widget);
+    if (!(option->state & State_KeyboardFocusChange)) return;
+    // Reached by controls that draw themselves through style sheets: the ring goes round the
+    // whole button. Fusion's own push buttons draw theirs with their frame.
+    if (qobject_cast<const QPushButton*>(widget)) return drawFocusRing(painter, widget->rect(), kButtonRingRadius);
+    drawFocusRing(painter, QRectF(option->rect).adjusted(-1, -1, 1, 1), 3);
+}
+
+QSize AppStyle::sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& contents,
+                                 const QWidget* widget) const {
+    QSize size = QProxyStyle::sizeFromContents(type, option, contents, widget);
+    const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+    if (type != CT_PushButton || !button || (button->features & QStyleOptionButton::Flat)) return size;
+    // Room for the text's padding, then for the ring (Fusion's 1 px above the frame is part of it).
+    size.setWidth(std::max(size.width(), contents.width() + 2 * buttonPadding) + 2 * focusRing);
+    size.setHeight(size.height() + 2 * focusRing - 1);
+    return size;
+}
+
+QRect AppStyle::subElementRect(SubElement element, const QStyleOption* option, const QWidget* widget) const {
+    QRect area = QProxyStyle::subElementRect(element, option, widget);
+    const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option);
+    if (element != SE_LineEditContents || !frame || frame->lineWidth <= 0) return area;
+    // The field adds its own margin to this area: its text starts fieldInset inside its edge.
+    const int side = fieldInset - kLineEditMargin;
+    area.setLeft(option->rect.left() + side);
+    area.setRight(option->rect.right() - side);
+    return area;
 }
 
 }  // namespace corvane

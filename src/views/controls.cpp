@@ -5,6 +5,7 @@
 #include <QListView>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QStyleOptionMenuItem>
 #include <QTextDocument>
 
 #include "views/data_text.h"
@@ -42,12 +43,14 @@ void setUpRowList(QListView* list) {
 
 void setUpTextBox(QPlainTextEdit* box, const QColor& fill, const QColor& stroke, int radius, int inset) {
     constexpr int kStroke = 1;
+    // Focus turns the stroke to the accent colour, as a focused one-line field's frame.
     box->setStyleSheet(QStringLiteral("QPlainTextEdit { background: %1; border: %2px solid %3; border-radius: %4px; "
-                                      "padding: 0; }")
+                                      "padding: 0; } QPlainTextEdit:focus { border-color: %5; }")
                            .arg(rgba(fill))
                            .arg(kStroke)
                            .arg(rgba(stroke))
-                           .arg(radius));
+                           .arg(radius)
+                           .arg(Theme::tint(Tint::accent).name()));
     box->document()->setDocumentMargin(inset - kStroke);
 }
 
@@ -172,6 +175,48 @@ void SymbolTextButton::restyle() {
                       .arg(rgba(fill_))
                       .arg(radius_)
                       .arg(rgba(color_)));
+}
+
+namespace {
+
+const char* const kDestructive = "destructive";
+
+}  // namespace
+
+void RoleMenu::markDestructive(QAction* action) { action->setProperty(kDestructive, true); }
+
+bool RoleMenu::isDestructive(const QAction* action) { return action->property(kDestructive).toBool(); }
+
+void RoleMenu::initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const {
+    QMenu::initStyleOption(option, action);
+    if (!isDestructive(action) || !action->isEnabled()) return;
+    const QColor red = Theme::tint(Tint::red);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        for (const QPalette::ColorRole role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText}) {
+            option->palette.setColor(group, role, red);
+        }
+    }
+}
+
+FieldFrame::FieldFrame(const QColor& fill, double radius, QWidget* parent)
+    : QWidget(parent), fill_(fill), radius_(radius) {}
+
+void FieldFrame::setField(QWidget* field) {
+    field_ = field;
+    field->installEventFilter(this);
+}
+
+bool FieldFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == field_ && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) update();
+    return QWidget::eventFilter(watched, event);
+}
+
+void FieldFrame::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(field_ && field_->hasFocus() ? QPen(Theme::tint(Tint::accent), 1) : QPen(Qt::NoPen));
+    painter.setBrush(fill_);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius_, radius_);
 }
 
 Rule::Rule(Qt::Orientation orientation, QWidget* parent, double opacity) : QWidget(parent), opacity_(opacity) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QWidget>
 
@@ -105,6 +106,40 @@ private:
     int radius_ = 0;
     int padH_ = 0;
     int padV_ = 0;
+};
+
+// A menu that draws the items marked destructive (markDestructive) in red, as the platform
+// draws an action that removes something for good; a highlighted item keeps the highlight's text.
+class RoleMenu : public QMenu {
+    Q_OBJECT
+
+public:
+    using QMenu::QMenu;
+
+    static void markDestructive(QAction* action);
+    static bool isDestructive(const QAction* action);
+
+protected:
+    void initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const override;
+};
+
+// A rounded fill round a borderless field (and what stands beside it); its edge turns to the
+// accent colour while the field has the focus, as a text box's stroke does.
+class FieldFrame : public QWidget {
+    Q_OBJECT
+
+public:
+    FieldFrame(const QColor& fill, double radius, QWidget* parent = nullptr);
+    void setField(QWidget* field);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor fill_;
+    double radius_;
+    QWidget* field_ = nullptr;
 };
 
 // A 1 px line in the primary colour at opacity 0.1, across (horizontal) or down (vertical) its room;

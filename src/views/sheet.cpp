@@ -26,6 +26,7 @@ public:
         setFrameShape(QFrame::NoFrame);
         setWidgetResizable(true);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setFocusPolicy(Qt::NoFocus);  // Tab goes to the controls inside, which it scrolls into view
     }
 
     bool hasHeightForWidth() const override { return true; }

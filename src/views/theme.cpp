@@ -90,6 +90,12 @@ QFont Theme::monoFont(double px) {
     return font;
 }
 
+QFont Theme::passwordFont(double px) {
+    QFont font = Theme::font(px);
+    font.setFamilies({QString::fromLatin1(maskFamily), QString::fromLatin1(fontFamily), QString::fromLatin1(emojiFamily)});
+    return font;
+}
+
 void Theme::apply(QApplication& app) {
     QApplication::setStyle(new AppStyle);
     // Before any text is laid out: font engines made earlier would keep the small emoji.

@@ -31,11 +31,16 @@ struct Theme {
     static constexpr const char* fontFamily = "Noto Sans CJK SC";
     static constexpr const char* emojiFamily = "Noto Color Emoji";
     static constexpr const char* monoFamily = "Noto Sans Mono CJK SC";
+    // The Latin font of a password field's bullets (the CJK font's are one em wide).
+    static constexpr const char* maskFamily = "DejaVu Sans";
 
     // The text font at a pixel size (12.5 gives 12.5 px text at any DPI).
     static QFont font(double px, Weight weight = Weight::regular);
     // The monospaced text font (notes and texts being written), CJK included.
     static QFont monoFont(double px);
+    // The font of a password field: its bullets (AppStyle) from the Latin font, its
+    // placeholder from the text font.
+    static QFont passwordFont(double px);
     // px × 72 / the primary screen's logical DPI (96 without a screen).
     static double pointSize(double px);
 

@@ -86,7 +86,7 @@ QString typedBetween(const QTextDocument& document, int from, int to) {
 
 }  // namespace
 
-TypedTextEdit::TypedTextEdit(QWidget* parent) : QPlainTextEdit(parent) {}
+TypedTextEdit::TypedTextEdit(QWidget* parent) : CaretEdit(parent) {}
 
 QString TypedTextEdit::typedText() const { return typedBetween(*document(), 0, document()->characterCount() - 1); }
 
@@ -114,7 +114,7 @@ void TypedTextEdit::insertBreak() {
 }
 
 void TypedTextEdit::keyPressEvent(QKeyEvent* event) {
-    if (isReadOnly()) return QPlainTextEdit::keyPressEvent(event);
+    if (isReadOnly()) return CaretEdit::keyPressEvent(event);
     // Return and Shift+Return: the editor's own break (Shift+Return would be U+2028).
     if (event->matches(QKeySequence::InsertParagraphSeparator) || event->matches(QKeySequence::InsertLineSeparator)) {
         insertBreak();
@@ -125,18 +125,18 @@ void TypedTextEdit::keyPressEvent(QKeyEvent* event) {
         insertTyped(text);
         return;
     }
-    QPlainTextEdit::keyPressEvent(event);
+    CaretEdit::keyPressEvent(event);
 }
 
 void TypedTextEdit::inputMethodEvent(QInputMethodEvent* event) {
     const QString commit = event->commitString();
     if (isReadOnly() || !needsOwnInsert(commit) || !event->preeditString().isEmpty()) {
-        return QPlainTextEdit::inputMethodEvent(event);
+        return CaretEdit::inputMethodEvent(event);
     }
     // The editor applies the replacement; the committed text goes in as it came.
     QInputMethodEvent rest(QString(), event->attributes());
     rest.setCommitString(QString(), event->replacementStart(), event->replacementLength());
-    QPlainTextEdit::inputMethodEvent(&rest);
+    CaretEdit::inputMethodEvent(&rest);
     insertTyped(commit);
 }
 

@@ -6,13 +6,14 @@
 // (Return, Shift+Return) read as "\n". A carriage return, CR LF or U+2029 that
 // comes in with the text stays in the document as a line separator that
 // remembers what it stands for: it shows as a line break and reads back as it
-// came. Copying out of the editor gives the same text.
+// came. Copying out of the editor gives the same text. Its caret stands in the
+// room before the character (CaretEdit).
 
-#include <QPlainTextEdit>
+#include "views/caret_edit.h"
 
 namespace corvane {
 
-class TypedTextEdit : public QPlainTextEdit {
+class TypedTextEdit : public CaretEdit {
     Q_OBJECT
 
 public:

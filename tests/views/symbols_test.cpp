@@ -30,7 +30,7 @@ std::set<std::string> tableNames() {
 
 // The string literals given to the symbol lookups anywhere under src/views.
 std::set<std::string> namesUsedInViews() {
-    const std::regex use(R"re((?:SymbolLabel|SymbolButton|SymbolTextButton|Symbols::glyph|Symbols::codePoint|Symbols::icon|setSymbol)\s*\(\s*"([^"]+)")re");
+    const std::regex use(R"re((?:SymbolLabel|SymbolButton|SymbolTextButton|SwitchBox|Symbols::glyph|Symbols::codePoint|Symbols::icon|setSymbol)\s*\(\s*"([^"]+)")re");
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(CORVANE_SOURCE_DIR "/src/views")) {
         if (!entry.is_regular_file()) continue;

@@ -1,19 +1,26 @@
 // The look every view shares: dimmed disabled buttons, thin scroll bars over
-// the content that show only when it does not fit, a password bullet of the
-// text's size, colour emoji as tall as the Chinese text beside them, and digits
-// of one width.
+// the content that show only when it does not fit, password bullets of the
+// text's size, the focus ring apart from the default button's look, the inset
+// of one-line fields, colour emoji as tall as the Chinese text beside them, and
+// digits of one width.
+#include <QApplication>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
+#include <QTest>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
 #include "support/qt_wait.h"
 #include "views/emoji_font.h"
+#include "views/pixel_probes.h"
 #include "views/sheet.h"
+#include "views/team/panel_parts.h"
 #include "views/theme.h"
 
 namespace corvane {
@@ -61,7 +68,7 @@ TEST(Theme, aDisabledButtonDrawsItsTextAndFrameDimmed) {
     const QImage on = enabled->grab().toImage();
     const QImage off = disabled->grab().toImage();
     EXPECT_GT(darkestGray(off), darkestGray(on) + 60) << "text: the darkest pixel";
-    const QPoint frame(0, on.height() / 2);
+    const QPoint frame(2, on.height() / 2);  // inside the room kept for the focus ring
     EXPECT_GT(qGray(off.pixel(frame)), qGray(on.pixel(frame))) << "frame";
     delete enabled;
     delete disabled;
@@ -93,12 +100,66 @@ TEST(Theme, scrollBarsAreThinKnobsOverTheContentShownOnlyWhileItDoesNotFit) {
     EXPECT_TRUE(test::qtWaitFor([&] { return !bar->isVisible(); }));
 }
 
-TEST(Theme, aPasswordFieldShowsABulletOfTheTextsSize) {
-    QLineEdit field;
-    field.setFont(Theme::font(12));
-    field.setEchoMode(QLineEdit::Password);
-    field.setText(QStringLiteral("secret"));
-    EXPECT_EQ(field.displayText(), QString(6, QChar(0x2022)));
+TEST(Theme, aPasswordFieldDrawsBulletsOfTheTextsSizeAtTheSpacingOfText) {
+    // The team panel's password fields, at 12 px.
+    QWidget holder;
+    auto* column = new QVBoxLayout(&holder);
+    QLineEdit* field = addCaptionedField(column, &holder, QStringLiteral("管理员密码"), {}, "pass", true);
+    field->setText(QStringLiteral("secret"));
+    field->setFixedSize(200, 26);
+    const QImage image = test::rendered(field);
+    const QRect middle(4, 6, 190, 14);
+    const auto bullets = test::inkRuns(image, middle, [](QRgb pixel) { return qGray(pixel) < 128; });
+    ASSERT_EQ(bullets.size(), 6u);
+    for (size_t i = 0; i < bullets.size(); ++i) {
+        EXPECT_GE(bullets[i].second - bullets[i].first + 1, 5) << "bullet " << i << " as wide as a letter";
+        if (i == 0) continue;
+        const int pitch = bullets[i].first - bullets[i - 1].first;
+        EXPECT_LE(pitch, 11) << "bullet " << i << " one letter after the last, not one em";
+        EXPECT_GT(bullets[i].first, bullets[i - 1].second + 1) << "bullet " << i << " apart from the last";
+    }
+}
+
+TEST(Theme, aFocusedButtonIsRingedWhereTheDefaultButtonIsNot) {
+    QWidget window;
+    auto* row = new QHBoxLayout(&window);
+    QPushButton* cancel = sheetButton(QStringLiteral("取消"), &window);
+    QPushButton* done = sheetButton(QStringLiteral("完成"), &window);
+    done->setDefault(true);
+    row->addWidget(cancel);
+    row->addWidget(done);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(test::qtWaitFor([&] { return window.isActiveWindow(); }));
+    done->setFocus();
+    QTest::keyClick(done, Qt::Key_Tab);  // the keyboard moves the focus to "取消"
+    ASSERT_TRUE(cancel->hasFocus());
+
+    // The outermost pixels all round a button.
+    auto ring = [](QPushButton* button) {
+        const QImage image = test::rendered(button);
+        const QRect all = image.rect();
+        return test::countPixels(image, all, test::isAccent) -
+               test::countPixels(image, all.adjusted(1, 1, -1, -1), test::isAccent);
+    };
+    const int perimeter = 2 * (cancel->width() + cancel->height());
+    EXPECT_GE(ring(cancel), perimeter / 2) << "the focused button is ringed";
+    EXPECT_LE(ring(done), 4) << "the default button is not";
+}
+
+TEST(Theme, aSingleLineFieldStartsItsTextTenPixelsInsideItsEdge) {
+    for (const double px : {11.5, 12.0, 13.0}) {
+        QLineEdit field(QStringLiteral("2468"));
+        field.setFont(Theme::font(px));
+        field.setFixedSize(200, 26);
+        field.selectAll();
+        const QImage image = test::rendered(&field);
+        const QRect inside(3, 3, 190, 20);
+        const auto ink = test::inkRuns(image, inside, [](QRgb pixel) { return qGray(pixel) < 140; });
+        ASSERT_FALSE(ink.empty()) << px;
+        EXPECT_GE(ink.front().first, 10) << px << " px text";
+        EXPECT_LE(ink.front().first, 12) << px << " px text";
+    }
 }
 
 TEST(Theme, anEmojiIsDrawnAsTallAsAChineseCharacterBesideIt) {

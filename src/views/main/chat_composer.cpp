@@ -14,6 +14,13 @@
 
 namespace corvane {
 
+namespace {
+
+// Room around the text: the caret stands in it before the first character.
+constexpr int kTextMargin = 3;
+
+}  // namespace
+
 ComposerEdit::ComposerEdit(QWidget* parent) : TypedTextEdit(parent) {
     setFont(Theme::font(12.5));
     setFrameShape(QFrame::NoFrame);
@@ -22,7 +29,7 @@ ComposerEdit::ComposerEdit(QWidget* parent) : TypedTextEdit(parent) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    document()->setDocumentMargin(0);
+    document()->setDocumentMargin(kTextMargin);
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
     setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; border: none; }"));
@@ -36,7 +43,8 @@ void ComposerEdit::fitHeight() {
     // The plain layout counts its size in lines.
     const int counted = int(std::ceil(document()->documentLayout()->documentSize().height()));
     lines_ = std::clamp(counted, 1, maxLines);
-    setFixedHeight(lines_ * fontMetrics().lineSpacing() + 2);
+    // The lines, the margins, and 2 px without which the plain layout finds the last line cut.
+    setFixedHeight(lines_ * fontMetrics().lineSpacing() + 2 * kTextMargin + 2);
 }
 
 void ComposerEdit::inputMethodEvent(QInputMethodEvent* event) {

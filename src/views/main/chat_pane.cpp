@@ -29,20 +29,6 @@ namespace corvane {
 namespace {
 
 // The rounded field behind the message field.
-class FieldBox : public QWidget {
-public:
-    explicit FieldBox(QWidget* parent) : QWidget(parent) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Theme::primary(0.055));
-        painter.drawRoundedRect(QRectF(rect()), 9, 9);
-    }
-};
-
 QString rgba(const QColor& color) {
     return QStringLiteral("rgba(%1, %2, %3, %4)").arg(color.red()).arg(color.green()).arg(color.blue()).arg(color.alphaF());
 }
@@ -62,6 +48,7 @@ ChatPane::ChatPane(AppState& state, QWidget* parent) : QWidget(parent), state_(s
     messages_->setFrameShape(QFrame::NoFrame);
     messages_->setWidgetResizable(true);
     messages_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    messages_->setFocusPolicy(Qt::NoFocus);  // nothing in it to press: no Tab stop
     auto* content = new QWidget(messages_);
     Theme::setBackground(content, Theme::primary(0.015));
     bubbles_ = new QVBoxLayout(content);
@@ -141,10 +128,11 @@ QWidget* ChatPane::makeComposer() {
             .arg(rgba(Theme::quaternary()), rgba(Theme::primary()), rgba(red)));
     row->addWidget(burn_, 0, Qt::AlignBottom);
 
-    auto* field = new FieldBox(block);
+    auto* field = new FieldFrame(Theme::primary(0.055), 9, block);
     auto* fieldLayout = new QVBoxLayout(field);
     fieldLayout->setContentsMargins(10, 8, 10, 8);
     input_ = new ComposerEdit(field);
+    field->setField(input_);
     input_->setObjectName(QStringLiteral("chatInput"));
     input_->setPlaceholderText(QStringLiteral("输入消息，Enter 发送"));
     input_->setAccessibleName(QStringLiteral("输入消息，Enter 发送"));

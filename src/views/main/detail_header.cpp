@@ -24,21 +24,6 @@ namespace {
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
-// The search field's rounded background.
-class SearchFrame : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Theme::primary(0.06));
-        painter.drawRoundedRect(QRectF(rect()), 7, 7);
-    }
-};
-
 }  // namespace
 
 DetailHeader::DetailHeader(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
@@ -124,7 +109,7 @@ DetailHeader::DetailHeader(AppState& state, QWidget* parent) : QWidget(parent), 
 }
 
 QWidget* DetailHeader::searchField() {
-    auto* frame = new SearchFrame(this);
+    auto* frame = new FieldFrame(Theme::primary(0.06), 7, this);
     frame->setObjectName(QStringLiteral("searchFrame"));
     frame->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* row = new QHBoxLayout(frame);
@@ -140,6 +125,7 @@ QWidget* DetailHeader::searchField() {
     search_->setFixedWidth(118);
     search_->setFixedHeight(search_->fontMetrics().height() + 2);
     search_->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; border: none; padding: 0; }"));
+    frame->setField(search_);
     // Only what the user types is written; the state's text comes back through showSearch().
     connect(search_, &QLineEdit::textEdited, this,
             [this](const QString& text) { state_.setSearchText(text.toStdString()); });

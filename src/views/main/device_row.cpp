@@ -6,6 +6,7 @@
 #include <QSignalBlocker>
 #include <QPainterPath>
 
+#include "views/app_style.h"
 #include "views/symbols.h"
 #include "views/theme.h"
 
@@ -132,6 +133,8 @@ void DeviceRow::paintEvent(QPaintEvent*) {
         painter.setPen(look_.badgeColor);
         painter.drawText(badge, Qt::AlignCenter, *look_.badge);
     }
+
+    if (AppStyle::showsFocus(this)) AppStyle::drawFocusRing(&painter, rect(), 8);
 }
 
 void DeviceRow::enterEvent(QEnterEvent* event) {

@@ -57,7 +57,7 @@ FileArea::FileArea(AppState& state, QWidget* parent) : QStackedWidget(parent), s
     emptyHint_ = new PlainLabel({}, empty_);
     emptyHint_->setObjectName(QStringLiteral("fileEmptyHint"));
     emptyHint_->setFont(Theme::font(11));
-    Theme::setTextColor(emptyHint_, Theme::quaternary());
+    Theme::setTextColor(emptyHint_, Theme::tertiary());
     column->addWidget(emptyIcon_, 0, Qt::AlignHCenter);
     column->addWidget(emptyText_, 0, Qt::AlignHCenter);
     column->addWidget(emptyHint_, 0, Qt::AlignHCenter);

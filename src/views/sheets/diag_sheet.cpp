@@ -82,6 +82,7 @@ DiagSheet::DiagSheet(AppState& state, QWidget* parent)
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setFocusPolicy(Qt::NoFocus);  // results to read, nothing to press: no Tab stop
     auto* content = new QWidget(scroll);
     results_ = new QVBoxLayout(content);
     results_->setContentsMargins(0, 0, 0, 0);

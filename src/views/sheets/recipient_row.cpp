@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include "views/app_style.h"
 #include "views/symbols.h"
 #include "views/theme.h"
 
@@ -56,6 +57,8 @@ void RecipientRow::paintEvent(QPaintEvent*) {
     painter.setPen(Theme::tertiary());
     painter.drawText(QRect(x, top + titleHeight - 1, width, subHeight), Qt::AlignLeft | Qt::AlignVCenter,
                      QFontMetrics(subFont).elidedText(sub_, Qt::ElideRight, width));
+
+    if (AppStyle::showsFocus(this)) AppStyle::drawFocusRing(&painter, rect(), 6);
 }
 
 }  // namespace corvane

@@ -1,7 +1,8 @@
 #pragma once
 // One recipient of the send-text sheet: a check mark, the device's symbol, its
-// name and a second line, drawn as one checkable button across the list. The
-// name is its accessible name and the second line its description.
+// name and a second line, drawn as one checkable button across the list, ringed
+// while it has keyboard focus. The name is its accessible name and the second
+// line its description.
 
 #include <string>
 

@@ -14,6 +14,7 @@
 #include "storage/team_text.h"
 #include "views/controls.h"
 #include "views/sheets/recipient_row.h"
+#include "views/switch_box.h"
 #include "views/symbols.h"
 #include "views/text_metrics.h"
 #include "views/typed_text_edit.h"
@@ -64,10 +65,10 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
     bar->addStretch(1);
     QPushButton* selectAll = linkButton(QStringLiteral("全选本机+设备"), 10, this);
     selectAll->setObjectName(QStringLiteral("textSelectAll"));
-    QPushButton* onlyLocal = linkButton(QStringLiteral("只发本机"), 10, this);
-    onlyLocal->setObjectName(QStringLiteral("textOnlyLocal"));
+    onlyLocal_ = linkButton(QStringLiteral("只发本机"), 10, this);
+    onlyLocal_->setObjectName(QStringLiteral("textOnlyLocal"));
     bar->addWidget(selectAll);
-    bar->addWidget(onlyLocal);
+    bar->addWidget(onlyLocal_);
     column()->addLayout(bar);
 
     // The recipient list, scrolling beyond three devices.
@@ -76,6 +77,7 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
     list_->setWidgetResizable(true);
     list_->setFrameShape(QFrame::NoFrame);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setFocusPolicy(Qt::NoFocus);  // Tab goes to the rows, which it scrolls into view
     list_->setStyleSheet(QStringLiteral("QScrollArea#textRecipients { background: rgba(0,0,0,0.0255); border-radius: 8px; }"));
     auto* content = new QWidget(list_);
     content->setAutoFillBackground(false);
@@ -103,10 +105,8 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
     // Footer: the read-once switch, the counter, "取消" and the send button.
     auto* footer = new QHBoxLayout();
     footer->setSpacing(10);
-    burnToggle_ = new QCheckBox(QStringLiteral("阅后即焚"), this);
+    burnToggle_ = new SwitchBox("flame", 11.5, QStringLiteral("阅后即焚"), this);
     burnToggle_->setObjectName(QStringLiteral("textBurnToggle"));
-    burnToggle_->setFont(Theme::font(11.5));
-    burnToggle_->setIcon(Symbols::icon("flame", 11.5, Theme::primary()));
     counter_ = sheetLabel({}, 10.5, Weight::regular, Theme::tertiary(), false, this);
     counter_->setObjectName(QStringLiteral("textCounter"));
     QPushButton* cancelButton = sheetButton(QStringLiteral("取消"), this);
@@ -132,7 +132,7 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
         for (const Peer& peer : state_.peers()) all.insert(peer.id);
         state_.setTextTargets(all);
     });
-    connect(onlyLocal, &QPushButton::clicked, this, [this] { state_.setTextTargets({kLocal}); });
+    connect(onlyLocal_, &QPushButton::clicked, this, [this] { state_.setTextTargets({kLocal}); });
     connect(editor_, &QPlainTextEdit::textChanged, this, [this] { state_.setTextInput(editor_->typedText().toStdString()); });
     // Checkable controls act on toggled: assistive technology toggles them without a click.
     connect(burnToggle_, &QCheckBox::toggled, this, [this](bool on) { state_.setBurnMode(on); });
@@ -164,6 +164,15 @@ void TextSheet::buildRows() {
     }
     rows_->addStretch(1);
     list_->setFixedHeight(listHeight(state_.peers().size()));
+    // Tab goes from the recipient links through the rows to the editor, as they stand.
+    QWidget* previous = onlyLocal_;
+    for (int i = 0; i < rows_->count(); ++i) {
+        QWidget* row = rows_->itemAt(i)->widget();
+        if (!row) continue;
+        QWidget::setTabOrder(previous, row);
+        previous = row;
+    }
+    QWidget::setTabOrder(previous, editor_);
     showTargets();
 }
 

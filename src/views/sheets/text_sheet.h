@@ -46,6 +46,7 @@ private:
     QLabel* explain_ = nullptr;
     TypedTextEdit* editor_ = nullptr;
     QCheckBox* burnToggle_ = nullptr;
+    QPushButton* onlyLocal_ = nullptr;
     QLabel* counter_ = nullptr;
     QPushButton* send_ = nullptr;
 };

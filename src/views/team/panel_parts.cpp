@@ -77,7 +77,7 @@ QLineEdit* addCaptionedField(QBoxLayout* into, QWidget* parent, const QString& c
     field->setObjectName(QString::fromLatin1(objectName));
     field->setPlaceholderText(placeholder);
     field->setAccessibleName(caption);
-    field->setFont(Theme::font(12));
+    field->setFont(secret ? Theme::passwordFont(12) : Theme::font(12));
     if (secret) field->setEchoMode(QLineEdit::Password);
     label->setBuddy(field);
     if (captionOut) *captionOut = label;

@@ -190,7 +190,7 @@ QWidget* TeamPanel::blockedRow(const json& user, QWidget* parent) {
 
 // The menu pops up without a nested event loop; its actions run from the main loop.
 void TeamPanel::openMemberMenu(const json& user, QWidget* button) {
-    auto* menu = new QMenu(this);
+    auto* menu = new RoleMenu(this);
     menu->setObjectName(QStringLiteral("teamMemberMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const std::string id = textOr(user, "id");
@@ -198,7 +198,8 @@ void TeamPanel::openMemberMenu(const json& user, QWidget* button) {
     menu->addAction(QStringLiteral("设置邮箱…"), this, [this, user] { askEmail(user); });
     menu->addSeparator();
     menu->addAction(QStringLiteral("停用这个账号"), this, [this, id] { state_.toggleTeamBlock(id); });
-    menu->addAction(QStringLiteral("彻底移除"), this, [this, id] { state_.removeTeamMember(id); });
+    RoleMenu::markDestructive(
+        menu->addAction(QStringLiteral("彻底移除"), this, [this, id] { state_.removeTeamMember(id); }));
     menu->popup(button->mapToGlobal(QPoint(0, button->height())));
 }
 

@@ -269,9 +269,12 @@ TEST_F(ChatTest, whatWasTypedOrPastedIsSentAsItCame) {
 TEST_F(ChatTest, theComposerGrowsFromOneToFiveLines) {
     open();
     EXPECT_EQ(pane()->input()->shownLines(), 1);
+    EXPECT_EQ(pane()->input()->verticalScrollBar()->maximum(), 0) << "one line fits without scrolling";
     const int one = pane()->input()->height();
     for (int k = 0; k < 3; ++k) QTest::keyClick(pane()->input(), Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(pane()->input()->shownLines(), 4);
+    EXPECT_TRUE(test::qtWaitFor([&] { return pane()->input()->verticalScrollBar()->maximum() == 0; }))
+        << "four lines fit without scrolling";
     EXPECT_GT(pane()->input()->height(), one);
     for (int k = 0; k < 6; ++k) QTest::keyClick(pane()->input(), Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(pane()->input()->shownLines(), 5);

@@ -35,19 +35,11 @@ public:
 
 class SettingsSheetTest : public SheetsTest {
 protected:
-    SettingsSheetTest() : view(*state), updater(updaterOptions()) {
+    SettingsSheetTest() : view(*state), updater(offlineUpdaterOptions()) {
         view.show();
         state->setDeviceName("工作站");
         state->setLocalIPs({"192.168.1.5"});
         state->setPort(8899);
-    }
-
-    Updater::Options updaterOptions() {
-        Updater::Options options;
-        options.version = "1.0.0";
-        options.logFolder = box / "logs";
-        options.builtInManifestURL = "http://127.0.0.1:1/update.json";
-        return options;
     }
 
     // Opened as the detail pane does: over the window, deleted once closed.
@@ -281,7 +273,7 @@ TEST_F(SettingsSheetTest, onAScreenLowerThanTheSheetTheContentScrollsAndDoneStay
     // Team mode with an update waiting is the tallest sheet; a 768 px screen cannot hold it.
     state->setNas(true);
     state->setTeamName("研发部");
-    PhaseUpdater waiting(updaterOptions());
+    PhaseUpdater waiting(offlineUpdaterOptions());
     waiting.setPhase(UpdatePhase::of(UpdatePhase::Kind::available));
     QPointer<SettingsSheet> sheet = new SettingsSheet(*state, waiting, &view, 768);
     sheet->setAttribute(Qt::WA_DeleteOnClose);

@@ -12,6 +12,7 @@
 
 #include "engine/discovery.h"
 #include "engine/http_server.h"
+#include "updater/updater.h"
 #include "views/views_fixture.h"
 
 // Failures show texts as text.
@@ -67,6 +68,15 @@ protected:
     }
 
     static QString q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+    // An updater whose manifest address answers nothing (the settings sheet's block).
+    Updater::Options offlineUpdaterOptions() {
+        Updater::Options options;
+        options.version = "1.0.0";
+        options.logFolder = box / "logs";
+        options.builtInManifestURL = "http://127.0.0.1:1/update.json";
+        return options;
+    }
 
     std::vector<std::string> clipboard;
     int folderQuestions = 0;

@@ -6,6 +6,7 @@
 #include <QScrollArea>
 
 #include "views/main/content_view.h"
+#include "views/pixel_probes.h"
 #include "views/sheet_host.h"
 #include "views/sheets/recipient_row.h"
 #include "views/sheets/sheets_fixture.h"
@@ -238,6 +239,34 @@ TEST_F(TextSheetTest, returnInTheEditorIsALineBreakAndOutsideItSends) {
         if (entry.path().extension() == ".txt") stored.push_back(readFile(entry.path()));
     }
     EXPECT_EQ(stored, std::vector<std::string>{"第一行\n第二行"});
+}
+
+TEST_F(TextSheetTest, theReadOnceControlIsASmallSwitchThatTakesAClickAnywhere) {
+    QDialog* sheet = open();
+    ASSERT_NE(sheet, nullptr);
+    auto* toggle = child<QCheckBox>(*sheet, "textBurnToggle");
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_LE(toggle->height(), 24) << "the mini size";
+
+    // Off: a grey track and no accent. On: the accent fills the track, its knob at the far end.
+    const QImage off = rendered(toggle);
+    EXPECT_EQ(countPixels(off, off.rect(), isAccent), 0);
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(toggle->width() - 4, toggle->height() / 2));
+    EXPECT_TRUE(state->burnMode()) << "a click on the title";
+    const QImage on = rendered(toggle);
+    const auto accentColumns = inkRuns(on, on.rect(), isAccent);
+    ASSERT_FALSE(accentColumns.empty());
+    const int trackLeft = accentColumns.front().first;
+    const int trackRight = accentColumns.front().second;
+    EXPECT_GE(trackRight - trackLeft + 1, 20) << "a track, not a check mark";
+    EXPECT_GE(countPixels(on, QRect(trackLeft, 0, trackRight - trackLeft + 1, on.height()), isAccent), 80);
+    const int middle = (trackLeft + trackRight) / 2;
+    auto white = [](QRgb pixel) { return qGray(pixel) > 245; };
+    EXPECT_GT(countPixels(on, QRect(middle, 0, trackRight - middle, on.height()), white),
+              countPixels(on, QRect(trackLeft, 0, middle - trackLeft, on.height()), white))
+        << "the knob stands at the end";
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(trackLeft + 2, toggle->height() / 2));
+    EXPECT_FALSE(state->burnMode()) << "a click on the track";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "base/cfg.h"
 #include "support/scripted_http_server.h"
 #include "updater/updater.h"
+#include "views/pixel_probes.h"
 #include "views/sheets/sheets_fixture.h"
 #include "views/sheets/update_block.h"
 #include "views/theme.h"
@@ -143,6 +144,27 @@ TEST_F(UpdateBlockTest, checkInstallAndCancelDriveTheRealUpdater) {
     button(block, "updateCheck")->click();
     ASSERT_TRUE(qtWaitFor([&] { return labelText(block, "updateNewVersion") == q("发现新版本 v9.2"); }));
     EXPECT_FALSE(shown(block, "updateNotes")) << "no notes: only the version and the hint";
+}
+
+TEST_F(UpdateBlockTest, theInstallButtonKeepsThePaddingOfTheOtherButtons) {
+    manifest.setReply({.status = 200, .contentType = "application/json", .body = R"({"latest":"12.10.3"})"});
+    Updater updater(options());
+    UpdateBlock block(*state, updater);
+    block.show();
+    button(block, "updateCheck")->click();
+    ASSERT_TRUE(qtWaitFor([&] { return updater.phase().kind == Kind::available; })) << updater.phase().text();
+    QPushButton* install = button(block, "updateInstall");
+    ASSERT_EQ(install->text(), q("立即更新到 v12.10.3"));
+
+    // From the frame's edge (its first grey column) to the text's ink, on both sides.
+    const QImage image = rendered(install);
+    const QRect band(0, image.height() / 2 - 5, image.width(), 10);
+    const auto frame = inkRuns(image, QRect(0, 0, image.width(), image.height()), [](QRgb p) { return qGray(p) < 215; });
+    const auto text = inkRuns(image, band.adjusted(4, 0, -4, 0), [](QRgb p) { return qGray(p) < 120; });
+    ASSERT_FALSE(frame.empty());
+    ASSERT_FALSE(text.empty());
+    EXPECT_GE(text.front().first - frame.front().first, 11) << "before the text";
+    EXPECT_GE(frame.back().second - text.back().second, 11) << "after the text";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QToolButton>
 
 #include "team_panel_fixture.h"
+#include "views/focus_probes.h"
 #include "views/main/toast_view.h"
 #include "views/team/panel_parts.h"
 
@@ -176,6 +177,48 @@ TEST_F(TeamMembers, aNoticeFloatsBelowTheRowsAndLeavesThemItsRoomWhenItGoes) {
     state->setToast(std::nullopt);
     settle();
     EXPECT_EQ(rows->height(), fullHeight) << "its room is given back";
+}
+
+TEST_F(TeamMembers, removingForGoodIsTheOneMenuItemDrawnInRed) {
+    makeTeam();
+    const std::string erin = addMember("erin", "二林", "active");
+    open();
+    auto* more = find<QToolButton>(rowName("teamMenu", erin));
+    ASSERT_NE(more, nullptr);
+    more->click();
+    QMenu* menu = nullptr;
+    for (QMenu* m : panel->findChildren<QMenu*>(QStringLiteral("teamMemberMenu"))) {
+        if (m->isVisible()) menu = m;
+    }
+    ASSERT_NE(menu, nullptr);
+    const QImage image = rendered(menu);
+    auto red = [](QRgb pixel) { return qRed(pixel) >= 180 && qGreen(pixel) <= 120 && qBlue(pixel) <= 120; };
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator()) continue;
+        const int redPixels = countPixels(image, menu->actionGeometry(action), red);
+        if (action->text() == q("彻底移除")) {
+            EXPECT_GE(redPixels, 15) << "the destructive item";
+        } else {
+            EXPECT_EQ(redPixels, 0) << action->text().toStdString();
+        }
+    }
+    menu->close();
+}
+
+TEST_F(TeamMembers, everyTabStopOfThePanelShowsTheAccentMark) {
+    makeTeam();
+    addMember("carol", "carol", "pending");
+    addMember("erin", "二林", "active");
+    addMember("fay", "Fay", "blocked");
+    open();
+    QApplication::setActiveWindow(panel.get());
+    ASSERT_TRUE(qtWaitFor([&] { return panel->isActiveWindow(); }));
+    auto* first = find<QPushButton>("teamRename");
+    ASSERT_NE(first, nullptr);
+    first->setFocus(Qt::TabFocusReason);
+    const std::vector<QWidget*> stops = tabStops();
+    EXPECT_GE(stops.size(), 10u);
+    for (QWidget* stop : stops) EXPECT_GE(accentGain(stop), 12) << stopName(stop).toStdString();
 }
 
 }  // namespace
