@@ -24,15 +24,23 @@ namespace {
 constexpr size_t kReadBlock = 262144;          // 256 KiB per read
 constexpr size_t kMaxHead = 262144;            // waiting bytes allowed without a blank line
 
-// Reads the rest of a body straight into its string: each byte is copied once. A body
-// that falls behind its pace is cut like one whose client went away.
-bool readBodyRest(int fd, std::string& body, size_t have, const BodyClock& clock) {
-    while (have < body.size()) {
-        const ssize_t n = recvPaced(fd, body.data() + have, body.size() - have, clock, int64_t(have));
-        if (n <= 0) return false;
-        have += size_t(n);
+enum class BodyRead { whole, cut, busy };
+
+// Reads a body held in memory from the front of buf, then from the socket as its bytes
+// come; each piece takes its room in the budget before it is kept, so a body holds only
+// what it has sent. A body that falls behind its pace is cut like one whose client went away.
+BodyRead readHeldBody(int fd, ReadBuffer& buf, size_t length, std::string& body, BodyReservation& reservation,
+                      const BodyClock& clock) {
+    while (true) {
+        const std::string_view piece = buf.view().substr(0, length - body.size());
+        if (!reservation.grow(int64_t(piece.size()))) return BodyRead::busy;
+        body.append(piece);
+        buf.consume(piece.size());
+        if (body.size() == length) return BodyRead::whole;
+        if (!buf.readPaced(fd, std::min(kReadBlock, length - body.size()), clock, int64_t(body.size()))) {
+            return BodyRead::cut;
+        }
     }
-    return true;
 }
 
 int64_t steadyNanos() {
@@ -379,19 +387,16 @@ void HTTPServer::serve(ConnectionSlot& slot) {
             return;
         }
         // Bodies are held whole in memory: all connections together stay within the budget.
-        const BodyReservation reservation(bodyBudget_, peer, length);
-        if (!reservation.held()) {
+        buf.consume(headEnd);
+        if (early < size_t(length)) continueIfExpected(fd, req);
+        BodyReservation reservation(bodyBudget_, peer);
+        const BodyRead read = readHeldBody(fd, buf, size_t(length), req.body, reservation, BodyClock(bodyPace()));
+        if (read == BodyRead::busy) {
             sendJSON(fd, 503, errorJSON("busy"));
             drainBeforeClose(fd);
             return;
         }
-        req.body.assign(buf.view().substr(headEnd, early));
-        buf.consume(headEnd + early);
-        if (early < size_t(length)) {
-            continueIfExpected(fd, req);
-            req.body.resize(size_t(length));
-            if (!readBodyRest(fd, req.body, early, BodyClock(bodyPace()))) return;
-        }
+        if (read == BodyRead::cut) return;
 
         // After stop, a connection answers the request in hand and then closes.
         if (!handle(fd, req, peer, match) || !running_) return;

@@ -51,8 +51,8 @@ struct ServerOptions {
     int maxPerAddress = 32;  // connections one address may hold at once
     // A request head must be whole this long after its first byte arrived.
     std::chrono::milliseconds headTimeout{30000};
-    // Request bodies held in memory across all connections (streamed rows not counted);
-    // one address holds at most a quarter of it.
+    // Request body bytes held in memory across all connections, counted as they come
+    // (streamed rows not counted); one address holds at most a quarter of it.
     int64_t bodyBudget = int64_t(256) << 20;
     // A body, buffered or streamed, is cut when t after it began fewer than
     // bodyMinRate × (t − bodyGrace) of its bytes have come.

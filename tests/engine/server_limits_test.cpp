@@ -36,30 +36,34 @@ protected:
     std::shared_ptr<HTTPServer> server;
 };
 
-TEST_F(ServerLimits, BodiesBeyondTheMemoryBudgetAreRefusedBeforeTheyAreRead) {
+TEST_F(ServerLimits, BodiesBeyondTheMemoryBudgetAreRefusedAsTheirBytesCome) {
     // Eight connections sending most of 256 MiB each once took the server past 2 GB.
     ServerOptions options;
     options.bodyBudget = 1 << 20;
     start(options);
-    // Four devices hold 200,000 bytes each of the budget (each within its quarter).
+    // Four devices hold 199,993 bytes each of the budget (each within its quarter).
     std::vector<std::unique_ptr<test::RawClient>> holders;
     for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}) {
         holders.push_back(std::make_unique<test::RawClient>(server->port(), address));
-        ASSERT_TRUE(holders.back()->send(post(200000) + "partial"));
+        ASSERT_TRUE(holders.back()->send(post(200000) + std::string(199993, 'p')));
     }
     test::RawClient& holder = *holders.front();
-    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 800000; }));
+    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 4 * 199993; }));
 
+    // A fifth device's body is read while it fits, and refused once its bytes pass the budget.
     test::RawClient refused(server->port(), "127.0.0.6");
-    ASSERT_TRUE(refused.send(post(300000)));
-    ASSERT_TRUE(refused.send(std::string(100000, 'x')));  // part of the body, sent anyway
+    ASSERT_TRUE(refused.send(post(300000) + std::string(100000, 'x')));
+    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 4 * 199993 + 100000; }));
+    ASSERT_TRUE(refused.send(std::string(200000, 'x')));
     const auto busy = refused.readReply();
     ASSERT_TRUE(busy) << "the refusal must be readable, not a reset";
     EXPECT_EQ(busy->status, 503);
     EXPECT_EQ(busy->body, R"({"error":"busy"})");
+    ::shutdown(refused.fd(), SHUT_WR);  // the server drains until the client is done
     EXPECT_TRUE(refused.closedByServer());
+    EXPECT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 4 * 199993; }));
 
-    ASSERT_TRUE(holder.send(std::string(200000 - 7, 'y')));
+    ASSERT_TRUE(holder.send(std::string(7, 'y')));
     const auto done = holder.readReply();
     ASSERT_TRUE(done);
     EXPECT_EQ(done->status, 404);
@@ -78,11 +82,11 @@ TEST_F(ServerLimits, OneAddressHoldsAtMostAQuarterOfTheBodyBudget) {
     options.bodyBudget = 1 << 20;
     start(options);
     test::RawClient holder(server->port(), "127.0.0.2");
-    ASSERT_TRUE(holder.send(post(200000) + "partial"));
+    ASSERT_TRUE(holder.send(post(300000) + std::string(200000, 'h')));
     ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 200000; }));
 
     test::RawClient sameDevice(server->port(), "127.0.0.2");
-    ASSERT_TRUE(sameDevice.send(post(100000)));
+    ASSERT_TRUE(sameDevice.send(post(100000) + std::string(100000, 's')));
     const auto busy = sameDevice.readReply();
     ASSERT_TRUE(busy);
     EXPECT_EQ(busy->status, 503);
@@ -90,6 +94,38 @@ TEST_F(ServerLimits, OneAddressHoldsAtMostAQuarterOfTheBodyBudget) {
     const auto other = test::httpRequestFrom("127.0.0.3", server->port(), "POST", "/api/nothing", std::string(250000, 'o'));
     ASSERT_TRUE(other);
     EXPECT_EQ(other->status, 404);
+}
+
+TEST_F(ServerLimits, ATrickledBodyHoldsOnlyTheBytesItHasSent) {
+    // Three connections from each of four devices announced texts of 25 MB and sent
+    // 600 B/s: every other device's sign-in, text and chat was answered "busy", and the
+    // announced bytes were taken from memory at once.
+    ServerOptions options;
+    options.bodyBudget = 1 << 20;
+    start(options);
+    const std::string text = "POST /api/text HTTP/1.1\r\nContent-Length: 25231360\r\n\r\n{\"text\":\"";
+    std::vector<std::unique_ptr<test::RawClient>> trickles;
+    for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}) {
+        for (int k = 0; k < 3; ++k) {
+            trickles.push_back(std::make_unique<test::RawClient>(server->port(), address));
+            ASSERT_TRUE(trickles.back()->send(text));
+        }
+    }
+    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 12 * 9; }));
+    for (const auto& [target, body] : std::vector<std::pair<std::string, std::string>>{
+             {"/api/text", R"({"text":"hello"})"}, {"/api/chat", R"({"text":"hi"})"}}) {
+        const auto reply = test::httpRequestFrom("127.0.0.6", server->port(), "POST", target, body);
+        ASSERT_TRUE(reply) << target;
+        EXPECT_EQ(reply->status, 200) << target;
+    }
+    EXPECT_EQ(server->bodyBytesHeld(), 12 * 9);  // every trickle still held
+
+    // What came still counts: a device whose bytes pass its share is refused.
+    test::RawClient& first = *trickles.front();
+    ASSERT_TRUE(first.send(std::string(300000, 'a')));
+    const auto busy = first.readReply();
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->status, 503);
 }
 
 TEST_F(ServerLimits, ABodyFallingBehindItsPaceIsCutAndLeavesNothing) {
@@ -134,7 +170,7 @@ TEST_F(ServerLimits, AFullServerClosesItsLongestIdleConnectionForANewcomer) {
     ASSERT_TRUE(idle.send(info) && idle.readReply());
     test::RawClient busy(server->port());
     ASSERT_TRUE(busy.send(post(10) + "half"));  // in the middle of a request
-    ASSERT_TRUE(test::waitFor([&] { return server->idleConnections() == 2 && server->bodyBytesHeld() == 10; }));
+    ASSERT_TRUE(test::waitFor([&] { return server->idleConnections() == 2 && server->bodyBytesHeld() == 4; }));
 
     test::RawClient first(server->port());
     ASSERT_TRUE(first.send(info));
@@ -149,9 +185,9 @@ TEST_F(ServerLimits, AFullServerClosesItsLongestIdleConnectionForANewcomer) {
     test::RawClient second(server->port());
     ASSERT_TRUE(second.send(info) && second.readReply());
     EXPECT_TRUE(idle.closedByServer());
-    ASSERT_TRUE(second.send(post(4)));
-    ASSERT_TRUE(first.send(post(4)));
-    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 18; }));
+    ASSERT_TRUE(second.send(post(4) + "ab"));
+    ASSERT_TRUE(first.send(post(4) + "ab"));
+    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 8; }));
     test::RawClient refused(server->port());
     refused.send(info);
     EXPECT_EQ(refused.readUntilClosed(), "");
