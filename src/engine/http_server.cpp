@@ -222,8 +222,8 @@ void HTTPServer::acceptLoop() {
             continue;
         }
         reapFinishedConnections();
-        // An address holding its share, or a full server with no idle connection to
-        // close, drops the newcomer at once rather than queueing it.
+        // An address holding its share, or a full server with no slot to give (see
+        // startConnection), drops the newcomer at once rather than queueing it.
         const std::string address = peerIP(conn.get());
         if (!running_) continue;
         setTimeouts(conn.get(), options_.idleTimeout);
@@ -237,11 +237,14 @@ void HTTPServer::acceptLoop() {
 
 void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
     std::lock_guard lock(connectionsLock_);
-    const auto held = std::count_if(connections_.begin(), connections_.end(), [&](const ConnectionSlot& slot) {
-        return !slot.finished && slot.phase != ConnectionSlot::evicted && slot.address == address;
-    });
-    if (held >= options_.maxPerAddress) return;
-    if (openConnections_ >= options_.maxConnections && !evictLongestIdle()) return;
+    const std::unordered_map<std::string, int> held = slotsByAddress();
+    const auto mine = held.find(address);
+    const int heldByNewcomer = mine == held.end() ? 0 : mine->second;
+    if (heldByNewcomer >= options_.maxPerAddress) return;
+    if (openConnections_ >= options_.maxConnections && !evictLongestIdle() &&
+        !evictForFairShare(held, heldByNewcomer)) {
+        return;
+    }
     ConnectionSlot& slot = connections_.emplace_back();
     slot.fd = std::move(conn);
     slot.address = address;
@@ -253,6 +256,18 @@ void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
         slot.finished = true;
         if (slot.phase != ConnectionSlot::evicted) --openConnections_;
     });
+}
+
+bool HTTPServer::holdsSlot(const ConnectionSlot& slot) {
+    return !slot.finished && slot.phase != ConnectionSlot::evicted;
+}
+
+std::unordered_map<std::string, int> HTTPServer::slotsByAddress() const {
+    std::unordered_map<std::string, int> held;
+    for (const ConnectionSlot& slot : connections_) {
+        if (holdsSlot(slot)) ++held[slot.address];
+    }
+    return held;
 }
 
 bool HTTPServer::evictLongestIdle() {
@@ -271,6 +286,24 @@ bool HTTPServer::evictLongestIdle() {
         --openConnections_;
         return true;
     }
+}
+
+bool HTTPServer::evictForFairShare(const std::unordered_map<std::string, int>& held, int heldByNewcomer) {
+    int most = 0;
+    for (const auto& [address, count] : held) most = std::max(most, count);
+    if (heldByNewcomer >= most) return false;
+    // Slots are kept in the order they were opened: the last one of an address holding
+    // the most is its most recently opened.
+    for (auto it = connections_.rbegin(); it != connections_.rend(); ++it) {
+        if (!holdsSlot(*it) || held.at(it->address) != most) continue;
+        // Only eviction, always under connectionsLock_, makes a slot evicted; the serving
+        // thread sees it at its next change of phase, or when the shut socket fails it.
+        it->phase.exchange(ConnectionSlot::evicted);
+        ::shutdown(it->fd.get(), SHUT_RDWR);
+        --openConnections_;
+        return true;
+    }
+    return false;
 }
 
 int HTTPServer::idleConnections() {
@@ -308,7 +341,9 @@ std::string HTTPServer::peerIP(int fd) {
 
 bool HTTPServer::readWhileIdle(ConnectionSlot& slot, ReadBuffer& buf) {
     slot.idleSince = steadyNanos();
-    slot.phase = ConnectionSlot::idle;
+    // A slot evicted while busy stays evicted.
+    int busy = ConnectionSlot::busy;
+    if (!slot.phase.compare_exchange_strong(busy, ConnectionSlot::idle)) return false;
     const bool read = buf.readFrom(slot.fd.get(), kReadBlock);
     int idle = ConnectionSlot::idle;
     return slot.phase.compare_exchange_strong(idle, ConnectionSlot::busy) && read;

@@ -118,7 +118,8 @@ TEST_F(ServerLimits, ATrickledBodyHoldsOnlyTheBytesItHasSent) {
         ASSERT_TRUE(reply) << target;
         EXPECT_EQ(reply->status, 200) << target;
     }
-    EXPECT_EQ(server->bodyBytesHeld(), 12 * 9);  // every trickle still held
+    // Every trickle is still held once the answered requests gave their bytes back.
+    EXPECT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 12 * 9; }));
 
     // What came still counts: a device whose bytes pass its share is refused.
     test::RawClient& first = *trickles.front();
@@ -196,6 +197,58 @@ TEST_F(ServerLimits, AFullServerClosesItsLongestIdleConnectionForANewcomer) {
     const auto finished = busy.readReply();
     ASSERT_TRUE(finished);
     EXPECT_EQ(finished->status, 404);
+}
+
+TEST_F(ServerLimits, AFullServerGivesANewcomerASlotOfTheAddressHoldingTheMost) {
+    // 256 bodies kept at 600 B/s from 8 addresses left a ninth reset every time.
+    ServerOptions options;
+    options.maxConnections = 4;
+    start(options);
+    std::vector<std::unique_ptr<test::RawClient>> open;
+    // Opens a connection from the address that stands in the middle of a body.
+    const auto holdBody = [&](const char* address) -> test::RawClient& {
+        open.push_back(std::make_unique<test::RawClient>(server->port(), address));
+        EXPECT_TRUE(open.back()->send(post(10) + "x"));
+        return *open.back();
+    };
+    const auto heldBodies = [&](int64_t count) { return test::waitFor([&] { return server->bodyBytesHeld() == count; }); };
+    test::RawClient& a1 = holdBody("127.0.0.2");
+    ASSERT_TRUE(heldBodies(1));
+    test::RawClient& a2 = holdBody("127.0.0.2");
+    ASSERT_TRUE(heldBodies(2));
+    test::RawClient& a3 = holdBody("127.0.0.2");
+    ASSERT_TRUE(heldBodies(3));
+    test::RawClient& b1 = holdBody("127.0.0.3");
+    ASSERT_TRUE(heldBodies(4));
+    ASSERT_EQ(server->idleConnections(), 0);
+
+    // Each newcomer closes the most recently opened connection of the address holding the most.
+    const struct { const char* newcomer; test::RawClient* closed; } turns[] = {
+        {"127.0.0.4", &a3},  // .2 holds 3
+        {"127.0.0.4", &a2},  // .2 holds 2, .4 holds 1
+        {"127.0.0.3", nullptr},  // .4 holds 2 (the newest of them), .3 holds 1
+        {"127.0.0.2", nullptr},  // .3 holds 2 (the newest of them), .2 holds 1
+    };
+    std::vector<test::RawClient*> newcomers;
+    for (const auto& turn : turns) {
+        test::RawClient* newest = open.back().get();
+        test::RawClient& newcomer = holdBody(turn.newcomer);
+        test::RawClient* closed = turn.closed ? turn.closed : newest;
+        EXPECT_TRUE(closed->closedByServer()) << turn.newcomer;
+        ASSERT_TRUE(heldBodies(4)) << turn.newcomer;
+        newcomers.push_back(&newcomer);
+    }
+    // Now .2 holds 2, .3 and .4 one each: a newcomer of .2 holds as many as the most and is
+    // turned away, and nobody is closed for it.
+    test::RawClient refused(server->port(), "127.0.0.2");
+    refused.send(post(10) + "x");
+    EXPECT_EQ(refused.readUntilClosed(), "");
+    for (test::RawClient* survivor : {&a1, &b1, newcomers[0], newcomers[3]}) {
+        ASSERT_TRUE(survivor->send("123456789"));
+        const auto reply = survivor->readReply();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, 404);
+    }
 }
 
 TEST_F(ServerLimits, AHeadTricklingInIsCutOffAtTheHeadTimeout) {
