@@ -75,13 +75,6 @@ void setReceiveTimeout(int fd, std::chrono::milliseconds timeout) {
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
-// The reply to a body longer than its row takes: 413 before the body is read, then
-// the connection is drained and closed (the body is never read as a next request).
-void refuseOversizeBody(int fd, const HTTPReq& req, const std::string& text) {
-    const auto body = encodeJSONBody(errorJSON(text));
-    respond(fd, 413, {{"Content-Type", "application/json; charset=utf-8"}}, body.value_or(""), req.method == "HEAD");
-    drainBeforeClose(fd);
-}
 
 RouteTable buildRoutes(const ServerOptions& options) {
     RouteTable table = RouteTable::withEngineRoutes();
@@ -416,9 +409,7 @@ void HTTPServer::serve(ConnectionSlot& slot) {
         const int64_t maxBody = match.route ? match.route->facts.maxBody : kControlBody;
         if (length < 0) return;
         if (length > maxBody) {
-            if (match.route && !match.route->facts.oversizeError.empty()) {
-                refuseOversizeBody(fd, req, match.route->facts.oversizeError);
-            }
+            refuseOversizeBody(fd, peer, req, match);
             return;
         }
         // Bodies are held whole in memory: all connections together stay within the budget.
@@ -436,6 +427,26 @@ void HTTPServer::serve(ConnectionSlot& slot) {
         // After stop, a connection answers the request in hand and then closes.
         if (!handle(fd, req, peer, match) || !running_) return;
     }
+}
+
+void HTTPServer::refuseOversizeBody(int fd, const std::string& peerIP, const HTTPReq& req, RouteTable::Match& match) {
+    // The body is never read as a next request: every answer here ends the connection,
+    // drained first so that the client reads it.
+    if (!admits(fd, req, routes_.factsFor(req.path))) {
+        drainBeforeClose(fd);
+        return;
+    }
+    if (!match.route) return;
+    Connection c{*this, fd, peerIP, req, std::move(match.captures), {}, 0};
+    if (match.route->headCheck && !match.route->headCheck(c)) {
+        drainBeforeClose(fd);
+        return;
+    }
+    const std::string& text = match.route->facts.oversizeError;
+    if (text.empty()) return;
+    const auto body = encodeJSONBody(errorJSON(text));
+    respond(fd, 413, {{"Content-Type", "application/json; charset=utf-8"}}, body.value_or(""), req.method == "HEAD");
+    drainBeforeClose(fd);
 }
 
 bool HTTPServer::handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match,

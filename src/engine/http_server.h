@@ -255,11 +255,16 @@ private:
     // the connection back for the next request.
     bool handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match, int64_t length,
                   std::string bodyStart);
+    // The gates in their order (Host, preflight, origin, PIN, team mode) with the facts
+    // of the request's path; false when one answered the request.
+    bool admits(int fd, const HTTPReq& req, const RouteFacts& facts) const;
     // The gates, then route(); whether the connection stays open. `match` is the row
     // the connection reader found for the request.
     bool handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match);
-    void route(int fd, const HTTPReq& req, const std::string& peerIP, const RouteFacts& facts,
-               RouteTable::Match& match);
+    void route(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match);
+    // A body longer than its row takes is never read: the gates and the row's headCheck
+    // answer first, then 413 when the row has a text for it; the connection then closes.
+    void refuseOversizeBody(int fd, const std::string& peerIP, const HTTPReq& req, RouteTable::Match& match);
 
     const std::string deviceID_;
     mutable std::mutex fieldsLock_;  // guards the five fields below

@@ -129,6 +129,29 @@ TEST_F(ServerLimits, ATrickledBodyHoldsOnlyTheBytesItHasSent) {
     EXPECT_EQ(busy->status, 503);
 }
 
+TEST_F(ServerLimits, AnOversizedBodyMeetsTheGatesBeforeItsAnswer) {
+    // A page of another origin sending a long text got 413, which told it the route took
+    // texts, instead of the origin gate's refusal.
+    start(ServerOptions{});
+    const struct { std::string target, headers; int status; std::string body; } cases[] = {
+        {"/api/text", "Host: 127.0.0.1:8899\r\nOrigin: http://192.168.1.7:8899\r\n", 403, R"({"error":"跨设备访问需要令牌"})"},
+        {"/api/text", "Host: evil.example:8899\r\n", 403, R"({"error":"host not allowed"})"},
+        {"/api/text?token=tok", "Host: 127.0.0.1:8899\r\nOrigin: http://192.168.1.7:8899\r\n", 413,
+         R"({"error":"文字过长，请改为发送文件"})"},
+    };
+    for (const auto& c : cases) {
+        // Only the head is sent: the answer comes before any byte of the body.
+        test::RawClient client(server->port());
+        ASSERT_TRUE(client.send("POST " + c.target + " HTTP/1.1\r\n" + c.headers + "Content-Length: 30000000\r\n\r\n"));
+        const auto reply = client.readReply();
+        ASSERT_TRUE(reply) << c.headers;
+        EXPECT_EQ(reply->status, c.status) << c.headers;
+        EXPECT_EQ(reply->body, c.body) << c.headers;
+        ::shutdown(client.fd(), SHUT_WR);
+        EXPECT_TRUE(client.closedByServer()) << c.headers;
+    }
+}
+
 TEST_F(ServerLimits, ABodyFallingBehindItsPaceIsCutAndLeavesNothing) {
     // 256 connections sending bodies a byte every 15 s held every slot.
     ServerOptions options;
