@@ -1,5 +1,5 @@
 // A fresh device asking GET /api/info (and sending a short chat message) while other
-// devices hold the server: first 8 addresses × 32 bodies kept at 600 B/s (every slot),
+// devices hold the server: first nobody (for reference), then 8 addresses × 32 bodies kept at 600 B/s (every slot),
 // then 4 addresses × 3 texts announcing 25,231,360 bytes each, also at 600 B/s (the body
 // budget). Prints, per phase, how many probes (each on a new connection from an address of
 // its own) were answered within 3 s and their median latency, how many of the holders the
@@ -115,6 +115,10 @@ int main(int argc, char** argv) {
     const int port = server->port();
     std::printf("resident before: %ld KiB\n", residentKiB());
     int serial = 0;
+    {
+        PacedBodies none(port, 2, 0, 0, "");
+        probePhase("nothing held:", port, span, serial, none, *server);
+    }
     {
         PacedBodies slots(port, 2, 8, 32, bench::request("POST", "/api/text", 100000));
         std::this_thread::sleep_for(1s);
