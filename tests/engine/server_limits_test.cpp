@@ -129,6 +129,34 @@ TEST_F(ServerLimits, ATrickledBodyHoldsOnlyTheBytesItHasSent) {
     EXPECT_EQ(busy->status, 503);
 }
 
+TEST_F(ServerLimits, AChunkClosedForANewcomerLeavesNothing) {
+    ServerOptions options;
+    options.maxConnections = 2;
+    start(options);
+    test::RawClient text(server->port(), "127.0.0.2");
+    ASSERT_TRUE(text.send(post(10) + "x"));
+    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 1; }));
+    // The chunk's head comes with a request before it, so its connection never waits idle.
+    const std::string upload = "/api/upload/00112233aabbccdd";
+    test::RawClient chunk(server->port(), "127.0.0.2");
+    ASSERT_TRUE(chunk.send("GET /api/info HTTP/1.1\r\n\r\nPUT " + upload + "/0 HTTP/1.1\r\nContent-Length: 100\r\n\r\n" +
+                           std::string(50, 'c')));
+    ASSERT_TRUE(chunk.readReply());
+
+    const auto newcomer = test::httpRequestFrom("127.0.0.3", server->port(), "GET", "/api/info");
+    ASSERT_TRUE(newcomer);
+    EXPECT_EQ(newcomer->status, 200);
+    EXPECT_TRUE(chunk.closedByServer());
+    ASSERT_TRUE(test::waitFor([&] { return server->openConnections() == 1; }));
+    const auto status = test::httpRequestFrom("127.0.0.2", server->port(), "GET", upload);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(nlohmann::json::parse(status->body)["received"], nlohmann::json::array());
+    ASSERT_TRUE(text.send("123456789"));
+    const auto finished = text.readReply();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(finished->status, 404);
+}
+
 TEST_F(ServerLimits, AnOversizedBodyMeetsTheGatesBeforeItsAnswer) {
     // A page of another origin sending a long text got 413, which told it the route took
     // texts, instead of the origin gate's refusal.
