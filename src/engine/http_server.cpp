@@ -75,7 +75,6 @@ void setReceiveTimeout(int fd, std::chrono::milliseconds timeout) {
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
-
 RouteTable buildRoutes(const ServerOptions& options) {
     RouteTable table = RouteTable::withEngineRoutes();
     if (options.addRoutes) options.addRoutes(table);
