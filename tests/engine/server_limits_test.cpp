@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <filesystem>
 #include <sys/socket.h>
 #include <thread>
@@ -255,49 +256,55 @@ TEST_F(ServerLimits, AFullServerGivesANewcomerASlotOfTheAddressHoldingTheMost) {
     ServerOptions options;
     options.maxConnections = 4;
     start(options);
-    std::vector<std::unique_ptr<test::RawClient>> open;
-    // Opens a connection from the address that stands in the middle of a body.
-    const auto holdBody = [&](const char* address) -> test::RawClient& {
-        open.push_back(std::make_unique<test::RawClient>(server->port(), address));
-        EXPECT_TRUE(open.back()->send(post(10) + "x"));
-        return *open.back();
+    // Each connection stands in the middle of a body of its own size (1, 2, 4, ... bytes
+    // sent), so the bytes held tell exactly which connections the server reads from.
+    struct Held {
+        std::unique_ptr<test::RawClient> client;
+        int64_t sent;
     };
-    const auto heldBodies = [&](int64_t count) { return test::waitFor([&] { return server->bodyBytesHeld() == count; }); };
-    test::RawClient& a1 = holdBody("127.0.0.2");
-    ASSERT_TRUE(heldBodies(1));
-    test::RawClient& a2 = holdBody("127.0.0.2");
-    ASSERT_TRUE(heldBodies(2));
-    test::RawClient& a3 = holdBody("127.0.0.2");
-    ASSERT_TRUE(heldBodies(3));
-    test::RawClient& b1 = holdBody("127.0.0.3");
-    ASSERT_TRUE(heldBodies(4));
+    std::deque<Held> open;  // references to its elements stay valid as it grows
+    int64_t held = 0;
+    const auto holdBody = [&](const char* address) -> Held& {
+        const int64_t sent = int64_t(1) << open.size();
+        open.push_back({std::make_unique<test::RawClient>(server->port(), address), sent});
+        EXPECT_TRUE(open.back().client->send(post(1024) + std::string(size_t(sent), 'x')));
+        held += sent;
+        return open.back();
+    };
+    const auto heldAsExpected = [&] { return test::waitFor([&] { return server->bodyBytesHeld() == held; }); };
+    Held& a1 = holdBody("127.0.0.2");
+    ASSERT_TRUE(heldAsExpected());
+    holdBody("127.0.0.2");
+    ASSERT_TRUE(heldAsExpected());
+    holdBody("127.0.0.2");
+    ASSERT_TRUE(heldAsExpected());
+    Held& b1 = holdBody("127.0.0.3");
+    ASSERT_TRUE(heldAsExpected());
     ASSERT_EQ(server->idleConnections(), 0);
 
     // Each newcomer closes the most recently opened connection of the address holding the most.
-    const struct { const char* newcomer; test::RawClient* closed; } turns[] = {
-        {"127.0.0.4", &a3},  // .2 holds 3
-        {"127.0.0.4", &a2},  // .2 holds 2, .4 holds 1
-        {"127.0.0.3", nullptr},  // .4 holds 2 (the newest of them), .3 holds 1
-        {"127.0.0.2", nullptr},  // .3 holds 2 (the newest of them), .2 holds 1
+    const struct { const char* newcomer; size_t closed; } turns[] = {
+        {"127.0.0.4", 2},  // .2 holds 3: its third
+        {"127.0.0.4", 1},  // .2 holds 2, .4 holds 1: the second of .2
+        {"127.0.0.3", 5},  // .4 holds 2, .3 holds 1: the second newcomer of .4
+        {"127.0.0.2", 6},  // .3 holds 2, .2 holds 1: the newcomer of .3
     };
-    std::vector<test::RawClient*> newcomers;
     for (const auto& turn : turns) {
-        test::RawClient* newest = open.back().get();
-        test::RawClient& newcomer = holdBody(turn.newcomer);
-        test::RawClient* closed = turn.closed ? turn.closed : newest;
-        EXPECT_TRUE(closed->closedByServer()) << turn.newcomer;
-        ASSERT_TRUE(heldBodies(4)) << turn.newcomer;
-        newcomers.push_back(&newcomer);
+        holdBody(turn.newcomer);
+        Held& closed = open[turn.closed];
+        EXPECT_TRUE(closed.client->closedByServer()) << turn.newcomer;
+        held -= closed.sent;
+        ASSERT_TRUE(heldAsExpected()) << turn.newcomer;
     }
     // Now .2 holds 2, .3 and .4 one each: a newcomer of .2 holds as many as the most and is
     // turned away, and nobody is closed for it.
     test::RawClient refused(server->port(), "127.0.0.2");
     refused.send(post(10) + "x");
     EXPECT_EQ(refused.readUntilClosed(), "");
-    for (test::RawClient* survivor : {&a1, &b1, newcomers[0], newcomers[3]}) {
-        ASSERT_TRUE(survivor->send("123456789"));
-        const auto reply = survivor->readReply();
-        ASSERT_TRUE(reply);
+    for (Held* survivor : {&a1, &b1, &open[4], &open[7]}) {
+        ASSERT_TRUE(survivor->client->send(std::string(size_t(1024 - survivor->sent), 'y')));
+        const auto reply = survivor->client->readReply();
+        ASSERT_TRUE(reply) << survivor->sent;
         EXPECT_EQ(reply->status, 404);
     }
 }
