@@ -16,6 +16,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
+#include <poll.h>
 #include <pthread.h>
 #include <csignal>
 #include <string>
@@ -141,6 +142,105 @@ inline double requestRate(int port, const std::string& target, int connections, 
     }
     for (auto& t : threads) t.join();
     return double(total) / secondsSince(start);
+}
+
+// A connection to 127.0.0.1:port from another loopback address, as another device would
+// open it; -1 when it could not be made.
+inline int connectFrom(const std::string& source, int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(uint16_t(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+inline bool sendText(int fd, const std::string& text) {
+    return ::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size());
+}
+
+// Reads one whole reply within the time-out; its status, or none when none came.
+inline std::optional<int> readReply(int fd, std::chrono::milliseconds timeout) {
+    const auto due = Clock::now() + timeout;
+    std::string got;
+    char buf[4096];
+    while (true) {
+        const size_t end = got.find("\r\n\r\n");
+        if (end != std::string::npos) {
+            const size_t at = got.find("Content-Length: ");
+            const size_t length = at == std::string::npos ? 0 : std::stoul(got.substr(at + 16));
+            if (got.size() >= end + 4 + length) return std::atoi(got.c_str() + 9);
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, int(left.count())) <= 0) return std::nullopt;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) return std::nullopt;
+        got.append(buf, size_t(n));
+    }
+}
+
+// One timed request of a client on a new connection.
+struct Probe {
+    double at = 0;        // seconds since the phase began
+    double latency = -1;  // seconds; -1 when unanswered
+    int status = 0;
+};
+
+// One request on a new connection from `source`, its whole reply awaited 3 s at most.
+inline Probe probe(int port, const std::string& source, const std::string& request, Clock::time_point phaseStart) {
+    Probe result;
+    result.at = secondsSince(phaseStart);
+    const auto start = Clock::now();
+    const int fd = connectFrom(source, port);
+    if (fd < 0) return result;
+    if (sendText(fd, request)) {
+        if (const auto status = readReply(fd, std::chrono::seconds(3))) {
+            result.latency = secondsSince(start);
+            result.status = *status;
+        }
+    }
+    ::close(fd);
+    return result;
+}
+
+// One probe (given the phase's start) every `every` for `span`.
+inline std::vector<Probe> probeFor(std::chrono::milliseconds span, std::chrono::milliseconds every,
+                                   const std::function<Probe(Clock::time_point)>& one) {
+    std::vector<Probe> probes;
+    const auto start = Clock::now();
+    while (Clock::now() - start < span) {
+        const auto next = Clock::now() + every;
+        probes.push_back(one(start));
+        std::this_thread::sleep_until(next);
+    }
+    return probes;
+}
+
+// How many probes were answered, their median latency and when the first answer came.
+inline void reportProbes(const char* phase, const std::vector<Probe>& probes) {
+    std::vector<double> answered;
+    double first = -1;
+    for (const Probe& p : probes) {
+        if (p.latency < 0) continue;
+        answered.push_back(p.latency);
+        if (first < 0) first = p.at;
+    }
+    std::sort(answered.begin(), answered.end());
+    std::printf("%-44s answered %3zu of %3zu", phase, answered.size(), probes.size());
+    if (!answered.empty()) {
+        std::printf("  median %.2f ms  first answer at %.1f s", answered[answered.size() / 2] * 1000, first);
+    }
+    std::printf("\n");
 }
 
 // The peer protocol's chunk size.

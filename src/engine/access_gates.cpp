@@ -1,5 +1,5 @@
-// The gates every request passes before the route table: keep-alive, CORS
-// preflight, the cross-origin token check and the PIN.
+// The gates every request passes before the route table: keep-alive, the Host check,
+// CORS preflight, the cross-origin token check, the PIN and the team-mode switch.
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -125,26 +125,28 @@ bool HTTPServer::keepsAlive(const HTTPReq& req) {
     return lowerASCII(req.header("connection")).find("close") == std::string::npos;
 }
 
-bool HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match) {
-    const bool keepAlive = keepsAlive(req);
-
+bool HTTPServer::admits(int fd, const HTTPReq& req, const RouteFacts& facts) const {
     // A page whose own name resolves to this device (DNS rebinding) is same-origin to
     // the browser: only requests naming this device by address or local name pass.
     if (!hostAllowed(req.header("host"))) {
         sendJSON(fd, 403, errorJSON("host not allowed"));
-        return keepAlive;
+        return false;
     }
-
-    const RouteFacts& facts = routes_.factsFor(req.path);
-    const bool preflight = req.method == "OPTIONS";
-    if (preflight && !facts.ownPreflight) {
+    if (req.method == "OPTIONS" && !facts.ownPreflight) {
         respond(fd, 204, {}, "");
-        return keepAlive;
+        return false;
     }
+    if (!passesOriginAndPin(fd, req, facts)) return false;
+    if (facts.teamGated && !nasExtOn()) {
+        refuseTeamMode(fd);
+        return false;
+    }
+    return true;
+}
 
-    if (!passesOriginAndPin(fd, req, facts)) return keepAlive;
-
-    route(fd, req, peerIP, facts, match);
+bool HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match) {
+    const bool keepAlive = keepsAlive(req);
+    if (admits(fd, req, routes_.factsFor(req.path))) route(fd, req, peerIP, match);
     return keepAlive;
 }
 

@@ -28,12 +28,18 @@ int64_t BodyBudget::held() const {
     return held_;
 }
 
-// Requests without a body, the most of them, never touch the lock.
-BodyReservation::BodyReservation(BodyBudget& budget, const std::string& address, int64_t bytes)
-    : budget_(budget), address_(address), bytes_(bytes), held_(bytes <= 0 || budget.take(address, bytes)) {}
+BodyReservation::BodyReservation(BodyBudget& budget, const std::string& address) : budget_(budget), address_(address) {}
 
+// Requests without a body, the most of them, never touch the lock.
 BodyReservation::~BodyReservation() {
-    if (held_ && bytes_ > 0) budget_.giveBack(address_, bytes_);
+    if (bytes_ > 0) budget_.giveBack(address_, bytes_);
+}
+
+bool BodyReservation::grow(int64_t bytes) {
+    if (bytes <= 0) return true;
+    if (!budget_.take(address_, bytes)) return false;
+    bytes_ += bytes;
+    return true;
 }
 
 }  // namespace corvane

@@ -1,7 +1,9 @@
 #pragma once
 // Memory for request bodies that are read whole before their handler runs: one budget
 // for all connections, of which any one address may hold at most a share, so that a
-// single client announcing huge bodies cannot leave the others answered "busy".
+// single client sending huge bodies cannot leave the others answered "busy". A body
+// takes its bytes as they come, never the length it announced: one that trickles in
+// holds only what it has sent.
 
 #include <cstdint>
 #include <mutex>
@@ -28,20 +30,20 @@ private:
     std::unordered_map<std::string, int64_t> byAddress_;
 };
 
-// Body bytes held against the budget for as long as one request lives.
+// The body bytes of one request held against the budget, all given back when it ends.
 class BodyReservation {
 public:
-    BodyReservation(BodyBudget& budget, const std::string& address, int64_t bytes);
+    BodyReservation(BodyBudget& budget, const std::string& address);
     ~BodyReservation();
     BodyReservation(const BodyReservation&) = delete;
     BodyReservation& operator=(const BodyReservation&) = delete;
-    bool held() const { return held_; }
+    // Takes `bytes` more as they come; false (nothing more taken) when there is no room.
+    bool grow(int64_t bytes);
 
 private:
     BodyBudget& budget_;
     const std::string& address_;
-    int64_t bytes_;
-    bool held_;
+    int64_t bytes_ = 0;
 };
 
 }  // namespace corvane

@@ -24,15 +24,23 @@ namespace {
 constexpr size_t kReadBlock = 262144;          // 256 KiB per read
 constexpr size_t kMaxHead = 262144;            // waiting bytes allowed without a blank line
 
-// Reads the rest of a body straight into its string: each byte is copied once. A body
-// that falls behind its pace is cut like one whose client went away.
-bool readBodyRest(int fd, std::string& body, size_t have, const BodyClock& clock) {
-    while (have < body.size()) {
-        const ssize_t n = recvPaced(fd, body.data() + have, body.size() - have, clock, int64_t(have));
-        if (n <= 0) return false;
-        have += size_t(n);
+enum class BodyRead { whole, cut, busy };
+
+// Reads a body held in memory from the front of buf, then from the socket as its bytes
+// come; each piece takes its room in the budget before it is kept, so a body holds only
+// what it has sent. A body that falls behind its pace is cut like one whose client went away.
+BodyRead readHeldBody(int fd, ReadBuffer& buf, size_t length, std::string& body, BodyReservation& reservation,
+                      const BodyClock& clock) {
+    while (true) {
+        const std::string_view piece = buf.view().substr(0, length - body.size());
+        if (!reservation.grow(int64_t(piece.size()))) return BodyRead::busy;
+        body.append(piece);
+        buf.consume(piece.size());
+        if (body.size() == length) return BodyRead::whole;
+        if (!buf.readPaced(fd, std::min(kReadBlock, length - body.size()), clock, int64_t(body.size()))) {
+            return BodyRead::cut;
+        }
     }
-    return true;
 }
 
 int64_t steadyNanos() {
@@ -65,14 +73,6 @@ void setTimeouts(int fd, std::chrono::milliseconds timeout) {
 void setReceiveTimeout(int fd, std::chrono::milliseconds timeout) {
     const timeval tv = asTimeval(std::max(timeout, std::chrono::milliseconds(1)));
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-}
-
-// The reply to a body longer than its row takes: 413 before the body is read, then
-// the connection is drained and closed (the body is never read as a next request).
-void refuseOversizeBody(int fd, const HTTPReq& req, const std::string& text) {
-    const auto body = encodeJSONBody(errorJSON(text));
-    respond(fd, 413, {{"Content-Type", "application/json; charset=utf-8"}}, body.value_or(""), req.method == "HEAD");
-    drainBeforeClose(fd);
 }
 
 RouteTable buildRoutes(const ServerOptions& options) {
@@ -214,8 +214,8 @@ void HTTPServer::acceptLoop() {
             continue;
         }
         reapFinishedConnections();
-        // An address holding its share, or a full server with no idle connection to
-        // close, drops the newcomer at once rather than queueing it.
+        // An address holding its share, or a full server with no slot to give (see
+        // startConnection), drops the newcomer at once rather than queueing it.
         const std::string address = peerIP(conn.get());
         if (!running_) continue;
         setTimeouts(conn.get(), options_.idleTimeout);
@@ -229,11 +229,14 @@ void HTTPServer::acceptLoop() {
 
 void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
     std::lock_guard lock(connectionsLock_);
-    const auto held = std::count_if(connections_.begin(), connections_.end(), [&](const ConnectionSlot& slot) {
-        return !slot.finished && slot.phase != ConnectionSlot::evicted && slot.address == address;
-    });
-    if (held >= options_.maxPerAddress) return;
-    if (openConnections_ >= options_.maxConnections && !evictLongestIdle()) return;
+    const std::unordered_map<std::string, int> held = slotsByAddress();
+    const auto mine = held.find(address);
+    const int heldByNewcomer = mine == held.end() ? 0 : mine->second;
+    if (heldByNewcomer >= options_.maxPerAddress) return;
+    if (openConnections_ >= options_.maxConnections && !evictLongestIdle() &&
+        !evictForFairShare(held, heldByNewcomer)) {
+        return;
+    }
     ConnectionSlot& slot = connections_.emplace_back();
     slot.fd = std::move(conn);
     slot.address = address;
@@ -245,6 +248,18 @@ void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
         slot.finished = true;
         if (slot.phase != ConnectionSlot::evicted) --openConnections_;
     });
+}
+
+bool HTTPServer::holdsSlot(const ConnectionSlot& slot) {
+    return !slot.finished && slot.phase != ConnectionSlot::evicted;
+}
+
+std::unordered_map<std::string, int> HTTPServer::slotsByAddress() const {
+    std::unordered_map<std::string, int> held;
+    for (const ConnectionSlot& slot : connections_) {
+        if (holdsSlot(slot)) ++held[slot.address];
+    }
+    return held;
 }
 
 bool HTTPServer::evictLongestIdle() {
@@ -263,6 +278,24 @@ bool HTTPServer::evictLongestIdle() {
         --openConnections_;
         return true;
     }
+}
+
+bool HTTPServer::evictForFairShare(const std::unordered_map<std::string, int>& held, int heldByNewcomer) {
+    int most = 0;
+    for (const auto& [address, count] : held) most = std::max(most, count);
+    if (heldByNewcomer >= most) return false;
+    // Slots are kept in the order they were opened: the last one of an address holding
+    // the most is its most recently opened.
+    for (auto it = connections_.rbegin(); it != connections_.rend(); ++it) {
+        if (!holdsSlot(*it) || held.at(it->address) != most) continue;
+        // Only eviction, always under connectionsLock_, makes a slot evicted; the serving
+        // thread sees it at its next change of phase, or when the shut socket fails it.
+        it->phase.exchange(ConnectionSlot::evicted);
+        ::shutdown(it->fd.get(), SHUT_RDWR);
+        --openConnections_;
+        return true;
+    }
+    return false;
 }
 
 int HTTPServer::idleConnections() {
@@ -300,7 +333,9 @@ std::string HTTPServer::peerIP(int fd) {
 
 bool HTTPServer::readWhileIdle(ConnectionSlot& slot, ReadBuffer& buf) {
     slot.idleSince = steadyNanos();
-    slot.phase = ConnectionSlot::idle;
+    // A slot evicted while busy stays evicted.
+    int busy = ConnectionSlot::busy;
+    if (!slot.phase.compare_exchange_strong(busy, ConnectionSlot::idle)) return false;
     const bool read = buf.readFrom(slot.fd.get(), kReadBlock);
     int idle = ConnectionSlot::idle;
     return slot.phase.compare_exchange_strong(idle, ConnectionSlot::busy) && read;
@@ -373,29 +408,44 @@ void HTTPServer::serve(ConnectionSlot& slot) {
         const int64_t maxBody = match.route ? match.route->facts.maxBody : kControlBody;
         if (length < 0) return;
         if (length > maxBody) {
-            if (match.route && !match.route->facts.oversizeError.empty()) {
-                refuseOversizeBody(fd, req, match.route->facts.oversizeError);
-            }
+            refuseOversizeBody(fd, peer, req, match);
             return;
         }
         // Bodies are held whole in memory: all connections together stay within the budget.
-        const BodyReservation reservation(bodyBudget_, peer, length);
-        if (!reservation.held()) {
+        buf.consume(headEnd);
+        if (early < size_t(length)) continueIfExpected(fd, req);
+        BodyReservation reservation(bodyBudget_, peer);
+        const BodyRead read = readHeldBody(fd, buf, size_t(length), req.body, reservation, BodyClock(bodyPace()));
+        if (read == BodyRead::busy) {
             sendJSON(fd, 503, errorJSON("busy"));
             drainBeforeClose(fd);
             return;
         }
-        req.body.assign(buf.view().substr(headEnd, early));
-        buf.consume(headEnd + early);
-        if (early < size_t(length)) {
-            continueIfExpected(fd, req);
-            req.body.resize(size_t(length));
-            if (!readBodyRest(fd, req.body, early, BodyClock(bodyPace()))) return;
-        }
+        if (read == BodyRead::cut) return;
 
         // After stop, a connection answers the request in hand and then closes.
         if (!handle(fd, req, peer, match) || !running_) return;
     }
+}
+
+void HTTPServer::refuseOversizeBody(int fd, const std::string& peerIP, const HTTPReq& req, RouteTable::Match& match) {
+    // The body is never read as a next request: every answer here ends the connection,
+    // drained first so that the client reads it.
+    if (!admits(fd, req, routes_.factsFor(req.path))) {
+        drainBeforeClose(fd);
+        return;
+    }
+    if (!match.route) return;
+    Connection c{*this, fd, peerIP, req, std::move(match.captures), {}, 0};
+    if (match.route->headCheck && !match.route->headCheck(c)) {
+        drainBeforeClose(fd);
+        return;
+    }
+    const std::string& text = match.route->facts.oversizeError;
+    if (text.empty()) return;
+    const auto body = encodeJSONBody(errorJSON(text));
+    respond(fd, 413, {{"Content-Type", "application/json; charset=utf-8"}}, body.value_or(""), req.method == "HEAD");
+    drainBeforeClose(fd);
 }
 
 bool HTTPServer::handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match,

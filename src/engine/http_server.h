@@ -46,13 +46,15 @@ struct ServerOptions {
     std::function<void(RouteTable&)> addRoutes;
     std::chrono::milliseconds idleTimeout{120000};  // a read or write waiting this long closes the connection
     // When every connection is taken, the one that has waited longest for its next
-    // request head is closed to admit a newcomer; one in the middle of a request never is.
+    // request head is closed to admit a newcomer. When none waits, a newcomer whose
+    // address holds fewer connections than the address holding the most takes the most
+    // recently opened connection of that address; otherwise it is turned away.
     int maxConnections = 256;
     int maxPerAddress = 32;  // connections one address may hold at once
     // A request head must be whole this long after its first byte arrived.
     std::chrono::milliseconds headTimeout{30000};
-    // Request bodies held in memory across all connections (streamed rows not counted);
-    // one address holds at most a quarter of it.
+    // Request body bytes held in memory across all connections, counted as they come
+    // (streamed rows not counted); one address holds at most a quarter of it.
     int64_t bodyBudget = int64_t(256) << 20;
     // A body, buffered or streamed, is cut when t after it began fewer than
     // bodyMinRate × (t − bodyGrace) of its bytes have come.
@@ -208,8 +210,10 @@ private:
         std::string address;  // the peer's IPv4 address
         std::thread thread;
         bool finished = false;
-        // Idle while waiting for the first byte of a request head; evicted (by the accept
-        // thread, to make room) only from idle. Set without connectionsLock_.
+        // Idle while waiting for the first byte of a request head; evicted by the accept
+        // thread, under connectionsLock_, to make room: from idle for any newcomer, from
+        // busy too for a newcomer of an address holding fewer slots. The serving thread
+        // moves between busy and idle without the lock, each move one compare-and-swap.
         std::atomic<int> phase{busy};
         std::atomic<int64_t> idleSince{0};  // steady-clock nanoseconds
     };
@@ -231,9 +235,16 @@ private:
     void acceptLoop();
     void startConnection(UniqueFd conn, const std::string& address);
     void reapFinishedConnections();
+    static bool holdsSlot(const ConnectionSlot& slot);
+    // The slots each address holds. Called under connectionsLock_, as the two below.
+    std::unordered_map<std::string, int> slotsByAddress() const;
     // Closes the connection that has waited longest for its next request; false when
-    // every connection is in the middle of a request. Called under connectionsLock_.
+    // every connection is in the middle of a request.
     bool evictLongestIdle();
+    // A full server with no idle connection shares its slots fairly: a newcomer whose
+    // address holds fewer than the address holding the most takes a slot of that
+    // address, whose most recently opened connection is closed; false otherwise.
+    bool evictForFairShare(const std::unordered_map<std::string, int>& held, int heldByNewcomer);
     BodyPace bodyPace() const;
     void serve(ConnectionSlot& slot);
     // Reads until the head that begins at start is whole; false closes the connection.
@@ -244,11 +255,16 @@ private:
     // the connection back for the next request.
     bool handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match, int64_t length,
                   std::string bodyStart);
+    // The gates in their order (Host, preflight, origin, PIN, team mode) with the facts
+    // of the request's path; false when one answered the request.
+    bool admits(int fd, const HTTPReq& req, const RouteFacts& facts) const;
     // The gates, then route(); whether the connection stays open. `match` is the row
     // the connection reader found for the request.
     bool handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match);
-    void route(int fd, const HTTPReq& req, const std::string& peerIP, const RouteFacts& facts,
-               RouteTable::Match& match);
+    void route(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match);
+    // A body longer than its row takes is never read: the gates and the row's headCheck
+    // answer first, then 413 when the row has a text for it; the connection then closes.
+    void refuseOversizeBody(int fd, const std::string& peerIP, const HTTPReq& req, RouteTable::Match& match);
 
     const std::string deviceID_;
     mutable std::mutex fieldsLock_;  // guards the five fields below

@@ -36,6 +36,14 @@ bool ReadBuffer::readFrom(int fd, size_t block) {
     }
 }
 
+bool ReadBuffer::readPaced(int fd, size_t block, const BodyClock& clock, int64_t delivered) {
+    makeRoom(block);
+    const ssize_t n = recvPaced(fd, data_.get() + end_, block, clock, delivered);
+    if (n <= 0) return false;
+    end_ += size_t(n);
+    return true;
+}
+
 void ReadBuffer::consume(size_t n) { start_ += std::min(n, end_ - start_); }
 
 }  // namespace corvane

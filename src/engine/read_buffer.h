@@ -7,6 +7,8 @@
 #include <memory>
 #include <string_view>
 
+#include "base/body_pace.h"
+
 namespace corvane {
 
 class ReadBuffer {
@@ -16,6 +18,8 @@ public:
     size_t size() const { return end_ - start_; }
     // One receive of at most `block` bytes appended; false on end of stream, error or time-out.
     bool readFrom(int fd, size_t block);
+    // The same for a body that keeps to its clock, `delivered` of its bytes already in.
+    bool readPaced(int fd, size_t block, const BodyClock& clock, int64_t delivered);
     // Drops the first n unconsumed bytes.
     void consume(size_t n);
 

@@ -1,14 +1,14 @@
 // The route table and the dispatch every request that passed the gates gets.
 //
-// Dispatch order, stage by stage:
-//   1. the team-mode gate: a row marked team-gated answers 404 with a hint while
-//      "nasExt" is off (checked on the facts of the first row whose path matches);
-//   2. dav: the WebDAV share on "/dav" and below;
-//   3. team: the team page and the team, account, mail and team-file routes;
-//   4. teamReserved: the team paths no extension took, still gated, ending in 404;
-//   5. peer: the device's own routes (peer_routes.cpp);
-//   6. nas: the NAS file API, answered in and out of team mode;
-//   7. fallback: 404 {"error":"not found"} for every other request.
+// Dispatch order, stage by stage, after the gates (the last of them the team-mode gate:
+// a row marked team-gated answers 404 with a hint while "nasExt" is off, checked on the
+// facts of the first row whose path matches; access_gates.cpp):
+//   1. dav: the WebDAV share on "/dav" and below;
+//   2. team: the team page and the team, account, mail and team-file routes;
+//   3. teamReserved: the team paths no extension took, still gated, ending in 404;
+//   4. peer: the device's own routes (peer_routes.cpp);
+//   5. nas: the NAS file API, answered in and out of team mode;
+//   6. fallback: 404 {"error":"not found"} for every other request.
 
 #include "engine/route_table.h"
 
@@ -192,12 +192,7 @@ const RouteFacts& RouteTable::factsFor(std::string_view path) const {
     return none;
 }
 
-void HTTPServer::route(int fd, const HTTPReq& req, const std::string& peerIP, const RouteFacts& facts,
-                       RouteTable::Match& match) {
-    if (facts.teamGated && !nasExtOn()) {
-        refuseTeamMode(fd);
-        return;
-    }
+void HTTPServer::route(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match) {
     Connection c{*this, fd, peerIP, req, std::move(match.captures), {}, 0};
     if (match.route) {
         match.route->handler(c);

@@ -42,6 +42,8 @@ struct Connection {
 };
 
 using RouteHandler = std::function<void(Connection&)>;
+// A row's own refusals that need only the request head; false when one was written.
+using RouteCheck = std::function<bool(Connection&)>;
 
 // What the gates and the connection reader need to know of a route.
 struct RouteFacts {
@@ -50,9 +52,11 @@ struct RouteFacts {
     bool originFree = false;  // pages of another origin may call it without the token
     bool streamed = false;    // handed over before its body is read, past every gate
     bool ownPreflight = false;  // answers OPTIONS itself: no generic 204, no origin gate for it
-    int64_t maxBody = kControlBody;  // a longer announced body closes the connection
-    // When set, a longer announced body is answered 413 {"error": this text} before it is
-    // read, and the connection drained and closed, so that the client reads the reply.
+    // A longer announced body is never read: the gates and the row's headCheck answer
+    // first, as for any request; then the connection closes.
+    int64_t maxBody = kControlBody;
+    // When set, a longer announced body that passed them is answered 413 {"error": this
+    // text}, and the connection drained and closed, so that the client reads the reply.
     std::string oversizeError = {};
 };
 
@@ -87,6 +91,9 @@ struct Route {
     PathTest path;
     RouteHandler handler;
     RouteFacts facts;
+    // Runs before a body over the row's limit is refused, so that the refusals the
+    // handler would make from the head alone (who may call it) keep their order.
+    RouteCheck headCheck = {};
 
     bool takesMethod(std::string_view method) const;
 };

@@ -92,29 +92,17 @@ void TeamRouter::logout(Connection& c) {
     reply(c, 200, {{"ok", true}}, {{"Set-Cookie", std::string(kCookieName) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Lax"}});
 }
 
-void TeamRouter::me(Connection& c) {
-    const std::optional<TeamUser> me = tfMe(c);
-    if (!me) {
-        reply(c, 401, {{"error", "未登录"}, {"needLogin", true}});
-        return;
-    }
-    reply(c, 200, {{"ok", true}, {"user", me->publicDict()}, {"team", store_.teamName()}, {"device", c.server.deviceName()}});
+void TeamRouter::me(Connection& c, const TeamUser& member) {
+    reply(c, 200, {{"ok", true}, {"user", member.publicDict()}, {"team", store_.teamName()}, {"device", c.server.deviceName()}});
 }
 
-void TeamRouter::users(Connection& c) {
-    const std::optional<TeamUser> me = member(c);
-    if (!me) return;
-    if (!me->isAdmin()) {
-        reply(c, 403, errorJSON("只有管理员可以查看"));
-        return;
-    }
+void TeamRouter::users(Connection& c, const TeamUser& /*admin*/) {
     nlohmann::json list = nlohmann::json::array();
     for (const TeamUser& account : store_.allUsers()) list.push_back(account.publicDict());
     reply(c, 200, {{"ok", true}, {"users", list}});
 }
 
-void TeamRouter::approve(Connection& c) {
-    if (!admin(c, "只有管理员可以审批")) return;
+void TeamRouter::approve(Connection& c, const TeamUser& /*admin*/) {
     const nlohmann::json body = bodyObject(c.req);
     const std::string id = field(body, "id");
     const std::optional<TeamUser> account = store_.user(id);
@@ -137,8 +125,7 @@ void TeamRouter::approve(Connection& c) {
     reply(c, 200, {{"ok", true}, {"status", "removed"}});
 }
 
-void TeamRouter::block(Connection& c) {
-    if (!admin(c, "只有管理员可以操作")) return;
+void TeamRouter::block(Connection& c, const TeamUser& /*admin*/) {
     const std::string id = field(bodyObject(c.req), "id");
     const std::optional<TeamUser> account = store_.user(id);
     if (!account || account->isAdmin()) {
@@ -151,24 +138,20 @@ void TeamRouter::block(Connection& c) {
     reply(c, 200, {{"ok", true}, {"status", status}});
 }
 
-void TeamRouter::changePassword(Connection& c) {
-    const std::optional<TeamUser> me = member(c);
-    if (!me) return;
+void TeamRouter::changePassword(Connection& c, const TeamUser& member) {
     const nlohmann::json body = bodyObject(c.req);
-    if (Outcome changed = store_.changePassword(me->id, field(body, "old"), field(body, "new")); !changed) {
+    if (Outcome changed = store_.changePassword(member.id, field(body, "old"), field(body, "new")); !changed) {
         reply(c, 400, errorJSON(changed.refusal()));
         return;
     }
     reply(c, 200, {{"ok", true}});
 }
 
-void TeamRouter::changeEmail(Connection& c) {
-    const std::optional<TeamUser> me = member(c);
-    if (!me) return;
+void TeamRouter::changeEmail(Connection& c, const TeamUser& member) {
     const nlohmann::json body = bodyObject(c.req);
     std::string id = field(body, "id");
-    if (id.empty()) id = me->id;
-    if (id != me->id && !me->isAdmin()) {
+    if (id.empty()) id = member.id;
+    if (id != member.id && !member.isAdmin()) {
         reply(c, 403, errorJSON("只有管理员可以改别人的邮箱"));
         return;
     }
@@ -180,8 +163,7 @@ void TeamRouter::changeEmail(Connection& c) {
     reply(c, 200, {{"ok", true}});
 }
 
-void TeamRouter::recover(Connection& c) {
-    if (!admin(c, "只有管理员可以重置")) return;
+void TeamRouter::recover(Connection& c, const TeamUser& /*admin*/) {
     const std::string id = field(bodyObject(c.req), "id");
     const std::optional<TeamUser> account = store_.user(id);
     Result<std::string> temp = store_.adminReset(id);

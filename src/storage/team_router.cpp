@@ -40,6 +40,12 @@ const RouteFacts kLogo{.teamGated = true, .pinExempt = true, .maxBody = kLogoMax
 const RouteFacts kAccount{.teamGated = true, .pinExempt = true, .maxBody = 16383, .oversizeError = kTooLarge};
 const RouteFacts kForgot{.teamGated = true, .pinExempt = true, .maxBody = 8191, .oversizeError = kTooLarge};
 
+// The member rows and what a request without a session gets on them.
+const TeamAccess kSignedIn{401, {{"error", "未登录"}}};
+const TeamAccess kMe{401, {{"error", "未登录"}, {"needLogin", true}}};
+const TeamAccess kUserList{401, {{"error", "未登录"}}, "只有管理员可以查看"};
+const TeamAccess kTeamFiles{401, {{"error", "请先登录"}, {"needLogin", true}}};
+
 const std::vector<std::string> kAny;
 const std::vector<std::string> kGet{"GET", "HEAD"};
 const std::vector<std::string> kPost{"POST"};
@@ -70,6 +76,8 @@ TeamRouter::TeamRouter(StorageContext context)
       accountLimits_(context_.clock),
       fileRoutes_(teamFileRoutes(context_)) {}
 
+TeamAccess TeamAccess::admins(const std::string& text) { return TeamAccess{403, errorJSON(text), text}; }
+
 void TeamRouter::add(RouteTable& table, std::vector<std::string> methods, PathTest path, Handler handler,
                      const RouteFacts& facts) {
     // Rows keep the router alive as long as the table lives.
@@ -78,33 +86,44 @@ void TeamRouter::add(RouteTable& table, std::vector<std::string> methods, PathTe
                                       [self, handler](Connection& c) { ((*self).*handler)(c); }, facts});
 }
 
+void TeamRouter::add(RouteTable& table, std::vector<std::string> methods, PathTest path, const TeamAccess& access,
+                     MemberHandler handler, const RouteFacts& facts) {
+    auto self = shared_from_this();
+    const auto run = [self, access, handler](Connection& c) {
+        if (const std::optional<TeamUser> member = self->allowed(c, access)) ((*self).*handler)(c, *member);
+    };
+    const auto check = [self, access](Connection& c) { return self->allowed(c, access).has_value(); };
+    table.add(RouteStage::team, Route{std::move(methods), std::move(path), run, facts, check});
+}
+
 void TeamRouter::addRows(RouteTable& table) {
     using P = PathTest;
+    using A = TeamAccess;
     add(table, kAny, P::exact("/api/team"), &TeamRouter::teamInfo, kOpenAPI);
     add(table, kGet, P::exact("/api/team/logo"), &TeamRouter::logoGet, kLogo);
-    add(table, kPost, P::exact("/api/team/logo"), &TeamRouter::logoSet, kLogo);
-    add(table, kPost, P::exact("/api/team/set"), &TeamRouter::teamSet, kOpenAPI);
+    add(table, kPost, P::exact("/api/team/logo"), A::admins("只有管理员能改团队 Logo"), &TeamRouter::logoSet, kLogo);
+    add(table, kPost, P::exact("/api/team/set"), A::admins("只有管理员能改团队名称"), &TeamRouter::teamSet, kOpenAPI);
     add(table, kPost, P::exact("/api/auth/register"), &TeamRouter::registerAccount, kAccount);
     add(table, kPost, P::exact("/api/auth/login"), &TeamRouter::login, kAccount);
     add(table, kAny, P::exact("/api/auth/logout"), &TeamRouter::logout, kOpenAPI);
-    add(table, kAny, P::exact("/api/auth/me"), &TeamRouter::me, kOpenAPI);
-    add(table, kAny, P::exact("/api/auth/users"), &TeamRouter::users, kOpenAPI);
-    add(table, kPost, P::exact("/api/auth/approve"), &TeamRouter::approve, kOpenAPI);
-    add(table, kPost, P::exact("/api/auth/block"), &TeamRouter::block, kOpenAPI);
-    add(table, kPost, P::exact("/api/auth/pass"), &TeamRouter::changePassword, kOpenAPI);
+    add(table, kAny, P::exact("/api/auth/me"), kMe, &TeamRouter::me, kOpenAPI);
+    add(table, kAny, P::exact("/api/auth/users"), kUserList, &TeamRouter::users, kOpenAPI);
+    add(table, kPost, P::exact("/api/auth/approve"), A::admins("只有管理员可以审批"), &TeamRouter::approve, kOpenAPI);
+    add(table, kPost, P::exact("/api/auth/block"), A::admins("只有管理员可以操作"), &TeamRouter::block, kOpenAPI);
+    add(table, kPost, P::exact("/api/auth/pass"), kSignedIn, &TeamRouter::changePassword, kOpenAPI);
     add(table, kPost, P::exact("/api/auth/forgot"), &TeamRouter::forgot, kForgot);
     add(table, kPost, P::exact("/api/auth/reset"), &TeamRouter::reset, kAccount);
-    add(table, kPost, P::exact("/api/auth/email"), &TeamRouter::changeEmail, kOpenAPI);
-    add(table, kPost, P::exact("/api/auth/recover"), &TeamRouter::recover, kOpenAPI);
-    add(table, kGet, P::exact("/api/mail"), &TeamRouter::mailGet, kOpenAPI);
-    add(table, kPost, P::exact("/api/mail"), &TeamRouter::mailSet, kOpenAPI);
-    add(table, kPost, P::exact("/api/mail/test"), &TeamRouter::mailTest, kOpenAPI);
+    add(table, kPost, P::exact("/api/auth/email"), kSignedIn, &TeamRouter::changeEmail, kOpenAPI);
+    add(table, kPost, P::exact("/api/auth/recover"), A::admins("只有管理员可以重置"), &TeamRouter::recover, kOpenAPI);
+    add(table, kGet, P::exact("/api/mail"), A::admins("只有管理员可以查看"), &TeamRouter::mailGet, kOpenAPI);
+    add(table, kPost, P::exact("/api/mail"), A::admins("只有管理员可以修改"), &TeamRouter::mailSet, kOpenAPI);
+    add(table, kPost, P::exact("/api/mail/test"), A::admins("只有管理员可以测试"), &TeamRouter::mailTest, kOpenAPI);
     for (const char* path : {"/", "/web", "/login", "/team"}) add(table, kAny, P::exact(path), &TeamRouter::page, kPage);
     // The end of the list: every other claimed request.
-    add(table, kAny, P::exact("/api/team/logo"), &TeamRouter::teamFiles, kLogo);
-    add(table, kAny, P::exact("/api/team/set"), &TeamRouter::teamFiles, kOpenAPI);
+    add(table, kAny, P::exact("/api/team/logo"), kTeamFiles, &TeamRouter::teamFiles, kLogo);
+    add(table, kAny, P::exact("/api/team/set"), kTeamFiles, &TeamRouter::teamFiles, kOpenAPI);
     for (const char* prefix : {"/api/auth/", "/api/tf/", "/api/mail"}) {
-        add(table, kAny, P::prefix(prefix), &TeamRouter::teamFiles, kOpenAPI);
+        add(table, kAny, P::prefix(prefix), kTeamFiles, &TeamRouter::teamFiles, kOpenAPI);
     }
 }
 
@@ -131,16 +150,16 @@ std::optional<TeamUser> TeamRouter::tfMe(const Connection& c) const {
     return store_.userForToken(token);
 }
 
-std::optional<TeamUser> TeamRouter::admin(Connection& c, const std::string& refusal) const {
+std::optional<TeamUser> TeamRouter::allowed(Connection& c, const TeamAccess& access) const {
     std::optional<TeamUser> me = tfMe(c);
-    if (me && me->isAdmin()) return me;
-    reply(c, 403, errorJSON(refusal));
-    return std::nullopt;
-}
-
-std::optional<TeamUser> TeamRouter::member(Connection& c) const {
-    std::optional<TeamUser> me = tfMe(c);
-    if (!me) reply(c, 401, errorJSON("未登录"));
+    if (!me) {
+        reply(c, access.status, access.refusal);
+        return std::nullopt;
+    }
+    if (!access.notAdmin.empty() && !me->isAdmin()) {
+        reply(c, 403, errorJSON(access.notAdmin));
+        return std::nullopt;
+    }
     return me;
 }
 
@@ -201,9 +220,8 @@ void TeamRouter::logoGet(Connection& c) {
             bytes, c.req.method == "HEAD");
 }
 
-void TeamRouter::logoSet(Connection& c) {
+void TeamRouter::logoSet(Connection& c, const TeamUser& /*admin*/) {
     // A body over the row's limit was answered 413 before it was read.
-    if (!admin(c, "只有管理员能改团队 Logo")) return;
     if (Outcome saved = store_.saveLogo(c.req.body); !saved) {
         reply(c, 400, errorJSON(saved.refusal()));
         return;
@@ -213,8 +231,7 @@ void TeamRouter::logoSet(Connection& c) {
     c.server.emit(ServerEvent::teamIdentity());
 }
 
-void TeamRouter::teamSet(Connection& c) {
-    if (!admin(c, "只有管理员能改团队名称")) return;
+void TeamRouter::teamSet(Connection& c, const TeamUser& /*admin*/) {
     const auto name = trimWhitespace(Fields(bodyObject(c.req)).s("name").value_or(""));
     if (name.empty() || graphemeCount(name) > 30) {
         reply(c, 400, errorJSON("团队名称 1-30 个字"));
@@ -236,18 +253,13 @@ void TeamRouter::page(Connection& c) {
             teamPageHTML(), c.req.method == "HEAD");
 }
 
-void TeamRouter::teamFiles(Connection& c) {
-    const std::optional<TeamUser> me = tfMe(c);
-    if (!me) {
-        reply(c, 401, {{"error", "请先登录"}, {"needLogin", true}});
-        return;
-    }
+void TeamRouter::teamFiles(Connection& c, const TeamUser& member) {
     store_.prepareDirs();
     for (const TeamFileRoute& route : fileRoutes_) {
         const bool methodMatches =
             route.methods.empty() || std::find(route.methods.begin(), route.methods.end(), c.req.method) != route.methods.end();
         if (methodMatches && route.path == c.req.path) {
-            route.handler(c, *me);
+            route.handler(c, member);
             return;
         }
     }

@@ -39,6 +39,18 @@ struct TeamFileRoute {
 // The team-file routes in the order they are tried (team_file_routes.cpp).
 std::vector<TeamFileRoute> teamFileRoutes(const StorageContext& context);
 
+// Who may use a team row: a request without an active member gets `refusal` with
+// `status`; on rows of administrators, other members get 403 {"error": notAdmin}. The
+// frame checks it before the handler, and before a body over the row's limit is refused.
+struct TeamAccess {
+    int status = 401;
+    nlohmann::json refusal;
+    std::string notAdmin = {};
+
+    // Administrators only: every other request gets 403 with the text.
+    static TeamAccess admins(const std::string& text);
+};
+
 class TeamRouter : public std::enable_shared_from_this<TeamRouter> {
 public:
     explicit TeamRouter(StorageContext context);
@@ -59,14 +71,16 @@ public:
 
 private:
     using Handler = void (TeamRouter::*)(Connection&);
+    // The handler of a row with access: it gets the member the request is made by.
+    using MemberHandler = void (TeamRouter::*)(Connection&, const TeamUser&);
     void add(RouteTable& table, std::vector<std::string> methods, PathTest path, Handler handler,
              const RouteFacts& facts);
+    void add(RouteTable& table, std::vector<std::string> methods, PathTest path, const TeamAccess& access,
+             MemberHandler handler, const RouteFacts& facts);
 
     void bind(const Connection& c) const;
-    // The signed-in administrator, or a 403 with the route's text written and none.
-    std::optional<TeamUser> admin(Connection& c, const std::string& refusal) const;
-    // The signed-in member, or 401 {"error":"未登录"} written and none.
-    std::optional<TeamUser> member(Connection& c) const;
+    // The member the access lets in, or its refusal written and none.
+    std::optional<TeamUser> allowed(Connection& c, const TeamAccess& access) const;
     // Refusals written before a route reads anything: a body of `limit` bytes or more
     // (413), and a key that used up its requests within the window (429 with the text;
     // otherwise the request is counted).
@@ -77,28 +91,28 @@ private:
     // Frame and team info (team_router.cpp).
     void teamInfo(Connection& c);
     void logoGet(Connection& c);
-    void logoSet(Connection& c);
-    void teamSet(Connection& c);
+    void logoSet(Connection& c, const TeamUser& admin);
+    void teamSet(Connection& c, const TeamUser& admin);
     void page(Connection& c);
-    void teamFiles(Connection& c);
+    void teamFiles(Connection& c, const TeamUser& member);
     // Accounts (account_routes.cpp).
     void registerAccount(Connection& c);
     void login(Connection& c);
     void logout(Connection& c);
-    void me(Connection& c);
-    void users(Connection& c);
-    void approve(Connection& c);
-    void block(Connection& c);
-    void changePassword(Connection& c);
-    void changeEmail(Connection& c);
-    void recover(Connection& c);
+    void me(Connection& c, const TeamUser& member);
+    void users(Connection& c, const TeamUser& admin);
+    void approve(Connection& c, const TeamUser& admin);
+    void block(Connection& c, const TeamUser& admin);
+    void changePassword(Connection& c, const TeamUser& member);
+    void changeEmail(Connection& c, const TeamUser& member);
+    void recover(Connection& c, const TeamUser& admin);
     // Password reset (reset_routes.cpp).
     void forgot(Connection& c);
     void reset(Connection& c);
     // Mail settings (mail_routes.cpp).
-    void mailGet(Connection& c);
-    void mailSet(Connection& c);
-    void mailTest(Connection& c);
+    void mailGet(Connection& c, const TeamUser& admin);
+    void mailSet(Connection& c, const TeamUser& admin);
+    void mailTest(Connection& c, const TeamUser& admin);
 
     StorageContext context_;
     TeamStore& store_;
