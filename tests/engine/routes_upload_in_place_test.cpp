@@ -100,6 +100,9 @@ TEST_F(RoutesUploadInPlace, AChunkCutShortIsNotHeldUntilItIsSentWhole) {
         const std::string head = "PUT /api/upload/" + id + "/1 HTTP/1.1\r\nContent-Length: " +
                                  std::to_string(kFull) + "\r\n\r\n";
         ASSERT_TRUE(client.send(head + pattern(kFull / 2, 9)));
+        // The chunk has begun once its index no longer reads as held; only then is the
+        // cut below a cut of this chunk and not of a connection never served.
+        ASSERT_TRUE(waitFor([&] { return callJSON("GET", "/api/upload/" + id)["received"] == nlohmann::json::array({0}); }));
     }
     ASSERT_TRUE(waitFor([&] { return server->openConnections() == 0; }));
     EXPECT_EQ(callJSON("GET", "/api/upload/" + id)["received"], nlohmann::json::array({0}));
