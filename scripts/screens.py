@@ -9,7 +9,10 @@ tells of the cut; the chat window with messages. Each is the program's own --sho
 (1040 x 720) on Xvfb, and of every sheet open at that moment. Last, two pictures of a whole 1280 x 720 screen
 without a window manager: the first start with the welcome sheet, and the settings sheet open."""
 
+import ctypes
 import os
+import shutil
+import subprocess
 import sys
 import time
 import urllib.request
@@ -31,7 +34,7 @@ CHUNK = 4 * 1024 * 1024
 def shoot(binary, path, prepare=None, welcome_done=True, extra_config=None, running=None, sheets=()):
     """running: what to do with the session once the program runs, before its picture;
     sheets: the object names of the sheets that must be open in it (each gets its own picture)."""
-    with ds.Session(binary, welcome_done=welcome_done, extra_config=extra_config) as session:
+    with ds.Session(binary, welcome_done=welcome_done, extra_config=extra_config, home=user_home()) as session:
         if prepare:
             prepare(session)
         session.start(["--shot", path])
@@ -48,7 +51,7 @@ def shoot(binary, path, prepare=None, welcome_done=True, extra_config=None, runn
 def shoot_screen(binary, path, size, welcome_done=True, running=None):
     """The whole screen of that size, with the windows where the program put them: running
     opens what the picture shows (given the accessible application and main window)."""
-    with ds.Session(binary, welcome_done=welcome_done, screen=size) as session:
+    with ds.Session(binary, welcome_done=welcome_done, screen=size, home=user_home()) as session:
         session.start()
         app = ds.application()
         main_window = ds.window(app, "Corvane") if app else None
@@ -239,10 +242,39 @@ def with_slow_device(session):
             out.truncate(size)
 
 
+_home_mounted = []
+
+
+def user_home():
+    """A fresh home folder as a user has one, so that the receive folder shown reads
+    /home/lin/Corvane: a tmpfs over /home in a mount namespace of this process's own, which
+    nothing outside sees (root only). Elsewhere the sandbox's own folder (None)."""
+    if not _home_mounted:
+        _home_mounted.append(_private_tmpfs_home())
+    if not _home_mounted[0]:
+        return None
+    home = "/home/lin"
+    shutil.rmtree(home, ignore_errors=True)  # each picture starts from an empty home
+    os.makedirs(home)
+    return home
+
+
+def _private_tmpfs_home():
+    if os.geteuid() != 0:
+        return False
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.unshare(0x00020000) != 0:  # CLONE_NEWNS; fails once threads run
+        return False
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    return (subprocess.run(["mount", "--make-rprivate", "/"], **quiet).returncode == 0 and
+            subprocess.run(["mount", "-t", "tmpfs", "tmpfs", "/home"], **quiet).returncode == 0)
+
+
 def main():
     ds.enter([os.path.abspath(__file__)] + sys.argv[1:])
     binary, folder = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     os.makedirs(folder, exist_ok=True)
+    user_home()  # before any thread runs
     shoot(binary, os.path.join(folder, "main-fresh.png"))
     shoot(binary, os.path.join(folder, "main-team-strip.png"), with_team_strip)
     shoot(binary, os.path.join(folder, "main-devices-files.png"), with_devices_and_files,

@@ -149,13 +149,14 @@ class _ManifestHandler(BaseHTTPRequestHandler):
 class Session:
     """build/corvane in a sandbox of its own, its window on the test's display, or with
     screen=(width, height) on a screen of that size of its own (no window manager either),
-    at Qt's scale factor scale when given. defaults: the user defaults it starts with."""
+    at Qt's scale factor scale when given. defaults: the user defaults it starts with; home:
+    a home folder to use instead of one in the sandbox."""
 
     def __init__(self, binary, welcome_done=True, extra_config=None, no_anim=True, screen=None, scale=None,
-                 defaults=None):
+                 defaults=None, home=None):
         self.binary = binary
         self.box = tempfile.mkdtemp(prefix="corvane-desktop-")
-        self.home = os.path.join(self.box, "home")
+        self.home = home or os.path.join(self.box, "home")
         self.data = os.path.join(self.box, "data", "Corvane")
         self.opened_log = os.path.join(self.box, "xdg-open.log")
         for folder in (self.home, self.data, os.path.join(self.box, "config"), os.path.join(self.box, "cache"),
