@@ -128,10 +128,12 @@ public:
     bool held() const { return claim_.refusal == UploadRefusal::none && !claim_.folder.empty(); }
     UploadRefusal refusal() const { return claim_.refusal; }
     const fs::path& folder() const { return claim_.folder; }
-    // The upload is stored: the folder never comes back; the returned spare is emptied
-    // by the caller.
-    fs::path finish() {
-        fs::path spare = uploads_.endFinished(parts_, id_, claim_.folder);
+    // The reply of the finish that stored the upload, heard again; empty for a claim.
+    const std::string& storedReply() const { return claim_.storedReply; }
+    // The upload is stored and answered with `reply`: the folder never comes back; the
+    // returned spare is emptied by the caller.
+    fs::path finish(const nlohmann::json& reply) {
+        fs::path spare = uploads_.endFinished(parts_, id_, claim_.folder, reply.dump());
         claim_.folder.clear();
         return spare;
     }
@@ -276,6 +278,7 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     const fs::path& receiveFolder = dirs.root;
     PartClaim claim(uploads_, dirs.parts, id, peerIP);
     if (claim.refusal() == UploadRefusal::forbidden) return {403, errorJSON("forbidden")};
+    if (!claim.storedReply().empty()) return {200, nlohmann::json::parse(claim.storedReply())};
     const auto part = claim.held() ? listPartFolder(claim.folder()) : std::nullopt;
     if (!part) return {404, errorJSON("upload not found")};
     const std::vector<HeldChunk>& chunks = part->chunks;
@@ -306,12 +309,12 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
         if (built.joinedAside) ::unlink(built.path.c_str());
         return {500, errorJSON("open failed")};
     }
-    fs::path spentFolder = claim.finish();
-
     const int64_t size = fileSize(parent / *name);
     const double doneAt = now();
     const double t = doneAt * 1000.0;
     const std::string relPath = folderPart.empty() ? *name : folderPart + "/" + *name;
+    nlohmann::json stored = {{"ok", true}, {"p", relPath}, {"n", *name}, {"s", size}, {"t", t}};
+    fs::path spentFolder = claim.finish(stored);
     withReceiveTask(id, [&](ReceiveTask& task) {
         if (task.from.empty()) task.from = peerIP;
         task.received = size;
@@ -321,7 +324,7 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     });
     emit(ServerEvent::fileReceived(FileItem{relPath, *name, size, t}));
     emit(ServerEvent::log("接收完成：" + relPath + "（" + humanSize(size) + "）"));
-    return {200, {{"ok", true}, {"p", relPath}, {"n", *name}, {"s", size}, {"t", t}}, std::move(spentFolder)};
+    return {200, std::move(stored), std::move(spentFolder)};
 }
 
 void HTTPServer::routeDeleteUpload(Connection& c) {

@@ -196,6 +196,7 @@ UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::s
         refusal = UploadRefusal::failed;
         return nullptr;
     }
+    forgetStoredReply(parts, id);  // a finish of the id now finishes the new upload
     Record& record = shelf[id];  // may be a gone one whose last chunks are still in flight
     record.state = Record::State::live;
     record.owner = peerIP;
@@ -265,6 +266,27 @@ bool UploadRecords::takeOver(const fs::path& parts, const std::string& id, const
 
 void UploadRecords::keepAll(const std::vector<fs::path>& retired) {
     for (const fs::path& folder : retired) spares_.keep(folder);
+}
+
+void UploadRecords::rememberFinish(const fs::path& parts, const std::string& id, const std::string& owner,
+                                   const std::string& reply) {
+    forgetStoredReply(parts, id);
+    if (limits_.storedReplies == 0) return;
+    storedFinishes_.push_back(StoredFinish{parts, id, owner, reply, clock_()});
+    if (storedFinishes_.size() > limits_.storedReplies) storedFinishes_.pop_front();
+}
+
+std::string UploadRecords::storedReply(const fs::path& parts, const std::string& id, const std::string& owner) const {
+    for (const StoredFinish& stored : storedFinishes_) {
+        if (stored.parts != parts || stored.id != id) continue;
+        const bool kept = clock_() - stored.at < kStoredReplyKept;
+        return kept && stored.owner == owner ? stored.reply : "";
+    }
+    return "";
+}
+
+void UploadRecords::forgetStoredReply(const fs::path& parts, const std::string& id) {
+    std::erase_if(storedFinishes_, [&](const StoredFinish& stored) { return stored.parts == parts && stored.id == id; });
 }
 
 // ---------------------------------------------------------------- the operations
@@ -367,8 +389,18 @@ UploadRecords::Claim UploadRecords::claimForFinish(const fs::path& parts, const 
                                                    const std::string& peerIP) {
     Lock lock(lock_);
     Record* record = find(parts, id);
-    if (!record || record->state == Record::State::finishing) return {UploadRefusal::notFound, {}};
-    if (record->owner.empty() || record->owner != peerIP) return {UploadRefusal::forbidden, {}};
+    // The owner's finish sent again once its connection was lost: the one before decides.
+    while (record && record->state == Record::State::finishing && !record->owner.empty() && record->owner == peerIP) {
+        finishEnded_.wait(lock);
+        record = find(parts, id);
+    }
+    if (!record) {
+        std::string reply = storedReply(parts, id, peerIP);
+        if (reply.empty()) return {UploadRefusal::notFound, {}, {}};
+        return {UploadRefusal::none, {}, std::move(reply)};
+    }
+    if (record->state == Record::State::finishing) return {UploadRefusal::notFound, {}, {}};
+    if (record->owner.empty() || record->owner != peerIP) return {UploadRefusal::forbidden, {}, {}};
     // Only chunks whose every byte is in count; nothing writes into the folder once it is
     // claimed. A finishing record is never forgotten by another request.
     record->state = Record::State::finishing;
@@ -378,10 +410,11 @@ UploadRecords::Claim UploadRecords::claimForFinish(const fs::path& parts, const 
     const fs::path claimed = parts / (kClaimPrefix + id + "-" + randomHex(6));
     if (!renameNoReplace(parts / id, claimed)) {
         forget(shelfFor(parts), id);
-        return {UploadRefusal::notFound, {}};
+        finishEnded_.notify_all();
+        return {UploadRefusal::notFound, {}, {}};
     }
     touch(*record);
-    return {UploadRefusal::none, claimed};
+    return {UploadRefusal::none, claimed, {}};
 }
 
 void UploadRecords::returnClaim(const fs::path& parts, const std::string& id, const fs::path& claimed) {
@@ -397,14 +430,19 @@ void UploadRecords::returnClaim(const fs::path& parts, const std::string& id, co
         }
     }
     lock.unlock();
+    finishEnded_.notify_all();
     if (!back) removeTree(claimed);
 }
 
-fs::path UploadRecords::endFinished(const fs::path& parts, const std::string& id, const fs::path& claimed) {
+fs::path UploadRecords::endFinished(const fs::path& parts, const std::string& id, const fs::path& claimed,
+                                    const std::string& reply) {
     {
         Lock lock(lock_);
+        const Record* record = known(parts, id);
+        if (record) rememberFinish(parts, id, record->owner, reply);
         forget(shelfFor(parts), id);
     }
+    finishEnded_.notify_all();
     fs::path spare = SpareFolders::retire(claimed);
     if (spare.empty()) removeTree(claimed);
     return spare;

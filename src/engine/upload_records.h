@@ -14,6 +14,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -34,6 +35,8 @@ namespace corvane {
 struct UploadLimits {
     size_t total = 1000;
     size_t perAddress = 100;
+    // Stored finishes whose reply is kept for the same finish heard again.
+    size_t storedReplies = 100;
 };
 
 enum class UploadRefusal { none, notFound, forbidden, busy, failed };
@@ -44,6 +47,8 @@ class UploadRecords {
 public:
     // Seconds a meta from another address waits after the owner's last change.
     static constexpr double kQuietBeforeTakeover = 30;
+    // Seconds a stored finish's reply is kept.
+    static constexpr double kStoredReplyKept = 60;
 
     // `clock` gives seconds since 1970.
     UploadRecords(UploadLimits limits, std::function<double()> clock);
@@ -98,17 +103,22 @@ public:
 
     // A finish by the owner: ends the chunks in flight, waits until they are out, and
     // moves the part folder aside under a claim of its own. The claimed folder, or why not.
+    // The owner's finish heard again (its reply was lost) waits while the one before is
+    // joining, and once the upload is stored and no new one of the id began, it gets the
+    // stored finish's reply instead of a folder, for a short while.
     struct Claim {
         UploadRefusal refusal = UploadRefusal::none;
         std::filesystem::path folder;
+        std::string storedReply;
     };
     Claim claimForFinish(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP);
     // A finish that stored nothing gives the folder back.
     void returnClaim(const std::filesystem::path& parts, const std::string& id, const std::filesystem::path& claimed);
-    // The upload is stored: it is forgotten, and its folder is moved aside as a spare at
-    // once, so a kill from here on leaves nothing to restore. Empty it with keepSpare.
+    // The upload is stored and its finish answers `reply`: it is forgotten but for that
+    // reply, and its folder is moved aside as a spare at once, so a kill from here on
+    // leaves nothing to restore. Empty it with keepSpare.
     std::filesystem::path endFinished(const std::filesystem::path& parts, const std::string& id,
-                                      const std::filesystem::path& claimed);
+                                      const std::filesystem::path& claimed, const std::string& reply);
     void keepSpare(const std::filesystem::path& spare);
 
     // A cancel by the owner: the chunks in flight end and the part folder goes. An unknown
@@ -130,6 +140,13 @@ private:
         std::vector<InFlight*> inFlight;  // a gone record stays while it has any
         double changedAt = 0;             // by the clock; 0 when read from disk
         uint64_t changeOrder = 0;         // larger: changed later
+    };
+    struct StoredFinish {
+        std::filesystem::path parts;
+        std::string id;
+        std::string owner;
+        std::string reply;
+        double at = 0;  // by the clock
     };
     // The uploads of one parts folder, by id.
     using Shelf = std::unordered_map<std::string, Record>;
@@ -165,13 +182,20 @@ private:
     static bool endSameIndex(Record& record, int64_t index);
     void leave(const Chunk& chunk);
     void keepAll(const std::vector<std::filesystem::path>& retired);
+    void rememberFinish(const std::filesystem::path& parts, const std::string& id, const std::string& owner,
+                        const std::string& reply);
+    // The reply kept for the owner's stored finish of the id; empty when none is.
+    std::string storedReply(const std::filesystem::path& parts, const std::string& id, const std::string& owner) const;
+    void forgetStoredReply(const std::filesystem::path& parts, const std::string& id);
 
     const UploadLimits limits_;
     const std::function<double()> clock_;
     SpareFolders spares_;
-    std::mutex lock_;  // guards shelves_, every record, nextGeneration_, nextChange_
+    std::mutex lock_;  // guards shelves_, every record, storedFinishes_, nextGeneration_, nextChange_
     std::condition_variable left_;  // a chunk left its record
+    std::condition_variable finishEnded_;  // a record left the finishing state
     std::map<std::filesystem::path, Shelf> shelves_;
+    std::deque<StoredFinish> storedFinishes_;  // oldest first
     uint64_t nextGeneration_ = 1;
     uint64_t nextChange_ = 1;
 };

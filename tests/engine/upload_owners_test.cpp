@@ -1,6 +1,7 @@
 // Who an upload belongs to, and what a chunk still arriving may do: devices at two
 // addresses on loopback, bodies held open on raw sockets across a takeover, a cancel or
 // a finish, then completed. Each case once stored another device's bytes with a 200.
+// Then what the owner's finish heard again answers once the upload is stored.
 
 #include <set>
 
@@ -289,6 +290,78 @@ TEST_F(UploadOwners, OnlyAQuietUploadIsTakenOver) {
     EXPECT_EQ(parse(from(kStranger, "GET", "")),
               nlohmann::json({{"exists", true}, {"received", nlohmann::json::array()}, {"chunkSize", kFull}, {"meta", theirs}}));
     EXPECT_EQ(from(kSender, "PUT", "/1", mine[1]).status, 403);
+}
+
+// What the owner's finish heard again (its reply lost) answers, and for how long.
+class FinishHeardAgain : public UploadOwners {
+protected:
+    FinishHeardAgain() { uploadLimits.storedReplies = 2; }
+
+    // The upload sent whole, its finish sent on a raw socket closed before the reply.
+    void finishWithReplyLost(const std::vector<std::string>& chunks) {
+        ASSERT_EQ(sendChunks(kSender, metaOf(id + ".bin", chunks), chunks).status, 200);
+        RawClient lost(server->port(), kSender);
+        const std::string head = "POST /api/upload/" + id + "/finish HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+        ASSERT_TRUE(lost.send(head + "Content-Length: 2\r\n\r\n{}"));
+        lost.close();
+    }
+    nlohmann::json storedReply(int64_t size) const {
+        return {{"ok", true}, {"p", id + ".bin"}, {"n", id + ".bin"}, {"s", size}, {"t", clock() * 1000.0}};
+    }
+};
+
+TEST_F(FinishHeardAgain, TheOwnerGetsTheStoredReplyAgainAndOneFile) {
+    // The finish sent again once its connection closed got 404 "upload not found"
+    // although the file was stored; sending the file again stored a second copy.
+    const std::vector<std::string> chunks = {bytesOf(kFull, 1), bytesOf(kFull, 2), bytesOf(kFull, 3), bytesOf(9, 4)};
+    for (const bool whileJoining : {true, false}) {
+        SCOPED_TRACE(whileJoining ? "sent again while joining" : "sent again once stored");
+        id = whileJoining ? "a1a1a1a1a1a1a1a1" : "b2b2b2b2b2b2b2b2";
+        finishWithReplyLost(chunks);
+        if (!whileJoining) {
+            ASSERT_TRUE(waitFor([&] { return fs::exists(root / (id + ".bin")); }));
+        }
+        for (int again = 0; again < 2; ++again) {
+            const RawReply reply = from(kSender, "POST", "/finish", "{}");
+            EXPECT_EQ(reply.status, 200) << reply.body;
+            EXPECT_EQ(parse(reply), storedReply(int64_t(joined(chunks).size())));
+        }
+        EXPECT_EQ(readFile(root / (id + ".bin")), joined(chunks));
+        EXPECT_FALSE(fs::exists(root / (id + " (1).bin")));
+    }
+}
+
+TEST_F(FinishHeardAgain, AnotherAddressOrANewUploadOfTheIdIsAnsweredAsBefore) {
+    finishWithReplyLost({"abc"});
+    ASSERT_TRUE(waitFor([&] { return fs::exists(root / (id + ".bin")); }));
+    const RawReply stranger = from(kStranger, "POST", "/finish", "{}");
+    EXPECT_EQ(stranger.status, 404);
+    EXPECT_EQ(stranger.body, R"({"error":"upload not found"})");
+
+    ASSERT_EQ(from(kSender, "PUT", "/meta", metaOf(id + ".bin", {"defg"}).dump()).status, 200);
+    EXPECT_EQ(from(kSender, "POST", "/finish", "{}").body, R"({"error":"no chunks"})");
+    ASSERT_EQ(from(kSender, "PUT", "/0", "defg").status, 200);
+    const RawReply second = from(kSender, "POST", "/finish", "{}");
+    EXPECT_EQ(parse(second)["n"], id + " (1).bin");
+    EXPECT_EQ(from(kSender, "POST", "/finish", "{}").body, second.body);
+}
+
+TEST_F(FinishHeardAgain, OnlyTheLatestRepliesAreKeptForAShortWhile) {
+    const std::vector<std::string> ids = {"c0c0c0c0c0c0c0c0", "c1c1c1c1c1c1c1c1", "c2c2c2c2c2c2c2c2"};
+    for (const std::string& each : ids) {
+        id = each;
+        ASSERT_EQ(send(kSender, metaOf(id + ".bin", {"abc"}), {"abc"}).status, 200);
+    }
+    const struct { std::string id; double later; int status; } cases[] = {
+        {ids[0], 0, 404}, {ids[1], 0, 200}, {ids[2], UploadRecords::kStoredReplyKept - 1, 200},
+        {ids[2], UploadRecords::kStoredReplyKept, 404},
+    };
+    const double start = clock();
+    for (const auto& c : cases) {
+        id = c.id;
+        setClock(start + c.later);
+        EXPECT_EQ(from(kSender, "POST", "/finish", "{}").status, c.status) << c.id << " after " << c.later << " s";
+    }
 }
 
 }  // namespace
