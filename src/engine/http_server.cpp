@@ -75,6 +75,23 @@ void setReceiveTimeout(int fd, std::chrono::milliseconds timeout) {
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
 }
 
+// Whether bytes the connection's thread has not read yet wait in the socket.
+bool bytesWaiting(int fd) {
+    char byte = 0;
+    return ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+// Waits until a byte can be read, leaving it in the socket; false on end of stream,
+// error or time-out.
+bool awaitBytes(int fd) {
+    char byte = 0;
+    while (true) {
+        const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK);
+        if (n < 0 && errno == EINTR) continue;
+        return n > 0;
+    }
+}
+
 RouteTable buildRoutes(const ServerOptions& options) {
     RouteTable table = RouteTable::withEngineRoutes();
     if (options.addRoutes) options.addRoutes(table);
@@ -264,11 +281,12 @@ std::unordered_map<std::string, int> HTTPServer::slotsByAddress() const {
 
 bool HTTPServer::evictLongestIdle() {
     // The serving thread claims its slot back from idle when a request's first bytes
-    // come; whichever of the two changes the phase first wins.
+    // come; whichever of the two changes the phase first wins. Until it has, those bytes
+    // wait in the socket, and a slot with bytes waiting is not idle.
     while (true) {
         ConnectionSlot* longest = nullptr;
         for (ConnectionSlot& slot : connections_) {
-            if (slot.finished || slot.phase != ConnectionSlot::idle) continue;
+            if (slot.finished || slot.phase != ConnectionSlot::idle || bytesWaiting(slot.fd.get())) continue;
             if (!longest || slot.idleSince < longest->idleSince) longest = &slot;
         }
         if (!longest) return false;
@@ -336,9 +354,12 @@ bool HTTPServer::readWhileIdle(ConnectionSlot& slot, ReadBuffer& buf) {
     // A slot evicted while busy stays evicted.
     int busy = ConnectionSlot::busy;
     if (!slot.phase.compare_exchange_strong(busy, ConnectionSlot::idle)) return false;
-    const bool read = buf.readFrom(slot.fd.get(), kReadBlock);
+    if (options_.onIdle) options_.onIdle(slot.address);
+    // The first bytes stay in the socket until the slot is claimed back, so that the
+    // accept thread sees them and never closes the connection as idle meanwhile.
+    if (!awaitBytes(slot.fd.get())) return false;
     int idle = ConnectionSlot::idle;
-    return slot.phase.compare_exchange_strong(idle, ConnectionSlot::busy) && read;
+    return slot.phase.compare_exchange_strong(idle, ConnectionSlot::busy) && buf.readFrom(slot.fd.get(), kReadBlock);
 }
 
 bool HTTPServer::readHead(ConnectionSlot& slot, ReadBuffer& buf, size_t& headEnd) {

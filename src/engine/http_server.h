@@ -70,6 +70,9 @@ struct ServerOptions {
     // The application keeps every read-once note it is told of until it shows it: such
     // notes count against burnLimits until burnShown() releases them.
     bool burnsAwaitDisplay = false;
+    // Called on a connection's thread, with the peer's address, each time the connection
+    // begins to wait idle for its next request; tests hold a connection there.
+    std::function<void(const std::string&)> onIdle;
 };
 
 // Progress of one incoming upload, as the receive panel and GET /api/receive-tasks show it.
@@ -239,7 +242,7 @@ private:
     // The slots each address holds. Called under connectionsLock_, as the two below.
     std::unordered_map<std::string, int> slotsByAddress() const;
     // Closes the connection that has waited longest for its next request; false when
-    // every connection is in the middle of a request.
+    // every connection is in the middle of a request or has one waiting unread.
     bool evictLongestIdle();
     // A full server with no idle connection shares its slots fairly: a newcomer whose
     // address holds fewer than the address holding the most takes a slot of that
@@ -249,7 +252,7 @@ private:
     void serve(ConnectionSlot& slot);
     // Reads until the head that begins at start is whole; false closes the connection.
     bool readHead(ConnectionSlot& slot, ReadBuffer& buf, size_t& headEnd);
-    // The first bytes of the next request, read while the connection counts as idle.
+    // Waits idle for the first bytes of the next request, claims the slot back, then reads them.
     bool readWhileIdle(ConnectionSlot& slot, ReadBuffer& buf);
     // Gives a streamed row the connection, its body unread; whether the handler hands
     // the connection back for the next request.

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <linux/sockios.h>
+#include <mutex>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -16,6 +20,46 @@ using namespace corvane;
 using namespace std::chrono_literals;
 
 namespace {
+
+// Holds one connection of an address in its nth wait for a request, idle, before it reads,
+// until released (at most ten seconds, so that a failing test still stops its server).
+class IdleGate {
+public:
+    void hold(const std::string& address, int wait) {
+        std::lock_guard lock(mutex_);
+        address_ = address;
+        wait_ = wait;
+    }
+    bool holding() {
+        std::lock_guard lock(mutex_);
+        return holding_;
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    void pass(const std::string& address) {
+        std::unique_lock lock(mutex_);
+        if (address != address_ || --wait_ != 0) return;
+        holding_ = true;
+        changed_.wait_for(lock, std::chrono::seconds(10), [&] { return released_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string address_;
+    int wait_ = 0;
+    bool holding_ = false;
+    bool released_ = false;
+};
+
+// Whether the server has acknowledged, so holds in its socket, every byte sent.
+bool allReceived(int fd) {
+    int unacknowledged = 0;
+    return ::ioctl(fd, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
+}
 
 class ServerLimits : public ::testing::Test {
 protected:
@@ -249,6 +293,59 @@ TEST_F(ServerLimits, AFullServerClosesItsLongestIdleConnectionForANewcomer) {
     const auto finished = busy.readReply();
     ASSERT_TRUE(finished);
     EXPECT_EQ(finished->status, 404);
+}
+
+TEST_F(ServerLimits, ARequestWaitingUnreadKeepsItsConnectionFromANewcomer) {
+    // A kept-alive connection whose next request had come before its thread was back to
+    // read it counted as idle: a newcomer closed it, and the Uploader's request failed.
+    const std::string info = "GET /api/info HTTP/1.1\r\n\r\n";
+    const struct {
+        const char* name;
+        int heldWait;       // 1: a brand-new connection; 2: one kept alive after a request
+        bool otherIdle;     // the other slot waits idle (else it is in the middle of a body)
+        const char* newcomer;
+    } cases[] = {
+        {"kept alive, the other idle: the newcomer takes the other's slot", 2, true, "127.0.0.4"},
+        {"brand new, the other busy: the newcomer is turned away", 1, false, "127.0.0.3"},
+    };
+    for (const auto& c : cases) {
+        auto gate = std::make_shared<IdleGate>();
+        ServerOptions options;
+        options.maxConnections = 2;
+        options.onIdle = [gate](const std::string& address) { gate->pass(address); };
+        start(options);
+        gate->hold("127.0.0.2", c.heldWait);
+        test::RawClient other(server->port(), "127.0.0.3");
+        if (!c.otherIdle) {
+            ASSERT_TRUE(other.send(post(10) + "half")) << c.name;
+            ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 4; })) << c.name;
+        }
+        test::RawClient waiting(server->port(), "127.0.0.2");
+        if (c.heldWait == 2) ASSERT_TRUE(waiting.send(info) && waiting.readReply()) << c.name;
+        ASSERT_TRUE(test::waitFor([&] { return gate->holding(); })) << c.name;
+        if (c.otherIdle) {
+            // The other waits idle for less time than the held connection.
+            ASSERT_TRUE(other.send(info) && other.readReply()) << c.name;
+            ASSERT_TRUE(test::waitFor([&] { return server->idleConnections() == 2; })) << c.name;
+        }
+        ASSERT_TRUE(waiting.send(info)) << c.name;
+        ASSERT_TRUE(test::waitFor([&] { return allReceived(waiting.fd()); })) << c.name;
+
+        test::RawClient newcomer(server->port(), c.newcomer);
+        ASSERT_TRUE(newcomer.send(info)) << c.name;
+        if (c.otherIdle) {
+            const auto answered = newcomer.readReply();
+            ASSERT_TRUE(answered) << c.name;
+            EXPECT_EQ(answered->status, 200) << c.name;
+        } else {
+            EXPECT_EQ(newcomer.readUntilClosed(), "") << c.name;
+        }
+        gate->release();
+        const auto reply = waiting.readReply();
+        ASSERT_TRUE(reply) << c.name;
+        EXPECT_EQ(reply->status, 200) << c.name;
+        if (c.otherIdle) EXPECT_TRUE(other.closedByServer()) << c.name;
+    }
 }
 
 TEST_F(ServerLimits, AFullServerGivesANewcomerASlotOfTheAddressHoldingTheMost) {
