@@ -11,6 +11,8 @@
 #include <QTreeView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
 #include <QVBoxLayout>
 
 #include <nlohmann/json.hpp>
@@ -105,6 +107,16 @@ TEST_F(SheetScreens, everySheetInItsMainStates) {
     {
         TextSheet text(*state, nullptr);
         save(text, "sheet-text");
+    }
+    {
+        // Tab from the last link onto the first recipient row, so the row shows its focus ring.
+        TextSheet text(*state, nullptr);
+        text.show();
+        QApplication::setActiveWindow(&text);
+        ASSERT_TRUE(qtWaitFor([&] { return text.isActiveWindow(); }));
+        child<QPushButton>(text, "textOnlyLocal")->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        save(text, "sheet-text-focus");
     }
     state->setPeers(threePeers());
     state->setBurnMode(true);

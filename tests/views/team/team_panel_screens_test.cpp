@@ -4,8 +4,10 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
+#include <QToolButton>
 
 #include "team_panel_fixture.h"
 
@@ -29,8 +31,27 @@ protected:
     void save(QWidget& widget, const char* name) {
         settle();
         qtSpin(std::chrono::milliseconds(30));
+        write(widget.grab(), name);
+    }
+
+    // Widgets of the panel and its pop-ups drawn where they are on screen, over the window colour.
+    void saveTogether(std::initializer_list<QWidget*> widgets, const char* name) {
+        settle();
+        qtSpin(std::chrono::milliseconds(30));
+        QRect area;
+        for (QWidget* widget : widgets) area |= QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+        area.adjust(-12, -12, 12, 12);
+        QPixmap canvas(area.size());
+        canvas.fill(Theme::window());
+        QPainter painter(&canvas);
+        for (QWidget* widget : widgets) painter.drawPixmap(widget->mapToGlobal(QPoint(0, 0)) - area.topLeft(), widget->grab());
+        painter.end();
+        write(canvas, name);
+    }
+
+    void write(const QPixmap& picture, const char* name) {
         const QString path = out + QStringLiteral("/") + QString::fromLatin1(name) + QStringLiteral(".png");
-        EXPECT_TRUE(widget.grab().save(path, "PNG")) << path.toStdString();
+        EXPECT_TRUE(picture.save(path, "PNG")) << path.toStdString();
         std::printf("screens: %s\n", path.toStdString().c_str());
     }
 
@@ -88,6 +109,19 @@ TEST_F(TeamPanelScreens, setUpAndManagement) {
     press("mailSave");
     state->flash("已通过 Carol 的加入申请");
     savePanel("team-manage");
+
+    type("teamOldPass", q("123456"));
+    type("teamNewPass", q("corvane-2024"));
+    saveTogether({find("teamOldPass")->parentWidget()->parentWidget()}, "team-manage-password");  // its box, title and all
+
+    auto* more = find<QToolButton>(QStringLiteral("teamMenu:") + QString::fromStdString(erin));
+    panel->findChild<QScrollArea*>()->ensureWidgetVisible(more);
+    settle();
+    more->click();
+    QMenu* menu = panel->findChild<QMenu*>(QStringLiteral("teamMemberMenu"));
+    ASSERT_TRUE(qtWaitFor([&] { return menu && menu->isVisible(); }));
+    saveTogether({find("teamMemberBox"), menu}, "team-member-menu");
+    menu->close();
 }
 
 }  // namespace
