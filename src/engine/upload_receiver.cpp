@@ -42,12 +42,10 @@ void endUnread(Connection& c) {
     }
 }
 
-void refuseForeign(int fd) { sendJSON(fd, 403, errorJSON("forbidden")); }
-
 void refuse(int fd, UploadRefusal refusal) {
     switch (refusal) {
     case UploadRefusal::notFound: sendJSON(fd, 404, errorJSON("upload not found")); return;
-    case UploadRefusal::forbidden: refuseForeign(fd); return;
+    case UploadRefusal::forbidden: sendJSON(fd, 403, errorJSON("forbidden")); return;
     case UploadRefusal::busy: sendJSON(fd, 503, errorJSON("busy")); return;
     case UploadRefusal::failed: sendJSON(fd, 500, errorJSON("write failed")); return;
     case UploadRefusal::none: return;
@@ -328,8 +326,9 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
 }
 
 void HTTPServer::routeDeleteUpload(Connection& c) {
-    if (uploads_.cancel(parts(), c.captures.at(0), c.peerIP) == UploadRefusal::forbidden) {
-        refuseForeign(c.fd);
+    const UploadRefusal refusal = uploads_.cancel(parts(), c.captures.at(0), c.peerIP);
+    if (refusal != UploadRefusal::none) {
+        refuse(c.fd, refusal);
         return;
     }
     sendJSON(c.fd, 200, {{"ok", true}});

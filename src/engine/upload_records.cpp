@@ -45,6 +45,16 @@ std::string claimedID(const std::string& name) {
     return hex ? id : "";
 }
 
+// Moves the folder aside for a spare; removes it when it cannot be. The folder aside, or
+// empty.
+fs::path retireOrRemove(const fs::path& folder) {
+    fs::path aside = SpareFolders::retire(folder);
+    if (aside.empty()) removeTree(folder);
+    return aside;
+}
+
+bool ownedBy(const std::string& owner, const std::string& peerIP) { return !owner.empty() && owner == peerIP; }
+
 std::vector<fs::path> entriesOf(const fs::path& folder) {
     std::vector<fs::path> entries;
     std::error_code ec;
@@ -88,9 +98,7 @@ void UploadRecords::loadShelf(Shelf& shelf, const fs::path& parts) {
         const std::string id = entry.filename().string();
         if (id.starts_with(".") || !isFolder(entry)) continue;
         byChange.emplace_back(newestChange(entry).value_or(fs::file_time_type::min()), id);
-        Record& record = shelf[id];
-        record.owner = recordedOwner(entry);
-        record.generation = nextGeneration_++;
+        readRecord(shelf, id, entry);
     }
     std::sort(byChange.begin(), byChange.end());
     for (const auto& [changed, id] : byChange) shelf[id].changeOrder = nextChange_++;
@@ -118,10 +126,14 @@ UploadRecords::Record* UploadRecords::find(const fs::path& parts, const std::str
     // A folder made behind the server's back (or by an earlier version) is read once.
     const fs::path folder = parts / id;
     if (!isFolder(folder)) return nullptr;
+    return &readRecord(shelf, id, folder);
+}
+
+UploadRecords::Record& UploadRecords::readRecord(Shelf& shelf, const std::string& id, const fs::path& folder) {
     Record& record = shelf[id];
     record.owner = recordedOwner(folder);
     record.generation = nextGeneration_++;
-    return &record;
+    return record;
 }
 
 // ---------------------------------------------------------------- changing records
@@ -131,12 +143,14 @@ void UploadRecords::touch(Record& record) {
     record.changeOrder = nextChange_++;
 }
 
+void UploadRecords::end(InFlight& chunk) {
+    if (chunk.ended) return;
+    chunk.ended = true;
+    ::shutdown(chunk.sock, SHUT_RDWR);
+}
+
 void UploadRecords::newGeneration(Record& record) {
-    for (InFlight* chunk : record.inFlight) {
-        if (chunk->ended) continue;
-        chunk->ended = true;
-        ::shutdown(chunk->sock, SHUT_RDWR);
-    }
+    for (InFlight* chunk : record.inFlight) end(*chunk);
     record.generation = nextGeneration_++;
 }
 
@@ -160,10 +174,7 @@ bool UploadRecords::endSameIndex(Record& record, int64_t index) {
     for (InFlight* chunk : record.inFlight) {
         if (chunk->generation != record.generation || chunk->index != index) continue;
         found = true;
-        if (!chunk->ended) {
-            chunk->ended = true;
-            ::shutdown(chunk->sock, SHUT_RDWR);
-        }
+        end(*chunk);
     }
     return found;
 }
@@ -233,9 +244,8 @@ bool UploadRecords::makeRoom(Shelf& shelf, const fs::path& parts, const std::str
             oldest = record.changeOrder;
         }
         if (victim.empty()) return false;
-        const fs::path aside = SpareFolders::retire(parts / victim);
-        if (aside.empty()) removeTree(parts / victim);
-        else retired.push_back(aside);
+        const fs::path aside = retireOrRemove(parts / victim);
+        if (!aside.empty()) retired.push_back(aside);
         forget(shelf, victim);
     }
 }
@@ -294,7 +304,7 @@ void UploadRecords::forgetStoredReply(const fs::path& parts, const std::string& 
 bool UploadRecords::owns(const fs::path& parts, const std::string& id, const std::string& peerIP) {
     Lock lock(lock_);
     const Record* record = find(parts, id);
-    return record && record->state == Record::State::live && !record->owner.empty() && record->owner == peerIP;
+    return record && record->state == Record::State::live && ownedBy(record->owner, peerIP);
 }
 
 UploadRefusal UploadRecords::admitMeta(const fs::path& parts, const std::string& id, const std::string& peerIP,
@@ -310,7 +320,7 @@ UploadRefusal UploadRecords::admitMeta(const fs::path& parts, const std::string&
         } else if (record->state == Record::State::finishing) {
             refusal = record->owner == peerIP ? UploadRefusal::busy : UploadRefusal::forbidden;
             break;
-        } else if (record->owner.empty() || record->owner != peerIP) {
+        } else if (!ownedBy(record->owner, peerIP)) {
             // A meta from another address starts the upload afresh, once it is quiet: no
             // chunk of one sender is ever joined into another's file.
             if (!takeoverAllowed(*record)) {
@@ -355,7 +365,7 @@ UploadRecords::ChunkStart UploadRecords::beginChunk(const fs::path& parts, const
             start.refusal = record->owner == peerIP ? UploadRefusal::busy : UploadRefusal::forbidden;
             break;
         }
-        if (record->owner.empty() || record->owner != peerIP) {
+        if (!ownedBy(record->owner, peerIP)) {
             start.refusal = UploadRefusal::forbidden;
             break;
         }
@@ -390,7 +400,7 @@ UploadRecords::Claim UploadRecords::claimForFinish(const fs::path& parts, const 
     Lock lock(lock_);
     Record* record = find(parts, id);
     // The owner's finish sent again once its connection was lost: the one before decides.
-    while (record && record->state == Record::State::finishing && !record->owner.empty() && record->owner == peerIP) {
+    while (record && record->state == Record::State::finishing && ownedBy(record->owner, peerIP)) {
         finishEnded_.wait(lock);
         record = find(parts, id);
     }
@@ -400,7 +410,7 @@ UploadRecords::Claim UploadRecords::claimForFinish(const fs::path& parts, const 
         return {UploadRefusal::none, {}, std::move(reply)};
     }
     if (record->state == Record::State::finishing) return {UploadRefusal::notFound, {}, {}};
-    if (record->owner.empty() || record->owner != peerIP) return {UploadRefusal::forbidden, {}, {}};
+    if (!ownedBy(record->owner, peerIP)) return {UploadRefusal::forbidden, {}, {}};
     // Only chunks whose every byte is in count; nothing writes into the folder once it is
     // claimed. A finishing record is never forgotten by another request.
     record->state = Record::State::finishing;
@@ -443,9 +453,7 @@ fs::path UploadRecords::endFinished(const fs::path& parts, const std::string& id
         forget(shelfFor(parts), id);
     }
     finishEnded_.notify_all();
-    fs::path spare = SpareFolders::retire(claimed);
-    if (spare.empty()) removeTree(claimed);
-    return spare;
+    return retireOrRemove(claimed);
 }
 
 void UploadRecords::keepSpare(const fs::path& spare) { spares_.keep(spare); }
@@ -454,11 +462,10 @@ UploadRefusal UploadRecords::cancel(const fs::path& parts, const std::string& id
     Lock lock(lock_);
     Record* record = find(parts, id);
     if (!record || record->state == Record::State::finishing) return UploadRefusal::none;
-    if (record->owner.empty() || record->owner != peerIP) return UploadRefusal::forbidden;
+    if (!ownedBy(record->owner, peerIP)) return UploadRefusal::forbidden;
     const uint64_t ended = record->generation;
     newGeneration(*record);
-    const fs::path aside = SpareFolders::retire(parts / id);
-    if (aside.empty()) removeTree(parts / id);
+    const fs::path aside = retireOrRemove(parts / id);
     forget(shelfFor(parts), id);
     // The chunks ended write into the folder aside until they are out.
     left_.wait(lock, [&] { return !inFlightUpTo(parts, id, ended); });

@@ -171,6 +171,10 @@ private:
     // none could be made (what was made is then in `retired`).
     std::filesystem::path prepareFolder(const std::filesystem::path& parts, const std::string& peerIP,
                                         std::vector<std::filesystem::path>& retired);
+    // A record read from the folder of an upload the records did not know.
+    Record& readRecord(Shelf& shelf, const std::string& id, const std::filesystem::path& folder);
+    // Ends a chunk in flight: its connection is shut down, and it no longer counts.
+    static void end(InFlight& chunk);
     // A new generation: every chunk of the ones before is ended.
     void newGeneration(Record& record);
     // The upload's folder is gone; the record goes with its last chunk in flight.
