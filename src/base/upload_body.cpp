@@ -25,7 +25,8 @@ bool writePiece(int file, std::string_view bytes, BodyCopy& copy) {
 
 }  // namespace
 
-BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int file, const BodyPace& pace) {
+BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int file, const BodyPace& pace,
+                        const std::function<void()>& heard) {
     const BodyClock clock(pace);
     BodyCopy copy;
     if (length <= 0) return copy;
@@ -44,6 +45,7 @@ BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, in
             copy.end = BodyCopy::End::cutShort;
             return copy;
         }
+        if (heard) heard();
         if (!writePiece(file, std::string_view(buffer.data(), size_t(n)), copy)) return copy;
     }
     return copy;

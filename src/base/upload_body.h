@@ -4,6 +4,7 @@
 // of at most 256 KiB keep the copy into new page-cache pages fast.
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "base/body_pace.h"
@@ -20,7 +21,9 @@ struct BodyCopy {
 
 // Writes the bytes that came with the head, then reads the rest of `length` bytes from
 // the socket. The peer closing, a read error, the idle time-out or a body that falls
-// behind its pace cut the body short.
-BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int file, const BodyPace& pace);
+// behind its pace cut the body short. `heard`, when set, is called after each read that
+// brought bytes.
+BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int file, const BodyPace& pace,
+                        const std::function<void()>& heard = {});
 
 }  // namespace corvane

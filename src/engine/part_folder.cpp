@@ -122,7 +122,7 @@ ChunkWrite writeInPlace(int folder, int64_t index, const ChunkBody& body, Pendin
     if (!held || !recordHeld(held.get(), index, false)) return ChunkWrite::failed;
     UniqueFd data(::openat(folder, kDataFile, O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     if (!data || ::lseek(data.get(), off_t(index * kChunkSize), SEEK_SET) < 0) return ChunkWrite::failed;
-    const BodyCopy copy = copyBodyToFile(body.sock, body.start, body.length, data.get(), body.pace);
+    const BodyCopy copy = copyBodyToFile(body.sock, body.start, body.length, data.get(), body.pace, body.heard);
     const bool closed = data.close();
     if (copy.end == BodyCopy::End::complete && !closed) return ChunkWrite::failed;
     pending.held = std::move(held);
@@ -133,7 +133,7 @@ ChunkWrite writeInPlace(int folder, int64_t index, const ChunkBody& body, Pendin
 ChunkWrite writeAside(int folder, const ChunkBody& body, PendingChunk& pending) {
     TempFileAt temp = createTempFileAt(folder);
     if (!temp.fd) return ChunkWrite::failed;
-    const BodyCopy copy = copyBodyToFile(body.sock, body.start, body.length, temp.fd.get(), body.pace);
+    const BodyCopy copy = copyBodyToFile(body.sock, body.start, body.length, temp.fd.get(), body.pace, body.heard);
     const bool closed = temp.fd.close();
     if (copy.end == BodyCopy::End::complete && closed) {
         pending.tempName = std::move(temp.name);

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,6 +59,7 @@ struct ChunkBody {
     std::string_view start;  // the bytes that came with the request head
     int64_t length = 0;
     BodyPace pace;
+    std::function<void()> heard;  // called as bytes come from the socket; may be empty
 };
 
 // A chunk whose every byte is written into its folder but that does not count yet.

@@ -228,8 +228,9 @@ void HTTPServer::uploadChunk(Connection& c) {
     // connection just ends) or the upload moved on meanwhile (its connection was shut).
     if (size_t(c.contentLength) > c.bodyStart.size()) continueIfExpected(fd, c.req);
     PendingChunk pending;
-    const ChunkWrite written =
-        writeChunk(start.chunk->folder(), index, ChunkBody{c.fd, c.bodyStart, c.contentLength, c.pace}, pending);
+    UploadRecords::Chunk& chunk = *start.chunk;
+    const ChunkBody body{c.fd, c.bodyStart, c.contentLength, c.pace, [&chunk] { chunk.heard(); }};
+    const ChunkWrite written = writeChunk(chunk.folder(), index, body, pending);
     if (written == ChunkWrite::cutShort) return;
     const auto put = written == ChunkWrite::written ? start.chunk->put([&] { return putChunk(pending); })
                                                     : UploadRecords::Chunk::Put::failed;

@@ -55,6 +55,12 @@ fs::path retireOrRemove(const fs::path& folder) {
 
 bool ownedBy(const std::string& owner, const std::string& peerIP) { return !owner.empty() && owner == peerIP; }
 
+// A file time as seconds since 1970, as the clock gives them; 0 when there is none.
+double secondsOf(const std::optional<fs::file_time_type>& time) {
+    if (!time) return 0;
+    return std::chrono::duration<double>(std::chrono::file_clock::to_sys(*time).time_since_epoch()).count();
+}
+
 std::vector<fs::path> entriesOf(const fs::path& folder) {
     std::vector<fs::path> entries;
     std::error_code ec;
@@ -89,16 +95,16 @@ void UploadRecords::open(const fs::path& parts, double abandonedAfter) {
         if (changed && *changed < cutoff) removeTree(entry);
     }
     shelves_.erase(parts);
+    std::erase_if(asideWhileWritten_, [&](const AsideWhileWritten& aside) { return aside.parts == parts; });
     loadShelf(shelves_[parts], parts);
 }
 
 void UploadRecords::loadShelf(Shelf& shelf, const fs::path& parts) {
-    std::vector<std::pair<fs::file_time_type, std::string>> byChange;
+    std::vector<std::pair<double, std::string>> byChange;
     for (const fs::path& entry : entriesOf(parts)) {
         const std::string id = entry.filename().string();
         if (id.starts_with(".") || !isFolder(entry)) continue;
-        byChange.emplace_back(newestChange(entry).value_or(fs::file_time_type::min()), id);
-        readRecord(shelf, id, entry);
+        byChange.emplace_back(readRecord(shelf, id, entry).changedAt, id);
     }
     std::sort(byChange.begin(), byChange.end());
     for (const auto& [changed, id] : byChange) shelf[id].changeOrder = nextChange_++;
@@ -133,6 +139,9 @@ UploadRecords::Record& UploadRecords::readRecord(Shelf& shelf, const std::string
     Record& record = shelf[id];
     record.owner = recordedOwner(folder);
     record.generation = nextGeneration_++;
+    // What the folder holds tells when it last changed, also after a kill: a live upload
+    // is no quieter for the restart.
+    record.changedAt = secondsOf(newestChange(folder));
     return record;
 }
 
@@ -154,19 +163,27 @@ void UploadRecords::newGeneration(Record& record) {
     record.generation = nextGeneration_++;
 }
 
+bool UploadRecords::removable(const Record& record) const {
+    return record.state == Record::State::gone && record.inFlight.empty() && record.keptUntil <= clock_();
+}
+
 void UploadRecords::forget(Shelf& shelf, const std::string& id) {
     const auto found = shelf.find(id);
     if (found == shelf.end()) return;
     found->second.state = Record::State::gone;
-    if (found->second.inFlight.empty()) shelf.erase(found);
+    if (removable(found->second)) shelf.erase(found);
+}
+
+bool UploadRecords::writing(const Record& record) const {
+    const double now = clock_();
+    return std::any_of(record.inFlight.begin(), record.inFlight.end(), [&](const InFlight* chunk) {
+        return chunk->generation == record.generation && !chunk->ended &&
+               now - chunk->heardAt.load(std::memory_order_relaxed) < kQuietBeforeTakeover;
+    });
 }
 
 bool UploadRecords::takeoverAllowed(const Record& record) const {
-    const bool chunkInFlight = std::any_of(record.inFlight.begin(), record.inFlight.end(), [&](const InFlight* chunk) {
-        return chunk->generation == record.generation && !chunk->ended;
-    });
-    if (chunkInFlight) return false;
-    return record.changedAt == 0 || clock_() - record.changedAt >= kQuietBeforeTakeover;
+    return !writing(record) && clock_() - record.changedAt >= kQuietBeforeTakeover;
 }
 
 bool UploadRecords::endSameIndex(Record& record, int64_t index) {
@@ -195,6 +212,10 @@ fs::path UploadRecords::prepareFolder(const fs::path& parts, const std::string& 
 UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::string& id, const std::string& peerIP,
                                              std::vector<fs::path>& retired, UploadRefusal& refusal) {
     Shelf& shelf = shelfFor(parts);
+    if (keptForAnother(shelf, id, peerIP)) {
+        refusal = UploadRefusal::forbidden;
+        return nullptr;
+    }
     if (!makeRoom(shelf, parts, peerIP, retired)) {
         refusal = UploadRefusal::busy;
         return nullptr;
@@ -212,6 +233,7 @@ UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::s
     record.state = Record::State::live;
     record.owner = peerIP;
     record.generation = nextGeneration_++;
+    record.keptUntil = 0;
     touch(record);
     return &record;
 }
@@ -219,35 +241,112 @@ UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::s
 bool UploadRecords::makeRoom(Shelf& shelf, const fs::path& parts, const std::string& peerIP,
                              std::vector<fs::path>& retired) {
     while (true) {
-        std::map<std::string, size_t> held;
-        size_t total = 0;
-        for (const auto& [id, record] : shelf) {
-            if (record.state == Record::State::gone) continue;
-            ++held[record.owner];
-            ++total;
-        }
-        std::string from;
-        if (held[peerIP] >= limits_.perAddress) {
-            from = peerIP;
-        } else if (total >= limits_.total) {
-            from = std::max_element(held.begin(), held.end(), [](const auto& a, const auto& b) { return a.second < b.second; })->first;
-        } else {
-            return true;
-        }
-        // The least recently changed upload of that address that no chunk is writing.
-        std::string victim;
-        uint64_t oldest = UINT64_MAX;
-        for (const auto& [id, record] : shelf) {
-            const bool writing = !record.inFlight.empty();
-            if (record.state != Record::State::live || record.owner != from || writing || record.changeOrder >= oldest) continue;
-            victim = id;
-            oldest = record.changeOrder;
-        }
-        if (victim.empty()) return false;
-        const fs::path aside = retireOrRemove(parts / victim);
-        if (!aside.empty()) retired.push_back(aside);
-        forget(shelf, victim);
+        const Room room = roomFor(shelf, peerIP);
+        if (!room.needed) return true;
+        if (room.givesWay.empty()) return false;
+        drop(shelf, parts, room.givesWay, retired);
     }
+}
+
+UploadRecords::Room UploadRecords::roomFor(const Shelf& shelf, const std::string& peerIP) const {
+    struct Holding {
+        size_t held = 0;
+        std::string oldest;  // its least recently changed live upload
+        uint64_t oldestOrder = UINT64_MAX;
+    };
+    std::map<std::string, Holding> byAddress;
+    size_t total = 0;
+    for (const auto& [id, record] : shelf) {
+        if (record.state == Record::State::gone) continue;
+        ++total;
+        Holding& holding = byAddress[record.owner];
+        ++holding.held;
+        if (record.state == Record::State::live && record.changeOrder < holding.oldestOrder) {
+            holding.oldest = id;
+            holding.oldestOrder = record.changeOrder;
+        }
+    }
+    const Holding mine = byAddress[peerIP];
+    if (mine.held >= limits_.perAddress) return {true, mine.oldest};
+    if (total < limits_.total) return {false, {}};
+    // Max-min fair: only an address holding at least two more than the newcomer gives way.
+    const Holding* most = nullptr;
+    for (const auto& [address, holding] : byAddress) {
+        if (holding.held < mine.held + 2 || holding.oldest.empty()) continue;
+        const bool more = !most || holding.held > most->held ||
+                          (holding.held == most->held && holding.oldestOrder < most->oldestOrder);
+        if (more) most = &holding;
+    }
+    return {true, most ? most->oldest : mine.oldest};
+}
+
+void UploadRecords::drop(Shelf& shelf, const fs::path& parts, const std::string& id, std::vector<fs::path>& retired) {
+    Record& record = shelf.at(id);
+    const uint64_t ended = record.generation;
+    newGeneration(record);
+    record.keptUntil = record.changedAt + kQuietBeforeTakeover;
+    const fs::path aside = retireOrRemove(parts / id);
+    forget(shelf, id);
+    if (!aside.empty()) retireAside(parts, id, ended, aside, retired);
+    trimKeptIds(shelf);
+}
+
+bool UploadRecords::keptForAnother(const Shelf& shelf, const std::string& id, const std::string& peerIP) const {
+    const auto found = shelf.find(id);
+    if (found == shelf.end()) return false;
+    const Record& record = found->second;
+    return record.state == Record::State::gone && record.keptUntil > clock_() && record.owner != peerIP;
+}
+
+void UploadRecords::trimKeptIds(Shelf& shelf) {
+    std::map<std::string, size_t> keptBy;
+    size_t kept = 0;
+    for (auto it = shelf.begin(); it != shelf.end();) {
+        Record& record = it->second;
+        if (record.state == Record::State::gone && record.keptUntil <= clock_()) record.keptUntil = 0;
+        if (removable(record)) {
+            it = shelf.erase(it);
+            continue;
+        }
+        if (record.state == Record::State::gone && record.keptUntil > 0) {
+            ++keptBy[record.owner];
+            ++kept;
+        }
+        ++it;
+    }
+    for (; kept > limits_.total; --kept) {
+        const auto most = std::max_element(keptBy.begin(), keptBy.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+        auto oldest = shelf.end();
+        for (auto it = shelf.begin(); it != shelf.end(); ++it) {
+            const Record& record = it->second;
+            if (record.state != Record::State::gone || record.keptUntil == 0 || record.owner != most->first) continue;
+            if (oldest == shelf.end() || record.keptUntil < oldest->second.keptUntil) oldest = it;
+        }
+        --most->second;
+        oldest->second.keptUntil = 0;
+        if (removable(oldest->second)) shelf.erase(oldest);
+    }
+}
+
+void UploadRecords::retireAside(const fs::path& parts, const std::string& id, uint64_t ended, const fs::path& aside,
+                                std::vector<fs::path>& retired) {
+    // Until its ended chunks are out they may still write into it by its descriptor, so
+    // it may not yet become another upload's folder.
+    if (inFlightUpTo(parts, id, ended)) {
+        asideWhileWritten_.push_back(AsideWhileWritten{parts, id, ended, aside});
+    } else {
+        retired.push_back(aside);
+    }
+}
+
+std::vector<fs::path> UploadRecords::asideNowFree() {
+    std::vector<fs::path> free;
+    std::erase_if(asideWhileWritten_, [&](const AsideWhileWritten& aside) {
+        if (inFlightUpTo(aside.parts, aside.id, aside.ended)) return false;
+        free.push_back(aside.folder);
+        return true;
+    });
+    return free;
 }
 
 bool UploadRecords::takeOver(const fs::path& parts, const std::string& id, const std::string& peerIP,
@@ -256,21 +355,22 @@ bool UploadRecords::takeOver(const fs::path& parts, const std::string& id, const
     if (made.empty()) return false;
     Shelf& shelf = shelfFor(parts);
     Record& record = shelf.at(id);
-    // No chunk of the upload is in flight (else no takeover): the old folder can be
-    // emptied as soon as it is aside.
     const fs::path aside = SpareFolders::retire(parts / id);
     if (aside.empty()) {
         retired.push_back(made);
         return false;
     }
-    retired.push_back(aside);
+    // A chunk of the owner that heard nothing for the quiet time ends here.
+    const uint64_t ended = record.generation;
     newGeneration(record);
+    retireAside(parts, id, ended, aside, retired);
     if (!renameNoReplace(made, parts / id)) {
         retired.push_back(made);
         forget(shelf, id);
         return false;
     }
     record.owner = peerIP;
+    touch(record);  // made afresh for its new owner
     return true;
 }
 
@@ -341,8 +441,7 @@ UploadRefusal UploadRecords::admitMeta(const fs::path& parts, const std::string&
             refusal = UploadRefusal::failed;
             break;
         }
-        write(folder.get());
-        touch(*record);
+        write(folder.get());  // a meta is no change: only making the upload and its chunks are
         break;
     }
     lock.unlock();
@@ -384,9 +483,12 @@ UploadRecords::ChunkStart UploadRecords::beginChunk(const fs::path& parts, const
             start.refusal = UploadRefusal::failed;
             break;
         }
-        auto entry = std::make_unique<InFlight>(InFlight{sock, record->generation, index, false});
+        auto entry = std::make_unique<InFlight>();
+        entry->sock = sock;
+        entry->generation = record->generation;
+        entry->index = index;
+        entry->heardAt = clock_();
         record->inFlight.push_back(entry.get());
-        touch(*record);
         start.chunk.reset(new Chunk(*this, parts, id, std::move(folder), std::move(entry)));
         break;
     }
@@ -423,7 +525,6 @@ UploadRecords::Claim UploadRecords::claimForFinish(const fs::path& parts, const 
         finishEnded_.notify_all();
         return {UploadRefusal::notFound, {}, {}};
     }
-    touch(*record);
     return {UploadRefusal::none, claimed, {}};
 }
 
@@ -434,7 +535,6 @@ void UploadRecords::returnClaim(const fs::path& parts, const std::string& id, co
     if (record && record->state == Record::State::finishing) {
         if (back) {
             record->state = Record::State::live;
-            touch(*record);
         } else {
             forget(shelfFor(parts), id);
         }
@@ -482,26 +582,32 @@ UploadRecords::Chunk::Chunk(UploadRecords& records, fs::path parts, std::string 
 
 UploadRecords::Chunk::~Chunk() { records_.leave(*this); }
 
+void UploadRecords::Chunk::heard() { entry_->heardAt.store(records_.clock_(), std::memory_order_relaxed); }
+
 UploadRecords::Chunk::Put UploadRecords::Chunk::put(const std::function<bool()>& put) {
     std::lock_guard guard(records_.lock_);
-    const Record* record = records_.known(parts_, id_);
+    Record* record = records_.known(parts_, id_);
     const bool counts = record && record->state == Record::State::live && record->generation == entry_->generation &&
                         !entry_->ended;
     if (!counts) return Put::dropped;
-    return put() ? Put::counted : Put::failed;
+    if (!put()) return Put::failed;
+    records_.touch(*record);  // a stored chunk is progress
+    return Put::counted;
 }
 
 void UploadRecords::leave(const Chunk& chunk) {
+    std::vector<fs::path> free;
     {
         std::lock_guard guard(lock_);
         Record* record = known(chunk.parts_, chunk.id_);
         if (record) {
             std::erase(record->inFlight, chunk.entry_.get());
-            if (record->state == Record::State::live && record->generation == chunk.entry_->generation) touch(*record);
-            if (record->state == Record::State::gone && record->inFlight.empty()) shelves_[chunk.parts_].erase(chunk.id_);
+            if (removable(*record)) shelves_[chunk.parts_].erase(chunk.id_);
         }
+        free = asideNowFree();
     }
     left_.notify_all();
+    keepAll(free);
 }
 
 }  // namespace corvane

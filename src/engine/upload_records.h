@@ -6,12 +6,15 @@
 // records it on disk (part_owner.h) before it takes the upload's name, and keeps it until
 // the folder is gone. A folder that records no owner (made before owners were recorded)
 // is foreign to every address. A meta from another address takes a quiet upload over: its
-// folder is moved aside and a new one takes its place. Every takeover, cancel and finish
-// gives the upload a new generation and ends the chunks of the generation before: their
+// folder is moved aside and a new one takes its place. An upload is quiet when no chunk of
+// its owner has heard a byte for 30 s and 30 s have passed since its last change; only its
+// creation and its stored chunks change it. Every takeover, cancel, finish and drop gives
+// the upload a new generation and ends the chunks of the generation before: their
 // connections are shut, and none of their bytes reach the upload that follows or the file
 // a finish stores. A chunk writes into the folder it opened and is put in place, under the
 // lock, only while its generation is current.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -29,9 +32,12 @@
 
 namespace corvane {
 
-// How many unfinished uploads a parts folder holds. A new upload beyond a limit drops the
-// least recently changed upload of its own address, or, when all together hold the total,
-// of the address that holds the most; no device is refused for another's uploads.
+// How many unfinished uploads a parts folder holds. A new upload beyond its address's limit
+// drops that address's least recently changed upload. When all together hold the total,
+// a newcomer holding n may make room only from an address holding n + 2 or more (the one
+// holding the most; of equals, the one whose least recently changed upload is oldest),
+// else its own least recently changed upload gives way; only a newcomer holding none is
+// then refused. A dropped upload's id stays its owner's for the quiet time.
 struct UploadLimits {
     size_t total = 1000;
     size_t perAddress = 100;
@@ -45,7 +51,8 @@ class UploadRecords {
     struct InFlight;
 
 public:
-    // Seconds a meta from another address waits after the owner's last change.
+    // Seconds a meta from another address waits after the owner's last change, and after
+    // the last byte of a chunk of the owner in flight.
     static constexpr double kQuietBeforeTakeover = 30;
     // Seconds a stored finish's reply is kept.
     static constexpr double kStoredReplyKept = 60;
@@ -76,6 +83,8 @@ public:
         Chunk& operator=(const Chunk&) = delete;
         enum class Put { counted, dropped, failed };
         int folder() const { return folder_.get(); }
+        // Bytes of the body came: the chunk still counts as in flight for the quiet rule.
+        void heard();
         // Runs `put` under the lock while the chunk still counts: its sender owns the same
         // upload (same generation) and no later chunk of its index came. Dropped when it
         // no longer counts (its connection was shut), failed when `put` failed.
@@ -131,6 +140,7 @@ private:
         uint64_t generation = 0;
         int64_t index = 0;
         bool ended = false;
+        std::atomic<double> heardAt{0};  // by the clock: the last byte came; set without the lock
     };
     struct Record {
         enum class State { live, finishing, gone };
@@ -138,8 +148,17 @@ private:
         std::string owner;  // empty: the folder records none
         uint64_t generation = 0;
         std::vector<InFlight*> inFlight;  // a gone record stays while it has any
-        double changedAt = 0;             // by the clock; 0 when read from disk
+        double changedAt = 0;             // by the clock: made, or a chunk stored; from disk at start
         uint64_t changeOrder = 0;         // larger: changed later
+        double keptUntil = 0;             // gone after a drop: the id stays the owner's until then
+    };
+    // A folder moved aside while chunks of the generations up to `ended` still write into
+    // it: it becomes a spare once they are out.
+    struct AsideWhileWritten {
+        std::filesystem::path parts;
+        std::string id;
+        uint64_t ended = 0;
+        std::filesystem::path folder;
     };
     struct StoredFinish {
         std::filesystem::path parts;
@@ -164,6 +183,24 @@ private:
                    std::vector<std::filesystem::path>& retired, UploadRefusal& refusal);
     bool makeRoom(Shelf& shelf, const std::filesystem::path& parts, const std::string& peerIP,
                   std::vector<std::filesystem::path>& retired);
+    struct Room {
+        bool needed = false;
+        std::string givesWay;  // the upload that goes; empty when none may: the newcomer is refused
+    };
+    Room roomFor(const Shelf& shelf, const std::string& peerIP) const;
+    // Drops a live upload as a cancel would; its id stays its owner's for the quiet time.
+    void drop(Shelf& shelf, const std::filesystem::path& parts, const std::string& id,
+              std::vector<std::filesystem::path>& retired);
+    // Whether another address holds the id of an upload dropped within the quiet time.
+    bool keptForAnother(const Shelf& shelf, const std::string& id, const std::string& peerIP) const;
+    // Keeps the number of dropped ids held bounded: expired ones go, then, beyond the
+    // limit, the oldest of the address holding the most.
+    void trimKeptIds(Shelf& shelf);
+    // A folder moved aside: a spare at once, or once the ended chunks are out of it.
+    void retireAside(const std::filesystem::path& parts, const std::string& id, uint64_t ended,
+                     const std::filesystem::path& aside, std::vector<std::filesystem::path>& retired);
+    // The folders aside whose chunks are all out; they leave the waiting list.
+    std::vector<std::filesystem::path> asideNowFree();
     // Another address's meta on a quiet upload: a new folder replaces the old.
     bool takeOver(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
                   std::vector<std::filesystem::path>& retired);
@@ -177,11 +214,15 @@ private:
     static void end(InFlight& chunk);
     // A new generation: every chunk of the ones before is ended.
     void newGeneration(Record& record);
-    // The upload's folder is gone; the record goes with its last chunk in flight.
+    // The upload's folder is gone; the record goes with its last chunk in flight, and once
+    // its id is no longer kept for its owner.
     void forget(Shelf& shelf, const std::string& id);
+    bool removable(const Record& record) const;
     void touch(Record& record);
     bool inFlightUpTo(const std::filesystem::path& parts, const std::string& id, uint64_t generation);
     bool takeoverAllowed(const Record& record) const;
+    // A chunk of the current generation that heard a byte within the quiet time.
+    bool writing(const Record& record) const;
     // Ends the chunks of the index in flight; whether any of them is still in.
     static bool endSameIndex(Record& record, int64_t index);
     void leave(const Chunk& chunk);
@@ -195,11 +236,12 @@ private:
     const UploadLimits limits_;
     const std::function<double()> clock_;
     SpareFolders spares_;
-    std::mutex lock_;  // guards shelves_, every record, storedFinishes_, nextGeneration_, nextChange_
+    std::mutex lock_;  // guards shelves_, every record, storedFinishes_, asideWhileWritten_, nextGeneration_, nextChange_
     std::condition_variable left_;  // a chunk left its record
     std::condition_variable finishEnded_;  // a record left the finishing state
     std::map<std::filesystem::path, Shelf> shelves_;
     std::deque<StoredFinish> storedFinishes_;  // oldest first
+    std::vector<AsideWhileWritten> asideWhileWritten_;
     uint64_t nextGeneration_ = 1;
     uint64_t nextChange_ = 1;
 };

@@ -321,7 +321,9 @@ TEST_F(ServerLimits, ARequestWaitingUnreadKeepsItsConnectionFromANewcomer) {
             ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 4; })) << c.name;
         }
         test::RawClient waiting(server->port(), "127.0.0.2");
-        if (c.heldWait == 2) ASSERT_TRUE(waiting.send(info) && waiting.readReply()) << c.name;
+        if (c.heldWait == 2) {
+            ASSERT_TRUE(waiting.send(info) && waiting.readReply()) << c.name;
+        }
         ASSERT_TRUE(test::waitFor([&] { return gate->holding(); })) << c.name;
         if (c.otherIdle) {
             // The other waits idle for less time than the held connection.
@@ -344,7 +346,9 @@ TEST_F(ServerLimits, ARequestWaitingUnreadKeepsItsConnectionFromANewcomer) {
         const auto reply = waiting.readReply();
         ASSERT_TRUE(reply) << c.name;
         EXPECT_EQ(reply->status, 200) << c.name;
-        if (c.otherIdle) EXPECT_TRUE(other.closedByServer()) << c.name;
+        if (c.otherIdle) {
+            EXPECT_TRUE(other.closedByServer()) << c.name;
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "engine/part_folder.h"
 #include "engine/routes_fixture.h"
 #include "support/small_tmpfs.h"
 
@@ -133,18 +134,37 @@ TEST_F(UploadOwners, ChunksOfAFormerOwnerNeverReachTheSendersFile) {
         }
         waitUntilWritten(int64_t(kHeldPart), int(bodies.size()));
 
-        // The sender sends again while the stranger's bodies are in flight; they come
-        // in after the sender's chunks, then the sender finishes.
-        sendChunks(kSender, meta, mine);
-        for (auto& [client, body] : bodies) complete(*client, body);
-        expectOnlyTheSendersBytes(from(kSender, "POST", "/finish", "{}"), mine);
-
-        // Once the upload rests, the sender's next send stores its own bytes.
+        // Once the stranger's bodies have sent nothing for the quiet time, the sender
+        // takes the upload back and sends every chunk; the bodies, completed after
+        // that, store nothing, and the sender's finish stores its own bytes.
         letTheUploadRest();
-        const RawReply later = send(kSender, meta, mine);
-        ASSERT_EQ(later.status, 200) << later.body;
-        expectOnlyTheSendersBytes(later, mine);
+        const RawReply sent = sendChunks(kSender, meta, mine);
+        ASSERT_EQ(sent.status, 200) << sent.body;
+        for (auto& [client, body] : bodies) {
+            const auto late = complete(*client, body);
+            EXPECT_FALSE(late && late->status == 200) << "a body of the former owner was stored";
+        }
+        const RawReply finish = from(kSender, "POST", "/finish", "{}");
+        ASSERT_EQ(finish.status, 200) << finish.body;
+        expectOnlyTheSendersBytes(finish, mine);
     }
+}
+
+TEST_F(UploadOwners, AChunkBegunBeforeItsUploadWasMadeAgainIsNotAnsweredAsStored) {
+    // The part folder went behind the server's back while a chunk arrived, and the
+    // owner's meta made the upload again; the chunk, completed, must not be answered
+    // 200 when the upload that now stands does not hold it.
+    const std::vector<std::string> mine = {bytesOf(kFull, 1)};
+    const nlohmann::json meta = metaOf("again.bin", mine);
+    ASSERT_EQ(from(kSender, "PUT", "/meta", meta.dump()).status, 200);
+    auto held = holdChunk(kSender, 0, mine[0]);
+    waitUntilWritten(int64_t(kHeldPart));
+    fs::remove_all(root / ".parts" / id);
+    ASSERT_EQ(from(kSender, "PUT", "/meta", meta.dump()).status, 200);
+
+    const auto late = complete(*held, mine[0]);
+    EXPECT_FALSE(late && late->status == 200) << late->body;
+    EXPECT_EQ(parse(from(kSender, "GET", ""))["received"], nlohmann::json::array());
 }
 
 TEST_F(UploadOwners, ACancelAFinishOrTheSameChunkAgainEndsTheChunkInFlight) {
@@ -274,12 +294,15 @@ TEST_F(UploadOwners, OnlyAQuietUploadIsTakenOver) {
     EXPECT_EQ(early.body, R"({"error":"forbidden"})");
     EXPECT_EQ(parse(from(kSender, "GET", "")), before);
 
-    // A chunk of the owner in flight keeps the upload however long it takes.
+    // A chunk of the owner in flight keeps the upload for as long as its bytes come.
     auto held = holdChunk(kSender, 1, mine[1]);
     waitUntilWritten(kFull + int64_t(kHeldPart));
     letTheUploadRest();
+    ASSERT_TRUE(held->send(mine[1].substr(kHeldPart, kHeldPart)));
+    waitUntilWritten(kFull + int64_t(2 * kHeldPart));
+    setClock(clock() + UploadRecords::kQuietBeforeTakeover - 1);
     EXPECT_EQ(from(kStranger, "PUT", "/meta", theirs.dump()).status, 403);
-    const auto stored = complete(*held, mine[1]);
+    const auto stored = complete(*held, mine[1], 2 * kHeldPart);
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->status, 200);
     EXPECT_EQ(from(kStranger, "PUT", "/meta", theirs.dump()).status, 403);  // it just changed
@@ -290,6 +313,71 @@ TEST_F(UploadOwners, OnlyAQuietUploadIsTakenOver) {
     EXPECT_EQ(parse(from(kStranger, "GET", "")),
               nlohmann::json({{"exists", true}, {"received", nlohmann::json::array()}, {"chunkSize", kFull}, {"meta", theirs}}));
     EXPECT_EQ(from(kSender, "PUT", "/1", mine[1]).status, 403);
+}
+
+TEST_F(UploadOwners, QuietMeansNoProgressNotNoRequests) {
+    // A stranger that took an upload over kept it from its sender with a meta every
+    // 29 s; a connection that sent nothing more kept an upload for 150 s.
+    const std::vector<std::string> mine = {bytesOf(kFull, 1), bytesOf(kFull, 2)};
+    const nlohmann::json meta = metaOf("quiet.bin", mine);
+    const nlohmann::json theirs = metaOf("theirs.bin", {"x"});
+    constexpr double kQuiet = UploadRecords::kQuietBeforeTakeover;
+
+    // A meta on the upload is no change, whoever owns it.
+    id = "9a9a9a9a9a9a9a9a";
+    ASSERT_EQ(from(kSender, "PUT", "/meta", meta.dump()).status, 200);
+    ASSERT_EQ(from(kSender, "PUT", "/0", mine[0]).status, 200);
+    const double stored = clock();
+    setClock(stored + kQuiet - 1);
+    ASSERT_EQ(from(kSender, "PUT", "/meta", meta.dump()).status, 200);
+    setClock(stored + kQuiet);
+    ASSERT_EQ(from(kStranger, "PUT", "/meta", theirs.dump()).status, 200);
+    setClock(stored + 2 * kQuiet - 1);
+    ASSERT_EQ(from(kStranger, "PUT", "/meta", theirs.dump()).status, 200);
+    setClock(stored + 2 * kQuiet);
+    EXPECT_EQ(from(kSender, "PUT", "/meta", meta.dump()).status, 200);
+
+    // A chunk in flight that hears nothing for the quiet time no longer holds the
+    // upload, and ends when another address takes it over.
+    id = "9b9b9b9b9b9b9b9b";
+    ASSERT_EQ(from(kSender, "PUT", "/meta", meta.dump()).status, 200);
+    ASSERT_EQ(from(kSender, "PUT", "/0", mine[0]).status, 200);
+    auto held = holdChunk(kSender, 1, mine[1]);
+    waitUntilWritten(kFull + int64_t(kHeldPart));
+    const double lastByte = clock();
+    setClock(lastByte + kQuiet - 1);
+    EXPECT_EQ(from(kStranger, "PUT", "/meta", theirs.dump()).status, 403);
+    setClock(lastByte + kQuiet);
+    ASSERT_EQ(from(kStranger, "PUT", "/meta", theirs.dump()).status, 200);
+    EXPECT_TRUE(held->closedByServer()) << "the chunk that heard nothing goes on";
+    const auto late = complete(*held, mine[1]);
+    EXPECT_FALSE(late && late->status == 200);
+    EXPECT_EQ(parse(from(kStranger, "GET", ""))["received"], nlohmann::json::array());
+}
+
+TEST_F(UploadOwners, AfterARestartAnUploadIsAsQuietAsWhatItHoldsSays) {
+    // Right after a restart a stranger's meta took a live upload over at once: the
+    // last change was kept in memory only.
+    const std::vector<std::string> mine = {bytesOf(kFull, 1), bytesOf(kFull, 2)};
+    const nlohmann::json meta = metaOf("restart.bin", mine);
+    const nlohmann::json theirs = metaOf("theirs.bin", {"x"});
+    ASSERT_EQ(from(kSender, "PUT", "/meta", meta.dump()).status, 200);
+    ASSERT_EQ(from(kSender, "PUT", "/0", mine[0]).status, 200);
+    // Cut by the stop, as a kill would cut it: its bytes are the newest change.
+    auto held = holdChunk(kSender, 1, mine[1]);
+    waitUntilWritten(kFull + int64_t(kHeldPart));
+    server->stop();
+    held.reset();
+    ASSERT_TRUE(server->start());
+
+    const auto newest = newestChange(root / ".parts" / id);
+    ASSERT_TRUE(newest);
+    const double changed = std::chrono::duration<double>(std::chrono::file_clock::to_sys(*newest).time_since_epoch()).count();
+    setClock(changed + UploadRecords::kQuietBeforeTakeover - 1);
+    EXPECT_EQ(from(kStranger, "PUT", "/meta", theirs.dump()).status, 403);
+    EXPECT_EQ(parse(from(kSender, "GET", ""))["received"], nlohmann::json::array({0}));
+    setClock(changed + UploadRecords::kQuietBeforeTakeover);
+    EXPECT_EQ(from(kStranger, "PUT", "/meta", theirs.dump()).status, 200);
 }
 
 // What the owner's finish heard again (its reply lost) answers, and for how long.

@@ -1,0 +1,151 @@
+// New uploads from fresh devices while the server holds all the unfinished uploads it
+// may: address X makes 32 uploads and keeps a chunk body open on each at 600 B/s (32
+// connections), 32 other addresses hold 968 more (1,000 in all). Then 30 fresh addresses
+// each send the meta of a new upload, one every 200 ms. Prints how many were accepted,
+// the replies they got, how many of X's bodies the server still reads, and how many
+// uploads each kind of holder still has. Asserts nothing.
+//
+//   scripts/netns-run build/upload_share_bench
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+#include "bench_support.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kPace = 600;  // bytes per second of each held body
+const std::string kMeta = R"({"name":"x.bin","rel":"","size":4194304,"chunks":1,"mtime":0})";
+
+std::string address(int group, int k) { return "127.0." + std::to_string(group) + "." + std::to_string(k); }
+
+// The id of an upload: 16 hex digits from a group, an address and a number.
+std::string uploadID(int group, int who, int k) {
+    char id[17];
+    std::snprintf(id, sizeof id, "%04x%04x%08x", group, who, k);
+    return id;
+}
+
+int putMeta(int port, const std::string& source, const std::string& id) {
+    const int fd = bench::connectFrom(source, port);
+    if (fd < 0) return 0;
+    int status = 0;
+    if (bench::sendText(fd, bench::request("PUT", "/api/upload/" + id + "/meta", kMeta.size()) + kMeta)) {
+        status = bench::readReply(fd, 3s).value_or(0);
+    }
+    ::close(fd);
+    return status;
+}
+
+// Chunk bodies of 4 MiB announced and sent at kPace, 60 bytes every 100 ms.
+class SlowChunks {
+public:
+    SlowChunks(int port, const std::string& source, const std::vector<std::string>& ids) {
+        for (const std::string& id : ids) {
+            const int fd = bench::connectFrom(source, port);
+            if (fd >= 0 && bench::sendText(fd, bench::request("PUT", "/api/upload/" + id + "/0", bench::kChunk))) {
+                fds_.push_back(fd);
+            }
+        }
+        pacer_ = std::thread([this] {
+            const std::string piece(kPace / 10, 'x');
+            while (running_) {
+                std::this_thread::sleep_for(100ms);
+                for (int fd : fds_) bench::sendText(fd, piece);
+            }
+        });
+    }
+    ~SlowChunks() {
+        running_ = false;
+        pacer_.join();
+        for (int fd : fds_) ::close(fd);
+    }
+    // How many the server still reads (no reply, no close waiting).
+    int open() const {
+        int count = 0;
+        for (int fd : fds_) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 0) == 0) ++count;
+        }
+        return count;
+    }
+    size_t size() const { return fds_.size(); }
+
+private:
+    std::vector<int> fds_;
+    std::atomic<bool> running_{true};
+    std::thread pacer_;
+};
+
+// How many part folders of each group's ids the parts folder holds.
+std::map<int, int> heldByGroup(const fs::path& parts) {
+    std::map<int, int> held;
+    for (const auto& entry : fs::directory_iterator(parts)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == 16 && !name.starts_with(".")) ++held[std::stoi(name.substr(0, 4), nullptr, 16)];
+    }
+    return held;
+}
+
+}  // namespace
+
+int main() {
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+
+    std::string pattern = (fs::temp_directory_path() / "corvane-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return 1;
+    const fs::path folder = pattern;
+    const auto server = bench::startServer(folder / "recv", 39300, "tok");
+    if (!server) return 1;
+    const int port = server->port();
+
+    // X: group 1; the 32 others: group 2; the fresh addresses: group 3.
+    std::vector<std::string> mine;
+    for (int k = 0; k < 32; ++k) {
+        mine.push_back(uploadID(1, 1, k));
+        putMeta(port, address(1, 1), mine.back());
+    }
+    int others = 0;
+    for (int a = 0; a < 32; ++a) {
+        const int count = a < 8 ? 31 : 30;  // 968 in all
+        for (int k = 0; k < count; ++k) others += putMeta(port, address(2, 1 + a), uploadID(2, a, k)) == 200;
+    }
+    SlowChunks writing(port, address(1, 1), mine);
+    std::this_thread::sleep_for(1s);
+    std::map<int, int> held = heldByGroup(folder / "recv" / ".parts");
+    std::printf("held before: X %d (bodies open %d of %zu), others %d (made %d)\n", held[1], writing.open(), writing.size(),
+                held[2], others);
+
+    std::map<int, int> replies;
+    int accepted = 0;
+    for (int k = 0; k < 30; ++k) {
+        const auto next = bench::Clock::now() + 200ms;
+        const int status = putMeta(port, address(3, 1 + k), uploadID(3, k, 0));
+        ++replies[status];
+        accepted += status == 200;
+        std::this_thread::sleep_until(next);
+    }
+    held = heldByGroup(folder / "recv" / ".parts");
+    std::printf("new uploads from a fresh address accepted: %d of 30 (", accepted);
+    for (const auto& [status, count] : replies) std::printf(" %d x%d", status, count);
+    std::printf(" )\n");
+    std::printf("held after: X %d (bodies open %d), others %d, fresh %d\n", held[1], writing.open(), held[2], held[3]);
+
+    server->stop();
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    return 0;
+}

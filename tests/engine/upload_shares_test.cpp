@@ -1,0 +1,162 @@
+// How the unfinished uploads are shared when the server holds all it may: devices at
+// several loopback addresses, chunk bodies held open on raw sockets.
+
+#include <set>
+
+#include "engine/routes_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane::test {
+namespace {
+
+const nlohmann::json kMeta{{"name", "x.bin"}, {"rel", ""}, {"size", 1000}, {"chunks", 1}, {"mtime", 0}};
+constexpr size_t kBody = 1000;
+constexpr size_t kHeldPart = 100;  // what a held body has sent
+
+class FairShares : public RouteTest {
+protected:
+    FairShares() { uploadLimits = UploadLimits{8, 6}; }
+
+    // Device d (0, 1, ...) is the address 127.0.0.(2 + d); its k-th upload's id is its
+    // letter 15 times, then k.
+    static std::string address(int device) { return "127.0.0." + std::to_string(2 + device); }
+    static std::string idOf(int device, int k) { return std::string(15, char('a' + device)) + std::to_string(k); }
+
+    RawReply meta(int device, const std::string& id) {
+        const auto reply = httpRequestFrom(address(device), server->port(), "PUT", "/api/upload/" + id + "/meta", kMeta.dump());
+        return reply.value_or(RawReply{});
+    }
+    int start(int device, int k) { return meta(device, idOf(device, k)).status; }
+
+    // A chunk of the upload whose first bytes are in and the rest held back, once the
+    // server writes it.
+    std::unique_ptr<RawClient> holdChunk(int device, int k) {
+        const std::string id = idOf(device, k);
+        auto client = std::make_unique<RawClient>(server->port(), address(device));
+        const std::string head = "PUT /api/upload/" + id + "/0 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                                 std::to_string(kBody) + "\r\n\r\n";
+        EXPECT_TRUE(client->send(head + std::string(kHeldPart, 'h')));
+        EXPECT_TRUE(waitFor([&] {
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(root / ".parts" / id, ec)) {
+                std::error_code sizeError;
+                if (entry.is_regular_file(sizeError) && entry.file_size(sizeError) >= kHeldPart) return true;
+            }
+            return false;
+        })) << id << " never began";
+        return client;
+    }
+
+    std::set<std::string> held() const {
+        std::set<std::string> ids;
+        for (const auto& entry : fs::directory_iterator(root / ".parts")) {
+            const std::string name = entry.path().filename().string();
+            if (!name.starts_with(".")) ids.insert(name);
+        }
+        return ids;
+    }
+    bool holds(int device, int k) const { return held().count(idOf(device, k)) > 0; }
+};
+
+TEST_F(FairShares, ANewcomerTakesRoomOnlyFromAnAddressHoldingTwoMoreWhateverItWrites) {
+    // One address holding the most kept a chunk body open on each of its uploads, and
+    // every new upload of every device got 503 "busy" for as long as it wrote.
+    for (const int device : {2, 1}) {
+        for (int k = 0; k < 2; ++k) ASSERT_EQ(start(device, k), 200);
+    }
+    std::vector<std::unique_ptr<RawClient>> writing;
+    for (int k = 0; k < 4; ++k) {
+        ASSERT_EQ(start(0, k), 200);
+        writing.push_back(holdChunk(0, k));
+    }
+    ASSERT_EQ(held().size(), 8u);
+
+    // Holding 0 and then 1, device 3 takes room from device 0 (4, then 3): its least
+    // recently changed upload goes, and its chunk in flight ends.
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE(k);
+        const RawReply reply = meta(3, idOf(3, k));
+        ASSERT_EQ(reply.status, 200) << reply.body;
+        EXPECT_FALSE(holds(0, k));
+        EXPECT_TRUE(writing[size_t(k)]->closedByServer()) << "the chunk of the upload that went goes on";
+        EXPECT_EQ(held().size(), 8u);
+    }
+    // Holding 2 where nobody holds 4, its own least recently changed upload gives way.
+    ASSERT_EQ(start(3, 2), 200);
+    EXPECT_FALSE(holds(3, 0));
+    EXPECT_TRUE(holds(3, 1) && holds(0, 2) && holds(0, 3));
+
+    // Four addresses hold 2: the one whose least recently changed upload is oldest
+    // gives way, not the lowest address.
+    ASSERT_EQ(start(4, 0), 200);
+    EXPECT_EQ(held(), (std::set<std::string>{idOf(0, 2), idOf(0, 3), idOf(1, 0), idOf(1, 1), idOf(2, 1), idOf(3, 1),
+                                             idOf(3, 2), idOf(4, 0)}));
+}
+
+class FullShares : public FairShares {
+protected:
+    FullShares() { uploadLimits = UploadLimits{3, 3}; }
+};
+
+TEST_F(FullShares, OnlyANewcomerHoldingNoneIsRefusedWhenEveryAddressHoldsOne) {
+    for (int device = 0; device < 3; ++device) ASSERT_EQ(start(device, 0), 200);
+    const RawReply refused = meta(3, idOf(3, 0));
+    EXPECT_EQ(refused.status, 503);
+    EXPECT_EQ(refused.body, R"({"error":"busy"})");
+    // One that holds one gives its own up.
+    ASSERT_EQ(start(0, 1), 200);
+    EXPECT_EQ(held(), (std::set<std::string>{idOf(0, 1), idOf(1, 0), idOf(2, 0)}));
+}
+
+class DroppedIds : public FairShares {
+protected:
+    DroppedIds() { uploadLimits = UploadLimits{4, 4}; }
+};
+
+TEST_F(DroppedIds, ADroppedUploadsIdStaysItsOwnersForTheQuietTime) {
+    // An upload dropped for a newcomer was started by a stranger who knew its id 0.7 s
+    // after its sender's last chunk; the sender then got 403.
+    constexpr double kQuiet = UploadRecords::kQuietBeforeTakeover;
+    const struct { int device; double after; int status; } rows[] = {
+        {3, kQuiet - 1, 403},  // another address within the quiet time after its last stored chunk
+        {0, kQuiet - 1, 200},  // its owner, afresh
+        {3, kQuiet, 200},      // another address once it is quiet
+    };
+    int round = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << address(row.device) << " after " << row.after << " s");
+        const int k = 10 * ++round;
+        // Devices 0 and 1 hold two each; the upload of device 0 that took a chunk
+        // before its second was made is the least recently changed of the two.
+        const std::string victim = idOf(0, k);
+        ASSERT_EQ(start(0, k), 200);
+        setClock(clock() + 5);
+        const double stored = clock();
+        ASSERT_EQ(httpRequestFrom(address(0), server->port(), "PUT", "/api/upload/" + victim + "/0", "x")->status, 200);
+        ASSERT_EQ(start(0, k + 1), 200);
+        for (int j = 0; j < 2; ++j) ASSERT_EQ(start(1, k + j), 200);
+        ASSERT_EQ(start(2, k), 200);
+        ASSERT_FALSE(holds(0, k));
+
+        setClock(stored + row.after);
+        const RawReply reply = meta(row.device, victim);
+        EXPECT_EQ(reply.status, row.status) << reply.body;
+        EXPECT_EQ(holds(0, k), row.status == 200);
+        if (row.status == 403) {
+            EXPECT_EQ(reply.body, R"({"error":"forbidden"})");
+            const auto chunk = httpRequestFrom(address(row.device), server->port(), "PUT", "/api/upload/" + victim + "/0", "y");
+            EXPECT_EQ(chunk ? chunk->status : 0, 403);
+        }
+        // Each device cancels what it holds before the next round.
+        for (const std::string& id : held()) {
+            for (int device = 0; device < 4; ++device) {
+                httpRequestFrom(address(device), server->port(), "DELETE", "/api/upload/" + id);
+            }
+        }
+        ASSERT_TRUE(held().empty());
+    }
+}
+
+}  // namespace
+}  // namespace corvane::test
