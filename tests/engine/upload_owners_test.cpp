@@ -3,7 +3,11 @@
 // a finish, then completed. Each case once stored another device's bytes with a 200.
 // Then what the owner's finish heard again answers once the upload is stored.
 
+#include <csignal>
 #include <set>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "engine/part_folder.h"
 #include "engine/routes_fixture.h"
@@ -41,14 +45,14 @@ class UploadOwners : public RouteTest {
 protected:
     RawReply from(const std::string& address, const std::string& method, const std::string& tail,
                   const std::string& body = "") {
-        const auto reply = httpRequestFrom(address, server->port(), method, "/api/upload/" + id + tail, body);
+        const auto reply = httpRequestFrom(address, port(), method, "/api/upload/" + id + tail, body);
         return reply.value_or(RawReply{});
     }
 
     // A chunk whose first `sent` bytes are sent and the rest held back.
     std::unique_ptr<RawClient> holdChunk(const std::string& address, int64_t index, const std::string& body,
                                          size_t sent = kHeldPart) {
-        auto client = std::make_unique<RawClient>(server->port(), address);
+        auto client = std::make_unique<RawClient>(port(), address);
         const std::string head = "PUT /api/upload/" + id + "/" + std::to_string(index) +
                                  " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(body.size()) +
                                  "\r\n\r\n";
@@ -103,6 +107,30 @@ protected:
     }
 
     void letTheUploadRest() { setClock(clock() + UploadRecords::kQuietBeforeTakeover); }
+
+    // The port requests go to: the server of a child process while there is one.
+    int port() const { return childPort > 0 ? childPort : server->port(); }
+
+    // A server of its own on the same folder in a child process, to be killed with
+    // SIGKILL; the test's server is stopped meanwhile (so no thread of it is forked).
+    pid_t serveInChild() {
+        server->stop();
+        int ready[2];
+        if (::pipe(ready) != 0) return -1;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            HTTPServer child("dev-2", "Desk", "tok", "", root, withTestPorts());
+            const int bound = child.start() ? child.port() : 0;
+            if (::write(ready[1], &bound, sizeof bound) != sizeof bound) std::_Exit(1);
+            while (true) ::pause();
+        }
+        ::close(ready[1]);
+        if (pid < 0 || ::read(ready[0], &childPort, sizeof childPort) != sizeof childPort) childPort = 0;
+        ::close(ready[0]);
+        return pid;
+    }
+    int childPort = 0;
 
     std::string id = "5e5e5e5e5e5e5e5e";
 };
@@ -356,28 +384,46 @@ TEST_F(UploadOwners, QuietMeansNoProgressNotNoRequests) {
 }
 
 TEST_F(UploadOwners, AfterARestartAnUploadIsAsQuietAsWhatItHoldsSays) {
-    // Right after a restart a stranger's meta took a live upload over at once: the
-    // last change was kept in memory only.
+    // Right after a restart, clean or after a kill, a stranger's meta took a live upload
+    // over at once: the last change was kept in memory only.
     const std::vector<std::string> mine = {bytesOf(kFull, 1), bytesOf(kFull, 2)};
     const nlohmann::json meta = metaOf("restart.bin", mine);
     const nlohmann::json theirs = metaOf("theirs.bin", {"x"});
-    ASSERT_EQ(from(kSender, "PUT", "/meta", meta.dump()).status, 200);
-    ASSERT_EQ(from(kSender, "PUT", "/0", mine[0]).status, 200);
-    // Cut by the stop, as a kill would cut it: its bytes are the newest change.
-    auto held = holdChunk(kSender, 1, mine[1]);
-    waitUntilWritten(kFull + int64_t(kHeldPart));
-    server->stop();
-    held.reset();
-    ASSERT_TRUE(server->start());
+    for (const bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "killed" : "stopped");
+        id = killed ? "8a8a8a8a8a8a8a8a" : "8b8b8b8b8b8b8b8b";
+        const pid_t child = killed ? serveInChild() : -1;
+        // Killed however the test ends.
+        const std::shared_ptr<void> reaper(nullptr, [child](void*) {
+            if (child > 0 && ::kill(child, SIGKILL) == 0) ::waitpid(child, nullptr, 0);
+        });
+        if (killed) {
+            ASSERT_GT(childPort, 0);
+        }
+        ASSERT_EQ(from(kSender, "PUT", "/meta", meta.dump()).status, 200);
+        ASSERT_EQ(from(kSender, "PUT", "/0", mine[0]).status, 200);
+        // Cut by the stop or the kill: its bytes are the newest change.
+        auto held = holdChunk(kSender, 1, mine[1]);
+        waitUntilWritten(kFull + int64_t(kHeldPart));
+        if (killed) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+            childPort = 0;
+        } else {
+            server->stop();
+        }
+        held.reset();
+        ASSERT_TRUE(server->start());
 
-    const auto newest = newestChange(root / ".parts" / id);
-    ASSERT_TRUE(newest);
-    const double changed = std::chrono::duration<double>(std::chrono::file_clock::to_sys(*newest).time_since_epoch()).count();
-    setClock(changed + UploadRecords::kQuietBeforeTakeover - 1);
-    EXPECT_EQ(from(kStranger, "PUT", "/meta", theirs.dump()).status, 403);
-    EXPECT_EQ(parse(from(kSender, "GET", ""))["received"], nlohmann::json::array({0}));
-    setClock(changed + UploadRecords::kQuietBeforeTakeover);
-    EXPECT_EQ(from(kStranger, "PUT", "/meta", theirs.dump()).status, 200);
+        const auto newest = newestChange(root / ".parts" / id);
+        ASSERT_TRUE(newest);
+        const double changed = std::chrono::duration<double>(std::chrono::file_clock::to_sys(*newest).time_since_epoch()).count();
+        setClock(changed + UploadRecords::kQuietBeforeTakeover - 1);
+        EXPECT_EQ(from(kStranger, "PUT", "/meta", theirs.dump()).status, 403);
+        EXPECT_EQ(parse(from(kSender, "GET", ""))["received"], nlohmann::json::array({0}));
+        setClock(changed + UploadRecords::kQuietBeforeTakeover);
+        EXPECT_EQ(from(kStranger, "PUT", "/meta", theirs.dump()).status, 200);
+    }
 }
 
 // What the owner's finish heard again (its reply lost) answers, and for how long.
