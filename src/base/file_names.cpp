@@ -113,11 +113,13 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
     return renameOverReservation(from, to);
 }
 
-std::optional<std::string> moveUnique(const fs::path& source, const fs::path& folder, const std::string& name) {
+std::optional<std::string> moveUnique(const fs::path& source, const fs::path& folder, const std::string& name,
+                                      const std::function<bool(const std::string& candidate)>& beforeMove) {
     for (int n = 0; n <= 9999; ++n) {
         const std::string candidate = numberedName(name, n);
         const fs::path target = folder / candidate;
         if (pathExists(target)) continue;
+        if (beforeMove && !beforeMove(candidate)) return std::nullopt;
         if (renameNoReplace(source, target)) return candidate;
         if (errno != EEXIST) return std::nullopt;
     }

@@ -4,6 +4,7 @@
 // the same name never overwrite each other.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -38,8 +39,11 @@ bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::p
 bool renameOverReservation(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Moves a file into the folder under the first free name. The chosen name, or none.
+// `beforeMove`, when given, is told each name just before the move to it is tried; when it
+// answers false nothing is moved.
 std::optional<std::string> moveUnique(const std::filesystem::path& source, const std::filesystem::path& folder,
-                                      const std::string& name);
+                                      const std::string& name,
+                                      const std::function<bool(const std::string& candidate)>& beforeMove = {});
 
 // Local time as "yyyyMMdd-HHmmss".
 std::string timestampString();

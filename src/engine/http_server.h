@@ -39,6 +39,11 @@ struct BurnLimits {
     size_t maxBytes = size_t(256) << 20;
 };
 
+// The steps of a finish that stores an upload, in order: its part folder claimed, the
+// file built in it, the file's new name noted on it, the file moved into the receive
+// folder, the claim set aside, the reply sent.
+enum class FinishStep { claimed, built, noted, stored, setAside, answered };
+
 struct ServerOptions {
     int firstPort = 8899;
     int lastPort = 8918;
@@ -73,6 +78,9 @@ struct ServerOptions {
     // Called on a connection's thread, with the peer's address, each time the connection
     // begins to wait idle for its next request; tests hold a connection there.
     std::function<void(const std::string&)> onIdle;
+    // Called on the finish's thread as a finish that stores an upload passes each step;
+    // tests stop the process there to see what a kill at that moment leaves.
+    std::function<void(FinishStep)> onFinishStep;
 };
 
 // Progress of one incoming upload, as the receive panel and GET /api/receive-tasks show it.

@@ -19,6 +19,7 @@
 #include "base/upload_body.h"
 #include "base/whole_files.h"
 #include "engine/chunk_join.h"
+#include "engine/finish_note.h"
 #include "engine/part_owner.h"
 
 namespace fs = std::filesystem;
@@ -191,6 +192,7 @@ bool emptyFolder(const fs::path& folder) {
         if (!kept && ::unlinkat(at, entry->d_name, 0) != 0) emptied = false;
     }
     clearOwner(folder);
+    forgetFinishNote(folder);
     return emptied;
 }
 

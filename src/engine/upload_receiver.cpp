@@ -17,6 +17,7 @@
 #include "base/transfer_sizes.h"
 #include "base/unique_fd.h"
 #include "base/whole_files.h"
+#include "engine/finish_note.h"
 #include "engine/format.h"
 #include "engine/http_response.h"
 #include "engine/http_server.h"
@@ -40,6 +41,10 @@ void endUnread(Connection& c) {
     } else {
         c.handBack = HTTPServer::keepsAlive(c.req);
     }
+}
+
+void reached(const ServerOptions& options, FinishStep step) {
+    if (options.onFinishStep) options.onFinishStep(step);
 }
 
 void refuse(int fd, UploadRefusal refusal) {
@@ -269,7 +274,9 @@ void HTTPServer::uploadFinish(Connection& c) {
     // go after the reply: nothing finds them under their claimed name meanwhile.
     const JSONReply reply = joinUpload(id, c.peerIP);
     sendJSON(c.fd, reply.status, reply.body);
-    if (!reply.spentFolder.empty()) uploads_.keepSpare(reply.spentFolder);
+    if (reply.spentFolder.empty()) return;
+    reached(options_, FinishStep::answered);
+    uploads_.keepSpare(reply.spentFolder);
 }
 
 HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::string& peerIP) {
@@ -280,6 +287,7 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     if (!claim.storedReply().empty()) return {200, nlohmann::json::parse(claim.storedReply())};
     const auto part = claim.held() ? listPartFolder(claim.folder()) : std::nullopt;
     if (!part) return {404, errorJSON("upload not found")};
+    reached(options_, FinishStep::claimed);
     const std::vector<HeldChunk>& chunks = part->chunks;
     if (chunks.empty()) return {400, errorJSON("no chunks")};
     nlohmann::json meta = readMeta(claim.folder());
@@ -303,17 +311,33 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     const AssembledFile built = assembleChunks(claim.folder(), chunks);
     if (built.outcome == AssembledFile::Outcome::openFailed) return {500, errorJSON("open failed")};
     if (built.outcome == AssembledFile::Outcome::mergeFailed) return {500, errorJSON("merge failed")};
-    const auto name = moveUnique(built.path, parent, base);
+    reached(options_, FinishStep::built);
+    const int64_t size = fileSize(built.path);
+    const double doneAt = now();
+    const double t = doneAt * 1000.0;
+    const auto replyFor = [&](const std::string& name) {
+        const std::string relPath = folderPart.empty() ? name : folderPart + "/" + name;
+        return nlohmann::json{{"ok", true}, {"p", relPath}, {"n", name}, {"s", size}, {"t", t}};
+    };
+    // Noted before each try of a name, so that a kill once the file has left the part
+    // folder never brings the claim back at start, and the noted reply answers the
+    // finish heard again.
+    const auto name = moveUnique(built.path, parent, base, [&](const std::string& candidate) {
+        const FinishNote note{id, peerIP, built.path.filename().string(), replyFor(candidate).dump()};
+        if (!noteFinish(claim.folder(), note)) return false;
+        reached(options_, FinishStep::noted);
+        return true;
+    });
     if (!name) {
+        forgetFinishNote(claim.folder());  // before the file it names can go
         if (built.joinedAside) ::unlink(built.path.c_str());
         return {500, errorJSON("open failed")};
     }
-    const int64_t size = fileSize(parent / *name);
-    const double doneAt = now();
-    const double t = doneAt * 1000.0;
-    const std::string relPath = folderPart.empty() ? *name : folderPart + "/" + *name;
-    nlohmann::json stored = {{"ok", true}, {"p", relPath}, {"n", *name}, {"s", size}, {"t", t}};
+    reached(options_, FinishStep::stored);
+    nlohmann::json stored = replyFor(*name);
+    const std::string relPath = stored["p"].get<std::string>();
     fs::path spentFolder = claim.finish(stored);
+    reached(options_, FinishStep::setAside);
     withReceiveTask(id, [&](ReceiveTask& task) {
         if (task.from.empty()) task.from = peerIP;
         task.received = size;

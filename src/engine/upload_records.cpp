@@ -10,6 +10,7 @@
 
 #include "base/file_names.h"
 #include "base/random_hex.h"
+#include "engine/finish_note.h"
 #include "engine/part_owner.h"
 
 namespace fs = std::filesystem;
@@ -77,10 +78,13 @@ UploadRecords::UploadRecords(UploadLimits limits, std::function<double()> clock)
 
 void UploadRecords::open(const fs::path& parts, double abandonedAfter) {
     Lock lock(lock_);
-    // Claims first, so that one given back is judged like any part folder.
+    // Claims first, so that one given back is judged like any part folder. A claim whose
+    // file was stored stays aside, and goes below with the other hidden entries.
     for (const fs::path& entry : entriesOf(parts)) {
         const std::string id = claimedID(entry.filename().string());
-        if (!id.empty() && !renameNoReplace(entry, parts / id)) removeTree(entry);
+        if (id.empty() || storedFinish(entry)) continue;
+        forgetFinishNote(entry);
+        if (!renameNoReplace(entry, parts / id)) removeTree(entry);
     }
     spares_.forget(parts);
     const auto cutoff = fs::file_time_type::clock::now() -
@@ -88,6 +92,8 @@ void UploadRecords::open(const fs::path& parts, double abandonedAfter) {
     for (const fs::path& entry : entriesOf(parts)) {
         // Spares, folders moved aside and temporary files of an earlier run.
         if (entry.filename().string().starts_with(".")) {
+            // A finish stopped once its file was stored: the reply may never have left.
+            if (const auto note = storedFinish(entry)) rememberFinish(parts, note->id, note->owner, note->reply);
             removeTree(entry);
             continue;
         }

@@ -63,8 +63,9 @@ public:
     UploadRecords& operator=(const UploadRecords&) = delete;
 
     // At start: claims of finishes cut short go back to their uploads (or away when a new
-    // folder of the id exists), hidden leftovers go, part folders whose newest change is
-    // older than `abandonedAfter` seconds go, and the owners of the rest are read.
+    // folder of the id exists) unless their file was stored, whose reply is then kept as a
+    // stored finish's (finish_note.h); hidden leftovers go, part folders whose newest
+    // change is older than `abandonedAfter` seconds go, and the owners of the rest are read.
     void open(const std::filesystem::path& parts, double abandonedAfter);
 
     // Whether the address owns the upload.

@@ -41,13 +41,16 @@ inline void addHookRows(RouteTable& table) {
 }
 
 // Whether the parts folder holds nothing but spare folders (spent part folders kept for
-// the next uploads), each empty but for the file of its last meta.
+// the next uploads), each empty but for the file of its last meta. A spare beyond those
+// kept is removed meanwhile by the server: one gone while it is looked at holds nothing.
 inline bool onlySpareFolders(const std::filesystem::path& parts) {
     for (const auto& entry : std::filesystem::directory_iterator(parts)) {
         if (!entry.path().filename().string().starts_with(".spare-")) return false;
-        for (const auto& inner : std::filesystem::directory_iterator(entry.path())) {
-            if (inner.path().filename() != ".meta-spare") return false;
+        std::error_code ec;
+        for (std::filesystem::directory_iterator inner(entry.path(), ec), end; !ec && inner != end; inner.increment(ec)) {
+            if (inner->path().filename() != ".meta-spare") return false;
         }
+        if (ec && ec != std::errc::no_such_file_or_directory) return false;
     }
     return true;
 }

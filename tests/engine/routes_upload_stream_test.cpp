@@ -52,7 +52,10 @@ TEST_F(RoutesUploadStream, BytesPastTheAnnouncedLengthAreNotStored) {
     const std::string body = pattern(5000000);
     ASSERT_EQ(call("PUT", "/api/upload/" + kID + "/meta", R"({"name":"a.bin","size":4194304})").status, 200);
     RawClient client(server->port());
-    ASSERT_TRUE(client.send(head(0, 4194304) + body));
+    // The server reads the bytes past the chunk as the next request's head; past the head
+    // limit it closes the connection without reading the rest, so the end of this send
+    // may meet a reset (about 1 run in 50 under load). The chunk's reply came before it.
+    client.send(head(0, 4194304) + body);
     const auto reply = client.readReply();
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->status, 200);

@@ -175,7 +175,8 @@ TEST_F(RoutesUpload, AReusedPartFolderKeepsNothingOfTheUploadBefore) {
     meta(fileMeta("first.bin", 5), first);
     chunk(0, "first", first);
     ASSERT_EQ(finish(first).status, 200);
-    // The finish's connection keeps the spare after its reply.
+    // The spent folder is emptied and kept once the reply is out, before its connection
+    // ends; the folder aside alone shows before that.
     ASSERT_TRUE(waitFor([&] { return server->openConnections() == 0; }));
     ASSERT_EQ(spares(), 1u);
 

@@ -1,0 +1,149 @@
+// A kill at each step of a finish, the server started again, and the finish sent again
+// as the send queue sends it when its connection closed before the reply: the upload is
+// stored once, byte for byte, and the finish answers 200. The killed server runs in a
+// child process that kills itself when a finish reaches the step.
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "engine/routes_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane::test {
+namespace {
+
+const std::string kID = "5a5a5a5a5a5a5a5a";
+
+// A server of the receive folder in a child process; killed at the end of the scope
+// should the step never come.
+class ServerKilledAt {
+public:
+    ServerKilledAt(const fs::path& root, FinishStep step) {
+        int pipe[2];
+        if (::pipe(pipe) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(pipe[0]);
+            ServerOptions options = withTestPorts();
+            options.onFinishStep = [step](FinishStep reached) {
+                if (reached == step) ::raise(SIGKILL);
+            };
+            HTTPServer server("dev-1", "Desk", "tok", "", root, options);
+            const int port = server.start() ? server.port() : 0;
+            if (::write(pipe[1], &port, sizeof port) != sizeof port) ::_exit(1);
+            while (true) ::pause();
+        }
+        ::close(pipe[1]);
+        if (pid_ > 0 && ::read(pipe[0], &port_, sizeof port_) != sizeof port_) port_ = 0;
+        ::close(pipe[0]);
+    }
+    ~ServerKilledAt() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    ServerKilledAt(const ServerKilledAt&) = delete;
+    ServerKilledAt& operator=(const ServerKilledAt&) = delete;
+
+    int port() const { return port_; }
+    // Whether the process ended by its own kill.
+    bool killedItself() {
+        int status = 0;
+        const bool ended = ::waitpid(pid_, &status, 0) == pid_;
+        pid_ = -1;
+        return ended && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+std::string pattern(size_t length, char seed) {
+    std::string bytes(length, '\0');
+    for (size_t k = 0; k < length; ++k) bytes[k] = char(seed + k * 7 % 251);
+    return bytes;
+}
+
+std::optional<RawReply> request(int port, const std::string& method, const std::string& target,
+                                const std::string& body = "") {
+    return httpRequest(port, method, "/api/upload/" + kID + target, {}, body);
+}
+
+// The names in the receive folder but the parts folder.
+std::set<std::string> receivedNames(const fs::path& root) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root)) names.insert(entry.path().filename().string());
+    names.erase(".parts");
+    return names;
+}
+
+TEST(UploadFinishKilled, AtEveryStepTheFinishSentAgainStoresTheFileOnce) {
+    // A kill once the file had left the part folder brought the claim back at start: an
+    // upload of one chunk file was stored again as "a (1).bin", one of in-place chunks
+    // listed them held without their data file and every finish answered 500.
+    const struct Form {
+        const char* name;
+        std::vector<std::string> chunks;
+    } forms[] = {
+        {"one chunk file", {pattern(3, 'a')}},
+        {"chunks in place", {pattern(4194304, 'b'), pattern(4194304, 'c')}},
+        {"chunk files joined", {pattern(2, 'd'), pattern(5, 'e')}},
+    };
+    const struct {
+        FinishStep step;
+        const char* name;
+        bool fileStored;
+    } steps[] = {
+        {FinishStep::claimed, "claimed", false},   {FinishStep::built, "built", false},
+        {FinishStep::noted, "noted", false},       {FinishStep::stored, "stored", true},
+        {FinishStep::setAside, "set aside", true}, {FinishStep::answered, "answered", true},
+    };
+    for (const Form& form : forms) {
+        std::string whole;
+        for (const std::string& chunk : form.chunks) whole += chunk;
+        const nlohmann::json meta{{"name", "a.bin"}, {"rel", ""}, {"size", whole.size()}, {"chunks", form.chunks.size()}};
+        for (const auto& step : steps) {
+            SCOPED_TRACE(std::string(form.name) + ", killed when " + step.name);
+            Sandbox sandbox;
+            const fs::path root = sandbox / "recv";
+            {
+                ServerKilledAt killed(root, step.step);
+                ASSERT_NE(killed.port(), 0);
+                ASSERT_EQ(request(killed.port(), "PUT", "/meta", meta.dump()).value_or(RawReply{}).status, 200);
+                for (size_t k = 0; k < form.chunks.size(); ++k) {
+                    const auto reply = request(killed.port(), "PUT", "/" + std::to_string(k), form.chunks[k]);
+                    ASSERT_EQ(reply.value_or(RawReply{}).status, 200) << k;
+                }
+                request(killed.port(), "POST", "/finish", "{}");
+                ASSERT_TRUE(killed.killedItself());
+            }
+            EXPECT_EQ(receivedNames(root).size(), step.fileStored ? 1u : 0u);
+
+            HTTPServer server("dev-1", "Desk", "tok", "", root, withTestPorts());
+            ASSERT_TRUE(server.start());
+            // What came back can finish; a stored upload starts afresh.
+            const auto status = nlohmann::json::parse(request(server.port(), "GET", "").value_or(RawReply{}).body);
+            EXPECT_EQ(status["exists"], !step.fileStored);
+            if (!step.fileStored) {
+                EXPECT_EQ(status["received"].size(), form.chunks.size());
+            }
+            const auto again = request(server.port(), "POST", "/finish", "{}").value_or(RawReply{});
+            EXPECT_EQ(again.status, 200) << again.body;
+            const auto stored = nlohmann::json::parse(again.body, nullptr, false);
+            EXPECT_EQ(stored["n"], "a.bin") << again.body;
+            EXPECT_EQ(stored["s"], whole.size()) << again.body;
+            EXPECT_EQ(receivedNames(root), std::set<std::string>{"a.bin"});
+            EXPECT_TRUE(readFile(root / "a.bin") == whole);
+            stopAndDrain(server);
+            for (const auto& entry : fs::directory_iterator(root / ".parts")) {
+                EXPECT_FALSE(entry.path().filename().string().starts_with(".finishing-")) << entry.path();
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corvane::test
