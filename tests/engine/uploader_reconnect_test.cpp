@@ -52,10 +52,11 @@ bool sendAll(int fd, const char* data, size_t size) {
 // A relay in front of a server that closes connections as a script says. The script is
 // asked as each request begins, with its first bytes and the replies its connection
 // carried before: pass it on, close the connection with nothing answered, or pass it on and
-// close before the last byte of its reply.
+// close before the last byte of its reply, or reset the connection once the reply's status
+// line is through.
 class ClosingRelay {
 public:
-    enum class Action { pass, close, cutReply };
+    enum class Action { pass, close, cutReply, resetInHead };
     using Script = std::function<Action(const std::string& firstBytes, int replies)>;
 
     ClosingRelay(int upstreamPort, Script script) : upstreamPort_(upstreamPort), script_(std::move(script)) {
@@ -111,7 +112,7 @@ private:
         if (!upstream) return;
         int replies = 0;              // replies this connection carried
         bool awaitingRequest = true;  // the next client byte begins a request
-        bool cutting = false;         // the reply under way is cut after its first line
+        Action cutting = Action::pass;  // what becomes of the reply under way
         std::vector<char> buffer(1 << 16);
         while (running_) {
             pollfd p[2] = {{client.get(), POLLIN, 0}, {upstream.get(), POLLIN, 0}};
@@ -127,7 +128,7 @@ private:
                         ++closes_;
                         return;  // the request's first bytes are left unanswered
                     }
-                    cutting = action == Action::cutReply;
+                    cutting = action;
                 }
                 if (!sendAll(upstream.get(), buffer.data(), size_t(n))) return;
             }
@@ -136,7 +137,16 @@ private:
                 if (n <= 0) return;
                 if (!awaitingRequest) ++replies;
                 awaitingRequest = true;
-                if (cutting) {
+                if (cutting == Action::resetInHead) {
+                    // The status line, then a reset: the client fails reading the head.
+                    const std::string_view reply(buffer.data(), size_t(n));
+                    sendAll(client.get(), reply.data(), reply.find("\r\n") + 2);
+                    const linger reset{1, 0};
+                    ::setsockopt(client.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+                    ++closes_;
+                    return;
+                }
+                if (cutting == Action::cutReply) {
                     sendAll(client.get(), buffer.data(), size_t(n) - 1);
                     ++closes_;
                     return;
@@ -353,9 +363,13 @@ TEST_F(UploaderReconnect, AnUploadRequestGoesOnNewConnectionsAtMostThreeTimesAnd
              };
          },
          1 + 4 + 2, ""},
-        // The status on a new connection, the meta on the kept one, cut before its reply's last byte.
+        // The status on a new connection, the meta on the kept one, cut before its reply's
+        // last byte, or reset once its status line came.
         {"part of a reply came",
          [] { return [](const std::string&, int replies) { return replies > 0 ? Action::cutReply : Action::pass; }; },
+         2, "网络连接已中断。"},
+        {"the status line of a reply came",
+         [] { return [](const std::string&, int replies) { return replies > 0 ? Action::resetInHead : Action::pass; }; },
          2, "网络连接已中断。"},
     };
     for (const auto& c : cases) {
