@@ -313,6 +313,7 @@ bool HTTPServer::evictLongestIdle(double at) {
             if (recentRate(slot, at) <= kNeverClosedRate) longest = &slot;
         }
         if (!longest) return false;
+        if (options_.onIdleChosen) options_.onIdleChosen(longest->address);
         if (evictIfStillIdle(*longest)) return true;
     }
 }

@@ -75,6 +75,10 @@ struct ServerOptions {
     // Called on a connection's thread, with the peer's address, each time the connection
     // begins to wait idle for its next request; tests hold a connection there.
     std::function<void(const std::string&)> onIdle;
+    // Called on the accept thread, with the peer's address, when it has chosen an idle
+    // connection to close for a newcomer, before it claims the slot and looks whether a
+    // request has begun; tests send one there.
+    std::function<void(const std::string&)> onIdleChosen;
 };
 
 // Progress of one incoming upload, as the receive panel and GET /api/receive-tasks show it.

@@ -350,6 +350,36 @@ TEST_F(ServerLimits, ARequestWaitingUnreadKeepsItsConnectionFromANewcomer) {
     }
 }
 
+TEST_F(ServerLimits, ARequestArrivingAsItsIdleConnectionIsChosenKeepsIt) {
+    // A request whose first bytes came after the accept thread had looked at its idle
+    // connection, and before it marked it closed, was cut unanswered.
+    const std::string info = "GET /api/info HTTP/1.1\r\n\r\n";
+    auto gate = std::make_shared<IdleGate>();
+    std::unique_ptr<test::RawClient> kept;
+    ServerOptions options;
+    options.maxConnections = 1;
+    options.onIdle = [gate](const std::string& address) { gate->pass(address); };
+    // The kept connection's next request arrives just as the accept thread has chosen it.
+    options.onIdleChosen = [&](const std::string&) {
+        ASSERT_TRUE(kept->send(info));
+        ASSERT_TRUE(test::waitFor([&] { return allReceived(kept->fd()); }));
+    };
+    start(options);
+    gate->hold("127.0.0.2", 2);  // its serving thread waits before it looks for bytes
+    kept = std::make_unique<test::RawClient>(server->port(), "127.0.0.2");
+    ASSERT_TRUE(kept->send(info) && kept->readReply());
+    ASSERT_TRUE(test::waitFor([&] { return gate->holding(); }));
+
+    // A newcomer of the same address may take only an idle slot, and there is none.
+    test::RawClient newcomer(server->port(), "127.0.0.2");
+    newcomer.send(info);
+    EXPECT_EQ(newcomer.readUntilClosed(), "");
+    gate->release();
+    const auto reply = kept->readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+}
+
 TEST_F(ServerLimits, AFullServerClosesForANewcomerTheSlowestConnectionOfTheAddressHoldingTheMost) {
     // 256 bodies kept at 600 B/s from 8 addresses left a ninth reset every time; then
     // newcomers closed the most recently opened connection, a sender's resend included.
