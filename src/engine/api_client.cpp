@@ -12,6 +12,9 @@ namespace corvane {
 namespace {
 
 constexpr long requestTimeoutSeconds = 120;
+// A full receiver may close a connection for a newcomer: an upload request closed before
+// any byte of its reply goes on a new connection up to this many times before the send fails.
+constexpr int uploadFreshTries = 3;
 
 bool schemeChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.'; }
 
@@ -113,6 +116,7 @@ APIResult<std::string> APIClient::run(Call call) const {
     if (call.body || call.bodyFile.fd >= 0) request.headers.emplace_back("Content-Type", call.contentType);
     if (call.body) request.body = std::move(*call.body);
     request.bodyFile = call.bodyFile;
+    if (call.repeatable) request.freshTries = uploadFreshTries;
     if (stopFlag_) {
         request.onProgress = [flag = stopFlag_](int64_t, int64_t) { return !flag->load(); };
     }
@@ -126,14 +130,15 @@ APIResult<std::string> APIClient::run(Call call) const {
     return {APIError::http(reply.status, std::move(message))};
 }
 
-APIResult<std::string> APIClient::runJSON(std::string method, std::string path, const nlohmann::json& body) const {
+APIResult<std::string> APIClient::runJSON(std::string method, std::string path, const nlohmann::json& body,
+                                          bool repeatable) const {
     std::string bytes;
     try {
         bytes = body.dump();
     } catch (const nlohmann::json::exception& e) {
         return {APIError::transport(e.what())};  // text that is not UTF-8: nothing is sent
     }
-    return run({std::move(method), std::move(path), {}, std::move(bytes), "application/json"});
+    return run({std::move(method), std::move(path), {}, std::move(bytes), "application/json", {}, repeatable});
 }
 
 APIResult<FileList> APIClient::files() const {
@@ -176,7 +181,7 @@ std::optional<APIError> APIClient::chatRead(const std::string& messageID) const 
 }
 
 APIResult<nlohmann::json> APIClient::uploadStatus(const std::string& id) const {
-    const auto reply = run({"GET", "/api/upload/" + id, {}, std::nullopt, ""});
+    const auto reply = run({"GET", "/api/upload/" + id, {}, std::nullopt, "", {}, true});
     if (!reply.ok()) return {reply.error};
     auto object = parseObject(reply.value);
     if (!object) return {APIError::decode()};
@@ -184,23 +189,24 @@ APIResult<nlohmann::json> APIClient::uploadStatus(const std::string& id) const {
 }
 
 std::optional<APIError> APIClient::putMeta(const std::string& id, const nlohmann::json& meta) const {
-    return runJSON("PUT", "/api/upload/" + id + "/meta", meta).error;
+    return runJSON("PUT", "/api/upload/" + id + "/meta", meta, true).error;
 }
 
 std::optional<APIError> APIClient::putChunk(const std::string& id, int64_t index, std::string data) const {
     return run({"PUT", "/api/upload/" + id + "/" + std::to_string(index), {}, std::move(data),
-                "application/octet-stream"})
+                "application/octet-stream", {}, true})
         .error;
 }
 
 std::optional<APIError> APIClient::putChunk(const std::string& id, int64_t index, const FileSlice& bytes) const {
-    Call call{"PUT", "/api/upload/" + id + "/" + std::to_string(index), {}, std::nullopt, "application/octet-stream"};
-    call.bodyFile = bytes;
+    Call call{"PUT", "/api/upload/" + id + "/" + std::to_string(index), {}, std::nullopt, "application/octet-stream",
+              bytes, true};
     return run(std::move(call)).error;
 }
 
 APIResult<FileItem> APIClient::finish(const std::string& id) const {
-    const auto reply = run({"POST", "/api/upload/" + id + "/finish", {}, std::string("{}"), "application/json"});
+    const auto reply =
+        run({"POST", "/api/upload/" + id + "/finish", {}, std::string("{}"), "application/json", {}, true});
     if (!reply.ok()) return {reply.error};
     const auto object = parseObject(reply.value);
     if (!object) return {APIError::decode()};

@@ -104,9 +104,13 @@ private:
         std::optional<std::string> body;
         std::string contentType;
         FileSlice bodyFile = {};  // instead of `body` when its fd is set
+        // The upload protocol's requests, safe to send again when their connection closed
+        // before any byte of the reply came.
+        bool repeatable = false;
     };
     APIResult<std::string> run(Call call) const;
-    APIResult<std::string> runJSON(std::string method, std::string path, const nlohmann::json& body) const;
+    APIResult<std::string> runJSON(std::string method, std::string path, const nlohmann::json& body,
+                                   bool repeatable = false) const;
 
     std::string base_;
     std::string token_;

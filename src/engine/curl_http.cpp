@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <unistd.h>
 
 #include "base/text_util.h"
@@ -115,24 +116,41 @@ std::optional<std::string> readSlice(const FileSlice& slice) {
     return bytes;
 }
 
-// Whether the request went on a connection kept from an earlier one that closed before
-// any byte of the reply came: the server closed it while idle, as a full one does to
-// admit a newcomer, and never saw the request, or saw it and did not answer.
-bool keptConnectionClosedUnanswered(CURL* curl, CURLcode code) {
+// Whether the request's connection closed before any byte of the reply came: the server
+// closed it while idle, or for a newcomer, and never saw the request, or saw it and did
+// not answer.
+bool closedUnanswered(CURL* curl, CURLcode code) {
     if (code != CURLE_SEND_ERROR && code != CURLE_RECV_ERROR && code != CURLE_GOT_NOTHING) return false;
-    long connects = 0;
     long headerBytes = 0;
     curl_off_t bodyBytes = 0;
-    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
     curl_easy_getinfo(curl, CURLINFO_HEADER_SIZE, &headerBytes);
     curl_easy_getinfo(curl, CURLINFO_SIZE_DOWNLOAD_T, &bodyBytes);
-    return connects == 0 && headerBytes == 0 && bodyBytes == 0;
+    return headerBytes == 0 && bodyBytes == 0;
+}
+
+// Whether the request went on a connection kept from an earlier request.
+bool onKeptConnection(CURL* curl) {
+    long connects = 0;
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
+    return connects == 0;
 }
 
 struct Attempt {
     CurlResult result;
-    bool sendAgain = false;  // closed unanswered on a kept connection
+    bool unanswered = false;  // the connection closed before any byte of the reply
+    bool kept = false;        // on a connection kept from an earlier request
 };
+
+// Waits the request's pause before it goes again; false when its caller gave it up meanwhile.
+bool pauseBeforeResend(const CurlRequest& request) {
+    const auto until = std::chrono::steady_clock::now() + request.resendPause;
+    while (true) {
+        if (request.onProgress && !request.onProgress(0, 0)) return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until) return true;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(until - now, std::chrono::milliseconds(20)));
+    }
+}
 
 Attempt perform(const CurlRequest& request, CurlSession* session, bool freshConnection);
 
@@ -182,9 +200,16 @@ CurlSession::~CurlSession() {
 
 CurlResult curlPerform(const CurlRequest& request, CurlSession* session) {
     globalInit();
-    Attempt first = perform(request, session, false);
-    if (!first.sendAgain) return std::move(first.result);
-    return perform(request, session, true).result;
+    Attempt attempt = perform(request, session, false);
+    int fresh = attempt.kept ? 0 : 1;  // tries made on a new connection
+    const int allowed = std::max(request.freshTries, 1);
+    while (attempt.unanswered && fresh < allowed) {
+        // A kept connection closed while idle is the usual case: it goes again at once.
+        if (!attempt.kept && !pauseBeforeResend(request)) break;
+        attempt = perform(request, session, true);
+        ++fresh;
+    }
+    return std::move(attempt.result);
 }
 
 namespace {
@@ -288,7 +313,8 @@ Attempt perform(const CurlRequest& request, CurlSession* session, bool freshConn
     } else {
         result.code = code;
         result.error = sink.failed ? "write failed" : curl_easy_strerror(code);
-        attempt.sendAgain = !freshConnection && session && !sink.failed && keptConnectionClosedUnanswered(curl, code);
+        attempt.unanswered = !sink.failed && closedUnanswered(curl, code);
+        attempt.kept = !freshConnection && session && onKeptConnection(curl);
     }
     if (sink.file) fclose(sink.file);
     curl_slist_free_all(headerList);

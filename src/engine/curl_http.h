@@ -4,6 +4,7 @@
 // as a transport error. Redirects are never followed (they would carry the device
 // token and PIN to another host).
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -37,6 +38,13 @@ struct CurlRequest {
     size_t maxBody = 0;               // when above 0, at most this many body bytes are kept; the rest is read and dropped
     // Called with (bytes received so far, total expected or 0); return false to abort.
     std::function<bool(int64_t, int64_t)> onProgress;
+    // A request whose connection closes before any byte of the reply came goes again on a
+    // new connection, `resendPause` apart, while it has gone on new connections fewer than
+    // this many times (requests safe to repeat); any other request once, and only when
+    // that connection was kept from an earlier request (a server may close an idle one at
+    // any time), at once.
+    int freshTries = 0;
+    std::chrono::milliseconds resendPause{250};
 };
 
 struct CurlResult {

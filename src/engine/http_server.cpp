@@ -5,6 +5,7 @@
 #include <csignal>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@ namespace {
 
 constexpr size_t kReadBlock = 262144;          // 256 KiB per read
 constexpr size_t kMaxHead = 262144;            // waiting bytes allowed without a blank line
+constexpr double kNeverClosedRate = 1e6;       // bytes per second: never closed for a newcomer
 
 enum class BodyRead { whole, cut, busy };
 
@@ -224,7 +226,16 @@ void HTTPServer::stop() {
 }
 
 void HTTPServer::acceptLoop() {
+    auto noted = std::chrono::steady_clock::now();
     while (running_) {
+        // Wakes at least once a second to note what each connection has moved.
+        pollfd listening{listenFD_, POLLIN, 0};
+        const bool ready = ::poll(&listening, 1, 1000) > 0;
+        if (std::chrono::steady_clock::now() - noted >= std::chrono::seconds(1)) {
+            noteTraffic();
+            noted = std::chrono::steady_clock::now();
+        }
+        if (!ready) continue;
         UniqueFd conn(::accept4(listenFD_, nullptr, nullptr, SOCK_CLOEXEC));
         if (!conn) {
             if (errno != EINTR && running_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -250,13 +261,15 @@ void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
     const auto mine = held.find(address);
     const int heldByNewcomer = mine == held.end() ? 0 : mine->second;
     if (heldByNewcomer >= options_.maxPerAddress) return;
-    if (openConnections_ >= options_.maxConnections && !evictLongestIdle() &&
-        !evictForFairShare(held, heldByNewcomer)) {
+    const double at = now();
+    if (openConnections_ >= options_.maxConnections && !evictLongestIdle(at) &&
+        !evictForFairShare(held, heldByNewcomer, at)) {
         return;
     }
     ConnectionSlot& slot = connections_.emplace_back();
     slot.fd = std::move(conn);
     slot.address = address;
+    slot.traffic.open(at);
     ++openConnections_;
     slot.thread = std::thread([this, &slot] {
         serve(slot);
@@ -279,41 +292,71 @@ std::unordered_map<std::string, int> HTTPServer::slotsByAddress() const {
     return held;
 }
 
-bool HTTPServer::evictLongestIdle() {
-    // The serving thread claims its slot back from idle when a request's first bytes
-    // come; whichever of the two changes the phase first wins. Until it has, those bytes
-    // wait in the socket, and a slot with bytes waiting is not idle.
+void HTTPServer::noteTraffic() {
+    std::lock_guard lock(connectionsLock_);
+    const double at = now();
+    for (ConnectionSlot& slot : connections_) {
+        if (holdsSlot(slot)) slot.traffic.note(at, bytesMoved(slot.fd.get()));
+    }
+}
+
+double HTTPServer::recentRate(ConnectionSlot& slot, double at) const {
+    return slot.traffic.rate(at, bytesMoved(slot.fd.get()));
+}
+
+bool HTTPServer::evictLongestIdle(double at) {
     while (true) {
         ConnectionSlot* longest = nullptr;
         for (ConnectionSlot& slot : connections_) {
             if (slot.finished || slot.phase != ConnectionSlot::idle || bytesWaiting(slot.fd.get())) continue;
-            if (!longest || slot.idleSince < longest->idleSince) longest = &slot;
+            if (longest && slot.idleSince >= longest->idleSince) continue;
+            if (recentRate(slot, at) <= kNeverClosedRate) longest = &slot;
         }
         if (!longest) return false;
-        int idle = ConnectionSlot::idle;
-        if (!longest->phase.compare_exchange_strong(idle, ConnectionSlot::evicted)) continue;
-        ::shutdown(longest->fd.get(), SHUT_RDWR);
-        --openConnections_;
-        return true;
+        if (options_.onIdleChosen) options_.onIdleChosen(longest->address);
+        if (evictIfStillIdle(*longest)) return true;
     }
 }
 
-bool HTTPServer::evictForFairShare(const std::unordered_map<std::string, int>& held, int heldByNewcomer) {
+bool HTTPServer::evictIfStillIdle(ConnectionSlot& slot) {
+    // The serving thread leaves a request's first bytes in the socket until it has moved
+    // its slot back from idle to busy, and waits while the slot is claimed: bytes that came
+    // before the claim are seen here, and their request is never cut.
+    int idle = ConnectionSlot::idle;
+    if (!slot.phase.compare_exchange_strong(idle, ConnectionSlot::claimed)) return false;
+    if (bytesWaiting(slot.fd.get())) {
+        slot.phase = ConnectionSlot::idle;
+        return false;
+    }
+    slot.phase = ConnectionSlot::evicted;
+    ::shutdown(slot.fd.get(), SHUT_RDWR);
+    --openConnections_;
+    return true;
+}
+
+bool HTTPServer::evictForFairShare(const std::unordered_map<std::string, int>& held, int heldByNewcomer,
+                                   double at) {
     int most = 0;
     for (const auto& [address, count] : held) most = std::max(most, count);
     if (heldByNewcomer >= most) return false;
-    // Slots are kept in the order they were opened: the last one of an address holding
-    // the most is its most recently opened.
-    for (auto it = connections_.rbegin(); it != connections_.rend(); ++it) {
-        if (!holdsSlot(*it) || held.at(it->address) != most) continue;
-        // Only eviction, always under connectionsLock_, makes a slot evicted; the serving
-        // thread sees it at its next change of phase, or when the shut socket fails it.
-        it->phase.exchange(ConnectionSlot::evicted);
-        ::shutdown(it->fd.get(), SHUT_RDWR);
-        --openConnections_;
-        return true;
+    // Slots are kept in the order they were opened: of two that moved as little, the
+    // later one goes.
+    ConnectionSlot* slowest = nullptr;
+    double slowestRate = 0;
+    for (ConnectionSlot& slot : connections_) {
+        if (!holdsSlot(slot) || held.at(slot.address) != most) continue;
+        const double rate = recentRate(slot, at);
+        if (rate > kNeverClosedRate || (slowest && rate > slowestRate)) continue;
+        slowest = &slot;
+        slowestRate = rate;
     }
-    return false;
+    if (!slowest) return false;
+    // Only eviction, always under connectionsLock_, makes a slot evicted; the serving
+    // thread sees it at its next change of phase, or when the shut socket fails it.
+    slowest->phase.exchange(ConnectionSlot::evicted);
+    ::shutdown(slowest->fd.get(), SHUT_RDWR);
+    --openConnections_;
+    return true;
 }
 
 int HTTPServer::idleConnections() {
@@ -358,8 +401,17 @@ bool HTTPServer::readWhileIdle(ConnectionSlot& slot, ReadBuffer& buf) {
     // The first bytes stay in the socket until the slot is claimed back, so that the
     // accept thread sees them and never closes the connection as idle meanwhile.
     if (!awaitBytes(slot.fd.get())) return false;
-    int idle = ConnectionSlot::idle;
-    return slot.phase.compare_exchange_strong(idle, ConnectionSlot::busy) && buf.readFrom(slot.fd.get(), kReadBlock);
+    return claimBack(slot) && buf.readFrom(slot.fd.get(), kReadBlock);
+}
+
+bool HTTPServer::claimBack(ConnectionSlot& slot) {
+    while (true) {
+        int idle = ConnectionSlot::idle;
+        if (slot.phase.compare_exchange_strong(idle, ConnectionSlot::busy)) return true;
+        // Claimed: the accept thread is looking whether bytes came, for a moment.
+        if (idle != ConnectionSlot::claimed) return false;
+        std::this_thread::yield();
+    }
 }
 
 bool HTTPServer::readHead(ConnectionSlot& slot, ReadBuffer& buf, size_t& headEnd) {

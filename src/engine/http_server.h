@@ -19,6 +19,7 @@
 #include "base/body_pace.h"
 #include "base/unique_fd.h"
 #include "engine/body_budget.h"
+#include "engine/connection_traffic.h"
 #include "engine/http_request.h"
 #include "engine/model.h"
 #include "engine/route_table.h"
@@ -50,10 +51,11 @@ struct ServerOptions {
     // Adds an extension's rows (the storage routes) to the table; called once by the constructor.
     std::function<void(RouteTable&)> addRoutes;
     std::chrono::milliseconds idleTimeout{120000};  // a read or write waiting this long closes the connection
-    // When every connection is taken, the one that has waited longest for its next
-    // request head is closed to admit a newcomer. When none waits, a newcomer whose
-    // address holds fewer connections than the address holding the most takes the most
-    // recently opened connection of that address; otherwise it is turned away.
+    // When every connection is taken, a newcomer closes the one that costs least to lose:
+    // the one that has waited longest for its next request; else, when its address holds
+    // fewer connections than the address holding the most, the connection of such an
+    // address that has moved the fewest bytes lately. A connection moving more than
+    // 1 MB/s is never closed for a newcomer; with none to close, the newcomer is turned away.
     int maxConnections = 256;
     int maxPerAddress = 32;  // connections one address may hold at once
     // A request head must be whole this long after its first byte arrived.
@@ -81,6 +83,10 @@ struct ServerOptions {
     // Called on the finish's thread as a finish that stores an upload passes each step;
     // tests stop the process there to see what a kill at that moment leaves.
     std::function<void(FinishStep)> onFinishStep;
+    // Called on the accept thread, with the peer's address, when it has chosen an idle
+    // connection to close for a newcomer, before it claims the slot and looks whether a
+    // request has begun; tests send one there.
+    std::function<void(const std::string&)> onIdleChosen;
 };
 
 // Progress of one incoming upload, as the receive panel and GET /api/receive-tasks show it.
@@ -216,17 +222,19 @@ private:
     // One accepted connection and the thread serving it; the descriptor is closed
     // under connectionsLock_, so stop() never shuts down a reused number.
     struct ConnectionSlot {
-        enum Phase { busy, idle, evicted };
+        enum Phase { busy, idle, claimed, evicted };
         UniqueFd fd;
         std::string address;  // the peer's IPv4 address
         std::thread thread;
         bool finished = false;
         // Idle while waiting for the first byte of a request head; evicted by the accept
-        // thread, under connectionsLock_, to make room: from idle for any newcomer, from
-        // busy too for a newcomer of an address holding fewer slots. The serving thread
-        // moves between busy and idle without the lock, each move one compare-and-swap.
+        // thread, under connectionsLock_, to make room: from idle for any newcomer (claimed
+        // for the moment it looks whether a request has begun to arrive), from busy too for
+        // a newcomer of an address holding fewer slots. The serving thread moves between
+        // busy and idle without the lock, each move one compare-and-swap.
         std::atomic<int> phase{busy};
         std::atomic<int64_t> idleSince{0};  // steady-clock nanoseconds
+        TrafficMeter traffic;               // under connectionsLock_
     };
 
     struct JSONReply {
@@ -247,21 +255,32 @@ private:
     void startConnection(UniqueFd conn, const std::string& address);
     void reapFinishedConnections();
     static bool holdsSlot(const ConnectionSlot& slot);
-    // The slots each address holds. Called under connectionsLock_, as the two below.
+    // The slots each address holds. Called under connectionsLock_, as the ones below.
     std::unordered_map<std::string, int> slotsByAddress() const;
-    // Closes the connection that has waited longest for its next request; false when
-    // every connection is in the middle of a request or has one waiting unread.
-    bool evictLongestIdle();
-    // A full server with no idle connection shares its slots fairly: a newcomer whose
-    // address holds fewer than the address holding the most takes a slot of that
-    // address, whose most recently opened connection is closed; false otherwise.
-    bool evictForFairShare(const std::unordered_map<std::string, int>& held, int heldByNewcomer);
+    // Notes the bytes each connection has moved so far (about once a second).
+    void noteTraffic();
+    // Bytes per second the connection has moved lately.
+    double recentRate(ConnectionSlot& slot, double at) const;
+    // Closes the connection that has waited longest for its next request, unless it moves
+    // more than 1 MB/s; false when every other one is in the middle of a request or has
+    // one whose first bytes came.
+    bool evictLongestIdle(double at);
+    // Closes an idle slot unless its next request has begun to arrive; false then.
+    bool evictIfStillIdle(ConnectionSlot& slot);
+    // A full server with no idle connection to close shares its slots fairly: a newcomer
+    // whose address holds fewer than the address holding the most closes, among the
+    // connections of the addresses holding the most, the one that has moved the fewest
+    // bytes lately (of equals, the most recently opened), unless it moves more than 1 MB/s;
+    // false when there is none.
+    bool evictForFairShare(const std::unordered_map<std::string, int>& held, int heldByNewcomer, double at);
     BodyPace bodyPace() const;
     void serve(ConnectionSlot& slot);
     // Reads until the head that begins at start is whole; false closes the connection.
     bool readHead(ConnectionSlot& slot, ReadBuffer& buf, size_t& headEnd);
     // Waits idle for the first bytes of the next request, claims the slot back, then reads them.
     bool readWhileIdle(ConnectionSlot& slot, ReadBuffer& buf);
+    // Moves the slot from idle back to busy; false when it was closed for a newcomer.
+    static bool claimBack(ConnectionSlot& slot);
     // Gives a streamed row the connection, its body unread; whether the handler hands
     // the connection back for the next request.
     bool handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match, int64_t length,

@@ -177,10 +177,12 @@ TEST_F(ServerLimits, ATrickledBodyHoldsOnlyTheBytesItHasSent) {
 TEST_F(ServerLimits, AChunkClosedForANewcomerLeavesNothing) {
     ServerOptions options;
     options.maxConnections = 2;
+    options.clock = [] { return 1.7e9; };  // rates count the bytes moved (see below)
     start(options);
+    // The text has moved more bytes than the chunk will have: the chunk is the one closed.
     test::RawClient text(server->port(), "127.0.0.2");
-    ASSERT_TRUE(text.send(post(10) + "x"));
-    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 1; }));
+    ASSERT_TRUE(text.send(post(30000) + std::string(20000, 'x')));
+    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 20000; }));
     // The chunk's head comes with a request before it, so its connection never waits idle.
     const std::string upload = "/api/upload/00112233aabbccdd";
     test::RawClient chunk(server->port(), "127.0.0.2");
@@ -196,7 +198,7 @@ TEST_F(ServerLimits, AChunkClosedForANewcomerLeavesNothing) {
     const auto status = test::httpRequestFrom("127.0.0.2", server->port(), "GET", upload);
     ASSERT_TRUE(status);
     EXPECT_EQ(nlohmann::json::parse(status->body)["received"], nlohmann::json::array());
-    ASSERT_TRUE(text.send("123456789"));
+    ASSERT_TRUE(text.send(std::string(10000, 'y')));
     const auto finished = text.readReply();
     ASSERT_TRUE(finished);
     EXPECT_EQ(finished->status, 404);
@@ -352,60 +354,91 @@ TEST_F(ServerLimits, ARequestWaitingUnreadKeepsItsConnectionFromANewcomer) {
     }
 }
 
-TEST_F(ServerLimits, AFullServerGivesANewcomerASlotOfTheAddressHoldingTheMost) {
-    // 256 bodies kept at 600 B/s from 8 addresses left a ninth reset every time.
+TEST_F(ServerLimits, ARequestArrivingAsItsIdleConnectionIsChosenKeepsIt) {
+    // A request whose first bytes came after the accept thread had looked at its idle
+    // connection, and before it marked it closed, was cut unanswered.
+    const std::string info = "GET /api/info HTTP/1.1\r\n\r\n";
+    auto gate = std::make_shared<IdleGate>();
+    std::unique_ptr<test::RawClient> kept;
+    ServerOptions options;
+    options.maxConnections = 1;
+    options.onIdle = [gate](const std::string& address) { gate->pass(address); };
+    // The kept connection's next request arrives just as the accept thread has chosen it.
+    options.onIdleChosen = [&](const std::string&) {
+        ASSERT_TRUE(kept->send(info));
+        ASSERT_TRUE(test::waitFor([&] { return allReceived(kept->fd()); }));
+    };
+    start(options);
+    gate->hold("127.0.0.2", 2);  // its serving thread waits before it looks for bytes
+    kept = std::make_unique<test::RawClient>(server->port(), "127.0.0.2");
+    ASSERT_TRUE(kept->send(info) && kept->readReply());
+    ASSERT_TRUE(test::waitFor([&] { return gate->holding(); }));
+
+    // A newcomer of the same address may take only an idle slot, and there is none.
+    test::RawClient newcomer(server->port(), "127.0.0.2");
+    newcomer.send(info);
+    EXPECT_EQ(newcomer.readUntilClosed(), "");
+    gate->release();
+    const auto reply = kept->readReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+}
+
+TEST_F(ServerLimits, AFullServerClosesForANewcomerTheSlowestConnectionOfTheAddressHoldingTheMost) {
+    // 256 bodies kept at 600 B/s from 8 addresses left a ninth reset every time; then
+    // newcomers closed the most recently opened connection, a sender's resend included.
     ServerOptions options;
     options.maxConnections = 4;
+    // With the clock standing still a connection's rate is the bytes it moved over the
+    // shortest span counted (0.1 s), so 100 KB count as 1 MB/s, whatever the load.
+    options.clock = [] { return 1.7e9; };
     start(options);
-    // Each connection stands in the middle of a body of its own size (1, 2, 4, ... bytes
-    // sent), so the bytes held tell exactly which connections the server reads from.
+    // Each connection stands in the middle of a body, `sent` bytes of it in; the bytes held
+    // tell which connections the server still reads from.
     struct Held {
         std::unique_ptr<test::RawClient> client;
         int64_t sent;
     };
     std::deque<Held> open;  // references to its elements stay valid as it grows
     int64_t held = 0;
-    const auto holdBody = [&](const char* address) -> Held& {
-        const int64_t sent = int64_t(1) << open.size();
+    const int64_t announced = 400000;
+    const auto holdBody = [&](const char* address, int64_t sent) {
         open.push_back({std::make_unique<test::RawClient>(server->port(), address), sent});
-        EXPECT_TRUE(open.back().client->send(post(1024) + std::string(size_t(sent), 'x')));
+        EXPECT_TRUE(open.back().client->send(post(size_t(announced)) + std::string(size_t(sent), 'x')));
         held += sent;
-        return open.back();
     };
     const auto heldAsExpected = [&] { return test::waitFor([&] { return server->bodyBytesHeld() == held; }); };
-    Held& a1 = holdBody("127.0.0.2");
-    ASSERT_TRUE(heldAsExpected());
-    holdBody("127.0.0.2");
-    ASSERT_TRUE(heldAsExpected());
-    holdBody("127.0.0.2");
-    ASSERT_TRUE(heldAsExpected());
-    Held& b1 = holdBody("127.0.0.3");
-    ASSERT_TRUE(heldAsExpected());
+    for (const auto& [address, sent] : std::vector<std::pair<const char*, int64_t>>{
+             {"127.0.0.2", 300}, {"127.0.0.2", 20}, {"127.0.0.2", 200000}, {"127.0.0.3", 10}}) {
+        holdBody(address, sent);
+        ASSERT_TRUE(heldAsExpected());
+    }
     ASSERT_EQ(server->idleConnections(), 0);
 
-    // Each newcomer closes the most recently opened connection of the address holding the most.
-    const struct { const char* newcomer; size_t closed; } turns[] = {
-        {"127.0.0.4", 2},  // .2 holds 3: its third
-        {"127.0.0.4", 1},  // .2 holds 2, .4 holds 1: the second of .2
-        {"127.0.0.3", 5},  // .4 holds 2, .3 holds 1: the second newcomer of .4
-        {"127.0.0.2", 6},  // .3 holds 2, .2 holds 1: the newcomer of .3
+    // Each newcomer closes, of the addresses holding the most, the connection that moved the
+    // fewest bytes, never one past 1 MB/s (the 200,000 bytes).
+    const struct { const char* newcomer; int64_t sent; size_t closed; } turns[] = {
+        {"127.0.0.4", 40, 1},      // .2 holds 3: its 20, neither its first nor its last
+        {"127.0.0.4", 50, 0},      // .2 holds 2, .4 holds 1: the 300 of .2, not its fast one
+        {"127.0.0.3", 60, 4},      // .4 holds 2, .3 holds 1: the 40 of .4
+        {"127.0.0.2", 150000, 3},  // .3 holds 2, .2 holds 1: the 10 of .3
     };
     for (const auto& turn : turns) {
-        holdBody(turn.newcomer);
+        holdBody(turn.newcomer, turn.sent);
         Held& closed = open[turn.closed];
         EXPECT_TRUE(closed.client->closedByServer()) << turn.newcomer;
         held -= closed.sent;
         ASSERT_TRUE(heldAsExpected()) << turn.newcomer;
     }
-    // Now .2 holds 2, .3 and .4 one each: a newcomer of .2 holds as many as the most and is
-    // turned away, and nobody is closed for it.
-    test::RawClient refused(server->port(), "127.0.0.2");
+    // Now .2 holds the most, both moving fast: a newcomer is turned away, nobody closed for it.
+    test::RawClient refused(server->port(), "127.0.0.5");
     refused.send(post(10) + "x");
     EXPECT_EQ(refused.readUntilClosed(), "");
-    for (Held* survivor : {&a1, &b1, &open[4], &open[7]}) {
-        ASSERT_TRUE(survivor->client->send(std::string(size_t(1024 - survivor->sent), 'y')));
-        const auto reply = survivor->client->readReply();
-        ASSERT_TRUE(reply) << survivor->sent;
+    for (size_t survivor : {2, 5, 6, 7}) {
+        Held& s = open[survivor];
+        ASSERT_TRUE(s.client->send(std::string(size_t(announced - s.sent), 'y')));
+        const auto reply = s.client->readReply();
+        ASSERT_TRUE(reply) << s.sent;
         EXPECT_EQ(reply->status, 404);
     }
 }

@@ -1,0 +1,36 @@
+#pragma once
+// How many bytes an open connection moves, from the kernel's counts, so that a full server
+// closes for a newcomer the connection that costs least to lose.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace corvane {
+
+// Bytes the connection has received and had acknowledged since it opened, request and
+// reply alike (read or not); 0 where the kernel does not count them.
+int64_t bytesMoved(int fd);
+
+// A connection's byte counts, noted about once a second, the last few of them. Its rate
+// is taken over the last two to three seconds, or over its life while it is younger.
+class TrafficMeter {
+public:
+    // Seconds (of any clock, the same for every call) at which the connection opened.
+    void open(double at);
+    // Keeps the count once a second has passed since the newest one kept.
+    void note(double at, int64_t bytes);
+    // Bytes per second from the newest count at least two seconds old (else the opening)
+    // to this one.
+    double rate(double at, int64_t bytes) const;
+
+private:
+    struct Count {
+        double at = 0;
+        int64_t bytes = 0;
+    };
+    std::array<Count, 4> kept_{};  // oldest first
+    size_t size_ = 0;
+};
+
+}  // namespace corvane
