@@ -15,7 +15,8 @@ milliseconds BodyClock::waitLeft(int64_t delivered) const {
     // The body is on pace until grace + delivered / rate after its start.
     const auto rate = std::max<int64_t>(pace_.minBytesPerSecond, 1);
     const auto earned = std::chrono::duration_cast<milliseconds>(std::chrono::duration<double>(double(delivered) / double(rate)));
-    const auto due = start_ + pace_.grace + earned;
+    auto due = start_ + pace_.grace + earned;
+    if (pace_.whole.count() > 0) due = std::min(due, start_ + pace_.whole);
     const auto left = std::chrono::duration_cast<milliseconds>(due - std::chrono::steady_clock::now());
     return std::clamp(left, milliseconds(0), pace_.idle);
 }

@@ -16,6 +16,8 @@ struct BodyPace {
     std::chrono::milliseconds grace{20000};
     int64_t minBytesPerSecond = 500;
     std::chrono::milliseconds idle{120000};
+    // When above zero, the whole body must have come this long after it began, whatever its pace.
+    std::chrono::milliseconds whole{0};
 };
 
 // One body timed against its pace from the moment it is made.
@@ -23,7 +25,7 @@ class BodyClock {
 public:
     explicit BodyClock(const BodyPace& pace);
     // How long the next read may wait once `delivered` bytes have come; zero when the
-    // body has fallen behind its pace.
+    // body has fallen behind its pace or is past the time it had to be whole.
     std::chrono::milliseconds waitLeft(int64_t delivered) const;
     // The longest one read may wait.
     std::chrono::milliseconds idle() const;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/held_body.h"
+
 namespace corvane {
 
 struct HTTPReq {
@@ -15,7 +17,7 @@ struct HTTPReq {
     std::string path;       // before the first "?", percent-decoded
     std::map<std::string, std::string> query;
     std::map<std::string, std::string> headers;  // lower-cased names, trimmed values
-    std::string body;
+    HeldBody body;
 
     // Header or query value, the empty text when missing.
     std::string header(const std::string& name) const;

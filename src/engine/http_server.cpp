@@ -29,13 +29,15 @@ constexpr double kNeverClosedRate = 1e6;       // bytes per second: never closed
 enum class BodyRead { whole, cut, busy };
 
 // Reads a body held in memory from the front of buf, then from the socket as its bytes
-// come; each piece takes its room in the budget before it is kept, so a body holds only
-// what it has sent. A body that falls behind its pace is cut like one whose client went away.
-BodyRead readHeldBody(int fd, ReadBuffer& buf, size_t length, std::string& body, BodyReservation& reservation,
+// come; the memory each piece adds takes its room in the budget before the piece is kept,
+// so a body holds only what it has sent, and the budget counts all it holds. A body that
+// falls behind its pace, or is not whole in time, is cut like one whose client went away.
+BodyRead readHeldBody(int fd, ReadBuffer& buf, size_t length, HeldBody& body, BodyReservation& reservation,
                       const BodyClock& clock) {
     while (true) {
         const std::string_view piece = buf.view().substr(0, length - body.size());
-        if (!reservation.grow(int64_t(piece.size()))) return BodyRead::busy;
+        const size_t memory = HeldBody::memoryFor(body.size() + piece.size());
+        if (!reservation.grow(int64_t(memory) - int64_t(body.memory()))) return BodyRead::busy;
         body.append(piece);
         buf.consume(piece.size());
         if (body.size() == length) return BodyRead::whole;
@@ -488,7 +490,9 @@ void HTTPServer::serve(ConnectionSlot& slot) {
         buf.consume(headEnd);
         if (early < size_t(length)) continueIfExpected(fd, req);
         BodyReservation reservation(bodyBudget_, peer);
-        const BodyRead read = readHeldBody(fd, buf, size_t(length), req.body, reservation, BodyClock(bodyPace()));
+        BodyPace pace = bodyPace();
+        pace.whole = options_.heldBodyLimit;
+        const BodyRead read = readHeldBody(fd, buf, size_t(length), req.body, reservation, BodyClock(pace));
         if (read == BodyRead::busy) {
             sendJSON(fd, 503, errorJSON("busy"));
             drainBeforeClose(fd);

@@ -60,9 +60,12 @@ struct ServerOptions {
     int maxPerAddress = 32;  // connections one address may hold at once
     // A request head must be whole this long after its first byte arrived.
     std::chrono::milliseconds headTimeout{30000};
-    // Request body bytes held in memory across all connections, counted as they come
+    // Memory for request bodies held across all connections, counted as their bytes come
     // (streamed rows not counted); one address holds at most a quarter of it.
     int64_t bodyBudget = int64_t(256) << 20;
+    // A body held in memory must be whole this long after its head, else its connection
+    // closes; streamed bodies keep only to their pace.
+    std::chrono::milliseconds heldBodyLimit{60000};
     // A body, buffered or streamed, is cut when t after it began fewer than
     // bodyMinRate × (t − bodyGrace) of its bytes have come.
     std::chrono::milliseconds bodyGrace{20000};
@@ -164,7 +167,7 @@ public:
     int openConnections() const { return openConnections_; }
     // Connections waiting for the first byte of their next request.
     int idleConnections();
-    // Body bytes of requests being read or handled, out of the options' budget.
+    // Memory held by the bodies of requests being read or handled, out of the options' budget.
     int64_t bodyBytesHeld() const { return bodyBudget_.held(); }
     const RouteTable& routes() const { return routes_; }
 

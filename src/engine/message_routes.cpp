@@ -47,7 +47,7 @@ bool burnFlag(const nlohmann::json& body) {
     return false;
 }
 
-nlohmann::json parseObject(const std::string& body) {
+nlohmann::json parseObject(std::string_view body) {
     nlohmann::json parsed = nlohmann::json::parse(body, nullptr, false);
     return parsed.is_object() ? parsed : nlohmann::json();
 }

@@ -173,7 +173,7 @@ void HTTPServer::uploadStatus(Connection& c) {
 void HTTPServer::uploadMeta(Connection& c) {
     const int fd = c.fd;
     const std::string& id = c.captures.at(0);
-    const std::string& body = c.req.body;
+    const std::string_view body = c.req.body;
     const std::string& peerIP = c.peerIP;
     if (!validID(id)) {
         sendJSON(fd, 400, errorJSON("bad id"));

@@ -128,7 +128,7 @@ TEST(FeedbackSubmitter, theServerSeesOnePostWithTheSixMembers) {
         EXPECT_EQ(body.at("app"), "linux");
         EXPECT_EQ(body.at("ver"), Cfg::version());
         EXPECT_EQ(body.at("os"), "Linux Test OS 1");
-        EXPECT_EQ(req.body.find('\n'), std::string::npos) << "compact";
+        EXPECT_EQ(req.body.view().find('\n'), std::string_view::npos) << "compact";
     }
 }
 

@@ -91,7 +91,7 @@ void ScriptedHTTPServer::serve(int fd) {
     if (headEnd == std::string::npos) return;
     auto req = parseHead(std::string_view(data).substr(0, headEnd + 4));
     if (!req) return;
-    req->body = data.substr(headEnd + 4);
+    req->body.append(std::string_view(data).substr(headEnd + 4));
     ScriptedReply reply;
     {
         std::lock_guard<std::mutex> guard(lock_);
