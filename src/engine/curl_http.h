@@ -37,6 +37,9 @@ struct CurlRequest {
     size_t maxBody = 0;               // when above 0, at most this many body bytes are kept; the rest is read and dropped
     // Called with (bytes received so far, total expected or 0); return false to abort.
     std::function<bool(int64_t, int64_t)> onProgress;
+    // Called with the request body's bytes sent so far: often while they move, and about
+    // once a second while they do not.
+    std::function<void(int64_t)> onSent;
 };
 
 struct CurlResult {
