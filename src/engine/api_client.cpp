@@ -117,6 +117,7 @@ APIResult<std::string> APIClient::run(Call call) const {
     if (call.body) request.body = std::move(*call.body);
     request.bodyFile = call.bodyFile;
     if (call.repeatable) request.freshTries = uploadFreshTries;
+    request.onSent = std::move(call.onSent);
     if (stopFlag_) {
         request.onProgress = [flag = stopFlag_](int64_t, int64_t) { return !flag->load(); };
     }
@@ -198,9 +199,11 @@ std::optional<APIError> APIClient::putChunk(const std::string& id, int64_t index
         .error;
 }
 
-std::optional<APIError> APIClient::putChunk(const std::string& id, int64_t index, const FileSlice& bytes) const {
+std::optional<APIError> APIClient::putChunk(const std::string& id, int64_t index, const FileSlice& bytes,
+                                           std::function<void(int64_t)> onSent) const {
     Call call{"PUT", "/api/upload/" + id + "/" + std::to_string(index), {}, std::nullopt, "application/octet-stream",
               bytes, true};
+    call.onSent = std::move(onSent);
     return run(std::move(call)).error;
 }
 

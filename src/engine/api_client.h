@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -88,8 +89,10 @@ public:
     APIResult<nlohmann::json> uploadStatus(const std::string& id) const;
     std::optional<APIError> putMeta(const std::string& id, const nlohmann::json& meta) const;
     std::optional<APIError> putChunk(const std::string& id, int64_t index, std::string data) const;
-    // The chunk's bytes sent straight from an open file.
-    std::optional<APIError> putChunk(const std::string& id, int64_t index, const FileSlice& bytes) const;
+    // The chunk's bytes sent straight from an open file; onSent, when given, hears how
+    // many of them went out, also while none move (CurlRequest::onSent).
+    std::optional<APIError> putChunk(const std::string& id, int64_t index, const FileSlice& bytes,
+                                     std::function<void(int64_t)> onSent = {}) const;
     APIResult<FileItem> finish(const std::string& id) const;
     // DELETE of a partial upload; every outcome is ignored.
     void cancelUpload(const std::string& id) const;
@@ -107,6 +110,7 @@ private:
         // The upload protocol's requests, safe to send again when their connection closed
         // before any byte of the reply came.
         bool repeatable = false;
+        std::function<void(int64_t)> onSent = {};
     };
     APIResult<std::string> run(Call call) const;
     APIResult<std::string> runJSON(std::string method, std::string path, const nlohmann::json& body,

@@ -62,9 +62,11 @@ size_t writeHeader(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
-int progressCallback(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
-    const auto* fn = static_cast<const std::function<bool(int64_t, int64_t)>*>(user);
-    return (*fn)(int64_t(dlnow), int64_t(dltotal)) ? 0 : 1;
+int progressCallback(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t ulnow) {
+    const auto* request = static_cast<const CurlRequest*>(user);
+    if (request->onSent) request->onSent(int64_t(ulnow));
+    if (!request->onProgress) return 0;
+    return request->onProgress(int64_t(dlnow), int64_t(dltotal)) ? 0 : 1;
 }
 
 struct FileBody {
@@ -298,10 +300,10 @@ Attempt perform(const CurlRequest& request, CurlSession* session, bool freshConn
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
     }
-    if (request.onProgress) {
+    if (request.onProgress || request.onSent) {
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progressCallback);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &request.onProgress);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &request);
     }
 
     const CURLcode code = curl_easy_perform(curl);

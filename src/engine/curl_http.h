@@ -45,6 +45,9 @@ struct CurlRequest {
     // any time), at once.
     int freshTries = 0;
     std::chrono::milliseconds resendPause{250};
+    // Called with the request body's bytes sent so far: often while they move, and about
+    // once a second while they do not.
+    std::function<void(int64_t)> onSent;
 };
 
 struct CurlResult {

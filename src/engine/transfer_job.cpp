@@ -1,7 +1,6 @@
 #include "engine/transfer_job.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +15,17 @@ namespace corvane {
 namespace {
 
 const char* const kChangedWhileSending = "文件在发送过程中被修改";
+
+// The refusals of an upload that a receiver makes to protect the uploads it holds
+// ("forbidden": another device's upload of the same file holds it; "busy": no room
+// for one more now). Their wire words stay as they are for peers; a person reads
+// what to do. Every other reply text reaches the user as the receiver wrote it.
+std::optional<std::string> uploadRefusalText(const APIError& error) {
+    if (error.kind != APIError::Kind::http) return std::nullopt;
+    if (error.status == 403 && error.message == "forbidden") return "对方正在接收另一台设备发来的同一文件，请稍后再发";
+    if (error.status == 503 && error.message == "busy") return "对方正忙，请稍后再发";
+    return std::nullopt;
+}
 
 std::string targetName(const std::optional<Peer>& target) { return target ? target->name : "本机"; }
 
@@ -82,7 +92,10 @@ void TransferJob::end(TransferUpdate update) const {
 
 void TransferJob::fail(const std::string& text) const { fail(text, text); }
 
-void TransferJob::fail(const APIError& error) const { fail(error.description(), error.logText()); }
+void TransferJob::fail(const APIError& error) const {
+    if (const auto text = uploadRefusalText(error)) return fail(*text);
+    fail(error.description(), error.logText());
+}
 
 void TransferJob::fail(const std::string& shown, const std::string& logged) const {
     TransferUpdate update;
@@ -127,8 +140,15 @@ void TransferJob::run() const {
                               {"chunks", chunks}, {"mtime", int64_t(mtime)}};
     if (const auto error = api.putMeta(id, meta)) return fail(*error);
 
-    const auto start = std::chrono::steady_clock::now();
-    const int64_t baseline = sent;
+    TransferSpeed speed(clock, sent);
+    // Heard on this thread while a chunk goes out: a chunk whose bytes stopped moving
+    // shows no speed rather than the one before.
+    const auto watchChunk = [this, &speed](int64_t chunkBytesSent) {
+        if (!speed.stalls(chunkBytesSent)) return;
+        TransferUpdate update;
+        update.speed = 0;
+        report(std::move(update));
+    };
     for (int64_t i = 0; i < chunks; ++i) {
         if (cancelled()) {
             TransferUpdate update;
@@ -141,7 +161,8 @@ void TransferJob::run() const {
         const int64_t length = std::max<int64_t>(0, std::min(kChunkSize, t.totalSize - offset));
         const Result<FileSlice> chunk = source.slice(offset, length);
         if (!chunk) return fail(chunk.refusal());
-        if (const auto error = api.putChunk(id, i, *chunk)) {
+        speed.chunkBegins();
+        if (const auto error = api.putChunk(id, i, *chunk, watchChunk)) {
             // A file that got shorter mid-chunk aborts the send; say so rather than the abort.
             const Result<FileSlice> again = source.slice(offset, length);
             return again ? fail(*error) : fail(again.refusal());
@@ -149,8 +170,7 @@ void TransferJob::run() const {
         sent += length;
         TransferUpdate update;
         update.sent = sent;
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (elapsed > 0.2) update.speed = double(sent - baseline) / elapsed;
+        update.speed = speed.afterChunk(sent);
         report(std::move(update));
     }
 

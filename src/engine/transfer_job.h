@@ -17,6 +17,7 @@
 #include "base/transfer_sizes.h"
 #include "base/unique_fd.h"
 #include "engine/api_client.h"
+#include "engine/transfer_speed.h"
 #include "engine/transfer_task.h"
 
 namespace corvane {
@@ -77,13 +78,15 @@ struct TransferJob {
     // The handle every request of the transfer goes through (one keep-alive connection),
     // used by no other transfer meanwhile; a new one when empty.
     std::shared_ptr<CurlSession> session;
+    TransferClock clock;  // the steady clock when empty
 
     void run() const;
 
 private:
     void end(TransferUpdate update) const;
     void fail(const std::string& text) const;
-    // A failed request: the queue shows its description, the log keeps the library's text.
+    // A failed request: the queue shows its description, the log keeps the library's text;
+    // the upload protocol's own refusals read as what the user can do about them.
     void fail(const APIError& error) const;
     void fail(const std::string& shown, const std::string& logged) const;
     bool cancelled() const { return task->cancelRequested.load(); }

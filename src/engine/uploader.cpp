@@ -22,7 +22,7 @@ bool hidden(const fs::path& path) {
 
 }  // namespace
 
-Uploader::Uploader(MainQueue& mainQueue) : main_(mainQueue) {}
+Uploader::Uploader(MainQueue& mainQueue, TransferClock clock) : main_(mainQueue), clock_(std::move(clock)) {}
 
 Uploader::~Uploader() {
     *alive_ = false;
@@ -128,7 +128,7 @@ void Uploader::start(const std::shared_ptr<TransferTask>& task, const PumpArgs& 
             apply(task, update, args);
         });
     };
-    TransferJob job{task, std::move(client), std::move(report), session};
+    TransferJob job{task, std::move(client), std::move(report), session, clock_};
     launch([job = std::move(job)] { job.run(); });
 }
 

@@ -35,7 +35,9 @@ public:
     static constexpr int concurrency = 2;
     static constexpr size_t folderLimit = 3000;  // tasks one folder yields at most
 
-    explicit Uploader(MainQueue& mainQueue);
+    // `clock`: the steady seconds a transfer's speed is measured in (the process's
+    // steady clock when empty).
+    explicit Uploader(MainQueue& mainQueue, TransferClock clock = {});
     // Abandons the running uploads and waits for their threads.
     ~Uploader();
     Uploader(const Uploader&) = delete;
@@ -85,6 +87,7 @@ private:
     void changed() const;
 
     MainQueue& main_;
+    TransferClock clock_;
     std::vector<std::shared_ptr<TransferTask>> tasks_;
     int activeCount_ = 0;
     bool pumping_ = false;

@@ -141,8 +141,12 @@ TEST_F(QueuePanelTest, rowTextsPerState) {
     EXPECT_EQ(QueueListModel::look(TransferState::done()).color, Theme::tint(Tint::green));
     EXPECT_EQ(QueueListModel::look(TransferState::waiting()).color, QueueListModel::look(TransferState::running()).color);
     // A row of a hundred megabytes a second shows its speed while active.
-    add("fast.bin", 1000, TransferState::running(), 500, 100.0 * 1024 * 1024);
+    auto fast = add("fast.bin", 1000, TransferState::running(), 500, 100.0 * 1024 * 1024);
     EXPECT_TRUE(rowText(int(std::size(cases))).contains(QStringLiteral("/s · 50%")));
+    // Once its bytes stop moving the queue sets its speed to 0: the row shows "—", not the old rate.
+    fast->speed = 0;
+    Q_EMIT state->uploaderChanged();
+    EXPECT_EQ(rowText(int(std::size(cases))), QStringLiteral("fast.bin · 传输中 · — · 50%"));
 }
 
 // The row once read "失败：Couldn't connect to server", libcurl's English in a Chinese window.
