@@ -4,7 +4,8 @@ taller than the screen, or almost), the welcome sheet over it, the settings shee
 (as tall as the screen allows) and the chat window each lie with their whole frame
 on the screen; so does the window restored at the next start, and one restored from
 a frame saved on a larger screen. Without a window manager the same windows lie on
-the screen as before. The frame is read from the X server (the window's place and
+the screen as before. A sheet draws its own 1 px edge only without a window manager
+(openbox's border stands there otherwise). The frame is read from the X server (the window's place and
 openbox's _NET_FRAME_EXTENTS), after openbox has framed the window.
 
 Usage: window_frames_atspi_test.py BUILD/corvane
@@ -23,6 +24,7 @@ check = ds.check
 SCREENS = (((1280, 720), None), ((1366, 768), None), ((2560, 1440), 2))
 LARGER_SCREENS_FRAME = "150 180 1300 850"
 MINIMUM = (880, 600)  # the content's minimum; the menu bar adds to the window's height
+WINDOW_GREY = 0xEC  # the window's background
 
 
 class Place:
@@ -62,20 +64,37 @@ class Place:
         return found
 
 
+    def left_edge_grey(self, title):
+        """The grey of the window's own first column, half-way down, as the screen shows it."""
+        found = self.session.frame(title)
+        if not found:
+            return None
+        x, y, _, height = found[0]
+        with open(os.path.join(self.session.pixels, "Xvfb_screen0"), "rb") as screen:
+            _, _, rows = ds._xwd_pixels(screen.read())
+        red, green, blue = rows[y + height // 2][3 * x:3 * x + 3]
+        return (red + green + blue) // 3
+
+    def sheet_edge_as_expected(self, title, what):
+        """A sheet's own edge shows without a window manager, and not beside openbox's border."""
+        def as_expected():
+            grey = self.left_edge_grey(title)
+            return grey is not None and (grey >= WINDOW_GREY - 6 if self.managed else grey <= WINDOW_GREY - 24)
+
+        check(ds.wait_for(as_expected, 10, interval=0.2), "%s: %s's first column is grey %r"
+              % (self.name, what, self.left_edge_grey(title)))
+
+
 def main_window_fits(place, what):
     _, (width, height) = place.lies_on_screen("Corvane", what)
     check(width >= MINIMUM[0] * place.scale and height >= MINIMUM[1] * place.scale,
           "%s: %s is %dx%d, below the minimum" % (place.name, what, width, height))
 
 
-def press(app, node, button):
+def press(node, button):
     hits = ds.wait_for(lambda: ds.find(node, "push button", name=button), 5)
     check(hits, "no button %s" % button)
     ds.press(hits[0])
-
-
-def closed(app, title):
-    check(ds.wait_for(lambda: ds.window(app, title, timeout=0) is None, 5), "%s did not close" % title)
 
 
 def first_start_then_restore(binary, size, scale, managed):
@@ -87,24 +106,18 @@ def first_start_then_restore(binary, size, scale, managed):
         main = ds.window(app, "Corvane")
         check(main is not None, "no window titled Corvane")
         main_window_fits(place, "the window at first start")
-        welcome = ds.window(app, "欢迎使用Corvane")
-        check(welcome is not None, "no welcome sheet")
-        place.lies_on_screen("欢迎使用Corvane", "the welcome sheet")
-        press(app, welcome, "稍后再说")
-        closed(app, "欢迎使用Corvane")
-
-        press(app, main, "设置")
-        settings = ds.window(app, "设置")
-        check(settings is not None, "the settings sheet did not open")
-        place.lies_on_screen("设置", "the settings sheet")
-        press(app, settings, "完成")
-        closed(app, "设置")
-        press(app, main, "办公室聊天")
-        chat = ds.window(app, "办公室聊天")
-        check(chat is not None, "the chat window did not open")
-        place.lies_on_screen("办公室聊天", "the chat window")
-        press(app, chat, "完成")
-        closed(app, "办公室聊天")
+        for title, what, opener, closer in (("欢迎使用Corvane", "the welcome sheet", None, "稍后再说"),
+                                            ("设置", "the settings sheet", "设置", "完成"),
+                                            ("办公室聊天", "the chat window", "办公室聊天", "完成")):
+            if opener:
+                press(main, opener)
+            sheet = ds.window(app, title)
+            check(sheet is not None, "%s did not open" % what)
+            place.lies_on_screen(title, what)
+            if title == "欢迎使用Corvane":
+                place.sheet_edge_as_expected(title, what)
+            press(sheet, closer)
+            check(ds.wait_for(lambda: ds.window(app, title, timeout=0) is None, 5), "%s did not close" % what)
 
         # The next start restores the frame the program kept when it quit.
         session.quit()
