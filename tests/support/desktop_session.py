@@ -263,6 +263,12 @@ class Session:
         with open(os.path.join(self.pixels, "Xvfb_screen0"), "rb") as screen:
             _write_png(path, *_xwd_pixels(screen.read()))
 
+    def screen_pixel(self, x, y):
+        """The (red, green, blue) of one pixel of the session's own screen as it shows now."""
+        with open(os.path.join(self.pixels, "Xvfb_screen0"), "rb") as screen:
+            _, _, rows = _xwd_pixels(screen.read())
+        return tuple(rows[y][3 * x:3 * x + 3])
+
     # ---- Windows as the X server holds them ----
 
     def _x(self, *command):

@@ -70,10 +70,7 @@ class Place:
         if not found:
             return None
         x, y, _, height = found[0]
-        with open(os.path.join(self.session.pixels, "Xvfb_screen0"), "rb") as screen:
-            _, _, rows = ds._xwd_pixels(screen.read())
-        red, green, blue = rows[y + height // 2][3 * x:3 * x + 3]
-        return (red + green + blue) // 3
+        return sum(self.session.screen_pixel(x, y + height // 2)) // 3
 
     def sheet_edge_as_expected(self, title, what):
         """A sheet's own edge shows without a window manager, and not beside openbox's border."""
