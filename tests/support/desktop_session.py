@@ -73,17 +73,23 @@ def _restart_in_fresh_network(script_args):
 def _start_xvfb(size, picture_folder=None):
     """An Xvfb screen of size (width, height) on a free display: the process and ":N"
     (N empty when it gave none). With a picture folder, the screen's pixels are kept
-    there as an XWD file (Xvfb_screen0), with no pointer drawn in them."""
-    read_end, write_end = os.pipe()
-    command = ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % size,
-               "-nolisten", "tcp", "-nolisten", "unix", "-noreset"]
+    there as an XWD file (Xvfb_screen0), with no pointer drawn in them. Servers started
+    side by side in other namespaces may take the same display number and then race for
+    the keymap file named after it, and the loser ends at once: it is started again."""
+    command = ["Xvfb", "-screen", "0", "%dx%dx24" % size, "-nolisten", "tcp", "-nolisten", "unix", "-noreset"]
     if picture_folder:
         command += ["-fbdir", picture_folder, "-nocursor"]
-    xvfb = subprocess.Popen(command, pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as answer:
-        display = answer.readline().strip()
-    return xvfb, ":" + display if display else ""
+    for _ in range(5):
+        read_end, write_end = os.pipe()
+        xvfb = subprocess.Popen(command + ["-displayfd", str(write_end)], pass_fds=(write_end,),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as answer:
+            display = answer.readline().strip()
+        if display:
+            return xvfb, ":" + display
+        xvfb.wait(timeout=10)
+    return xvfb, ""
 
 
 def _stop_xvfb(xvfb):
