@@ -15,8 +15,8 @@
 #include "views/main/chat_pane.h"
 #include "views/screen_fit.h"
 #include "views/sheet_edge.h"
-#include "views/window_frame.h"
 #include "views/theme.h"
+#include "views/window_frame.h"
 
 namespace corvane {
 
