@@ -6,8 +6,11 @@ open; the receive panel during and after an upload; the send queue running
 (files picked over AT-SPI and sent to a fake device of this script that takes
 its chunks slowly); a folder of more than 3,000 files sent, with the toast that
 tells of the cut; the chat window with messages. Each is the program's own --shot picture of its window content
-(1040 x 720) on Xvfb, and of every sheet open at that moment. Last, two pictures of a whole 1280 x 720 screen
-without a window manager: the first start with the welcome sheet, and the settings sheet open."""
+(1040 x 720) on Xvfb, and of every sheet open at that moment. Last, pictures of a whole 1280 x 720 screen:
+without a window manager the first start with the welcome sheet, and the settings sheet open; under Debian's
+openbox the first start with the window's title bar.
+
+Usage: screens.py BUILD/corvane FOLDER [PICTURE...], the pictures named (file names) only when any is."""
 
 import ctypes
 import os
@@ -31,7 +34,7 @@ SHOT_WAIT = 30  # the program saves its picture after 6.5 s
 CHUNK = 4 * 1024 * 1024
 
 
-def shoot(binary, path, prepare=None, welcome_done=True, extra_config=None, running=None, sheets=()):
+def _shoot(binary, path, prepare=None, welcome_done=True, extra_config=None, running=None, sheets=()):
     """running: what to do with the session once the program runs, before its picture;
     sheets: the object names of the sheets that must be open in it (each gets its own picture)."""
     with ds.Session(binary, welcome_done=welcome_done, extra_config=extra_config, home=user_home()) as session:
@@ -48,15 +51,19 @@ def shoot(binary, path, prepare=None, welcome_done=True, extra_config=None, runn
         print("screens: " + made)
 
 
-def shoot_screen(binary, path, size, welcome_done=True, running=None):
-    """The whole screen of that size, with the windows where the program put them: running
-    opens what the picture shows (given the accessible application and main window)."""
-    with ds.Session(binary, welcome_done=welcome_done, screen=size, home=user_home()) as session:
+def _shoot_screen(binary, path, size, welcome_done=True, running=None, window_manager=False):
+    """The whole screen of that size, with the windows where the program put them (and where
+    openbox framed them, with window_manager): running opens what the picture shows (given
+    the accessible application and main window)."""
+    with ds.Session(binary, welcome_done=welcome_done, screen=size, home=user_home(),
+                    window_manager=window_manager) as session:
         session.start()
         app = ds.application()
         main_window = ds.window(app, "Corvane") if app else None
         if not main_window:
             sys.exit("screens: no window for %s" % path)
+        if window_manager and not ds.wait_for(lambda: (session.frame("Corvane") or (0, None))[1], 10):
+            sys.exit("screens: openbox never framed the window for %s" % path)
         if running:
             running(app, main_window)
         time.sleep(1.5)  # painted and settled
@@ -273,8 +280,18 @@ def _private_tmpfs_home():
 def main():
     ds.enter([os.path.abspath(__file__)] + sys.argv[1:])
     binary, folder = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    wanted = set(sys.argv[3:])
     os.makedirs(folder, exist_ok=True)
     user_home()  # before any thread runs
+
+    def named(function):
+        """The picture maker, which makes its picture only when it is wanted (all are when none is named)."""
+        def make(binary, path, *args, **kwargs):
+            if not wanted or os.path.basename(path) in wanted:
+                function(binary, path, *args, **kwargs)
+        return make
+
+    shoot, shoot_screen = named(_shoot), named(_shoot_screen)
     shoot(binary, os.path.join(folder, "main-fresh.png"))
     shoot(binary, os.path.join(folder, "main-team-strip.png"), with_team_strip)
     shoot(binary, os.path.join(folder, "main-devices-files.png"), with_devices_and_files,
@@ -288,6 +305,8 @@ def main():
     shoot_screen(binary, os.path.join(folder, "screen-1280x720-first-start.png"), (1280, 720), welcome_done=False,
                  running=welcome_open)
     shoot_screen(binary, os.path.join(folder, "screen-1280x720-settings.png"), (1280, 720), running=settings_open)
+    shoot_screen(binary, os.path.join(folder, "screen-1280x720-first-start-openbox.png"), (1280, 720),
+                 welcome_done=False, running=welcome_open, window_manager=True)
 
 
 if __name__ == "__main__":

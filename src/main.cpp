@@ -14,6 +14,7 @@
 #include "app/quit_signals.h"
 #include "base/cfg.h"
 #include "views/app_delegate.h"
+#include "views/app_icon.h"
 #include "views/qt_translations.h"
 #include "views/theme.h"
 
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");  // number texts never follow the locale
     QApplication::setApplicationName(QStringLiteral("Corvane"));
+    // Desktops match the windows to the entry corvane.desktop (its name and icon in task bars).
+    QGuiApplication::setDesktopFileName(QStringLiteral("corvane"));
+    QApplication::setWindowIcon(corvane::appIcon());
     // Qt's own texts follow the system's language, as in every Qt program.
     corvane::installQtTranslations(app, QLocale::system());
     // The fonts (set explicitly: fontconfig would pick the Japanese variant for the

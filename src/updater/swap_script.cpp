@@ -29,6 +29,15 @@ is_old() {
   esac
   return 1
 }
+# The user's desktop entry of this bundle is written again from the bundle now in place,
+# so it names APP (never the staged or the old folder) and shows the new name and icons.
+refresh_entry() {
+  entry="${XDG_DATA_HOME:-$HOME/.local/share}/applications/corvane.desktop"
+  installer="$APP/share/corvane/desktop-entry.sh"
+  [ -f "$entry" ] && [ -x "$installer" ] || return 0
+  grep -qxF "TryExec=$APP/bin/corvane" "$entry" || return 0
+  "$installer" "$APP/bin/corvane" </dev/null >/dev/null 2>&1
+}
 relaunch() {
   setsid "$APP/bin/corvane" </dev/null >/dev/null 2>&1 &
 }
@@ -44,6 +53,7 @@ sleep 0.3
 if mv "$APP" "$OLD" 2>/dev/null; then
   if mv "$NEW" "$APP" 2>/dev/null; then
     rm -rf "$OLD"
+    refresh_entry
   else
     mv "$OLD" "$APP" 2>/dev/null
   fi

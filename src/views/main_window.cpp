@@ -11,6 +11,7 @@
 #include "app/defaults_store.h"
 #include "views/main/content_view.h"
 #include "views/screen_fit.h"
+#include "views/window_frame.h"
 
 namespace corvane {
 
@@ -25,6 +26,8 @@ MainWindow::MainWindow(AppState& state, DefaultsStore& defaults, QWidget* parent
     setWindowTitle(QStringLiteral("Corvane"));
     content_ = new ContentView(state, this);
     setCentralWidget(content_);
+    // The first placement could not count the title bar: it is known once the window is framed.
+    whenExposed(this, [this] { fitFrame(); });
 }
 
 std::optional<QRect> MainWindow::parseFrame(const std::string& text, const QSize& minimum) {
@@ -62,6 +65,15 @@ void MainWindow::placeWindow() {
         frame = shrunkOnto(*frame, availableAreaFor(*frame), minimum);
     }
     setGeometry(*frame);
+}
+
+void MainWindow::fitFrame() {
+    const QMargins frame = frameMargins(this);
+    if (frame.isNull() || isMaximized() || isMinimized() || isFullScreen()) return;
+    // The offscreen platform's frame and screen are stand-ins nobody sees (see placeWindow).
+    if (QGuiApplication::platformName() == QStringLiteral("offscreen")) return;
+    const QRect fitted = fittedWithFrame(geometry(), frame, availableAreaFor(frameGeometry()), minimumSize());
+    if (fitted != geometry()) setGeometry(fitted);
 }
 
 void MainWindow::saveFrame() const {

@@ -2,7 +2,9 @@
 // The main window: titled "Corvane", the content view (1040 x 720 at first,
 // at least 880 x 600) below the menu bar, centered unless a frame was saved
 // under "CorvaneMainWindow" in the user defaults; either way wholly on a
-// screen, shrunk to fit one as far as the minimum allows.
+// screen, shrunk to fit one as far as the minimum allows. Under a window
+// manager the whole frame, title bar included, is fitted so once the window
+// manager has framed the window.
 
 #include <optional>
 #include <string>
@@ -24,6 +26,9 @@ public:
     ContentView* contentView() const { return content_; }
     // Sizes the window for its content and menu bar, at the saved frame or centered, on a screen.
     void placeWindow();
+    // Fits the whole frame round the window onto the screen it overlaps most, shrinking the
+    // window as far as its minimum allows; nothing while it has no frame or fills the screen.
+    void fitFrame();
     // Stores the window's frame under "CorvaneMainWindow".
     void saveFrame() const;
 

@@ -31,6 +31,11 @@ QRect shrunkOnto(const QRect& frame, const QRect& area, const QSize& minimum) {
     return movedOnto(QRect(frame.topLeft(), size), area);
 }
 
+QRect fittedWithFrame(const QRect& window, const QMargins& frame, const QRect& area, const QSize& minimum) {
+    const QSize frameRoom(frame.left() + frame.right(), frame.top() + frame.bottom());
+    return shrunkOnto(window.marginsAdded(frame), area, minimum + frameRoom).marginsRemoved(frame);
+}
+
 QRect centredOver(const QRect& over, const QSize& size) {
     return {over.x() + (over.width() - size.width()) / 2, over.y() + (over.height() - size.height()) / 2,
             size.width(), size.height()};

@@ -4,6 +4,7 @@
 // exactly where the program puts it, and Qt places a dialog before its height
 // is known.
 
+#include <QMargins>
 #include <QRect>
 #include <QSize>
 
@@ -16,6 +17,9 @@ namespace corvane {
 QRect movedOnto(const QRect& frame, const QRect& area);
 // The frame made no larger than the area, never below the minimum, then moved onto it.
 QRect shrunkOnto(const QRect& frame, const QRect& area, const QSize& minimum);
+// The window (its client rectangle) whose whole frame, the window manager's margins round
+// it, is shrunk onto the area, the window never below its minimum, and moved onto it.
+QRect fittedWithFrame(const QRect& window, const QMargins& frame, const QRect& area, const QSize& minimum);
 // A rectangle of that size centred over another.
 QRect centredOver(const QRect& over, const QSize& size);
 

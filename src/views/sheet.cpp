@@ -13,6 +13,8 @@
 #include "views/data_labels.h"
 #include "views/data_text.h"
 #include "views/screen_fit.h"
+#include "views/sheet_edge.h"
+#include "views/window_frame.h"
 
 namespace corvane {
 
@@ -61,6 +63,9 @@ Sheet::Sheet(const QString& title, int width, int spacing, QWidget* parent) : QD
     column_ = new QVBoxLayout(this);
     column_->setContentsMargins(padding, padding, padding, padding);
     column_->setSpacing(spacing);
+    new SheetEdge(this);
+    // Framed by a window manager, the sheet has less room and its title bar must lie on the screen too.
+    whenExposed(this, [this] { refit(); });
 }
 
 void Sheet::refit() {

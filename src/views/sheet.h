@@ -11,7 +11,9 @@
 // A sheet taller than its screen can hold puts its content in a scrolling body
 // and keeps its closing row below it in view. It opens centred over its parent's
 // window and wholly on the screen, moved up as far as it must, and moves up again
-// when it grows past the screen's bottom.
+// when it grows past the screen's bottom; once a window manager has framed it, its
+// title bar is counted too. Without a window manager it keeps a 1 px edge of its own
+// and the window behind draws its shadow (sheet_edge.h).
 //
 // The small builders below make the texts of the sheets: data and fixed texts
 // alike are plain text (never rich text), in the theme's fonts and colours.

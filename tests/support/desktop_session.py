@@ -17,6 +17,7 @@ over HTTP (texts, chat, uploads). Needs /usr/bin/python3 with python3-pyatspi.
 
 import json
 import os
+import re
 import shutil
 import socket
 import struct
@@ -37,7 +38,8 @@ FIRST_HTTP_PORT = 8899
 
 
 def missing_tools():
-    """Programs and modules a run needs that this machine lacks."""
+    """Programs and modules a run needs that this machine lacks (a window manager's tools
+    are checked by the tests that use them)."""
     missing = [tool for tool in ("Xvfb", "dbus-run-session", "unshare", "ip") if not shutil.which(tool)]
     try:
         import pyatspi  # noqa: F401
@@ -71,17 +73,23 @@ def _restart_in_fresh_network(script_args):
 def _start_xvfb(size, picture_folder=None):
     """An Xvfb screen of size (width, height) on a free display: the process and ":N"
     (N empty when it gave none). With a picture folder, the screen's pixels are kept
-    there as an XWD file (Xvfb_screen0), with no pointer drawn in them."""
-    read_end, write_end = os.pipe()
-    command = ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % size,
-               "-nolisten", "tcp", "-nolisten", "unix", "-noreset"]
+    there as an XWD file (Xvfb_screen0), with no pointer drawn in them. Servers started
+    side by side in other namespaces may take the same display number and then race for
+    the keymap file named after it, and the loser ends at once: it is started again."""
+    command = ["Xvfb", "-screen", "0", "%dx%dx24" % size, "-nolisten", "tcp", "-nolisten", "unix", "-noreset"]
     if picture_folder:
         command += ["-fbdir", picture_folder, "-nocursor"]
-    xvfb = subprocess.Popen(command, pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as answer:
-        display = answer.readline().strip()
-    return xvfb, ":" + display if display else ""
+    for _ in range(5):
+        read_end, write_end = os.pipe()
+        xvfb = subprocess.Popen(command + ["-displayfd", str(write_end)], pass_fds=(write_end,),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as answer:
+            display = answer.readline().strip()
+        if display:
+            return xvfb, ":" + display
+        xvfb.wait(timeout=10)
+    return xvfb, ""
 
 
 def _stop_xvfb(xvfb):
@@ -148,12 +156,13 @@ class _ManifestHandler(BaseHTTPRequestHandler):
 
 class Session:
     """build/corvane in a sandbox of its own, its window on the test's display, or with
-    screen=(width, height) on a screen of that size of its own (no window manager either),
-    at Qt's scale factor scale when given. defaults: the user defaults it starts with; home:
-    a home folder to use instead of one in the sandbox."""
+    screen=(width, height) on a screen of that size of its own (no window manager there
+    unless window_manager: then Debian's openbox runs on it), at Qt's scale factor scale
+    when given. defaults: the user defaults it starts with; home: a home folder to use
+    instead of one in the sandbox."""
 
     def __init__(self, binary, welcome_done=True, extra_config=None, no_anim=True, screen=None, scale=None,
-                 defaults=None, home=None):
+                 defaults=None, home=None, window_manager=False):
         self.binary = binary
         self.box = tempfile.mkdtemp(prefix="corvane-desktop-")
         self.home = home or os.path.join(self.box, "home")
@@ -193,11 +202,30 @@ class Session:
             self.xvfb, self.env["DISPLAY"] = _start_xvfb(screen, self.pixels)
             if not self.env["DISPLAY"]:
                 raise Failure("Xvfb gave no display of %dx%d" % screen)
+        self.window_manager = None
+        if window_manager:
+            if not screen:
+                raise Failure("a window manager runs only on a screen of the session's own")
+            self._start_window_manager()
         if scale:
             self.env["QT_SCALE_FACTOR"] = str(scale)
         self.process = None
         self._beacons = []
         self._stop = threading.Event()
+
+    def _start_window_manager(self):
+        """openbox on the session's screen, once it manages the screen (it names itself on
+        the root window)."""
+        self.window_manager = subprocess.Popen(["openbox", "--sm-disable"], env=self.env, stdout=subprocess.DEVNULL,
+                                               stderr=subprocess.DEVNULL)
+
+        def managing():
+            answer = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                                    capture_output=True, text=True)
+            return "window id #" in answer.stdout
+
+        if not wait_for(managing, 10):
+            raise Failure("openbox did not come up on %s" % self.env["DISPLAY"])
 
     def start(self, args=()):
         self.process = subprocess.Popen([self.binary] + list(args), env=self.env, stdout=subprocess.DEVNULL,
@@ -206,6 +234,12 @@ class Session:
 
     def wait(self, timeout):
         return self.process.wait(timeout=timeout)
+
+    def quit(self):
+        """Ends the program as a person's logout does (SIGTERM: it quits through its event
+        loop and keeps its window's frame), keeping the sandbox for a start after it."""
+        self.process.terminate()
+        self.process.wait(timeout=20 * LOAD_ALLOWANCE)
 
     def close(self):
         self._stop.set()
@@ -216,6 +250,9 @@ class Session:
             except subprocess.TimeoutExpired:
                 self.process.kill()
         self.manifest.shutdown()
+        if self.window_manager:
+            self.window_manager.terminate()
+            self.window_manager.wait(timeout=10)
         if self.xvfb:
             _stop_xvfb(self.xvfb)
         shutil.rmtree(self.box, ignore_errors=True)
@@ -231,6 +268,32 @@ class Session:
         they lie, and the empty screen around them)."""
         with open(os.path.join(self.pixels, "Xvfb_screen0"), "rb") as screen:
             _write_png(path, *_xwd_pixels(screen.read()))
+
+    def screen_pixel(self, x, y):
+        """The (red, green, blue) of one pixel of the session's own screen as it shows now."""
+        with open(os.path.join(self.pixels, "Xvfb_screen0"), "rb") as screen:
+            _, _, rows = _xwd_pixels(screen.read())
+        return tuple(rows[y][3 * x:3 * x + 3])
+
+    # ---- Windows as the X server holds them ----
+
+    def _x(self, *command):
+        return subprocess.run(list(command), env=self.env, capture_output=True, text=True).stdout
+
+    def frame(self, title):
+        """The program's window of that title as it lies on the screen: (x, y, width, height)
+        of the window and the margins (left, right, top, bottom) of the window manager's frame
+        round it (None while nothing frames it); None when no such window is mapped."""
+        ids = self._x("xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(title)).split()
+        if len(ids) != 1:
+            return None
+        info = self._x("xwininfo", "-id", ids[0])
+        fields = dict(re.findall(r"^\s*(Absolute upper-left [XY]|Width|Height):\s+(-?\d+)", info, re.M))
+        if len(fields) != 4:
+            return None
+        window = tuple(int(fields[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
+        extents = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", self._x("xprop", "-id", ids[0], "_NET_FRAME_EXTENTS"))
+        return window, tuple(int(n) for n in extents.groups()) if extents else None
 
     # ---- The receive folder ----
 

@@ -1,7 +1,8 @@
 // The swap script run by the test against throwaway bundles, with a process
 // standing in for the application that has to end first: the old program is
 // ended (forcibly when it ignores SIGTERM), a process that runs another program
-// is spared, and every fall-back leaves a bundle that starts.
+// is spared, and every fall-back leaves a bundle that starts; the user's desktop
+// entry of the bundle is written again from the new bundle, no other entry.
 #include <csignal>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -156,6 +157,60 @@ TEST_F(SwapScript, aFailedMoveKeepsOrRestoresTheOldBundleAndStartsIt) {
         EXPECT_FALSE(fs::exists(old)) << c.what;
         EXPECT_FALSE(fs::exists(script)) << c.what;
         EXPECT_EQ(launched(), "old\n") << c.what;
+    }
+}
+
+TEST_F(SwapScript, theUsersEntryOfThisBundleIsWrittenAgainByTheNewBundlesInstaller) {
+    const fs::path data = root / "data";
+    const fs::path entry = data / "applications" / "corvane.desktop";
+    const fs::path installed = root / "installed";
+    // The new bundle's installer notes which program it was asked to write the entry for.
+    const auto stageWithInstaller = [&] {
+        fs::remove_all(staged);
+        makeBundle(staged, "new");
+        const fs::path installer = staged / "share" / "corvane" / "desktop-entry.sh";
+        fs::create_directories(installer.parent_path());
+        test::writeFile(installer, "#!/bin/sh\necho \"$1\" >> '" + installed.string() + "'\n");
+        fs::permissions(installer, fs::perms(0755));
+    };
+    const char* before = std::getenv("XDG_DATA_HOME");
+    const std::string kept = before ? before : "";
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+
+    struct Case {
+        const char* what;
+        std::optional<std::string> entryText;
+        bool written;
+    };
+    const Case cases[] = {
+        {"an entry of this bundle", "[Desktop Entry]\nTryExec=" + (app / "bin" / "corvane").string() + "\n", true},
+        {"an entry of the built program elsewhere", "[Desktop Entry]\nTryExec=/home/lin/corvane/build/corvane\n", false},
+        {"no entry", std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(data);
+        fs::remove(installed);
+        fs::remove(root / "launched");
+        fs::remove_all(app);
+        makeBundle(app, "old");
+        stageWithInstaller();
+        if (c.entryText) {
+            fs::create_directories(entry.parent_path());
+            test::writeFile(entry, *c.entryText);
+        }
+        ASSERT_FALSE(writeSwapScript(script).has_value());
+        const pid_t gone = spawn({"/bin/true"});
+        ASSERT_GT(gone, 0);
+        ::waitpid(gone, nullptr, 0);
+        runScript(old, gone);
+        EXPECT_EQ(test::readFile(app / "marker"), "new") << c.what;
+        EXPECT_EQ(launched(), "new\n") << c.what;
+        EXPECT_EQ(test::readFile(installed), c.written ? (app / "bin" / "corvane").string() + "\n" : "") << c.what;
+    }
+    if (before) {
+        ::setenv("XDG_DATA_HOME", kept.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_DATA_HOME");
     }
 }
 

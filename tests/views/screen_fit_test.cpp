@@ -1,6 +1,6 @@
 // Windows on the screen: moved the least onto the available area (a larger one
 // keeps its top-left corner on it), shrunk to the area but never below the
-// minimum, centred over another.
+// minimum, with the window manager's frame round them, centred over another.
 #include <gtest/gtest.h>
 
 #include "views/screen_fit.h"
@@ -37,6 +37,25 @@ TEST(ScreenFit, aFrameShrinksToTheAreaButNotBelowTheMinimum) {
         {"onto another screen", QRect(-900, 300, 1300, 850), rightOfIt, QRect(1280, 50, 1300, 850)},
     };
     for (const auto& [what, frame, area, placed] : cases) EXPECT_EQ(shrunkOnto(frame, area, minimum), placed) << what;
+}
+
+TEST(ScreenFit, aFramedWindowFitsWithItsTitleBarAndBorder) {
+    const QSize minimum(880, 624);
+    const QMargins openbox(1, 20, 1, 5);  // left, title bar, right, bottom handle
+    const std::tuple<const char*, QRect, QMargins, QRect, QRect> cases[] = {
+        {"no frame: as without one", QRect(120, 0, 1040, 744), QMargins(), low, QRect(120, 0, 1040, 720)},
+        {"first start at 720: title bar above the screen", QRect(120, 0, 1040, 720), openbox, low,
+         QRect(120, 20, 1040, 695)},
+        {"centred at 768: 8 px of it above", QRect(163, 12, 1040, 744), openbox, QRect(0, 0, 1366, 768),
+         QRect(163, 20, 1040, 743)},
+        {"on the screen already", QRect(100, 50, 1040, 640), openbox, low, QRect(100, 50, 1040, 640)},
+        {"bottom handle below the screen", QRect(100, 100, 1040, 640), openbox, low, QRect(100, 75, 1040, 640)},
+        {"a screen below the minimum", QRect(50, 50, 1040, 744), openbox, QRect(0, 0, 640, 450),
+         QRect(1, 20, 880, 624)},
+    };
+    for (const auto& [what, window, frame, area, placed] : cases) {
+        EXPECT_EQ(fittedWithFrame(window, frame, area, minimum), placed) << what;
+    }
 }
 
 TEST(ScreenFit, aSizeCentresOverARectangle) {

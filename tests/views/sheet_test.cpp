@@ -1,6 +1,7 @@
 // The sheet kit: a fixed width, a height that follows the content at that
 // width (a fixed one at most the room), Return only for the default button and
-// Escape only where allowed.
+// Escape only where allowed; without a window manager, an edge of its own and a
+// shadow on the window behind.
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -9,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "views/pixel_probes.h"
 #include "views/sheet.h"
+#include "views/sheet_edge.h"
 #include "views/views_fixture.h"
 
 namespace corvane {
@@ -105,6 +108,36 @@ TEST(SheetKit, returnPressesOnlyTheDefaultButtonWhereverTheFocusIsAndEscapeOnlyW
         QTest::keyClick(&sheet, Qt::Key_Escape);
         EXPECT_EQ(sheet.isVisible(), !escapeCloses);
     }
+}
+
+// The offscreen platform, like a bare X server, has no window manager to frame a sheet.
+TEST(SheetKit, withoutAWindowManagerASheetHasItsEdgeAndTheWindowBehindItsShadow) {
+    QWidget behind;
+    behind.setGeometry(100, 100, 800, 600);
+    behind.show();
+    Sheet sheet(QStringLiteral("边缘"), 300, 0, &behind);
+    sheet.column()->addWidget(sheetButton(QStringLiteral("完成"), &sheet));
+    sheet.show();
+    ASSERT_TRUE(test::qtWaitFor([&] { return sheet.isVisible() && sheet.findChild<SheetEdge*>()->drawn(); }));
+    test::qtSpin(std::chrono::milliseconds(20));
+
+    const QImage drawn = test::rendered(&sheet);
+    const int middle = sheet.height() / 2;
+    for (const QPoint edge : {QPoint(0, middle), QPoint(sheet.width() - 1, middle), QPoint(150, 0),
+                              QPoint(150, sheet.height() - 1)}) {
+        EXPECT_LT(qGray(drawn.pixel(edge)), qGray(drawn.pixel(5, middle)) - 30) << edge.x() << "," << edge.y();
+    }
+
+    // The shadow lies on the window behind, below the sheet darker than beside it further off.
+    const QRect over(behind.mapFromGlobal(sheet.geometry().topLeft()), sheet.size());
+    const QImage back = test::rendered(&behind);
+    const QPoint below(over.center().x(), over.bottom() + 3);
+    const QPoint farOff(over.center().x(), std::min(over.bottom() + 40, behind.height() - 1));
+    EXPECT_LT(qGray(back.pixel(below)), qGray(back.pixel(farOff)) - 4);
+
+    sheet.hide();
+    test::qtSpin(std::chrono::milliseconds(20));
+    EXPECT_EQ(qGray(test::rendered(&behind).pixel(below)), qGray(back.pixel(farOff))) << "the shadow goes with the sheet";
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 #include "views/main/chat_conv_list.h"
 #include "views/main/chat_pane.h"
 #include "views/screen_fit.h"
+#include "views/sheet_edge.h"
 #include "views/theme.h"
+#include "views/window_frame.h"
 
 namespace corvane {
 
@@ -47,6 +49,9 @@ ChatView::ChatView(AppState& state, QWidget* parent) : QDialog(parent), state_(s
     row->addWidget(new Rule(Qt::Vertical, this));
     pane_ = new ChatPane(state_, this);
     row->addWidget(pane_, 1);
+    new SheetEdge(this);
+    // Its title bar, known once a window manager has framed it, must lie on the screen too.
+    whenExposed(this, [this] { keepOnScreen(this); });
 
     connect(&state_, &AppState::chatConvsChanged, this, [this] { model_->setConvs(state_.chatConvs()); });
     connect(&state_, &AppState::chatCurrentChanged, this, [this] { model_->setCurrent(state_.chatCurrent()); });

@@ -11,6 +11,7 @@
 
 #include "views/animations.h"
 #include "views/data_labels.h"
+#include "views/soft_shadow.h"
 #include "views/theme.h"
 
 namespace corvane {
@@ -21,9 +22,7 @@ constexpr int kPadX = 14;
 constexpr int kPadY = 8;
 constexpr int kGapBelow = 22;   // capsule bottom to window bottom
 constexpr int kSideRoom = 32;   // the capsule is at most the window width less this
-constexpr int kShadowBlur = 8;
-constexpr int kShadowDown = 3;
-constexpr int kMargin = kShadowBlur + kShadowDown;  // room for the shadow around the capsule
+constexpr int kMargin = SoftShadow::margin;  // room for the shadow around the capsule
 constexpr int kDurationMs = 180;
 
 QPainterPath capsulePath(const QRectF& rect) {
@@ -134,13 +133,7 @@ void ToastView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF capsule = QRectF(rect()).adjusted(kMargin, kMargin, -kMargin, -kMargin);
-    // Shadow: black at 0.12 spread over 8 px, 3 px down, drawn as rings that fade outwards.
-    painter.setPen(Qt::NoPen);
-    for (int ring = kShadowBlur; ring >= 1; --ring) {
-        const double weight = double(kShadowBlur - ring + 1) / (kShadowBlur * (kShadowBlur + 1) / 2.0);
-        painter.setBrush(QColor::fromRgbF(0, 0, 0, float(0.12 * weight * 1.6)));
-        painter.drawPath(capsulePath(capsule.adjusted(-ring, -ring + kShadowDown, ring, ring + kShadowDown)));
-    }
+    paintSoftShadow(painter, capsule, capsulePath);
     // The light material, then the hairline border inside the shape.
     const QPainterPath shape = capsulePath(capsule);
     painter.fillPath(shape, QColor(0xF6, 0xF6, 0xF6, 0xF0));
