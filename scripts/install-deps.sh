@@ -18,6 +18,7 @@ test_packages=(
   libgtest-dev libgmock-dev
   iproute2 util-linux python3 python3-aiosmtpd openssl
   xvfb xauth dbus dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 xdotool zbar-tools
+  openbox x11-utils
   litmus cadaver
   chromium
 )
