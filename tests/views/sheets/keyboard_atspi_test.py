@@ -85,7 +85,8 @@ class Desktop:
         """The window of that title once it shows and is the active one."""
         window = ds.window(self.app, title)
         check(window is not None, "%s: %s did not open" % (self.where(), title))
-        check(ds.wait_for(lambda: is_active(window), 10), "%s: %s never became the active window" % (self.where(), title))
+        check(ds.wait_for(lambda: is_active(window), 10),
+              "%s: %s never became the active window" % (self.where(), title))
         return window
 
     def closed(self, title):

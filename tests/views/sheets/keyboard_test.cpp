@@ -59,7 +59,7 @@ protected:
             {"welcome", [&] { return new WelcomeSheet(*state, nullptr); }},
             {"pin", [&] { return new PINSheet(*state, viewPeer("p1", "剪辑主机"), nullptr); }},
             {"text", [&] { return new TextSheet(*state, nullptr); }},
-            {"burn", [&] { return new BurnSheet(*state, {.id = "n1", .text = "秘密", .from = "剪辑主机", .at = {}}, nullptr); }},
+            {"burn", [&] { return new BurnSheet(*state, {.id = "n1", .text = "秘密", .from = "小张", .at = {}}, nullptr); }},
             {"settings", [&] { return new SettingsSheet(*state, updater, nullptr, 480); }},
             {"feedback", [&] { return new FeedbackSheet(std::make_shared<FakeSubmitter>(), nullptr); }},
             {"diag", [&] { return new DiagSheet(*state, nullptr); }},
