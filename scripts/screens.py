@@ -8,7 +8,8 @@ its chunks slowly); a folder of more than 3,000 files sent, with the toast that
 tells of the cut; the chat window with messages. Each is the program's own --shot picture of its window content
 (1040 x 720) on Xvfb, and of every sheet open at that moment. Last, pictures of a whole 1280 x 720 screen:
 without a window manager the first start with the welcome sheet, and the settings sheet open; under Debian's
-openbox the first start with the window's title bar.
+openbox the first start with the window's title bar, and the chat window just opened, its caret in the
+message box.
 
 Usage: screens.py BUILD/corvane FOLDER [PICTURE...], the pictures named (file names) only when any is."""
 
@@ -27,6 +28,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 import desktop_session as ds  # noqa: E402
+import window_manager as wm  # noqa: E402
 
 SHOT_WAIT = 30  # the program saves its picture after 6.5 s
 
@@ -51,28 +53,58 @@ def _shoot(binary, path, prepare=None, welcome_done=True, extra_config=None, run
         print("screens: " + made)
 
 
-def _shoot_screen(binary, path, size, welcome_done=True, running=None, window_manager=False):
-    """The whole screen of that size, with the windows where the program put them (and where
-    openbox framed them, with window_manager): running opens what the picture shows (given
-    the accessible application and main window)."""
-    with ds.Session(binary, welcome_done=welcome_done, screen=size, home=user_home(),
-                    window_manager=window_manager) as session:
-        session.start()
-        app = ds.application()
-        main_window = ds.window(app, "Corvane") if app else None
-        if not main_window:
-            sys.exit("screens: no window for %s" % path)
-        if window_manager and not ds.wait_for(lambda: (session.frame("Corvane") or (0, None))[1], 10):
-            sys.exit("screens: openbox never framed the window for %s" % path)
-        if running:
-            running(app, main_window)
-        time.sleep(1.5)  # painted and settled
-        session.save_screen(path)
+def _shoot_screen(binary, path, size, welcome_done=True, running=None, window_manager=False, when=None):
+    """The whole screen of that size, with the windows where the program put them: running
+    opens what the picture shows (given the accessible application and main window). With
+    window_manager, openbox frames, places and focuses the windows. when: a test of the
+    screen's pixels (XWD bytes, given the application too) that the picture waits for, such
+    as a blinking caret being drawn."""
+    with ds.Session(binary, welcome_done=welcome_done, screen=size, home=user_home()) as session:
+        openbox = wm.start_openbox(session.env) if window_manager else None
+        try:
+            session.start()
+            app = ds.application()
+            main_window = ds.window(app, "Corvane") if app else None
+            if not main_window:
+                sys.exit("screens: no window for %s" % path)
+            if window_manager and not ds.wait_for(lambda: (session.frame("Corvane") or (0, None))[1], 10):
+                sys.exit("screens: openbox never framed the window for %s" % path)
+            if running:
+                running(app, main_window)
+            time.sleep(1.5)  # painted and settled
+            screen = ds.wait_for(lambda: screen_showing(session, app, when), 5, 0.1)
+            if not screen:
+                sys.exit("screens: %s never showed what it must" % path)
+            ds.write_screen_png(path, screen)
+        finally:
+            if openbox:
+                wm.stop(openbox)
     print("screens: " + path)
+
+
+def screen_showing(session, app, test):
+    """The session's screen (XWD bytes) if it passes the test (none: any), else None."""
+    with open(os.path.join(session.pixels, "Xvfb_screen0"), "rb") as source:
+        screen = source.read()
+    return screen if test is None or test(app, screen) else None
 
 
 def welcome_open(app, main_window):
     ds.window(app, "欢迎使用Corvane")
+
+
+def chat_just_opened(app, main_window):
+    ds.press(ds.find(main_window, "push button", name="办公室聊天")[0])
+    chat = ds.window(app, "办公室聊天")
+    ds.wait_for(lambda: chat and ds.fresh(chat).getState().contains(ds._atspi().STATE_ACTIVE), 10)
+
+
+def caret_in_message_box(app, screen):
+    """Whether the empty message box of the chat window shows its caret (a dark line, where
+    the placeholder is light grey)."""
+    chat = ds.window(app, "办公室聊天", timeout=1)
+    box = ds.find(chat, "text", name="输入消息，Enter 发送") if chat else []
+    return bool(box) and ds.darkest_in(screen, ds.extents(box[0])) < 100
 
 
 def settings_open(app, main_window):
@@ -307,6 +339,8 @@ def main():
     shoot_screen(binary, os.path.join(folder, "screen-1280x720-settings.png"), (1280, 720), running=settings_open)
     shoot_screen(binary, os.path.join(folder, "screen-1280x720-first-start-openbox.png"), (1280, 720),
                  welcome_done=False, running=welcome_open, window_manager=True)
+    shoot_screen(binary, os.path.join(folder, "screen-1280x720-chat-opened.png"), (1280, 720), running=chat_just_opened,
+                 window_manager=True, when=caret_in_message_box)
 
 
 if __name__ == "__main__":

@@ -1,10 +1,13 @@
 #include "views/controls.h"
 
+#include <QApplication>
 #include <QHash>
 #include <QLabel>
 #include <QListView>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyleOptionMenuItem>
 #include <QTextDocument>
 
@@ -39,6 +42,35 @@ void setUpRowList(QListView* list) {
     list->viewport()->setAttribute(Qt::WA_Hover);
     list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+namespace {
+
+// Room kept round a focused control: its ring and a little air.
+constexpr int kFocusViewMargin = 6;
+
+void showFocused(QScrollArea* area, QWidget* focused) {
+    QWidget* content = area->widget();
+    if (!content || !focused || !content->isAncestorOf(focused)) return;
+    const QRect inContent(focused->mapTo(content, QPoint(0, 0)), focused->size());
+    const QRect wanted = inContent.adjusted(-kFocusViewMargin, -kFocusViewMargin, kFocusViewMargin, kFocusViewMargin);
+    const QRect viewport = area->viewport()->rect();
+    QScrollBar* bar = area->verticalScrollBar();
+    const int top = bar->value();
+    int value = top;
+    if (wanted.height() > viewport.height() || wanted.top() < top) {
+        value = wanted.top();
+    } else if (wanted.bottom() > top + viewport.height() - 1) {
+        value = wanted.bottom() - viewport.height() + 1;
+    }
+    bar->setValue(value);
+}
+
+}  // namespace
+
+void keepFocusInView(QScrollArea* area) {
+    QObject::connect(qApp, &QApplication::focusChanged, area,
+                     [area](QWidget*, QWidget* now) { showFocused(area, now); });
 }
 
 void setUpTextBox(QPlainTextEdit* box, const QColor& fill, const QColor& stroke, int radius, int inset) {

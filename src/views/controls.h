@@ -13,6 +13,7 @@
 
 class QListView;
 class QPlainTextEdit;
+class QScrollArea;
 
 namespace corvane {
 
@@ -22,6 +23,12 @@ QPushButton* smallButton(const QString& title, QWidget* parent = nullptr);
 // A list view whose rows a delegate paints: no frame, no selection, no focus,
 // hover tracked, scrolling by pixel, never sideways.
 void setUpRowList(QListView* list);
+
+// A scroll area that holds controls keeps the one with the keyboard focus in view, however the
+// focus got there (Tab from outside the area, Tab round from the last stop, Shift+Tab, a
+// mnemonic): it scrolls the least that shows the control whole with its focus ring, or its
+// top when it is taller than the area.
+void keepFocusInView(QScrollArea* area);
 
 // A multi-line text box: a fill, a 1 px stroke inside its rounded edge, and the text starting
 // `inset` px inside that edge. The room around the text is the document's own margin, inside the

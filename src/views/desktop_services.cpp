@@ -10,13 +10,13 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QFileDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QProcess>
 #include <QUrl>
 
+#include "views/alert.h"
 #include "views/text_prompt.h"
 
 namespace corvane {
@@ -120,20 +120,11 @@ void chooseImageWithDialog(const ImageQuestion& question,
 }
 
 void showAlertWithDialog(const AlertQuestion& question, std::function<void(int)> answer) {
-    auto* box = new QMessageBox(QApplication::activeWindow());
+    const QString message = QString::fromStdString(question.message);
+    auto* box = new Alert(message, message, QString::fromStdString(question.informative), QApplication::activeWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowTitle(QString::fromStdString(question.message));
-    box->setTextFormat(Qt::PlainText);  // passwords and store texts are data
-    box->setText(QString::fromStdString(question.message));
-    box->setInformativeText(QString::fromStdString(question.informative));
-    auto* message = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
-    auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"));
-    if (informative) informative->setTextFormat(Qt::PlainText);
-    styleAlertTexts(message, informative);
     std::vector<QPushButton*> buttons;
-    for (const std::string& title : question.buttons) {
-        buttons.push_back(box->addButton(QString::fromStdString(title), QMessageBox::AcceptRole));
-    }
+    for (const std::string& title : question.buttons) buttons.push_back(box->addAnswer(QString::fromStdString(title)));
     if (!buttons.empty()) box->setDefaultButton(buttons.front());
     QObject::connect(box, &QMessageBox::finished, box, [box, buttons, answer = std::move(answer)](int) {
         const auto pressed = std::find(buttons.begin(), buttons.end(), box->clickedButton());

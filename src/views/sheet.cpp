@@ -7,11 +7,12 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QTimer>
 #include <QVBoxLayout>
 
+#include "views/controls.h"
 #include "views/data_labels.h"
 #include "views/data_text.h"
+#include "views/dialog_keys.h"
 #include "views/screen_fit.h"
 #include "views/sheet_edge.h"
 #include "views/window_frame.h"
@@ -28,7 +29,8 @@ public:
         setFrameShape(QFrame::NoFrame);
         setWidgetResizable(true);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setFocusPolicy(Qt::NoFocus);  // Tab goes to the controls inside, which it scrolls into view
+        setFocusPolicy(Qt::NoFocus);  // Tab goes to the controls inside
+        keepFocusInView(this);
     }
 
     bool hasHeightForWidth() const override { return true; }
@@ -133,12 +135,7 @@ void Sheet::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    const bool plain = !event->modifiers() || (event->modifiers() & Qt::KeypadModifier && event->key() == Qt::Key_Enter);
-    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
-        if (defaultButton_ && defaultButton_->isVisible() && defaultButton_->isEnabled()) defaultButton_->click();
-        event->accept();
-        return;
-    }
+    if (pressForReturn(this, event, defaultButton_)) return;
     QDialog::keyPressEvent(event);
 }
 
@@ -154,12 +151,7 @@ void Sheet::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) placeOverParent(this);
     if (shownOnce_) return;
     shownOnce_ = true;
-    if (initialFocus_) {
-        initialFocus_->setFocus(Qt::OtherFocusReason);
-        QTimer::singleShot(0, initialFocus_, [focus = initialFocus_] {
-            if (focus) focus->setFocus(Qt::OtherFocusReason);
-        });
-    }
+    if (initialFocus_) focusNowAndAfterShow(initialFocus_);
     firstShown();
 }
 

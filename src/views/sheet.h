@@ -3,8 +3,9 @@
 // column layout, as tall as its content at that width (recomputed after every
 // change of the content, since a window's layout ignores height-for-width),
 // with one key policy per sheet:
-// - Return presses the default button only (none: Return does nothing); every
-//   other push button has autoDefault off, so focus never moves the default;
+// - Return presses the focused push button, else the default button (none:
+//   Return does nothing; dialog_keys.h); every other push button has
+//   autoDefault off, so focus never moves the default;
 // - Escape closes only where the sheet says so, else it does nothing;
 // - the window's close button rejects, which each sheet maps to its own close.
 // The widget given as initial focus receives it once the sheet shows.

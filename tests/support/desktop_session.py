@@ -267,7 +267,7 @@ class Session:
         """Writes the whole screen of the session's own display as a PNG (the windows where
         they lie, and the empty screen around them)."""
         with open(os.path.join(self.pixels, "Xvfb_screen0"), "rb") as screen:
-            _write_png(path, *_xwd_pixels(screen.read()))
+            write_screen_png(path, screen.read())
 
     def screen_pixel(self, x, y):
         """The (red, green, blue) of one pixel of the session's own screen as it shows now."""
@@ -358,9 +358,21 @@ class Session:
         return self.post("/api/upload/%s/finish" % upload_id, {})
 
 
-def _xwd_pixels(data):
+def write_screen_png(path, screen):
+    """A screen image as Xvfb keeps it (XWD bytes) written as a PNG."""
+    _write_png(path, *_xwd_pixels(screen))
+
+
+def darkest_in(screen, box):
+    """The darkest colour channel of the XWD screen image within box (x, y, width, height)."""
+    x, y, width, height = box
+    _, _, rows = _xwd_pixels(screen, range(max(y, 0), y + height))
+    return min((min(row[3 * max(x, 0):3 * (x + width)] or b"\xff") for row in rows), default=255)
+
+
+def _xwd_pixels(data, only=None):
     """Width, height and RGB rows of an XWD image of 32 bits per pixel (Xvfb's own screen
-    file), with its masks and byte order."""
+    file), with its masks and byte order; only the rows in only when given."""
     fields = struct.unpack(">25I", data[:100])
     header_size, width, height, byte_order = fields[0], fields[4], fields[5], fields[7]
     bits, line, masks, colours = fields[11], fields[12], fields[14:17], fields[19]
@@ -370,7 +382,7 @@ def _xwd_pixels(data):
     order = "<" if byte_order == 0 else ">"
     shifts = [(mask & -mask).bit_length() - 1 for mask in masks]
     rows = []
-    for y in range(height):
+    for y in (range(height) if only is None else [y for y in only if y < height]):
         words = struct.unpack_from("%s%dI" % (order, width), data, start + y * line)
         row = bytearray(3 * width)
         for channel in range(3):

@@ -1,7 +1,8 @@
 // The sheet kit: a fixed width, a height that follows the content at that
-// width (a fixed one at most the room), Return only for the default button and
-// Escape only where allowed; without a window manager, an edge of its own and a
-// shadow on the window behind.
+// width (a fixed one at most the room), Return for the focused button, else the
+// default one, and Escape only where allowed; without a window manager, an edge of
+// its own and a shadow on the window behind.
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,6 +26,8 @@ public:
         column()->addWidget(label);
         field = new QLineEdit(this);
         column()->addWidget(field);
+        box = new QCheckBox(QStringLiteral("选项"), this);
+        column()->addWidget(box);
         other = sheetButton(QStringLiteral("其他"), this);
         main = sheetButton(QStringLiteral("确定"), this);
         column()->addWidget(other);
@@ -38,6 +41,7 @@ public:
 
     QLabel* label;
     QLineEdit* field;
+    QCheckBox* box;
     QPushButton* other;
     QPushButton* main;
     int mainClicks = 0;
@@ -84,7 +88,7 @@ TEST(SheetKit, aSheetOfFixedHeightTakesAtMostItsRoom) {
     }
 }
 
-TEST(SheetKit, returnPressesOnlyTheDefaultButtonWhereverTheFocusIsAndEscapeOnlyWhereAllowed) {
+TEST(SheetKit, returnPressesTheFocusedButtonElseTheDefaultOneAndEscapeClosesOnlyWhereAllowed) {
     for (const bool escapeCloses : {false, true}) {
         TestSheet sheet(escapeCloses);
         sheet.show();
@@ -93,17 +97,27 @@ TEST(SheetKit, returnPressesOnlyTheDefaultButtonWhereverTheFocusIsAndEscapeOnlyW
         EXPECT_FALSE(sheet.other->autoDefault());
         EXPECT_TRUE(sheet.main->isDefault());
 
+        // From a field or a check box, Return and Enter go to the default button.
         QTest::keyClick(sheet.field, Qt::Key_Return);
+        sheet.box->setFocus();
+        QTest::keyClick(sheet.box, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_EQ(sheet.mainClicks, 2);
+        EXPECT_FALSE(sheet.box->isChecked()) << "Return does not toggle a check box";
+        // From another button, they press that button, and the default stays where it was.
         sheet.other->setFocus();
         QTest::keyClick(sheet.other, Qt::Key_Return);
-        QTest::keyClick(&sheet, Qt::Key_Enter, Qt::KeypadModifier);
-        EXPECT_EQ(sheet.mainClicks, 3);
-        EXPECT_EQ(sheet.otherClicks, 0);
-        EXPECT_TRUE(sheet.other->isDefault() == false) << "focus made no other button the default";
+        QTest::keyClick(sheet.other, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_EQ(sheet.otherClicks, 2);
+        EXPECT_EQ(sheet.mainClicks, 2);
+        EXPECT_FALSE(sheet.other->isDefault()) << "focus made no other button the default";
+        EXPECT_TRUE(sheet.main->isDefault());
+        QTest::keyClick(sheet.other, Qt::Key_Return, Qt::ControlModifier);
+        EXPECT_EQ(sheet.otherClicks + sheet.mainClicks, 4) << "Ctrl+Return presses nothing";
 
+        sheet.field->setFocus();
         sheet.main->setEnabled(false);
-        QTest::keyClick(&sheet, Qt::Key_Return);
-        EXPECT_EQ(sheet.mainClicks, 3) << "a disabled default button is not pressed";
+        QTest::keyClick(sheet.field, Qt::Key_Return);
+        EXPECT_EQ(sheet.mainClicks, 2) << "a disabled default button is not pressed";
 
         QTest::keyClick(&sheet, Qt::Key_Escape);
         EXPECT_EQ(sheet.isVisible(), !escapeCloses);

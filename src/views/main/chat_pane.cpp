@@ -17,9 +17,11 @@
 
 #include "app/app_state.h"
 #include "storage/team_text.h"
+#include "views/alert.h"
 #include "views/animations.h"
 #include "views/controls.h"
 #include "views/data_labels.h"
+#include "views/dialog_keys.h"
 #include "views/main/chat_bubble.h"
 #include "views/main/chat_composer.h"
 #include "views/theme.h"
@@ -66,6 +68,7 @@ ChatPane::ChatPane(AppState& state, QWidget* parent) : QWidget(parent), state_(s
     connect(&state_, &AppState::peersChanged, this, &ChatPane::refreshHeader);
     connect(&state_, &AppState::chatMsgsChanged, this, &ChatPane::refreshMessages);
     connect(&state_, &AppState::chatCurrentChanged, this, &ChatPane::refreshMessages);
+    connect(&state_, &AppState::chatCurrentChanged, this, &ChatPane::focusInput);  // a conversation chosen
     refreshHeader();
     refreshMessages();
 }
@@ -173,6 +176,8 @@ void ChatPane::send() {
     input_->clear();
 }
 
+void ChatPane::focusInput() { focusNowAndAfterShow(input_); }
+
 QString ChatPane::headerSub() const {
     const std::optional<ChatConv> conv = state_.chatConvForCurrent();
     if (!conv) return {};
@@ -267,19 +272,14 @@ void ChatPane::hideEvent(QHideEvent* event) {
 void ChatPane::confirmClear() {
     if (clearAlert_) return;
     const std::optional<ChatConv> conv = state_.chatConvForCurrent();
-    auto* alert = new QMessageBox(window());
+    auto* alert = new Alert(QStringLiteral("清空记录"),
+                            QStringLiteral("清空与「") + (conv ? QString::fromStdString(conv->title) : QString()) +
+                                QStringLiteral("」的聊天记录？"),
+                            QStringLiteral("只清我这边，对方不受影响。"), window());
     alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setWindowTitle(QStringLiteral("清空记录"));
-    alert->setIcon(QMessageBox::Warning);
-    alert->setTextFormat(Qt::PlainText);
-    alert->setText(QStringLiteral("清空与「") + (conv ? QString::fromStdString(conv->title) : QString()) +
-                   QStringLiteral("」的聊天记录？"));
-    alert->setInformativeText(QStringLiteral("只清我这边，对方不受影响。"));
-    QPushButton* clear = alert->addButton(QStringLiteral("清空"), QMessageBox::DestructiveRole);
-    QPushButton* cancel = alert->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
-    clear->setAutoDefault(false);
-    cancel->setAutoDefault(false);
-    alert->setEscapeButton(cancel);
+    // Space or Return right after the alert opens keeps the history.
+    QPushButton* clear = alert->addDestructive(QStringLiteral("清空"));
+    alert->addCancel(QStringLiteral("取消"));
     connect(alert, &QMessageBox::buttonClicked, this, [this, clear](QAbstractButton* chosen) {
         if (chosen != clear) return;
         // The conversation open when the user confirms.

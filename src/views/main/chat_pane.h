@@ -38,6 +38,8 @@ public:
 
     // The composer's message: trimmed, handed to sendChat with the switch, then the field is emptied.
     void send();
+    // Gives the message box the keyboard focus (the window opened, a conversation was chosen).
+    void focusInput();
     // The subtitle of the open conversation.
     QString headerSub() const;
 

@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "views/controls.h"
 #include "views/data_labels.h"
+#include "views/dialog_keys.h"
 #include "views/main/chat_conv_list.h"
 #include "views/main/chat_pane.h"
 #include "views/screen_fit.h"
@@ -119,9 +120,15 @@ void ChatView::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // Centred over the main window as the sheets are, and wholly on the screen.
     if (!event->spontaneous()) placeOverParent(this);
+    pane_->focusInput();
     if (opened_) return;
     opened_ = true;
     state_.openChat(state_.chatCurrent());
+}
+
+void ChatView::keyPressEvent(QKeyEvent* event) {
+    if (pressForReturn(this, event, nullptr)) return;
+    QDialog::keyPressEvent(event);  // Escape: the close of "完成"
 }
 
 }  // namespace corvane

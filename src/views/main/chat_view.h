@@ -2,7 +2,9 @@
 // The chat window, 930 × 630, built anew for every presentation: the
 // conversation list (218 px) on the left and the open conversation's pane on
 // the right. When it first comes on screen it opens chatCurrent again, once.
-// "完成", Escape and the close button all end with showChat false.
+// "完成", Escape and the close button all end with showChat false. The message
+// box holds the keyboard focus whenever the window opens or a conversation is
+// chosen; Return presses a focused button (dialog_keys.h).
 
 #include <QDialog>
 #include <QListView>
@@ -31,6 +33,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QWidget* makeListColumn();

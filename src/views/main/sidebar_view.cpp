@@ -54,7 +54,8 @@ SidebarView::SidebarView(AppState& state, QWidget* parent) : QWidget(parent), st
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setFocusPolicy(Qt::NoFocus);  // Tab goes to the rows, which it scrolls into view
+    scroll->setFocusPolicy(Qt::NoFocus);  // Tab goes to the rows
+    keepFocusInView(scroll);
     auto* list = new QWidget(scroll);
     Theme::setBackground(list, Theme::window());
     auto* rows = new QVBoxLayout(list);

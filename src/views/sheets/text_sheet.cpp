@@ -77,7 +77,8 @@ TextSheet::TextSheet(AppState& state, QWidget* parent)
     list_->setWidgetResizable(true);
     list_->setFrameShape(QFrame::NoFrame);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    list_->setFocusPolicy(Qt::NoFocus);  // Tab goes to the rows, which it scrolls into view
+    list_->setFocusPolicy(Qt::NoFocus);  // Tab goes to the rows
+    keepFocusInView(list_);
     list_->setStyleSheet(QStringLiteral("QScrollArea#textRecipients { background: rgba(0,0,0,0.0255); border-radius: 8px; }"));
     auto* content = new QWidget(list_);
     content->setAutoFillBackground(false);

@@ -43,7 +43,8 @@ TeamPanel::TeamPanel(AppState& state, QWidget* parent)
     scroll_->setWidgetResizable(true);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->setFocusPolicy(Qt::NoFocus);  // Tab goes to the controls inside, which it scrolls into view
+    scroll_->setFocusPolicy(Qt::NoFocus);  // Tab goes to the controls inside
+    keepFocusInView(scroll_);
     auto* content = new QWidget(scroll_);
     content->setObjectName(QStringLiteral("teamContent"));
     auto* stack = new QVBoxLayout(content);

@@ -4,8 +4,10 @@
 // placeholder, "发送失败", literal markup, in-place updates, wrapping), the
 // composer (trimming, blank drafts, the read-once switch, Enter and
 // Shift+Enter, its height), following the newest message, and closing.
+#include <functional>
 #include <map>
 
+#include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
@@ -444,6 +446,94 @@ TEST_F(ChatTest, clearingAsksFirstAndOnlyWhenThereIsSomethingToClear) {
     settle();
     EXPECT_TRUE(current().empty());
     EXPECT_FALSE(clear->isVisible());
+}
+
+// Keys sent where the keyboard is: to the application's focus widget.
+void pressKey(Qt::Key key) {
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_NE(focused, nullptr);
+    QTest::keyClick(focused, key);
+}
+
+TEST_F(ChatTest, theMessageBoxHoldsTheKeyboardWhenTheWindowOpensAndWhenAConversationIsChosen) {
+    state->setChatConvs({conv("all", "全员频道"), conv("dev-1", "小张")});
+    state->setChatCurrent("all");
+    state->sendChat("在吗", false);  // "清空记录" shows and comes first in the header
+    QWidget window;
+    SheetHost host(*state, &window, rootSheetRows(state->environment().feedback));
+    window.show();
+    QApplication::setActiveWindow(&window);
+    state->setShowChat(true);
+    settle();
+    QDialog* chat = host.sheet(QStringLiteral("chatView"));
+    ASSERT_NE(chat, nullptr);
+    QApplication::setActiveWindow(chat);
+    ASSERT_TRUE(test::qtWaitFor([&] { return chat->isActiveWindow(); }));
+    auto* input = chat->findChild<ComposerEdit*>(QStringLiteral("chatInput"));
+    EXPECT_EQ(QApplication::focusWidget(), input) << "the window opens with the keyboard in the message box";
+    // Typed at once, with a space in it: all of it lands in the box, and the window stays.
+    QTest::keyClicks(QApplication::focusWidget(), "hi there");
+    EXPECT_EQ(input->toPlainText(), QStringLiteral("hi there"));
+    EXPECT_TRUE(state->showChat());
+
+    // Choosing a conversation gives the box the keyboard back, wherever it was.
+    chat->findChild<QPushButton*>(QStringLiteral("chatDone"))->setFocus(Qt::TabFocusReason);
+    ChatView* view = qobject_cast<ChatView*>(chat);
+    const QRect row = view->convList()->visualRect(view->convModel()->index(1));
+    QTest::mouseClick(view->convList()->viewport(), Qt::LeftButton, {}, row.center());
+    settle();
+    EXPECT_EQ(state->chatCurrent(), "dev-1");
+    EXPECT_EQ(QApplication::focusWidget(), input);
+
+    // Escape still closes the window, as "完成" does.
+    pressKey(Qt::Key_Escape);
+    settle();
+    EXPECT_FALSE(state->showChat());
+}
+
+TEST_F(ChatTest, theClearAlertOpensOnCancelSoOnlyAPressOfClearClears) {
+    state->setChatConvs({conv("all", "全员频道")});
+    state->setChatCurrent("all");
+    state->sendChat("hi", false);
+    open();
+    // Each way of answering the fresh alert, and whether the history is gone after it.
+    const std::pair<const char*, std::function<void()>> answers[] = {
+        {"Space", [] { pressKey(Qt::Key_Space); }},
+        {"Return", [] { pressKey(Qt::Key_Return); }},
+        {"Enter", [] { pressKey(Qt::Key_Enter); }},
+        {"Escape", [] { pressKey(Qt::Key_Escape); }},
+        {"Tab then Return", [] {
+             pressKey(Qt::Key_Tab);
+             pressKey(Qt::Key_Return);
+         }},
+    };
+    for (const auto& [how, answer] : answers) {
+        part<QPushButton>("chatClear")->click();
+        QMessageBox* alert = pane()->clearAlert();
+        ASSERT_NE(alert, nullptr) << how;
+        QApplication::setActiveWindow(alert);
+        ASSERT_TRUE(test::qtWaitFor([&] { return alert->isActiveWindow(); })) << how;
+        auto* cancel = qobject_cast<QPushButton*>(alert->focusWidget());
+        ASSERT_NE(cancel, nullptr) << how;
+        EXPECT_EQ(cancel->text(), QStringLiteral("取消")) << how;
+        EXPECT_EQ(alert->defaultButton(), cancel) << how;
+        EXPECT_EQ(alert->escapeButton(), cancel) << how;
+        EXPECT_EQ(alert->icon(), QMessageBox::NoIcon) << how;
+        EXPECT_TRUE(alert->iconPixmap().isNull()) << how;
+        QPushButton* clear = nullptr;
+        for (QAbstractButton* b : alert->buttons()) {
+            if (b->text() == QStringLiteral("清空")) clear = qobject_cast<QPushButton*>(b);
+        }
+        ASSERT_NE(clear, nullptr) << how;
+        EXPECT_EQ(clear->palette().color(QPalette::Active, QPalette::ButtonText), Theme::tint(Tint::red)) << how;
+        EXPECT_NE(cancel->palette().color(QPalette::Active, QPalette::ButtonText), Theme::tint(Tint::red)) << how;
+
+        answer();
+        settle();
+        EXPECT_EQ(pane()->clearAlert(), nullptr) << how << " closed the alert";
+        const bool cleared = std::string(how) == "Tab then Return";
+        EXPECT_EQ(current().empty(), cleared) << how;
+    }
 }
 
 TEST_F(ChatTest, theListFollowsItsNewestMessage) {

@@ -135,6 +135,7 @@ TEST_F(DiagSheetTest, addressesAreAddedAsTypedKeptOnRefusalAndRemoved) {
     auto* input = child<QLineEdit>(*sheet, "diagManualInput");
     EXPECT_EQ(input->accessibleName(), q("192.168.1.20 或 192.168.1.20:8899"));
 
+    input->setFocus();  // typed where the keyboard is: Return would press a focused button
     QTest::keyClicks(input, "192.168.1.20");
     QTest::keyClick(input, Qt::Key_Return);
     EXPECT_TRUE(state->manualPeers().empty()) << "Return adds nothing";
