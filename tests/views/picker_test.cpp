@@ -54,7 +54,7 @@ TEST_F(PickerTest, sizesTypesAndDatesShowWhole) {
     settle();
 }
 
-TEST_F(PickerTest, opensInTheHomeFolderThenTheLastOneWithFoldersTypedInChineseAndPlacesWhole) {
+TEST_F(PickerTest, foldersAreTypedInChineseAndPlacesShowWhole) {
     const fs::path outbox = box / "outbox";
     fs::create_directories(outbox / "素材");
     std::ofstream(outbox / "a.txt").close();
@@ -74,13 +74,6 @@ TEST_F(PickerTest, opensInTheHomeFolderThenTheLastOneWithFoldersTypedInChineseAn
     ASSERT_TRUE(qtWaitFor([&] { return tree->model()->rowCount(tree->rootIndex()) == 2; }));
     const QModelIndex folder = tree->model()->index(0, 2, tree->rootIndex());
     EXPECT_EQ(folder.data().toString(), QStringLiteral("文件夹"));
-    dialog->selectFile(QString::fromStdString((outbox / "a.txt").string()));
-    static_cast<QDialog*>(dialog)->accept();
-    settle();
-    Picker::pickFiles(*state);
-    dialog = openDialog();
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->directory().absolutePath(), QString::fromStdString(outbox.string())) << "the folder last used";
     dialog->reject();
     settle();
 }
