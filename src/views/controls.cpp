@@ -11,6 +11,7 @@
 #include <QStyleOptionMenuItem>
 #include <QTextDocument>
 
+#include "views/app_style.h"
 #include "views/data_text.h"
 #include "views/symbols.h"
 #include "views/theme.h"
@@ -27,6 +28,46 @@ QString rgba(const QColor& color) {
 
 QPushButton* smallButton(const QString& title, QWidget* parent) {
     auto* button = new QPushButton(buttonTitle(title), parent);
+    button->setFont(Theme::font(11));
+    button->setAutoDefault(false);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return button;
+}
+
+namespace {
+
+// Sized and framed by the style as a plain push button; only the fill and the title's colour
+// are its own.
+class FilledButton : public QPushButton {
+public:
+    FilledButton(const QString& title, const QColor& tint, QWidget* parent) : QPushButton(title, parent), tint_(tint) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        if (!isEnabled()) painter.setOpacity(0.5);
+        // The frame's place inside the room the style keeps round it for the ring.
+        constexpr int ring = AppStyle::focusRing;
+        const QRectF frame = QRectF(rect()).adjusted(ring, ring - 1, -(ring - 1), -ring);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(isDown() ? tint_.darker(120) : tint_);
+        painter.drawRoundedRect(frame, 4, 4);
+        painter.setPen(Qt::white);
+        painter.setFont(font());
+        painter.drawText(frame, Qt::AlignCenter | Qt::TextShowMnemonic, text());
+        painter.setOpacity(1);
+        if (AppStyle::showsFocus(this)) AppStyle::drawFocusRing(&painter, rect(), 5);
+    }
+
+private:
+    QColor tint_;
+};
+
+}  // namespace
+
+QPushButton* filledSmallButton(const QString& title, const QColor& tint, QWidget* parent) {
+    QPushButton* button = new FilledButton(buttonTitle(title), tint, parent);
     button->setFont(Theme::font(11));
     button->setAutoDefault(false);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

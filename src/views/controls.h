@@ -20,6 +20,10 @@ namespace corvane {
 // A push button of the small control size (11 px text); the title is data-safe ("&" stays).
 QPushButton* smallButton(const QString& title, QWidget* parent = nullptr);
 
+// A small button in the prominent style: filled with the tint, its title in white, of the same
+// size, frame and focus ring as the plain small button beside it.
+QPushButton* filledSmallButton(const QString& title, const QColor& tint, QWidget* parent = nullptr);
+
 // A list view whose rows a delegate paints: no frame, no selection, no focus,
 // hover tracked, scrolling by pixel, never sideways.
 void setUpRowList(QListView* list);

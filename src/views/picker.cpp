@@ -1,11 +1,15 @@
 #include "views/picker.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QListView>
 #include <QHeaderView>
 #include <QPointer>
 #include <QTreeView>
@@ -30,6 +34,30 @@ void fitDetailColumns(QFileDialog* dialog) {
     }
 }
 
+// Qt's own translation has no Chinese word for a folder's type; files keep the type the
+// MIME database gives in the system's language.
+class FolderTypeProvider : public QFileIconProvider {
+public:
+    QString type(const QFileInfo& info) const override {
+        if (info.isDir()) return QStringLiteral("文件夹");
+        return QFileIconProvider::type(info);
+    }
+};
+
+// The places list is as wide as its longest entry (the home folder's name among them).
+void fitSidebar(QFileDialog* dialog) {
+    auto* sidebar = dialog->findChild<QListView*>(QStringLiteral("sidebar"));
+    if (!sidebar || !sidebar->model()) return;
+    const int needed = sidebar->sizeHintForColumn(0) + 2 * sidebar->frameWidth() + 8;
+    sidebar->setMinimumWidth(std::max(sidebar->minimumWidth(), needed));
+}
+
+// Where the panel opens: the folder last picked from in this run, else the home folder.
+QString& lastFolder() {
+    static QString folder;
+    return folder;
+}
+
 // Opens the panel without blocking; the chosen items go to the send queue in panel order.
 void pick(AppState& state, bool folders, const std::string& message) {
     auto* dialog = new QFileDialog(QApplication::activeWindow(), QString::fromStdString(message));
@@ -46,15 +74,21 @@ void pick(AppState& state, bool folders, const std::string& message) {
     } else {
         dialog->setFileMode(QFileDialog::ExistingFiles);
     }
+    static FolderTypeProvider folderTypes;
+    dialog->setIconProvider(&folderTypes);
     fitDetailColumns(dialog);
+    fitSidebar(dialog);
     const QPointer<AppState> target(&state);
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, target](int result) {
         if (result != QDialog::Accepted || !target) return;
+        lastFolder() = dialog->directory().absolutePath();
         std::vector<std::filesystem::path> chosen;
         for (const QString& file : dialog->selectedFiles()) chosen.emplace_back(file.toStdString());
         if (!chosen.empty()) target->send(chosen);
     });
     dialog->open();
+    // After open(): showing the panel may take it back to the folder Qt remembers.
+    dialog->setDirectory(lastFolder().isEmpty() ? QDir::homePath() : lastFolder());
 }
 
 }  // namespace

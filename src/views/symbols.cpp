@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyle>
 
 #include "views/theme.h"
 
@@ -141,8 +142,22 @@ SymbolLabel::SymbolLabel(const std::string& name, double px, const QColor& color
 
 void SymbolLabel::setSymbol(const std::string& name) {
     symbol_ = QString::fromStdString(name);
-    setText(Symbols::glyph(name));
-    setAccessibleName(symbol_);
+    glyph_ = Symbols::glyph(name);
+    updateGeometry();
+    update();
+}
+
+// The room a label showing the glyph as its text would take.
+QSize SymbolLabel::sizeHint() const {
+    const QRect glyph = fontMetrics().boundingRect(QRect(0, 0, 2000, 2000), int(alignment()), glyph_);
+    const QMargins margins = contentsMargins();
+    return glyph.size().grownBy(margins);
+}
+
+void SymbolLabel::paintEvent(QPaintEvent*) {
+    // As a label draws its text.
+    QPainter painter(this);
+    style()->drawItemText(&painter, contentsRect(), int(alignment()), palette(), isEnabled(), glyph_, foregroundRole());
 }
 
 void SymbolLabel::setColor(const QColor& color) { Theme::setTextColor(this, color); }

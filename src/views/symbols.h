@@ -35,8 +35,10 @@ struct Symbols {
     static int iconSide(double px);
 };
 
-// An icon: one symbol in one colour. Its accessible name is the symbol's name,
-// never the private-use glyph.
+// An icon: one symbol in one colour, painted, centred in its contents. It holds no text, so
+// assistive technology reads neither the private-use glyph nor the symbol's name: a
+// decorative icon has no accessible name, and one that tells something gets a Chinese one
+// from its owner (setAccessibleName).
 class SymbolLabel : public QLabel {
     Q_OBJECT
     Q_PROPERTY(QString symbol READ symbol)
@@ -48,8 +50,15 @@ public:
     void setSymbol(const std::string& name);
     void setColor(const QColor& color);
 
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     QString symbol_;
+    QString glyph_;
 };
 
 }  // namespace corvane

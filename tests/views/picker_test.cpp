@@ -3,7 +3,9 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QDir>
 #include <QHeaderView>
+#include <QListView>
 #include <QTreeView>
 
 #include "views/picker.h"
@@ -48,6 +50,30 @@ TEST_F(PickerTest, sizesTypesAndDatesShowWhole) {
     for (const auto& [column, what] : {std::pair{1, "size"}, {2, "type"}, {3, "date"}}) {
         EXPECT_GE(tree->header()->sectionSize(column), rows->sizeHintForColumn(column)) << what << " needs more room";
     }
+    dialog->reject();
+    settle();
+}
+
+TEST_F(PickerTest, foldersAreTypedInChineseAndPlacesShowWhole) {
+    const fs::path outbox = box / "outbox";
+    fs::create_directories(outbox / "素材");
+    std::ofstream(outbox / "a.txt").close();
+    // Panels other tests left open are not this one.
+    while (QFileDialog* left = openDialog()) left->reject();
+    settle();
+    Picker::pickFiles(*state);
+    QFileDialog* dialog = openDialog();
+    ASSERT_NE(dialog, nullptr);
+    auto* sidebar = dialog->findChild<QListView*>(QStringLiteral("sidebar"));
+    ASSERT_NE(sidebar, nullptr);
+    settle();
+    EXPECT_GE(sidebar->viewport()->width(), sidebar->sizeHintForColumn(0)) << "a place is cut";
+    dialog->setViewMode(QFileDialog::Detail);
+    dialog->setDirectory(QString::fromStdString(outbox.string()));
+    auto* tree = dialog->findChild<QTreeView*>();
+    ASSERT_TRUE(qtWaitFor([&] { return tree->model()->rowCount(tree->rootIndex()) == 2; }));
+    const QModelIndex folder = tree->model()->index(0, 2, tree->rootIndex());
+    EXPECT_EQ(folder.data().toString(), QStringLiteral("文件夹"));
     dialog->reject();
     settle();
 }

@@ -207,6 +207,40 @@ test("a member applies, is approved, and works with files; the administrator man
     await A.setViewportSize({ width: 1280, height: 800 });
   });
 
+  await t.test("on a phone 390 pixels wide a badge stays on one line and file names get the row's room", async () => {
+    await A.setViewportSize({ width: 390, height: 844 });
+    const longName = "市场部与设计部联合项目组负责人王小明";
+    await A.evaluate(async (name) => {
+      await fetch("/api/auth/register", { method: "POST", headers: { "Content-Type": "application/json" },
+        body: JSON.stringify({ user: "wang", name, pass: "wang-pass", note: "", email: "" }) });
+      await fetch("/api/tf/up?scope=shared&path=&name=" + encodeURIComponent("2024年第三季度市场推广预算汇总.xlsx"),
+        { method: "PUT", headers: { "Content-Type": "application/octet-stream" }, body: "x" });
+    }, longName);
+    await A.reload();
+    await A.waitForSelector("#main:not(.hidden)");
+    await A.click("#navUsers");
+    const tag = A.locator(".member", { hasText: "@wang" }).locator(".tag");
+    await tag.waitFor();
+    const badge = await tag.evaluate((el) => ({ text: el.textContent, lines: el.getClientRects().length,
+      height: el.getBoundingClientRect().height, line: parseFloat(getComputedStyle(el).lineHeight) || 0,
+      fontSize: parseFloat(getComputedStyle(el).fontSize) }));
+    assert.equal(badge.text, "待审批");
+    assert.ok(badge.lines === 1 && badge.height < 2 * badge.fontSize + 4, JSON.stringify(badge));
+
+    await A.click("#navShared");
+    await A.waitForFunction(() => [...document.querySelectorAll("#list .row .name")].some((n) => n.textContent.startsWith("2024")));
+    const names = await A.$$eval("#list .row.file", (rows) => rows.map((row) => {
+      const name = row.querySelector(".name"), icon = row.firstElementChild;
+      const style = getComputedStyle(row);
+      const room = row.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight) -
+        icon.getBoundingClientRect().width - parseFloat(style.columnGap);
+      return { name: name.textContent, width: name.clientWidth, room, cut: name.scrollWidth > name.clientWidth };
+    }));
+    assert.ok(names.length >= 3, JSON.stringify(names));
+    for (const n of names) assert.ok(n.width >= n.room - 1 && !n.cut, JSON.stringify(n));
+    await A.setViewportSize({ width: 1280, height: 800 });
+  });
+
   await t.test("sessions: a valid cookie opens the main screen, an expired one the sign-in card", async () => {
     const again = await member.context.newPage();
     await again.goto(base + "/team");

@@ -14,13 +14,6 @@
 
 namespace corvane {
 
-namespace {
-
-// Room around the text: the caret stands in it before the first character.
-constexpr int kTextMargin = 3;
-
-}  // namespace
-
 ComposerEdit::ComposerEdit(QWidget* parent) : TypedTextEdit(parent) {
     setFont(Theme::font(12.5));
     setFrameShape(QFrame::NoFrame);
@@ -29,7 +22,7 @@ ComposerEdit::ComposerEdit(QWidget* parent) : TypedTextEdit(parent) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    document()->setDocumentMargin(kTextMargin);
+    document()->setDocumentMargin(textMargin);
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
     setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; border: none; }"));
@@ -44,7 +37,7 @@ void ComposerEdit::fitHeight() {
     const int counted = int(std::ceil(document()->documentLayout()->documentSize().height()));
     lines_ = std::clamp(counted, 1, maxLines);
     // The lines, the margins, and 2 px without which the plain layout finds the last line cut.
-    setFixedHeight(lines_ * fontMetrics().lineSpacing() + 2 * kTextMargin + 2);
+    setFixedHeight(lines_ * fontMetrics().lineSpacing() + 2 * textMargin + 2);
 }
 
 void ComposerEdit::inputMethodEvent(QInputMethodEvent* event) {

@@ -16,6 +16,8 @@ class ComposerEdit : public TypedTextEdit {
 
 public:
     static constexpr int maxLines = 5;
+    // Room around the text inside the editor: the caret stands in it before the first character.
+    static constexpr int textMargin = 3;
 
     explicit ComposerEdit(QWidget* parent = nullptr);
 

@@ -133,7 +133,9 @@ QWidget* ChatPane::makeComposer() {
 
     auto* field = new FieldFrame(Theme::primary(0.055), 9, block);
     auto* fieldLayout = new QVBoxLayout(field);
-    fieldLayout->setContentsMargins(10, 8, 10, 8);
+    // The text starts 10 px in and 8 px down; the editor's own room for the caret is part of that.
+    constexpr int inset = ComposerEdit::textMargin;
+    fieldLayout->setContentsMargins(10 - inset, 8 - inset, 10 - inset, 8 - inset);
     input_ = new ComposerEdit(field);
     field->setField(input_);
     input_->setObjectName(QStringLiteral("chatInput"));

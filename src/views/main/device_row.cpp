@@ -7,6 +7,7 @@
 #include <QPainterPath>
 
 #include "views/app_style.h"
+#include "views/data_text.h"
 #include "views/symbols.h"
 #include "views/theme.h"
 
@@ -56,6 +57,7 @@ void DeviceRow::setLook(const DeviceRowLook& look) {
     QString description = look.subtitle;
     if (look.badge) description += QStringLiteral(" · ") + *look.badge;
     setAccessibleDescription(description);
+    setToolTip(literalToolTip(look.subtitle));
     update();
 }
 
@@ -86,6 +88,19 @@ QRect DeviceRow::textRect() const {
     return {left, (height() - h) / 2, std::max(0, right - left), h};
 }
 
+QString DeviceRow::shownSubtitle(int width) const {
+    QString subtitle = look_.subtitle;
+    subtitle.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QFontMetrics metrics(subtitleFont());
+    const QString& end = look_.subtitleEnd;
+    const int endWidth = metrics.horizontalAdvance(end);
+    if (end.isEmpty() || !subtitle.endsWith(end) || endWidth >= width) {
+        return metrics.elidedText(subtitle, Qt::ElideRight, width);
+    }
+    const QString head = subtitle.chopped(end.size());
+    return metrics.elidedText(head, Qt::ElideRight, width - endWidth) + end;
+}
+
 QSize DeviceRow::sizeHint() const { return {200, 2 * kPadV + std::max(kTile, textBlockHeight())}; }
 
 QSize DeviceRow::minimumSizeHint() const { return {0, sizeHint().height()}; }
@@ -110,9 +125,7 @@ void DeviceRow::paintEvent(QPaintEvent*) {
     const QFontMetrics titleMetrics(titleFont());
     const QFontMetrics subtitleMetrics(subtitleFont());
     QString title = look_.title;
-    QString subtitle = look_.subtitle;
     title.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    subtitle.replace(QLatin1Char('\n'), QLatin1Char(' '));
     painter.setFont(titleFont());
     painter.setPen(Theme::primary());
     painter.drawText(QRect(text.left(), text.top(), text.width(), titleMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
@@ -120,7 +133,7 @@ void DeviceRow::paintEvent(QPaintEvent*) {
     painter.setFont(subtitleFont());
     painter.setPen(Theme::secondary());
     painter.drawText(QRect(text.left(), text.top() + titleMetrics.height() + 1, text.width(), subtitleMetrics.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, subtitleMetrics.elidedText(subtitle, Qt::ElideRight, text.width()));
+                     Qt::AlignLeft | Qt::AlignVCenter, shownSubtitle(text.width()));
 
     if (look_.badge) {
         const QRect badge = badgeRect();

@@ -1,6 +1,7 @@
 #pragma once
 // One selectable device of the sidebar: a platform icon on a rounded tile, the
 // title and one subtitle line (both cut at their end), and an optional badge.
+// The whole subtitle is also the row's tooltip.
 // The row paints its texts itself (a button title would read "&" as a
 // shortcut), so it keeps its accessible name (the title) and description (the
 // subtitle and the badge) current. It knows nothing of the application state:
@@ -17,6 +18,9 @@ namespace corvane {
 struct DeviceRowLook {
     QString title;
     QString subtitle;
+    // The end of the subtitle that is never cut (this device's version): what comes before it
+    // is cut instead where the line has no room.
+    QString subtitleEnd;
     std::string icon;
     std::optional<QString> badge;
     QColor badgeColor;
@@ -42,6 +46,8 @@ public:
     static QRect tileRect(const QRect& row);
     QRect textRect() const;
     QRect badgeRect() const;
+    // The subtitle as it is drawn in a line of that width.
+    QString shownSubtitle(int width) const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

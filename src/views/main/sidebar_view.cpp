@@ -185,7 +185,8 @@ DeviceRowLook SidebarView::peerLook(const Peer& peer, const Target& target) {
 DeviceRowLook SidebarView::localLook() const {
     DeviceRowLook look;
     look.title = qs(state_.deviceName());
-    look.subtitle = qs("本机 · " + state_.myIP() + ":" + std::to_string(state_.port()) + " · v" + Cfg::version());
+    look.subtitleEnd = qs(" · v" + Cfg::version());
+    look.subtitle = qs("本机 · " + state_.myIP() + ":" + std::to_string(state_.port())) + look.subtitleEnd;
     look.icon = "laptopcomputer";
     look.badge = QStringLiteral("在线");
     look.badgeColor = Theme::tint(Tint::green);

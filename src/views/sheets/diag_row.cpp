@@ -11,18 +11,20 @@ namespace corvane {
 
 namespace {
 
+// The level's icon, its colour, and the word a screen reader says for it.
 struct LevelLook {
     const char* symbol;
     Tint tint;
+    const char* spoken;
 };
 
 LevelLook lookOf(DiagLine::Level level) {
     switch (level) {
-        case DiagLine::Level::warn: return {"exclamationmark.triangle.fill", Tint::orange};
-        case DiagLine::Level::bad: return {"xmark.octagon.fill", Tint::red};
+        case DiagLine::Level::warn: return {"exclamationmark.triangle.fill", Tint::orange, "注意"};
+        case DiagLine::Level::bad: return {"xmark.octagon.fill", Tint::red, "有问题"};
         case DiagLine::Level::ok: break;
     }
-    return {"checkmark.circle.fill", Tint::green};
+    return {"checkmark.circle.fill", Tint::green, "正常"};
 }
 
 }  // namespace
@@ -48,7 +50,7 @@ DiagRow::DiagRow(const DiagLine& line, QWidget* parent)
 
     const LevelLook look = lookOf(line.level);
     auto* icon = new SymbolLabel(look.symbol, 11, Theme::tint(look.tint), this);
-    icon->setAccessibleName(level_);  // the level, not the symbol's name
+    icon->setAccessibleName(QString::fromUtf8(look.spoken));
     icon->setContentsMargins(0, 2, 0, 0);
     row->addWidget(icon, 0, Qt::AlignTop);
 

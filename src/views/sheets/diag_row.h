@@ -1,6 +1,6 @@
 #pragma once
 // One finding of the network diagnostics: the level's icon (named by its
-// level), the finding and, when there is one, the hint, both wrapping.
+// level in words), the finding and, when there is one, the hint, both wrapping.
 
 #include <QWidget>
 

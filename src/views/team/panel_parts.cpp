@@ -77,8 +77,14 @@ QLineEdit* addCaptionedField(QBoxLayout* into, QWidget* parent, const QString& c
     field->setObjectName(QString::fromLatin1(objectName));
     field->setPlaceholderText(placeholder);
     field->setAccessibleName(caption);
-    field->setFont(secret ? Theme::passwordFont(12) : Theme::font(12));
-    if (secret) field->setEchoMode(QLineEdit::Password);
+    field->setFont(Theme::font(12));
+    if (secret) {
+        // The bullets' Latin font is shorter than the text's: the field keeps a plain field's height.
+        const int plainHeight = field->sizeHint().height();
+        field->setFont(Theme::passwordFont(12));
+        field->setEchoMode(QLineEdit::Password);
+        field->setMinimumHeight(plainHeight);
+    }
     label->setBuddy(field);
     if (captionOut) *captionOut = label;
     stack->addWidget(label);

@@ -5,7 +5,6 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
@@ -133,10 +132,8 @@ QWidget* TeamPanel::pendingRow(const json& user, QWidget* parent) {
     QPushButton* reject = smallButton(QStringLiteral("拒绝"), widget);
     reject->setObjectName(objectNameFor("teamReject", user));
     row->addWidget(reject);
-    QPushButton* approve = smallButton(QStringLiteral("通过"), widget);
+    QPushButton* approve = filledSmallButton(QStringLiteral("通过"), Theme::tint(Tint::accent), widget);
     approve->setObjectName(objectNameFor("teamApprove", user));
-    approve->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border-radius: 4px; padding: 2px 10px; }")
-                               .arg(Theme::tint(Tint::accent).name()));
     row->addWidget(approve);
     const std::string id = textOr(user, "id");
     connect(reject, &QPushButton::clicked, this, [this, id] { state_.removeTeamMember(id); });
@@ -161,17 +158,13 @@ QWidget* TeamPanel::memberRow(const json& user, QWidget* parent) {
     lines->addWidget(detailLine("@" + textOr(user, "user") + (email.empty() ? " · 未绑邮箱" : " · " + email), widget));
     row->addLayout(lines, 1);
     if (!admin) {
-        auto* more = new QToolButton(widget);
+        // Drawn as the window's other icon buttons are.
+        auto* more = new SymbolButton("ellipsis.circle", 13, QStringLiteral("更多操作"), widget);
         more->setObjectName(objectNameFor("teamMenu", user));
-        more->setAutoRaise(true);
-        more->setIcon(Symbols::icon("ellipsis.circle", 16, Theme::secondary()));
-        more->setIconSize(QSize(Symbols::iconSide(16), Symbols::iconSide(16)));
-        more->setAccessibleName(QStringLiteral("更多"));
-        more->setToolTip(QStringLiteral("更多"));
         more->setFixedWidth(26);
         more->setEnabled(!resetting_.contains(textOr(user, "id")));
         row->addWidget(more);
-        connect(more, &QToolButton::clicked, this, [this, user, more] { openMemberMenu(user, more); });
+        connect(more, &QPushButton::clicked, this, [this, user, more] { openMemberMenu(user, more); });
     }
     return widget;
 }

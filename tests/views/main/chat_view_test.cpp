@@ -282,6 +282,17 @@ TEST_F(ChatTest, theComposerGrowsFromOneToFiveLines) {
     EXPECT_EQ(pane()->input()->shownLines(), 5);
 }
 
+TEST_F(ChatTest, theComposersTextStartsTenAcrossAndEightDownInItsBox) {
+    open();
+    ComposerEdit* input = pane()->input();
+    QWidget* box = input->parentWidget();
+    const QPoint start = input->viewport()->mapTo(box, input->cursorRect(input->textCursor()).topLeft());
+    EXPECT_EQ(start.x(), 10);
+    EXPECT_EQ(start.y(), 8);
+    const int lines = input->fontMetrics().lineSpacing();
+    EXPECT_LE(box->height(), 8 + lines + 8 + 2) << "no room beyond the padding";
+}
+
 TEST_F(ChatTest, bubblesShowSendersPlaceholdersFailuresAndMarkupLiterally) {
     ChatMsg burned = message("m3", "all", "gone", false);
     burned.burn = burned.burned = true;

@@ -108,6 +108,17 @@ TEST_F(SidebarTest, thisDevicesRow) {
     EXPECT_EQ(local->look().icon, "laptopcomputer");
     state->setLocalIPs({"192.168.1.5", "10.0.0.2"});
     EXPECT_TRUE(local->look().subtitle.startsWith(QStringLiteral("本机 · 192.168.1.5:8899 · v")));
+
+    // A long address is cut; the version stays whole at the end, and the tooltip holds it all.
+    state->setLocalIPs({"192.168.100.200"});
+    state->setPort(8918);
+    settle();
+    const QString version = QString::fromStdString(" · v" + Cfg::version());
+    const QString shown = local->shownSubtitle(local->textRect().width());
+    EXPECT_TRUE(shown.endsWith(version)) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("…"))) << shown.toStdString();
+    EXPECT_LE(QFontMetrics(Theme::font(10.5)).horizontalAdvance(shown), local->textRect().width());
+    EXPECT_TRUE(local->toolTip().contains(QStringLiteral("本机 · 192.168.100.200:8918") + version));
 }
 
 TEST_F(SidebarTest, subtitlesBadgesAndIcons) {

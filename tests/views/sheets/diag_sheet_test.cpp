@@ -94,10 +94,12 @@ TEST_F(DiagSheetTest, rowsShowTheirLevelTextAndHintVerbatim) {
     EXPECT_FALSE(state->diagRunning()) << "results exist: no run";
     const std::vector<DiagRow*> shown = rows(*sheet);
     ASSERT_EQ(shown.size(), 3u);
-    const std::tuple<const char*, const char*, const char*, int> expected[] = {
-        {"ok", "<b>本机</b> 正常", "", 1}, {"warn", "广播少", "换个网络", 2}, {"bad", "没有地址", "检查网线", 2}};
+    const std::tuple<const char*, const char*, const char*, const char*, int> expected[] = {
+        {"ok", "正常", "<b>本机</b> 正常", "", 1},
+        {"warn", "注意", "广播少", "换个网络", 2},
+        {"bad", "有问题", "没有地址", "检查网线", 2}};
     for (size_t i = 0; i < shown.size(); ++i) {
-        const auto& [level, text, hint, labels] = expected[i];
+        const auto& [level, spoken, text, hint, labels] = expected[i];
         EXPECT_EQ(shown[i]->property("level").toString(), q(level));
         EXPECT_EQ(shown[i]->property("text").toString(), q(text));
         EXPECT_EQ(shown[i]->property("hint").toString(), q(hint));
@@ -111,7 +113,7 @@ TEST_F(DiagSheetTest, rowsShowTheirLevelTextAndHintVerbatim) {
             EXPECT_EQ(label->textFormat(), Qt::PlainText);
             texts.push_back(label->text());
         }
-        EXPECT_EQ(iconName, q(level)) << "the icon is named by its level";
+        EXPECT_EQ(iconName, q(spoken)) << "the icon is named by its level, in words";
         EXPECT_EQ(int(texts.size()), labels) << text;
         EXPECT_EQ(texts.front(), q(text));
     }

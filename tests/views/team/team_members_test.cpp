@@ -1,9 +1,10 @@
 // The panel's member boxes: each action moves or removes its row through the refresh.
+#include <QLineEdit>
 #include <QMenu>
 #include <QScrollArea>
-#include <QToolButton>
 
 #include "team_panel_fixture.h"
+#include "views/controls.h"
 #include "views/focus_probes.h"
 #include "views/main/toast_view.h"
 #include "views/team/panel_parts.h"
@@ -28,7 +29,7 @@ protected:
     }
     // The member menu of a row, opened, and its item of that text triggered.
     void choose(const std::string& id, const char* item) {
-        auto* more = find<QToolButton>(rowName("teamMenu", id));
+        auto* more = find<SymbolButton>(rowName("teamMenu", id));
         ASSERT_NE(more, nullptr) << id;
         ASSERT_TRUE(more->isEnabled());
         more->click();
@@ -96,6 +97,38 @@ TEST_F(TeamMembers, boxesFollowTheStatusAndCountActiveMembersOnly) {
     EXPECT_EQ(text("teamSubtitle"), q("2 位成员 · 共用这台机器的存储"));
 }
 
+TEST_F(TeamMembers, approveAndRejectShareOneSizeAndTheMenuIsAnIconButton) {
+    makeTeam();
+    const std::string carol = addMember("carol", "carol", "pending");
+    const std::string erin = addMember("erin", "二林", "active");
+    open();
+    auto* reject = find<QPushButton>(rowName("teamReject", carol));
+    auto* approve = find<QPushButton>(rowName("teamApprove", carol));
+    ASSERT_TRUE(reject && approve);
+    EXPECT_EQ(approve->size(), reject->size());
+    EXPECT_EQ(approve->geometry().center().y(), reject->geometry().center().y());
+    // Filled with the accent colour, the title in white.
+    const QImage image = rendered(approve);
+    EXPECT_GE(countPixels(image, image.rect(), [](QRgb pixel) { return isAccent(pixel); }), image.width() * image.height() / 3);
+    auto* more = find<SymbolButton>(rowName("teamMenu", erin));
+    ASSERT_NE(more, nullptr) << "drawn as the window's other icon buttons";
+    EXPECT_EQ(more->accessibleName(), q("更多操作"));
+    const QImage dots = rendered(more);
+    EXPECT_GE(countPixels(dots, dots.rect(), [](QRgb pixel) { return qGray(pixel) < 90; }), 6) << "dark, not faint";
+}
+
+TEST_F(TeamMembers, aPasswordFieldIsAsTallAsAPlainField) {
+    makeTeam();
+    open();
+    const auto* plain = find<QLineEdit>("mailUser");
+    ASSERT_NE(plain, nullptr);
+    for (const char* name : {"mailPass", "teamOldPass", "teamNewPass"}) {
+        const auto* secret = find<QLineEdit>(name);
+        ASSERT_NE(secret, nullptr) << name;
+        EXPECT_EQ(secret->height(), plain->height()) << name;
+    }
+}
+
 TEST(TeamInitials, firstGraphemeUpperCased) {
     const std::vector<std::pair<QString, QString>> cases{
         {"", ""}, {"ann", "A"}, {"二林", "二"}, {"éva", "É"}, {"👩‍💻 dev", "👩‍💻"}, {"e\u0301x", "E\u0301"}};
@@ -108,13 +141,13 @@ TEST_F(TeamMembers, temporaryPasswordIsShownOnceAndCopiedOnlyWhenAsked) {
     open();
     alertAnswer = 1;  // "关闭"
     choose(erin, "重置密码（生成临时密码）");
-    EXPECT_FALSE(find<QToolButton>(rowName("teamMenu", erin))->isEnabled()) << "disabled while the password is made";
+    EXPECT_FALSE(find<SymbolButton>(rowName("teamMenu", erin))->isEnabled()) << "disabled while the password is made";
     ASSERT_TRUE(qtWaitFor([&] { return alerts.size() == 1; }));
     EXPECT_EQ(alerts[0].message, "Erin 的临时密码");
     EXPECT_EQ(alerts[0].buttons, (std::vector<std::string>{"复制并关闭", "关闭"}));
     EXPECT_TRUE(clipboard.empty());
     settle();
-    EXPECT_TRUE(find<QToolButton>(rowName("teamMenu", erin))->isEnabled());
+    EXPECT_TRUE(find<SymbolButton>(rowName("teamMenu", erin))->isEnabled());
 
     alertAnswer = 0;  // "复制并关闭"
     choose(erin, "重置密码（生成临时密码）");
@@ -183,7 +216,7 @@ TEST_F(TeamMembers, removingForGoodIsTheOneMenuItemDrawnInRed) {
     makeTeam();
     const std::string erin = addMember("erin", "二林", "active");
     open();
-    auto* more = find<QToolButton>(rowName("teamMenu", erin));
+    auto* more = find<SymbolButton>(rowName("teamMenu", erin));
     ASSERT_NE(more, nullptr);
     more->click();
     QMenu* menu = nullptr;

@@ -7,9 +7,9 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
-#include <QToolButton>
 
 #include "team_panel_fixture.h"
+#include "views/controls.h"
 
 namespace corvane::test {
 namespace {
@@ -114,7 +114,7 @@ TEST_F(TeamPanelScreens, setUpAndManagement) {
     type("teamNewPass", q("corvane-2024"));
     saveTogether({find("teamOldPass")->parentWidget()->parentWidget()}, "team-manage-password");  // its box, title and all
 
-    auto* more = find<QToolButton>(QStringLiteral("teamMenu:") + QString::fromStdString(erin));
+    auto* more = find<SymbolButton>(QStringLiteral("teamMenu:") + QString::fromStdString(erin));
     panel->findChild<QScrollArea*>()->ensureWidgetVisible(more);
     settle();
     more->click();
