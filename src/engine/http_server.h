@@ -243,8 +243,8 @@ private:
     struct JSONReply {
         int status;
         nlohmann::json body;
-        // A finished upload's claimed part folder: its chunk files are removed after
-        // the reply, so the sender does not wait for them.
+        // A finished upload's claimed part folder: emptied and kept as a spare after
+        // the reply, so the sender does not wait for it.
         std::filesystem::path spentFolder = {};
     };
     // Done at start: removes the part folders of uploads nobody touched for a week and
