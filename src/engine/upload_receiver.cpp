@@ -315,8 +315,9 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     const int64_t size = fileSize(built.path);
     const double doneAt = now();
     const double t = doneAt * 1000.0;
+    const std::string& folderOfFile = folderPart;  // a lambda may not name a structured binding
     const auto replyFor = [&](const std::string& name) {
-        const std::string relPath = folderPart.empty() ? name : folderPart + "/" + name;
+        const std::string relPath = folderOfFile.empty() ? name : folderOfFile + "/" + name;
         return nlohmann::json{{"ok", true}, {"p", relPath}, {"n", name}, {"s", size}, {"t", t}};
     };
     // Noted before each try of a name, so that a kill once the file has left the part
