@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEasingCurve>
 #include <QGraphicsOpacityEffect>
 #include <QPainter>
@@ -32,9 +34,29 @@ QPainterPath capsulePath(const QRectF& rect) {
     return path;
 }
 
+// A screen reader meets the toast as a notification named by its text, so the notice is
+// told as it appears rather than found by walking the window.
+class ToastAccessible : public QAccessibleWidget {
+public:
+    explicit ToastAccessible(QWidget* toast) : QAccessibleWidget(toast, QAccessible::Notification) {}
+
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Name) return static_cast<const ToastView*>(widget())->text();
+        return QAccessibleWidget::text(kind);
+    }
+};
+
+QAccessibleInterface* toastAccessible(const QString& className, QObject* object) {
+    auto* toast = qobject_cast<ToastView*>(object);
+    if (toast == nullptr || className != QLatin1String(ToastView::staticMetaObject.className())) return nullptr;
+    return new ToastAccessible(toast);
+}
+
 }  // namespace
 
 ToastView::ToastView(QWidget* parent, const QString& textName) : QWidget(parent) {
+    static const bool factoryInstalled = (QAccessible::installFactory(toastAccessible), true);
+    (void)factoryInstalled;
     setObjectName(QStringLiteral("toast"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
     label_ = new PlainLabel({}, this);
