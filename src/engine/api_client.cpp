@@ -54,9 +54,9 @@ std::optional<nlohmann::json> parseObject(const std::string& bytes) {
 
 }  // namespace
 
-APIError APIError::http(int status, std::string message) { return {Kind::http, status, std::move(message)}; }
-APIError APIError::badURL() { return {Kind::badURL, 0, ""}; }
-APIError APIError::decode() { return {Kind::decode, 0, ""}; }
+APIError APIError::http(int status, std::string message) { return {Kind::http, status, std::move(message), ""}; }
+APIError APIError::badURL() { return {Kind::badURL, 0, "", ""}; }
+APIError APIError::decode() { return {Kind::decode, 0, "", ""}; }
 APIError APIError::transport(std::string message, std::string detail) {
     return {Kind::transport, 0, std::move(message), std::move(detail)};
 }
