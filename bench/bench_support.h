@@ -19,7 +19,9 @@
 #include <poll.h>
 #include <pthread.h>
 #include <csignal>
+#include <cstdlib>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -187,6 +189,62 @@ inline std::optional<int> readReply(int fd, std::chrono::milliseconds timeout) {
         if (n <= 0) return std::nullopt;
         got.append(buf, size_t(n));
     }
+}
+
+// Whether the server has answered or closed the connection: something to read, or its end.
+inline bool serverSpoke(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) != 0;
+}
+
+// Connections that each sent a head announcing a long body, then send that body at `pace`
+// bytes a second, a tenth every 100 ms, until destroyed.
+class PacedBodies {
+public:
+    PacedBodies(std::vector<int> fds, int pace) : fds_(std::move(fds)) {
+        pacer_ = std::thread([this, pace] {
+            const std::string piece(size_t(pace / 10), 'x');
+            while (running_) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                for (int fd : fds_) sendText(fd, piece);
+            }
+        });
+    }
+    PacedBodies(const PacedBodies&) = delete;
+    PacedBodies& operator=(const PacedBodies&) = delete;
+    ~PacedBodies() {
+        running_ = false;
+        pacer_.join();
+        for (int fd : fds_) ::close(fd);
+    }
+    // How many the server still reads (no reply, no close waiting).
+    int open() const {
+        int count = 0;
+        for (int fd : fds_) count += serverSpoke(fd) ? 0 : 1;
+        return count;
+    }
+    size_t size() const { return fds_.size(); }
+
+private:
+    std::vector<int> fds_;
+    std::atomic<bool> running_{true};
+    std::thread pacer_;
+};
+
+// The benches hold thousands of connections: the open-file limit goes to its maximum.
+inline void raiseFileLimit() {
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+}
+
+// A new empty folder under the temporary folder, its name beginning with `prefix`; empty
+// when none could be made.
+inline std::filesystem::path makeTempFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+    if (!mkdtemp(pattern.data())) return {};
+    return pattern;
 }
 
 // One timed request of a client on a new connection.

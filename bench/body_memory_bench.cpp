@@ -19,7 +19,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -74,12 +73,6 @@ long residentKiB(pid_t pid) {
     return -1;
 }
 
-// Whether the server answered or closed the connection: bytes or end of stream waiting.
-bool serverSpoke(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
-}
-
 // One attacking connection, again and again until told to stop.
 class Attacker {
 public:
@@ -105,7 +98,7 @@ private:
             ++rounds_;
             size_t left = kTrickled;
             bool open = bench::sendText(fd, bench::request("POST", "/api/text", length_) + bulk);
-            while (open && running_ && left > 0 && !serverSpoke(fd)) {
+            while (open && running_ && left > 0 && !bench::serverSpoke(fd)) {
                 std::this_thread::sleep_for(100ms);
                 const size_t n = std::min(left, piece.size());
                 open = bench::sendText(fd, piece.substr(0, n));
@@ -156,14 +149,10 @@ int main(int argc, char** argv) {
     const auto attack = std::chrono::seconds(argc > 1 ? std::atoi(argv[1]) : 80);
     const std::string program =
         argc > 2 ? argv[2] : (fs::absolute(argv[0]).parent_path() / "storage_server").string();
-    rlimit files{};
-    getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
+    bench::raiseFileLimit();
 
-    std::string pattern = (fs::temp_directory_path() / "corvane-body-memory-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) return 1;
-    const fs::path folder = pattern;
+    const fs::path folder = bench::makeTempFolder("corvane-body-memory-");
+    if (folder.empty()) return 1;
     const Child child = startChild(program, folder / "recv");
     if (child.port <= 0) {
         std::fprintf(stderr, "the server (%s) did not start\n", program.c_str());

@@ -97,18 +97,13 @@ private:
         fds_[size_t(k)] = fd;
     }
 
-    static bool closedByServer(int fd) {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, 0) != 0;
-    }
-
     void pace() {
         const std::string piece(kPace / 10, 'x');
         while (running_) {
             std::this_thread::sleep_for(100ms);
             for (int k = 0; k < kHolders; ++k) {
                 int& fd = fds_[size_t(k)];
-                if (fd >= 0 && !closedByServer(fd) && bench::sendText(fd, piece)) continue;
+                if (fd >= 0 && !bench::serverSpoke(fd) && bench::sendText(fd, piece)) continue;
                 if (fd >= 0) ::close(fd);
                 open(k);
                 ++reopened_;

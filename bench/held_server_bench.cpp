@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -41,47 +40,20 @@ long residentKiB() {
     return -1;
 }
 
-// Connections that each announced a body and send it at kPace, 60 bytes every 100 ms.
-class PacedBodies {
-public:
-    PacedBodies(int port, int group, int addresses, int perAddress, const std::string& head) {
-        for (int a = 0; a < addresses; ++a) {
-            for (int k = 0; k < perAddress; ++k) {
-                const int fd = bench::connectFrom(address(group, 1 + a), port);
-                if (fd >= 0 && bench::sendText(fd, head)) fds_.push_back(fd);
-            }
+// Connections from `addresses` addresses of the group, `perAddress` each, that announced a
+// body with `head` and send it at kPace.
+std::vector<int> announcedBodies(int port, int group, int addresses, int perAddress, const std::string& head) {
+    std::vector<int> fds;
+    for (int a = 0; a < addresses; ++a) {
+        for (int k = 0; k < perAddress; ++k) {
+            const int fd = bench::connectFrom(address(group, 1 + a), port);
+            if (fd >= 0 && bench::sendText(fd, head)) fds.push_back(fd);
         }
-        pacer_ = std::thread([this] {
-            const std::string piece(kPace / 10, 'x');
-            while (running_) {
-                std::this_thread::sleep_for(100ms);
-                for (int fd : fds_) bench::sendText(fd, piece);
-            }
-        });
     }
-    ~PacedBodies() {
-        running_ = false;
-        pacer_.join();
-        for (int fd : fds_) ::close(fd);
-    }
-    // How many are still open on the server's side (no reply, no close waiting).
-    int held() const {
-        int open = 0;
-        for (int fd : fds_) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 0) == 0) ++open;
-        }
-        return open;
-    }
-    size_t size() const { return fds_.size(); }
+    return fds;
+}
 
-private:
-    std::vector<int> fds_;
-    std::atomic<bool> running_{true};
-    std::thread pacer_;
-};
-
-void probePhase(const char* name, int port, std::chrono::seconds span, int& serial, const PacedBodies& holders,
+void probePhase(const char* name, int port, std::chrono::seconds span, int& serial, const bench::PacedBodies& holders,
                 const corvane::HTTPServer& server) {
     std::vector<bench::Probe> info;
     std::vector<bench::Probe> chat;
@@ -94,7 +66,7 @@ void probePhase(const char* name, int port, std::chrono::seconds span, int& seri
     int chatOK = 0;
     for (const bench::Probe& p : chat) chatOK += p.status == 200 ? 1 : 0;
     std::printf("  POST /api/chat from a fresh address: 200 for %d of %zu\n", chatOK, chat.size());
-    std::printf("  holders still held: %d of %zu; body bytes held %lld; resident %ld KiB\n", holders.held(),
+    std::printf("  holders still held: %d of %zu; body bytes held %lld; resident %ld KiB\n", holders.open(),
                 holders.size(), (long long)server.bodyBytesHeld(), residentKiB());
 }
 
@@ -102,32 +74,28 @@ void probePhase(const char* name, int port, std::chrono::seconds span, int& seri
 
 int main(int argc, char** argv) {
     const auto span = std::chrono::seconds(argc > 1 ? std::atoi(argv[1]) : 15);
-    rlimit files{};
-    getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
+    bench::raiseFileLimit();
 
-    std::string pattern = (fs::temp_directory_path() / "corvane-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) return 1;
-    const fs::path folder = pattern;
+    const fs::path folder = bench::makeTempFolder("corvane-bench-");
+    if (folder.empty()) return 1;
     const auto server = bench::startServer(folder / "recv", 39200, "tok");
     if (!server) return 1;
     const int port = server->port();
     std::printf("resident before: %ld KiB\n", residentKiB());
     int serial = 0;
     {
-        PacedBodies none(port, 2, 0, 0, "");
+        bench::PacedBodies none({}, kPace);
         probePhase("nothing held:", port, span, serial, none, *server);
     }
     {
-        PacedBodies slots(port, 2, 8, 32, bench::request("POST", "/api/text", 100000));
+        bench::PacedBodies slots(announcedBodies(port, 2, 8, 32, bench::request("POST", "/api/text", 100000)), kPace);
         std::this_thread::sleep_for(1s);
         probePhase("8 addresses x 32 bodies at 600 B/s:", port, span, serial, slots, *server);
     }
     // The first holders' connections end before the second phase begins.
     for (int k = 0; k < 100 && server->openConnections() > 0; ++k) std::this_thread::sleep_for(50ms);
     {
-        PacedBodies budget(port, 3, 4, 3, bench::request("POST", "/api/text", 25231360));
+        bench::PacedBodies budget(announcedBodies(port, 3, 4, 3, bench::request("POST", "/api/text", 25231360)), kPace);
         std::this_thread::sleep_for(1s);
         probePhase("4 addresses x 3 texts of 25,231,360 bytes at 600 B/s:", port, span, serial, budget, *server);
     }

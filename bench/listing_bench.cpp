@@ -52,9 +52,8 @@ Times summarize(std::vector<double> ms) {
 int main(int argc, char** argv) {
     const int repetitions = std::max(1, argc > 1 ? std::atoi(argv[1]) : 20);
     const int port = argc > 2 ? std::atoi(argv[2]) : 39300;
-    std::string pattern = (fs::temp_directory_path() / "corvane-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) return 1;
-    const fs::path folder = pattern;
+    const fs::path folder = bench::makeTempFolder("corvane-bench-");
+    if (folder.empty()) return 1;
     const fs::path root = folder / "recv";
     if (!makeTree(root)) return 1;
     const auto server = bench::startServer(root, port, "");

@@ -16,9 +16,8 @@ namespace fs = std::filesystem;
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
     const int port = argc > 2 ? std::atoi(argv[2]) : 39100;
-    std::string pattern = (fs::temp_directory_path() / "corvane-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) return 1;
-    const fs::path folder = pattern;
+    const fs::path folder = bench::makeTempFolder("corvane-bench-");
+    if (folder.empty()) return 1;
     const auto server = bench::startServer(folder / "recv", port, "tok");
     if (!server) return 1;
 

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -37,10 +36,7 @@ std::vector<Probe> probeFor(int port, std::chrono::seconds span, int& serial) {
 }  // namespace
 
 int main() {
-    rlimit files{};
-    getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
+    bench::raiseFileLimit();
 
     const auto folder = std::filesystem::temp_directory_path() / ("slow-clients-" + std::to_string(::getpid()));
     corvane::ServerOptions options;

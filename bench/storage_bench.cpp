@@ -113,9 +113,8 @@ void propfindRate(int port, const fs::path& folder) {
 int main(int argc, char** argv) {
     const int64_t size = (argc > 1 ? std::atoll(argv[1]) : 1024) << 20;
     const int port = argc > 2 ? std::atoi(argv[2]) : 39300;
-    std::string pattern = (fs::temp_directory_path() / "corvane-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) return 1;
-    const fs::path folder = pattern;
+    const fs::path folder = bench::makeTempFolder("corvane-bench-");
+    if (folder.empty()) return 1;
     const auto server = bench::startServer(folder / "recv", port, "tok", [](corvane::RouteTable& table) {
         corvane::addStorageRoutes(table, corvane::StorageContext{std::make_shared<corvane::TeamStore>(), std::make_shared<corvane::Mailer>(), corvane::TeamStore::systemClock()});
     });

@@ -45,9 +45,8 @@ int main(int argc, char** argv) {
     const int port = argc > 2 ? std::atoi(argv[2]) : 39000;
     const int64_t size = mib << 20;
 
-    std::string pattern = (fs::temp_directory_path() / "corvane-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) return 1;
-    const fs::path folder = pattern;
+    const fs::path folder = bench::makeTempFolder("corvane-bench-");
+    if (folder.empty()) return 1;
     const fs::path source = folder / "source.bin";
     std::printf("file: %lld MiB\n", static_cast<long long>(mib));
     if (!bench::writeSource(source, size)) {

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -47,45 +46,17 @@ int putMeta(int port, const std::string& source, const std::string& id) {
     return status;
 }
 
-// Chunk bodies of 4 MiB announced and sent at kPace, 60 bytes every 100 ms.
-class SlowChunks {
-public:
-    SlowChunks(int port, const std::string& source, const std::vector<std::string>& ids) {
-        for (const std::string& id : ids) {
-            const int fd = bench::connectFrom(source, port);
-            if (fd >= 0 && bench::sendText(fd, bench::request("PUT", "/api/upload/" + id + "/0", bench::kChunk))) {
-                fds_.push_back(fd);
-            }
+// Connections from `source` that each announced a 4 MiB chunk body of one of the uploads.
+std::vector<int> announcedChunks(int port, const std::string& source, const std::vector<std::string>& ids) {
+    std::vector<int> fds;
+    for (const std::string& id : ids) {
+        const int fd = bench::connectFrom(source, port);
+        if (fd >= 0 && bench::sendText(fd, bench::request("PUT", "/api/upload/" + id + "/0", bench::kChunk))) {
+            fds.push_back(fd);
         }
-        pacer_ = std::thread([this] {
-            const std::string piece(kPace / 10, 'x');
-            while (running_) {
-                std::this_thread::sleep_for(100ms);
-                for (int fd : fds_) bench::sendText(fd, piece);
-            }
-        });
     }
-    ~SlowChunks() {
-        running_ = false;
-        pacer_.join();
-        for (int fd : fds_) ::close(fd);
-    }
-    // How many the server still reads (no reply, no close waiting).
-    int open() const {
-        int count = 0;
-        for (int fd : fds_) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 0) == 0) ++count;
-        }
-        return count;
-    }
-    size_t size() const { return fds_.size(); }
-
-private:
-    std::vector<int> fds_;
-    std::atomic<bool> running_{true};
-    std::thread pacer_;
-};
+    return fds;
+}
 
 // How many part folders of each group's ids the parts folder holds.
 std::map<int, int> heldByGroup(const fs::path& parts) {
@@ -100,14 +71,10 @@ std::map<int, int> heldByGroup(const fs::path& parts) {
 }  // namespace
 
 int main() {
-    rlimit files{};
-    getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
+    bench::raiseFileLimit();
 
-    std::string pattern = (fs::temp_directory_path() / "corvane-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) return 1;
-    const fs::path folder = pattern;
+    const fs::path folder = bench::makeTempFolder("corvane-bench-");
+    if (folder.empty()) return 1;
     const auto server = bench::startServer(folder / "recv", 39300, "tok");
     if (!server) return 1;
     const int port = server->port();
@@ -123,7 +90,7 @@ int main() {
         const int count = a < 8 ? 31 : 30;  // 968 in all
         for (int k = 0; k < count; ++k) others += putMeta(port, address(2, 1 + a), uploadID(2, a, k)) == 200;
     }
-    SlowChunks writing(port, address(1, 1), mine);
+    bench::PacedBodies writing(announcedChunks(port, address(1, 1), mine), kPace);
     std::this_thread::sleep_for(1s);
     std::map<int, int> held = heldByGroup(folder / "recv" / ".parts");
     std::printf("held before: X %d (bodies open %d of %zu), others %d (made %d)\n", held[1], writing.open(), writing.size(),
