@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -53,6 +54,16 @@ inline bool onlySpareFolders(const std::filesystem::path& parts) {
         if (ec && ec != std::errc::no_such_file_or_directory) return false;
     }
     return true;
+}
+
+// The ids of the uploads the parts folder holds (hidden folders, spares and claims, left out).
+inline std::set<std::string> heldUploads(const std::filesystem::path& parts) {
+    std::set<std::string> ids;
+    for (const auto& entry : std::filesystem::directory_iterator(parts)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(".")) ids.insert(name);
+    }
+    return ids;
 }
 
 // Server options on this test process's own ports.

@@ -262,14 +262,7 @@ protected:
                                            meta.dump());
         return reply ? reply->status : 0;
     }
-    std::set<std::string> held() const {
-        std::set<std::string> ids;
-        for (const auto& entry : fs::directory_iterator(root / ".parts")) {
-            const std::string name = entry.path().filename().string();
-            if (!name.starts_with(".")) ids.insert(name);
-        }
-        return ids;
-    }
+    std::set<std::string> held() const { return heldUploads(root / ".parts"); }
     // The folder and what it holds last changed `ago` before now.
     void changedAgo(const std::string& id, std::chrono::seconds ago) {
         const auto when = fs::file_time_type::clock::now() - ago;

@@ -48,14 +48,7 @@ protected:
         return client;
     }
 
-    std::set<std::string> held() const {
-        std::set<std::string> ids;
-        for (const auto& entry : fs::directory_iterator(root / ".parts")) {
-            const std::string name = entry.path().filename().string();
-            if (!name.starts_with(".")) ids.insert(name);
-        }
-        return ids;
-    }
+    std::set<std::string> held() const { return heldUploads(root / ".parts"); }
     bool holds(int device, int k) const { return held().count(idOf(device, k)) > 0; }
 };
 
