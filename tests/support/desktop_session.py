@@ -459,18 +459,34 @@ def is_showing(node):
     return node.getState().contains(pyatspi.STATE_SHOWING)
 
 
+def _gone(error):
+    """Whether an AT-SPI call failed because its object went away meanwhile (a sheet
+    closing, a row replaced): the walks of a changing window pass over such nodes."""
+    return "No such object path" in str(error) or "does not exist" in str(error)
+
+
 def descendants(node, showing_only=True):
-    """Every node below this one, depth first; hidden branches left out unless asked."""
+    """Every node below this one, depth first; hidden branches left out unless asked.
+    A node that goes away during the walk is left out with what lay below it."""
     out = []
     stack = [fresh(node)]
     while stack:
         current = stack.pop()
-        for index in reversed(range(current.childCount)):
-            child = current.getChildAtIndex(index)
-            if child is None:
+        try:
+            count = current.childCount
+        except Exception as error:
+            if _gone(error):
                 continue
-            if showing_only and not is_showing(child):
-                continue
+            raise
+        for index in reversed(range(count)):
+            try:
+                child = current.getChildAtIndex(index)
+                if child is None or (showing_only and not is_showing(child)):
+                    continue
+            except Exception as error:
+                if _gone(error):
+                    continue
+                raise
             out.append(child)
             stack.append(child)
     return out
@@ -480,14 +496,45 @@ def find(node, role_name=None, name=None, prefix=None, showing_only=True):
     """The nodes below node with the role and exact name (or name prefix) asked for."""
     hits = []
     for child in descendants(node, showing_only):
-        if role_name is not None and role(child) != role_name:
-            continue
-        if name is not None and child.name != name:
-            continue
-        if prefix is not None and not child.name.startswith(prefix):
-            continue
+        try:
+            if role_name is not None and role(child) != role_name:
+                continue
+            if name is not None and child.name != name:
+                continue
+            if prefix is not None and not child.name.startswith(prefix):
+                continue
+        except Exception as error:
+            if _gone(error):
+                continue
+            raise
         hits.append(child)
     return hits
+
+
+class Toasts:
+    """The window's toasts, found once: while the program is busy (thousands of rows
+    arriving) it answers each request slowly, and a walk of the whole window could
+    outlast a toast that shows for a few seconds. Reading one node is quick."""
+
+    def __init__(self, window):
+        self.nodes = find(window, "notification", showing_only=False)
+        self.seen = []
+
+    def showing(self):
+        """The text of the toast showing now, or None; every text read is kept in seen."""
+        for toast in self.nodes:
+            try:
+                if is_showing(fresh(toast)) and toast.name:
+                    self.seen.append(toast.name)
+                    return toast.name
+            except Exception as error:
+                if not _gone(error):
+                    raise
+        return None
+
+    def wait_for(self, text, timeout=10.0):
+        """Whether the toast showed the text within the time-out."""
+        return bool(wait_for(lambda: self.showing() == text, timeout))
 
 
 def window(app, title, timeout=10.0):

@@ -17,19 +17,6 @@ check = ds.check
 NOTICE = "「年会照片」超过 3000 个文件，只发送了前 3000 个"
 
 
-def toast_text(toasts):
-    """The text of the toast showing now, if any. The toasts are found once, before the
-    queue fills: while thousands of rows arrive the program answers each request slowly,
-    and a walk of the whole window would outlast the toast."""
-    for toast in toasts:
-        try:
-            if ds.is_showing(ds.fresh(toast)) and toast.name:
-                return toast.name
-        except Exception:
-            continue
-    return None
-
-
 def run(binary):
     with ds.Session(binary) as session:
         folder = os.path.join(session.box, "outbox", "年会照片")
@@ -42,14 +29,12 @@ def run(binary):
         main = ds.window(app, "Corvane")
         check(main is not None, "no window titled Corvane")
 
-        toasts = ds.find(main, "notification", showing_only=False)
-        check(toasts, "the window has no toast a screen reader can meet")
+        toasts = ds.Toasts(main)
+        check(toasts.nodes, "the window has no toast a screen reader can meet")
 
         check(ds.send_through_picker(app, main, "选择文件夹", folder), "the folder could not be picked")
 
-        told = []
-        ds.wait_for(lambda: told.append(toast_text(toasts)) or told[-1] == NOTICE, 10)
-        check(told[-1] == NOTICE, "the toast never told of the cut folder; it said %r" % sorted(set(filter(None, told))))
+        check(toasts.wait_for(NOTICE), "the toast never told of the cut folder; it said %r" % sorted(set(toasts.seen)))
 
 
 if __name__ == "__main__":

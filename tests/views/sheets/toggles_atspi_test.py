@@ -76,10 +76,10 @@ def text_sheet_sends_a_note(app, main, receiver):
     ds.toggle(one(ds.find(sheet, "check box", name="阅后即焚"), "read-once switch"))
     check(ds.wait_for(lambda: send_button(sheet).name == "发送并销毁", 5),
           "the button still reads %r after the read-once switch" % send_button(sheet).name)
+    toasts = ds.Toasts(main)
     ds.press(send_button(sheet))
     # A read-once note to one device gives a one-time link to it, an ordinary text does not.
-    check(ds.wait_for(lambda: ds.find(main, "label", name="已发送，一次性链接已复制到剪贴板"), 10),
-          "no read-once toast: %r" % [n.name for n in ds.find(main, "label") if n.name.startswith("已发送")])
+    check(toasts.wait_for("已发送，一次性链接已复制到剪贴板"), "no read-once toast: %r" % sorted(set(toasts.seen)))
     check(receiver.stored_texts() == [], "the note was stored on the receiver's disk: %r" % receiver.stored_texts())
 
 
