@@ -81,9 +81,7 @@ def texts_without_chinese(dialog, home_entry, rows):
 
 def run(binary):
     with ds.Session(binary) as session:
-        for name in ("LANGUAGE", "LC_ALL", "LC_MESSAGES"):
-            session.env.pop(name, None)
-        session.env["LANG"] = "zh_CN.UTF-8"
+        session.use_chinese_locale()
         downloads = os.path.join(session.home, "下载")
         os.makedirs(os.path.join(downloads, "素材"))
         for name in FILES:
