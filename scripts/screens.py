@@ -104,8 +104,8 @@ def _shoot_picker(binary, path):
         dialog = ds.wait_for(lambda: ds.showing_window(app, "选择要发送到"), 10)
         if not dialog:
             sys.exit("screens: no file picker for %s" % path)
-        # The picker's X window is the program's one where AT-SPI places the picker (xdotool
-        # cannot match a Chinese title).
+        # The picker's X window: the program's window that lies where AT-SPI places the picker
+        # (xdotool cannot match a Chinese title).
         def picker_window():
             x, y = ds.extents(dialog)[:2]
             for window in session._x("xdotool", "search", "--onlyvisible", "--classname", "corvane").split():
