@@ -6,7 +6,8 @@ open; the receive panel during and after an upload; the send queue running
 (files picked over AT-SPI and sent to a fake device of this script that takes
 its chunks slowly); a folder of more than 3,000 files sent, with the toast that
 tells of the cut; the chat window with messages. Each is the program's own --shot picture of its window content
-(1040 x 720) on Xvfb, and of every sheet open at that moment. Last, pictures of a whole 1280 x 720 screen:
+(1040 x 720) on Xvfb, and of every sheet open at that moment. Then the file picker on a Chinese desktop, in a
+folder of files, cut from its screen. Last, pictures of a whole 1280 x 720 screen:
 without a window manager the first start with the welcome sheet, and the settings sheet open; under Debian's
 openbox the first start with the window's title bar, and the chat window just opened, its caret in the
 message box.
@@ -79,6 +80,61 @@ def _shoot_screen(binary, path, size, welcome_done=True, running=None, window_ma
         finally:
             if openbox:
                 wm.stop(openbox)
+    print("screens: " + path)
+
+
+def _shoot_picker(binary, path):
+    """The file picker as a user on a Chinese desktop meets it, 760 x 440, cut from the
+    screen: in the detailed list of ~/下载 with files of several kinds, one of them chosen."""
+    with ds.Session(binary, screen=(1280, 720), home=user_home()) as session:
+        session.use_chinese_locale()
+        downloads = os.path.join(session.home, "下载")
+        os.makedirs(os.path.join(downloads, "素材"))
+        for name, size in (("年会视频 4K.mov", 60_000_000), ("设计稿-终版.sketch", 24_000_000),
+                           ("合同扫描件.pdf", 900_000), ("报价单.xlsx", 120_000)):
+            with open(os.path.join(downloads, name), "wb") as out:
+                out.truncate(size)
+        session.start()
+        app = ds.application()
+        main_window = ds.window(app, "Corvane") if app else None
+        pick = ds.wait_for(lambda: ds.find(main_window, "push button", name="选择文件"), 10) if main_window else None
+        if not pick:
+            sys.exit("screens: no button 选择文件 for %s" % path)
+        ds.press(pick[0])
+        dialog = ds.wait_for(lambda: ds.showing_window(app, "选择要发送到"), 10)
+        if not dialog:
+            sys.exit("screens: no file picker for %s" % path)
+        # The picker's X window: the program's window that lies where AT-SPI places the picker
+        # (xdotool cannot match a Chinese title).
+        def picker_window():
+            x, y = ds.extents(dialog)[:2]
+            for window in session._x("xdotool", "search", "--onlyvisible", "--classname", "corvane").split():
+                if "Position: %d,%d " % (x, y) in session._x("xdotool", "getwindowgeometry", window):
+                    return [window]
+            return None
+
+        ids = ds.wait_for(picker_window, 10)
+        if not ids:
+            sys.exit("screens: the X server knows no file picker for %s" % path)
+        subprocess.run(["xdotool", "windowsize", ids[0], "760", "440"], env=session.env, check=True)
+        field = [node for node in ds.find(dialog, "text") if node.queryEditableText()][-1]
+        field.queryEditableText().setTextContents(downloads)
+        field.queryComponent().grabFocus()
+        subprocess.run(["xdotool", "key", "Return"], env=session.env, check=True)
+
+        def showing_downloads():
+            shown = [box.name for box in ds.find(dialog, "combo box") if box.name == downloads]
+            return shown and ds.extents(dialog)[2:] == (760, 440)
+
+        if not ds.wait_for(showing_downloads, 10):
+            sys.exit("screens: the picker never showed %s" % downloads)
+        # A file chosen, as the user is about to send it: the button reads 发送 again.
+        field.queryEditableText().setTextContents("合同扫描件.pdf")
+        if not ds.wait_for(lambda: ds.find(dialog, "push button", name="发送"), 10):
+            sys.exit("screens: the picker's button never read 发送 for %s" % path)
+        time.sleep(1.5)  # painted and settled
+        screen = screen_showing(session, app, None)
+        ds.write_screen_png(path, screen, ds.extents(dialog))
     print("screens: " + path)
 
 
@@ -323,7 +379,7 @@ def main():
                 function(binary, path, *args, **kwargs)
         return make
 
-    shoot, shoot_screen = named(_shoot), named(_shoot_screen)
+    shoot, shoot_screen, shoot_picker = named(_shoot), named(_shoot_screen), named(_shoot_picker)
     shoot(binary, os.path.join(folder, "main-fresh.png"))
     shoot(binary, os.path.join(folder, "main-team-strip.png"), with_team_strip)
     shoot(binary, os.path.join(folder, "main-devices-files.png"), with_devices_and_files,
@@ -334,6 +390,7 @@ def main():
     shoot(binary, os.path.join(folder, "queue-running.png"), with_slow_device, running=sending)
     shoot(binary, os.path.join(folder, "queue-folder-cut.png"), with_big_folder, running=sending_big_folder)
     shoot(binary, os.path.join(folder, "chat.png"), running=chatting, sheets=["chatView"])
+    shoot_picker(binary, os.path.join(folder, "picker-files.png"))
     shoot_screen(binary, os.path.join(folder, "screen-1280x720-first-start.png"), (1280, 720), welcome_done=False,
                  running=welcome_open)
     shoot_screen(binary, os.path.join(folder, "screen-1280x720-settings.png"), (1280, 720), running=settings_open)

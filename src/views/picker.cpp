@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileIconProvider>
+#include <QFileInfo>
 #include <QListView>
 #include <QHeaderView>
 #include <QPointer>
@@ -81,10 +82,13 @@ void pick(AppState& state, bool folders, const std::string& message) {
     const QPointer<AppState> target(&state);
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, target](int result) {
         if (result != QDialog::Accepted || !target) return;
-        lastFolder() = dialog->directory().absolutePath();
+        const QStringList files = dialog->selectedFiles();
+        if (files.isEmpty()) return;
+        // A path typed whole names its own folder, which the panel's current one need not be.
+        lastFolder() = QFileInfo(files.first()).absolutePath();
         std::vector<std::filesystem::path> chosen;
-        for (const QString& file : dialog->selectedFiles()) chosen.emplace_back(file.toStdString());
-        if (!chosen.empty()) target->send(chosen);
+        for (const QString& file : files) chosen.emplace_back(file.toStdString());
+        target->send(chosen);
     });
     dialog->open();
     // After open(): showing the panel may take it back to the folder Qt remembers.

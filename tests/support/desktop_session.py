@@ -227,6 +227,13 @@ class Session:
         if not wait_for(managing, 10):
             raise Failure("openbox did not come up on %s" % self.env["DISPLAY"])
 
+    def use_chinese_locale(self):
+        """Runs the program as users on a Chinese desktop do (LANG=zh_CN.UTF-8, nothing
+        overriding it), whatever locale the test itself runs under."""
+        for name in ("LANGUAGE", "LC_ALL", "LC_MESSAGES"):
+            self.env.pop(name, None)
+        self.env["LANG"] = "zh_CN.UTF-8"
+
     def start(self, args=()):
         self.process = subprocess.Popen([self.binary] + list(args), env=self.env, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
@@ -358,9 +365,14 @@ class Session:
         return self.post("/api/upload/%s/finish" % upload_id, {})
 
 
-def write_screen_png(path, screen):
-    """A screen image as Xvfb keeps it (XWD bytes) written as a PNG."""
-    _write_png(path, *_xwd_pixels(screen))
+def write_screen_png(path, screen, box=None):
+    """A screen image as Xvfb keeps it (XWD bytes) written as a PNG; with box (x, y, width,
+    height), only that part of it."""
+    width, height, rows = _xwd_pixels(screen)
+    if box:
+        x, y, width, height = box
+        rows = [row[3 * x:3 * (x + width)] for row in rows[y:y + height]]
+    _write_png(path, width, height, rows)
 
 
 def darkest_in(screen, box):

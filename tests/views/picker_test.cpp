@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QListView>
+#include <QSettings>
 #include <QTreeView>
 
 #include "views/picker.h"
@@ -54,19 +55,37 @@ TEST_F(PickerTest, sizesTypesAndDatesShowWhole) {
     settle();
 }
 
+// HOME names another folder while it lives; the places list reads it when a panel opens.
+class ScopedHome {
+public:
+    explicit ScopedHome(const fs::path& home) : saved_(qgetenv("HOME")) { qputenv("HOME", home.string().c_str()); }
+    ~ScopedHome() { qputenv("HOME", saved_); }
+
+private:
+    QByteArray saved_;
+};
+
 TEST_F(PickerTest, foldersAreTypedInChineseAndPlacesShowWhole) {
     const fs::path outbox = box / "outbox";
     fs::create_directories(outbox / "素材");
     std::ofstream(outbox / "a.txt").close();
-    // Panels other tests left open are not this one.
+    // A home folder's name wider than the places list Qt plans for.
+    const fs::path home = box / "zhang.xiaoming-workstation";
+    fs::create_directories(home);
+    const ScopedHome scopedHome(home);
+    // Panels other tests left open are not this one, nor the places they saved for the next.
     while (QFileDialog* left = openDialog()) left->reject();
     settle();
+    QSettings(QSettings::UserScope, QStringLiteral("QtProject")).remove(QStringLiteral("FileDialog"));
     Picker::pickFiles(*state);
     QFileDialog* dialog = openDialog();
     ASSERT_NE(dialog, nullptr);
     auto* sidebar = dialog->findChild<QListView*>(QStringLiteral("sidebar"));
     ASSERT_NE(sidebar, nullptr);
     settle();
+    QStringList places;
+    for (int row = 0; row < sidebar->model()->rowCount(); ++row) places << sidebar->model()->index(row, 0).data().toString();
+    EXPECT_TRUE(places.contains(QStringLiteral("zhang.xiaoming-workstation"))) << places.join(u',').toStdString();
     EXPECT_GE(sidebar->viewport()->width(), sidebar->sizeHintForColumn(0)) << "a place is cut";
     dialog->setViewMode(QFileDialog::Detail);
     dialog->setDirectory(QString::fromStdString(outbox.string()));

@@ -55,9 +55,7 @@ def context_menu_items(field):
 
 def run(binary):
     with ds.Session(binary) as session:
-        for name in ("LANGUAGE", "LC_ALL", "LC_MESSAGES"):
-            session.env.pop(name, None)
-        session.env["LANG"] = "zh_CN.UTF-8"
+        session.use_chinese_locale()
         session.start()
         app = ds.application()
         check(app is not None, "the program never showed up on the accessibility bus")

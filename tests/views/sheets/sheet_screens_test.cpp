@@ -1,14 +1,9 @@
 // The pictures of the sheets in docs/screens/, made from fixture states by
 // scripts/screens.sh (CORVANE_SCREENS names the folder; without it the test is skipped).
 #include <cstdlib>
-#include <fstream>
 
 #include <QApplication>
 #include <QDir>
-#include <QFileDialog>
-#include <QLocale>
-#include <QTranslator>
-#include <QTreeView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -29,8 +24,6 @@
 #include "views/sheets/text_sheet.h"
 #include "views/sheets/update_block.h"
 #include "views/sheets/welcome_sheet.h"
-#include "views/picker.h"
-#include "views/qt_translations.h"
 #include "views/text_prompt.h"
 
 namespace corvane::test {
@@ -237,34 +230,6 @@ TEST_F(SheetScreens, theWelcomeAndTheFeedbackSheet) {
         sent(sheet, [&] { return sheet.findChild<QWidget*>(QStringLiteral("feedbackThanks"))->isVisible(); });
         save(sheet, "sheet-feedback-thanks");
     }
-}
-
-TEST_F(SheetScreens, theFilePickerOnAChineseDesktop) {
-    // Qt's own texts as the program loads them for a Chinese system language.
-    QTranslator* qtTexts = installQtTranslations(*QCoreApplication::instance(), QLocale(QLocale::Chinese, QLocale::China));
-    ASSERT_NE(qtTexts, nullptr) << "qt6-translations-l10n is missing";
-    const std::filesystem::path folder = box / "下载";
-    std::filesystem::create_directories(folder / "素材");
-    for (const auto& [name, size] : {std::pair{"年会视频 4K.mov", 60'000'000}, {"设计稿-终版.sketch", 24'000'000},
-                                     {"合同扫描件.pdf", 900'000}, {"报价单.xlsx", 120'000}}) {
-        std::ofstream(folder / name).close();
-        std::filesystem::resize_file(folder / name, size);
-    }
-    Picker::pickFiles(*state);
-    QFileDialog* dialog = nullptr;
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (auto* found = qobject_cast<QFileDialog*>(window); found && found->isVisible()) dialog = found;
-    }
-    ASSERT_NE(dialog, nullptr);
-    dialog->setViewMode(QFileDialog::Detail);
-    dialog->setDirectory(QString::fromStdString(folder.string()));
-    dialog->resize(760, 440);
-    auto* tree = dialog->findChild<QTreeView*>();
-    ASSERT_TRUE(qtWaitFor([&] { return tree->model()->rowCount(tree->rootIndex()) == 5; }));
-    save(*dialog, "picker-files");
-    dialog->reject();
-    QCoreApplication::removeTranslator(qtTexts);
-    delete qtTexts;
 }
 
 TEST_F(SheetScreens, theAliasPrompt) {
