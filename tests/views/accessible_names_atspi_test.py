@@ -35,7 +35,7 @@ FIELDS = ("text", "password text")
 # A field's placeholder (its description) that shows an example of what to type, not a symbol.
 EXAMPLES = {"smtp.qq.com"}
 NAMED_ROLES = BUTTONS + FIELDS + ("progress bar",)
-SLOW_PORT = ds.FIRST_HTTP_PORT + 61
+HELD_PORT = ds.FIRST_HTTP_PORT + 61
 
 
 def one_word_symbols():
@@ -158,6 +158,13 @@ class Desktop:
     def press(self, window, name, role="push button"):
         ds.press(self.button(window, name, role))
 
+    def visit(self, walk, title, closer, timeout=10):
+        """Walks the window of that title, now open or opening, and closes it with its button."""
+        window = self.window(title, timeout)
+        walk.tree(title, window)
+        self.press(window, closer)
+        self.closed(title)
+
     def closed(self, title):
         check(ds.wait_for(lambda: ds.window(self.app, title, timeout=0) is None, 10), "%s stayed open" % title)
 
@@ -217,24 +224,18 @@ def prepare(session):
 def announce(session):
     session.announce("dev-mac-1", "设计部的 MacBook", plat="darwin", port=ds.FIRST_HTTP_PORT + 50)
     session.announce("dev-win-1", "DESKTOP-7", plat="win32", pin=True, port=ds.FIRST_HTTP_PORT + 51)
-    session.announce("dev-slow-1", "会议室 iMac", plat="darwin", port=SLOW_PORT)
+    session.announce("dev-held-1", "会议室 iMac", plat="darwin", port=HELD_PORT)
     session.announce("nas-1", "机房 NAS", plat="linux", team="研发部", port=ds.FIRST_HTTP_PORT + 52)
 
 
 def welcome(desk, walk):
-    sheet = desk.window("欢迎使用Corvane", timeout=30)
-    walk.tree("welcome sheet", sheet)
-    desk.press(sheet, "稍后再说")
-    desk.closed("欢迎使用Corvane")
+    desk.visit(walk, "欢迎使用Corvane", "稍后再说", timeout=30)
 
 
 def diagnostics(desk, walk, main):
     """The diagnostics, which the sidebar offers while no device shows."""
     desk.press(main, "看不到设备？诊断一下")
-    sheet = desk.window("网络诊断")
-    walk.tree("网络诊断", sheet)
-    desk.press(sheet, "关闭")
-    desk.closed("网络诊断")
+    desk.visit(walk, "网络诊断", "关闭")
 
 
 def main_window(desk, walk, main):
@@ -244,11 +245,12 @@ def main_window(desk, walk, main):
                       method="PUT")
     desk.session.post("/api/upload/00000000000000b1/0", b"\0" * (4 << 20), method="PUT")
     ds.press(device_row(main, "会议室 iMac"))
-    check(ds.wait_for(lambda: ds.find(main, "label", name="会议室 iMac"), 10), "the slow device was not chosen")
-    check(ds.send_through_picker(desk.app, main, "选择文件", os.path.join(desk.session.outbox, "合同扫描件.pdf")),
-          "the file could not be picked")
+    check(ds.wait_for(lambda: ds.find(main, "label", name="会议室 iMac"), 10), "the holding device was not chosen")
+    picked = os.path.join(desk.session.outbox, "合同扫描件.pdf")
+    check(ds.send_through_picker(desk.app, main, "选择文件", picked), "the file could not be picked")
     check(ds.wait_for(lambda: ds.find(main, "list item", prefix="合同扫描件.pdf"), 15), "the queue shows no row")
-    check(ds.find(main, "menu item", name="退出Corvane", showing_only=False), "the menu bar's menus are not in the tree")
+    check(ds.find(main, "menu item", name="退出Corvane", showing_only=False),
+          "the menu bar's menus are not in the tree")
     walk.tree("main window", main)  # with the menu bar's menus, shown or not
     ds.press(ds.find(main, "menu item", name="关于Corvane", showing_only=False)[0])
     about = desk.window("关于Corvane")
@@ -262,33 +264,20 @@ def main_window(desk, walk, main):
 
 def sheets_of_main(desk, walk, main):
     desk.press(main, "发送文字")
-    sheet = desk.window("发送文字")
-    walk.tree("发送文字", sheet)
-    desk.press(sheet, "取消")
-    desk.closed("发送文字")
-
+    desk.visit(walk, "发送文字", "取消")
     desk.session.send_text("秘密\n第二行", burn=True)
-    sheet = desk.window("阅后即焚")
-    walk.tree("阅后即焚", sheet)
-    desk.press(sheet, "关闭")
-    desk.closed("阅后即焚")
+    desk.visit(walk, "阅后即焚", "关闭")
 
     desk.press(main, "设置")
     settings = desk.window("设置")
     walk.tree("设置", settings)
     desk.press(settings, "意见反馈…")
-    feedback = desk.window("体验反馈")
-    walk.tree("体验反馈", feedback)
-    desk.press(feedback, "取消")
-    desk.closed("体验反馈")
+    desk.visit(walk, "体验反馈", "取消")
     desk.press(settings, "完成")
     desk.closed("设置")
 
     ds.press(device_row(main, "DESKTOP-7"))
-    pin = desk.window("访问口令")
-    walk.tree("访问口令", pin)
-    desk.press(pin, "取消")
-    desk.closed("访问口令")
+    desk.visit(walk, "访问口令", "取消")
 
 
 def device_menu(desk, walk, main):
@@ -298,10 +287,7 @@ def device_menu(desk, walk, main):
     item = ds.find(menu, "menu item", name="重命名…", showing_only=False)
     check(item, "the device menu has no 重命名…")
     ds.press(item[0])
-    prompt = desk.window("重命名")
-    walk.tree("重命名", prompt)
-    desk.press(prompt, "取消")
-    desk.closed("重命名")
+    desk.visit(walk, "重命名", "取消")
 
 
 def chat(desk, walk, main):
@@ -315,10 +301,7 @@ def chat(desk, walk, main):
     check(ds.wait_for(lambda: ds.find(window, "label", name="DESKTOP-7"), 10), "the conversation was not chosen")
     walk.tree("办公室聊天", window)
     desk.press(window, "清空记录")
-    alert = desk.window("清空记录")
-    walk.tree("清空记录", alert)
-    desk.press(alert, "取消")
-    desk.closed("清空记录")
+    desk.visit(walk, "清空记录", "取消")
     desk.press(window, "完成")
     desk.closed("办公室聊天")
 
@@ -356,7 +339,8 @@ def team(desk, walk, main):
     desk.press(panel, "启用团队空间")
     address = "http://127.0.0.1:%d/" % ds.FIRST_HTTP_PORT
 
-    check(ds.wait_for(settled(lambda: ds.find(panel, "label", name=address)), 20), "the team panel never showed its management view")
+    check(ds.wait_for(settled(lambda: ds.find(panel, "label", name=address)), 20),
+          "the team panel never showed its management view")
     walk.tree("团队空间 manage", panel)
     desk.session.post("/api/auth/register", {"user": "xiaozhang", "name": "小张", "pass": "abcdef12"})
     approve = ds.wait_for(settled(lambda: ds.find(panel, "push button", name="通过")), 10)
@@ -375,7 +359,7 @@ def team(desk, walk, main):
 
 def run(binary):
     session = ds.Session(binary, welcome_done=False, screen=(1280, 720), window_manager=True)
-    server = _QuietServer(("127.0.0.1", SLOW_PORT), _HeldDevice)
+    server = _QuietServer(("127.0.0.1", HELD_PORT), _HeldDevice)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     walk = Walk()
     try:
