@@ -1,15 +1,18 @@
 """Every window, sheet and menu of the program as a screen reader reads it: with
 openbox on a 1280x720 screen, the program is driven through each of them in turn
-(the welcome at first start; the main window with devices, one asking for a PIN,
-files in the receive folder, an upload coming in and a file waiting in the queue;
-the send-text sheet, a read-once note, the network diagnostics, the settings and
-the feedback sheet, the PIN sheet, a device's menu and its rename prompt, the chat
-window with a conversation chosen and its clear alert, the team panel's setup form
-and its management view with a member's menu, then the main window in team mode)
-and each one's whole accessible tree is walked, hidden branches too. It fails on any name or description that reads as
-one of the program's symbol names ("person.2.badge.gearshape", "envelope") and on
-any button, check box, menu item, combo box, text field or progress bar without a
-name, naming the role, the name, the names above it and the named nodes beside it.
+and each one's whole accessible tree is walked, hidden branches too: the welcome
+at first start; the main window with devices (one asking for a PIN), files in the
+receive folder, an upload coming in, the file picker and a file waiting in the
+queue, with the menu bar's menus; the about box, the send-text sheet, a read-once
+note, the network diagnostics, the settings and the feedback sheet, the PIN sheet,
+a device's menu and its rename prompt, the chat window with a conversation chosen
+and its clear alert; the settings in team mode, the team panel's setup form, its
+management view with a request to join and then a member's menu and its e-mail
+prompt; last the main window in team mode. It fails on any name or description
+that reads as one of the program's symbol names ("person.2.badge.gearshape",
+"envelope") and on any button, check box, menu item, combo box, text field or
+progress bar without a name, naming the role, the name, the names above it and
+the named nodes beside it.
 
 Usage: accessible_names_atspi_test.py BUILD/corvane
 """
@@ -247,7 +250,8 @@ def main_window(desk, walk, main):
     ds.press(device_row(main, "会议室 iMac"))
     check(ds.wait_for(lambda: ds.find(main, "label", name="会议室 iMac"), 10), "the holding device was not chosen")
     picked = os.path.join(desk.session.outbox, "合同扫描件.pdf")
-    check(ds.send_through_picker(desk.app, main, "选择文件", picked), "the file could not be picked")
+    check(ds.send_through_picker(desk.app, main, "选择文件", picked, lambda picker: walk.tree("file picker", picker)),
+          "the file could not be picked")
     check(ds.wait_for(lambda: ds.find(main, "list item", prefix="合同扫描件.pdf"), 15), "the queue shows no row")
     check(ds.find(main, "menu item", name="退出Corvane", showing_only=False),
           "the menu bar's menus are not in the tree")
@@ -351,7 +355,10 @@ def team(desk, walk, main):
     check(more, "the management view shows no member's 更多操作")
     menu = desk.popup_menu(lambda: ds.press(more[0]))
     walk.tree("member menu", menu)
-    desk.keys("Escape")
+    item = ds.find(menu, "menu item", name="设置邮箱…", showing_only=False)
+    check(item, "the member's menu has no 设置邮箱…")
+    ds.press(item[0])
+    desk.visit(walk, "设置邮箱", "取消")
     desk.press(panel, "完成")
     desk.closed("团队空间")
     walk.tree("main window team mode", main)
