@@ -573,15 +573,18 @@ def showing_window(app, prefix):
     return None
 
 
-def send_through_picker(app, main_window, button, typed):
+def send_through_picker(app, main_window, button, typed, on_open=None):
     """Sends as a person does: the window's picker button ("选择文件" or "选择文件夹"),
     the path (or quoted paths) typed into the picker's name field, "发送". Whether
-    every step found its control."""
+    every step found its control. on_open, when given, is called with the picker's
+    window once it shows."""
     pick = wait_for(lambda: find(main_window, "push button", name=button), 10)
     if not pick:
         return False
     press(pick[0])
     dialog = wait_for(lambda: showing_window(app, "选择要发送到"), 5)
+    if dialog and on_open:
+        on_open(dialog)
     fields = wait_for(lambda: [n for n in find(dialog, "text") if n.queryEditableText()], 5) if dialog else None
     if not fields:
         return False

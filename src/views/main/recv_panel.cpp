@@ -40,6 +40,7 @@ RecvRow::RecvRow(QWidget* parent) : QWidget(parent) {
     line->addWidget(status_);
     texts->addLayout(line);
     bar_ = new ProgressLine(this);
+    bar_->setAccessibleName(QStringLiteral("接收进度"));
     texts->addWidget(bar_);
     row->addLayout(texts, 1);
 }

@@ -35,6 +35,7 @@ BurnSheet::BurnSheet(AppState& state, const BurnNote& note, QWidget* parent)
     // it is what accessibility reads of it. The text starts 10 px inside the box's edge.
     auto* text = new QPlainTextEdit(this);
     text->setObjectName(QStringLiteral("burnText"));
+    text->setAccessibleName(QStringLiteral("消息内容"));  // a multi-line box has no buddy label to name it
     text->setReadOnly(true);
     text->setPlainText(QString::fromStdString(note.text));
     text->setFont(Theme::monoFont(12));

@@ -23,7 +23,9 @@ QWidget* progressRow(QWidget* parent) {
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 6, 0, 6);
     layout->setSpacing(8);
-    layout->addWidget(new Spinner(row));
+    auto* spinner = new Spinner(row);
+    spinner->setAccessibleName(QStringLiteral("正在检测"));
+    layout->addWidget(spinner);
     layout->addWidget(sheetLabel(QStringLiteral("正在检测…"), 11.5, Weight::regular, Theme::secondary(), false, row), 1);
     return row;
 }

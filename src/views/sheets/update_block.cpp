@@ -69,6 +69,7 @@ UpdateBlock::UpdateBlock(AppState& state, Updater& updater, QWidget* parent)
 
     progress_ = new QProgressBar(this);
     progress_->setObjectName(QStringLiteral("updateProgress"));
+    progress_->setAccessibleName(QStringLiteral("下载进度"));
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
     progress_->setFixedHeight(6);
