@@ -166,9 +166,10 @@ TEST_F(FeedbackSheetTest, successThanksAtOnceAndClosesAboutASecondLater) {
     EXPECT_EQ(child<QLabel>(*sheet, "feedbackFooter")->text(),
               q("会自动带上版本 v") + QString::fromStdString(Cfg::version()) + q(" 与系统信息"));
     editor(*sheet)->setPlainText(q("好用"));
+    // Taken before the thanks can show: a slow test loop then never shortens the wait seen.
+    const auto submitted = std::chrono::steady_clock::now();
     submit(*sheet)->click();
     waitForCalls(1);
-    const auto thanked = std::chrono::steady_clock::now();
     EXPECT_TRUE(child<QWidget>(*sheet, "feedbackThanks")->isVisible());
     EXPECT_FALSE(editor(*sheet)->isVisible());
     EXPECT_FALSE(submit(*sheet)->isVisible());
@@ -176,8 +177,7 @@ TEST_F(FeedbackSheetTest, successThanksAtOnceAndClosesAboutASecondLater) {
     EXPECT_EQ(fake->calls().size(), 1u) << "no input while thanking";
 
     ASSERT_TRUE(qtWaitFor([&] { return sheet.isNull(); }, std::chrono::seconds(3)));
-    const auto waited = std::chrono::steady_clock::now() - thanked;
-    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_GE(std::chrono::steady_clock::now() - submitted, std::chrono::milliseconds(1100)) << "closed before its second";
     EXPECT_FALSE(state->showFeedback());
 }
 

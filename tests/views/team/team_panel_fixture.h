@@ -1,11 +1,12 @@
 #pragma once
 // The team panel over AppState with a real team store in the sandbox's receive folder
-// (its password derivation slowed down, so the window's turns can be counted while it
-// runs), and fakes for the image question, the alerts, the e-mail question, the
+// (its password derivation slowed down, or held by a test while it counts the window's
+// turns), and fakes for the image question, the alerts, the e-mail question, the
 // clipboard and the mailer, each recording what it was asked.
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <thread>
 
 #include <QLabel>
@@ -124,10 +125,17 @@ protected:
 
     std::shared_ptr<TeamStore> store = std::make_shared<TeamStore>(
         TeamStore::systemClock(), [](const std::string&) {},
-        [](const std::string& password) {
-            std::this_thread::sleep_for(derivation);
+        [this](const std::string& password) {
+            if (whileDeriving) {
+                whileDeriving();
+            } else {
+                std::this_thread::sleep_for(derivation);
+            }
             return makePasswordRecord(password);
         });
+    // Run on the store's thread in place of the slow-down when set (before the operation
+    // that derives is started, so the worker sees it).
+    std::function<void()> whileDeriving;
     std::unique_ptr<TeamPanel> panel;
     std::vector<std::string> clipboard;
     std::vector<std::string> imageQuestions;

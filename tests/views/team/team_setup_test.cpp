@@ -1,5 +1,6 @@
 // The team panel's set-up form and logo, the address card with its QR code, and the
 // administrator's password.
+#include <atomic>
 #include <QBuffer>
 #include <QImage>
 #include <QProcess>
@@ -85,19 +86,27 @@ TEST_F(TeamPanelTest, setUpRefusesBeforeTheStoreAndThenCreatesTheTeamWithItsLogo
     EXPECT_FALSE(store->hasAdmin());
     EXPECT_TRUE(find<QPushButton>("teamEnable")->isEnabled());
 
-    // Success: the derivation runs while the window keeps turning.
+    // Success: the derivation runs while the window keeps turning. It waits for ten turns
+    // of the window, which come only when it runs off the window's thread.
     type("teamTitleField", " Studio ");
     type("teamPassField", "abcdef");
     type("teamPass2Field", "abcdef");
-    int ticks = 0;
+    std::atomic<int> ticks{0};
+    std::atomic<bool> turnedWhileDeriving{false};
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start(10);
+    whileDeriving = [&] {
+        const auto due = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (ticks < 10 && std::chrono::steady_clock::now() < due) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        turnedWhileDeriving = ticks >= 10;
+    };
     press("teamEnable");
     EXPECT_FALSE(find<QPushButton>("teamEnable")->isEnabled());
     EXPECT_EQ(text("teamEnable"), q("启用中…"));
-    ASSERT_TRUE(qtWaitFor([&] { return state->teamReady(); }));
-    EXPECT_GE(ticks, 10) << "the window turned while the password was derived";
+    ASSERT_TRUE(qtWaitFor([&] { return state->teamReady(); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(turnedWhileDeriving) << "the window turned while the password was derived";
+    whileDeriving = nullptr;
     settle();
     EXPECT_NE(find("teamAddress"), nullptr);
     EXPECT_EQ(find("teamEnable"), nullptr);
