@@ -2,7 +2,8 @@
 // The conversation list of the chat window as a model and a painting
 // delegate (AppState allows a thousand device rows). A row's display text is
 // the title; its accessible description holds the preview, the time and the
-// unread badge as shown. The open conversation's row is highlighted.
+// unread badge as shown. The open conversation's row is highlighted; the row the arrows
+// reached while the list has the keyboard carries the focus ring.
 
 #include <string>
 #include <vector>

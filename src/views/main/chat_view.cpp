@@ -97,12 +97,17 @@ QWidget* ChatView::makeListColumn() {
     list_->setItemDelegate(delegate_);
     model_->setConvs(state_.chatConvs());
     model_->setCurrent(state_.chatCurrent());
-    // The id is copied now; the conversation opens once the click is over, as the list may change under it.
-    connect(list_, &QListView::clicked, this, [this](const QModelIndex& index) {
+    // Tab reaches the list; the arrows move through it and Return or Enter opens the row, as a
+    // click does. The id is copied now; the conversation opens once the event is over, as the
+    // list may change under it.
+    list_->setFocusPolicy(Qt::StrongFocus);
+    const auto openRow = [this](const QModelIndex& index) {
         if (!index.isValid() || index.row() >= model_->rowCount()) return;
         const std::string id = model_->conv(index.row()).id;
         QTimer::singleShot(0, this, [this, id] { state_.openChat(id); });
-    });
+    };
+    connect(list_, &QListView::clicked, this, openRow);
+    connect(list_, &QListView::activated, this, openRow);
     layout->addSpacing(4);
     layout->addWidget(list_, 1);
     layout->addSpacing(4);

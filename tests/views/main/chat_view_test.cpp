@@ -496,6 +496,22 @@ TEST_F(ChatTest, theMessageBoxHoldsTheKeyboardWhenTheWindowOpensAndWhenAConversa
     EXPECT_EQ(state->chatCurrent(), "dev-1");
     EXPECT_EQ(QApplication::focusWidget(), input);
 
+    // By keyboard alone: Shift+Tab from the box reaches the list (the header's buttons come
+    // first), the arrows move, and Return or Enter opens the row reached.
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        input->setFocus(Qt::TabFocusReason);
+        for (int k = 0; k < 6 && QApplication::focusWidget() != view->convList(); ++k) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        }
+        ASSERT_EQ(QApplication::focusWidget(), view->convList()) << "Tab never reached the conversations";
+        const std::string before = state->chatCurrent();
+        QTest::keyClick(view->convList(), before == "all" ? Qt::Key_Down : Qt::Key_Up);
+        QTest::keyClick(view->convList(), key);
+        settle();
+        EXPECT_EQ(state->chatCurrent(), before == "all" ? "dev-1" : "all");
+        EXPECT_EQ(QApplication::focusWidget(), input);
+    }
+
     // Escape still closes the window, as "完成" does.
     pressKey(Qt::Key_Escape);
     settle();
