@@ -29,7 +29,6 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "support"))
 import desktop_session as ds  # noqa: E402
-import window_manager as wm  # noqa: E402
 
 SHOT_WAIT = 30  # the program saves its picture after 6.5 s
 
@@ -60,26 +59,22 @@ def _shoot_screen(binary, path, size, welcome_done=True, running=None, window_ma
     window_manager, openbox frames, places and focuses the windows. when: a test of the
     screen's pixels (XWD bytes, given the application too) that the picture waits for, such
     as a blinking caret being drawn."""
-    with ds.Session(binary, welcome_done=welcome_done, screen=size, home=user_home()) as session:
-        openbox = wm.start_openbox(session.env) if window_manager else None
-        try:
-            session.start()
-            app = ds.application()
-            main_window = ds.window(app, "Corvane") if app else None
-            if not main_window:
-                sys.exit("screens: no window for %s" % path)
-            if window_manager and not ds.wait_for(lambda: (session.frame("Corvane") or (0, None))[1], 10):
-                sys.exit("screens: openbox never framed the window for %s" % path)
-            if running:
-                running(app, main_window)
-            time.sleep(1.5)  # painted and settled
-            screen = ds.wait_for(lambda: screen_showing(session, app, when), 5, 0.1)
-            if not screen:
-                sys.exit("screens: %s never showed what it must" % path)
-            ds.write_screen_png(path, screen)
-        finally:
-            if openbox:
-                wm.stop(openbox)
+    with ds.Session(binary, welcome_done=welcome_done, screen=size, home=user_home(),
+                    window_manager=window_manager) as session:
+        session.start()
+        app = ds.application()
+        main_window = ds.window(app, "Corvane") if app else None
+        if not main_window:
+            sys.exit("screens: no window for %s" % path)
+        if window_manager and not ds.wait_for(lambda: (session.frame("Corvane") or (0, None))[1], 10):
+            sys.exit("screens: openbox never framed the window for %s" % path)
+        if running:
+            running(app, main_window)
+        time.sleep(1.5)  # painted and settled
+        screen = ds.wait_for(lambda: screen_showing(session, app, when), 5, 0.1)
+        if not screen:
+            sys.exit("screens: %s never showed what it must" % path)
+        ds.write_screen_png(path, screen)
     print("screens: " + path)
 
 

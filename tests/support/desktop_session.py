@@ -206,7 +206,13 @@ class Session:
         if window_manager:
             if not screen:
                 raise Failure("a window manager runs only on a screen of the session's own")
-            self._start_window_manager()
+            try:
+                self._start_window_manager()
+            except Failure:
+                _stop_xvfb(self.xvfb)
+                self.manifest.shutdown()
+                shutil.rmtree(self.box, ignore_errors=True)
+                raise
         if scale:
             self.env["QT_SCALE_FACTOR"] = str(scale)
         self.process = None
@@ -222,17 +228,21 @@ class Session:
         def managing():
             answer = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
                                     capture_output=True, text=True)
-            return "window id #" in answer.stdout
+            return "window id #" in answer.stdout or self.window_manager.poll() is not None
 
-        if not wait_for(managing, 10):
+        if not wait_for(managing, 15) or self.window_manager.poll() is not None:
+            self._stop_window_manager()
             raise Failure("openbox did not come up on %s" % self.env["DISPLAY"])
 
-    def use_chinese_locale(self):
-        """Runs the program as users on a Chinese desktop do (LANG=zh_CN.UTF-8, nothing
-        overriding it), whatever locale the test itself runs under."""
-        for name in ("LANGUAGE", "LC_ALL", "LC_MESSAGES"):
-            self.env.pop(name, None)
-        self.env["LANG"] = "zh_CN.UTF-8"
+    def _stop_window_manager(self):
+        if not self.window_manager or self.window_manager.poll() is not None:
+            return
+        self.window_manager.terminate()
+        try:
+            self.window_manager.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.window_manager.kill()
+            self.window_manager.wait()
 
     def start(self, args=()):
         self.process = subprocess.Popen([self.binary] + list(args), env=self.env, stdout=subprocess.DEVNULL,
@@ -257,9 +267,7 @@ class Session:
             except subprocess.TimeoutExpired:
                 self.process.kill()
         self.manifest.shutdown()
-        if self.window_manager:
-            self.window_manager.terminate()
-            self.window_manager.wait(timeout=10)
+        self._stop_window_manager()
         if self.xvfb:
             _stop_xvfb(self.xvfb)
         shutil.rmtree(self.box, ignore_errors=True)

@@ -20,7 +20,6 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
 import desktop_session as ds  # noqa: E402
-import window_manager  # noqa: E402
 
 check = ds.check
 SCREENS = ((1280, 720), (1366, 768))
@@ -55,11 +54,9 @@ class Desktop:
 
     def __init__(self, binary, size, **options):
         self.size = size
-        self.session = ds.Session(binary, screen=size, **options)
-        self.openbox = None
+        self.session = ds.Session(binary, screen=size, window_manager=True, **options)
 
     def __enter__(self):
-        self.openbox = window_manager.start_openbox(self.session.env)
         self.session.start()
         self.app = ds.application()
         check(self.app is not None, "the program never showed up on the accessibility bus")
@@ -69,8 +66,6 @@ class Desktop:
 
     def __exit__(self, *exc):
         self.session.close()
-        if self.openbox:
-            window_manager.stop(self.openbox)
 
     def where(self):
         return "%dx%d" % self.size
