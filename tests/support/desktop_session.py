@@ -244,6 +244,13 @@ class Session:
             self.window_manager.kill()
             self.window_manager.wait()
 
+    def use_chinese_locale(self):
+        """Runs the program as users on a Chinese desktop do (LANG=zh_CN.UTF-8, nothing
+        overriding it), whatever locale the test itself runs under."""
+        for name in ("LANGUAGE", "LC_ALL", "LC_MESSAGES"):
+            self.env.pop(name, None)
+        self.env["LANG"] = "zh_CN.UTF-8"
+
     def start(self, args=()):
         self.process = subprocess.Popen([self.binary] + list(args), env=self.env, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
