@@ -486,7 +486,7 @@ def is_showing(node):
     return node.getState().contains(pyatspi.STATE_SHOWING)
 
 
-def _gone(error):
+def gone(error):
     """Whether an AT-SPI call failed because its object went away meanwhile (a sheet
     closing, a row replaced): the walks of a changing window pass over such nodes."""
     return "No such object path" in str(error) or "does not exist" in str(error)
@@ -502,7 +502,7 @@ def descendants(node, showing_only=True):
         try:
             count = current.childCount
         except Exception as error:
-            if _gone(error):
+            if gone(error):
                 continue
             raise
         for index in reversed(range(count)):
@@ -511,7 +511,7 @@ def descendants(node, showing_only=True):
                 if child is None or (showing_only and not is_showing(child)):
                     continue
             except Exception as error:
-                if _gone(error):
+                if gone(error):
                     continue
                 raise
             out.append(child)
@@ -531,7 +531,7 @@ def find(node, role_name=None, name=None, prefix=None, showing_only=True):
             if prefix is not None and not child.name.startswith(prefix):
                 continue
         except Exception as error:
-            if _gone(error):
+            if gone(error):
                 continue
             raise
         hits.append(child)
@@ -555,7 +555,7 @@ class Toasts:
                     self.seen.append(toast.name)
                     return toast.name
             except Exception as error:
-                if not _gone(error):
+                if not gone(error):
                     raise
         return None
 

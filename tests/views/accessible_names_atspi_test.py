@@ -69,16 +69,24 @@ class Walk:
         while stack:
             node, path = stack.pop()
             count += 1
-            fault = self.fault(node)
-            if fault:
-                self.offenders.append("%s, under %s%s" % (fault, " > ".join(path), beside(node)))
-            below = path + ["%s %r" % (ds.role(node), node.name)] if node.name else path
-            for index in reversed(range(node.childCount)):
-                child = node.getChildAtIndex(index)
-                if child is not None:
-                    stack.append((child, below))
+            try:
+                self.visit(node, path, stack)
+            except Exception as error:
+                # A node that went away meanwhile (a row replaced, a toast's text) is passed over.
+                if not ds.gone(error):
+                    raise
         self.walked.append("%s (%d nodes in %.1f s, at %.1f s)"
                            % (where, count, time.monotonic() - started, started - self.started))
+
+    def visit(self, node, path, stack):
+        fault = self.fault(node)
+        if fault:
+            self.offenders.append("%s, under %s%s" % (fault, " > ".join(path), beside(node)))
+        below = path + ["%s %r" % (ds.role(node), node.name)] if node.name else path
+        for index in reversed(range(node.childCount)):
+            child = node.getChildAtIndex(index)
+            if child is not None:
+                stack.append((child, below))
 
     def report(self):
         return "%d controls a screen reader reads by a code name or not at all:\n  %s" % (
