@@ -7,6 +7,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
@@ -28,6 +31,7 @@
 #include <vector>
 
 #include "engine/http_server.h"
+#include "engine/main_queue.h"
 
 namespace bench {
 
@@ -190,6 +194,37 @@ inline std::optional<int> readReply(int fd, std::chrono::milliseconds timeout) {
         got.append(buf, size_t(n));
     }
 }
+
+// The bench's main thread: posted work runs when main() drains the queue.
+class DrainQueue : public corvane::MainQueue {
+public:
+    void post(std::function<void()> fn) override {
+        {
+            std::lock_guard guard(lock_);
+            work_.push_back(std::move(fn));
+        }
+        wake_.notify_one();
+    }
+    void postAfter(std::chrono::milliseconds, std::function<void()> fn) override { post(std::move(fn)); }
+
+    void drainUntil(const std::function<bool()>& done) {
+        while (!done()) {
+            std::function<void()> fn;
+            {
+                std::unique_lock guard(lock_);
+                wake_.wait(guard, [this] { return !work_.empty(); });
+                fn = std::move(work_.front());
+                work_.pop_front();
+            }
+            fn();
+        }
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> work_;
+};
 
 // Whether the server has answered or closed the connection: something to read, or its end.
 inline bool serverSpoke(int fd) {

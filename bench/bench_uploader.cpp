@@ -31,37 +31,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// The bench's main thread: posted work runs when main() drains the queue.
-class DrainQueue : public corvane::MainQueue {
-public:
-    void post(std::function<void()> fn) override {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            work_.push_back(std::move(fn));
-        }
-        wake_.notify_one();
-    }
-    void postAfter(std::chrono::milliseconds, std::function<void()> fn) override { post(std::move(fn)); }
-
-    void drainUntil(const std::function<bool()>& done) {
-        while (!done()) {
-            std::function<void()> fn;
-            {
-                std::unique_lock<std::mutex> guard(lock_);
-                wake_.wait(guard, [this] { return !work_.empty(); });
-                fn = std::move(work_.front());
-                work_.pop_front();
-            }
-            fn();
-        }
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> work_;
-};
-
 // Sends the file through a fresh send queue to 127.0.0.1:port; the seconds it took, and
 // whether the task ended done (its message otherwise).
 struct SendResult {
@@ -71,7 +40,7 @@ struct SendResult {
 };
 
 // Runs the tasks through a fresh send queue to 127.0.0.1:port until none is active.
-SendResult sendTasks(corvane::Uploader& uploader, DrainQueue& queue,
+SendResult sendTasks(corvane::Uploader& uploader, bench::DrainQueue& queue,
                      const std::vector<std::shared_ptr<corvane::TransferTask>>& tasks, int port) {
     uploader.append(tasks);
     const auto start = Clock::now();
@@ -93,7 +62,7 @@ SendResult sendTasks(corvane::Uploader& uploader, DrainQueue& queue,
 }
 
 SendResult sendFile(const fs::path& file, int port) {
-    DrainQueue queue;
+    bench::DrainQueue queue;
     auto uploader = std::make_unique<corvane::Uploader>(queue);
     auto task = corvane::Uploader::makeTask(file, "", std::nullopt);
     if (!task) return {0, false, "cannot read " + file.string()};
@@ -118,7 +87,7 @@ int sendToRunningReceiver(int port, const fs::path& file) {
 }
 
 int sendFolderToRunningReceiver(int port, const fs::path& folder) {
-    DrainQueue queue;
+    bench::DrainQueue queue;
     auto uploader = std::make_unique<corvane::Uploader>(queue);
     const auto tasks = uploader->expandDirectory(folder, std::nullopt).tasks;
     if (tasks.empty()) {

@@ -34,37 +34,6 @@ namespace {
 constexpr int kHolders = 255;
 constexpr int kPace = 600;  // bytes per second of each held body
 
-// The bench's main thread: posted work runs when main() drains the queue.
-class DrainQueue : public corvane::MainQueue {
-public:
-    void post(std::function<void()> fn) override {
-        {
-            std::lock_guard guard(lock_);
-            work_.push_back(std::move(fn));
-        }
-        wake_.notify_one();
-    }
-    void postAfter(std::chrono::milliseconds, std::function<void()> fn) override { post(std::move(fn)); }
-
-    void drainUntil(const std::function<bool()>& done) {
-        while (!done()) {
-            std::function<void()> fn;
-            {
-                std::unique_lock guard(lock_);
-                wake_.wait(guard, [this] { return !work_.empty(); });
-                fn = std::move(work_.front());
-                work_.pop_front();
-            }
-            fn();
-        }
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> work_;
-};
-
 // 255 connections, one per address, each in the middle of a 4 MiB chunk body sent at kPace;
 // a connection the server closed is opened again at the next tick.
 class SlowHolders {
@@ -179,7 +148,7 @@ void runOnce(const fs::path& work, const fs::path& source, int rate, int firstPo
     const int held = server->openConnections();
     auto newcomers = std::make_unique<Newcomers>(server->port(), rate);
 
-    DrainQueue queue;
+    bench::DrainQueue queue;
     auto uploader = std::make_unique<corvane::Uploader>(queue);
     auto task = corvane::Uploader::makeTask(source, "", std::nullopt);
     uploader->append({task});
