@@ -131,18 +131,23 @@ TEST_F(UploaderRefusals, TheOwnerAndShareRefusalsReadAsWhatToDoAndEveryOtherText
 TEST_F(UploaderRefusals, TheEnginesOwnRefusalsKeepTheirWireWordsAndReachTheUserInChinese) {
     // Another device (127.0.0.3) made the upload of the same id a moment ago: the
     // sender's meta is refused 403 until the upload has been quiet.
+    const std::string meta = R"({"name":"held.bin","rel":"","size":100,"chunks":1})";
+    // The reply another device gets keeps the wire words; the sender reads the Chinese line.
+    const auto expectRefusal = [&](const std::optional<test::RawReply>& reply, int status, const std::string& body,
+                                   const std::shared_ptr<TransferTask>& task, const std::string& shown) {
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, status);
+        EXPECT_EQ(reply->body, body);
+        send(task);
+        EXPECT_EQ(task->state.message, shown);
+        EXPECT_EQ(logs.back(), "传输失败 " + task->fileName + "：" + shown);
+    };
     start();
     const auto held = fileTask("held.bin", 100);
-    const std::string meta = R"({"name":"held.bin","rel":"","size":100,"chunks":1})";
     ASSERT_EQ(test::httpRequestFrom("127.0.0.3", server->port(), "PUT", "/api/upload/" + idOf(*held) + "/meta", meta)
                   ->status, 200);
-    const auto refused = test::httpRequestFrom("127.0.0.4", server->port(), "PUT", "/api/upload/" + idOf(*held) + "/meta", meta);
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->status, 403);
-    EXPECT_EQ(refused->body, R"({"error":"forbidden"})");
-    send(held);
-    EXPECT_EQ(held->state.message, kHeldElsewhere);
-    EXPECT_EQ(logs.back(), "传输失败 held.bin：" + std::string(kHeldElsewhere));
+    expectRefusal(test::httpRequestFrom("127.0.0.4", server->port(), "PUT", "/api/upload/" + idOf(*held) + "/meta", meta),
+                  403, R"({"error":"forbidden"})", held, kHeldElsewhere);
     stopServer();
 
     // A body budget too small for a meta: every upload is answered 503.
@@ -150,13 +155,8 @@ TEST_F(UploaderRefusals, TheEnginesOwnRefusalsKeepTheirWireWordsAndReachTheUserI
     tight.bodyBudget = 64;
     start(tight);
     const auto crowded = fileTask("crowded.bin", 100);
-    const auto busy = test::httpRequest(server->port(), "PUT", "/api/upload/" + idOf(*crowded) + "/meta", {}, meta);
-    ASSERT_TRUE(busy);
-    EXPECT_EQ(busy->status, 503);
-    EXPECT_EQ(busy->body, R"({"error":"busy"})");
-    send(crowded);
-    EXPECT_EQ(crowded->state.message, kBusy);
-    EXPECT_EQ(logs.back(), "传输失败 crowded.bin：" + std::string(kBusy));
+    expectRefusal(test::httpRequest(server->port(), "PUT", "/api/upload/" + idOf(*crowded) + "/meta", {}, meta), 503,
+                  R"({"error":"busy"})", crowded, kBusy);
 }
 
 // A receiver that stores chunk 0, then stops reading chunk 1 until released; chunk 0's

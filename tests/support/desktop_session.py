@@ -116,6 +116,18 @@ def _run_with_display(script_args):
         shutil.rmtree(runtime, ignore_errors=True)
 
 
+def _stop_process(process):
+    """Ends a child with SIGTERM, and with SIGKILL when it has not ended 10 s later."""
+    if not process or process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 class Failure(Exception):
     """A check of a desktop test that did not hold."""
 
@@ -235,14 +247,7 @@ class Session:
             raise Failure("openbox did not come up on %s" % self.env["DISPLAY"])
 
     def _stop_window_manager(self):
-        if not self.window_manager or self.window_manager.poll() is not None:
-            return
-        self.window_manager.terminate()
-        try:
-            self.window_manager.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.window_manager.kill()
-            self.window_manager.wait()
+        _stop_process(self.window_manager)
 
     def use_chinese_locale(self):
         """Runs the program as users on a Chinese desktop do (LANG=zh_CN.UTF-8, nothing
@@ -267,12 +272,7 @@ class Session:
 
     def close(self):
         self._stop.set()
-        if self.process and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
+        _stop_process(self.process)
         self.manifest.shutdown()
         self._stop_window_manager()
         if self.xvfb:
