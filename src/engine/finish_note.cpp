@@ -41,7 +41,8 @@ bool gone(const fs::path& file) {
 
 bool noteFinish(const fs::path& folder, const FinishNote& note) {
     const std::string text =
-        nlohmann::json{{"id", note.id}, {"owner", note.owner}, {"file", note.file}, {"reply", note.reply}}.dump();
+        nlohmann::json{{"id", note.id}, {"owner", note.owner}, {"file", note.file}, {"reply", note.reply}, {"at", note.at}}
+            .dump();
     if (::setxattr(folder.c_str(), kNoteAttribute, text.data(), text.size(), 0) == 0) return true;
     // A long reply may not fit the attribute's room: the file then, and no older note.
     ::removexattr(folder.c_str(), kNoteAttribute);
@@ -57,7 +58,9 @@ std::optional<FinishNote> storedFinish(const fs::path& folder) {
         const auto found = json.find(key);
         return found != json.end() && found->is_string() ? found->get<std::string>() : std::string();
     };
-    const FinishNote note{text("id"), text("owner"), text("file"), text("reply")};
+    const auto at = json.find("at");
+    const double noted = at != json.end() && at->is_number() ? at->get<double>() : 0;
+    const FinishNote note{text("id"), text("owner"), text("file"), text("reply"), noted};
     const bool named = !note.file.empty() && note.file.find('/') == std::string::npos;
     if (note.id.empty() || note.reply.empty() || !named || !gone(folder / note.file)) return std::nullopt;
     return note;
@@ -66,6 +69,18 @@ std::optional<FinishNote> storedFinish(const fs::path& folder) {
 void forgetFinishNote(const fs::path& folder) {
     ::removexattr(folder.c_str(), kNoteAttribute);
     ::unlink((folder / kNoteFile).c_str());
+}
+
+bool keepOnlyFinishNote(const fs::path& folder) {
+    bool kept = true;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().filename() == kNoteFile) continue;
+        std::error_code removeError;
+        fs::remove_all(it->path(), removeError);
+        kept = kept && !removeError;
+    }
+    return kept && !ec;
 }
 
 }  // namespace corvane

@@ -16,6 +16,7 @@ struct FinishNote {
     std::string owner;
     std::string file;   // the name, in the folder, of the file the finish moves out
     std::string reply;  // the finish's reply should the move succeed
+    double at = 0;      // seconds since 1970, by the server's clock: when the finish stored it
 };
 
 // Notes the finish on the folder, replacing the note there; false when it could not.
@@ -27,5 +28,9 @@ std::optional<FinishNote> storedFinish(const std::filesystem::path& folder);
 
 // Removes the folder's note: its finish stored nothing, or the folder is emptied for reuse.
 void forgetFinishNote(const std::filesystem::path& folder);
+
+// Removes everything in the folder but its note, which is kept while its reply may be
+// asked for; false when something else stayed.
+bool keepOnlyFinishNote(const std::filesystem::path& folder);
 
 }  // namespace corvane

@@ -133,6 +133,8 @@ public:
     const fs::path& folder() const { return claim_.folder; }
     // The reply of the finish that stored the upload, heard again; empty for a claim.
     const std::string& storedReply() const { return claim_.storedReply; }
+    // With a stored reply read at start: the folder of its note, emptied once it is written.
+    const fs::path& noteAside() const { return claim_.noteAside; }
     // The upload is stored and answered with `reply`: the folder never comes back; the
     // returned spare is emptied by the caller.
     fs::path finish(const nlohmann::json& reply) {
@@ -284,7 +286,7 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     const fs::path& receiveFolder = dirs.root;
     PartClaim claim(uploads_, dirs.parts, id, peerIP);
     if (claim.refusal() == UploadRefusal::forbidden) return {403, errorJSON("forbidden")};
-    if (!claim.storedReply().empty()) return {200, nlohmann::json::parse(claim.storedReply())};
+    if (!claim.storedReply().empty()) return {200, nlohmann::json::parse(claim.storedReply()), claim.noteAside()};
     const auto part = claim.held() ? listPartFolder(claim.folder()) : std::nullopt;
     if (!part) return {404, errorJSON("upload not found")};
     reached(options_, FinishStep::claimed);
@@ -324,7 +326,7 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     // folder never brings the claim back at start, and the noted reply answers the
     // finish heard again.
     const auto name = moveUnique(built.path, parent, base, [&](const std::string& candidate) {
-        const FinishNote note{id, peerIP, built.path.filename().string(), replyFor(candidate).dump()};
+        const FinishNote note{id, peerIP, built.path.filename().string(), replyFor(candidate).dump(), doneAt};
         if (!noteFinish(claim.folder(), note)) return false;
         reached(options_, FinishStep::noted);
         return true;

@@ -92,9 +92,7 @@ void UploadRecords::open(const fs::path& parts, double abandonedAfter) {
     for (const fs::path& entry : entriesOf(parts)) {
         // Spares, folders moved aside and temporary files of an earlier run.
         if (entry.filename().string().starts_with(".")) {
-            // A finish stopped once its file was stored: the reply may never have left.
-            if (const auto note = storedFinish(entry)) rememberFinish(parts, note->id, note->owner, note->reply);
-            removeTree(entry);
+            keepNoteOrRemove(parts, entry);
             continue;
         }
         const auto changed = newestChange(entry);
@@ -103,6 +101,19 @@ void UploadRecords::open(const fs::path& parts, double abandonedAfter) {
     shelves_.erase(parts);
     std::erase_if(asideWhileWritten_, [&](const AsideWhileWritten& aside) { return aside.parts == parts; });
     loadShelf(shelves_[parts], parts);
+}
+
+void UploadRecords::keepNoteOrRemove(const fs::path& parts, const fs::path& entry) {
+    // A finish stopped once its file was stored: the reply may never have left. Its note
+    // stays on disk while the reply is kept, so that a kill right after this start loses
+    // nothing either.
+    const auto note = storedFinish(entry);
+    const double at = note && note->at > 0 ? note->at : clock_();
+    if (!note || clock_() - at >= kStoredReplyKept || !keepOnlyFinishNote(entry)) {
+        removeTree(entry);
+        return;
+    }
+    rememberFinish(StoredFinish{parts, note->id, note->owner, note->reply, at, entry});
 }
 
 void UploadRecords::loadShelf(Shelf& shelf, const fs::path& parts) {
@@ -234,7 +245,7 @@ UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::s
         refusal = UploadRefusal::failed;
         return nullptr;
     }
-    forgetStoredReply(parts, id);  // a finish of the id now finishes the new upload
+    forgetStoredReply(parts, id, peerIP);  // the owner's finish of the id now finishes the new upload
     Record& record = shelf[id];  // may be a gone one whose last chunks are still in flight
     record.state = Record::State::live;
     record.owner = peerIP;
@@ -257,7 +268,7 @@ bool UploadRecords::makeRoom(Shelf& shelf, const fs::path& parts, const std::str
 UploadRecords::Room UploadRecords::roomFor(const Shelf& shelf, const std::string& peerIP) const {
     struct Holding {
         size_t held = 0;
-        std::string oldest;  // its least recently changed live upload
+        std::string oldest;  // its least recently changed live upload not being written
         uint64_t oldestOrder = UINT64_MAX;
     };
     std::map<std::string, Holding> byAddress;
@@ -267,7 +278,10 @@ UploadRecords::Room UploadRecords::roomFor(const Shelf& shelf, const std::string
         ++total;
         Holding& holding = byAddress[record.owner];
         ++holding.held;
-        if (record.state == Record::State::live && record.changeOrder < holding.oldestOrder) {
+        // Progress is never dropped for another upload; an address writes into no more
+        // uploads than it holds connections.
+        const bool mayGo = record.state == Record::State::live && !writing(record);
+        if (mayGo && record.changeOrder < holding.oldestOrder) {
             holding.oldest = id;
             holding.oldestOrder = record.changeOrder;
         }
@@ -275,7 +289,8 @@ UploadRecords::Room UploadRecords::roomFor(const Shelf& shelf, const std::string
     const Holding mine = byAddress[peerIP];
     if (mine.held >= limits_.perAddress) return {true, mine.oldest};
     if (total < limits_.total) return {false, {}};
-    // Max-min fair: only an address holding at least two more than the newcomer gives way.
+    // Max-min fair: only an address holding at least two more than the newcomer gives way,
+    // counting what it writes into, but only with an upload that may go.
     const Holding* most = nullptr;
     for (const auto& [address, holding] : byAddress) {
         if (holding.held < mine.held + 2 || holding.oldest.empty()) continue;
@@ -298,10 +313,20 @@ void UploadRecords::drop(Shelf& shelf, const fs::path& parts, const std::string&
 }
 
 bool UploadRecords::keptForAnother(const Shelf& shelf, const std::string& id, const std::string& peerIP) const {
+    const Record* record = keptDropped(shelf, id);
+    return record && record->owner != peerIP;
+}
+
+bool UploadRecords::droppedFrom(const Shelf& shelf, const std::string& id, const std::string& peerIP) const {
+    const Record* record = keptDropped(shelf, id);
+    return record && record->owner == peerIP;
+}
+
+const UploadRecords::Record* UploadRecords::keptDropped(const Shelf& shelf, const std::string& id) const {
     const auto found = shelf.find(id);
-    if (found == shelf.end()) return false;
+    if (found == shelf.end()) return nullptr;
     const Record& record = found->second;
-    return record.state == Record::State::gone && record.keptUntil > clock_() && record.owner != peerIP;
+    return record.state == Record::State::gone && record.keptUntil > clock_() ? &record : nullptr;
 }
 
 void UploadRecords::trimKeptIds(Shelf& shelf) {
@@ -377,6 +402,7 @@ bool UploadRecords::takeOver(const fs::path& parts, const std::string& id, const
     }
     record.owner = peerIP;
     touch(record);  // made afresh for its new owner
+    forgetStoredReply(parts, id, peerIP);
     return true;
 }
 
@@ -384,25 +410,57 @@ void UploadRecords::keepAll(const std::vector<fs::path>& retired) {
     for (const fs::path& folder : retired) spares_.keep(folder);
 }
 
-void UploadRecords::rememberFinish(const fs::path& parts, const std::string& id, const std::string& owner,
-                                   const std::string& reply) {
-    forgetStoredReply(parts, id);
-    if (limits_.storedReplies == 0) return;
-    storedFinishes_.push_back(StoredFinish{parts, id, owner, reply, clock_()});
-    if (storedFinishes_.size() > limits_.storedReplies) storedFinishes_.pop_front();
-}
-
-std::string UploadRecords::storedReply(const fs::path& parts, const std::string& id, const std::string& owner) const {
-    for (const StoredFinish& stored : storedFinishes_) {
-        if (stored.parts != parts || stored.id != id) continue;
-        const bool kept = clock_() - stored.at < kStoredReplyKept;
-        return kept && stored.owner == owner ? stored.reply : "";
+void UploadRecords::rememberFinish(StoredFinish finish) {
+    forgetStoredReply(finish.parts, finish.id, finish.owner);
+    expireStoredReplies();
+    if (limits_.storedReplies == 0 || limits_.storedRepliesInAll == 0) {
+        if (!finish.note.empty()) removeTree(finish.note);
+        return;
     }
-    return "";
+    const std::string owner = finish.owner;
+    storedFinishes_.push_back(std::move(finish));
+    std::map<std::string, size_t> keptBy;
+    for (const StoredFinish& stored : storedFinishes_) ++keptBy[stored.owner];
+    // Another address's finishes never push out this owner's while it keeps fewer: the
+    // oldest reply of an owner keeping the most goes.
+    size_t most = keptBy[owner];
+    if (most <= limits_.storedReplies) {
+        if (storedFinishes_.size() <= limits_.storedRepliesInAll) return;
+        for (const auto& [address, kept] : keptBy) most = std::max(most, kept);
+    }
+    const auto oldest = std::find_if(storedFinishes_.begin(), storedFinishes_.end(),
+                                     [&](const StoredFinish& stored) { return keptBy[stored.owner] == most; });
+    forgetStoredFinish(oldest);
 }
 
-void UploadRecords::forgetStoredReply(const fs::path& parts, const std::string& id) {
-    std::erase_if(storedFinishes_, [&](const StoredFinish& stored) { return stored.parts == parts && stored.id == id; });
+UploadRecords::StoredFinish* UploadRecords::storedReply(const fs::path& parts, const std::string& id,
+                                                        const std::string& owner) {
+    expireStoredReplies();
+    for (StoredFinish& stored : storedFinishes_) {
+        if (stored.parts == parts && stored.id == id && stored.owner == owner) return &stored;
+    }
+    return nullptr;
+}
+
+void UploadRecords::forgetStoredReply(const fs::path& parts, const std::string& id, const std::string& owner) {
+    const auto found = std::find_if(storedFinishes_.begin(), storedFinishes_.end(), [&](const StoredFinish& stored) {
+        return stored.parts == parts && stored.id == id && stored.owner == owner;
+    });
+    if (found != storedFinishes_.end()) forgetStoredFinish(found);
+}
+
+void UploadRecords::expireStoredReplies() {
+    const double now = clock_();
+    for (auto it = storedFinishes_.begin(); it != storedFinishes_.end();) {
+        it = now - it->at < kStoredReplyKept ? std::next(it) : forgetStoredFinish(it);
+    }
+}
+
+std::deque<UploadRecords::StoredFinish>::iterator UploadRecords::forgetStoredFinish(
+    std::deque<StoredFinish>::iterator finish) {
+    // A folder emptied but for the note: removing it is quick.
+    if (!finish->note.empty()) removeTree(finish->note);
+    return storedFinishes_.erase(finish);
 }
 
 // ---------------------------------------------------------------- the operations
@@ -462,6 +520,13 @@ UploadRecords::ChunkStart UploadRecords::beginChunk(const fs::path& parts, const
     Lock lock(lock_);
     while (true) {
         Record* record = find(parts, id);
+        if (!record && droppedFrom(shelfFor(parts), id, peerIP)) {
+            // Made again by a chunk it would lack its meta and earlier chunks, and its
+            // finish would fail once every byte was sent: the sender hears at once that
+            // there was no room.
+            start.refusal = UploadRefusal::busy;
+            break;
+        }
         if (!record) {
             record = create(parts, id, peerIP, retired, start.refusal);
             if (!record) break;
@@ -512,13 +577,17 @@ UploadRecords::Claim UploadRecords::claimForFinish(const fs::path& parts, const 
         finishEnded_.wait(lock);
         record = find(parts, id);
     }
-    if (!record) {
-        std::string reply = storedReply(parts, id, peerIP);
-        if (reply.empty()) return {UploadRefusal::notFound, {}, {}};
-        return {UploadRefusal::none, {}, std::move(reply)};
+    // The owner's stored finish heard again meets its reply before any upload of the id
+    // another address began meanwhile; one of its own ended the reply.
+    if (StoredFinish* stored = storedReply(parts, id, peerIP)) {
+        Claim claim{UploadRefusal::none, {}, stored->reply, {}};
+        // The note on disk has served once the reply is written again.
+        if (!stored->note.empty()) claim.noteAside = retireOrRemove(stored->note);
+        stored->note.clear();
+        return claim;
     }
-    if (record->state == Record::State::finishing) return {UploadRefusal::notFound, {}, {}};
-    if (!ownedBy(record->owner, peerIP)) return {UploadRefusal::forbidden, {}, {}};
+    if (!record || record->state == Record::State::finishing) return {UploadRefusal::notFound, {}, {}, {}};
+    if (!ownedBy(record->owner, peerIP)) return {UploadRefusal::forbidden, {}, {}, {}};
     // Only chunks whose every byte is in count; nothing writes into the folder once it is
     // claimed. A finishing record is never forgotten by another request.
     record->state = Record::State::finishing;
@@ -529,9 +598,9 @@ UploadRecords::Claim UploadRecords::claimForFinish(const fs::path& parts, const 
     if (!renameNoReplace(parts / id, claimed)) {
         forget(shelfFor(parts), id);
         finishEnded_.notify_all();
-        return {UploadRefusal::notFound, {}, {}};
+        return {UploadRefusal::notFound, {}, {}, {}};
     }
-    return {UploadRefusal::none, claimed, {}};
+    return {UploadRefusal::none, claimed, {}, {}};
 }
 
 void UploadRecords::returnClaim(const fs::path& parts, const std::string& id, const fs::path& claimed) {
@@ -555,7 +624,7 @@ fs::path UploadRecords::endFinished(const fs::path& parts, const std::string& id
     {
         Lock lock(lock_);
         const Record* record = known(parts, id);
-        if (record) rememberFinish(parts, id, record->owner, reply);
+        if (record) rememberFinish(StoredFinish{parts, id, record->owner, reply, clock_(), {}});
         forget(shelfFor(parts), id);
     }
     finishEnded_.notify_all();

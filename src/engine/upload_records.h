@@ -12,7 +12,8 @@
 // the upload a new generation and ends the chunks of the generation before: their
 // connections are shut, and none of their bytes reach the upload that follows or the file
 // a finish stores. A chunk writes into the folder it opened and is put in place, under the
-// lock, only while its generation is current.
+// lock, only while its generation is current. An upload being written (a chunk in flight
+// that heard a byte within the quiet time) is never dropped to make room.
 
 #include <atomic>
 #include <condition_variable>
@@ -32,17 +33,21 @@
 
 namespace corvane {
 
-// How many unfinished uploads a parts folder holds. A new upload beyond its address's limit
-// drops that address's least recently changed upload. When all together hold the total,
-// a newcomer holding n may make room only from an address holding n + 2 or more (the one
-// holding the most; of equals, the one whose least recently changed upload is oldest),
-// else its own least recently changed upload gives way; only a newcomer holding none is
-// then refused. A dropped upload's id stays its owner's for the quiet time.
+// How many unfinished uploads a parts folder holds. Only an upload not being written gives
+// way: a new upload beyond its address's limit drops that address's least recently changed
+// one. When all together hold the total, a newcomer holding n may make room only from an
+// address holding n + 2 or more (the one holding the most; of equals, the one whose least
+// recently changed upload is oldest), else its own least recently changed one gives way;
+// with none to give way the newcomer is refused. An address writes into at most as many
+// uploads as it holds connections. A dropped upload's id stays its owner's for the quiet
+// time.
 struct UploadLimits {
     size_t total = 1000;
     size_t perAddress = 100;
-    // Stored finishes whose reply is kept for the same finish heard again.
+    // Stored finishes whose reply is kept for the same finish heard again: per owner, and
+    // in all (beyond that the oldest of the owner keeping the most goes).
     size_t storedReplies = 100;
+    size_t storedRepliesInAll = 1000;
 };
 
 enum class UploadRefusal { none, notFound, forbidden, busy, failed };
@@ -64,8 +69,9 @@ public:
 
     // At start: claims of finishes cut short go back to their uploads (or away when a new
     // folder of the id exists) unless their file was stored, whose reply is then kept as a
-    // stored finish's (finish_note.h); hidden leftovers go, part folders whose newest
-    // change is older than `abandonedAfter` seconds go, and the owners of the rest are read.
+    // stored finish's (finish_note.h), its note staying on disk until the reply is given
+    // again or its time is over; hidden leftovers go, part folders whose newest change is
+    // older than `abandonedAfter` seconds go, and the owners of the rest are read.
     void open(const std::filesystem::path& parts, double abandonedAfter);
 
     // Whether the address owns the upload.
@@ -114,12 +120,16 @@ public:
     // A finish by the owner: ends the chunks in flight, waits until they are out, and
     // moves the part folder aside under a claim of its own. The claimed folder, or why not.
     // The owner's finish heard again (its reply was lost) waits while the one before is
-    // joining, and once the upload is stored and no new one of the id began, it gets the
-    // stored finish's reply instead of a folder, for a short while.
+    // joining, and once the upload is stored, it gets the stored finish's reply instead of
+    // a folder for a short while, before any upload of the id another address began is
+    // looked at (a new upload of the owner's own ends the reply).
     struct Claim {
         UploadRefusal refusal = UploadRefusal::none;
         std::filesystem::path folder;
         std::string storedReply;
+        // The folder that held the reply's note since a start, moved aside: emptied with
+        // keepSpare once the reply is written.
+        std::filesystem::path noteAside;
     };
     Claim claimForFinish(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP);
     // A finish that stored nothing gives the folder back.
@@ -166,7 +176,8 @@ private:
         std::string id;
         std::string owner;
         std::string reply;
-        double at = 0;  // by the clock
+        double at = 0;                // by the clock: when the file was stored
+        std::filesystem::path note;   // a folder holding the note on disk, read at start
     };
     // The uploads of one parts folder, by id.
     using Shelf = std::unordered_map<std::string, Record>;
@@ -176,6 +187,9 @@ private:
     // The record held for the id, whatever its state; null when none is.
     Record* known(const std::filesystem::path& parts, const std::string& id);
     void loadShelf(Shelf& shelf, const std::filesystem::path& parts);
+    // A hidden entry left by an earlier run: kept, emptied but for its note, while its
+    // stored finish's reply is kept; else removed.
+    void keepNoteOrRemove(const std::filesystem::path& parts, const std::filesystem::path& entry);
     // The upload's record, read from its folder when the folder is there but unknown; null
     // when there is no upload.
     Record* find(const std::filesystem::path& parts, const std::string& id);
@@ -188,12 +202,16 @@ private:
         bool needed = false;
         std::string givesWay;  // the upload that goes; empty when none may: the newcomer is refused
     };
+    // The upload that gives way, among those not being written.
     Room roomFor(const Shelf& shelf, const std::string& peerIP) const;
     // Drops a live upload as a cancel would; its id stays its owner's for the quiet time.
     void drop(Shelf& shelf, const std::filesystem::path& parts, const std::string& id,
               std::vector<std::filesystem::path>& retired);
     // Whether another address holds the id of an upload dropped within the quiet time.
     bool keptForAnother(const Shelf& shelf, const std::string& id, const std::string& peerIP) const;
+    // Whether the address's own upload of the id was dropped within the quiet time.
+    bool droppedFrom(const Shelf& shelf, const std::string& id, const std::string& peerIP) const;
+    const Record* keptDropped(const Shelf& shelf, const std::string& id) const;
     // Keeps the number of dropped ids held bounded: expired ones go, then, beyond the
     // limit, the oldest of the address holding the most.
     void trimKeptIds(Shelf& shelf);
@@ -228,11 +246,17 @@ private:
     static bool endSameIndex(Record& record, int64_t index);
     void leave(const Chunk& chunk);
     void keepAll(const std::vector<std::filesystem::path>& retired);
-    void rememberFinish(const std::filesystem::path& parts, const std::string& id, const std::string& owner,
-                        const std::string& reply);
-    // The reply kept for the owner's stored finish of the id; empty when none is.
-    std::string storedReply(const std::filesystem::path& parts, const std::string& id, const std::string& owner) const;
-    void forgetStoredReply(const std::filesystem::path& parts, const std::string& id);
+    // Keeps the reply of the owner's stored finish; beyond the limits the oldest of the
+    // owner keeping the most goes.
+    void rememberFinish(StoredFinish finish);
+    // The reply kept for the owner's stored finish of the id; null when none is.
+    StoredFinish* storedReply(const std::filesystem::path& parts, const std::string& id, const std::string& owner);
+    // The owner begins a new upload of the id: its finish ends that one.
+    void forgetStoredReply(const std::filesystem::path& parts, const std::string& id, const std::string& owner);
+    // Replies past their time go, with their notes on disk.
+    void expireStoredReplies();
+    // The finish's reply goes, with its note on disk; the one after it.
+    std::deque<StoredFinish>::iterator forgetStoredFinish(std::deque<StoredFinish>::iterator finish);
 
     const UploadLimits limits_;
     const std::function<double()> clock_;

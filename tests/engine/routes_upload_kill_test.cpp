@@ -145,5 +145,51 @@ TEST(UploadFinishKilled, AtEveryStepTheFinishSentAgainStoresTheFileOnce) {
     }
 }
 
+TEST(UploadFinishKilled, ANoteReadAtStartOutlivesASecondKillUntilItsReplyIsGivenOrItsTimeIsOver) {
+    // A kill once the file was stored, then a second kill right after the start: the
+    // note was gone with the first start, the finish sent again got 404, and the file
+    // sent again was stored a second time.
+    const struct {
+        double later;  // seconds after the store at the last start
+        int status;
+    } cases[] = {{0, 200}, {UploadRecords::kStoredReplyKept, 404}};
+    const nlohmann::json meta{{"name", "a.bin"}, {"rel", ""}, {"size", 3}, {"chunks", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.later << " s later");
+        Sandbox sandbox;
+        const fs::path root = sandbox / "recv";
+        {
+            ServerKilledAt killed(root, FinishStep::stored);
+            ASSERT_NE(killed.port(), 0);
+            ASSERT_EQ(request(killed.port(), "PUT", "/meta", meta.dump()).value_or(RawReply{}).status, 200);
+            ASSERT_EQ(request(killed.port(), "PUT", "/0", "abc").value_or(RawReply{}).status, 200);
+            request(killed.port(), "POST", "/finish", "{}");
+            ASSERT_TRUE(killed.killedItself());
+        }
+        {
+            // Killed as soon as it has started.
+            ServerKilledAt started(root, FinishStep::stored);
+            ASSERT_NE(started.port(), 0);
+        }
+        ServerOptions options = withTestPorts();
+        options.clock = [later = c.later] {
+            return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() + later;
+        };
+        HTTPServer server("dev-1", "Desk", "tok", "", root, options);
+        ASSERT_TRUE(server.start());
+        for (int again = 0; again < 2; ++again) {
+            const auto reply = request(server.port(), "POST", "/finish", "{}").value_or(RawReply{});
+            EXPECT_EQ(reply.status, c.status) << reply.body;
+            if (c.status == 200) {
+                EXPECT_EQ(nlohmann::json::parse(reply.body, nullptr, false)["n"], "a.bin") << reply.body;
+            }
+        }
+        EXPECT_EQ(receivedNames(root), std::set<std::string>{"a.bin"});
+        stopAndDrain(server);
+        // The note went once its reply was given again, or once its time was over.
+        EXPECT_TRUE(onlySpareFolders(root / ".parts"));
+    }
+}
+
 }  // namespace
 }  // namespace corvane::test

@@ -429,7 +429,10 @@ TEST_F(UploadOwners, AfterARestartAnUploadIsAsQuietAsWhatItHoldsSays) {
 // What the owner's finish heard again (its reply lost) answers, and for how long.
 class FinishHeardAgain : public UploadOwners {
 protected:
-    FinishHeardAgain() { uploadLimits.storedReplies = 2; }
+    FinishHeardAgain() {
+        uploadLimits.storedReplies = 2;
+        uploadLimits.storedRepliesInAll = 8;
+    }
 
     // The upload sent whole, its finish sent on a raw socket closed before the reply.
     void finishWithReplyLost(const std::vector<std::string>& chunks) {
@@ -478,6 +481,43 @@ TEST_F(FinishHeardAgain, AnotherAddressOrANewUploadOfTheIdIsAnsweredAsBefore) {
     const RawReply second = from(kSender, "POST", "/finish", "{}");
     EXPECT_EQ(parse(second)["n"], id + " (1).bin");
     EXPECT_EQ(from(kSender, "POST", "/finish", "{}").body, second.body);
+}
+
+TEST_F(FinishHeardAgain, TheOwnersReplyOutlastsOtherAddressesFinishesAndAStrangersUploadOfTheId) {
+    // After the owner's reply was lost, 100 finishes from other addresses pushed it out
+    // (the finish sent again read "upload not found" for a stored file), and a stranger's
+    // meta of the id turned the finish sent again into 403.
+    const std::string mine = id;
+    finishWithReplyLost({"abc"});
+    ASSERT_TRUE(waitFor([&] { return fs::exists(root / (id + ".bin")); }));
+    const std::vector<std::string> others = {"127.0.0.4", "127.0.0.5", "127.0.0.6", "127.0.0.7"};
+    std::vector<std::pair<std::string, std::string>> finished;  // address, id
+    for (int k = 0; k < 30; ++k) {
+        for (size_t a = 0; a < others.size(); ++a) {
+            char name[17];
+            std::snprintf(name, sizeof name, "%08zx%08x", a + 1, k);
+            id = name;
+            ASSERT_EQ(send(others[a], metaOf(id + ".bin", {"x"}), {"x"}).status, 200) << id;
+            finished.emplace_back(others[a], id);
+        }
+    }
+    id = mine;
+    ASSERT_EQ(from(kStranger, "PUT", "/meta", metaOf("theirs.bin", {"y"}).dump()).status, 200);
+    for (int again = 0; again < 2; ++again) {
+        const RawReply reply = from(kSender, "POST", "/finish", "{}");
+        EXPECT_EQ(reply.status, 200) << reply.body;
+        EXPECT_EQ(parse(reply), storedReply(3));
+    }
+    EXPECT_FALSE(fs::exists(root / (id + " (1).bin")));
+
+    // Each address keeps its latest two, and no more than eight are kept in all: the
+    // owner's one and seven of the others'.
+    int kept = 0;
+    for (const auto& [address, each] : finished) {
+        id = each;
+        kept += from(address, "POST", "/finish", "{}").status == 200;
+    }
+    EXPECT_EQ(kept, 7);
 }
 
 TEST_F(FinishHeardAgain, OnlyTheLatestRepliesAreKeptForAShortWhile) {

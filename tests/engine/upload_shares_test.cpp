@@ -52,9 +52,10 @@ protected:
     bool holds(int device, int k) const { return held().count(idOf(device, k)) > 0; }
 };
 
-TEST_F(FairShares, ANewcomerTakesRoomOnlyFromAnAddressHoldingTwoMoreWhateverItWrites) {
+TEST_F(FairShares, ANewcomerTakesRoomOnlyFromAnAddressHoldingTwoMoreAndNeverAnUploadBeingWritten) {
     // One address holding the most kept a chunk body open on each of its uploads, and
-    // every new upload of every device got 503 "busy" for as long as it wrote.
+    // every new upload of every device got 503 "busy" for as long as it wrote; then a
+    // newcomer dropped a device's uploads in the middle of their chunks.
     for (const int device : {2, 1}) {
         for (int k = 0; k < 2; ++k) ASSERT_EQ(start(device, k), 200);
     }
@@ -65,26 +66,30 @@ TEST_F(FairShares, ANewcomerTakesRoomOnlyFromAnAddressHoldingTwoMoreWhateverItWr
     }
     ASSERT_EQ(held().size(), 8u);
 
-    // Holding 0 and then 1, device 3 takes room from device 0 (4, then 3): its least
-    // recently changed upload goes, and its chunk in flight ends.
-    for (int k = 0; k < 2; ++k) {
-        SCOPED_TRACE(k);
-        const RawReply reply = meta(3, idOf(3, k));
-        ASSERT_EQ(reply.status, 200) << reply.body;
-        EXPECT_FALSE(holds(0, k));
-        EXPECT_TRUE(writing[size_t(k)]->closedByServer()) << "the chunk of the upload that went goes on";
-        EXPECT_EQ(held().size(), 8u);
-    }
-    // Holding 2 where nobody holds 4, its own least recently changed upload gives way.
-    ASSERT_EQ(start(3, 2), 200);
+    // Holding none, device 3 may take room from an address holding 2 or more, and device
+    // 0 writes into all it holds: of devices 1 and 2, the one whose least recently changed
+    // upload is oldest gives way, not the lower address.
+    ASSERT_EQ(start(3, 0), 200);
+    EXPECT_FALSE(holds(2, 0));
+    EXPECT_TRUE(holds(1, 0) && holds(1, 1));
+    // Holding 1, it may take room only from an address holding 3 or more: device 0 holds
+    // 4 but writes into them, so its own upload gives way, not device 1's.
+    ASSERT_EQ(start(3, 1), 200);
     EXPECT_FALSE(holds(3, 0));
-    EXPECT_TRUE(holds(3, 1) && holds(0, 2) && holds(0, 3));
-
-    // Four addresses hold 2: the one whose least recently changed upload is oldest
-    // gives way, not the lowest address.
+    EXPECT_TRUE(holds(1, 0) && holds(1, 1));
+    // Device 0's chunks were never cut.
+    for (size_t k = 1; k < writing.size(); ++k) {
+        ASSERT_TRUE(writing[k]->send(std::string(kBody - kHeldPart, 'h')));
+        const auto stored = writing[k]->readReply();
+        EXPECT_EQ(stored ? stored->status : 0, 200) << k;
+    }
+    // A chunk that heard nothing for the quiet time holds its upload no longer, and
+    // ends with it.
+    setClock(clock() + UploadRecords::kQuietBeforeTakeover);
     ASSERT_EQ(start(4, 0), 200);
-    EXPECT_EQ(held(), (std::set<std::string>{idOf(0, 2), idOf(0, 3), idOf(1, 0), idOf(1, 1), idOf(2, 1), idOf(3, 1),
-                                             idOf(3, 2), idOf(4, 0)}));
+    EXPECT_TRUE(writing[0]->closedByServer()) << "the chunk of the upload that went goes on";
+    EXPECT_EQ(held(), (std::set<std::string>{idOf(0, 1), idOf(0, 2), idOf(0, 3), idOf(1, 0), idOf(1, 1), idOf(2, 1),
+                                             idOf(3, 1), idOf(4, 0)}));
 }
 
 class FullShares : public FairShares {
@@ -133,6 +138,13 @@ TEST_F(DroppedIds, ADroppedUploadsIdStaysItsOwnersForTheQuietTime) {
         ASSERT_FALSE(holds(0, k));
 
         setClock(stored + row.after);
+        if (row.device == 0) {
+            // A chunk of its owner would make it again without its meta, and its finish
+            // would fail once every byte had come.
+            const auto chunk = httpRequestFrom(address(0), server->port(), "PUT", "/api/upload/" + victim + "/1", "z");
+            EXPECT_EQ(chunk ? chunk->body : "", R"({"error":"busy"})");
+            EXPECT_FALSE(holds(0, k));
+        }
         const RawReply reply = meta(row.device, victim);
         EXPECT_EQ(reply.status, row.status) << reply.body;
         EXPECT_EQ(holds(0, k), row.status == 200);
