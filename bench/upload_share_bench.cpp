@@ -3,7 +3,12 @@
 // connections), 32 other addresses hold 968 more (1,000 in all). Then 30 fresh addresses
 // each send the meta of a new upload, one every 200 ms. Prints how many were accepted,
 // the replies they got, how many of X's bodies the server still reads, and how many
-// uploads each kind of holder still has. Asserts nothing.
+// uploads each kind of holder still has.
+//
+// Then the send queue sends a folder (two files at once) to a server beside 998 uploads
+// held by as many addresses, and a fresh address sends one meta mid-send; and beside 999
+// with no newcomer. Prints, per file, whether it was stored and how its send ended.
+// Asserts nothing.
 //
 //   scripts/netns-run build/upload_share_bench
 
@@ -11,12 +16,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench_support.h"
+#include "engine/uploader.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -68,6 +75,52 @@ std::map<int, int> heldByGroup(const fs::path& parts) {
     return held;
 }
 
+// Address k of many: 127.0.(10 + k / 250).(1 + k % 250).
+std::string manyAddress(int k) { return address(10 + k / 250, 1 + k % 250); }
+
+// The send queue sends a folder of two files of `size` bytes to a server where `holders`
+// addresses hold one upload each; with `newcomer`, a fresh address sends a meta once both
+// files have sent 64 MiB.
+void sendFolderBeside(int holders, bool newcomer, int64_t size) {
+    const fs::path folder = bench::makeTempFolder("corvane-bench-");
+    if (folder.empty()) return;
+    const auto server = bench::startServer(folder / "recv", 39320, "tok");
+    if (!server) return;
+    const int port = server->port();
+    int made = 0;
+    for (int k = 0; k < holders; ++k) made += putMeta(port, manyAddress(k), uploadID(4, k, 0)) == 200;
+    fs::create_directories(folder / "out" / "pics");
+    for (const char* name : {"f00.bin", "f01.bin"}) {
+        std::error_code ec;
+        std::ofstream(folder / "out" / "pics" / name).close();
+        fs::resize_file(folder / "out" / "pics" / name, uintmax_t(size), ec);
+    }
+    bench::DrainQueue queue;
+    corvane::Uploader uploader(queue);
+    const auto tasks = uploader.expandDirectory(folder / "out" / "pics", std::nullopt).tasks;
+    uploader.append(tasks);
+    const auto start = bench::Clock::now();
+    uploader.pump(std::nullopt, std::nullopt, "", port);
+    int newcomerStatus = 0;
+    queue.drainUntil([&] {
+        const bool midSend = tasks[0]->sent >= (64 << 20) && tasks[1]->sent >= (64 << 20);
+        if (newcomer && newcomerStatus == 0 && midSend) newcomerStatus = putMeta(port, address(9, 1), uploadID(9, 0, 0));
+        return uploader.activeCount() == 0;
+    });
+    std::printf("folder of 2 x %lld MiB beside %d held (made %d)%s: %.1f s\n", (long long)(size >> 20), holders, made,
+                newcomer ? (", newcomer's meta " + std::to_string(newcomerStatus)).c_str() : ", no newcomer",
+                bench::secondsSince(start));
+    for (const auto& task : tasks) {
+        const bool stored = fs::exists(folder / "recv" / "pics" / task->fileName);
+        const bool done = task->state.kind == corvane::TransferState::Kind::done;
+        std::printf("  %s: %s, %s\n", task->fileName.c_str(), stored ? "stored" : "not stored",
+                    done ? "done" : ("failed \"" + task->state.message + "\"").c_str());
+    }
+    server->stop();
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+}
+
 }  // namespace
 
 int main() {
@@ -114,5 +167,8 @@ int main() {
     server->stop();
     std::error_code ec;
     fs::remove_all(folder, ec);
+
+    sendFolderBeside(998, true, int64_t(1) << 30);
+    sendFolderBeside(999, false, int64_t(256) << 20);
     return 0;
 }
