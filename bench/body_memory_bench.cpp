@@ -1,12 +1,14 @@
 // Resident memory of the server (in team mode, with the storage rows, in a process of its
-// own) while 4 addresses × 3 connections send texts held in memory: 25,231,360, 25,231,360
-// and 16,646,144 bytes announced (a quarter of the 256 MiB body budget per address), all
-// but the last 10,000 bytes at once, then 600 B/s each. A connection whose body was
-// answered, or that the server closed, starts again. Prints the server's resident memory at
-// rest, during the attack and after the attacker left, and what a newcomer from a fresh
-// address got for a text, a chat message and a sign-in. Asserts nothing.
+// own) while 4 addresses send texts held in memory, a quarter of the 256 MiB body budget
+// each: 4 connections of 16 MiB ("quarters", the default), or 3 connections of 25,231,360,
+// 25,231,360 and 16,646,144 bytes ("thirds"). Each body is sent all but its last 10,000
+// bytes at once, then at 600 B/s. A connection whose body was answered, or that the server
+// closed, starts again. Prints the server's resident memory at rest, during the attack and
+// after the attacker left, and what newcomers from fresh addresses got, every 2 s, for a
+// text, a chat message, a sign-in and a text of 1 MB. Asserts nothing.
 //
-//   scripts/netns-run build/body_memory_bench [attack seconds, default 80] [server program]
+//   scripts/netns-run build/body_memory_bench [attack seconds, default 120] [server program]
+//                                             [quarters|thirds]
 //
 // The server program defaults to storage_server beside this one.
 
@@ -32,7 +34,11 @@ namespace {
 
 constexpr int kPace = 600;         // bytes per second of each body once its bulk is sent
 constexpr size_t kTrickled = 10000;  // the bytes of each body sent at that pace
-const size_t kLengths[] = {25231360, 25231360, 16646144};
+
+std::vector<size_t> attackLengths(const std::string& shape) {
+    if (shape == "thirds") return {25231360, 25231360, 16646144};
+    return {16777216, 16777216, 16777216, 16777216};
+}
 
 std::string address(int group, int k) { return "127.0." + std::to_string(group) + "." + std::to_string(k); }
 
@@ -136,6 +142,7 @@ struct Tally {
 const std::string kTextBody = R"({"text":"hello"})";
 const std::string kChatBody = R"({"text":"hi"})";
 const std::string kLoginBody = R"({"user":"nobody","pass":"secret1"})";
+const std::string kLongTextBody = R"({"text":")" + std::string(1000000, 'l') + R"("})";
 
 int probe(int port, int& serial, const std::string& target, const std::string& body) {
     const auto p = bench::probe(port, address(9, 1 + serial++ % 250),
@@ -146,9 +153,10 @@ int probe(int port, int& serial, const std::string& target, const std::string& b
 }  // namespace
 
 int main(int argc, char** argv) {
-    const auto attack = std::chrono::seconds(argc > 1 ? std::atoi(argv[1]) : 80);
+    const auto attack = std::chrono::seconds(argc > 1 ? std::atoi(argv[1]) : 120);
     const std::string program =
         argc > 2 ? argv[2] : (fs::absolute(argv[0]).parent_path() / "storage_server").string();
+    const std::vector<size_t> lengths = attackLengths(argc > 3 ? argv[3] : "quarters");
     bench::raiseFileLimit();
 
     const fs::path folder = bench::makeTempFolder("corvane-body-memory-");
@@ -170,30 +178,33 @@ int main(int argc, char** argv) {
     const long rest = residentKiB(child.pid);
     std::printf("resident at rest: %ld KiB\n", rest);
 
-    Tally text, chat, login;
+    Tally text, chat, login, longText;
     long most = 0;
     int rounds = 0;
     {
         std::vector<std::unique_ptr<Attacker>> attackers;
         for (int a = 0; a < 4; ++a) {
-            for (size_t length : kLengths) {
+            for (size_t length : lengths) {
                 attackers.push_back(std::make_unique<Attacker>(port, address(3, 1 + a), length));
             }
         }
         const auto start = bench::Clock::now();
-        std::printf("during the attack (seconds: resident KiB, newcomer text/chat/sign-in statuses):\n");
-        for (int second = 1; bench::Clock::now() - start < attack; ++second) {
+        std::printf("during the attack (seconds: resident KiB, newcomer text/chat/sign-in/1 MB text statuses):\n");
+        for (int second = 2; bench::Clock::now() - start < attack; second += 2) {
             const auto next = start + std::chrono::seconds(second);
             const int t = probe(port, serial, "/api/text", kTextBody);
             const int c = probe(port, serial, "/api/chat", kChatBody);
             const int l = probe(port, serial, "/api/auth/login", kLoginBody);
+            const int g = probe(port, serial, "/api/text", kLongTextBody);
             ++text.byStatus[t];
             ++chat.byStatus[c];
             ++login.byStatus[l];
-            std::this_thread::sleep_until(next);
-            const long now = residentKiB(child.pid);
-            most = std::max(most, now);
-            if (second % 5 == 0) std::printf("  %3d s: %7ld KiB  %d/%d/%d\n", second, now, t, c, l);
+            ++longText.byStatus[g];
+            while (bench::Clock::now() < next) {
+                std::this_thread::sleep_for(250ms);
+                most = std::max(most, residentKiB(child.pid));
+            }
+            if (second % 10 == 0) std::printf("  %3d s: %7ld KiB  %d/%d/%d/%d\n", second, residentKiB(child.pid), t, c, l, g);
         }
         for (const auto& attacker : attackers) rounds += attacker->rounds();
     }
@@ -202,6 +213,7 @@ int main(int argc, char** argv) {
     text.print("POST /api/text");
     chat.print("POST /api/chat");
     login.print("POST /api/auth/login");
+    longText.print("POST /api/text (1 MB)");
 
     std::printf("after the attacker left:\n");
     const auto left = bench::Clock::now();

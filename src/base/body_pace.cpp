@@ -9,15 +9,18 @@ namespace corvane {
 
 using std::chrono::milliseconds;
 
-BodyClock::BodyClock(const BodyPace& pace) : pace_(pace), start_(std::chrono::steady_clock::now()) {}
+BodyClock::BodyClock(const BodyPace& pace) : pace_(pace), start_(now()) {}
+
+std::chrono::steady_clock::time_point BodyClock::now() const {
+    return pace_.clock ? pace_.clock() : std::chrono::steady_clock::now();
+}
 
 milliseconds BodyClock::waitLeft(int64_t delivered) const {
     // The body is on pace until grace + delivered / rate after its start.
     const auto rate = std::max<int64_t>(pace_.minBytesPerSecond, 1);
     const auto earned = std::chrono::duration_cast<milliseconds>(std::chrono::duration<double>(double(delivered) / double(rate)));
-    auto due = start_ + pace_.grace + earned;
-    if (pace_.whole.count() > 0) due = std::min(due, start_ + pace_.whole);
-    const auto left = std::chrono::duration_cast<milliseconds>(due - std::chrono::steady_clock::now());
+    const auto due = start_ + pace_.grace + earned;
+    const auto left = std::chrono::duration_cast<milliseconds>(due - now());
     return std::clamp(left, milliseconds(0), pace_.idle);
 }
 

@@ -31,16 +31,19 @@ enum class BodyRead { whole, cut, busy };
 // Reads a body held in memory from the front of buf, then from the socket as its bytes
 // come; the memory each piece adds takes its room in the budget before the piece is kept,
 // so a body holds only what it has sent, and the budget counts all it holds. A body that
-// falls behind its pace, or is not whole in time, is cut like one whose client went away.
+// falls behind its pace, or is cut to make room for another, is cut like one whose client
+// went away.
 BodyRead readHeldBody(int fd, ReadBuffer& buf, size_t length, HeldBody& body, BodyReservation& reservation,
                       const BodyClock& clock) {
     while (true) {
         const std::string_view piece = buf.view().substr(0, length - body.size());
         const size_t memory = HeldBody::memoryFor(body.size() + piece.size());
-        if (!reservation.grow(int64_t(memory) - int64_t(body.memory()))) return BodyRead::busy;
+        if (!reservation.grow(int64_t(memory) - int64_t(body.memory()), int64_t(body.size() + piece.size()))) {
+            return reservation.wasCut() ? BodyRead::cut : BodyRead::busy;
+        }
         body.append(piece);
         buf.consume(piece.size());
-        if (body.size() == length) return BodyRead::whole;
+        if (body.size() == length) return reservation.settle() ? BodyRead::whole : BodyRead::cut;
         if (!buf.readPaced(fd, std::min(kReadBlock, length - body.size()), clock, int64_t(body.size()))) {
             return BodyRead::cut;
         }
@@ -114,7 +117,7 @@ HTTPServer::HTTPServer(std::string deviceID, std::string deviceName, std::string
       parts_(root / partsFolderName),
       options_(std::move(options)),
       routes_(buildRoutes(options_)),
-      bodyBudget_(options_.bodyBudget, options_.bodyBudget / 4) {}
+      bodyBudget_(options_.bodyBudget, options_.bodyBudget / 4, [this] { return now(); }) {}
 
 HTTPServer::~HTTPServer() { stop(); }
 
@@ -369,7 +372,7 @@ int HTTPServer::idleConnections() {
 }
 
 BodyPace HTTPServer::bodyPace() const {
-    return BodyPace{options_.bodyGrace, options_.bodyMinRate, options_.idleTimeout};
+    return BodyPace{options_.bodyGrace, options_.bodyMinRate, options_.idleTimeout, options_.bodyClock};
 }
 
 void HTTPServer::reapFinishedConnections() {
@@ -489,10 +492,8 @@ void HTTPServer::serve(ConnectionSlot& slot) {
         // Bodies are held whole in memory: all connections together stay within the budget.
         buf.consume(headEnd);
         if (early < size_t(length)) continueIfExpected(fd, req);
-        BodyReservation reservation(bodyBudget_, peer);
-        BodyPace pace = bodyPace();
-        pace.whole = options_.heldBodyLimit;
-        const BodyRead read = readHeldBody(fd, buf, size_t(length), req.body, reservation, BodyClock(pace));
+        BodyReservation reservation(bodyBudget_, peer, length, [fd] { ::shutdown(fd, SHUT_RDWR); });
+        const BodyRead read = readHeldBody(fd, buf, size_t(length), req.body, reservation, BodyClock(bodyPace()));
         if (read == BodyRead::busy) {
             sendJSON(fd, 503, errorJSON("busy"));
             drainBeforeClose(fd);

@@ -61,15 +61,17 @@ struct ServerOptions {
     // A request head must be whole this long after its first byte arrived.
     std::chrono::milliseconds headTimeout{30000};
     // Memory for request bodies held across all connections, counted as their bytes come
-    // (streamed rows not counted); one address holds at most a quarter of it.
+    // (streamed rows not counted). A sixteenth of it is kept for bodies of at most 64 KiB;
+    // one address holds at most a quarter of it; a body within its address's fair share
+    // makes room by cutting the slowest of the address holding the most (body_budget.h).
     int64_t bodyBudget = int64_t(256) << 20;
-    // A body held in memory must be whole this long after its head, else its connection
-    // closes; streamed bodies keep only to their pace.
-    std::chrono::milliseconds heldBodyLimit{60000};
     // A body, buffered or streamed, is cut when t after it began fewer than
-    // bodyMinRate × (t − bodyGrace) of its bytes have come.
+    // bodyMinRate × (t − bodyGrace) of its bytes have come; one that keeps this pace is
+    // never cut for time.
     std::chrono::milliseconds bodyGrace{20000};
     int64_t bodyMinRate = 500;  // bytes per second
+    // The time bodies keep their pace by; the steady clock when empty.
+    std::function<std::chrono::steady_clock::time_point()> bodyClock;
     // The team-mode switch ("nasExt"), asked on every request; off when empty.
     std::function<bool()> nasExt;
     // Seconds since 1970; the system clock when empty.

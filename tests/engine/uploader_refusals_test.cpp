@@ -152,7 +152,7 @@ TEST_F(UploaderRefusals, TheEnginesOwnRefusalsKeepTheirWireWordsAndReachTheUserI
 
     // A body budget too small for a meta: every upload is answered 503.
     ServerOptions tight;
-    tight.bodyBudget = 64;
+    tight.bodyBudget = 16;
     start(tight);
     const auto crowded = fileTask("crowded.bin", 100);
     expectRefusal(test::httpRequest(server->port(), "PUT", "/api/upload/" + idOf(*crowded) + "/meta", {}, meta), 503,
