@@ -94,7 +94,7 @@ bool BodyBudget::makeRoom(const BodyReservation& body, int64_t bytes) {
     if (shortfall <= 0) return true;
 
     // Max-min: the address holding the most gives way, its slowest body first, for as long
-    // as it holds more than its fair share.
+    // as it holds more than its fair share. A body moving fast is making progress and stays.
     const double at = clock_();
     std::vector<BodyReservation*> chosen;
     while (shortfall > 0) {
@@ -106,6 +106,7 @@ bool BodyBudget::makeRoom(const BodyReservation& body, int64_t bytes) {
             const int64_t theirs = holding[other->address_];
             if (theirs <= share) continue;
             const double rate = other->traffic_.rate(at, other->delivered_);
+            if (rate > kNeverCutRate) continue;
             if (slowest) {
                 const int64_t most = holding[slowest->address_];
                 if (theirs < most || (theirs == most && rate >= slowestRate)) continue;

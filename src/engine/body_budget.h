@@ -9,7 +9,7 @@
 // address holds at most a quarter of the budget, and a body of an address still within its
 // fair share (that room divided among the addresses holding larger bodies) makes room, when
 // there is none, by cutting the slowest body being read of the address holding the most
-// (its connection closes); otherwise it gets none.
+// (its connection closes), never one moving faster than 1 MB/s; otherwise it gets none.
 
 #include <cstdint>
 #include <condition_variable>

@@ -8,6 +8,10 @@
 
 namespace corvane {
 
+// Bytes per second above which a connection, or a body being read, is making progress
+// that is never cut for a newcomer.
+constexpr double kNeverCutRate = 1e6;
+
 // Bytes the connection has received and had acknowledged since it opened, request and
 // reply alike (read or not); 0 where the kernel does not count them.
 int64_t bytesMoved(int fd);

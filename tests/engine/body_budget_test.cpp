@@ -122,4 +122,32 @@ TEST_F(BodyShares, SmallBodiesAlwaysFindRoomAndANewcomerWithinItsShareCutsTheSlo
     EXPECT_EQ(finish(bodies[17]), 200);
 }
 
+TEST_F(BodyShares, ABodyMovingFastIsNeverCutForANewcomerTheSlowestOfTheNextAddressGoes) {
+    // Three addresses have held their texts for a thousand seconds; the one that will hold
+    // the most sends its four at once, now, so they move at megabytes a second.
+    const struct { const char* address; size_t sent; } slow[] = {
+        {"127.0.0.3", 240000}, {"127.0.0.3", 240000}, {"127.0.0.3", 240000}, {"127.0.0.3", 200000},
+        {"127.0.0.4", 225000}, {"127.0.0.4", 225000}, {"127.0.0.4", 225000}, {"127.0.0.4", 225000},
+        {"127.0.0.5", 220000}, {"127.0.0.5", 220000}, {"127.0.0.5", 220000}, {"127.0.0.5", 220000},
+    };
+    int64_t held = 0;
+    for (const auto& body : slow) {
+        hold(body.address, 300000, body.sent);
+        held += int64_t(body.sent);
+    }
+    ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
+    *seconds_ = 2000;
+    for (int k = 0; k < 4; ++k) hold("127.0.0.2", 300000, 245000);
+    held += 4 * 245000;
+    ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
+
+    // .2 holds the most (980,000) but moves fast: the slowest body of the next, .3
+    // (920,000), goes instead.
+    hold("127.0.0.6", 300000, 262144);
+    EXPECT_TRUE(bodies[3].client->closedByServer());
+    held += 262144 - 200000;
+    ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
+    for (size_t k = 12; k < 16; ++k) EXPECT_EQ(finish(bodies[k]), 200) << k;
+}
+
 }  // namespace
