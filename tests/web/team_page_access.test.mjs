@@ -115,6 +115,7 @@ for (const width of [390, 1440]) {
     await page.waitForFunction(() => document.querySelector("#list .row .name")?.textContent === "封面.txt");
     assert.deepEqual(await rowNames(page), ["封面.txt"]);
     assert.equal(await page.textContent("#crumb"), "共享区 › 设计稿");
+    assert.equal(await page.textContent("main:not([hidden]) h1"), "共享区 › 设计稿");
     await context.close();
   });
 }
