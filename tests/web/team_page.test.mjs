@@ -4,29 +4,13 @@
 
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
-import { chromium } from "playwright-core";
-
-const FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-  "--disable-background-networking", "--disable-component-update", "--disable-sync"];
+import { launchBrowser, startServer } from "./team_page_support.mjs";
 
 let folder, server, base, browser;
 const requests = [];
-
-function startServer(dir) {
-  return new Promise((resolve, reject) => {
-    const child = spawn(process.env.TEAM_PAGE_SERVER, [dir], { stdio: ["pipe", "pipe", "inherit"] });
-    child.stdout.on("data", (chunk) => {
-      const m = /port (\d+)/.exec(String(chunk));
-      if (m) resolve({ child, port: Number(m[1]) });
-    });
-    child.on("error", reject);
-    child.on("exit", (code) => reject(new Error("server ended with " + code)));
-  });
-}
 
 async function person() {
   const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
@@ -47,9 +31,9 @@ const rowNames = (page) => page.$$eval("#list .row .name", (els) => els.map((e) 
 
 before(async () => {
   folder = fs.mkdtempSync(path.join(os.tmpdir(), "team-page-"));
-  server = await startServer(folder);
-  base = "http://127.0.0.1:" + server.port;
-  browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: FLAGS });
+  server = await startServer(process.env.TEAM_PAGE_SERVER, folder);
+  base = server.base;
+  browser = await launchBrowser();
 });
 
 after(async () => {

@@ -1,11 +1,10 @@
 // Screenshots of the team page (sign-in card, main screen with files, members view) at
 // 1280×800 and 375×812: node team_page_screens.mjs TEAM_PAGE_SERVER OUT_FOLDER.
 
-import { spawn } from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
-import { chromium } from "playwright-core";
+import { launchBrowser, startServer } from "./team_page_support.mjs";
 
 const [serverPath, out] = process.argv.slice(2);
 const folder = fs.mkdtempSync(path.join(os.tmpdir(), "team-screens-"));
@@ -13,14 +12,8 @@ fs.mkdirSync(path.join(folder, "_shared", "设计稿"), { recursive: true });
 for (const [name, size] of [["季度报告.pdf", 2400000], ["R&D notes.md", 5300], ["会议纪要.docx", 88000], ["demo.mp4", 52000000]]) {
   fs.writeFileSync(path.join(folder, "_shared", name), Buffer.alloc(size, 1));
 }
-const child = spawn(serverPath, [folder], { stdio: ["pipe", "pipe", "inherit"] });
-const port = await new Promise((resolve) => child.stdout.on("data", (c) => resolve(/port (\d+)/.exec(String(c))[1])));
-const base = "http://127.0.0.1:" + port;
-const browser = await chromium.launch({
-  executablePath: "/usr/bin/chromium",
-  args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-    "--disable-background-networking", "--disable-component-update", "--disable-sync"],
-});
+const { child, base } = await startServer(serverPath, folder);
+const browser = await launchBrowser();
 await fetch(base + "/api/auth/register", {
   method: "POST", headers: { "Content-Type": "application/json" },
   body: JSON.stringify({ user: "amy", name: "Amy", pass: "amy-pass", note: "设计组", email: "" }),
