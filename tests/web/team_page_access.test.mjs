@@ -116,6 +116,11 @@ for (const width of [390, 1440]) {
     assert.deepEqual(await rowNames(page), ["封面.txt"]);
     assert.equal(await page.textContent("#crumb"), "共享区 › 设计稿");
     assert.equal(await page.textContent("main:not([hidden]) h1"), "共享区 › 设计稿");
+    // The keys are on the title that names the new place; Tab goes on from there, through
+    // the path it names, to the new folder's rows.
+    assert.equal(await page.evaluate(() => document.activeElement.id), "viewTitle");
+    await page.keyboard.press("Tab");
+    assert.equal(await page.evaluate(() => document.activeElement.closest("#crumb")?.id), "crumb");
     await context.close();
   });
 }
