@@ -380,6 +380,50 @@ class Session:
         return self.post("/api/upload/%s/finish" % upload_id, {})
 
 
+class _HeldDeviceHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def _reply(self, body):
+        data = json.dumps(body).encode()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def do_GET(self):
+        self._reply({"received": [], "files": []})
+
+    def do_PUT(self):
+        self.rfile.read(int(self.headers.get("Content-Length") or 0))
+        if not self.path.endswith("/meta"):
+            self.server.release.wait(60)
+        self._reply({"ok": True})
+
+    do_POST = do_PUT
+
+    def log_message(self, *args):
+        pass
+
+
+class HeldDevice(ThreadingHTTPServer):
+    """A device on a loopback port that takes a file's meta and then holds its chunks until
+    it is closed, so a file sent to it stays in the queue, active."""
+    daemon_threads = True
+
+    def __init__(self, port):
+        super().__init__(("127.0.0.1", port), _HeldDeviceHandler)
+        self.release = threading.Event()
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    def handle_error(self, request, client_address):
+        pass
+
+    def close(self):
+        self.release.set()
+        self.shutdown()
+
+
 def write_screen_png(path, screen, box=None):
     """A screen image as Xvfb keeps it (XWD bytes) written as a PNG; with box (x, y, width,
     height), only that part of it."""
@@ -609,6 +653,35 @@ def send_through_picker(app, main_window, button, typed, on_open=None):
         return False
     press(send[0])
     return True
+
+
+def popup_menu(opener, down):
+    """The menu that opener (a function that opens it) pops up, found through the focus
+    its first item takes when Down is pressed (a popup is not a child of the application);
+    down presses Down, again each second until an item has the focus."""
+    pyatspi = _atspi()
+    from gi.repository import GLib
+    focused = []
+
+    def on_focus(event):
+        if event.detail1 == 1 and role(event.source) == "menu item":
+            focused.append(event.source)
+
+    pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
+    try:
+        opener()
+        deadline = time.monotonic() + 10 * LOAD_ALLOWANCE
+        next_key = 0.0
+        while not focused and time.monotonic() < deadline:
+            if time.monotonic() > next_key:
+                down()
+                next_key = time.monotonic() + 1.0
+            GLib.MainContext.default().iteration(False)
+            time.sleep(0.02)
+    finally:
+        pyatspi.Registry.deregisterEventListener(on_focus, "object:state-changed:focused")
+    check(focused, "the menu never showed a focused item")
+    return focused[0].parent
 
 
 def press(node):
