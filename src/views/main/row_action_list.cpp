@@ -256,7 +256,10 @@ int RowActionList::accessibleRowIndex(const QAccessibleInterface* item) const {
     return -1;
 }
 
-QWidget* RowActionList::openMenu() const { return findChild<QMenu*>(QStringLiteral("rowMenu")); }
+QWidget* RowActionList::openMenu() const {
+    auto* menu = findChild<QMenu*>(QStringLiteral("rowMenu"));
+    return menu && menu->isVisible() ? menu : nullptr;
+}
 
 void RowActionList::setModel(QAbstractItemModel* model) {
     forgetAccessibleRows();
@@ -270,6 +273,7 @@ void RowActionList::setModel(QAbstractItemModel* model) {
     connect(model, &QAbstractItemModel::layoutChanged, this, forget);
     connect(model, &QAbstractItemModel::modelAboutToBeReset, this, &RowActionList::keepCurrent);
     connect(model, &QAbstractItemModel::modelReset, this, &RowActionList::restoreCurrent);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &RowActionList::restoreCurrent);
 }
 
 void RowActionList::keepCurrent() {
@@ -280,11 +284,18 @@ void RowActionList::keepCurrent() {
 
 void RowActionList::restoreCurrent() {
     const int rows = model()->rowCount();
-    if (keptRow_ < 0 || rows == 0) return;
+    if (rows == 0 || currentIndex().isValid()) return;
+    // Rows that come while the list holds the keys and has no row for them: the first takes them.
+    if (keptRow_ < 0 && hasFocus()) {
+        keptRow_ = 0;
+        keptKey_.clear();
+    }
+    if (keptRow_ < 0) return;
     int row = std::min(keptRow_, rows - 1);
     for (int k = 0; rowKey_ && k < rows; ++k) {
         if (rowKey_(model()->index(k, 0)) == keptKey_) row = k;
     }
+    keptRow_ = -1;
     selectionModel()->setCurrentIndex(model()->index(row, 0), QItemSelectionModel::NoUpdate);
 }
 
@@ -296,8 +307,8 @@ void RowActionList::forgetAccessibleRows() {
 
 void RowActionList::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) {
     QListView::dataChanged(topLeft, bottomRight, roles);
-    if (!QAccessible::isActive()) return;
-    // What a screen reader holds of a row changes with what the row paints.
+    // What a screen reader holds of a row changes with what the row paints (only rows a
+    // reader has asked for have an item).
     for (auto kept = accessibleRows_.lower_bound(topLeft.row());
          kept != accessibleRows_.end() && kept->first <= bottomRight.row(); ++kept) {
         QAccessibleInterface* item = QAccessible::accessibleInterface(kept->second);
