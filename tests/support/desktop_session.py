@@ -397,7 +397,10 @@ class _HeldDeviceHandler(BaseHTTPRequestHandler):
     def do_PUT(self):
         self.rfile.read(int(self.headers.get("Content-Length") or 0))
         if not self.path.endswith("/meta"):
-            self.server.release.wait(60)
+            index = self.path.rsplit("/", 1)[-1]
+            with self.server.changed:
+                self.server.changed.wait_for(lambda: self.server.closing or (index.isdigit()
+                                                                            and int(index) < self.server.allowed), 60)
         self._reply({"ok": True})
 
     do_POST = do_PUT
@@ -407,20 +410,31 @@ class _HeldDeviceHandler(BaseHTTPRequestHandler):
 
 
 class HeldDevice(ThreadingHTTPServer):
-    """A device on a loopback port that takes a file's meta and then holds its chunks until
-    it is closed, so a file sent to it stays in the queue, active."""
+    """A device on a loopback port that takes a file's meta and then holds its chunks (and
+    its finish) until it is closed, so a file sent to it stays in the queue, active; the
+    chunks below an index allowed are answered."""
     daemon_threads = True
 
     def __init__(self, port):
         super().__init__(("127.0.0.1", port), _HeldDeviceHandler)
-        self.release = threading.Event()
+        self.changed = threading.Condition()
+        self.allowed = 0
+        self.closing = False
         threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    def allow(self, chunks):
+        """From now on the chunks of index below chunks are answered."""
+        with self.changed:
+            self.allowed = chunks
+            self.changed.notify_all()
 
     def handle_error(self, request, client_address):
         pass
 
     def close(self):
-        self.release.set()
+        with self.changed:
+            self.closing = True
+            self.changed.notify_all()
         self.shutdown()
 
 

@@ -1,6 +1,8 @@
 """The file list and the send queue without a mouse, with openbox running on a
 1280x720 screen, real keys typed through the X server (xdotool) and the window
 read over AT-SPI as a screen reader reads it:
+- a queue row's name and its progress bar's value are told together, the same
+  percent, at each chunk that goes out;
 - Tab reaches the queue; its active row offers "取消" as its one action and holds
   a progress bar whose value is the percent its name shows; the Menu key opens a
   menu of that one action, and Down, Return cancel the transfer;
@@ -15,8 +17,10 @@ Usage: row_keys_atspi_test.py BUILD/corvane
 """
 
 import os
+import re
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
 import desktop_session as ds  # noqa: E402
@@ -24,6 +28,9 @@ import desktop_session as ds  # noqa: E402
 check = ds.check
 HELD_PORT = ds.FIRST_HTTP_PORT + 62
 FILE_ACTIONS = ["打开", "在 Finder 中显示", "删除"]
+SENT = "大文件.bin"
+CHUNKS = 5  # of 4 MiB
+PERCENT = re.compile(r" · (\d+)%$")
 
 
 def focused_node(window):
@@ -95,10 +102,75 @@ class Desktop:
         return [menu.getChildAtIndex(k).name for k in range(menu.childCount)]
 
 
+class Told:
+    """What the program tells a screen reader of the sent file's row as it changes: its
+    new names and its bar's values, in the order told."""
+
+    EVENTS = ("object:property-change:accessible-name", "object:property-change:accessible-value")
+
+    def __init__(self):
+        import pyatspi
+        self.told = []
+        for kind in self.EVENTS:
+            pyatspi.Registry.registerEventListener(self.hear, kind)
+
+    def hear(self, event):
+        try:
+            if event.type.endswith("accessible-name") and event.source.name.startswith(SENT):
+                self.told.append(("name", event.source.name))
+            elif event.type.endswith("accessible-value") and event.source.parent.name.startswith(SENT):
+                self.told.append(("value", int(event.source.queryValue().currentValue)))
+        except Exception as error:
+            if not ds.gone(error):
+                raise
+
+    def until(self, done):
+        from gi.repository import GLib
+        deadline = time.monotonic() + 15 * ds.LOAD_ALLOWANCE
+        while not done(self.told) and time.monotonic() < deadline:
+            GLib.MainContext.default().iteration(False)
+            time.sleep(0.02)
+        return self.told
+
+    def close(self):
+        import pyatspi
+        for kind in self.EVENTS:
+            pyatspi.Registry.deregisterEventListener(self.hear, kind)
+
+
+def told_together(desk, held, told):
+    """The sent file's row and its bar, read while its first chunk is held; then the chunks
+    go out one at a time: at each, the row's new name is told with its bar's new value,
+    and both read the percent of the chunks gone."""
+    row = ds.wait_for(lambda: ds.find(desk.main, "list item", prefix=SENT), 15)
+    check(row, "the queue shows no row for %s" % SENT)
+    row = row[0]
+    check(row.childCount == 1, "the queue row holds %d children" % row.childCount)
+    bar = row.getChildAtIndex(0)
+    check(ds.role(bar) == "progress bar" and bar.name == "发送进度", "the row holds %s" % describe(bar))
+    for chunks in range(1, CHUNKS):
+        percent = 100 * chunks // CHUNKS
+        start = len(told.told)
+        held.allow(chunks)
+
+        def heard(told_now):
+            kinds = [kind for kind, _ in told_now[start:]]
+            named = any(kind == "name" and text.endswith(" · %d%%" % percent) for kind, text in told_now[start:])
+            return named and kinds[-1] == "value"
+
+        told.until(heard)
+        check(heard(told.told), "after %d chunks the row was told %r" % (chunks, told.told[start:]))
+        name, value = ds.fresh(row).name, int(ds.fresh(bar).queryValue().currentValue)
+        check(PERCENT.search(name).group(1) == str(percent) and value == percent,
+              "after %d chunks the row reads %r and its bar %d" % (chunks, name, value))
+    kinds = [kind for kind, _ in told.told]
+    check(kinds == ["name", "value"] * (len(kinds) // 2), "name and value told apart: %r" % told.told)
+
+
 def queue_row(desk):
     """Tab to the queue's active row; its actions, its bar's value against its name; the
     Menu key's menu; Down, Return cancel the transfer."""
-    row = desk.move_focus("Tab", lambda node: ds.role(node) == "list item" and node.name.startswith("合同.pdf"),
+    row = desk.move_focus("Tab", lambda node: ds.role(node) == "list item" and node.name.startswith(SENT),
                           "the queue row")
     check(actions(row) == ["取消"], "the active queue row offers %r" % actions(row))
     check(row.childCount == 1, "the queue row holds %d children" % row.childCount)
@@ -109,7 +181,7 @@ def queue_row(desk):
 
     check(desk.popup_menu("Menu") == ["取消"], "the Menu key's menu is not 取消 alone")
     desk.keys("Return")
-    cancelled = ds.wait_for(lambda: ds.find(desk.main, "list item", prefix="合同.pdf · 已取消"), 10)
+    cancelled = ds.wait_for(lambda: ds.find(desk.main, "list item", prefix=SENT + " · 已取消"), 10)
     check(cancelled, "Menu, Down, Return did not cancel; the row reads %r" % ds.fresh(row).name)
     check(ds.fresh(cancelled[0]).childCount == 1, "the cancelled row lost its bar")
     check(actions(cancelled[0]) == [], "the cancelled row still offers %r" % actions(cancelled[0]))
@@ -169,21 +241,22 @@ def run(binary):
         session.place_file("旧草稿.txt", content=b"draft", age_seconds=7200)
         outbox = os.path.join(session.box, "outbox")
         os.makedirs(outbox)
-        with open(os.path.join(outbox, "合同.pdf"), "wb") as out:
-            out.truncate(900_000)
+        with open(os.path.join(outbox, SENT), "wb") as out:
+            out.truncate(CHUNKS * 4 << 20)
         session.announce("dev-held", "会议室 iMac", plat="darwin", port=HELD_PORT)
         session.start()
         desk = Desktop(session)
+        told = Told()  # early: the program tells only what a reader has asked to hear
         check(ds.wait_for(lambda: ds.find(desk.main, "list item", prefix="报告.pdf"), 20), "the files never showed")
 
         device = ds.wait_for(lambda: [n for n in ds.find(desk.main, name="会议室 iMac") if ds.role(n) != "label"], 20)
         check(device, "the holding device never showed up")
         ds.press(device[0])
         check(ds.wait_for(lambda: ds.find(desk.main, "label", name="会议室 iMac"), 10), "the device was not chosen")
-        check(ds.send_through_picker(desk.app, desk.main, "选择文件", os.path.join(outbox, "合同.pdf")),
+        check(ds.send_through_picker(desk.app, desk.main, "选择文件", os.path.join(outbox, SENT)),
               "the file could not be picked")
-        check(ds.wait_for(lambda: ds.find(desk.main, "list item", prefix="合同.pdf · 传输中"), 15),
-              "the queue shows no running row")
+        told_together(desk, held, told)
+        told.close()
         queue_row(desk)
 
         back = ds.wait_for(lambda: ds.find(desk.main, "push button", name="返回本机"), 10)
