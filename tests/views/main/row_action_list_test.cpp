@@ -69,6 +69,7 @@ TEST_F(FileRowKeysTest, tabReachesTheListAndReturnDeleteAndTheMenuActOnTheRowThe
     key(Qt::Key_Down);
     key(Qt::Key_Enter, Qt::KeypadModifier);
     settle();
+    ASSERT_EQ(openedPaths.size(), 2u);
     EXPECT_EQ(openedPaths.back(), state->root() / "c.txt");
 
     const QStringList names{QStringLiteral("打开"), QStringLiteral("在 Finder 中显示"), QStringLiteral("删除")};
