@@ -669,6 +669,37 @@ def send_through_picker(app, main_window, button, typed, on_open=None):
     return True
 
 
+def focused_node(window):
+    """The list row of the window holding the keyboard focus, else the one control holding
+    it, or None."""
+    pyatspi = _atspi()
+    hits = [node for node in descendants(window)
+            if role(node) != "filler" and fresh(node).getState().contains(pyatspi.STATE_FOCUSED)]
+    rows = [node for node in hits if role(node) == "list item"]
+    if len(rows) == 1:
+        return rows[0]
+    return hits[0] if len(hits) == 1 else None
+
+
+def describe(node):
+    return "nothing" if node is None else "%s %r" % (role(node), node.name)
+
+
+def move_focus(window, press, wanted, what, most=40):
+    """Calls press (a key sent) until the focused node of the window is one that wanted
+    accepts, waiting after each press for the focus to move; the node reached."""
+    now = focused_node(window)
+    for _ in range(most):
+        if now is not None and wanted(now):
+            return now
+        before = describe(now)
+        press()
+        moved = wait_for(lambda: (lambda node: node if describe(node) != before else None)(focused_node(window)), 5)
+        check(moved, "the key left the focus on %s" % before)
+        now = moved
+    raise Failure("the key never reached %s; the focus is on %s" % (what, describe(now)))
+
+
 def popup_menu(opener, down):
     """The menu that opener (a function that opens it) pops up, found through the focus
     its first item takes when Down is pressed (a popup is not a child of the application);

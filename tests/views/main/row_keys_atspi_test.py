@@ -33,19 +33,7 @@ CHUNKS = 5  # of 4 MiB
 PERCENT = re.compile(r" · (\d+)%$")
 
 
-def focused_node(window):
-    """The row holding the keyboard focus, else the one control holding it, or None."""
-    import pyatspi
-    hits = [node for node in ds.descendants(window)
-            if ds.role(node) != "filler" and ds.fresh(node).getState().contains(pyatspi.STATE_FOCUSED)]
-    rows = [node for node in hits if ds.role(node) == "list item"]
-    if len(rows) == 1:
-        return rows[0]
-    return hits[0] if len(hits) == 1 else None
-
-
-def describe(node):
-    return "nothing" if node is None else "%s %r" % (ds.role(node), node.name)
+describe = ds.describe
 
 
 def actions(node):
@@ -70,21 +58,11 @@ class Desktop:
                        env=self.session.env, check=True)
 
     def focused(self):
-        return focused_node(self.main)
+        return ds.focused_node(self.main)
 
-    def move_focus(self, key, wanted, what, most=40):
-        """Presses key until the focused node is what wanted accepts, waiting after each
-        press for the focus to move; the node reached."""
-        now = self.focused()
-        for _ in range(most):
-            if now is not None and wanted(now):
-                return now
-            before = describe(now)
-            self.keys(key)
-            moved = ds.wait_for(lambda: (lambda node: node if describe(node) != before else None)(self.focused()), 5)
-            check(moved, "%s left the focus on %s" % (key, before))
-            now = moved
-        raise ds.Failure("%s never reached %s; the focus is on %s" % (key, what, describe(now)))
+    def move_focus(self, key, wanted, what):
+        """Presses key until the focused node is what wanted accepts; the node reached."""
+        return ds.move_focus(self.main, lambda: self.keys(key), wanted, "%s by %s" % (what, key))
 
     def arrows_to(self, prefix):
         """Up or Down, whichever way the row whose name begins with prefix lies from the
