@@ -171,7 +171,9 @@ def _keys(session, *names):
 
 
 def _tab_to_row(session, main_window, list_name, then=()):
-    """Tab until a row of the list named list_name holds the keys, then the keys in then."""
+    """Tab until a row of the list named list_name holds the keys, then the keys in then;
+    the pointer waits in a corner, so no row shows as hovered."""
+    subprocess.run(["xdotool", "mousemove", "0", "0"], env=session.env, check=True)
     ds.move_focus(main_window, lambda: _keys(session, "Tab"),
                   lambda node: ds.role(node) == "list item" and node.parent.name == list_name, list_name)
     if then:
@@ -184,9 +186,21 @@ def file_row_by_keys(session, app, main_window):
     _tab_to_row(session, main_window, "文件", ("Down",))
 
 
+HELD_PORT = ds.FIRST_HTTP_PORT + 63
+
+
+def with_held_device(session):
+    """The files to send, and a device that takes three chunks of each and then holds
+    the rest (and every finish) for as long as the picture takes."""
+    with_files_to_send(session)
+    held = ds.HeldDevice(HELD_PORT)
+    held.allow(3)
+    session.announce("dev-held-1", "会议室 iMac", plat="darwin", port=HELD_PORT)
+
+
 def queue_row_by_keys(session, app, main_window):
-    """Files sent to the slow device, then the queue reached by Tab, the second row by Down."""
-    sending(session)
+    """Files sent to the holding device, then the queue reached by Tab, the second row by Down."""
+    sending(session, HELD_PORT)
     ds.wait_for(lambda: len(ds.find(main_window, "list item", prefix="设计稿")) == 1, 15)
     _tab_to_row(session, main_window, "传输队列", ("Down",))
 
@@ -309,12 +323,12 @@ class _SlowDevice(BaseHTTPRequestHandler):
         pass
 
 
-def sending(session):
-    """Picks files for the slow device over AT-SPI while the program runs."""
+def sending(session, port=SLOW_PORT):
+    """Picks files for the slow device (or the device on port) over AT-SPI while the program runs."""
     app = ds.application()
     main_window = ds.window(app, "Corvane")
     row = ds.wait_for(lambda: [n for n in ds.descendants(main_window)
-                               if (n.description or "").endswith(":%d" % SLOW_PORT) and ds.role(n) != "label"], 10)
+                               if (n.description or "").endswith(":%d" % port) and ds.role(n) != "label"], 10)
     if not row:
         print("screens: the slow device never showed up")
         return
@@ -352,6 +366,10 @@ def with_slow_device(session):
     server = _QuietServer(("127.0.0.1", SLOW_PORT), _SlowDevice)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     session.announce("dev-slow-1", "会议室 iMac", plat="darwin", port=SLOW_PORT)
+    with_files_to_send(session)
+
+
+def with_files_to_send(session):
     session.outbox = os.path.join(session.box, "outbox")
     os.makedirs(session.outbox)
     for name, size in (("年会视频 4K.mov", 60_000_000), ("设计稿-终版.sketch", 24_000_000), ("合同扫描件.pdf", 900_000),
@@ -424,7 +442,7 @@ def main():
     shoot_screen(binary, os.path.join(folder, "screen-1280x720-file-row-keys.png"), (1280, 720),
                  prepare=with_devices_and_files, running=file_row_by_keys, window_manager=True)
     shoot_screen(binary, os.path.join(folder, "screen-1280x720-queue-row-keys.png"), (1280, 720),
-                 prepare=with_slow_device, running=queue_row_by_keys, window_manager=True)
+                 prepare=with_held_device, running=queue_row_by_keys, window_manager=True)
 
 
 if __name__ == "__main__":
