@@ -53,14 +53,17 @@ def _shoot(binary, path, prepare=None, welcome_done=True, extra_config=None, run
         print("screens: " + made)
 
 
-def _shoot_screen(binary, path, size, welcome_done=True, running=None, window_manager=False, when=None):
+def _shoot_screen(binary, path, size, welcome_done=True, running=None, window_manager=False, when=None,
+                  prepare=None):
     """The whole screen of that size, with the windows where the program put them: running
     opens what the picture shows (given the accessible application and main window). With
     window_manager, openbox frames, places and focuses the windows. when: a test of the
     screen's pixels (XWD bytes, given the application too) that the picture waits for, such
-    as a blinking caret being drawn."""
+    as a blinking caret being drawn. prepare: as for _shoot."""
     with ds.Session(binary, welcome_done=welcome_done, screen=size, home=user_home(),
                     window_manager=window_manager) as session:
+        if prepare:
+            prepare(session)
         session.start()
         app = ds.application()
         main_window = ds.window(app, "Corvane") if app else None
@@ -69,7 +72,7 @@ def _shoot_screen(binary, path, size, welcome_done=True, running=None, window_ma
         if window_manager and not ds.wait_for(lambda: (session.frame("Corvane") or (0, None))[1], 10):
             sys.exit("screens: openbox never framed the window for %s" % path)
         if running:
-            running(app, main_window)
+            running(session, app, main_window)
         time.sleep(1.5)  # painted and settled
         screen = ds.wait_for(lambda: screen_showing(session, app, when), 5, 0.1)
         if not screen:
@@ -140,11 +143,11 @@ def screen_showing(session, app, test):
     return screen if test is None or test(app, screen) else None
 
 
-def welcome_open(app, main_window):
+def welcome_open(session, app, main_window):
     ds.window(app, "欢迎使用Corvane")
 
 
-def chat_just_opened(app, main_window):
+def chat_just_opened(session, app, main_window):
     ds.press(ds.find(main_window, "push button", name="办公室聊天")[0])
     chat = ds.window(app, "办公室聊天")
     ds.wait_for(lambda: chat and ds.fresh(chat).getState().contains(ds._atspi().STATE_ACTIVE), 10)
@@ -158,9 +161,48 @@ def caret_in_message_box(app, screen):
     return bool(box) and ds.darkest_in(screen, ds.extents(box[0])) < 100
 
 
-def settings_open(app, main_window):
+def settings_open(session, app, main_window):
     ds.press(ds.find(main_window, "push button", name="设置")[0])
     ds.window(app, "设置")
+
+
+def _keys(session, *names):
+    subprocess.run(["xdotool", "key", "--delay", "40"] + list(names), env=session.env, check=True)
+
+
+def _tab_to_row(session, main_window, list_name, then=()):
+    """Tab until a row of the list named list_name holds the keys, then the keys in then;
+    the pointer waits in a corner, so no row shows as hovered."""
+    subprocess.run(["xdotool", "mousemove", "0", "0"], env=session.env, check=True)
+    ds.move_focus(main_window, lambda: _keys(session, "Tab"),
+                  lambda node: ds.role(node) == "list item" and node.parent.name == list_name, list_name)
+    if then:
+        _keys(session, *then)
+
+
+def file_row_by_keys(session, app, main_window):
+    """The file list reached by Tab, the second row by Down: its ring and its buttons."""
+    ds.wait_for(lambda: ds.find(main_window, "list item", prefix="季度报告.pdf"), 10)
+    _tab_to_row(session, main_window, "文件", ("Down",))
+
+
+HELD_PORT = ds.FIRST_HTTP_PORT + 63
+
+
+def with_held_device(session):
+    """The files to send, and a device that takes three chunks of each and then holds
+    the rest (and every finish) for as long as the picture takes."""
+    with_files_to_send(session)
+    held = ds.HeldDevice(HELD_PORT)
+    held.allow(3)
+    session.announce("dev-held-1", "会议室 iMac", plat="darwin", port=HELD_PORT)
+
+
+def queue_row_by_keys(session, app, main_window):
+    """Files sent to the holding device, then the queue reached by Tab, the second row by Down."""
+    sending(session, HELD_PORT)
+    ds.wait_for(lambda: len(ds.find(main_window, "list item", prefix="设计稿")) == 1, 15)
+    _tab_to_row(session, main_window, "传输队列", ("Down",))
 
 
 def with_team_strip(session):
@@ -281,12 +323,12 @@ class _SlowDevice(BaseHTTPRequestHandler):
         pass
 
 
-def sending(session):
-    """Picks files for the slow device over AT-SPI while the program runs."""
+def sending(session, port=SLOW_PORT):
+    """Picks files for the slow device (or the device on port) over AT-SPI while the program runs."""
     app = ds.application()
     main_window = ds.window(app, "Corvane")
     row = ds.wait_for(lambda: [n for n in ds.descendants(main_window)
-                               if (n.description or "").endswith(":%d" % SLOW_PORT) and ds.role(n) != "label"], 10)
+                               if (n.description or "").endswith(":%d" % port) and ds.role(n) != "label"], 10)
     if not row:
         print("screens: the slow device never showed up")
         return
@@ -324,6 +366,10 @@ def with_slow_device(session):
     server = _QuietServer(("127.0.0.1", SLOW_PORT), _SlowDevice)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     session.announce("dev-slow-1", "会议室 iMac", plat="darwin", port=SLOW_PORT)
+    with_files_to_send(session)
+
+
+def with_files_to_send(session):
     session.outbox = os.path.join(session.box, "outbox")
     os.makedirs(session.outbox)
     for name, size in (("年会视频 4K.mov", 60_000_000), ("设计稿-终版.sketch", 24_000_000), ("合同扫描件.pdf", 900_000),
@@ -393,6 +439,10 @@ def main():
                  welcome_done=False, running=welcome_open, window_manager=True)
     shoot_screen(binary, os.path.join(folder, "screen-1280x720-chat-opened.png"), (1280, 720), running=chat_just_opened,
                  window_manager=True, when=caret_in_message_box)
+    shoot_screen(binary, os.path.join(folder, "screen-1280x720-file-row-keys.png"), (1280, 720),
+                 prepare=with_devices_and_files, running=file_row_by_keys, window_manager=True)
+    shoot_screen(binary, os.path.join(folder, "screen-1280x720-queue-row-keys.png"), (1280, 720),
+                 prepare=with_held_device, running=queue_row_by_keys, window_manager=True)
 
 
 if __name__ == "__main__":

@@ -380,6 +380,64 @@ class Session:
         return self.post("/api/upload/%s/finish" % upload_id, {})
 
 
+class _HeldDeviceHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def _reply(self, body):
+        data = json.dumps(body).encode()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def do_GET(self):
+        self._reply({"received": [], "files": []})
+
+    def do_PUT(self):
+        self.rfile.read(int(self.headers.get("Content-Length") or 0))
+        if not self.path.endswith("/meta"):
+            index = self.path.rsplit("/", 1)[-1]
+            with self.server.changed:
+                self.server.changed.wait_for(lambda: self.server.closing or (index.isdigit()
+                                                                            and int(index) < self.server.allowed), 60)
+        self._reply({"ok": True})
+
+    do_POST = do_PUT
+
+    def log_message(self, *args):
+        pass
+
+
+class HeldDevice(ThreadingHTTPServer):
+    """A device on a loopback port that takes a file's meta and then holds its chunks (and
+    its finish) until it is closed, so a file sent to it stays in the queue, active; the
+    chunks below an index allowed are answered."""
+    daemon_threads = True
+
+    def __init__(self, port):
+        super().__init__(("127.0.0.1", port), _HeldDeviceHandler)
+        self.changed = threading.Condition()
+        self.allowed = 0
+        self.closing = False
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    def allow(self, chunks):
+        """From now on the chunks of index below chunks are answered."""
+        with self.changed:
+            self.allowed = chunks
+            self.changed.notify_all()
+
+    def handle_error(self, request, client_address):
+        pass
+
+    def close(self):
+        with self.changed:
+            self.closing = True
+            self.changed.notify_all()
+        self.shutdown()
+
+
 def write_screen_png(path, screen, box=None):
     """A screen image as Xvfb keeps it (XWD bytes) written as a PNG; with box (x, y, width,
     height), only that part of it."""
@@ -609,6 +667,66 @@ def send_through_picker(app, main_window, button, typed, on_open=None):
         return False
     press(send[0])
     return True
+
+
+def focused_node(window):
+    """The list row of the window holding the keyboard focus, else the one control holding
+    it, or None."""
+    pyatspi = _atspi()
+    hits = [node for node in descendants(window)
+            if role(node) != "filler" and fresh(node).getState().contains(pyatspi.STATE_FOCUSED)]
+    rows = [node for node in hits if role(node) == "list item"]
+    if len(rows) == 1:
+        return rows[0]
+    return hits[0] if len(hits) == 1 else None
+
+
+def describe(node):
+    return "nothing" if node is None else "%s %r" % (role(node), node.name)
+
+
+def move_focus(window, press, wanted, what, most=40):
+    """Calls press (a key sent) until the focused node of the window is one that wanted
+    accepts, waiting after each press for the focus to move; the node reached."""
+    now = focused_node(window)
+    for _ in range(most):
+        if now is not None and wanted(now):
+            return now
+        before = describe(now)
+        press()
+        moved = wait_for(lambda: (lambda node: node if describe(node) != before else None)(focused_node(window)), 5)
+        check(moved, "the key left the focus on %s" % before)
+        now = moved
+    raise Failure("the key never reached %s; the focus is on %s" % (what, describe(now)))
+
+
+def popup_menu(opener, down):
+    """The menu that opener (a function that opens it) pops up, found through the focus
+    its first item takes when Down is pressed (a popup is not a child of the application);
+    down presses Down, again each second until an item has the focus."""
+    pyatspi = _atspi()
+    from gi.repository import GLib
+    focused = []
+
+    def on_focus(event):
+        if event.detail1 == 1 and role(event.source) == "menu item":
+            focused.append(event.source)
+
+    pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
+    try:
+        opener()
+        deadline = time.monotonic() + 10 * LOAD_ALLOWANCE
+        next_key = 0.0
+        while not focused and time.monotonic() < deadline:
+            if time.monotonic() > next_key:
+                down()
+                next_key = time.monotonic() + 1.0
+            GLib.MainContext.default().iteration(False)
+            time.sleep(0.02)
+    finally:
+        pyatspi.Registry.deregisterEventListener(on_focus, "object:state-changed:focused")
+    check(focused, "the menu never showed a focused item")
+    return focused[0].parent
 
 
 def press(node):

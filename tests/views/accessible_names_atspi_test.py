@@ -17,14 +17,11 @@ the named nodes beside it.
 Usage: accessible_names_atspi_test.py BUILD/corvane
 """
 
-import json
 import os
 import re
 import subprocess
 import sys
-import threading
 import time
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
@@ -114,42 +111,6 @@ def beside(node):
     return ", beside " + ", ".join(names) if names else ""
 
 
-class _HeldDevice(BaseHTTPRequestHandler):
-    """A device that takes a file's meta and then holds its first chunk until the test ends,
-    so the file stays in the queue."""
-    protocol_version = "HTTP/1.1"
-    release = threading.Event()
-
-    def _reply(self, body):
-        data = json.dumps(body).encode()
-        self.send_response(200)
-        self.send_header("Content-Type", "application/json")
-        self.send_header("Content-Length", str(len(data)))
-        self.end_headers()
-        self.wfile.write(data)
-
-    def do_GET(self):
-        self._reply({"received": [], "files": []})
-
-    def do_PUT(self):
-        self.rfile.read(int(self.headers.get("Content-Length") or 0))
-        if not self.path.endswith("/meta"):
-            _HeldDevice.release.wait(60)
-        self._reply({"ok": True})
-
-    do_POST = do_PUT
-
-    def log_message(self, *args):
-        pass
-
-
-class _QuietServer(ThreadingHTTPServer):
-    daemon_threads = True
-
-    def handle_error(self, request, client_address):
-        pass
-
-
 class Desktop:
     def __init__(self, session):
         self.session = session
@@ -188,31 +149,7 @@ class Desktop:
                        env=self.session.env, check=True)
 
     def popup_menu(self, opener):
-        """The menu that opener (a function that opens it) pops up, found through the focus
-        its first item takes when Down is pressed (a popup is not a child of the application)."""
-        import pyatspi
-        from gi.repository import GLib
-        focused = []
-
-        def on_focus(event):
-            if event.detail1 == 1 and ds.role(event.source) == "menu item":
-                focused.append(event.source)
-
-        pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
-        try:
-            opener()
-            deadline = time.monotonic() + 10 * ds.LOAD_ALLOWANCE
-            next_key = 0.0
-            while not focused and time.monotonic() < deadline:
-                if time.monotonic() > next_key:
-                    self.keys("Down")
-                    next_key = time.monotonic() + 1.0
-                GLib.MainContext.default().iteration(False)
-                time.sleep(0.02)
-        finally:
-            pyatspi.Registry.deregisterEventListener(on_focus, "object:state-changed:focused")
-        check(focused, "the menu never showed a focused item")
-        return focused[0].parent
+        return ds.popup_menu(opener, lambda: self.keys("Down"))
 
 
 def device_row(main, name):
@@ -374,8 +311,7 @@ def team(desk, walk, main):
 
 def run(binary):
     session = ds.Session(binary, welcome_done=False, screen=(1280, 720), window_manager=True)
-    server = _QuietServer(("127.0.0.1", HELD_PORT), _HeldDevice)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
+    held = ds.HeldDevice(HELD_PORT)
     walk = Walk()
     try:
         prepare(session)
@@ -397,9 +333,8 @@ def run(binary):
         raise
     finally:
         print("walked: " + ", ".join(walk.walked))
-        _HeldDevice.release.set()
+        held.close()
         session.close()
-        server.shutdown()
     check(not walk.offenders, walk.report())
 
 

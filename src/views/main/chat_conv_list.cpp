@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include "views/app_style.h"
+#include "views/main/row_action_list.h"
 #include "views/symbols.h"
 #include "views/theme.h"
 
@@ -140,8 +141,7 @@ void ChatConvDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
         painter->drawRoundedRect(QRectF(box), 9, 9);
     }
     // The row the arrows reached while the list holds the keyboard, as for a button.
-    const QStyle::State keyboardFocus = QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
-    if ((option.state & keyboardFocus) == keyboardFocus) AppStyle::drawFocusRing(painter, QRectF(box), 9);
+    if (showsKeyboardFocus(option)) AppStyle::drawFocusRing(painter, QRectF(box), 9);
     const QRect inner = box.adjusted(kInnerH, kInnerV, -kInnerH, -kInnerV);
 
     const QRect tile(inner.left(), inner.top() + (inner.height() - kTile) / 2, kTile, kTile);

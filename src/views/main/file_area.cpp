@@ -14,12 +14,12 @@
 
 namespace corvane {
 
-FileListView::FileListView(QWidget* parent) : QListView(parent) {
+FileListView::FileListView(QWidget* parent) : RowActionList(parent) {
     setViewportMargins(0, 0, 0, 8);  // room under the last row
 }
 
 void FileListView::setModel(QAbstractItemModel* model) {
-    QListView::setModel(model);
+    RowActionList::setModel(model);
     connect(model, &QAbstractItemModel::modelAboutToBeReset, this,
             [this] { keptScroll_ = verticalScrollBar()->value(); });
     // The layout after a reset is done later; the position is restored once the range is known.
@@ -34,7 +34,6 @@ FileArea::FileArea(AppState& state, QWidget* parent) : QStackedWidget(parent), s
     list_ = new FileListView(this);
     list_->setObjectName(QStringLiteral("fileList"));
     list_->setAccessibleName(QStringLiteral("文件"));
-    setUpRowList(list_);
     QPalette palette = list_->palette();
     palette.setColor(QPalette::Base, Theme::window());
     list_->setPalette(palette);
@@ -43,6 +42,8 @@ FileArea::FileArea(AppState& state, QWidget* parent) : QStackedWidget(parent), s
     list_->setModel(model_);
     list_->setItemDelegate(delegate_);
     connect(delegate_, &FileRowDelegate::triggered, this, &FileArea::run);
+    list_->setActions([this](const QModelIndex& row) { return rowActions(model_->item(row.row())); });
+    list_->setRowKey([this](const QModelIndex& row) { return QString::fromStdString(model_->item(row.row()).path); });
 
     empty_ = new QWidget(this);
     auto* column = new QVBoxLayout(empty_);
@@ -92,6 +93,26 @@ void FileArea::showEmpty() {
     emptyHint_->setText(state_.target().isLocal() ? QStringLiteral("把文件拖到上面，或点「选择文件」")
                                                   : QStringLiteral("把文件拖到上面，会直接发到这台设备"));
     emptyHint_->setVisible(!searching && !loading);
+}
+
+namespace {
+
+int keyOf(FileAction action) {
+    switch (action) {
+        case FileAction::open: return Qt::Key_Return;
+        case FileAction::remove: return Qt::Key_Delete;
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+std::vector<RowActionList::Action> FileArea::rowActions(const FileItem& item) {
+    std::vector<RowActionList::Action> actions;
+    for (const FileRowButton& button : FileRowDelegate::buttons(model_->remote())) {
+        actions.push_back({button.help, keyOf(button.action), [this, action = button.action, item] { run(action, item); }});
+    }
+    return actions;
 }
 
 void FileArea::run(FileAction action, const FileItem& item) {

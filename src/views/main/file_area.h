@@ -2,11 +2,13 @@
 // The file list of the detail pane, or its empty state: the filtered files of
 // the shown target in one list view (a model and a painting delegate, no
 // widget per row), or the loading / empty / no-match text with its hint.
+// A row's buttons are its actions for the keys and for screen readers too:
+// Return opens, Delete deletes, the menu offers all three.
 
-#include <QListView>
 #include <QStackedWidget>
 
 #include "views/main/file_row_delegate.h"
+#include "views/main/row_action_list.h"
 
 class QLabel;
 
@@ -17,7 +19,7 @@ class FileListModel;
 class SymbolLabel;
 
 // A list view that keeps its scroll position when the model is replaced.
-class FileListView : public QListView {
+class FileListView : public RowActionList {
     Q_OBJECT
 
 public:
@@ -42,6 +44,8 @@ public:
     void run(FileAction action, const FileItem& item);
 
 private:
+    // The row's buttons as actions: their tooltips, Return on open, Delete on delete.
+    std::vector<RowActionList::Action> rowActions(const FileItem& item);
     void showFiles();
     void showEmpty();
 

@@ -10,8 +10,10 @@
 #include <QToolTip>
 
 #include "engine/format.h"
+#include "views/app_style.h"
 #include "views/data_text.h"
 #include "views/main/file_list_model.h"
+#include "views/main/row_action_list.h"
 #include "views/symbols.h"
 #include "views/theme.h"
 
@@ -155,6 +157,7 @@ void FileRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const FileItem* item = itemOf(index);
     if (!item) return;
     const bool hovering = option.state & QStyle::State_MouseOver;
+    const bool focused = showsKeyboardFocus(option);
     // The row's height less the separator line at its bottom.
     const QRect row = option.rect.adjusted(0, 0, 0, -1);
     painter->save();
@@ -195,8 +198,10 @@ void FileRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->setPen(Theme::tertiary());
     painter->drawText(ageRect(row), Qt::AlignRight | Qt::AlignVCenter, FileListModel::age(*item));
 
-    // The buttons keep their place; they show only under the pointer.
-    if (hovering) {
+    // The buttons keep their place; they show under the pointer, and on the row the keys
+    // reached, whose actions they are.
+    if (focused) AppStyle::drawFocusRing(painter, QRectF(row).adjusted(3, 1, -3, -1), 7);
+    if (hovering || focused) {
         const std::vector<FileRowButton> shown = buttons(remoteOf(index));
         painter->setFont(Symbols::font(12));
         for (size_t k = 0; k < shown.size(); ++k) {

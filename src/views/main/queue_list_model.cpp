@@ -91,9 +91,9 @@ QueueRowLook QueueListModel::look(const TransferState& state) {
     return {};
 }
 
-QString QueueListModel::percentText(const Row& row) {
-    return QString::number(wholePercent(row.sent, row.task->totalSize, true)) + QLatin1Char('%');
-}
+int64_t QueueListModel::percent(const Row& row) { return wholePercent(row.sent, row.task->totalSize, true); }
+
+QString QueueListModel::percentText(const Row& row) { return QString::number(percent(row)) + QLatin1Char('%'); }
 
 QString QueueListModel::speedText(const Row& row) { return QString::fromStdString(humanSpeed(row.speed)); }
 

@@ -43,7 +43,8 @@ public:
 
     // Icon, colour and state text of a state.
     static QueueRowLook look(const TransferState& state);
-    // "37%": the whole percent, capped at 100.
+    // The whole percent, capped at 100, and as text: "37%".
+    static int64_t percent(const Row& row);
     static QString percentText(const Row& row);
     static QString speedText(const Row& row);
 

@@ -34,10 +34,9 @@ QueuePanel::QueuePanel(AppState& state, QWidget* parent) : QWidget(parent), stat
     header->addWidget(clear_);
     column->addLayout(header);
 
-    list_ = new QListView(this);
+    list_ = new RowActionList(this);
     list_->setObjectName(QStringLiteral("queueList"));
     list_->setAccessibleName(QStringLiteral("传输队列"));
-    setUpRowList(list_);
     list_->setUniformItemSizes(true);
     list_->viewport()->setAutoFillBackground(false);
     list_->setAutoFillBackground(false);
@@ -50,6 +49,18 @@ QueuePanel::QueuePanel(AppState& state, QWidget* parent) : QWidget(parent), stat
     connect(clear_, &QPushButton::clicked, this, [this] { state_.uploader().clearFinished(); });
     connect(delegate_, &QueueRowDelegate::cancelRequested, this,
             [this](const std::shared_ptr<TransferTask>& task) { state_.uploader().cancel(task); });
+    list_->setActions([this](const QModelIndex& index) {
+        const QueueListModel::Row& row = model_->row(index.row());
+        std::vector<RowActionList::Action> actions;
+        if (row.state.active()) {
+            actions.push_back({QStringLiteral("取消"), Qt::Key_Delete,
+                               [this, task = row.task] { state_.uploader().cancel(task); }});
+        }
+        return actions;
+    });
+    list_->setProgress(QStringLiteral("发送进度"), [this](const QModelIndex& index) -> std::optional<int> {
+        return int(QueueListModel::percent(model_->row(index.row())));
+    });
     connect(&state_, &AppState::uploaderChanged, this, &QueuePanel::refresh);
     refresh();
 }

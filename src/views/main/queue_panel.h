@@ -3,9 +3,12 @@
 // number of active transfers and "清除已结束", and the list of every task
 // (at most 148 px high, scrolling beyond). It reads uploader().tasks() on
 // every uploaderChanged and calls only cancel(task) and clearFinished().
+// An active row's cancel button is its action "取消" for the keys (Delete, the
+// menu) and for screen readers; a row's progress is read as a bar in the row.
 
-#include <QListView>
 #include <QWidget>
+
+#include "views/main/row_action_list.h"
 
 class QLabel;
 class QPushButton;
@@ -24,7 +27,7 @@ public:
 
     explicit QueuePanel(AppState& state, QWidget* parent = nullptr);
 
-    QListView* list() const { return list_; }
+    RowActionList* list() const { return list_; }
     QueueListModel* model() const { return model_; }
     QueueRowDelegate* delegate() const { return delegate_; }
 
@@ -34,7 +37,7 @@ private:
     AppState& state_;
     QLabel* count_ = nullptr;
     QPushButton* clear_ = nullptr;
-    QListView* list_ = nullptr;
+    RowActionList* list_ = nullptr;
     QueueListModel* model_ = nullptr;
     QueueRowDelegate* delegate_ = nullptr;
 };

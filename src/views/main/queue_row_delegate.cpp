@@ -9,8 +9,10 @@
 #include <QTimer>
 #include <QToolTip>
 
+#include "views/app_style.h"
 #include "views/data_text.h"
 #include "views/main/queue_list_model.h"
+#include "views/main/row_action_list.h"
 #include "views/main/transfer_progress.h"
 #include "views/symbols.h"
 #include "views/theme.h"
@@ -100,6 +102,7 @@ void QueueRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     const QRectF bar(left, line.bottom() + 1 + kLineGap, right - left, ProgressLine::thickness);
     paintProgressLine(*painter, bar, progressFraction(row->sent, row->task->totalSize, true), look.color);
 
+    if (showsKeyboardFocus(option)) AppStyle::drawFocusRing(painter, QRectF(option.rect).adjusted(3, 0, -3, 0), 6);
     if (active) {
         painter->setFont(Symbols::font(11.5));
         painter->setPen(Theme::tertiary());

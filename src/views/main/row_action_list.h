@@ -1,0 +1,100 @@
+#pragma once
+// A list of painted rows that a person can act on without a mouse. It is in the
+// Tab order; the arrows move between rows, and the row they reach (while the
+// keys move it) is painted with the focus ring by the row's delegate. Each row
+// has actions named as its buttons' tooltips: a key runs the one bound to it
+// (Return or Enter, Delete), the Menu key or Shift+F10 (or a right click) opens
+// a menu of them, and a screen reader finds them as the row's accessible
+// actions. A click on a row gives the list the keyboard focus on that row.
+//
+// When the model is reset (a new listing), the keys stay on the row of the
+// same key, or on the row at the same place when that one went.
+//
+// Actions run from the event loop after the key or the menu, with what they
+// copied when they were asked for, so one may replace the list under the row.
+//
+// Over accessibility each row is an item of its own, named by the model's
+// Qt::AccessibleTextRole; when the owner gives rows a progress, the item holds a
+// named progress bar with that value. A row whose data changes tells its new
+// name and value at once.
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include <QAccessible>
+#include <QListView>
+
+class QStyleOptionViewItem;
+
+namespace corvane {
+
+// Whether a delegate paints the focus ring on this row: the row the keys reached while
+// its list holds the keyboard, as for a button.
+bool showsKeyboardFocus(const QStyleOptionViewItem& option);
+
+class RowActionList : public QListView {
+    Q_OBJECT
+
+public:
+    struct Action {
+        QString name;
+        // The key that runs it on the focused row: Qt::Key_Return (Enter too), Qt::Key_Delete, or 0.
+        int key = 0;
+        std::function<void()> run;
+    };
+    using Actions = std::function<std::vector<Action>(const QModelIndex& row)>;
+    // A row's progress in whole percent, or nothing for a row without one.
+    using Progress = std::function<std::optional<int>(const QModelIndex& row)>;
+    // What names a row across listings (a file's path).
+    using RowKey = std::function<QString(const QModelIndex& row)>;
+
+    explicit RowActionList(QWidget* parent = nullptr);
+    ~RowActionList() override;
+
+    void setActions(Actions actions) { actions_ = std::move(actions); }
+    void setProgress(const QString& name, Progress progress) {
+        progressName_ = name;
+        progress_ = std::move(progress);
+    }
+    const QString& progressName() const { return progressName_; }
+    void setRowKey(RowKey key) { rowKey_ = std::move(key); }
+
+    std::vector<Action> actionsOf(const QModelIndex& row) const;
+    std::optional<int> progressOf(const QModelIndex& row) const;
+    // Runs the row's action of that name from the event loop; false when the row has none.
+    bool runAction(const QModelIndex& row, const QString& name);
+
+    // The accessible item of a row, made once and kept while the rows stay where they are.
+    QAccessibleInterface* accessibleRow(int row);
+    int accessibleRowIndex(const QAccessibleInterface* item) const;
+
+    // The menu of the row's actions, open now (null when none is).
+    QWidget* openMenu() const;
+
+    void setModel(QAbstractItemModel* model) override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles = QList<int>()) override;
+
+private:
+    void showMenu(const QModelIndex& row, const QPoint& at);
+    void forgetAccessibleRows();
+    void keepCurrent();
+    void restoreCurrent();
+
+    Actions actions_;
+    Progress progress_;
+    QString progressName_;
+    RowKey rowKey_;
+    int keptRow_ = -1;
+    QString keptKey_;
+    std::map<int, QAccessible::Id> accessibleRows_;
+};
+
+}  // namespace corvane
