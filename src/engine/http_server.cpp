@@ -220,7 +220,8 @@ void HTTPServer::stop() {
             if (slot.fd) ::shutdown(slot.fd.get(), SHUT_RD);
         }
     }
-    // No thread adds slots any more; finished threads only mark theirs.
+    // No thread adds slots any more (a thread letting go of its slot finds running_
+    // false under the lock); finished threads only mark theirs.
     for (ConnectionSlot& slot : connections_) {
         if (slot.thread.joinable()) slot.thread.join();
     }
@@ -261,13 +262,22 @@ void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
     std::lock_guard lock(connectionsLock_);
     const std::unordered_map<std::string, int> held = slotsByAddress();
     const auto mine = held.find(address);
-    const int heldByNewcomer = mine == held.end() ? 0 : mine->second;
-    if (heldByNewcomer >= options_.maxPerAddress) return;
+    if (mine != held.end() && mine->second >= options_.maxPerAddress) return;
     const double at = now();
-    if (openConnections_ >= options_.maxConnections && !evictLongestIdle(at) &&
-        !evictForFairShare(held, heldByNewcomer, at)) {
+    if (openConnections_ < options_.maxConnections) {
+        launch(std::move(conn), address, at);
         return;
     }
+    ConnectionSlot* closed = evictLongestIdle(at);
+    if (!closed) closed = evictSlowest(held, at);
+    if (!closed) return;
+    // The closed connection's thread may still be in its handler, holding its descriptor:
+    // the slot stays taken until that thread lets go, and the newcomer waits for it.
+    closed->heir = std::move(conn);
+    closed->heirAddress = address;
+}
+
+void HTTPServer::launch(UniqueFd conn, const std::string& address, double at) {
     ConnectionSlot& slot = connections_.emplace_back();
     slot.fd = std::move(conn);
     slot.address = address;
@@ -275,11 +285,18 @@ void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
     ++openConnections_;
     slot.thread = std::thread([this, &slot] {
         serve(slot);
-        std::lock_guard done(connectionsLock_);
-        slot.fd.reset();
-        slot.finished = true;
-        if (slot.phase != ConnectionSlot::evicted) --openConnections_;
+        letGo(slot);
     });
+}
+
+void HTTPServer::letGo(ConnectionSlot& slot) {
+    std::lock_guard done(connectionsLock_);
+    slot.fd.reset();
+    slot.finished = true;
+    --openConnections_;
+    // Once stop() has begun, no slot is added: it joins the threads it found.
+    if (slot.heir && running_) launch(std::move(slot.heir), slot.heirAddress, now());
+    slot.heir.reset();
 }
 
 bool HTTPServer::holdsSlot(const ConnectionSlot& slot) {
@@ -290,6 +307,7 @@ std::unordered_map<std::string, int> HTTPServer::slotsByAddress() const {
     std::unordered_map<std::string, int> held;
     for (const ConnectionSlot& slot : connections_) {
         if (holdsSlot(slot)) ++held[slot.address];
+        if (slot.heir) ++held[slot.heirAddress];
     }
     return held;
 }
@@ -306,7 +324,7 @@ double HTTPServer::recentRate(ConnectionSlot& slot, double at) const {
     return slot.traffic.rate(at, bytesMoved(slot.fd.get()));
 }
 
-bool HTTPServer::evictLongestIdle(double at) {
+HTTPServer::ConnectionSlot* HTTPServer::evictLongestIdle(double at) {
     while (true) {
         ConnectionSlot* longest = nullptr;
         for (ConnectionSlot& slot : connections_) {
@@ -314,9 +332,9 @@ bool HTTPServer::evictLongestIdle(double at) {
             if (longest && slot.idleSince >= longest->idleSince) continue;
             if (recentRate(slot, at) <= kNeverClosedRate) longest = &slot;
         }
-        if (!longest) return false;
+        if (!longest) return nullptr;
         if (options_.onIdleChosen) options_.onIdleChosen(longest->address);
-        if (evictIfStillIdle(*longest)) return true;
+        if (evictIfStillIdle(*longest)) return longest;
     }
 }
 
@@ -332,33 +350,30 @@ bool HTTPServer::evictIfStillIdle(ConnectionSlot& slot) {
     }
     slot.phase = ConnectionSlot::evicted;
     ::shutdown(slot.fd.get(), SHUT_RDWR);
-    --openConnections_;
     return true;
 }
 
-bool HTTPServer::evictForFairShare(const std::unordered_map<std::string, int>& held, int heldByNewcomer,
-                                   double at) {
-    int most = 0;
-    for (const auto& [address, count] : held) most = std::max(most, count);
-    if (heldByNewcomer >= most) return false;
-    // Slots are kept in the order they were opened: of two that moved as little, the
-    // later one goes.
+HTTPServer::ConnectionSlot* HTTPServer::evictSlowest(const std::unordered_map<std::string, int>& held, double at) {
+    // Slots are kept in the order they were opened: of two alike, the later one goes.
     ConnectionSlot* slowest = nullptr;
     double slowestRate = 0;
+    int slowestHeld = 0;
     for (ConnectionSlot& slot : connections_) {
-        if (!holdsSlot(slot) || held.at(slot.address) != most) continue;
+        if (!holdsSlot(slot)) continue;
         const double rate = recentRate(slot, at);
-        if (rate > kNeverClosedRate || (slowest && rate > slowestRate)) continue;
+        const int count = held.at(slot.address);
+        if (rate > kNeverClosedRate) continue;
+        if (slowest && (rate > slowestRate || (rate == slowestRate && count < slowestHeld))) continue;
         slowest = &slot;
         slowestRate = rate;
+        slowestHeld = count;
     }
-    if (!slowest) return false;
+    if (!slowest) return nullptr;
     // Only eviction, always under connectionsLock_, makes a slot evicted; the serving
     // thread sees it at its next change of phase, or when the shut socket fails it.
     slowest->phase.exchange(ConnectionSlot::evicted);
     ::shutdown(slowest->fd.get(), SHUT_RDWR);
-    --openConnections_;
-    return true;
+    return slowest;
 }
 
 int HTTPServer::idleConnections() {
