@@ -275,6 +275,7 @@ void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
     // the slot stays taken until that thread lets go, and the newcomer waits for it.
     closed->heir = std::move(conn);
     closed->heirAddress = address;
+    closed->heirTraffic.open(at);
 }
 
 void HTTPServer::launch(UniqueFd conn, const std::string& address, double at) {
@@ -354,26 +355,33 @@ bool HTTPServer::evictIfStillIdle(ConnectionSlot& slot) {
 }
 
 HTTPServer::ConnectionSlot* HTTPServer::evictSlowest(const std::unordered_map<std::string, int>& held, double at) {
+    // A newcomer waiting for a closing connection's slot competes too: when it moved the
+    // fewest bytes, the one arriving now is turned away, as the crowd is refused before any
+    // faster connection is cut.
+    struct Choice {
+        ConnectionSlot* slot = nullptr;
+        bool heir = false;
+        double rate = 0;
+        int held = 0;
+    };
+    Choice slowest;
     // Slots are kept in the order they were opened: of two alike, the later one goes.
-    ConnectionSlot* slowest = nullptr;
-    double slowestRate = 0;
-    int slowestHeld = 0;
+    const auto consider = [&](ConnectionSlot& slot, bool heir, double rate, const std::string& address) {
+        const int count = held.at(address);
+        if (rate > kNeverClosedRate) return;
+        if (slowest.slot && (rate > slowest.rate || (rate == slowest.rate && count < slowest.held))) return;
+        slowest = Choice{&slot, heir, rate, count};
+    };
     for (ConnectionSlot& slot : connections_) {
-        if (!holdsSlot(slot)) continue;
-        const double rate = recentRate(slot, at);
-        const int count = held.at(slot.address);
-        if (rate > kNeverClosedRate) continue;
-        if (slowest && (rate > slowestRate || (rate == slowestRate && count < slowestHeld))) continue;
-        slowest = &slot;
-        slowestRate = rate;
-        slowestHeld = count;
+        if (holdsSlot(slot)) consider(slot, false, recentRate(slot, at), slot.address);
+        if (slot.heir) consider(slot, true, slot.heirTraffic.rate(at, bytesMoved(slot.heir.get())), slot.heirAddress);
     }
-    if (!slowest) return nullptr;
+    if (!slowest.slot || slowest.heir) return nullptr;
     // Only eviction, always under connectionsLock_, makes a slot evicted; the serving
     // thread sees it at its next change of phase, or when the shut socket fails it.
-    slowest->phase.exchange(ConnectionSlot::evicted);
-    ::shutdown(slowest->fd.get(), SHUT_RDWR);
-    return slowest;
+    slowest.slot->phase.exchange(ConnectionSlot::evicted);
+    ::shutdown(slowest.slot->fd.get(), SHUT_RDWR);
+    return slowest.slot;
 }
 
 int HTTPServer::idleConnections() {

@@ -240,10 +240,11 @@ private:
         std::atomic<int> phase{busy};
         std::atomic<int64_t> idleSince{0};  // steady-clock nanoseconds
         TrafficMeter traffic;               // under connectionsLock_
-        // The newcomer an evicted slot was closed for, with its address: it is served in
-        // this slot's place once the thread has let go (under connectionsLock_).
+        // The newcomer an evicted slot was closed for, with its address and traffic: it is
+        // served in this slot's place once the thread has let go (under connectionsLock_).
         UniqueFd heir;
         std::string heirAddress;
+        TrafficMeter heirTraffic;
     };
 
     struct JSONReply {
@@ -287,6 +288,8 @@ private:
     // A full server with no idle connection to close closes, wherever it is, the
     // connection that has moved the fewest bytes lately, unless it moves more than 1 MB/s;
     // of equals, one of the address holding the most, of those the most recently opened.
+    // A newcomer waiting for an evicted slot competes as a connection of its own: when it
+    // moved the fewest bytes, nothing is closed.
     // None when there is none.
     ConnectionSlot* evictSlowest(const std::unordered_map<std::string, int>& held, double at);
     BodyPace bodyPace() const;
