@@ -342,7 +342,7 @@ HTTPServer::ConnectionSlot* HTTPServer::evictLongestIdle(double at) {
 bool HTTPServer::evictIfStillIdle(ConnectionSlot& slot) {
     // The serving thread leaves a request's first bytes in the socket until it has moved
     // its slot back from idle to busy, and waits while the slot is claimed: bytes that came
-    // before the claim are seen here, and their request is never cut.
+    // before the claim are seen here, and their request is never cut as idle.
     int idle = ConnectionSlot::idle;
     if (!slot.phase.compare_exchange_strong(idle, ConnectionSlot::claimed)) return false;
     if (bytesWaiting(slot.fd.get())) {
