@@ -365,7 +365,8 @@ HTTPServer::ConnectionSlot* HTTPServer::evictSlowest(const std::unordered_map<st
         int held = 0;
     };
     Choice slowest;
-    // Slots are kept in the order they were opened: of two alike, the later one goes.
+    // Of two alike the later one looked at goes: slots are kept in the order they were
+    // opened, and the newcomers waiting come after them.
     const auto consider = [&](ConnectionSlot& slot, bool heir, double rate, const std::string& address) {
         const int count = held.at(address);
         if (rate > kNeverClosedRate) return;
@@ -374,6 +375,8 @@ HTTPServer::ConnectionSlot* HTTPServer::evictSlowest(const std::unordered_map<st
     };
     for (ConnectionSlot& slot : connections_) {
         if (holdsSlot(slot)) consider(slot, false, recentRate(slot, at), slot.address);
+    }
+    for (ConnectionSlot& slot : connections_) {
         if (slot.heir) consider(slot, true, slot.heirTraffic.rate(at, bytesMoved(slot.heir.get())), slot.heirAddress);
     }
     if (!slowest.slot || slowest.heir) return nullptr;

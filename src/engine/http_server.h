@@ -288,9 +288,8 @@ private:
     // A full server with no idle connection to close closes, wherever it is, the
     // connection that has moved the fewest bytes lately, unless it moves more than 1 MB/s;
     // of equals, one of the address holding the most, of those the most recently opened.
-    // A newcomer waiting for an evicted slot competes as a connection of its own: when it
-    // moved the fewest bytes, nothing is closed.
-    // None when there is none.
+    // A newcomer waiting for an evicted slot competes as a connection of its own (the
+    // latest): when it moved the fewest bytes, nothing is closed. None when none may go.
     ConnectionSlot* evictSlowest(const std::unordered_map<std::string, int>& held, double at);
     BodyPace bodyPace() const;
     void serve(ConnectionSlot& slot);
