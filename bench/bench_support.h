@@ -345,6 +345,63 @@ inline std::string request(const std::string& method, const std::string& target,
            "\r\n\r\n";
 }
 
+// `count` connections, one per address (the prefix then 1, 2, ...), each in the middle of
+// a 4 MiB chunk body sent at `pace` bytes a second; a connection the server closed is
+// opened again at the next tick.
+class SlowHolders {
+public:
+    SlowHolders(int port, int count, std::string prefix, int pace)
+        : port_(port), prefix_(std::move(prefix)), pace_(pace), fds_(size_t(count), -1) {
+        for (int k = 0; k < count; ++k) open(k);
+        pacer_ = std::thread([this] { run(); });
+    }
+    SlowHolders(const SlowHolders&) = delete;
+    SlowHolders& operator=(const SlowHolders&) = delete;
+    ~SlowHolders() {
+        running_ = false;
+        pacer_.join();
+        for (int fd : fds_) {
+            if (fd >= 0) ::close(fd);
+        }
+    }
+    int reopened() const { return reopened_; }
+
+private:
+    void open(int k) {
+        char id[17];
+        std::snprintf(id, sizeof id, "c0ffee%010x", unsigned(k));
+        const int fd = connectFrom(prefix_ + std::to_string(k + 1), port_);
+        if (fd >= 0 && !sendText(fd, request("PUT", std::string("/api/upload/") + id + "/0", kChunk))) {
+            ::close(fd);
+            fds_[size_t(k)] = -1;
+            return;
+        }
+        fds_[size_t(k)] = fd;
+    }
+
+    void run() {
+        const std::string piece(size_t(pace_ / 10), 'x');
+        while (running_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            for (size_t k = 0; k < fds_.size(); ++k) {
+                int& fd = fds_[k];
+                if (fd >= 0 && !serverSpoke(fd) && sendText(fd, piece)) continue;
+                if (fd >= 0) ::close(fd);
+                open(int(k));
+                ++reopened_;
+            }
+        }
+    }
+
+    int port_;
+    std::string prefix_;
+    int pace_;
+    std::vector<int> fds_;  // touched by the pacer only, once it runs
+    std::atomic<bool> running_{true};
+    std::atomic<int> reopened_{0};
+    std::thread pacer_;
+};
+
 // Seconds of one chunk-protocol upload and of its finish (the join) alone; negative on failure.
 struct UploadTimes {
     double total = -1;

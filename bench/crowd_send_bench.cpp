@@ -34,59 +34,6 @@ namespace {
 constexpr int kHolders = 255;
 constexpr int kPace = 600;  // bytes per second of each held body
 
-// 255 connections, one per address, each in the middle of a 4 MiB chunk body sent at kPace;
-// a connection the server closed is opened again at the next tick.
-class SlowHolders {
-public:
-    explicit SlowHolders(int port) : port_(port), fds_(kHolders, -1) {
-        for (int k = 0; k < kHolders; ++k) open(k);
-        pacer_ = std::thread([this] { pace(); });
-    }
-    ~SlowHolders() {
-        running_ = false;
-        pacer_.join();
-        for (int fd : fds_) {
-            if (fd >= 0) ::close(fd);
-        }
-    }
-    int reopened() const { return reopened_; }
-
-private:
-    static std::string address(int k) { return "127.0.2." + std::to_string(k + 1); }
-
-    void open(int k) {
-        char id[17];
-        std::snprintf(id, sizeof id, "c0ffee%010x", unsigned(k));
-        const int fd = bench::connectFrom(address(k), port_);
-        if (fd >= 0 && !bench::sendText(fd, bench::request("PUT", std::string("/api/upload/") + id + "/0", bench::kChunk))) {
-            ::close(fd);
-            fds_[size_t(k)] = -1;
-            return;
-        }
-        fds_[size_t(k)] = fd;
-    }
-
-    void pace() {
-        const std::string piece(kPace / 10, 'x');
-        while (running_) {
-            std::this_thread::sleep_for(100ms);
-            for (int k = 0; k < kHolders; ++k) {
-                int& fd = fds_[size_t(k)];
-                if (fd >= 0 && !bench::serverSpoke(fd) && bench::sendText(fd, piece)) continue;
-                if (fd >= 0) ::close(fd);
-                open(k);
-                ++reopened_;
-            }
-        }
-    }
-
-    int port_;
-    std::vector<int> fds_;  // touched by the pacer only, once it runs
-    std::atomic<bool> running_{true};
-    std::atomic<int> reopened_{0};
-    std::thread pacer_;
-};
-
 // Connects and closes from a fresh address `rate` times a second.
 class Newcomers {
 public:
@@ -142,7 +89,7 @@ void runOnce(const fs::path& work, const fs::path& source, int rate, int firstPo
     const fs::path recv = work / ("recv-" + std::to_string(rate));
     const auto server = bench::startServer(recv, firstPort, "");
     if (!server) return;
-    auto holders = std::make_unique<SlowHolders>(server->port());
+    auto holders = std::make_unique<bench::SlowHolders>(server->port(), kHolders, "127.0.2.", kPace);
     const auto settle = bench::Clock::now();
     while (server->openConnections() < kHolders && bench::secondsSince(settle) < 10) std::this_thread::sleep_for(50ms);
     const int held = server->openConnections();

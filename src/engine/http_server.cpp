@@ -223,7 +223,8 @@ void HTTPServer::stop() {
             if (slot.fd) ::shutdown(slot.fd.get(), SHUT_RD);
         }
     }
-    // No thread adds slots any more; finished threads only mark theirs.
+    // No thread adds slots any more (a thread letting go of its slot finds running_
+    // false under the lock); finished threads only mark theirs.
     for (ConnectionSlot& slot : connections_) {
         if (slot.thread.joinable()) slot.thread.join();
     }
@@ -264,13 +265,23 @@ void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
     std::lock_guard lock(connectionsLock_);
     const std::unordered_map<std::string, int> held = slotsByAddress();
     const auto mine = held.find(address);
-    const int heldByNewcomer = mine == held.end() ? 0 : mine->second;
-    if (heldByNewcomer >= options_.maxPerAddress) return;
+    if (mine != held.end() && mine->second >= options_.maxPerAddress) return;
     const double at = now();
-    if (openConnections_ >= options_.maxConnections && !evictLongestIdle(at) &&
-        !evictForFairShare(held, heldByNewcomer, at)) {
+    if (openConnections_ < options_.maxConnections) {
+        launch(std::move(conn), address, at);
         return;
     }
+    ConnectionSlot* closed = evictLongestIdle(at);
+    if (!closed) closed = evictSlowest(held, at);
+    if (!closed) return;
+    // The closed connection's thread may still be in its handler, holding its descriptor:
+    // the slot stays taken until that thread lets go, and the newcomer waits for it.
+    closed->heir = std::move(conn);
+    closed->heirAddress = address;
+    closed->heirTraffic.open(at);
+}
+
+void HTTPServer::launch(UniqueFd conn, const std::string& address, double at) {
     ConnectionSlot& slot = connections_.emplace_back();
     slot.fd = std::move(conn);
     slot.address = address;
@@ -278,11 +289,18 @@ void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
     ++openConnections_;
     slot.thread = std::thread([this, &slot] {
         serve(slot);
-        std::lock_guard done(connectionsLock_);
-        slot.fd.reset();
-        slot.finished = true;
-        if (slot.phase != ConnectionSlot::evicted) --openConnections_;
+        letGo(slot);
     });
+}
+
+void HTTPServer::letGo(ConnectionSlot& slot) {
+    std::lock_guard done(connectionsLock_);
+    slot.fd.reset();
+    slot.finished = true;
+    --openConnections_;
+    // Once stop() has begun, no slot is added: it joins the threads it found.
+    if (slot.heir && running_) launch(std::move(slot.heir), slot.heirAddress, now());
+    slot.heir.reset();
 }
 
 bool HTTPServer::holdsSlot(const ConnectionSlot& slot) {
@@ -293,6 +311,7 @@ std::unordered_map<std::string, int> HTTPServer::slotsByAddress() const {
     std::unordered_map<std::string, int> held;
     for (const ConnectionSlot& slot : connections_) {
         if (holdsSlot(slot)) ++held[slot.address];
+        if (slot.heir) ++held[slot.heirAddress];
     }
     return held;
 }
@@ -309,7 +328,7 @@ double HTTPServer::recentRate(ConnectionSlot& slot, double at) const {
     return slot.traffic.rate(at, bytesMoved(slot.fd.get()));
 }
 
-bool HTTPServer::evictLongestIdle(double at) {
+HTTPServer::ConnectionSlot* HTTPServer::evictLongestIdle(double at) {
     while (true) {
         ConnectionSlot* longest = nullptr;
         for (ConnectionSlot& slot : connections_) {
@@ -317,16 +336,16 @@ bool HTTPServer::evictLongestIdle(double at) {
             if (longest && slot.idleSince >= longest->idleSince) continue;
             if (recentRate(slot, at) <= kNeverClosedRate) longest = &slot;
         }
-        if (!longest) return false;
+        if (!longest) return nullptr;
         if (options_.onIdleChosen) options_.onIdleChosen(longest->address);
-        if (evictIfStillIdle(*longest)) return true;
+        if (evictIfStillIdle(*longest)) return longest;
     }
 }
 
 bool HTTPServer::evictIfStillIdle(ConnectionSlot& slot) {
     // The serving thread leaves a request's first bytes in the socket until it has moved
     // its slot back from idle to busy, and waits while the slot is claimed: bytes that came
-    // before the claim are seen here, and their request is never cut.
+    // before the claim are seen here, and their request is never cut as idle.
     int idle = ConnectionSlot::idle;
     if (!slot.phase.compare_exchange_strong(idle, ConnectionSlot::claimed)) return false;
     if (bytesWaiting(slot.fd.get())) {
@@ -335,33 +354,40 @@ bool HTTPServer::evictIfStillIdle(ConnectionSlot& slot) {
     }
     slot.phase = ConnectionSlot::evicted;
     ::shutdown(slot.fd.get(), SHUT_RDWR);
-    --openConnections_;
     return true;
 }
 
-bool HTTPServer::evictForFairShare(const std::unordered_map<std::string, int>& held, int heldByNewcomer,
-                                   double at) {
-    int most = 0;
-    for (const auto& [address, count] : held) most = std::max(most, count);
-    if (heldByNewcomer >= most) return false;
-    // Slots are kept in the order they were opened: of two that moved as little, the
-    // later one goes.
-    ConnectionSlot* slowest = nullptr;
-    double slowestRate = 0;
+HTTPServer::ConnectionSlot* HTTPServer::evictSlowest(const std::unordered_map<std::string, int>& held, double at) {
+    // A newcomer waiting for a closing connection's slot competes too: when it moved the
+    // fewest bytes, the one arriving now is turned away, as the crowd is refused before any
+    // faster connection is cut.
+    struct Choice {
+        ConnectionSlot* slot = nullptr;
+        bool heir = false;
+        double rate = 0;
+        int held = 0;
+    };
+    Choice slowest;
+    // Of two alike the later one looked at goes: slots are kept in the order they were
+    // opened, and the newcomers waiting come after them.
+    const auto consider = [&](ConnectionSlot& slot, bool heir, double rate, const std::string& address) {
+        const int count = held.at(address);
+        if (rate > kNeverClosedRate) return;
+        if (slowest.slot && (rate > slowest.rate || (rate == slowest.rate && count < slowest.held))) return;
+        slowest = Choice{&slot, heir, rate, count};
+    };
     for (ConnectionSlot& slot : connections_) {
-        if (!holdsSlot(slot) || held.at(slot.address) != most) continue;
-        const double rate = recentRate(slot, at);
-        if (rate > kNeverClosedRate || (slowest && rate > slowestRate)) continue;
-        slowest = &slot;
-        slowestRate = rate;
+        if (holdsSlot(slot)) consider(slot, false, recentRate(slot, at), slot.address);
     }
-    if (!slowest) return false;
+    for (ConnectionSlot& slot : connections_) {
+        if (slot.heir) consider(slot, true, slot.heirTraffic.rate(at, bytesMoved(slot.heir.get())), slot.heirAddress);
+    }
+    if (!slowest.slot || slowest.heir) return nullptr;
     // Only eviction, always under connectionsLock_, makes a slot evicted; the serving
     // thread sees it at its next change of phase, or when the shut socket fails it.
-    slowest->phase.exchange(ConnectionSlot::evicted);
-    ::shutdown(slowest->fd.get(), SHUT_RDWR);
-    --openConnections_;
-    return true;
+    slowest.slot->phase.exchange(ConnectionSlot::evicted);
+    ::shutdown(slowest.slot->fd.get(), SHUT_RDWR);
+    return slowest.slot;
 }
 
 int HTTPServer::idleConnections() {

@@ -52,10 +52,11 @@ struct ServerOptions {
     std::function<void(RouteTable&)> addRoutes;
     std::chrono::milliseconds idleTimeout{120000};  // a read or write waiting this long closes the connection
     // When every connection is taken, a newcomer closes the one that costs least to lose:
-    // the one that has waited longest for its next request; else, when its address holds
-    // fewer connections than the address holding the most, the connection of such an
-    // address that has moved the fewest bytes lately. A connection moving more than
-    // 1 MB/s is never closed for a newcomer; with none to close, the newcomer is turned away.
+    // the one that has waited longest for its next request; else the one that has moved
+    // the fewest bytes lately, whichever address holds it (of equals, one of the address
+    // holding the most). A connection moving more than 1 MB/s is never closed for a
+    // newcomer; with none to close, the newcomer is turned away. A closed connection keeps
+    // its slot until its thread lets go of it; the newcomer takes the slot then.
     int maxConnections = 256;
     int maxPerAddress = 32;  // connections one address may hold at once
     // A request head must be whole this long after its first byte arrived.
@@ -166,6 +167,7 @@ public:
     int port() const { return port_; }
     int listenFD() const { return listenFD_; }
     bool running() const { return running_; }
+    // Connections holding a slot: served ones, closed ones whose thread has not let go yet.
     int openConnections() const { return openConnections_; }
     // Connections waiting for the first byte of their next request.
     int idleConnections();
@@ -233,13 +235,18 @@ private:
         std::thread thread;
         bool finished = false;
         // Idle while waiting for the first byte of a request head; evicted by the accept
-        // thread, under connectionsLock_, to make room: from idle for any newcomer (claimed
-        // for the moment it looks whether a request has begun to arrive), from busy too for
-        // a newcomer of an address holding fewer slots. The serving thread moves between
-        // busy and idle without the lock, each move one compare-and-swap.
+        // thread, under connectionsLock_, to make room for a newcomer: from idle (claimed
+        // for the moment it looks whether a request has begun to arrive), else from busy.
+        // The serving thread moves between busy and idle without the lock, each move one
+        // compare-and-swap.
         std::atomic<int> phase{busy};
         std::atomic<int64_t> idleSince{0};  // steady-clock nanoseconds
         TrafficMeter traffic;               // under connectionsLock_
+        // The newcomer an evicted slot was closed for, with its address and traffic: it is
+        // served in this slot's place once the thread has let go (under connectionsLock_).
+        UniqueFd heir;
+        std::string heirAddress;
+        TrafficMeter heirTraffic;
     };
 
     struct JSONReply {
@@ -257,27 +264,35 @@ private:
     JSONReply joinUpload(const std::string& id, const std::string& peerIP);
 
     void acceptLoop();
+    // Serves the newcomer in a slot of its own, or in the place of one closed for it, or
+    // turns it away.
     void startConnection(UniqueFd conn, const std::string& address);
+    // Gives the connection a slot and a thread to serve it; under connectionsLock_.
+    void launch(UniqueFd conn, const std::string& address, double at);
+    // The end of a slot's thread: closes its connection and lets go of the slot, to the
+    // newcomer it was closed for when there is one.
+    void letGo(ConnectionSlot& slot);
     void reapFinishedConnections();
     static bool holdsSlot(const ConnectionSlot& slot);
-    // The slots each address holds. Called under connectionsLock_, as the ones below.
+    // The slots each address holds, a newcomer waiting for an evicted slot counted with
+    // its own address. Called under connectionsLock_, as the ones below.
     std::unordered_map<std::string, int> slotsByAddress() const;
     // Notes the bytes each connection has moved so far (about once a second).
     void noteTraffic();
     // Bytes per second the connection has moved lately.
     double recentRate(ConnectionSlot& slot, double at) const;
     // Closes the connection that has waited longest for its next request, unless it moves
-    // more than 1 MB/s; false when every other one is in the middle of a request or has
+    // more than 1 MB/s; none when every other one is in the middle of a request or has
     // one whose first bytes came.
-    bool evictLongestIdle(double at);
+    ConnectionSlot* evictLongestIdle(double at);
     // Closes an idle slot unless its next request has begun to arrive; false then.
     bool evictIfStillIdle(ConnectionSlot& slot);
-    // A full server with no idle connection to close shares its slots fairly: a newcomer
-    // whose address holds fewer than the address holding the most closes, among the
-    // connections of the addresses holding the most, the one that has moved the fewest
-    // bytes lately (of equals, the most recently opened), unless it moves more than 1 MB/s;
-    // false when there is none.
-    bool evictForFairShare(const std::unordered_map<std::string, int>& held, int heldByNewcomer, double at);
+    // A full server with no idle connection to close closes, wherever it is, the
+    // connection that has moved the fewest bytes lately, unless it moves more than 1 MB/s;
+    // of equals, one of the address holding the most, of those the most recently opened.
+    // A newcomer waiting for an evicted slot competes as a connection of its own (the
+    // latest): when it moved the fewest bytes, nothing is closed. None when none may go.
+    ConnectionSlot* evictSlowest(const std::unordered_map<std::string, int>& held, double at);
     BodyPace bodyPace() const;
     void serve(ConnectionSlot& slot);
     // Reads until the head that begins at start is whole; false closes the connection.
@@ -318,7 +333,7 @@ private:
 
     std::mutex connectionsLock_;  // guards connections_ and every slot's fd and finished
     std::list<ConnectionSlot> connections_;
-    std::atomic<int> openConnections_{0};  // evicted connections not counted
+    std::atomic<int> openConnections_{0};  // slots not let go of, evicted ones included
     BodyBudget bodyBudget_;
 
     // Owners and chunks in flight of the unfinished uploads.

@@ -298,12 +298,17 @@ TEST_F(ServerTest, SilentClientIsDroppedAfterTheIdleTimeout) {
 TEST_F(ServerTest, ConnectionsBeyondTheLimitAreClosedAtOnce) {
     ServerOptions options;
     options.maxConnections = 2;
+    // With the clock standing still a connection's rate is the bytes it moved over 0.1 s:
+    // the bodies below, 150 KB in, count as moving past 1 MB/s.
+    options.clock = [] { return 1.7e9; };
     auto server = startServer(options);
-    // Both connections are in the middle of a request: neither is closed for a newcomer.
+    // Both connections are in the middle of a request, moving fast: neither is closed for
+    // a newcomer.
     test::RawClient a(server->port()), b(server->port());
-    ASSERT_TRUE(a.send("POST /zz HTTP/1.1\r\nContent-Length: 5\r\n\r\nab"));
-    ASSERT_TRUE(b.send("POST /zz HTTP/1.1\r\nContent-Length: 5\r\n\r\nab"));
-    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 4; }));
+    const std::string fastBody = "POST /zz HTTP/1.1\r\nContent-Length: 200000\r\n\r\n" + std::string(150000, 'f');
+    ASSERT_TRUE(a.send(fastBody));
+    ASSERT_TRUE(b.send(fastBody));
+    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 300000; }));
     test::RawClient third(server->port());
     third.send("OPTIONS / HTTP/1.1\r\n\r\n");
     EXPECT_EQ(third.readUntilClosed(), "");

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <list>
 #include <mutex>
@@ -437,6 +438,141 @@ TEST_F(UploaderReconnect, ASendOutlastsNewcomersCyclingAddressesOnAServerHeldByS
     EXPECT_EQ(newcomers.load(), rounds + 1);
     EXPECT_EQ(chunkPorts->count(), 1u) << "the sender's connection was closed";
     EXPECT_GT(holders.reopened(), 0);
+}
+
+}  // namespace
+}  // namespace corvane
+
+namespace corvane {
+namespace {
+
+// With the clock standing still a connection's rate is the bytes it moved over the
+// shortest span counted (0.1 s), so 100 KB count as 1 MB/s, whatever the load.
+double standingClock() { return 1.7e9; }
+
+// Connections each in the middle of a body of 400,000 bytes, some of it sent; the bytes
+// the server holds tell when it has read what each sent, and which it still reads from.
+class HeldBodies {
+public:
+    explicit HeldBodies(HTTPServer& server) : server_(server) {}
+
+    // Opens one from the address with `sent` bytes of its body; false when they were not
+    // all read (after each closed since, whose bytes are given back).
+    bool open(const std::string& address, int64_t sent) {
+        bodies_.push_back({std::make_unique<test::RawClient>(server_.port(), address), sent, false});
+        if (!bodies_.back().client->send(kHead + std::string(size_t(sent), 'x'))) return false;
+        return settled();
+    }
+    // The bodies the server closed, in the order they were opened.
+    std::vector<size_t> closed() {
+        std::vector<size_t> found;
+        for (size_t k = 0; k < bodies_.size(); ++k) {
+            Body& body = bodies_[k];
+            if (!body.closed) {
+                pollfd p{body.client->fd(), POLLIN, 0};
+                body.closed = ::poll(&p, 1, 0) == 1 && body.client->closedByServer();
+            }
+            if (body.closed) found.push_back(k);
+        }
+        return found;
+    }
+    // Sends the rest of every body still open; whether each was answered (404: no row takes it).
+    bool finishOpenOnes() {
+        closed();
+        for (Body& body : bodies_) {
+            if (body.closed) continue;
+            if (!body.client->send(std::string(size_t(kLength - body.sent), 'y'))) return false;
+            const auto reply = body.client->readReply();
+            if (!reply || reply->status != 404) return false;
+        }
+        return true;
+    }
+
+private:
+    static constexpr int64_t kLength = 400000;
+    inline static const std::string kHead = "POST /api/nothing HTTP/1.1\r\nContent-Length: 400000\r\n\r\n";
+    struct Body {
+        std::unique_ptr<test::RawClient> client;
+        int64_t sent;
+        bool closed;
+    };
+    bool settled() {
+        return test::waitFor([&] {
+            int64_t held = 0;
+            closed();
+            for (const Body& body : bodies_) held += body.closed ? 0 : body.sent;
+            return server_.bodyBytesHeld() == held;
+        });
+    }
+
+    HTTPServer& server_;
+    std::deque<Body> bodies_;
+};
+
+// A server of six slots on a clock standing still, each slot but those left for the
+// sender in the middle of a body.
+class UploaderCrowd : public UploaderReconnect {
+protected:
+    // Starts the server with a body from each address, its bytes sent.
+    void startHolding(const std::vector<std::pair<std::string, int64_t>>& held) {
+        ServerOptions options;
+        options.maxConnections = 6;
+        options.clock = standingClock;
+        start(options);
+        bodies = std::make_unique<HeldBodies>(*server);
+        for (const auto& [address, sent] : held) ASSERT_TRUE(bodies->open(address, sent)) << address;
+        ASSERT_TRUE(bodies->closed().empty());
+    }
+    // Three newcomers from fresh addresses, each with 300 bytes of a body: each is read.
+    void admitNewcomers() {
+        for (int n = 1; n <= 3; ++n) ASSERT_TRUE(bodies->open("127.0.1." + std::to_string(n), 300)) << n;
+    }
+
+    std::unique_ptr<HeldBodies> bodies;
+};
+
+TEST_F(UploaderCrowd, NewcomersAndASenderCloseTheSlowestBodyBesideAnAddressHoldingFastOnes) {
+    // One address held two bodies moving fast beside addresses each holding one slow body:
+    // a newcomer could close only a connection of the address holding the most, whose
+    // connections were never closed, so every newcomer was closed unanswered and the
+    // Uploader failed at once. The slowest connection goes, wherever it is.
+    startHolding({{"127.0.3.1", 150000}, {"127.0.3.1", 150000},  // 0, 1
+                  {"127.0.0.2", 10}, {"127.0.0.3", 10}, {"127.0.0.4", 10}, {"127.0.0.5", 10}});
+    // A slow body closes for each newcomer (of equals, the latest), never a fast one.
+    admitNewcomers();
+    EXPECT_EQ(bodies->closed(), (std::vector<size_t>{3, 4, 5}));
+    // The Uploader's connection takes the last slow one's slot.
+    const TaskList tasks{fileTask("sent.bin", patterned(MiB4 + 1000, 5))};
+    send(tasks, server->port());
+    expectStoredWhole(tasks);
+    EXPECT_EQ(bodies->closed(), (std::vector<size_t>{2, 3, 4, 5}));
+    EXPECT_TRUE(bodies->finishOpenOnes());
+}
+
+TEST_F(UploaderCrowd, TwoFilesSentSlowlyAtOnceAreNotCutForNewcomersWhileSlowerConnectionsHold) {
+    // The Uploader sending two files at once was the only address holding two slots beside
+    // slower addresses holding one each: every newcomer closed one of its connections, and
+    // the second file failed. The number of slots an address holds only breaks ties.
+    startHolding({{"127.0.0.2", 10}, {"127.0.0.3", 10}, {"127.0.0.4", 10}, {"127.0.0.5", 10}});
+    // Each chunk is held in its handler, its connection busy, having moved its status, meta
+    // and chunk: more than any other body, far less than 100 KB (1 MB/s here).
+    chunkHold->arm();
+    const TaskList tasks{fileTask("one.bin", patterned(30000, 6)), fileTask("two.bin", patterned(31000, 7))};
+    uploader = std::make_unique<Uploader>(loop);
+    uploader->append(tasks);
+    uploader->pump(std::nullopt, std::nullopt, "tok", server->port());
+    ASSERT_TRUE(test::waitFor([&] { return chunkHold->arrived() == 2; }));
+    ASSERT_EQ(server->openConnections(), 6);
+
+    admitNewcomers();
+    EXPECT_EQ(bodies->closed(), (std::vector<size_t>{1, 2, 3}));
+    chunkHold->release(2);
+    ASSERT_TRUE(loop.runUntil([&] {
+        return std::none_of(tasks.begin(), tasks.end(), [](const auto& t) { return t->state.active(); });
+    }));
+    expectStoredWhole(tasks);
+    EXPECT_EQ(chunkPorts->count(), 2u) << "a chunk was cut and sent again";
+    EXPECT_TRUE(bodies->finishOpenOnes());
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <thread>
@@ -180,6 +182,11 @@ bool RawClient::closedByServer() {
     const ssize_t n = ::recv(fd_, &c, 1, 0);
     if (n > 0) buf_.push_back(c);
     return n == 0 || (n < 0 && errno == ECONNRESET);
+}
+
+bool RawClient::allReceived() const {
+    int unacknowledged = 0;
+    return ::ioctl(fd_, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
 }
 
 namespace {

@@ -81,6 +81,8 @@ public:
     std::string readUntilClosed();
     // True when the server closed the connection (no more bytes, end of stream).
     bool closedByServer();
+    // Whether the server has acknowledged, so holds in its socket, every byte sent.
+    bool allReceived() const;
     void close();
 
 private:
