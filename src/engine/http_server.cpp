@@ -24,7 +24,6 @@ namespace {
 
 constexpr size_t kReadBlock = 262144;          // 256 KiB per read
 constexpr size_t kMaxHead = 262144;            // waiting bytes allowed without a blank line
-constexpr double kNeverClosedRate = 1e6;       // bytes per second: never closed for a newcomer
 
 enum class BodyRead { whole, cut, busy };
 
@@ -334,7 +333,7 @@ HTTPServer::ConnectionSlot* HTTPServer::evictLongestIdle(double at) {
         for (ConnectionSlot& slot : connections_) {
             if (slot.finished || slot.phase != ConnectionSlot::idle || bytesWaiting(slot.fd.get())) continue;
             if (longest && slot.idleSince >= longest->idleSince) continue;
-            if (recentRate(slot, at) <= kNeverClosedRate) longest = &slot;
+            if (recentRate(slot, at) <= kNeverCutRate) longest = &slot;
         }
         if (!longest) return nullptr;
         if (options_.onIdleChosen) options_.onIdleChosen(longest->address);
@@ -372,7 +371,7 @@ HTTPServer::ConnectionSlot* HTTPServer::evictSlowest(const std::unordered_map<st
     // opened, and the newcomers waiting come after them.
     const auto consider = [&](ConnectionSlot& slot, bool heir, double rate, const std::string& address) {
         const int count = held.at(address);
-        if (rate > kNeverClosedRate) return;
+        if (rate > kNeverCutRate) return;
         if (slowest.slot && (rate > slowest.rate || (rate == slowest.rate && count < slowest.held))) return;
         slowest = Choice{&slot, heir, rate, count};
     };

@@ -494,8 +494,8 @@ TEST_F(FinishHeardAgain, TheOwnersReplyOutlastsOtherAddressesFinishesAndAStrange
     std::vector<std::pair<std::string, std::string>> finished;  // address, id
     for (int k = 0; k < 30; ++k) {
         for (size_t a = 0; a < others.size(); ++a) {
-            char name[17];
-            std::snprintf(name, sizeof name, "%08zx%08x", a + 1, k);
+            char name[32];
+            std::snprintf(name, sizeof name, "%08zx%08x", a + 1, unsigned(k));
             id = name;
             ASSERT_EQ(send(others[a], metaOf(id + ".bin", {"x"}), {"x"}).status, 200) << id;
             finished.emplace_back(others[a], id);
