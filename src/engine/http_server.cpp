@@ -315,6 +315,13 @@ std::unordered_map<std::string, int> HTTPServer::slotsByAddress() const {
     return held;
 }
 
+int HTTPServer::connectionsOf(const std::string& address) {
+    std::lock_guard lock(connectionsLock_);
+    return int(std::count_if(connections_.begin(), connections_.end(), [&](const ConnectionSlot& slot) {
+        return holdsSlot(slot) && slot.address == address;
+    }));
+}
+
 void HTTPServer::noteTraffic() {
     std::lock_guard lock(connectionsLock_);
     const double at = now();

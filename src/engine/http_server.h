@@ -277,6 +277,9 @@ private:
     // The slots each address holds, a newcomer waiting for an evicted slot counted with
     // its own address. Called under connectionsLock_, as the ones below.
     std::unordered_map<std::string, int> slotsByAddress() const;
+    // The connections the address holds open; takes connectionsLock_, which is never held
+    // while the upload records are asked.
+    int connectionsOf(const std::string& address);
     // Notes the bytes each connection has moved so far (about once a second).
     void noteTraffic();
     // Bytes per second the connection has moved lately.
@@ -337,7 +340,8 @@ private:
     BodyBudget bodyBudget_;
 
     // Owners and chunks in flight of the unfinished uploads.
-    UploadRecords uploads_{options_.uploadLimits, [this] { return now(); }};
+    UploadRecords uploads_{options_.uploadLimits, [this] { return now(); },
+                           [this](const std::string& address) { return connectionsOf(address); }};
 
     std::mutex recvLock_;  // guards recvTasks_, recvOrder_ and every field of their tasks
     std::unordered_map<std::string, ReceiveTask> recvTasks_;

@@ -71,8 +71,9 @@ std::vector<fs::path> entriesOf(const fs::path& folder) {
 
 }  // namespace
 
-UploadRecords::UploadRecords(UploadLimits limits, std::function<double()> clock)
-    : limits_(limits), clock_(std::move(clock)) {}
+UploadRecords::UploadRecords(UploadLimits limits, std::function<double()> clock,
+                             std::function<int(const std::string&)> connectionsOf)
+    : limits_(limits), clock_(std::move(clock)), connectionsOf_(std::move(connectionsOf)) {}
 
 // ---------------------------------------------------------------- start and lookup
 
@@ -273,6 +274,7 @@ UploadRecords::Room UploadRecords::roomFor(const Shelf& shelf, const std::string
     };
     std::map<std::string, Holding> byAddress;
     size_t total = 0;
+    const std::set<std::string> waitingForChunks = betweenChunks(shelf, peerIP);
     for (const auto& [id, record] : shelf) {
         if (record.state == Record::State::gone) continue;
         ++total;
@@ -280,7 +282,7 @@ UploadRecords::Room UploadRecords::roomFor(const Shelf& shelf, const std::string
         ++holding.held;
         // Progress is never dropped for another upload; an address writes into no more
         // uploads than it holds connections.
-        const bool mayGo = record.state == Record::State::live && !writing(record);
+        const bool mayGo = record.state == Record::State::live && !writing(record) && !waitingForChunks.count(id);
         if (mayGo && record.changeOrder < holding.oldestOrder) {
             holding.oldest = id;
             holding.oldestOrder = record.changeOrder;
@@ -299,6 +301,32 @@ UploadRecords::Room UploadRecords::roomFor(const Shelf& shelf, const std::string
         if (more) most = &holding;
     }
     return {true, most ? most->oldest : mine.oldest};
+}
+
+std::set<std::string> UploadRecords::betweenChunks(const Shelf& shelf, const std::string& peerIP) const {
+    struct Writer {
+        int inFlight = 0;
+        std::vector<std::pair<double, std::string>> recent;  // changed at, id
+    };
+    std::map<std::string, Writer> writers;
+    const double now = clock_();
+    for (const auto& [id, record] : shelf) {
+        if (record.state != Record::State::live) continue;
+        if (writing(record)) {
+            ++writers[record.owner].inFlight;
+        } else if (now - record.changedAt < limits_.betweenChunks) {
+            writers[record.owner].recent.emplace_back(record.changedAt, id);
+        }
+    }
+    std::set<std::string> waiting;
+    for (auto& [address, writer] : writers) {
+        if (writer.recent.empty() || !connectionsOf_) continue;
+        const int asking = address == peerIP ? 1 : 0;
+        const int spare = connectionsOf_(address) - asking - writer.inFlight;
+        std::sort(writer.recent.rbegin(), writer.recent.rend());
+        for (int k = 0; k < spare && k < int(writer.recent.size()); ++k) waiting.insert(writer.recent[size_t(k)].second);
+    }
+    return waiting;
 }
 
 void UploadRecords::drop(Shelf& shelf, const fs::path& parts, const std::string& id, std::vector<fs::path>& retired) {

@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -48,6 +49,10 @@ struct UploadLimits {
     // in all (beyond that the oldest of the owner keeping the most goes).
     size_t storedReplies = 100;
     size_t storedRepliesInAll = 1000;
+    // Seconds after its making or its last stored chunk that an upload waiting for its
+    // next chunk still counts as being written, while its address holds a connection
+    // beside the one asking.
+    double betweenChunks = 2;
 };
 
 enum class UploadRefusal { none, notFound, forbidden, busy, failed };
@@ -62,8 +67,10 @@ public:
     // Seconds a stored finish's reply is kept.
     static constexpr double kStoredReplyKept = 60;
 
-    // `clock` gives seconds since 1970.
-    UploadRecords(UploadLimits limits, std::function<double()> clock);
+    // `clock` gives seconds since 1970; `connectionsOf` the connections an address holds
+    // open (none when not given).
+    UploadRecords(UploadLimits limits, std::function<double()> clock,
+                  std::function<int(const std::string&)> connectionsOf = {});
     UploadRecords(const UploadRecords&) = delete;
     UploadRecords& operator=(const UploadRecords&) = delete;
 
@@ -204,6 +211,10 @@ private:
     };
     // The upload that gives way, among those not being written.
     Room roomFor(const Shelf& shelf, const std::string& peerIP) const;
+    // The uploads being written between two chunks: per address, those made or given a
+    // chunk within `betweenChunks` seconds, the latest first, as many as its open
+    // connections (not counting the one asking, `peerIP`'s) exceed its chunks in flight.
+    std::set<std::string> betweenChunks(const Shelf& shelf, const std::string& peerIP) const;
     // Drops a live upload as a cancel would; its id stays its owner's for the quiet time.
     void drop(Shelf& shelf, const std::filesystem::path& parts, const std::string& id,
               std::vector<std::filesystem::path>& retired);
@@ -260,6 +271,7 @@ private:
 
     const UploadLimits limits_;
     const std::function<double()> clock_;
+    const std::function<int(const std::string&)> connectionsOf_;
     SpareFolders spares_;
     std::mutex lock_;  // guards shelves_, every record, storedFinishes_, asideWhileWritten_, nextGeneration_, nextChange_
     std::condition_variable left_;  // a chunk left its record

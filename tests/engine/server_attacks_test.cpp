@@ -249,7 +249,7 @@ TEST_F(ServerAttacks, ARebindingPageGetsNothingWithoutTheToken) {
 
 class UploadShares : public RouteTest {
 protected:
-    UploadShares() { uploadLimits = UploadLimits{7, 3}; }
+    UploadShares() { uploadLimits = UploadLimits{7, 3}; uploadLimits.betweenChunks = 0; }
 
     // Device d (0, 1, ...) is the address 127.0.0.(2 + d); its k-th upload's id is its
     // letter 15 times, then k.

@@ -74,20 +74,35 @@ protected:
     // The server writes the task's held chunk.
     bool beingWritten(size_t task) {
         return waitUntil([&] {
-            if (!relay->holding("/api/upload/" + idOf(task) + "/0 ")) return false;
-            std::error_code ec;
-            for (const auto& entry : fs::directory_iterator(sandbox / "recv" / ".parts" / idOf(task), ec)) {
-                std::error_code sizeError;
-                if (entry.is_regular_file(sizeError) && int64_t(entry.file_size(sizeError)) >= kHeldPart) return true;
-            }
-            return false;
+            return relay->holding("/api/upload/" + idOf(task) + "/0 ") && writes(idOf(task), kHeldPart);
         });
+    }
+    // Whether a file of the upload's part folder holds at least `bytes`.
+    bool writes(const std::string& id, int64_t bytes) const {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(sandbox / "recv" / ".parts" / id, ec)) {
+            std::error_code sizeError;
+            if (entry.is_regular_file(sizeError) && int64_t(entry.file_size(sizeError)) >= bytes) return true;
+        }
+        return false;
     }
     int meta(const std::string& address, const std::string& id) {
         const std::string body = R"({"name":")" + id + R"(.bin","rel":"","size":1,"chunks":1})";
         const auto reply = httpRequestFrom(address, server->port(), "PUT", "/api/upload/" + id + "/meta", body);
         lastBody = reply ? reply->body : "";
         return reply ? reply->status : 0;
+    }
+    // A meta on a connection the address keeps open.
+    int metaOn(RawClient& client, const std::string& id, int64_t size) {
+        const std::string body = R"({"name":")" + id + R"(.bin","rel":"","size":)" + std::to_string(size) + R"(,"chunks":1})";
+        client.send("PUT /api/upload/" + id + "/meta HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
+                    "\r\n\r\n" + body);
+        const auto reply = client.readReply();
+        return reply ? reply->status : 0;
+    }
+    // Waits until the server holds only the connections the case keeps open.
+    bool connectionsAre(int count) {
+        return waitFor([&] { return server->openConnections() == count; });
     }
     std::set<std::string> held() const {
         std::set<std::string> ids;
@@ -123,6 +138,7 @@ TEST_F(UploadsBeingWritten, NewcomersNeverDropTheUploadsOfADeviceSendingAFolder)
     ASSERT_EQ(meta("127.0.0.5", "5555555555555550"), 200);
 
     // Of the two addresses holding two, the one not writing gives way.
+    ASSERT_TRUE(connectionsAre(2));
     ASSERT_EQ(meta("127.0.0.6", "6666666666666660"), 200) << lastBody;
     EXPECT_EQ(held(), (std::set<std::string>{idOf(0), idOf(1), "3333333333333331", "4444444444444440",
                                              "5555555555555550", "6666666666666660"}));
@@ -163,6 +179,42 @@ TEST_F(UploadsBeingWritten, TheSecondFileOfAFolderNeverDropsTheFirstAndIsToldBus
     EXPECT_EQ(tasks[0]->state.kind, TransferState::Kind::done) << tasks[0]->state.message;
     EXPECT_TRUE(stored(0));
     EXPECT_FALSE(fs::exists(sandbox / "recv" / "pics" / tasks[1]->fileName));
+}
+
+TEST_F(UploadsBeingWritten, AnUploadBetweenTwoChunksIsKeptByTheConnectionWaitingToSendTheNext) {
+    start(UploadLimits{5, 100});
+    // The first file's first chunk is stored; its second waits before its head goes on.
+    relay->hold("/api/upload/" + idOf(0) + "/1 ", 0);
+    holdFirstChunk(1);
+    send();
+    ASSERT_TRUE(waitUntil([&] { return relay->holding("/api/upload/" + idOf(0) + "/1 "); }));
+    ASSERT_TRUE(beingWritten(1));
+    // Another address makes two uploads over the one connection it keeps open, and sends
+    // the second's chunk over it, held; a third holds one.
+    RawClient kept(server->port(), "127.0.0.3");
+    ASSERT_EQ(metaOn(kept, "3333333333333330", 1), 200);
+    ASSERT_EQ(metaOn(kept, "3333333333333331", 1000), 200);
+    ASSERT_TRUE(kept.send("PUT /api/upload/3333333333333331/0 HTTP/1.1\r\nContent-Length: 1000\r\n\r\n" +
+                          std::string(500, 'x')));
+    ASSERT_TRUE(waitFor([&] { return writes("3333333333333331", 500); }));
+    ASSERT_EQ(meta("127.0.0.4", "4444444444444440"), 200);
+    ASSERT_TRUE(connectionsAre(3));
+
+    // The device's two connections keep both its uploads, one in flight and one between
+    // chunks; the other address's one connection keeps only the upload it writes into,
+    // so its earlier one gives way.
+    ASSERT_EQ(meta("127.0.0.6", "6666666666666660"), 200) << lastBody;
+    EXPECT_EQ(held(), (std::set<std::string>{idOf(0), idOf(1), "3333333333333331", "4444444444444440",
+                                             "6666666666666660"}));
+    EXPECT_EQ(meta("127.0.0.7", "7777777777777770"), 503);
+
+    relay->release("/api/upload/" + idOf(0) + "/1 ");
+    relay->release("/api/upload/" + idOf(1) + "/0 ");
+    ASSERT_TRUE(waitUntil([&] { return uploader->activeCount() == 0; }));
+    for (size_t task = 0; task < 2; ++task) {
+        EXPECT_EQ(tasks[task]->state.kind, TransferState::Kind::done) << tasks[task]->state.message;
+        EXPECT_TRUE(stored(task)) << tasks[task]->fileName;
+    }
 }
 
 }  // namespace
