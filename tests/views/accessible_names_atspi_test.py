@@ -188,31 +188,10 @@ class Desktop:
                        env=self.session.env, check=True)
 
     def popup_menu(self, opener):
-        """The menu that opener (a function that opens it) pops up, found through the focus
-        its first item takes when Down is pressed (a popup is not a child of the application)."""
-        import pyatspi
-        from gi.repository import GLib
-        focused = []
-
-        def on_focus(event):
-            if event.detail1 == 1 and ds.role(event.source) == "menu item":
-                focused.append(event.source)
-
-        pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
-        try:
-            opener()
-            deadline = time.monotonic() + 10 * ds.LOAD_ALLOWANCE
-            next_key = 0.0
-            while not focused and time.monotonic() < deadline:
-                if time.monotonic() > next_key:
-                    self.keys("Down")
-                    next_key = time.monotonic() + 1.0
-                GLib.MainContext.default().iteration(False)
-                time.sleep(0.02)
-        finally:
-            pyatspi.Registry.deregisterEventListener(on_focus, "object:state-changed:focused")
-        check(focused, "the menu never showed a focused item")
-        return focused[0].parent
+        """The menu that opener (a function that opens it) pops up, once it shows."""
+        menu = ds.popup_menu(opener)
+        check(menu is not None, "the menu never showed")
+        return menu
 
 
 def device_row(main, name):
