@@ -13,7 +13,9 @@
 #include "app/logo_file.h"
 #include "views/controls.h"
 #include "views/main/toast_view.h"
+#include "views/dialog_keys.h"
 #include "views/symbols.h"
+#include "views/tab_order.h"
 #include "views/team/panel_parts.h"
 
 namespace corvane {
@@ -118,6 +120,15 @@ void TeamPanel::showToast() {
     toastRoom_->setFixedHeight(shown ? toast_->roomAbove() + air : 0);
 }
 
+// The set-up form opens typing in its first field; the management view with the keys on the
+// panel itself, so that Return is "完成"'s and Space presses nothing.
+void TeamPanel::firstShown() { focusNowAndAfterShow(title_ ? static_cast<QWidget*>(title_) : this); }
+
+QWidget* TeamPanel::firstControl() const {
+    const std::vector<QWidget*> stops = tabStopsInLayoutOrder(scroll_->widget());
+    return stops.empty() ? nullptr : stops.front();
+}
+
 // The set-up column until an administrator exists, then the management column for good.
 void TeamPanel::showColumn() {
     showSubtitle();
@@ -140,6 +151,7 @@ void TeamPanel::showColumn() {
         stack->insertWidget(0, setup_);
     }
     showBadges();
+    chainTabOrder(this);
 }
 
 bool TeamPanel::eventFilter(QObject* watched, QEvent* event) {
