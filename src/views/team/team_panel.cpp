@@ -134,6 +134,8 @@ void TeamPanel::showColumn() {
     showSubtitle();
     auto* stack = static_cast<QVBoxLayout*>(scroll_->widget()->layout());
     if (state_.teamReady() && !management_) {
+        // The keys in the form go to the panel itself, as when the management view opens.
+        const bool hadKeys = setup_ && (focusWidget() == this || setup_->isAncestorOf(focusWidget()));
         if (setup_) {
             setup_->hide();
             setup_->deleteLater();
@@ -146,6 +148,7 @@ void TeamPanel::showColumn() {
         }
         management_ = managementColumn();
         stack->insertWidget(0, management_);
+        if (hadKeys) setFocus(Qt::OtherFocusReason);
     } else if (!state_.teamReady() && !management_ && !setup_) {
         setup_ = setupColumn();
         stack->insertWidget(0, setup_);
