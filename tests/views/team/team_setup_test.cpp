@@ -106,13 +106,16 @@ TEST_F(TeamPanelTest, setUpRefusesBeforeTheStoreAndThenCreatesTheTeamWithItsLogo
     press("teamEnable");
     EXPECT_FALSE(find<QPushButton>("teamEnable")->isEnabled());
     EXPECT_EQ(text("teamEnable"), q("启用中…"));
+    EXPECT_EQ(p.focusWidget(), &p) << "the disabled button left the keys to the panel, not to 完成";
+    find("teamTitleField")->setFocus(Qt::TabFocusReason);  // the form is typed in meanwhile
     ASSERT_TRUE(qtWaitFor([&] { return state->teamReady(); }, std::chrono::seconds(20)));
     EXPECT_TRUE(turnedWhileDeriving) << "the window turned while the password was derived";
     whileDeriving = nullptr;
     settle();
     EXPECT_NE(find("teamAddress"), nullptr);
     EXPECT_EQ(find("teamEnable"), nullptr);
-    EXPECT_EQ(p.focusWidget(), &p) << "the keys went to the panel, not to " << (p.focusWidget() ? p.focusWidget()->objectName().toStdString() : "nothing");
+    EXPECT_EQ(p.focusWidget(), &p) << "the keys left with the form for "
+                                   << (p.focusWidget() ? p.focusWidget()->objectName().toStdString() : "nothing");
 
     const nlohmann::json accounts = nlohmann::json::parse(readFile(state->root() / "_team" / "accounts.json"));
     const std::string dump = accounts.dump();
