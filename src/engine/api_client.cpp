@@ -90,6 +90,12 @@ APIClient APIClient::withSession(std::shared_ptr<CurlSession> session) const {
     return copy;
 }
 
+APIClient APIClient::repeatingUploads() const {
+    APIClient copy = *this;
+    copy.repeatUploads_ = true;
+    return copy;
+}
+
 std::optional<std::string> APIClient::makeURL(const std::string& path,
                                               const std::map<std::string, std::string>& query) const {
     auto url = origin(base_);
@@ -116,7 +122,7 @@ APIResult<std::string> APIClient::run(Call call) const {
     if (call.body || call.bodyFile.fd >= 0) request.headers.emplace_back("Content-Type", call.contentType);
     if (call.body) request.body = std::move(*call.body);
     request.bodyFile = call.bodyFile;
-    if (call.repeatable) request.freshTries = uploadFreshTries;
+    if (call.repeatable && repeatUploads_) request.freshTries = uploadFreshTries;
     request.onSent = std::move(call.onSent);
     if (stopFlag_) {
         request.onProgress = [flag = stopFlag_](int64_t, int64_t) { return !flag->load(); };

@@ -74,6 +74,10 @@ public:
     // A copy whose requests all go through the session's handle (one keep-alive
     // connection); for use on one thread.
     APIClient withSession(std::shared_ptr<CurlSession> session) const;
+    // A copy for the send queue: its upload requests (status, meta, chunk, finish) go again,
+    // up to three times on new connections, when a connection closes before any byte of
+    // the reply came. Every other client sends each request once.
+    APIClient repeatingUploads() const;
 
     // The base with the path replaced and the query (values strictly percent-encoded)
     // set; none when the base has no scheme and host.
@@ -108,7 +112,7 @@ private:
         std::string contentType;
         FileSlice bodyFile = {};  // instead of `body` when its fd is set
         // The upload protocol's requests, safe to send again when their connection closed
-        // before any byte of the reply came.
+        // before any byte of the reply came; sent again only by a repeatingUploads() copy.
         bool repeatable = false;
         std::function<void(int64_t)> onSent = {};
     };
@@ -121,6 +125,7 @@ private:
     std::string pin_;
     std::shared_ptr<const std::atomic<bool>> stopFlag_;
     std::shared_ptr<CurlSession> session_;
+    bool repeatUploads_ = false;
 };
 
 }  // namespace corvane

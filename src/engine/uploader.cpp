@@ -111,7 +111,7 @@ void Uploader::pump(const std::optional<Peer>& target, const std::optional<std::
 
 void Uploader::start(const std::shared_ptr<TransferTask>& task, const PumpArgs& args) {
     auto client = clientForTarget(task->target, args.pinOverride.value_or(""), args.myPort);
-    if (client) client = client->stoppedBy(stopping_);
+    if (client) client = client->stoppedBy(stopping_).repeatingUploads();
     std::shared_ptr<CurlSession> session;
     if (idleSessions_.empty()) {
         session = std::make_shared<CurlSession>();

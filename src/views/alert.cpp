@@ -8,6 +8,7 @@
 #include "views/dialog_keys.h"
 #include "views/text_prompt.h"
 #include "views/theme.h"
+#include "views/window_frame.h"
 
 namespace corvane {
 
@@ -19,6 +20,7 @@ const char* const kDestructive = "destructive";
 
 Alert::Alert(const QString& title, const QString& message, const QString& informative, QWidget* parent)
     : QMessageBox(parent) {
+    closeButtonOnly(this);
     setWindowTitle(title);
     setIcon(QMessageBox::NoIcon);
     setTextFormat(Qt::PlainText);  // names and stored texts are data

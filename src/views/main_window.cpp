@@ -2,13 +2,16 @@
 
 #include <sstream>
 
+#include <QAbstractButton>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
 
 #include "app/app_state.h"
 #include "app/defaults_store.h"
+#include "views/dialog_keys.h"
 #include "views/main/content_view.h"
 #include "views/screen_fit.h"
 #include "views/window_frame.h"
@@ -78,6 +81,18 @@ void MainWindow::fitFrame() {
 
 void MainWindow::saveFrame() const {
     defaults_.setString(kFrameKey, frameText(isMaximized() || isMinimized() ? normalGeometry() : geometry()));
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // The key came up from the focused widget, which left it: a focused button is pressed.
+    if (isPlainReturn(event)) {
+        if (QAbstractButton* button = buttonForReturn(this, nullptr)) {
+            button->click();
+            event->accept();
+            return;
+        }
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

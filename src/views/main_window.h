@@ -4,7 +4,8 @@
 // under "CorvaneMainWindow" in the user defaults; either way wholly on a
 // screen, shrunk to fit one as far as the minimum allows. Under a window
 // manager the whole frame, title bar included, is fitted so once the window
-// manager has framed the window.
+// manager has framed the window. Return or Enter presses the focused button, as
+// Space does (and as in every dialog).
 
 #include <optional>
 #include <string>
@@ -39,6 +40,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     DefaultsStore& defaults_;

@@ -60,6 +60,7 @@ protected:
 }  // namespace
 
 Sheet::Sheet(const QString& title, int width, int spacing, QWidget* parent) : QDialog(parent) {
+    closeButtonOnly(this);
     setWindowTitle(title);
     setFixedWidth(width);
     column_ = new QVBoxLayout(this);

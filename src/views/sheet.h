@@ -7,7 +7,8 @@
 //   Return does nothing; dialog_keys.h); every other push button has
 //   autoDefault off, so focus never moves the default;
 // - Escape closes only where the sheet says so, else it does nothing;
-// - the window's close button rejects, which each sheet maps to its own close.
+// - the window's close button (its only one: nothing to minimise or maximise) rejects,
+//   which each sheet maps to its own close.
 // The widget given as initial focus receives it once the sheet shows.
 // A sheet taller than its screen can hold puts its content in a scrolling body
 // and keeps its closing row below it in view. It opens centred over its parent's

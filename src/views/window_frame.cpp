@@ -50,4 +50,8 @@ QMargins frameMargins(const QWidget* window) {
 
 void whenExposed(QWidget* window, std::function<void()> exposed) { new ExposureWatch(window, std::move(exposed)); }
 
+void closeButtonOnly(QWidget* dialog) {
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+}
+
 }  // namespace corvane

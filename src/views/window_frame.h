@@ -20,4 +20,8 @@ QMargins frameMargins(const QWidget* window);
 // the window (the first show and every later one, a restore from the minimised state too).
 void whenExposed(QWidget* window, std::function<void()> exposed);
 
+// Asks the window manager to give a dialog of fixed size only a title bar and a close
+// button: nothing to minimise or maximise. Call before the dialog is first shown.
+void closeButtonOnly(QWidget* dialog);
+
 }  // namespace corvane

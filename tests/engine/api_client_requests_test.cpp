@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 #include "engine/api_client.h"
 #include "support/scripted_http_server.h"
@@ -115,6 +116,26 @@ TEST(APIClientRequests, StopFlagAbandonsTheRequest) {
     const auto error = APIClient(server.base(), "", "").stoppedBy(stop).putChunk("0123abcd", 0, "x");
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(error->kind, APIError::Kind::transport);
+}
+
+TEST(APIClientRequests, OnlyTheSendQueuesCopySendsUploadRequestsAgainAfterAnUnansweredClose) {
+    // Each connection is closed once its request is read: a plain client sends every
+    // request once; the send queue's copy sends the four upload requests three times on
+    // new connections, and every other request once.
+    ScriptedHTTPServer server(ScriptedReply{.closeUnanswered = true});
+    const std::set<std::string> uploads = {"uploadStatus", "putMeta", "putChunk", "finish"};
+    const APIClient plain(server.base(), "", "");
+    for (const bool repeating : {false, true}) {
+        const APIClient client = repeating ? plain.repeatingUploads() : plain;
+        for (const auto& op : failingOperations()) {
+            const size_t before = server.requests().size();
+            const auto error = op.call(client);
+            ASSERT_TRUE(error.has_value()) << op.name;
+            EXPECT_EQ(error->kind, APIError::Kind::transport) << op.name;
+            const size_t expected = repeating && uploads.count(op.name) ? 3 : 1;
+            EXPECT_EQ(server.requests().size() - before, expected) << op.name << (repeating ? " (send queue)" : "");
+        }
+    }
 }
 
 TEST(APIClientRequests, DownloadURLCarriesCredentialsOnlyWhenSet) {

@@ -317,6 +317,32 @@ class Session:
         extents = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", self._x("xprop", "-id", ids[0], "_NET_FRAME_EXTENTS"))
         return window, tuple(int(n) for n in extents.groups()) if extents else None
 
+    def _window_property(self, title, name):
+        """The value xprop gives for a property of the window of that title (the text after
+        "="), or None when no such window is mapped or it has no such property."""
+        ids = self._x("xdotool", "search", "--onlyvisible", "--name", "^%s$" % re.escape(title)).split()
+        if len(ids) != 1:
+            return None
+        said = self._x("xprop", "-id", ids[0], name)
+        return said.split("=", 1)[1] if "=" in said else None
+
+    def allowed_actions(self, title):
+        """What the window manager lets a person do with the window of that title, as it says
+        in _NET_WM_ALLOWED_ACTIONS ("close", "minimize", "maximize_horz", ...); None when no
+        such window is mapped or the window manager said nothing."""
+        said = self._window_property(title, "_NET_WM_ALLOWED_ACTIONS")
+        if said is None:
+            return None
+        return {name.strip().lower()[len("_net_wm_action_"):] for name in said.split(",")}
+
+    def motif_hints(self, title):
+        """The frame the program asks for in _MOTIF_WM_HINTS as (flags, functions,
+        decorations), or None."""
+        said = self._window_property(title, "_MOTIF_WM_HINTS")
+        if said is None:
+            return None
+        return tuple(int(field, 16) for field in said.split(",")[:3])
+
     # ---- The receive folder ----
 
     def place_file(self, relative, content=b"", age_seconds=0, size=None):
@@ -436,6 +462,31 @@ class HeldDevice(ThreadingHTTPServer):
             self.closing = True
             self.changed.notify_all()
         self.shutdown()
+
+
+# _MOTIF_WM_HINTS: which fields count, and the bits of the functions and decorations.
+MWM_FUNCTIONS, MWM_DECORATIONS = 0x1, 0x2
+MWM_ALL, MWM_FUNC_MINIMIZE, MWM_FUNC_MAXIMIZE, MWM_FUNC_CLOSE = 0x1, 0x8, 0x10, 0x20
+MWM_DECOR_MINIMIZE, MWM_DECOR_MAXIMIZE = 0x20, 0x40
+
+
+def check_close_only(session, title):
+    """The window asks for a title bar with a close button and nothing to minimise or maximise
+    (any window manager reads this), and openbox offers no maximise. Openbox offers minimise
+    to every dialog whatever it asks, so that is not read from it."""
+    hints = wait_for(lambda: session.motif_hints(title), 10)
+    check(hints, "%s asks the window manager for no frame of its own" % title)
+    flags, functions, decorations = hints
+    check(flags & MWM_FUNCTIONS and flags & MWM_DECORATIONS, "%s leaves its frame to the window manager: %r"
+          % (title, hints))
+    check(not functions & (MWM_ALL | MWM_FUNC_MINIMIZE | MWM_FUNC_MAXIMIZE) and functions & MWM_FUNC_CLOSE,
+          "%s asks to be minimised or maximised, or not closed: functions %#x" % (title, functions))
+    check(not decorations & (MWM_ALL | MWM_DECOR_MINIMIZE | MWM_DECOR_MAXIMIZE),
+          "%s asks for minimise or maximise buttons: decorations %#x" % (title, decorations))
+    actions = wait_for(lambda: session.allowed_actions(title), 10)
+    check(actions, "openbox says nothing of what %s allows" % title)
+    offered = sorted(actions & {"maximize_horz", "maximize_vert"})
+    check(not offered and "close" in actions, "openbox lets %s be %r (allowed: %r)" % (title, offered, sorted(actions)))
 
 
 def write_screen_png(path, screen, box=None):
@@ -622,6 +673,74 @@ class Toasts:
         return bool(wait_for(lambda: self.showing() == text, timeout))
 
 
+def is_active(node):
+    return fresh(node).getState().contains(_atspi().STATE_ACTIVE)
+
+
+def focused_hits(window):
+    """The nodes of the window that say they hold the keyboard focus."""
+    pyatspi = _atspi()
+    return [node for node in descendants(window)
+            if role(node) != "filler" and fresh(node).getState().contains(pyatspi.STATE_FOCUSED)]
+
+
+def focused(window):
+    """The control of the window that has the keyboard focus, or None."""
+    hits = focused_hits(window)
+    return hits[0] if len(hits) == 1 else None
+
+
+def describe(node):
+    return "nothing" if node is None else "%s %r" % (role(node), node.name)
+
+
+def when_event(kind, matches, act, timeout=10.0):
+    """Does act() and listens meanwhile for AT-SPI events of that kind ("object:state-changed:showing"
+    ...); the source of the first one for which matches(event) holds, or None after the time-out."""
+    pyatspi = _atspi()
+    from gi.repository import GLib
+    heard = []
+
+    def listen(event):
+        try:
+            if not heard and matches(event):
+                heard.append(event.source)
+                pyatspi.Registry.stop()
+        except Exception as error:
+            if not gone(error):
+                raise
+
+    def start():
+        act()
+        return False
+
+    timed_out = []
+
+    def give_up():
+        timed_out.append(True)
+        pyatspi.Registry.stop()
+        return False
+
+    pyatspi.Registry.registerEventListener(listen, kind)
+    GLib.idle_add(start)
+    timer = GLib.timeout_add(int(timeout * LOAD_ALLOWANCE * 1000), give_up)
+    try:
+        pyatspi.Registry.start()
+    finally:
+        pyatspi.Registry.deregisterEventListener(listen, kind)
+        if not timed_out:
+            GLib.source_remove(timer)
+    return heard[0] if heard else None
+
+
+def popup_menu(opener, timeout=10.0):
+    """The menu that opener (a function that opens it) pops up, once it shows; None when none
+    showed. A popup is no child of the application over AT-SPI: it is heard as it shows."""
+    return when_event("object:state-changed:showing",
+                      lambda event: event.detail1 == 1 and role(event.source) in ("popup menu", "menu"),
+                      opener, timeout)
+
+
 def window(app, title, timeout=10.0):
     """The program's top-level window or dialog with that title."""
     def look():
@@ -672,17 +791,11 @@ def send_through_picker(app, main_window, button, typed, on_open=None):
 def focused_node(window):
     """The list row of the window holding the keyboard focus, else the one control holding
     it, or None."""
-    pyatspi = _atspi()
-    hits = [node for node in descendants(window)
-            if role(node) != "filler" and fresh(node).getState().contains(pyatspi.STATE_FOCUSED)]
+    hits = focused_hits(window)
     rows = [node for node in hits if role(node) == "list item"]
     if len(rows) == 1:
         return rows[0]
     return hits[0] if len(hits) == 1 else None
-
-
-def describe(node):
-    return "nothing" if node is None else "%s %r" % (role(node), node.name)
 
 
 def move_focus(window, press, wanted, what, most=40):
@@ -700,7 +813,7 @@ def move_focus(window, press, wanted, what, most=40):
     raise Failure("the key never reached %s; the focus is on %s" % (what, describe(now)))
 
 
-def popup_menu(opener, down):
+def focused_menu(opener, down):
     """The menu that opener (a function that opens it) pops up, found through the focus
     its first item takes when Down is pressed (a popup is not a child of the application);
     down presses Down, again each second until an item has the focus."""
@@ -756,3 +869,50 @@ def extents(node):
     """The node's rectangle on the screen as (x, y, width, height)."""
     box = fresh(node).queryComponent().getExtents(_atspi().DESKTOP_COORDS)
     return box.x, box.y, box.width, box.height
+
+
+class Desktop:
+    """The program in a session on a screen of its own (with openbox managing it unless
+    window_manager is false); keys go through its X server as a person types them."""
+
+    def __init__(self, binary, size, window_manager=True, **options):
+        self.size = size
+        self.session = Session(binary, screen=size, window_manager=window_manager, **options)
+
+    def __enter__(self):
+        try:
+            self.session.start()
+            self.app = application()
+            check(self.app is not None, "the program never showed up on the accessibility bus")
+            self.main = window(self.app, "Corvane")
+            check(self.main is not None, "no window titled Corvane")
+        except BaseException:
+            self.session.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.session.close()
+
+    def where(self):
+        return "%dx%d%s" % (self.size + ("" if self.session.window_manager else " without a window manager",))
+
+    def keys(self, *names):
+        subprocess.run(["xdotool", "key", "--delay", "30"] + list(names), env=self.session.env, check=True)
+
+    def type(self, text):
+        subprocess.run(["xdotool", "type", "--delay", "30", text], env=self.session.env, check=True)
+
+    def active_window(self, title):
+        """The window of that title once it shows and is the active one."""
+        found = window(self.app, title)
+        check(found is not None, "%s: %s did not open" % (self.where(), title))
+        check(wait_for(lambda: is_active(found), 10), "%s: %s never became the active window" % (self.where(), title))
+        return found
+
+    def closed(self, title):
+        return wait_for(lambda: window(self.app, title, timeout=0) is None, 10)
+
+    def focus_reaches(self, where, name, timeout=5.0):
+        """Whether the focused control of the window where becomes "role 'name'" in time."""
+        return wait_for(lambda: describe(focused(where)) == name, timeout)

@@ -99,6 +99,7 @@ void ScriptedHTTPServer::serve(int fd) {
         const auto it = byPath_.find(req->path);
         reply = it == byPath_.end() ? reply_ : it->second;
     }
+    if (reply.closeUnanswered) return;
     std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Scripted\r\nContent-Type: " + reply.contentType;
     if (!reply.withoutLength) {
         head += "\r\nContent-Length: " + std::to_string(reply.announcedLength.value_or(reply.body.size()));

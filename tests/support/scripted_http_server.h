@@ -18,13 +18,15 @@ namespace corvane::test {
 struct ScriptedReply {
     int status = 200;
     std::string contentType = "application/json";
-    std::string body;
+    std::string body = {};
     // Download edges: a Content-Length above the body's size (the reply is cut
     // short), no Content-Length (the body ends when the connection closes), and
     // the connection held open after the body until the client leaves.
     std::optional<size_t> announcedLength = std::nullopt;
     bool withoutLength = false;
     bool holdOpen = false;
+    // The connection closed once the request is read, with no byte of a reply.
+    bool closeUnanswered = false;
 };
 
 class ScriptedHTTPServer {

@@ -149,7 +149,10 @@ class Desktop:
                        env=self.session.env, check=True)
 
     def popup_menu(self, opener):
-        return ds.popup_menu(opener, lambda: self.keys("Down"))
+        """The menu that opener (a function that opens it) pops up, once it shows."""
+        menu = ds.popup_menu(opener)
+        check(menu is not None, "the menu never showed")
+        return menu
 
 
 def device_row(main, name):

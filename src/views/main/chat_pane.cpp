@@ -89,11 +89,11 @@ QWidget* ChatPane::makeHeader() {
     texts->addWidget(title_);
     texts->addWidget(sub_);
     row->addLayout(texts, 1);
-    // "完成" is the window's first button: whoever looks for the way out finds it first.
-    auto* done = plainButton(QStringLiteral("完成"), 11.5, Theme::tint(Tint::accent), header, true);
-    done->setObjectName(QStringLiteral("chatDone"));
+    // Made in the order they show, left to right, which is the order Tab visits them.
     clear_ = plainButton(QStringLiteral("清空记录"), 11, Theme::secondary(), header);
     clear_->setObjectName(QStringLiteral("chatClear"));
+    auto* done = plainButton(QStringLiteral("完成"), 11.5, Theme::tint(Tint::accent), header, true);
+    done->setObjectName(QStringLiteral("chatDone"));
     row->addWidget(clear_);
     row->addWidget(done);
     connect(clear_, &QPushButton::clicked, this, &ChatPane::confirmClear);

@@ -41,6 +41,7 @@ protected:
 }  // namespace
 
 ChatView::ChatView(AppState& state, QWidget* parent) : QDialog(parent), state_(state) {
+    closeButtonOnly(this);
     setWindowTitle(QStringLiteral("办公室聊天"));
     setFixedSize(930, 630);
     auto* row = new QHBoxLayout(this);

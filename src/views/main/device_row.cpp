@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include <QPainter>
-#include <QSignalBlocker>
 #include <QPainterPath>
 
 #include "views/app_style.h"
@@ -31,33 +30,21 @@ int textBlockHeight() { return QFontMetrics(titleFont()).height() + 1 + QFontMet
 }  // namespace
 
 DeviceRow::DeviceRow(QWidget* parent) : QPushButton(parent) {
-    setCheckable(true);  // the selection reads as the button's checked state
     setAutoDefault(false);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAttribute(Qt::WA_Hover);
-    // Assistive technology chooses a checkable button by toggling it: that counts as
-    // a click, and the shown selection stays the caller's.
-    connect(this, &QAbstractButton::toggled, this, [this](bool on) {
-        if (on == look_.selected) return;
-        {
-            const QSignalBlocker quiet(this);
-            setChecked(look_.selected);
-        }
-        Q_EMIT clicked(on);
-    });
 }
 
 void DeviceRow::setLook(const DeviceRowLook& look) {
     if (look == look_ && accessibleName() == look.title) return;
     look_ = look;
-    setChecked(look.selected);  // look_ first: the toggle handler compares with it
     setAccessibleName(look.title);
     QString description = look.subtitle;
     if (look.badge) description += QStringLiteral(" · ") + *look.badge;
     setAccessibleDescription(description);
-    setToolTip(literalToolTip(look.subtitle));
+    setToolTip(look.subtitleToolTip ? literalToolTip(look.subtitle) : QString());
     update();
 }
 

@@ -1,11 +1,11 @@
 #pragma once
-// One selectable device of the sidebar: a platform icon on a rounded tile, the
-// title and one subtitle line (both cut at their end), and an optional badge.
-// The whole subtitle is also the row's tooltip.
+// One device of the sidebar: a button that selects it, drawn as a platform icon on a
+// rounded tile, the title and one subtitle line (both cut at their end), and an
+// optional badge. Where the look asks, the whole subtitle is also the row's tooltip.
 // The row paints its texts itself (a button title would read "&" as a
 // shortcut), so it keeps its accessible name (the title) and description (the
 // subtitle and the badge) current. It knows nothing of the application state:
-// the sidebar hands in every value, and a click emits clicked().
+// the sidebar hands in every value, and a click (or Space, or Return) emits clicked().
 
 #include <optional>
 #include <string>
@@ -25,6 +25,8 @@ struct DeviceRowLook {
     std::optional<QString> badge;
     QColor badgeColor;
     bool selected = false;
+    // The whole subtitle as the tooltip (this device's row, whose address may be cut).
+    bool subtitleToolTip = false;
     bool operator==(const DeviceRowLook&) const = default;
 };
 
@@ -56,8 +58,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
-    // The selection comes from the caller: a click never toggles it.
-    void nextCheckState() override {}
 
 private:
     DeviceRowLook look_;

@@ -1,6 +1,9 @@
 #include "views/main/sidebar_view.h"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -13,6 +16,7 @@
 #include "views/controls.h"
 #include "views/data_labels.h"
 #include "views/main/device_row.h"
+#include "views/tab_order.h"
 #include "views/theme.h"
 
 namespace corvane {
@@ -66,6 +70,7 @@ SidebarView::SidebarView(AppState& state, QWidget* parent) : QWidget(parent), st
     localRow_ = new DeviceRow(list);
     localRow_->setObjectName(QStringLiteral("deviceRow:local"));
     rows->addWidget(localRow_);
+    localRow_->installEventFilter(this);
     connect(localRow_, &DeviceRow::clicked, this, [this] { state_.switchTarget(Target::local()); });
 
     rows->addSpacing(14);
@@ -191,6 +196,7 @@ DeviceRowLook SidebarView::localLook() const {
     look.badge = QStringLiteral("在线");
     look.badgeColor = Theme::tint(Tint::green);
     look.selected = state_.target().isLocal();
+    look.subtitleToolTip = true;
     return look;
 }
 
@@ -224,6 +230,7 @@ void SidebarView::showPeers() {
             row = new DeviceRow(this);
             row->setObjectName(qs("deviceRow:" + peer.id));
             row->setContextMenuPolicy(Qt::CustomContextMenu);
+            row->installEventFilter(this);
             connect(row, &DeviceRow::clicked, this, [this, id = peer.id] {
                 if (const auto shown = shownPeers_.find(id); shown != shownPeers_.end()) {
                     const Peer peer = shown->second;  // the call may replace the list
@@ -252,6 +259,37 @@ void SidebarView::showPeers() {
         order_ = order;
     }
     for (const std::string& id : order) peerRows_[id]->show();
+    chainTabOrder(this);  // a new row joined the Tab chain at its end
+}
+
+std::string SidebarView::peerIdOf(const DeviceRow* row) const {
+    for (const auto& [id, peerRow] : peerRows_) {
+        if (peerRow == row) return id;
+    }
+    return {};
+}
+
+bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
+    auto* row = qobject_cast<DeviceRow*>(watched);
+    if (row && event->type() == QEvent::KeyPress && rowKey(row, static_cast<QKeyEvent*>(event))) return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+// Up and Down move to the row above or below (and stop at the ends); the Menu key and
+// Shift+F10 open a peer row's menu under the row. Whether the key was taken.
+bool SidebarView::rowKey(DeviceRow* row, const QKeyEvent* key) {
+    const bool menuKey = key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
+    if (menuKey) {
+        if (const std::string id = peerIdOf(row); !id.empty()) openMenu(id, row->mapToGlobal(QPoint(0, row->height())));
+        return true;
+    }
+    if (key->key() != Qt::Key_Up && key->key() != Qt::Key_Down) return false;
+    const std::vector<DeviceRow*> shown = rows();
+    const auto at = std::find(shown.begin(), shown.end(), row);
+    if (at == shown.end()) return false;
+    if (key->key() == Qt::Key_Up && at != shown.begin()) (*(at - 1))->setFocus(Qt::BacktabFocusReason);
+    if (key->key() == Qt::Key_Down && at + 1 != shown.end()) (*(at + 1))->setFocus(Qt::TabFocusReason);
+    return true;
 }
 
 std::vector<DeviceRow*> SidebarView::rows() const {

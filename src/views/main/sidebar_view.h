@@ -5,6 +5,9 @@
 // buttons. Rows are kept per peer id and updated in place when AppState
 // publishes the list again, so hover and an open context menu survive; a row
 // whose peer left is hidden and deleted later, never inside its own signal.
+// The keys follow the screen order: Tab goes this device's row, the peers' rows,
+// then the footer; Up and Down move between rows; the Menu key and Shift+F10 open
+// a focused peer row's menu, as a right click does.
 
 #include <map>
 #include <string>
@@ -14,6 +17,7 @@
 
 #include "engine/model.h"
 
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -66,6 +70,13 @@ private:
     void showLocal();
     void showDiscovery();
     void openMenu(const std::string& id, const QPoint& at);
+    bool rowKey(DeviceRow* row, const QKeyEvent* key);
+    std::string peerIdOf(const DeviceRow* row) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
 
     AppState& state_;
     DeviceRow* localRow_ = nullptr;

@@ -84,6 +84,7 @@ WelcomeSheet::WelcomeSheet(AppState& state, QWidget* parent)
     footer->addWidget(later);
     column()->addLayout(footer);
 
+    setInitialFocus(this);  // no button: a key pressed at once presses nothing
     QCoreApplication::instance()->installEventFilter(this);
 }
 

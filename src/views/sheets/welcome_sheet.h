@@ -2,8 +2,10 @@
 // The first-run welcome: two cards, point-to-point ("lan") and team mode
 // ("team"), and "稍后再说", which chooses point-to-point. It closes only through
 // its three buttons, each calling AppState::finishWelcome; Return, Escape and
-// the window's close do nothing. The application's quit still closes it (a
-// window refusing to close would cancel the quit).
+// the window's close do nothing. It opens with no button holding the keys (the
+// sheet itself has them), so a key pressed at once chooses nothing; Tab goes to
+// the buttons in their order, and Return or Space presses the focused one. The
+// application's quit still closes it (a window refusing to close would cancel the quit).
 
 #include <QStringList>
 

@@ -1,5 +1,10 @@
 // The applicants, members and disabled members, rebuilt from AppState's copy of the
-// accounts after every refresh, and the actions their rows offer.
+// accounts after every refresh, and the actions their rows offer. The rows' buttons
+// say whose they are (their description is the member's name), Tab visits them in
+// the rows' order, and a button that goes with its row (an approve, a reject) hands
+// the keys to the same button of the next row, else to the list's nearest control.
+#include <map>
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -10,6 +15,7 @@
 #include "app/app_state.h"
 #include "views/controls.h"
 #include "views/symbols.h"
+#include "views/tab_order.h"
 #include "views/team/panel_parts.h"
 #include "views/team/team_panel.h"
 
@@ -42,6 +48,12 @@ std::vector<json> withStatus(const std::vector<json>& users, const char* status)
         if (textField(user, "status") == status) out.push_back(user);
     }
     return out;
+}
+
+// Whose a row's button is, as a screen reader says it after the button's title.
+QString whoseButton(const json& user) {
+    const std::string name = textOr(user, "name");
+    return QString::fromStdString(name.empty() ? textOr(user, "user") : name);
 }
 
 QString objectNameFor(const char* kind, const json& user) {
@@ -89,8 +101,15 @@ PanelBox* listBox(const char* objectName, const std::string& symbol, const QStri
 }  // namespace
 
 void TeamPanel::showMembers() {
-    clearLayout(memberBoxes_);
     QWidget* holder = memberBoxes_->parentWidget();
+    // The row buttons as they were, and which of them held the keys.
+    std::vector<QString> before;
+    int focused = -1;
+    for (QWidget* stop : tabStopsInLayoutOrder(holder)) {
+        if (stop == focusWidget()) focused = int(before.size());
+        before.push_back(stop->objectName());
+    }
+    clearLayout(memberBoxes_);
     const std::vector<json>& users = state_.teamUsers();
     const std::vector<json> pending = withStatus(users, "pending");
     const std::vector<json> active = withStatus(users, "active");
@@ -116,6 +135,35 @@ void TeamPanel::showMembers() {
                      QStringLiteral("已停用 · ") + QString::number(blocked.size()), Theme::primary(), holder),
              blocked, false, &TeamPanel::blockedRow);
     }
+    chainTabOrder(this);  // the new rows joined the Tab chain at its end
+    if (focused >= 0) {
+        if (QWidget* next = rowStopAfterChange(before, size_t(focused))) next->setFocus(Qt::TabFocusReason);
+    }
+}
+
+// Where the keys go once the row buttons were built again: the same button if it is still
+// there, else the same button of the next row (or of the row before), else the nearest
+// button of the lists, else the panel's first control.
+QWidget* TeamPanel::rowStopAfterChange(const std::vector<QString>& before, size_t focused) {
+    std::map<QString, QWidget*> now;
+    for (QWidget* stop : tabStopsInLayoutOrder(memberBoxes_->parentWidget())) now[stop->objectName()] = stop;
+    const QString kind = before[focused].section(QLatin1Char(':'), 0, 0);
+    const auto shown = [&](size_t index, bool sameKind) -> QWidget* {
+        const auto found = now.find(before[index]);
+        if (found == now.end() || (sameKind && before[index].section(QLatin1Char(':'), 0, 0) != kind)) return nullptr;
+        return found->second;
+    };
+    if (QWidget* same = shown(focused, false)) return same;
+    for (const bool sameKind : {true, false}) {
+        for (size_t i = focused + 1; i < before.size(); ++i) {
+            if (QWidget* next = shown(i, sameKind)) return next;
+        }
+        for (size_t i = focused; i-- > 0;) {
+            if (QWidget* previous = shown(i, sameKind)) return previous;
+        }
+    }
+    for (QWidget* stop : tabStopsInLayoutOrder(memberBoxes_->parentWidget())) return stop;
+    return firstControl();
 }
 
 QWidget* TeamPanel::pendingRow(const json& user, QWidget* parent) {
@@ -131,9 +179,11 @@ QWidget* TeamPanel::pendingRow(const json& user, QWidget* parent) {
     row->addLayout(lines, 1);
     QPushButton* reject = smallButton(QStringLiteral("拒绝"), widget);
     reject->setObjectName(objectNameFor("teamReject", user));
+    reject->setAccessibleDescription(whoseButton(user));
     row->addWidget(reject);
     QPushButton* approve = filledSmallButton(QStringLiteral("通过"), Theme::tint(Tint::accent), widget);
     approve->setObjectName(objectNameFor("teamApprove", user));
+    approve->setAccessibleDescription(whoseButton(user));
     row->addWidget(approve);
     const std::string id = textOr(user, "id");
     connect(reject, &QPushButton::clicked, this, [this, id] { state_.removeTeamMember(id); });
@@ -161,6 +211,7 @@ QWidget* TeamPanel::memberRow(const json& user, QWidget* parent) {
         // Drawn as the window's other icon buttons are.
         auto* more = new SymbolButton("ellipsis.circle", 13, QStringLiteral("更多操作"), widget);
         more->setObjectName(objectNameFor("teamMenu", user));
+        more->setAccessibleDescription(whoseButton(user));
         more->setFixedWidth(26);
         more->setEnabled(!resetting_.contains(textOr(user, "id")));
         row->addWidget(more);
@@ -176,6 +227,7 @@ QWidget* TeamPanel::blockedRow(const json& user, QWidget* parent) {
     row->addWidget(nameLabel(user, Theme::secondary(), widget), 1);
     QPushButton* restore = smallButton(QStringLiteral("恢复"), widget);
     restore->setObjectName(objectNameFor("teamRestore", user));
+    restore->setAccessibleDescription(whoseButton(user));
     row->addWidget(restore);
     connect(restore, &QPushButton::clicked, this, [this, id = textOr(user, "id")] { state_.toggleTeamBlock(id); });
     return widget;

@@ -13,7 +13,9 @@
 #include "app/logo_file.h"
 #include "views/controls.h"
 #include "views/main/toast_view.h"
+#include "views/dialog_keys.h"
 #include "views/symbols.h"
+#include "views/tab_order.h"
 #include "views/team/panel_parts.h"
 
 namespace corvane {
@@ -118,11 +120,22 @@ void TeamPanel::showToast() {
     toastRoom_->setFixedHeight(shown ? toast_->roomAbove() + air : 0);
 }
 
+// The set-up form opens typing in its first field; the management view with the keys on the
+// panel itself, so that Return is "完成"'s and Space presses nothing.
+void TeamPanel::firstShown() { focusNowAndAfterShow(title_ ? static_cast<QWidget*>(title_) : this); }
+
+QWidget* TeamPanel::firstControl() const {
+    const std::vector<QWidget*> stops = tabStopsInLayoutOrder(scroll_->widget());
+    return stops.empty() ? nullptr : stops.front();
+}
+
 // The set-up column until an administrator exists, then the management column for good.
 void TeamPanel::showColumn() {
     showSubtitle();
     auto* stack = static_cast<QVBoxLayout*>(scroll_->widget()->layout());
     if (state_.teamReady() && !management_) {
+        // The keys in the form go to the panel itself, as when the management view opens.
+        const bool hadKeys = setup_ && (focusWidget() == this || setup_->isAncestorOf(focusWidget()));
         if (setup_) {
             setup_->hide();
             setup_->deleteLater();
@@ -135,11 +148,13 @@ void TeamPanel::showColumn() {
         }
         management_ = managementColumn();
         stack->insertWidget(0, management_);
+        if (hadKeys) setFocus(Qt::OtherFocusReason);
     } else if (!state_.teamReady() && !management_ && !setup_) {
         setup_ = setupColumn();
         stack->insertWidget(0, setup_);
     }
     showBadges();
+    chainTabOrder(this);
 }
 
 bool TeamPanel::eventFilter(QObject* watched, QEvent* event) {

@@ -5,7 +5,10 @@
 // disabled members, mail settings and the administrator's password. Built fresh
 // for every presentation; it reaches the team only through AppState, and every
 // slow operation answers later on the main thread (an answer for a closed panel
-// is dropped). "完成" is the default button; Escape does nothing. Notices show in
+// is dropped). "完成" is the default button; Escape does nothing. The set-up form
+// opens with the keys in its first field, the management view with them on the
+// panel itself (Return is "完成"'s, Space presses nothing), and Tab follows the
+// screen order, rows built again included. Notices show in
 // the main window's capsule, in a room kept free below the content while they show.
 //
 // The root window's sheet table makes it with one line:
@@ -14,6 +17,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -44,6 +48,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void firstShown() override;
 
 private:
     // Shell (team_panel.cpp).
@@ -57,6 +62,8 @@ private:
     void takeLogo(const std::string& bytes);
     QImage currentLogo() const;
     void showBadges();
+    // The first control below the header.
+    QWidget* firstControl() const;
 
     // Set-up form (team_setup_form.cpp).
     QWidget* setupColumn();
@@ -84,6 +91,7 @@ private:
     QWidget* pendingRow(const nlohmann::json& user, QWidget* parent);
     QWidget* memberRow(const nlohmann::json& user, QWidget* parent);
     QWidget* blockedRow(const nlohmann::json& user, QWidget* parent);
+    QWidget* rowStopAfterChange(const std::vector<QString>& before, size_t focused);
     void openMemberMenu(const nlohmann::json& user, QWidget* button);
     void resetTemp(const nlohmann::json& user);
     void askEmail(const nlohmann::json& user);

@@ -120,6 +120,8 @@ void TeamPanel::submit() {
         setupError_->show();
         return;
     }
+    // A disabled button hands the keys to the next control, "完成": the panel holds them meanwhile.
+    if (focusWidget() == enable_) setFocus(Qt::OtherFocusReason);
     enable_->setEnabled(false);
     enable_->setText(QStringLiteral("启用中…"));
     const QPointer<TeamPanel> self(this);
@@ -134,6 +136,7 @@ void TeamPanel::finishSetup(const Outcome& outcome) {
         if (!setup_) return;
         enable_->setEnabled(true);
         enable_->setText(QStringLiteral("启用团队空间"));
+        if (focusWidget() == this) enable_->setFocus(Qt::TabFocusReason);
         setupError_->setText(QString::fromStdString(outcome.refusal()));
         setupError_->show();
         return;

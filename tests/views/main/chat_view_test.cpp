@@ -487,8 +487,14 @@ TEST_F(ChatTest, theMessageBoxHoldsTheKeyboardWhenTheWindowOpensAndWhenAConversa
     EXPECT_EQ(input->toPlainText(), QStringLiteral("hi there"));
     EXPECT_TRUE(state->showChat());
 
+    // The header's buttons take Tab in their screen order, left to right.
+    auto* done = chat->findChild<QPushButton*>(QStringLiteral("chatDone"));
+    chat->findChild<QPushButton*>(QStringLiteral("chatClear"))->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), done) << "Tab from 清空记录 goes to 完成";
+
     // Choosing a conversation gives the box the keyboard back, wherever it was.
-    chat->findChild<QPushButton*>(QStringLiteral("chatDone"))->setFocus(Qt::TabFocusReason);
+    done->setFocus(Qt::TabFocusReason);
     ChatView* view = qobject_cast<ChatView*>(chat);
     const QRect row = view->convList()->visualRect(view->convModel()->index(1));
     QTest::mouseClick(view->convList()->viewport(), Qt::LeftButton, {}, row.center());

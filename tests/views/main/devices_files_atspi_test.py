@@ -2,7 +2,7 @@
 assistive technology sees it: two fake devices announce themselves and three
 files lie in the receive folder; the own row, the "附近的设备" count, both
 device rows in order, the detail title and subtitle and the file rows' texts
-can be read; pressing a device row shows that device's name as the title.
+can be read, each row a push button; pressing a device row shows that device's name as the title.
 
 Usage: devices_files_atspi_test.py BUILD/corvane
 """
@@ -18,10 +18,10 @@ check = ds.check
 
 
 def device_rows(main):
-    """The device rows top to bottom: the buttons whose description carries an address."""
+    """The device rows top to bottom: the push buttons whose description carries an address."""
     import pyatspi
     rows = [node for node in ds.descendants(main) if " · " in (node.description or "")
-            and ":" in node.description and ds.role(node) != "label"]
+            and ":" in node.description and ds.role(node) == "push button"]
     return sorted(rows, key=lambda node: node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS).y)
 
 
@@ -66,7 +66,7 @@ def run(binary):
         check(texts == expected, "file rows: %r" % texts)
 
         target = first
-        ds.press(target)  # a selectable row's one action, "Toggle", chooses it
+        ds.press(target)  # a row is a button: its press chooses the device
         title = ds.wait_for(lambda: ds.find(main, "label", name=target.name), 10)
         check(title, "the title never became %r" % target.name)
         check(ds.find(main, "push button", name="返回本机"), "no way back to this device")

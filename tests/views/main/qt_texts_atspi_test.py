@@ -9,7 +9,6 @@ Usage: qt_texts_atspi_test.py BUILD/corvane
 import os
 import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
 import desktop_session as ds  # noqa: E402
@@ -22,33 +21,14 @@ ENGLISH = {"Look in:", "File name:", "Files of type:", "Cancel", "&Cancel", "Ope
 
 
 def context_menu_items(field):
-    """Opens the field's context menu with a real right click and reads its items. A
-    pop-up menu is no child of the application over AT-SPI: its items are found from
-    the one that takes the focus when the Down key moves into the menu."""
-    import pyatspi
-    from gi.repository import GLib
-    box = field.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    items = []
-
-    def focused(event):
-        if items or ds.role(event.source) != "menu item":
-            return
-        menu = event.source.parent
-        items.extend(menu.getChildAtIndex(index).name for index in range(menu.childCount))
-        pyatspi.Registry.stop()
-
-    def open_menu():
-        subprocess.run(["xdotool", "mousemove", str(box.x + box.width // 2), str(box.y + box.height // 2),
-                        "click", "3"], check=True)
-        time.sleep(0.3)
-        subprocess.run(["xdotool", "key", "Down"], check=True)
-        return False
-
-    pyatspi.Registry.registerEventListener(focused, "object:state-changed:focused")
-    GLib.timeout_add(100, open_menu)
-    GLib.timeout_add_seconds(10 * ds.LOAD_ALLOWANCE, lambda: pyatspi.Registry.stop() and False)
-    pyatspi.Registry.start()
-    pyatspi.Registry.deregisterEventListener(focused, "object:state-changed:focused")
+    """Opens the field's context menu with a real right click and reads its items once
+    the menu shows."""
+    x, y, width, height = ds.extents(field)
+    menu = ds.popup_menu(lambda: subprocess.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2),
+                                                 "click", "3"], check=True))
+    if menu is None:
+        return []
+    items = [menu.getChildAtIndex(index).name for index in range(menu.childCount)]
     subprocess.run(["xdotool", "key", "Escape"], check=True)
     return [item for item in items if item]
 

@@ -44,7 +44,7 @@ const std::vector<SheetCase>& sheetCases() {
         {"textSheet", "发送文字", {500, 0}, [](AppState& s) { s.setShowTextSheet(true); },
          [](const AppState& s) { return s.showTextSheet(); }, "textCancel", false},
         {"chatView", "办公室聊天", {930, 630}, [](AppState& s) { s.setShowChat(true); },
-         [](const AppState& s) { return s.showChat(); }, "", true},
+         [](const AppState& s) { return s.showChat(); }, "chatDone", true},
         {"teamPanel", "团队空间", {640, 640}, [](AppState& s) { s.setShowTeam(true); },
          [](const AppState& s) { return s.showTeam(); }, "teamDone", false},
         {"burnSheet", "阅后即焚", {520, 0}, [](AppState& s) { s.setBurnNote(note("n1")); },
@@ -175,7 +175,7 @@ TEST_F(RootSheets, aSheetRaisedOverAnotherStacksOnItAndOutlivesIt) {
     EXPECT_EQ(burn->parentWidget(), chat);
     EXPECT_TRUE(burn->isVisible());
 
-    chat->findChild<QPushButton*>()->click();  // the chat window closes under the note
+    chat->findChild<QPushButton*>(QStringLiteral("chatDone"))->click();  // the chat window closes under the note
     settle();
     EXPECT_FALSE(state->showChat());
     ASSERT_EQ(sheet("burnSheet"), burn);

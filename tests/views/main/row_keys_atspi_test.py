@@ -76,7 +76,7 @@ class Desktop:
 
     def popup_menu(self, *keys):
         """The names in the menu the keys open."""
-        menu = ds.popup_menu(lambda: self.keys(*keys), lambda: self.keys("Down"))
+        menu = ds.focused_menu(lambda: self.keys(*keys), lambda: self.keys("Down"))
         return [menu.getChildAtIndex(k).name for k in range(menu.childCount)]
 
 

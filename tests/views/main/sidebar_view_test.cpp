@@ -1,7 +1,8 @@
 // The device sidebar: discovery states, subtitles, badges, selection, rows
-// kept in place across republished lists, the context menu, the footer's
-// actions, and names shown literally.
+// kept in place across republished lists, the context menu, the keys, the
+// footer's actions, and names shown literally.
 #include <QAction>
+#include <QApplication>
 #include <QEnterEvent>
 #include <QLabel>
 #include <QMenu>
@@ -119,6 +120,8 @@ TEST_F(SidebarTest, thisDevicesRow) {
     EXPECT_TRUE(shown.contains(QStringLiteral("…"))) << shown.toStdString();
     EXPECT_LE(QFontMetrics(Theme::font(10.5)).horizontalAdvance(shown), local->textRect().width());
     EXPECT_TRUE(local->toolTip().contains(QStringLiteral("本机 · 192.168.100.200:8918") + version));
+    state->setPeers({viewPeer("p-1", "Mac")});  // only this device's row has its subtitle as tooltip
+    EXPECT_TRUE(row("p-1")->toolTip().isEmpty()) << row("p-1")->toolTip().toStdString();
 }
 
 TEST_F(SidebarTest, subtitlesBadgesAndIcons) {
@@ -158,19 +161,19 @@ TEST_F(SidebarTest, onlyTheExactTargetIsHighlighted) {
     mac.lastSeen = 1000;
     const Peer win = viewPeer("p-2", "Win");
     state->setPeers({mac, win});
-    EXPECT_TRUE(row("local")->isChecked());
-    EXPECT_FALSE(row("p-1")->isChecked());
+    EXPECT_TRUE(row("local")->look().selected);
+    EXPECT_FALSE(row("p-1")->look().selected);
 
     state->setTarget(Target::of(mac));
-    EXPECT_FALSE(row("local")->isChecked());
-    EXPECT_TRUE(row("p-1")->isChecked());
-    EXPECT_FALSE(row("p-2")->isChecked());
+    EXPECT_FALSE(row("local")->look().selected);
+    EXPECT_TRUE(row("p-1")->look().selected);
+    EXPECT_FALSE(row("p-2")->look().selected);
 
     Peer fresher = mac;
     fresher.lastSeen = 2000;  // the list is published again with a fresh lastSeen
     state->setPeers({fresher, win});
-    EXPECT_FALSE(row("p-1")->isChecked());
-    EXPECT_FALSE(row("local")->isChecked());
+    EXPECT_FALSE(row("p-1")->look().selected);
+    EXPECT_FALSE(row("local")->look().selected);
     EXPECT_EQ(DeviceRow::fill(true, true), Theme::tint(Tint::accent, 0.16));  // selection wins over hover
     EXPECT_EQ(DeviceRow::fill(false, true), Theme::primary(0.05));
     EXPECT_EQ(DeviceRow::fill(false, false), QColor(Qt::transparent));
@@ -211,7 +214,7 @@ TEST_F(SidebarTest, clickingARowSwitchesOrAsksForThePin) {
     state->setPeers({locked, open});
     QTest::mouseClick(row("p-open"), Qt::LeftButton, {}, QPoint(row("p-open")->width() - 10, 10));
     EXPECT_EQ(state->target(), Target::of(open));
-    EXPECT_TRUE(row("p-open")->isChecked());
+    EXPECT_TRUE(row("p-open")->look().selected);
     QTest::mouseClick(row("p-lock"), Qt::LeftButton);
     EXPECT_EQ(state->target(), Target::of(open));
     ASSERT_TRUE(state->pinPromptFor());
@@ -220,19 +223,67 @@ TEST_F(SidebarTest, clickingARowSwitchesOrAsksForThePin) {
     EXPECT_TRUE(state->target().isLocal());
 }
 
-TEST_F(SidebarTest, aToggleFromAssistiveTechnologyChoosesTheRowAndKeepsTheShownSelection) {
+TEST_F(SidebarTest, aRowIsAButtonWhosePressChoosesItsDevice) {
+    // A button, not a check box: a screen reader's press (and Space or Return) chooses the device.
     const Peer mac = viewPeer("p-1", "Mac");
     state->setPeers({mac});
-    row("p-1")->toggle();
+    EXPECT_FALSE(row("p-1")->isCheckable());
+    row("p-1")->click();
     EXPECT_EQ(state->target(), Target::of(mac));
-    EXPECT_TRUE(row("p-1")->isChecked());
-    EXPECT_FALSE(row("local")->isChecked());
-    row("p-1")->toggle();  // toggling the chosen row again changes nothing
+    EXPECT_TRUE(row("p-1")->look().selected);
+    EXPECT_FALSE(row("local")->look().selected);
+    row("p-1")->click();  // pressing the chosen row again changes nothing
     EXPECT_EQ(state->target(), Target::of(mac));
-    EXPECT_TRUE(row("p-1")->isChecked());
-    row("local")->toggle();
+    EXPECT_TRUE(row("p-1")->look().selected);
+    row("local")->click();
     EXPECT_TRUE(state->target().isLocal());
-    EXPECT_FALSE(row("p-1")->isChecked());
+    EXPECT_FALSE(row("p-1")->look().selected);
+}
+
+TEST_F(SidebarTest, theKeysFollowTheRowsAsTheyShow) {
+    // A peer that comes later joins the Tab chain after the own row and before the footer;
+    // Up and Down move to the row above and below and stop at the ends.
+    state->setPeers({viewPeer("p-b", "B")});
+    state->setPeers({viewPeer("p-b", "B"), viewPeer("p-a", "A")});
+    sidebar.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sidebar));
+    row("local")->setFocus(Qt::TabFocusReason);
+    std::vector<QWidget*> chain;
+    for (QWidget* at = row("local")->nextInFocusChain(); at != row("local") && chain.size() < 4;
+         at = at->nextInFocusChain()) {
+        if (at->isVisible() && (at->focusPolicy() & Qt::TabFocus)) chain.push_back(at);
+    }
+    const std::vector<QWidget*> shown = {row("p-b"), row("p-a"), child<QPushButton>(sidebar, "openFolderButton"),
+                                         child<QPushButton>(sidebar, "webPageButton")};
+    EXPECT_EQ(chain, shown);
+
+    const struct {
+        Qt::Key key;
+        const char* then;
+    } steps[] = {{Qt::Key_Up, "local"}, {Qt::Key_Down, "p-b"}, {Qt::Key_Down, "p-a"},
+                 {Qt::Key_Down, "p-a"}, {Qt::Key_Up, "p-b"},   {Qt::Key_Up, "local"}};
+    for (const auto& step : steps) {
+        QTest::keyClick(QApplication::focusWidget(), step.key);
+        EXPECT_EQ(QApplication::focusWidget(), row(step.then)) << step.then;
+    }
+}
+
+TEST_F(SidebarTest, theMenuKeyAndShiftF10OpenAPeerRowsMenu) {
+    state->setPeers({viewPeer("p-1", "Mac")});
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    } keys[] = {{Qt::Key_Menu, Qt::NoModifier}, {Qt::Key_F10, Qt::ShiftModifier}};
+    for (const auto& key : keys) {
+        QTest::keyClick(row("p-1"), key.key, key.modifiers);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr) << key.key;
+        EXPECT_EQ(menu->actions().value(0)->text(), QStringLiteral("重命名…"));
+        menu->close();
+        settle();
+    }
+    QTest::keyClick(row("local"), Qt::Key_Menu);  // this device's row has no menu
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
 }
 
 TEST_F(SidebarTest, aClickThatEmptiesTheListDeletesNoRowInsideItsSignal) {

@@ -15,7 +15,6 @@ Usage: keyboard_atspi_test.py BUILD/corvane
 """
 
 import os
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
@@ -33,61 +32,6 @@ def one(nodes, what):
     return nodes[0]
 
 
-def is_active(node):
-    return ds.fresh(node).getState().contains(ds._atspi().STATE_ACTIVE)
-
-
-def focused(window):
-    """The control of the window that has the keyboard focus, or None."""
-    import pyatspi
-    hits = [node for node in ds.descendants(window)
-            if ds.role(node) != "filler" and ds.fresh(node).getState().contains(pyatspi.STATE_FOCUSED)]
-    return hits[0] if len(hits) == 1 else None
-
-
-def describe(node):
-    return "nothing" if node is None else "%s %r" % (ds.role(node), node.name)
-
-
-class Desktop:
-    """A session on a screen of its own with openbox managing it; keys go through its X server."""
-
-    def __init__(self, binary, size, **options):
-        self.size = size
-        self.session = ds.Session(binary, screen=size, window_manager=True, **options)
-
-    def __enter__(self):
-        self.session.start()
-        self.app = ds.application()
-        check(self.app is not None, "the program never showed up on the accessibility bus")
-        self.main = ds.window(self.app, "Corvane")
-        check(self.main is not None, "no window titled Corvane")
-        return self
-
-    def __exit__(self, *exc):
-        self.session.close()
-
-    def where(self):
-        return "%dx%d" % self.size
-
-    def keys(self, *names):
-        subprocess.run(["xdotool", "key", "--delay", "30"] + list(names), env=self.session.env, check=True)
-
-    def type(self, text):
-        subprocess.run(["xdotool", "type", "--delay", "30", text], env=self.session.env, check=True)
-
-    def active_window(self, title):
-        """The window of that title once it shows and is the active one."""
-        window = ds.window(self.app, title)
-        check(window is not None, "%s: %s did not open" % (self.where(), title))
-        check(ds.wait_for(lambda: is_active(window), 10),
-              "%s: %s never became the active window" % (self.where(), title))
-        return window
-
-    def closed(self, title):
-        return ds.wait_for(lambda: ds.window(self.app, title, timeout=0) is None, 10)
-
-
 def chat_and_clear_alert(desktop):
     where = desktop.where()
     desktop.session.send_chat("m1", "dev-a", "小张", "在吗")
@@ -103,8 +47,8 @@ def chat_and_clear_alert(desktop):
     for keys, clears in ((("space",), False), (("Return",), False), (("Escape",), False), (("Tab", "Return"), True)):
         ds.press(one(ds.find(chat, "push button", name=ALERT), "clear button"))
         alert = desktop.active_window(ALERT)
-        check(ds.wait_for(lambda: describe(focused(alert)) == "push button '取消'", 10),
-              "%s: the clear alert opens with the focus on %s" % (where, describe(focused(alert))))
+        check(ds.wait_for(lambda: ds.describe(ds.focused(alert)) == "push button '取消'", 10),
+              "%s: the clear alert opens with the focus on %s" % (where, ds.describe(ds.focused(alert))))
         desktop.keys(*keys)
         check(desktop.closed(ALERT), "%s: %s left the clear alert open" % (where, "+".join(keys)))
         if clears:
@@ -129,19 +73,19 @@ def settings_tab_round(desktop):
     seen = []
     came_round = False
     for _ in range(40):
-        before = focused(sheet)
+        before = ds.focused(sheet)
         desktop.keys("Tab")
-        check(ds.wait_for(lambda: focused(sheet) is not None and describe(focused(sheet)) != describe(before), 5),
-              "%s: Tab did not move the focus from %s" % (where, describe(before)))
-        node = focused(sheet)
-        seen.append(describe(node))
+        check(ds.wait_for(lambda: ds.focused(sheet) is not None and ds.describe(ds.focused(sheet)) != ds.describe(before), 5),
+              "%s: Tab did not move the focus from %s" % (where, ds.describe(before)))
+        node = ds.focused(sheet)
+        seen.append(ds.describe(node))
         x, y, width, height = ds.extents(node)
         if node.name == "完成":
             check(sy <= y and y + height <= sy + sh, "%s: 完成 lies outside the sheet" % where)
             continue
         check(by <= y and y + height <= by + bh and bx <= x and x + width <= bx + bw,
               "%s: after Tab the focused %s lies at y %d..%d, outside the visible body y %d..%d (Tab went %r)"
-              % (where, describe(node), y, y + height, by, by + bh, seen))
+              % (where, ds.describe(node), y, y + height, by, by + bh, seen))
         if "push button '完成'" in seen[:-1] and ds.role(node) == "text" and node.name == "这台设备的名字":
             came_round = True
             break
@@ -149,15 +93,15 @@ def settings_tab_round(desktop):
 
 
 def welcome_return(binary, size):
-    with Desktop(binary, size, welcome_done=False) as desktop:
+    with ds.Desktop(binary, size, welcome_done=False) as desktop:
         where = desktop.where()
         welcome = desktop.active_window("欢迎使用Corvane")
         for _ in range(6):
-            if describe(focused(welcome)) == "push button '去启用 / 登录'":
+            if ds.describe(ds.focused(welcome)) == "push button '去启用 / 登录'":
                 break
             desktop.keys("Tab")
-            ds.wait_for(lambda: focused(welcome) is not None, 5)
-        check(describe(focused(welcome)) == "push button '去启用 / 登录'",
+            ds.wait_for(lambda: ds.focused(welcome) is not None, 5)
+        check(ds.describe(ds.focused(welcome)) == "push button '去启用 / 登录'",
               "%s: Tab never reached 去启用 / 登录" % where)
         desktop.keys("Return")
         check(desktop.closed("欢迎使用Corvane"), "%s: Return on 去启用 / 登录 left the welcome open" % where)
@@ -166,7 +110,7 @@ def welcome_return(binary, size):
 
 def run(binary):
     for size in SCREENS:
-        with Desktop(binary, size) as desktop:
+        with ds.Desktop(binary, size) as desktop:
             chat_and_clear_alert(desktop)
             settings_tab_round(desktop)
         welcome_return(binary, size)

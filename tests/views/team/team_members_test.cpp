@@ -1,4 +1,6 @@
 // The panel's member boxes: each action moves or removes its row through the refresh.
+#include <algorithm>
+
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollArea>
@@ -252,6 +254,53 @@ TEST_F(TeamMembers, everyTabStopOfThePanelShowsTheAccentMark) {
     const std::vector<QWidget*> stops = tabStops();
     EXPECT_GE(stops.size(), 10u);
     for (QWidget* stop : stops) EXPECT_GE(accentGain(stop), 12) << stopName(stop).toStdString();
+}
+
+TEST_F(TeamMembers, tabFollowsTheRowsAndTheKeysGoToTheNextRowAfterAnApproveOrAReject) {
+    makeTeam();
+    const std::string erin = addMember("erin", "二林", "active");
+    open();
+    QApplication::setActiveWindow(panel.get());
+    ASSERT_TRUE(qtWaitFor([&] { return panel->isActiveWindow(); }));
+    EXPECT_EQ(QApplication::focusWidget(), panel.get()) << "the panel opens with no control holding the keys";
+    // Two applicants ask while the panel is open: every row is built again.
+    const std::string carol = addMember("carol", "卡罗", "pending");
+    const std::string dan = addMember("dan", "", "pending");
+    state->refreshTeamState();
+    settle();
+
+    // The buttons say whose they are.
+    EXPECT_EQ(find(rowName("teamApprove", carol))->accessibleDescription(), q("卡罗"));
+    EXPECT_EQ(find(rowName("teamReject", dan))->accessibleDescription(), q("dan")) << "no name: the login";
+    EXPECT_EQ(find(rowName("teamMenu", erin))->accessibleDescription(), q("二林"));
+
+    // The rows' buttons, rebuilt after the panel was made, come in the rows' order and
+    // before everything below them.
+    std::vector<QString> order;
+    find("teamRename")->setFocus(Qt::TabFocusReason);
+    for (QWidget* stop : tabStops()) order.push_back(stop->objectName());
+    const auto at = [&](const QString& name) {
+        const auto found = std::find(order.begin(), order.end(), name);
+        EXPECT_NE(found, order.end()) << "Tab never reached " << name.toStdString();
+        return found - order.begin();
+    };
+    const std::vector<QString> rows = {rowName("teamReject", carol), rowName("teamApprove", carol),
+                                       rowName("teamReject", dan), rowName("teamApprove", dan),
+                                       rowName("teamMenu", erin), q("mailHost")};
+    for (size_t k = 1; k < rows.size(); ++k) {
+        EXPECT_LT(at(rows[k - 1]), at(rows[k])) << rows[k - 1].toStdString() << " before " << rows[k].toStdString();
+    }
+
+    // An approve hands the keys to the next applicant's "通过"; the last reject to the members.
+    find(rowName("teamApprove", carol))->setFocus(Qt::TabFocusReason);
+    click("teamApprove", carol);
+    EXPECT_EQ(QApplication::focusWidget(), find(rowName("teamApprove", dan)));
+    find(rowName("teamReject", dan))->setFocus(Qt::TabFocusReason);
+    click("teamReject", dan);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget()->objectName().section(QLatin1Char(':'), 0, 0), q("teamMenu"))
+        << QApplication::focusWidget()->objectName().toStdString();
+    EXPECT_TRUE(find("teamMemberBox")->isAncestorOf(QApplication::focusWidget()));
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ TEST_F(TeamPanelTest, setUpRefusesBeforeTheStoreAndThenCreatesTheTeamWithItsLogo
     EXPECT_EQ(text("teamTitleField"), q("desk 的团队"));
     EXPECT_EQ(text("teamAdminField"), q("群主"));
     EXPECT_EQ(text("teamSubtitle"), q("把本机变成工作室的中央存储"));
+    EXPECT_EQ(p.focusWidget(), find("teamTitleField")) << "the form opens typing in its first field";
     EXPECT_EQ(find<LogoBadge>("teamSetupBadge")->letter(), q("D"));
     type("teamTitleField", "");
     EXPECT_EQ(find<LogoBadge>("teamSetupBadge")->letter(), q("团"));
@@ -101,15 +102,20 @@ TEST_F(TeamPanelTest, setUpRefusesBeforeTheStoreAndThenCreatesTheTeamWithItsLogo
         while (ticks < 10 && std::chrono::steady_clock::now() < due) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         turnedWhileDeriving = ticks >= 10;
     };
+    find("teamEnable")->setFocus(Qt::TabFocusReason);  // pressed from the keys
     press("teamEnable");
     EXPECT_FALSE(find<QPushButton>("teamEnable")->isEnabled());
     EXPECT_EQ(text("teamEnable"), q("启用中…"));
+    EXPECT_EQ(p.focusWidget(), &p) << "the disabled button left the keys to the panel, not to 完成";
+    find("teamTitleField")->setFocus(Qt::TabFocusReason);  // the form is typed in meanwhile
     ASSERT_TRUE(qtWaitFor([&] { return state->teamReady(); }, std::chrono::seconds(20)));
     EXPECT_TRUE(turnedWhileDeriving) << "the window turned while the password was derived";
     whileDeriving = nullptr;
     settle();
     EXPECT_NE(find("teamAddress"), nullptr);
     EXPECT_EQ(find("teamEnable"), nullptr);
+    EXPECT_EQ(p.focusWidget(), &p) << "the keys left with the form for "
+                                   << (p.focusWidget() ? p.focusWidget()->objectName().toStdString() : "nothing");
 
     const nlohmann::json accounts = nlohmann::json::parse(readFile(state->root() / "_team" / "accounts.json"));
     const std::string dump = accounts.dump();
