@@ -21,6 +21,10 @@ namespace {
 struct PortBlocker {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     explicit PortBlocker(int port) {
+        // Connections an earlier test of the process closed may wait on the port; a
+        // listening socket blocks it all the same.
+        const int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(uint16_t(port));

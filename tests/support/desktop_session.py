@@ -678,10 +678,19 @@ def is_active(node):
 
 
 def focused_hits(window):
-    """The nodes of the window that say they hold the keyboard focus."""
+    """The nodes of the window that say they hold the keyboard focus; a node that goes away
+    meanwhile (a row replaced) is passed over."""
     pyatspi = _atspi()
-    return [node for node in descendants(window)
-            if role(node) != "filler" and fresh(node).getState().contains(pyatspi.STATE_FOCUSED)]
+
+    def holds_focus(node):
+        try:
+            return role(node) != "filler" and fresh(node).getState().contains(pyatspi.STATE_FOCUSED)
+        except Exception as error:
+            if gone(error):
+                return False
+            raise
+
+    return [node for node in descendants(window) if holds_focus(node)]
 
 
 def focused(window):
