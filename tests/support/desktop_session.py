@@ -562,9 +562,32 @@ def wait_for(predicate, timeout=15.0, interval=0.05):
         time.sleep(interval)
 
 
+# The events the helpers below wait on. The program sends a kind of event only once it has
+# heard that someone listens, and it hears that a moment after a listener is registered:
+# one registered just before a key is pressed could miss what the key does. These stay
+# registered from the first look for the program on.
+LASTING_KINDS = ("object:state-changed:showing", "object:state-changed:focused",
+                 "object:property-change:accessible-name", "object:property-change:accessible-value")
+_lasting = []
+
+
+def _keep_listening():
+    if _lasting:
+        return
+    pyatspi = _atspi()
+
+    def ignore(event):
+        pass
+
+    for kind in LASTING_KINDS:
+        pyatspi.Registry.registerEventListener(ignore, kind)
+    _lasting.append(ignore)
+
+
 def application(name="Corvane", timeout=15.0):
     """The program's accessible application object."""
     pyatspi = _atspi()
+    _keep_listening()
 
     def look():
         desktop = pyatspi.Registry.getDesktop(0)
@@ -724,6 +747,11 @@ def when_event(kind, matches, act, timeout=10.0):
         return False
 
     timed_out = []
+
+    # Events that came before this wait are not its answer.
+    context = GLib.MainContext.default()
+    while context.pending():
+        context.iteration(False)
 
     def give_up():
         timed_out.append(True)
