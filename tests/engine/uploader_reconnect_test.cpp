@@ -40,16 +40,6 @@ std::string patterned(int64_t size, char salt) {
     return bytes;
 }
 
-bool sendAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 // A relay in front of a server that closes connections as a script says. The script is
 // asked as each request begins, with its first bytes and the replies its connection
 // carried before: pass it on, close the connection with nothing answered, or pass it on and
@@ -131,7 +121,7 @@ private:
                     }
                     cutting = action;
                 }
-                if (!sendAll(upstream.get(), buffer.data(), size_t(n))) return;
+                if (!test::sendAll(upstream.get(), buffer.data(), size_t(n))) return;
             }
             if (p[1].revents) {
                 const ssize_t n = ::recv(upstream.get(), buffer.data(), buffer.size(), 0);
@@ -141,18 +131,18 @@ private:
                 if (cutting == Action::resetInHead) {
                     // The status line, then a reset: the client fails reading the head.
                     const std::string_view reply(buffer.data(), size_t(n));
-                    sendAll(client.get(), reply.data(), reply.find("\r\n") + 2);
+                    test::sendAll(client.get(), reply.data(), reply.find("\r\n") + 2);
                     const linger reset{1, 0};
                     ::setsockopt(client.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
                     ++closes_;
                     return;
                 }
                 if (cutting == Action::cutReply) {
-                    sendAll(client.get(), buffer.data(), size_t(n) - 1);
+                    test::sendAll(client.get(), buffer.data(), size_t(n) - 1);
                     ++closes_;
                     return;
                 }
-                if (!sendAll(client.get(), buffer.data(), size_t(n))) return;
+                if (!test::sendAll(client.get(), buffer.data(), size_t(n))) return;
             }
         }
     }

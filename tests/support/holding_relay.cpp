@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "support/test_support.h"
+
 namespace corvane::test {
 
 namespace {
@@ -29,16 +31,6 @@ int connectFrom(const std::string& source, int port) {
     }
     if (fd >= 0) ::close(fd);
     return -1;
-}
-
-bool sendAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
 }
 
 // Appends what the socket gives; false at its end.

@@ -113,16 +113,18 @@ void RawClient::close() {
     fd_ = -1;
 }
 
-bool RawClient::send(const std::string& bytes) {
-    size_t off = 0;
-    while (off < bytes.size()) {
-        const ssize_t n = ::send(fd_, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+bool sendAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
-        off += size_t(n);
+        data += n;
+        size -= size_t(n);
     }
     return true;
 }
+
+bool RawClient::send(const std::string& bytes) { return sendAll(fd_, bytes.data(), bytes.size()); }
 
 bool RawClient::fill() {
     char chunk[65536];

@@ -63,6 +63,9 @@ struct RawReply {
 };
 
 // A plain TCP connection to 127.0.0.1:port.
+// Writes all of data to the socket (no SIGPIPE); false when the connection failed.
+bool sendAll(int fd, const char* data, size_t size);
+
 class RawClient {
 public:
     explicit RawClient(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
