@@ -46,14 +46,6 @@ std::string claimedID(const std::string& name) {
     return hex ? id : "";
 }
 
-// Moves the folder aside for a spare; removes it when it cannot be. The folder aside, or
-// empty.
-fs::path retireOrRemove(const fs::path& folder) {
-    fs::path aside = SpareFolders::retire(folder);
-    if (aside.empty()) removeTree(folder);
-    return aside;
-}
-
 bool ownedBy(const std::string& owner, const std::string& peerIP) { return !owner.empty() && owner == peerIP; }
 
 // A file time as seconds since 1970, as the clock gives them; 0 when there is none.
@@ -73,7 +65,16 @@ std::vector<fs::path> entriesOf(const fs::path& folder) {
 
 UploadRecords::UploadRecords(UploadLimits limits, std::function<double()> clock,
                              std::function<int(const std::string&)> connectionsOf)
-    : limits_(limits), clock_(std::move(clock)), connectionsOf_(std::move(connectionsOf)) {}
+    : limits_(limits),
+      clock_(std::move(clock)),
+      connectionsOf_(std::move(connectionsOf)),
+      replies_(limits.storedReplies, limits.storedRepliesInAll, clock_) {}
+
+fs::path UploadRecords::retireOrRemove(const fs::path& folder) {
+    fs::path aside = SpareFolders::retire(folder);
+    if (aside.empty()) removeTree(folder);
+    return aside;
+}
 
 // ---------------------------------------------------------------- start and lookup
 
@@ -114,7 +115,7 @@ void UploadRecords::keepNoteOrRemove(const fs::path& parts, const fs::path& entr
         removeTree(entry);
         return;
     }
-    rememberFinish(StoredFinish{parts, note->id, note->owner, note->reply, at, entry});
+    replies_.remember(StoredFinish{parts, note->id, note->owner, note->reply, at, entry});
 }
 
 void UploadRecords::loadShelf(Shelf& shelf, const fs::path& parts) {
@@ -246,7 +247,7 @@ UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::s
         refusal = UploadRefusal::failed;
         return nullptr;
     }
-    forgetStoredReply(parts, id, peerIP);  // the owner's finish of the id now finishes the new upload
+    replies_.forget(parts, id, peerIP);  // the owner's finish of the id now finishes the new upload
     Record& record = shelf[id];  // may be a gone one whose last chunks are still in flight
     record.state = Record::State::live;
     record.owner = peerIP;
@@ -254,137 +255,6 @@ UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::s
     record.keptUntil = 0;
     touch(record);
     return &record;
-}
-
-bool UploadRecords::makeRoom(Shelf& shelf, const fs::path& parts, const std::string& peerIP,
-                             std::vector<fs::path>& retired) {
-    while (true) {
-        const Room room = roomFor(shelf, peerIP);
-        if (!room.needed) return true;
-        if (room.givesWay.empty()) return false;
-        drop(shelf, parts, room.givesWay, retired);
-    }
-}
-
-UploadRecords::Room UploadRecords::roomFor(const Shelf& shelf, const std::string& peerIP) const {
-    struct Holding {
-        size_t held = 0;
-        std::string oldest;  // its least recently changed live upload not being written
-        uint64_t oldestOrder = UINT64_MAX;
-    };
-    std::map<std::string, Holding> byAddress;
-    size_t total = 0;
-    const std::set<std::string> waitingForChunks = betweenChunks(shelf, peerIP);
-    for (const auto& [id, record] : shelf) {
-        if (record.state == Record::State::gone) continue;
-        ++total;
-        Holding& holding = byAddress[record.owner];
-        ++holding.held;
-        // Progress is never dropped for another upload; an address writes into no more
-        // uploads than it holds connections.
-        const bool mayGo = record.state == Record::State::live && !writing(record) && !waitingForChunks.count(id);
-        if (mayGo && record.changeOrder < holding.oldestOrder) {
-            holding.oldest = id;
-            holding.oldestOrder = record.changeOrder;
-        }
-    }
-    const Holding mine = byAddress[peerIP];
-    if (mine.held >= limits_.perAddress) return {true, mine.oldest};
-    if (total < limits_.total) return {false, {}};
-    // Max-min fair: only an address holding at least two more than the newcomer gives way,
-    // counting what it writes into, but only with an upload that may go.
-    const Holding* most = nullptr;
-    for (const auto& [address, holding] : byAddress) {
-        if (holding.held < mine.held + 2 || holding.oldest.empty()) continue;
-        const bool more = !most || holding.held > most->held ||
-                          (holding.held == most->held && holding.oldestOrder < most->oldestOrder);
-        if (more) most = &holding;
-    }
-    return {true, most ? most->oldest : mine.oldest};
-}
-
-std::set<std::string> UploadRecords::betweenChunks(const Shelf& shelf, const std::string& peerIP) const {
-    struct Writer {
-        int inFlight = 0;
-        std::vector<std::pair<double, std::string>> recent;  // changed at, id
-    };
-    std::map<std::string, Writer> writers;
-    const double now = clock_();
-    for (const auto& [id, record] : shelf) {
-        if (record.state != Record::State::live) continue;
-        if (writing(record)) {
-            ++writers[record.owner].inFlight;
-        } else if (now - record.changedAt < limits_.betweenChunks) {
-            writers[record.owner].recent.emplace_back(record.changedAt, id);
-        }
-    }
-    std::set<std::string> waiting;
-    for (auto& [address, writer] : writers) {
-        if (writer.recent.empty() || !connectionsOf_) continue;
-        const int asking = address == peerIP ? 1 : 0;
-        const int spare = connectionsOf_(address) - asking - writer.inFlight;
-        std::sort(writer.recent.rbegin(), writer.recent.rend());
-        for (int k = 0; k < spare && k < int(writer.recent.size()); ++k) waiting.insert(writer.recent[size_t(k)].second);
-    }
-    return waiting;
-}
-
-void UploadRecords::drop(Shelf& shelf, const fs::path& parts, const std::string& id, std::vector<fs::path>& retired) {
-    Record& record = shelf.at(id);
-    const uint64_t ended = record.generation;
-    newGeneration(record);
-    record.keptUntil = record.changedAt + kQuietBeforeTakeover;
-    const fs::path aside = retireOrRemove(parts / id);
-    forget(shelf, id);
-    if (!aside.empty()) retireAside(parts, id, ended, aside, retired);
-    trimKeptIds(shelf);
-}
-
-bool UploadRecords::keptForAnother(const Shelf& shelf, const std::string& id, const std::string& peerIP) const {
-    const Record* record = keptDropped(shelf, id);
-    return record && record->owner != peerIP;
-}
-
-bool UploadRecords::droppedFrom(const Shelf& shelf, const std::string& id, const std::string& peerIP) const {
-    const Record* record = keptDropped(shelf, id);
-    return record && record->owner == peerIP;
-}
-
-const UploadRecords::Record* UploadRecords::keptDropped(const Shelf& shelf, const std::string& id) const {
-    const auto found = shelf.find(id);
-    if (found == shelf.end()) return nullptr;
-    const Record& record = found->second;
-    return record.state == Record::State::gone && record.keptUntil > clock_() ? &record : nullptr;
-}
-
-void UploadRecords::trimKeptIds(Shelf& shelf) {
-    std::map<std::string, size_t> keptBy;
-    size_t kept = 0;
-    for (auto it = shelf.begin(); it != shelf.end();) {
-        Record& record = it->second;
-        if (record.state == Record::State::gone && record.keptUntil <= clock_()) record.keptUntil = 0;
-        if (removable(record)) {
-            it = shelf.erase(it);
-            continue;
-        }
-        if (record.state == Record::State::gone && record.keptUntil > 0) {
-            ++keptBy[record.owner];
-            ++kept;
-        }
-        ++it;
-    }
-    for (; kept > limits_.total; --kept) {
-        const auto most = std::max_element(keptBy.begin(), keptBy.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
-        auto oldest = shelf.end();
-        for (auto it = shelf.begin(); it != shelf.end(); ++it) {
-            const Record& record = it->second;
-            if (record.state != Record::State::gone || record.keptUntil == 0 || record.owner != most->first) continue;
-            if (oldest == shelf.end() || record.keptUntil < oldest->second.keptUntil) oldest = it;
-        }
-        --most->second;
-        oldest->second.keptUntil = 0;
-        if (removable(oldest->second)) shelf.erase(oldest);
-    }
 }
 
 void UploadRecords::retireAside(const fs::path& parts, const std::string& id, uint64_t ended, const fs::path& aside,
@@ -430,65 +300,12 @@ bool UploadRecords::takeOver(const fs::path& parts, const std::string& id, const
     }
     record.owner = peerIP;
     touch(record);  // made afresh for its new owner
-    forgetStoredReply(parts, id, peerIP);
+    replies_.forget(parts, id, peerIP);
     return true;
 }
 
 void UploadRecords::keepAll(const std::vector<fs::path>& retired) {
     for (const fs::path& folder : retired) spares_.keep(folder);
-}
-
-void UploadRecords::rememberFinish(StoredFinish finish) {
-    forgetStoredReply(finish.parts, finish.id, finish.owner);
-    expireStoredReplies();
-    if (limits_.storedReplies == 0 || limits_.storedRepliesInAll == 0) {
-        if (!finish.note.empty()) removeTree(finish.note);
-        return;
-    }
-    const std::string owner = finish.owner;
-    storedFinishes_.push_back(std::move(finish));
-    std::map<std::string, size_t> keptBy;
-    for (const StoredFinish& stored : storedFinishes_) ++keptBy[stored.owner];
-    // Another address's finishes never push out this owner's while it keeps fewer: the
-    // oldest reply of an owner keeping the most goes.
-    size_t most = keptBy[owner];
-    if (most <= limits_.storedReplies) {
-        if (storedFinishes_.size() <= limits_.storedRepliesInAll) return;
-        for (const auto& [address, kept] : keptBy) most = std::max(most, kept);
-    }
-    const auto oldest = std::find_if(storedFinishes_.begin(), storedFinishes_.end(),
-                                     [&](const StoredFinish& stored) { return keptBy[stored.owner] == most; });
-    forgetStoredFinish(oldest);
-}
-
-UploadRecords::StoredFinish* UploadRecords::storedReply(const fs::path& parts, const std::string& id,
-                                                        const std::string& owner) {
-    expireStoredReplies();
-    for (StoredFinish& stored : storedFinishes_) {
-        if (stored.parts == parts && stored.id == id && stored.owner == owner) return &stored;
-    }
-    return nullptr;
-}
-
-void UploadRecords::forgetStoredReply(const fs::path& parts, const std::string& id, const std::string& owner) {
-    const auto found = std::find_if(storedFinishes_.begin(), storedFinishes_.end(), [&](const StoredFinish& stored) {
-        return stored.parts == parts && stored.id == id && stored.owner == owner;
-    });
-    if (found != storedFinishes_.end()) forgetStoredFinish(found);
-}
-
-void UploadRecords::expireStoredReplies() {
-    const double now = clock_();
-    for (auto it = storedFinishes_.begin(); it != storedFinishes_.end();) {
-        it = now - it->at < kStoredReplyKept ? std::next(it) : forgetStoredFinish(it);
-    }
-}
-
-std::deque<UploadRecords::StoredFinish>::iterator UploadRecords::forgetStoredFinish(
-    std::deque<StoredFinish>::iterator finish) {
-    // A folder emptied but for the note: removing it is quick.
-    if (!finish->note.empty()) removeTree(finish->note);
-    return storedFinishes_.erase(finish);
 }
 
 // ---------------------------------------------------------------- the operations
@@ -607,7 +424,7 @@ UploadRecords::Claim UploadRecords::claimForFinish(const fs::path& parts, const 
     }
     // The owner's stored finish heard again meets its reply before any upload of the id
     // another address began meanwhile; one of its own ended the reply.
-    if (StoredFinish* stored = storedReply(parts, id, peerIP)) {
+    if (StoredFinish* stored = replies_.find(parts, id, peerIP)) {
         Claim claim{UploadRefusal::none, {}, stored->reply, {}};
         // The note on disk has served once the reply is written again.
         if (!stored->note.empty()) claim.noteAside = retireOrRemove(stored->note);
@@ -652,7 +469,7 @@ fs::path UploadRecords::endFinished(const fs::path& parts, const std::string& id
     {
         Lock lock(lock_);
         const Record* record = known(parts, id);
-        if (record) rememberFinish(StoredFinish{parts, id, record->owner, reply, clock_(), {}});
+        if (record) replies_.remember(StoredFinish{parts, id, record->owner, reply, clock_(), {}});
         forget(shelfFor(parts), id);
     }
     finishEnded_.notify_all();

@@ -18,7 +18,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -30,6 +29,7 @@
 #include <vector>
 
 #include "base/unique_fd.h"
+#include "engine/finish_replies.h"
 #include "engine/part_folder.h"
 
 namespace corvane {
@@ -65,7 +65,7 @@ public:
     // the last byte of a chunk of the owner in flight.
     static constexpr double kQuietBeforeTakeover = 30;
     // Seconds a stored finish's reply is kept.
-    static constexpr double kStoredReplyKept = 60;
+    static constexpr double kStoredReplyKept = FinishReplies::kKept;
 
     // `clock` gives seconds since 1970; `connectionsOf` the connections an address holds
     // open (none when not given).
@@ -178,14 +178,6 @@ private:
         uint64_t ended = 0;
         std::filesystem::path folder;
     };
-    struct StoredFinish {
-        std::filesystem::path parts;
-        std::string id;
-        std::string owner;
-        std::string reply;
-        double at = 0;                // by the clock: when the file was stored
-        std::filesystem::path note;   // a folder holding the note on disk, read at start
-    };
     // The uploads of one parts folder, by id.
     using Shelf = std::unordered_map<std::string, Record>;
     using Lock = std::unique_lock<std::mutex>;
@@ -203,29 +195,6 @@ private:
     // A new upload owned by the address, in a folder prepared aside and moved in.
     Record* create(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
                    std::vector<std::filesystem::path>& retired, UploadRefusal& refusal);
-    bool makeRoom(Shelf& shelf, const std::filesystem::path& parts, const std::string& peerIP,
-                  std::vector<std::filesystem::path>& retired);
-    struct Room {
-        bool needed = false;
-        std::string givesWay;  // the upload that goes; empty when none may: the newcomer is refused
-    };
-    // The upload that gives way, among those not being written.
-    Room roomFor(const Shelf& shelf, const std::string& peerIP) const;
-    // The uploads being written between two chunks: per address, those made or given a
-    // chunk within `betweenChunks` seconds, the latest first, as many as its open
-    // connections (not counting the one asking, `peerIP`'s) exceed its chunks in flight.
-    std::set<std::string> betweenChunks(const Shelf& shelf, const std::string& peerIP) const;
-    // Drops a live upload as a cancel would; its id stays its owner's for the quiet time.
-    void drop(Shelf& shelf, const std::filesystem::path& parts, const std::string& id,
-              std::vector<std::filesystem::path>& retired);
-    // Whether another address holds the id of an upload dropped within the quiet time.
-    bool keptForAnother(const Shelf& shelf, const std::string& id, const std::string& peerIP) const;
-    // Whether the address's own upload of the id was dropped within the quiet time.
-    bool droppedFrom(const Shelf& shelf, const std::string& id, const std::string& peerIP) const;
-    const Record* keptDropped(const Shelf& shelf, const std::string& id) const;
-    // Keeps the number of dropped ids held bounded: expired ones go, then, beyond the
-    // limit, the oldest of the address holding the most.
-    void trimKeptIds(Shelf& shelf);
     // A folder moved aside: a spare at once, or once the ended chunks are out of it.
     void retireAside(const std::filesystem::path& parts, const std::string& id, uint64_t ended,
                      const std::filesystem::path& aside, std::vector<std::filesystem::path>& retired);
@@ -257,27 +226,43 @@ private:
     static bool endSameIndex(Record& record, int64_t index);
     void leave(const Chunk& chunk);
     void keepAll(const std::vector<std::filesystem::path>& retired);
-    // Keeps the reply of the owner's stored finish; beyond the limits the oldest of the
-    // owner keeping the most goes.
-    void rememberFinish(StoredFinish finish);
-    // The reply kept for the owner's stored finish of the id; null when none is.
-    StoredFinish* storedReply(const std::filesystem::path& parts, const std::string& id, const std::string& owner);
-    // The owner begins a new upload of the id: its finish ends that one.
-    void forgetStoredReply(const std::filesystem::path& parts, const std::string& id, const std::string& owner);
-    // Replies past their time go, with their notes on disk.
-    void expireStoredReplies();
-    // The finish's reply goes, with its note on disk; the one after it.
-    std::deque<StoredFinish>::iterator forgetStoredFinish(std::deque<StoredFinish>::iterator finish);
+    // Shares of the room and drops (upload_shares.cpp).
+    bool makeRoom(Shelf& shelf, const std::filesystem::path& parts, const std::string& peerIP,
+                  std::vector<std::filesystem::path>& retired);
+    struct Room {
+        bool needed = false;
+        std::string givesWay;  // the upload that goes; empty when none may: the newcomer is refused
+    };
+    // The upload that gives way, among those not being written.
+    Room roomFor(const Shelf& shelf, const std::string& peerIP) const;
+    // The uploads being written between two chunks: per address, those made or given a
+    // chunk within `betweenChunks` seconds, the latest first, as many as its open
+    // connections (not counting the one asking, `peerIP`'s) exceed its chunks in flight.
+    std::set<std::string> betweenChunks(const Shelf& shelf, const std::string& peerIP) const;
+    // Drops a live upload as a cancel would; its id stays its owner's for the quiet time.
+    void drop(Shelf& shelf, const std::filesystem::path& parts, const std::string& id,
+              std::vector<std::filesystem::path>& retired);
+    // Whether another address holds the id of an upload dropped within the quiet time.
+    bool keptForAnother(const Shelf& shelf, const std::string& id, const std::string& peerIP) const;
+    // Whether the address's own upload of the id was dropped within the quiet time.
+    bool droppedFrom(const Shelf& shelf, const std::string& id, const std::string& peerIP) const;
+    const Record* keptDropped(const Shelf& shelf, const std::string& id) const;
+    // Keeps the number of dropped ids held bounded: expired ones go, then, beyond the
+    // limit, the oldest of the address holding the most.
+    void trimKeptIds(Shelf& shelf);
+    // Moves the folder aside for a spare; removes it when it cannot be. The folder aside,
+    // or empty.
+    static std::filesystem::path retireOrRemove(const std::filesystem::path& folder);
 
     const UploadLimits limits_;
     const std::function<double()> clock_;
     const std::function<int(const std::string&)> connectionsOf_;
     SpareFolders spares_;
-    std::mutex lock_;  // guards shelves_, every record, storedFinishes_, asideWhileWritten_, nextGeneration_, nextChange_
+    std::mutex lock_;  // guards shelves_, every record, replies_, asideWhileWritten_, nextGeneration_, nextChange_
     std::condition_variable left_;  // a chunk left its record
     std::condition_variable finishEnded_;  // a record left the finishing state
     std::map<std::filesystem::path, Shelf> shelves_;
-    std::deque<StoredFinish> storedFinishes_;  // oldest first
+    FinishReplies replies_;
     std::vector<AsideWhileWritten> asideWhileWritten_;
     uint64_t nextGeneration_ = 1;
     uint64_t nextChange_ = 1;
