@@ -382,18 +382,35 @@ HTTPServer::ConnectionSlot* HTTPServer::evictSlowest(const std::unordered_map<st
         if (slowest.slot && (rate > slowest.rate || (rate == slowest.rate && count < slowest.held))) return;
         slowest = Choice{&slot, heir, rate, count};
     };
-    for (ConnectionSlot& slot : connections_) {
-        if (holdsSlot(slot)) consider(slot, false, recentRate(slot, at), slot.address);
+    // A slot that began answering since it was looked at is passed over the next time.
+    while (true) {
+        slowest = Choice{};
+        for (ConnectionSlot& slot : connections_) {
+            // A request read whole is being answered: it moves nothing, and closing it
+            // would lose its reply while its handler goes on.
+            if (holdsSlot(slot) && slot.phase != ConnectionSlot::answering) {
+                consider(slot, false, recentRate(slot, at), slot.address);
+            }
+        }
+        for (ConnectionSlot& slot : connections_) {
+            if (slot.heir) consider(slot, true, slot.heirTraffic.rate(at, bytesMoved(slot.heir.get())), slot.heirAddress);
+        }
+        if (!slowest.slot || slowest.heir) return nullptr;
+        if (evictUnlessAnswering(*slowest.slot)) return slowest.slot;
     }
-    for (ConnectionSlot& slot : connections_) {
-        if (slot.heir) consider(slot, true, slot.heirTraffic.rate(at, bytesMoved(slot.heir.get())), slot.heirAddress);
-    }
-    if (!slowest.slot || slowest.heir) return nullptr;
+}
+
+bool HTTPServer::evictUnlessAnswering(ConnectionSlot& slot) {
     // Only eviction, always under connectionsLock_, makes a slot evicted; the serving
     // thread sees it at its next change of phase, or when the shut socket fails it.
-    slowest.slot->phase.exchange(ConnectionSlot::evicted);
-    ::shutdown(slowest.slot->fd.get(), SHUT_RDWR);
-    return slowest.slot;
+    int phase = slot.phase;
+    while (phase != ConnectionSlot::answering) {
+        if (slot.phase.compare_exchange_weak(phase, ConnectionSlot::evicted)) {
+            ::shutdown(slot.fd.get(), SHUT_RDWR);
+            return true;
+        }
+    }
+    return false;
 }
 
 int HTTPServer::idleConnections() {
@@ -533,8 +550,14 @@ void HTTPServer::serve(ConnectionSlot& slot) {
         }
         if (read == BodyRead::cut) return;
 
+        // From here the request is answered, never closed for a newcomer; one closed
+        // while its body came is not handled.
+        int reading = ConnectionSlot::busy;
+        if (!slot.phase.compare_exchange_strong(reading, ConnectionSlot::answering)) return;
+        const bool keepOpen = handle(fd, req, peer, match);
+        slot.phase = ConnectionSlot::busy;
         // After stop, a connection answers the request in hand and then closes.
-        if (!handle(fd, req, peer, match) || !running_) return;
+        if (!keepOpen || !running_) return;
     }
 }
 

@@ -52,9 +52,10 @@ struct ServerOptions {
     std::function<void(RouteTable&)> addRoutes;
     std::chrono::milliseconds idleTimeout{120000};  // a read or write waiting this long closes the connection
     // When every connection is taken, a newcomer closes the one that costs least to lose:
-    // the one that has waited longest for its next request; else the one that has moved
-    // the fewest bytes lately, whichever address holds it (of equals, one of the address
-    // holding the most). A connection moving more than 1 MB/s is never closed for a
+    // the one that has waited longest for its next request; else, of those still reading
+    // a request, the one that has moved the fewest bytes lately, whichever address holds
+    // it (of equals, one of the address holding the most). A request read whole is
+    // answered, never closed. A connection moving more than 1 MB/s is never closed for a
     // newcomer; with none to close, the newcomer is turned away. A closed connection keeps
     // its slot until its thread lets go of it; the newcomer takes the slot then.
     int maxConnections = 256;
@@ -229,16 +230,18 @@ private:
     // One accepted connection and the thread serving it; the descriptor is closed
     // under connectionsLock_, so stop() never shuts down a reused number.
     struct ConnectionSlot {
-        enum Phase { busy, idle, claimed, evicted };
+        enum Phase { busy, idle, claimed, evicted, answering };
         UniqueFd fd;
         std::string address;  // the peer's IPv4 address
         std::thread thread;
         bool finished = false;
-        // Idle while waiting for the first byte of a request head; evicted by the accept
-        // thread, under connectionsLock_, to make room for a newcomer: from idle (claimed
-        // for the moment it looks whether a request has begun to arrive), else from busy.
-        // The serving thread moves between busy and idle without the lock, each move one
-        // compare-and-swap.
+        // Idle while waiting for the first byte of a request head; answering once the
+        // request is read whole, until its handler returns (closing it then would lose the
+        // reply and free nothing until the handler ends). Evicted by the accept thread,
+        // under connectionsLock_, to make room for a newcomer: from idle (claimed for the
+        // moment it looks whether a request has begun to arrive), else from busy, never
+        // from answering. The serving thread moves between its phases without the lock,
+        // each move one compare-and-swap.
         std::atomic<int> phase{busy};
         std::atomic<int64_t> idleSince{0};  // steady-clock nanoseconds
         TrafficMeter traffic;               // under connectionsLock_
@@ -291,7 +294,8 @@ private:
     // Closes an idle slot unless its next request has begun to arrive; false then.
     bool evictIfStillIdle(ConnectionSlot& slot);
     // A full server with no idle connection to close closes, wherever it is, the
-    // connection that has moved the fewest bytes lately, unless it moves more than 1 MB/s;
+    // connection still reading (a head or a body) that has moved the fewest bytes lately,
+    // unless it moves more than 1 MB/s;
     // of equals, one of the address holding the most, of those the most recently opened.
     // A newcomer waiting for an evicted slot competes as a connection of its own (the
     // latest): when it moved the fewest bytes, nothing is closed. None when none may go.
@@ -304,6 +308,8 @@ private:
     bool readWhileIdle(ConnectionSlot& slot, ReadBuffer& buf);
     // Moves the slot from idle back to busy; false when it was closed for a newcomer.
     static bool claimBack(ConnectionSlot& slot);
+    // Marks a slot still reading evicted and shuts its socket; false when it is answering.
+    static bool evictUnlessAnswering(ConnectionSlot& slot);
     // Gives a streamed row the connection, its body unread; whether the handler hands
     // the connection back for the next request.
     bool handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match, int64_t length,

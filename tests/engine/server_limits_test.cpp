@@ -454,13 +454,14 @@ TEST_F(ServerLimits, AConnectionClosedForANewcomerHoldsItsSlotUntilItsThreadLets
     ServerOptions options;
     options.maxConnections = 2;
     options.clock = [] { return 1.7e9; };  // rates count the bytes moved
-    // A handler that holds its thread until released, then answers.
+    // A streamed row (its body is the handler's to read, so it may be closed) that holds
+    // its thread until released, then answers.
     options.addRoutes = [gate](RouteTable& table) {
         const auto held = [gate](Connection& c) {
             gate->pass(c.peerIP);
             sendJSON(c.fd, 200, nlohmann::json::object());
         };
-        table.add(RouteStage::peer, Route{{"GET"}, PathTest::exact("/api/held"), held, RouteFacts{}});
+        table.add(RouteStage::peer, Route{{"GET"}, PathTest::exact("/api/held"), held, RouteFacts{.streamed = true}});
     };
     start(options);
     gate->hold("127.0.0.2", 1);
@@ -495,6 +496,50 @@ TEST_F(ServerLimits, AConnectionClosedForANewcomerHoldsItsSlotUntilItsThreadLets
     const auto finished = steady.readReply();
     ASSERT_TRUE(finished);
     EXPECT_EQ(finished->status, 404);
+}
+
+TEST_F(ServerLimits, AFinishBeingJoinedIsAnsweredWhileNewcomersCloseConnectionsStillReading) {
+    // A finish moves no bytes while it joins: on a full server it was the first closed for
+    // a newcomer, its reply lost while the file was stored, and the newcomer waited in its
+    // slot until the join ended, the slowest, so that every later one was turned away.
+    auto gate = std::make_shared<IdleGate>();
+    gate->hold("join", 1);
+    ServerOptions options;
+    options.maxConnections = 4;
+    options.clock = [] { return 1.7e9; };  // rates count the bytes moved
+    options.onFinishStep = [gate](FinishStep step) {
+        if (step == FinishStep::built) gate->pass("join");
+    };
+    start(options);
+    const std::string upload = "/api/upload/0123456789abcdef";
+    const int port = server->port();
+    ASSERT_EQ(test::httpRequestFrom("127.0.0.2", port, "PUT", upload + "/meta", R"({"name":"a.bin","size":5})")->status, 200);
+    ASSERT_EQ(test::httpRequestFrom("127.0.0.2", port, "PUT", upload + "/0", "hello")->status, 200);
+    std::vector<std::unique_ptr<test::RawClient>> bodies;
+    for (const char* address : {"127.0.0.3", "127.0.0.4", "127.0.0.5"}) {
+        bodies.push_back(std::make_unique<test::RawClient>(port, address));
+        ASSERT_TRUE(bodies.back()->send(post(400000) + std::string(2000, 'b')));
+    }
+    ASSERT_TRUE(test::waitFor([&] { return server->bodyBytesHeld() == 6000; }));
+    test::RawClient finish(port, "127.0.0.2");
+    ASSERT_TRUE(finish.send("POST " + upload + "/finish HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}"));
+    ASSERT_TRUE(test::waitFor([&] { return gate->holding(); }));
+
+    // Each newcomer closes a body still being read, never the finish, and is answered.
+    std::deque<test::RawClient> newcomers;  // kept open, so that each holds its slot
+    for (const char* newcomer : {"127.0.0.6", "127.0.0.7", "127.0.0.8"}) {
+        test::RawClient& client = newcomers.emplace_back(port, newcomer);
+        ASSERT_TRUE(client.send("GET /api/info HTTP/1.1\r\n\r\n"));
+        const auto reply = client.readReply();
+        ASSERT_TRUE(reply) << newcomer;
+        EXPECT_EQ(reply->status, 200) << newcomer;
+    }
+    gate->release();
+    const auto stored = finish.readReply();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->status, 200);
+    EXPECT_EQ(test::readFile(box / "recv" / "a.bin"), "hello");
+    EXPECT_FALSE(std::filesystem::exists(box / "recv" / "a (1).bin"));
 }
 
 TEST_F(ServerLimits, AHeadTricklingInIsCutOffAtTheHeadTimeout) {
