@@ -27,9 +27,11 @@ int64_t bytesMoved(int fd) {
 void TrafficMeter::open(double at) {
     kept_[0] = Count{at, 0};
     size_ = 1;
+    newest_ = kept_[0];
 }
 
 void TrafficMeter::note(double at, int64_t bytes) {
+    newest_ = Count{at, bytes};
     if (size_ > 0 && at - kept_[size_ - 1].at < kNoteEvery) return;
     if (size_ == kept_.size()) {
         std::move(kept_.begin() + 1, kept_.end(), kept_.begin());
@@ -40,15 +42,18 @@ void TrafficMeter::note(double at, int64_t bytes) {
 
 double TrafficMeter::rate(double at, int64_t bytes) const {
     if (size_ == 0) return 0;
-    size_t from = 0;
+    Count from = kept_[0];
     for (size_t k = size_; k-- > 0;) {
         if (at - kept_[k].at >= kWindow) {
-            from = k;
+            from = kept_[k];
             break;
         }
     }
-    const double span = std::max(at - kept_[from].at, kShortest);
-    return double(std::max<int64_t>(bytes - kept_[from].bytes, 0)) / span;
+    // The newest count noted, kept or not, is the newest start when it is old enough: a
+    // body noted only as its bytes come was last noted when its last bytes came.
+    if (at - newest_.at >= kWindow) from = newest_;
+    const double span = std::max(at - from.at, kShortest);
+    return double(std::max<int64_t>(bytes - from.bytes, 0)) / span;
 }
 
 }  // namespace corvane

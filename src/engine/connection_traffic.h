@@ -17,12 +17,16 @@ constexpr double kNeverCutRate = 1e6;
 int64_t bytesMoved(int fd);
 
 // A connection's byte counts, noted about once a second, the last few of them. Its rate
-// is taken over the last two to three seconds, or over its life while it is younger.
+// is taken over the last two to three seconds, or over its life while it is younger. A
+// body's counts are noted as its bytes come: when none came for two seconds, the newest
+// count is that old and the rate is taken from it, so a body that burst and stalled
+// counts as still.
 class TrafficMeter {
 public:
     // Seconds (of any clock, the same for every call) at which the connection opened.
     void open(double at);
-    // Keeps the count once a second has passed since the newest one kept.
+    // Keeps the count once a second has passed since the newest one kept; the newest
+    // count is remembered either way.
     void note(double at, int64_t bytes);
     // Bytes per second from the newest count at least two seconds old (else the opening)
     // to this one.
@@ -35,6 +39,7 @@ private:
     };
     std::array<Count, 4> kept_{};  // oldest first
     size_t size_ = 0;
+    Count newest_;  // the last count noted, kept or not
 };
 
 }  // namespace corvane

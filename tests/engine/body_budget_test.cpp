@@ -21,10 +21,12 @@ protected:
         ServerOptions options;
         options.firstPort = test::testPortBase(20);
         options.lastPort = options.firstPort + 19;
-        // 4 MiB: 256 KiB kept for small bodies, a quarter (1 MiB) per address.
-        options.bodyBudget = 4 << 20;
-        // How fast a body moves is read on this clock: bodies that came in one second and
-        // are looked at a thousand seconds later move at their bytes / 1000 s.
+        // 4 MiB unless a test says otherwise: 256 KiB kept for small bodies, a quarter
+        // (1 MiB) per address.
+        options.bodyBudget = budget;
+        // How fast a body moves is read on this clock: bodies that came at one second and
+        // are looked at 1.5 s later, younger than the rate's window, move at their
+        // bytes / 1.5 s.
         options.clock = [seconds = seconds_] { return seconds->load(); };
         server = std::make_shared<HTTPServer>("dev", "Desk", "tok", "", box / "recv", options);
         ASSERT_TRUE(server->start());
@@ -55,6 +57,7 @@ protected:
         return test::waitFor([&] { return server->bodyBytesHeld() == bytes; });
     }
 
+    int64_t budget = 4 << 20;  // set by a test's fixture before SetUp
     std::shared_ptr<std::atomic<double>> seconds_ = std::make_shared<std::atomic<double>>(1000);
     test::Sandbox box;
     std::shared_ptr<HTTPServer> server;
@@ -78,7 +81,7 @@ TEST_F(BodyShares, SmallBodiesAlwaysFindRoomAndANewcomerWithinItsShareCutsTheSlo
         }
     }
     ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
-    *seconds_ = 2000;
+    *seconds_ = 1001.5;
 
     // Each newcomer's text, within its fair share, makes room by cutting the slowest body
     // of the address holding the most (fair shares: 786,432 of five, 655,360 of six).
@@ -123,8 +126,8 @@ TEST_F(BodyShares, SmallBodiesAlwaysFindRoomAndANewcomerWithinItsShareCutsTheSlo
 }
 
 TEST_F(BodyShares, ABodyMovingFastIsNeverCutForANewcomerTheSlowestOfTheNextAddressGoes) {
-    // Three addresses have held their texts for a thousand seconds; the one that will hold
-    // the most sends its four at once, now, so they move at megabytes a second.
+    // Three addresses have held their texts for a second and a half; the one that will
+    // hold the most sends its four at once, now, so they move at megabytes a second.
     const struct { const char* address; size_t sent; } slow[] = {
         {"127.0.0.3", 240000}, {"127.0.0.3", 240000}, {"127.0.0.3", 240000}, {"127.0.0.3", 200000},
         {"127.0.0.4", 225000}, {"127.0.0.4", 225000}, {"127.0.0.4", 225000}, {"127.0.0.4", 225000},
@@ -136,7 +139,7 @@ TEST_F(BodyShares, ABodyMovingFastIsNeverCutForANewcomerTheSlowestOfTheNextAddre
         held += int64_t(body.sent);
     }
     ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
-    *seconds_ = 2000;
+    *seconds_ = 1001.5;
     for (int k = 0; k < 4; ++k) hold("127.0.0.2", 300000, 245000);
     held += 4 * 245000;
     ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
@@ -153,6 +156,61 @@ TEST_F(BodyShares, ABodyMovingFastIsNeverCutForANewcomerTheSlowestOfTheNextAddre
         held -= 245000;
         ASSERT_TRUE(holds(held)) << k << ": " << server->bodyBytesHeld();
     }
+}
+
+TEST_F(BodyShares, TheSmallBodiesRoomTakesBodiesOfUpTo64KiBWhenTheSharedRoomIsFull) {
+    // Four addresses fill the larger bodies' room exactly, each at its fair share.
+    int64_t held = 0;
+    for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}) {
+        for (int k = 0; k < 4; ++k) hold(address, 300000, 245760);
+        held += 4 * 245760;
+    }
+    ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
+    *seconds_ = 2000;
+    // One byte past 64 KiB is a larger body: none of the room kept for small ones, and its
+    // address may cut nothing.
+    Body& larger = hold("127.0.0.2", 65537, 65535);
+    const auto busy = larger.client->readReply();
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->status, 503);
+    Body& small = hold("127.0.0.2", 65536, 65534);
+    ASSERT_TRUE(holds(held + 65534)) << server->bodyBytesHeld();
+    EXPECT_EQ(finish(small), 200);
+}
+
+// A budget where a body can burst past 1 MB/s for seconds: 16 MiB, a quarter per address.
+class BurstBodies : public BodyShares {
+protected:
+    BurstBodies() { budget = 16 << 20; }
+};
+
+TEST_F(BurstBodies, ABodyThatBurstAndStalledIsCutForANewcomerOneStillMovingIsNot) {
+    // Bodies that came whole within a second and stalled were weighed over their lives:
+    // 3.5 MB over 2.5 s is fast, so none could be cut, and the newcomer got 503 for about
+    // as many seconds as each had megabytes. (Sizes in whole pages: a large body holds
+    // whole pages of memory.)
+    const int64_t burst = 855 * 4096;
+    int64_t held = 0;
+    for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}) {
+        hold(address, 4000000, size_t(burst));
+        held += burst;
+    }
+    ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
+    // .2 goes on sending, 100 KB a second, and holds the most; the others stall.
+    for (const double at : {1001.5, 1002.5}) {
+        *seconds_ = at;
+        ASSERT_TRUE(bodies[0].client->send(std::string(102400, 'm')));
+        bodies[0].sent += 102400;
+        held += 102400;
+        ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
+    }
+    // .2 moved 3.7 MB over the last 2.5 s and stays; the slowest of the next address goes.
+    const int64_t newcomer = 733 * 4096;
+    hold("127.0.0.6", 4000000, size_t(newcomer));
+    EXPECT_TRUE(bodies[1].client->closedByServer());
+    held += newcomer - burst;
+    ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
+    EXPECT_EQ(finish(bodies[0]), 200);
 }
 
 }  // namespace
