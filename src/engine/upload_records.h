@@ -36,7 +36,8 @@ namespace corvane {
 
 // How many unfinished uploads a parts folder holds. Only an upload not being written gives
 // way: a new upload beyond its address's limit drops that address's least recently changed
-// one. When all together hold the total, a newcomer holding n may make room only from an
+// one. When all together hold the total, an upload quiet for `quietGivesWay` goes first;
+// else a newcomer holding n may make room only from an
 // address holding n + 2 or more (the one holding the most; of equals, the one whose least
 // recently changed upload is oldest), else its own least recently changed one gives way;
 // with none to give way the newcomer is refused. An address writes into at most as many
@@ -53,6 +54,10 @@ struct UploadLimits {
     // next chunk still counts as being written, while its address holds a connection
     // beside the one asking.
     double betweenChunks = 2;
+    // Seconds without progress (no chunk stored, none being written) after which an
+    // upload gives way to any newcomer when the room is full, before any share is
+    // weighed, the one quiet longest first: a crowd that went quiet holds nothing long.
+    double quietGivesWay = 600;
 };
 
 enum class UploadRefusal { none, notFound, forbidden, busy, failed };
@@ -235,6 +240,8 @@ private:
     };
     // The upload that gives way, among those not being written.
     Room roomFor(const Shelf& shelf, const std::string& peerIP) const;
+    // The live upload quiet longest, once quiet for `quietGivesWay`; empty when none is.
+    std::string longestQuiet(const Shelf& shelf) const;
     // The uploads being written between two chunks: per address, those made or given a
     // chunk within `betweenChunks` seconds, the latest first, as many as its open
     // connections (not counting the one asking, `peerIP`'s) exceed its chunks in flight.

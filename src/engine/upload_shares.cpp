@@ -45,6 +45,10 @@ UploadRecords::Room UploadRecords::roomFor(const Shelf& shelf, const std::string
     const Holding mine = byAddress[peerIP];
     if (mine.held >= limits_.perAddress) return {true, mine.oldest};
     if (total < limits_.total) return {false, {}};
+    // An upload nobody has moved on for long gives way before any share is weighed, so an
+    // address that left one, or a crowd that went quiet, blocks nobody for ever.
+    const std::string quiet = longestQuiet(shelf);
+    if (!quiet.empty()) return {true, quiet};
     // Max-min fair: only an address holding at least two more than the newcomer gives way,
     // counting what it writes into, but only with an upload that may go.
     const Holding* most = nullptr;
@@ -55,6 +59,23 @@ UploadRecords::Room UploadRecords::roomFor(const Shelf& shelf, const std::string
         if (more) most = &holding;
     }
     return {true, most ? most->oldest : mine.oldest};
+}
+
+std::string UploadRecords::longestQuiet(const Shelf& shelf) const {
+    const double now = clock_();
+    const Record* longest = nullptr;
+    std::string id;
+    for (const auto& [key, record] : shelf) {
+        if (record.state != Record::State::live || now - record.changedAt < limits_.quietGivesWay || writing(record)) {
+            continue;
+        }
+        const bool longer = !longest || record.changedAt < longest->changedAt ||
+                            (record.changedAt == longest->changedAt && record.changeOrder < longest->changeOrder);
+        if (!longer) continue;
+        longest = &record;
+        id = key;
+    }
+    return id;
 }
 
 std::set<std::string> UploadRecords::betweenChunks(const Shelf& shelf, const std::string& peerIP) const {

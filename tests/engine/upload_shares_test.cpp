@@ -32,9 +32,9 @@ protected:
 
     // A chunk of the upload whose first bytes are in and the rest held back, once the
     // server writes it.
-    std::unique_ptr<RawClient> holdChunk(int device, int k) {
-        const std::string id = idOf(device, k);
-        auto client = std::make_unique<RawClient>(server->port(), address(device));
+    std::unique_ptr<RawClient> holdChunk(int device, int k) { return holdChunkOf(address(device), idOf(device, k)); }
+    std::unique_ptr<RawClient> holdChunkOf(const std::string& from, const std::string& id) {
+        auto client = std::make_unique<RawClient>(server->port(), from);
         const std::string head = "PUT /api/upload/" + id + "/0 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
                                  std::to_string(kBody) + "\r\n\r\n";
         EXPECT_TRUE(client->send(head + std::string(kHeldPart, 'h')));
@@ -164,6 +164,54 @@ TEST_F(DroppedIds, ADroppedUploadsIdStaysItsOwnersForTheQuietTime) {
         }
         ASSERT_TRUE(held().empty());
     }
+}
+
+// The room for 100 uploads, each held by a device of its own that went quiet.
+class QuietCrowd : public FairShares {
+protected:
+    QuietCrowd() { uploadLimits = UploadLimits{kCrowd, 100}; }
+    static constexpr int kCrowd = 100;
+    static std::string crowdID(int d) { return "c0" + std::string(12, '0') + std::to_string(1000 + d); }
+};
+
+TEST_F(QuietCrowd, UploadsQuietForTenMinutesGiveWayToANewcomerBeforeAnyShareIsWeighed) {
+    // 1,000 addresses each left an upload and went silent: every other device was refused
+    // "busy" for a week, restarts included, since shares give way only from an address
+    // holding two.
+    for (int d = 0; d < kCrowd; ++d) {
+        const auto reply = httpRequestFrom(address(d), server->port(), "PUT", "/api/upload/" + crowdID(d) + "/meta", kMeta.dump());
+        ASSERT_EQ(reply.value_or(RawReply{}).status, 200) << d;
+    }
+    const double quietFrom = clock();
+    const double quiet = uploadLimits.quietGivesWay;
+    const auto newcomer = [&](const std::string& address, const std::string& id) {
+        return httpRequestFrom(address, server->port(), "PUT", "/api/upload/" + id + "/meta", kMeta.dump())
+            .value_or(RawReply{}).status;
+    };
+    setClock(quietFrom + quiet - 1);
+    EXPECT_EQ(newcomer("127.9.0.1", "9a9a9a9a9a9a9a9a"), 503);
+    // The first device sends a chunk of its upload again: what moves bytes stays, and the
+    // one quiet longest of the rest goes.
+    setClock(quietFrom + quiet);
+    const auto writing = holdChunkOf(address(0), crowdID(0));
+    EXPECT_EQ(newcomer("127.9.0.1", "9a9a9a9a9a9a9a9a"), 200);
+    EXPECT_TRUE(held().count(crowdID(0)));
+    EXPECT_FALSE(held().count(crowdID(1)));
+    EXPECT_TRUE(held().count(crowdID(2)));
+
+    // After a restart the folders' own times tell how long each has been quiet.
+    server->stop();
+    ASSERT_TRUE(server->start());
+    double oldest = 1e18;
+    for (const std::string& id : held()) {
+        const auto changed = newestChange(root / ".parts" / id);
+        ASSERT_TRUE(changed);
+        oldest = std::min(oldest, std::chrono::duration<double>(std::chrono::file_clock::to_sys(*changed).time_since_epoch()).count());
+    }
+    setClock(oldest + quiet - 1);
+    EXPECT_EQ(newcomer("127.9.0.2", "9b9b9b9b9b9b9b9b"), 503);
+    setClock(oldest + quiet);
+    EXPECT_EQ(newcomer("127.9.0.2", "9b9b9b9b9b9b9b9b"), 200);
 }
 
 }  // namespace
