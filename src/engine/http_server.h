@@ -81,6 +81,8 @@ struct ServerOptions {
     BurnLimits burnLimits;
     // Unfinished uploads held at once, in all and per address.
     UploadLimits uploadLimits;
+    // Receive tasks kept; beyond them the oldest finished one goes, else the oldest.
+    size_t maxReceiveTasks = 1000;
     // The application keeps every read-once note it is told of until it shows it: such
     // notes count against burnLimits until burnShown() releases them.
     bool burnsAwaitDisplay = false;
@@ -191,8 +193,11 @@ public:
     // Points the server at another receive folder, creating it and its ".parts".
     void switchRoot(const std::filesystem::path& folder);
 
-    // Receive tasks: find or create the task of the id and change it, under the receive lock.
-    void withReceiveTask(const std::string& id, const std::function<void(ReceiveTask&)>& change);
+    // Receive tasks: find the task of the id, or make it (first filled by `made`, when
+    // given: the upload's name and size from its meta), and change it, under the receive
+    // lock.
+    void withReceiveTask(const std::string& id, const std::function<void(ReceiveTask&)>& change,
+                         const std::function<void(ReceiveTask&)>& made = {});
     // Copies of the tasks in creation order; drops tasks finished 8 s ago or more.
     std::vector<ReceiveTask> receiveTasksSnapshot();
 

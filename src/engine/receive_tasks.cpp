@@ -11,7 +11,6 @@ namespace corvane {
 namespace {
 
 constexpr double kKeepFinished = 8.0;  // seconds
-constexpr size_t kMaxTasks = 1000;
 
 // Makes room for one more task: the oldest finished one leaves first, else the oldest.
 void dropOldestTask(std::unordered_map<std::string, ReceiveTask>& tasks, std::vector<std::string>& order) {
@@ -28,13 +27,17 @@ nlohmann::json taskJSON(const ReceiveTask& task) {
 
 }  // namespace
 
-void HTTPServer::withReceiveTask(const std::string& id, const std::function<void(ReceiveTask&)>& change) {
+void HTTPServer::withReceiveTask(const std::string& id, const std::function<void(ReceiveTask&)>& change,
+                                 const std::function<void(ReceiveTask&)>& made) {
     std::lock_guard lock(recvLock_);
     auto it = recvTasks_.find(id);
     if (it == recvTasks_.end()) {
-        if (recvOrder_.size() >= kMaxTasks) dropOldestTask(recvTasks_, recvOrder_);
+        // A task dropped for room and made again by a later chunk or the finish keeps the
+        // name and size its meta gave.
+        if (recvOrder_.size() >= std::max<size_t>(options_.maxReceiveTasks, 1)) dropOldestTask(recvTasks_, recvOrder_);
         it = recvTasks_.emplace(id, ReceiveTask(id)).first;
         recvOrder_.push_back(id);
+        if (made) made(it->second);
     }
     change(it->second);
 }

@@ -97,6 +97,14 @@ std::optional<int64_t> metaSize(const nlohmann::json& meta) {
     return Fields(meta).i64("size");
 }
 
+// A receive task shows the name and size the upload's meta gives.
+void nameTask(ReceiveTask& task, const nlohmann::json& meta) {
+    if (!meta.is_object()) return;
+    const std::string name = lastComponent(wantedPath(meta));
+    task.name = name.empty() ? "文件" : name;
+    task.size = metaSize(meta).value_or(0);
+}
+
 int64_t fileSize(const fs::path& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? int64_t(st.st_size) : 0;
@@ -196,12 +204,9 @@ void HTTPServer::uploadMeta(Connection& c) {
     }
 
     if (meta.is_object()) {
-        const std::string name = lastComponent(wantedPath(meta));
-        const int64_t size = metaSize(meta).value_or(0);
         withReceiveTask(id, [&](ReceiveTask& task) {
             if (task.from.empty()) task.from = peerIP;
-            task.name = name.empty() ? "文件" : name;
-            task.size = size;
+            nameTask(task, meta);
         });
     }
     sendJSON(fd, 200, {{"ok", true}});
@@ -225,7 +230,8 @@ void HTTPServer::uploadChunk(Connection& c) {
         return;
     }
     // A chunk may come first: then its sender becomes the owner.
-    UploadRecords::ChunkStart start = uploads_.beginChunk(parts(), id, index, peerIP, fd);
+    const fs::path partsFolder = parts();
+    UploadRecords::ChunkStart start = uploads_.beginChunk(partsFolder, id, index, peerIP, fd);
     if (!start.chunk) {
         refuse(fd, start.refusal);
         endUnread(c);
@@ -260,7 +266,7 @@ void HTTPServer::uploadChunk(Connection& c) {
         }
         task.lastChunkAt = at;
         task.received += length;
-    });
+    }, [&](ReceiveTask& task) { nameTask(task, readMeta(partsFolder / id)); });
     sendJSON(fd, 200, {{"ok", true}, {"index", index}, {"bytes", length}});
     c.handBack = keepsAlive(c.req);
 }
@@ -292,8 +298,8 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     reached(options_, FinishStep::claimed);
     const std::vector<HeldChunk>& chunks = part->chunks;
     if (chunks.empty()) return {400, errorJSON("no chunks")};
-    nlohmann::json meta = readMeta(claim.folder());
-    if (!meta.is_object()) meta = nlohmann::json::object();
+    const nlohmann::json metaRead = readMeta(claim.folder());
+    const nlohmann::json meta = metaRead.is_object() ? metaRead : nlohmann::json::object();
     const auto safe = sanitize(wantedPath(meta));
     if (!safe) return {400, errorJSON("bad stored name")};
     if (isPrivateArea(*safe)) return {400, errorJSON("bad path")};
@@ -343,6 +349,7 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     reached(options_, FinishStep::setAside);
     withReceiveTask(id, [&](ReceiveTask& task) {
         if (task.from.empty()) task.from = peerIP;
+        if (task.name.empty()) nameTask(task, metaRead);  // made again, or by a chunk that found no meta
         task.received = size;
         task.speed = 0;
         task.state = "已完成";

@@ -82,6 +82,7 @@ protected:
         useControls(options, controls);
         options.burnLimits = burnLimits;
         options.uploadLimits = uploadLimits;
+        options.maxReceiveTasks = maxReceiveTasks;
         options.bodyGrace = bodyGrace;
         server = std::make_shared<HTTPServer>("dev-1", "Desk", "tok", "", root, options);
         collectEvents(*server, controls);
@@ -114,6 +115,7 @@ protected:
     std::filesystem::path root;
     BurnLimits burnLimits;  // set by a fixture's constructor before SetUp
     UploadLimits uploadLimits;  // likewise
+    size_t maxReceiveTasks = 1000;  // likewise
     std::chrono::milliseconds bodyGrace{20000};  // likewise
     std::function<void(RouteTable&)> addRoutes = addHookRows;  // likewise
     std::shared_ptr<ServerControls> controls = std::make_shared<ServerControls>();

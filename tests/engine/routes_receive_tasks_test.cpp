@@ -50,5 +50,40 @@ TEST_F(RoutesReceiveTasks, UnfinishedTaskStaysWhateverItsAge) {
     EXPECT_EQ(tasks[0]["received"], 4);
 }
 
+class FullTaskTable : public RoutesReceiveTasks {
+protected:
+    FullTaskTable() { maxReceiveTasks = 3; }
+};
+
+TEST_F(FullTaskTable, AnUploadsTaskShowsItsMetasNameAndSizeFromMetaToFinish) {
+    // A crowd's uploads made and cancelled (their tasks stay running) pushed a device's task
+    // out of the table; its next chunk or its finish made it again as "" of size 0.
+    const std::string upload = "/api/upload/abcdef0123456789";
+    int crowd = 0;
+    const auto crowdFills = [&] {
+        for (int k = 0; k < 3; ++k, ++crowd) {
+            const std::string other = "/api/upload/c0ffee" + std::to_string(100 + crowd);
+            httpRequestFrom("127.0.0.3", server->port(), "PUT", other + "/meta", R"({"name":"n.bin","size":1})");
+            httpRequestFrom("127.0.0.3", server->port(), "DELETE", other);
+        }
+    };
+    const struct { const char* method; const char* path; const char* body; const char* state; } steps[] = {
+        {"PUT", "/meta", R"({"name":"docs/report.pdf","size":5})", "接收中"},
+        {"PUT", "/0", "abc", "接收中"},
+        {"PUT", "/1", "de", "接收中"},
+        {"POST", "/finish", "{}", "已完成"},
+    };
+    for (const auto& step : steps) {
+        ASSERT_EQ(call(step.method, upload + step.path, step.body).status, 200) << step.path;
+        const nlohmann::json tasks = callJSON("GET", "/api/receive-tasks")["tasks"];
+        const auto mine = std::find_if(tasks.begin(), tasks.end(), [](const auto& task) { return task["id"] == "abcdef0123456789"; });
+        ASSERT_NE(mine, tasks.end()) << step.path;
+        EXPECT_EQ((*mine)["name"], "report.pdf") << step.path;
+        EXPECT_EQ((*mine)["size"], 5) << step.path;
+        EXPECT_EQ((*mine)["state"], step.state) << step.path;
+        crowdFills();
+    }
+}
+
 }  // namespace
 }  // namespace corvane::test
