@@ -87,8 +87,13 @@ test("a member applies, is approved, and works with files; the administrator man
     assert.match(await row.textContent(), /A&<b>x<\/b>待审批/);
     assert.match(await row.textContent(), /hi <i>&<\/i>/);
     assert.equal(await row.locator("b, i").count(), 0);
-    await row.locator("[data-act=approve]").click();
+    // Approved by keys, the last one waiting: the keys go on to the members' heading.
+    await row.locator("[data-act=approve]").focus();
+    await A.keyboard.press("Enter");
     await toastSays(A, "已通过");
+    await row.locator("[data-act=approve]").waitFor({ state: "detached" });
+    assert.deepEqual(await A.evaluate(() => [document.activeElement.textContent, document.activeElement.matches(":focus-visible")]),
+      ["成员 · 2", true]);
   });
 
   await t.test("the member uploads by chooser and by drop, downloads, deletes and makes a folder", async () => {
