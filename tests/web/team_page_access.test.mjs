@@ -152,12 +152,8 @@ for (const width of [390, 1440]) {
     page.once("dialog", (d) => d.accept());
     await page.keyboard.press("Enter");
     await page.waitForSelector("#modal:not(.hidden)");
-    for (const key of ["Tab", "Shift+Tab"]) {
-      await page.keyboard.press(key);
-      assert.equal(await focusedId(page), "modalOk", "after " + key);
-    }
+    for (const key of ["Tab", "Shift+Tab"]) assert.equal(await page.keyboard.press(key).then(() => focusedId(page)), "modalOk", key);
     await page.keyboard.press("Escape");
-    await page.waitForSelector("#modal.hidden", { state: "attached" });
     assert.deepEqual(await keysAt(page), onButton("重置密码", { row: "@" + first }), "after the dialog");
     await context.close();
   });
@@ -251,9 +247,8 @@ test("every view of the page passes axe-core's WCAG 2.1 AA rules and best practi
     await page.click("#upBtn");
     await (await chooser).setFiles(path.join(folder, "大文件.bin"));
     await page.waitForFunction(() => parseInt(document.getElementById("uppct").textContent) >= 25);
-    const seen = await page.evaluate(() => ({ told, percent: parseInt(uppct.textContent), landmark: upbox.closest("main")?.className,
-      live: upsay.getAttribute("aria-live") }));
-    assert.deepEqual([seen.landmark, seen.live], ["content", "polite"]);
+    const seen = await page.evaluate(() => ({ told, percent: parseInt(uppct.textContent), live: upsay.getAttribute("aria-live") }));
+    assert.equal(seen.live, "polite");
     assertToldInSteps(seen.told, Math.floor(Math.min(seen.percent, 99) / 25) * 25);
     await passes("files with an upload");
   });
@@ -264,12 +259,10 @@ test("every view of the page passes axe-core's WCAG 2.1 AA rules and best practi
     await passes("members");
   });
   await t.test("temporary password", async () => {
-    const reset = page.locator(".member", { hasText: "@bob" }).locator("[data-act=recover]");
-    await reset.focus();
+    await memberButton(page, "bob", "recover").focus();
     page.once("dialog", (d) => d.accept());
     await page.keyboard.press("Enter");
     await page.waitForSelector("#modal:not(.hidden)");
-    assert.equal(await focusedId(page), "modalOk");
     await passes("temporary password");
     await page.keyboard.press("Escape");
   });

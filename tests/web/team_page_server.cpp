@@ -2,7 +2,7 @@
 // team_page_server FOLDER. Makes the administrator "admin" (display name "Boss",
 // password "boss-pass") through the team store, puts a holding relay in front of the
 // server, prints "port N relay M" once both listen and serves until its standard input
-// closes. Lines on standard input steer the relay, each answered "ok" and the line:
+// closes. Lines on standard input steer the relay, each answered "ok", the verb and TEXT:
 // "hold TEXT BYTES" stops the next request whose request line holds TEXT once BYTES of
 // its body went on; "release TEXT" lets it go on.
 
@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "storage/team_store.h"
@@ -33,15 +32,11 @@ int main(int argc, char** argv) {
     corvane::test::HoldingRelay relay(server->port(), "127.0.0.1");
     std::printf("port %d relay %d\n", server->port(), relay.port());
     std::fflush(stdout);
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        std::istringstream words(line);
-        std::string verb, text;
+    for (std::string verb, text; std::cin >> verb >> text;) {
         int64_t bytes = 0;
-        words >> verb >> text >> bytes;
-        if (verb == "hold") relay.hold(text, bytes);
+        if (verb == "hold" && std::cin >> bytes) relay.hold(text, bytes);
         if (verb == "release") relay.release(text);
-        std::printf("ok %s\n", line.c_str());
+        std::printf("ok %s %s\n", verb.c_str(), text.c_str());
         std::fflush(stdout);
     }
     server->stop();
