@@ -17,26 +17,35 @@
 
 namespace corvane::test {
 
-// The program's exit status: 0 after a clean stop, 1 when no port was free.
-inline int serveTeamUntilInputEnds(const char* program, const std::string& folder, const std::string& pin,
-                                   const std::shared_ptr<TeamStore>& store) {
+// A started server of engine and storage on loopback in team mode, serving `folder`;
+// null, with the reason on standard error, when no port was free.
+inline std::unique_ptr<HTTPServer> startTeamServer(const char* program, const std::string& folder,
+                                                   const std::string& pin, const std::shared_ptr<TeamStore>& store) {
     ServerOptions options;
     options.firstPort = testPortBase(20);
     options.lastPort = options.firstPort + 19;
     const StorageContext context{store, std::make_shared<Mailer>(), TeamStore::systemClock()};
     options.addRoutes = [context](RouteTable& table) { addStorageRoutes(table, context); };
     options.nasExt = [] { return true; };
-    HTTPServer server(program, "Desk", "tok", pin, folder, options);
-    if (!server.start()) {
+    auto server = std::make_unique<HTTPServer>(program, "Desk", "tok", pin, folder, options);
+    if (!server->start()) {
         std::fprintf(stderr, "%s: no free port\n", program);
-        return 1;
+        return nullptr;
     }
-    std::printf("port %d\n", server.port());
+    return server;
+}
+
+// The program's exit status: 0 after a clean stop, 1 when no port was free.
+inline int serveTeamUntilInputEnds(const char* program, const std::string& folder, const std::string& pin,
+                                   const std::shared_ptr<TeamStore>& store) {
+    const auto server = startTeamServer(program, folder, pin, store);
+    if (!server) return 1;
+    std::printf("port %d\n", server->port());
     std::fflush(stdout);
     std::string line;
     while (std::getline(std::cin, line)) {
     }
-    server.stop();
+    server->stop();
     return 0;
 }
 

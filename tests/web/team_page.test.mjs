@@ -32,7 +32,7 @@ const rowNames = (page) => page.$$eval("#list .row .name", (els) => els.map((e) 
 before(async () => {
   folder = fs.mkdtempSync(path.join(os.tmpdir(), "team-page-"));
   server = await startServer(process.env.TEAM_PAGE_SERVER, folder);
-  base = server.base;
+  base = server.relay;
   browser = await launchBrowser();
 });
 
@@ -78,6 +78,8 @@ test("a member applies, is approved, and works with files; the administrator man
   });
 
   await t.test("the administrator approves in the members view; names and notes stay text", async () => {
+    // The mail settings the page asks for on loading arrive only after the approval.
+    await server.command("hold /api/mail 0");
     await A.reload();
     await A.waitForSelector("#main:not(.hidden)");
     await A.waitForFunction(() => document.getElementById("pendCount").textContent === "1");
@@ -87,8 +89,17 @@ test("a member applies, is approved, and works with files; the administrator man
     assert.match(await row.textContent(), /A&<b>x<\/b>待审批/);
     assert.match(await row.textContent(), /hi <i>&<\/i>/);
     assert.equal(await row.locator("b, i").count(), 0);
-    await row.locator("[data-act=approve]").click();
+    // Approved by keys, the last one waiting: the keys go on to the members' heading, and
+    // stay there when the view is drawn again for the mail settings.
+    await row.locator("[data-act=approve]").focus();
+    await A.keyboard.press("Enter");
     await toastSays(A, "已通过");
+    await row.locator("[data-act=approve]").waitFor({ state: "detached" });
+    await A.evaluate(() => { document.getElementById("mailState").dataset.old = "1"; });
+    await server.command("release /api/mail");
+    await A.waitForFunction(() => !document.getElementById("mailState").dataset.old);
+    assert.deepEqual(await A.evaluate((el = document.activeElement) => [el === document.body ? "(body)" : el.textContent,
+      el.matches(":focus-visible")]), ["成员 · 2", true]);
   });
 
   await t.test("the member uploads by chooser and by drop, downloads, deletes and makes a folder", async () => {

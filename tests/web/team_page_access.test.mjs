@@ -15,6 +15,10 @@ const RULES = { runOnly: { type: "tag", values: ["wcag2a", "wcag2aa", "wcag21a",
 // 1×1 PNG, so the files view holds a thumbnail that loads.
 const PIXEL = "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwADhgGAWjR9awAAAABJRU5ErkJggg==";
 
+const UPLOAD = 64 << 20;
+// Who applies to join for the keys test at WIDTH pixels.
+const applicants = (width) => ["a", "b", "c"].map((letter) => "w" + width + letter);
+
 let folder, server, browser;
 
 before(async () => {
@@ -25,8 +29,11 @@ before(async () => {
   fs.writeFileSync(path.join(shared, "设计稿", "封面.txt"), "cover");
   fs.writeFileSync(path.join(shared, "季度报告.pdf"), "report");
   fs.writeFileSync(path.join(shared, "截图.png"), Buffer.from(PIXEL, "base64"));
+  // The file to upload, outside the team's spaces.
+  fs.writeFileSync(path.join(folder, "大文件.bin"), "");
+  fs.truncateSync(path.join(folder, "大文件.bin"), UPLOAD);
   server = await startServer(process.env.TEAM_PAGE_SERVER, folder);
-  for (const user of ["amy", "bob", "cat"]) {
+  for (const user of ["amy", "bob", "cat", ...applicants(390), ...applicants(1440)]) {
     const reply = await fetch(server.base + "/api/auth/register", {
       method: "POST", headers: { "Content-Type": "application/json" },
       body: JSON.stringify({ user, name: user.toUpperCase(), pass: user + "-pass", note: "", email: "" }),
@@ -46,7 +53,7 @@ async function openPage(width) {
   const context = await browser.newContext({ viewport: { width, height: 800 } });
   context.setDefaultTimeout(10000);
   const page = await context.newPage();
-  await page.goto(server.base + "/");
+  await page.goto(server.relay + "/");
   await page.waitForFunction(() => document.getElementById("authSub").textContent !== "正在连接…");
   return { context, page };
 }
@@ -82,45 +89,72 @@ async function tabToFolder(page, name) {
   assert.fail("Tab never reached the folder " + name + ": " + reached.join(" | "));
 }
 
-// What a screen reader is told of the focused element: its node in Chromium's
-// accessibility tree.
-async function focusedNode(page) {
+// Where the keys are, as a screen reader tells it (the focused element's node in
+// Chromium's accessibility tree) and a sighted user sees it (its focus ring), with the
+// member row it sits in.
+async function keysAt(page) {
   const cdp = await page.context().newCDPSession(page);
   const { result } = await cdp.send("Runtime.evaluate", { expression: "document.activeElement" });
   const { nodes } = await cdp.send("Accessibility.getPartialAXTree", { objectId: result.objectId, fetchRelatives: false });
   await cdp.detach();
-  return { role: nodes[0]?.role?.value, name: nodes[0]?.name?.value };
+  const seen = await page.evaluate(() => {
+    const el = document.activeElement, style = getComputedStyle(el);
+    return { current: el.getAttribute("aria-current"), row: el.closest(".member")?.querySelector(".line2").textContent.split(" ")[0] ?? null,
+      ring: style.outlineStyle !== "none" && parseFloat(style.outlineWidth) > 0 || style.boxShadow !== "none" };
+  });
+  return { role: nodes[0]?.role?.value, name: nodes[0]?.name?.value, ...seen };
+}
+const onButton = (name, more) => ({ role: "button", name, current: null, row: null, ring: true, ...more });
+
+const memberButton = (page, user, act) => page.locator(".member", { hasText: "@" + user + " " }).locator(`[data-act=${act}]`);
+
+// Presses Enter where the keys are, on a button deciding on USER, and waits until the
+// members are drawn again with USER decided.
+async function decideByEnter(page, user) {
+  await page.keyboard.press("Enter");
+  await memberButton(page, user, "approve").waitFor({ state: "detached" });
 }
 
-const focusRing = (page) => page.evaluate(() => {
-  const style = getComputedStyle(document.activeElement);
-  return { outline: style.outlineStyle + " " + style.outlineWidth, shadow: style.boxShadow,
-    shown: style.outlineStyle !== "none" && parseFloat(style.outlineWidth) > 0 || style.boxShadow !== "none" };
-});
-
 for (const width of [390, 1440]) {
-  test(`at ${width} pixels a folder is reached by Tab, announced by its name and opened by Enter`, async () => {
+  test(`at ${width} pixels the keys stay where they are seen and heard: signing in, a folder, decisions, the temporary password`, async () => {
     const { context, page } = await openPage(width);
+    const [first, second, third] = applicants(width);
     await signInByKeys(page, "admin", "boss-pass");
     await page.waitForFunction(() => document.querySelectorAll("#list .row.dir").length === 2);
     assert.deepEqual(await rowNames(page), ["合同", "设计稿", "季度报告.pdf", "截图.png"]);
+    assert.deepEqual(await keysAt(page), onButton("共享区", { current: "location" }), "after signing in");
 
     await tabToFolder(page, "设计稿");
-    const node = await focusedNode(page);
-    assert.ok(["button", "link"].includes(node.role) && node.name === "设计稿", JSON.stringify(node));
-    const ring = await focusRing(page);
-    assert.ok(ring.shown, JSON.stringify(ring));
-
+    assert.deepEqual(await keysAt(page), onButton("设计稿"));
     await page.keyboard.press("Enter");
     await page.waitForFunction(() => document.querySelector("#list .row .name")?.textContent === "封面.txt");
     assert.deepEqual(await rowNames(page), ["封面.txt"]);
     assert.equal(await page.textContent("#crumb"), "共享区 › 设计稿");
     assert.equal(await page.textContent("main:not([hidden]) h1"), "共享区 › 设计稿");
-    // The keys are on the title that names the new place; Tab goes on from there, through
-    // the path it names, to the new folder's rows.
-    assert.equal(await page.evaluate(() => document.activeElement.id), "viewTitle");
+    // The keys are on the path's current place; Tab goes on from there to the folder's controls.
+    assert.deepEqual(await keysAt(page), onButton("设计稿", { current: "location" }), "after opening a folder");
     await page.keyboard.press("Tab");
-    assert.equal(await page.evaluate(() => document.activeElement.closest("#crumb")?.id), "crumb");
+    assert.equal(await focusedId(page), "upBtn");
+
+    // An approval and a refusal by keys leave them on the same button of the next row.
+    await page.locator("#navUsers").focus();
+    await page.keyboard.press("Enter");
+    await page.locator(".member", { hasText: "@" + third }).waitFor();
+    await memberButton(page, first, "approve").focus();
+    await decideByEnter(page, first);
+    assert.deepEqual(await keysAt(page), onButton("通过", { row: "@" + second }), "after an approval");
+    await page.keyboard.press("Tab");
+    await decideByEnter(page, second);
+    assert.deepEqual(await keysAt(page), onButton("拒绝", { row: "@" + third }), "after a refusal");
+
+    // The temporary password dialog holds Tab and Shift+Tab; Escape gives the keys back.
+    await memberButton(page, first, "recover").focus();
+    page.once("dialog", (d) => d.accept());
+    await page.keyboard.press("Enter");
+    await page.waitForSelector("#modal:not(.hidden)");
+    for (const key of ["Tab", "Shift+Tab"]) assert.equal(await page.keyboard.press(key).then(() => focusedId(page)), "modalOk", key);
+    await page.keyboard.press("Escape");
+    assert.deepEqual(await keysAt(page), onButton("重置密码", { row: "@" + first }), "after the dialog");
     await context.close();
   });
 }
@@ -142,6 +176,15 @@ async function violations(page) {
     .filter((v) => v.nodes.length)
     .map((v) => v.id + ": " + v.nodes.map((n) => n.target.join(" ") + (v.id === "color-contrast"
       ? " (" + contrast(n).fgColor + " on " + contrast(n).bgColor + ")" : "")).join(", "));
+}
+
+// What the live region told of the upload: its start, then the quarters it passed, rising
+// (one progress event may pass two), up to LAST (100: its end).
+function assertToldInSteps(told, last) {
+  const levels = told.slice(1).map((text) => text === "「大文件.bin」上传完成" ? 100
+    : Number(/^「大文件\.bin」已上传 (25|50|75)%$/.exec(text)?.[1]));
+  assert.ok(told[0] === "开始上传「大文件.bin」" && levels.every((q, i) => q > (levels[i - 1] ?? 0)) && levels.at(-1) === last,
+    JSON.stringify(told));
 }
 
 async function manageMembers(page) {
@@ -191,24 +234,43 @@ test("every view of the page passes axe-core's WCAG 2.1 AA rules and best practi
     await page.waitForFunction(() => document.querySelector("#list .thumb")?.complete);
     await passes("files");
   });
+  // The relay in front of the server stops the upload's body a quarter of the way, until
+  // let go; meanwhile every view is audited with the upload box shown.
+  await t.test("an upload held mid-flight: its box in the main landmark, told through a polite live region", async () => {
+    await page.evaluate(() => {
+      window.told = [];
+      new MutationObserver((changes) => changes.forEach((c) => c.addedNodes.forEach((n) => told.push(n.textContent))))
+        .observe(document.getElementById("upsay"), { childList: true });
+    });
+    await server.command("hold /api/tf/up " + UPLOAD / 4);
+    const chooser = page.waitForEvent("filechooser");
+    await page.click("#upBtn");
+    await (await chooser).setFiles(path.join(folder, "大文件.bin"));
+    await page.waitForFunction(() => parseFloat(document.getElementById("upbar").style.width) >= 25);
+    const seen = await page.evaluate(() => ({ told, percent: parseFloat(upbar.style.width), live: upsay.getAttribute("aria-live") }));
+    assert.equal(seen.live, "polite");
+    assertToldInSteps(seen.told, Math.floor(Math.min(seen.percent, 99) / 25) * 25);
+    await passes("files with an upload");
+  });
   await t.test("members", async () => {
     await page.click("#navUsers");
     await page.locator(".member", { hasText: "@cat" }).locator(".tag", { hasText: "已停用" }).waitFor();
     await page.waitForSelector("#mailState");
     await passes("members");
   });
-  await t.test("temporary password, by keys: the dialog takes them and gives them back", async () => {
-    const reset = page.locator(".member", { hasText: "@bob" }).locator("[data-act=recover]");
-    await reset.focus();
+  await t.test("temporary password", async () => {
+    await memberButton(page, "bob", "recover").focus();
     page.once("dialog", (d) => d.accept());
     await page.keyboard.press("Enter");
     await page.waitForSelector("#modal:not(.hidden)");
-    assert.equal(await focusedId(page), "modalOk");
     await passes("temporary password");
     await page.keyboard.press("Escape");
-    await page.waitForSelector("#modal.hidden", { state: "attached" });
-    assert.deepEqual(await page.evaluate(() => [document.activeElement.dataset.act,
-      document.activeElement.closest(".member")?.querySelector(".line2").textContent]), ["recover", "@bob · 未绑邮箱"]);
+  });
+  await t.test("the upload let go is told finished", async () => {
+    await server.command("release /api/tf/up");
+    await page.waitForSelector("#upbox.hidden", { state: "attached" });
+    assertToldInSteps(await page.evaluate(() => told), 100);
+    assert.equal(fs.statSync(path.join(folder, "_shared", "大文件.bin")).size, UPLOAD);
   });
   await context.close();
 });
