@@ -256,6 +256,15 @@ const char* const kDestructive = "destructive";
 
 }  // namespace
 
+void popupFromKeys(QMenu* menu, const QPoint& at) {
+    menu->popup(at);
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator() || !action->isVisible() || !action->isEnabled()) continue;
+        menu->setActiveAction(action);
+        return;
+    }
+}
+
 void RoleMenu::markDestructive(QAction* action) { action->setProperty(kDestructive, true); }
 
 bool RoleMenu::isDestructive(const QAction* action) { return action->property(kDestructive).toBool(); }

@@ -701,13 +701,14 @@ def is_active(node):
 
 
 def focused_hits(window):
-    """The nodes of the window that say they hold the keyboard focus; a node that goes away
-    meanwhile (a row replaced) is passed over."""
+    """The nodes of the window that say they hold the keyboard focus (one at most, as a screen
+    reader asking for the focused object expects); a node that goes away meanwhile (a row
+    replaced) is passed over."""
     pyatspi = _atspi()
 
     def holds_focus(node):
         try:
-            return role(node) != "filler" and fresh(node).getState().contains(pyatspi.STATE_FOCUSED)
+            return fresh(node).getState().contains(pyatspi.STATE_FOCUSED)
         except Exception as error:
             if gone(error):
                 return False
@@ -850,33 +851,14 @@ def move_focus(window, press, wanted, what, most=40):
     raise Failure("the key never reached %s; the focus is on %s" % (what, describe(now)))
 
 
-def focused_menu(opener, down):
-    """The menu that opener (a function that opens it) pops up, found through the focus
-    its first item takes when Down is pressed (a popup is not a child of the application);
-    down presses Down, again each second until an item has the focus."""
-    pyatspi = _atspi()
-    from gi.repository import GLib
-    focused = []
-
-    def on_focus(event):
-        if event.detail1 == 1 and role(event.source) == "menu item":
-            focused.append(event.source)
-
-    pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
-    try:
-        opener()
-        deadline = time.monotonic() + 10 * LOAD_ALLOWANCE
-        next_key = 0.0
-        while not focused and time.monotonic() < deadline:
-            if time.monotonic() > next_key:
-                down()
-                next_key = time.monotonic() + 1.0
-            GLib.MainContext.default().iteration(False)
-            time.sleep(0.02)
-    finally:
-        pyatspi.Registry.deregisterEventListener(on_focus, "object:state-changed:focused")
-    check(focused, "the menu never showed a focused item")
-    return focused[0].parent
+def focused_menu(opener):
+    """The menu that opener (a function that opens it by keys) pops up, found through the focus
+    its first item takes as it opens (a popup is not a child of the application): the name of
+    that item and the menu."""
+    item = when_event("object:state-changed:focused",
+                      lambda event: event.detail1 == 1 and role(event.source) == "menu item", opener)
+    check(item is not None, "the menu opened with no item focused")
+    return item.name, item.parent
 
 
 def press(node):
@@ -897,6 +879,10 @@ def is_enabled(node):
     return fresh(node).getState().contains(_atspi().STATE_ENABLED)
 
 
+def is_checked(node):
+    return fresh(node).getState().contains(_atspi().STATE_CHECKED)
+
+
 def is_default(node):
     """A sheet's default button: the one Return presses."""
     return fresh(node).getState().contains(_atspi().STATE_IS_DEFAULT)
@@ -908,13 +894,90 @@ def extents(node):
     return box.x, box.y, box.width, box.height
 
 
+# A screen reader's listener: for every event it hears it asks the source for its name,
+# role, description and states, as Orca does. That asking is what changes how the program
+# behaves (UI-TESTING.md, item 13), so it runs in a process of its own, all the time, like a
+# reader, and prints each event as a line of JSON.
+_READER = r"""
+import json, sys
+import pyatspi
+
+def hear(event):
+    heard = {"type": event.type, "detail1": event.detail1}
+    try:
+        source = event.source
+        heard.update(name=source.name, role=source.getRoleName(), description=source.description,
+                     states=sorted(s.value_nick for s in source.getState().getStates()))
+    except Exception as error:
+        heard["gone"] = str(error)
+    print(json.dumps(heard, ensure_ascii=False), flush=True)
+
+for kind in sys.argv[1:]:
+    pyatspi.Registry.registerEventListener(hear, kind)
+print("{}", flush=True)
+pyatspi.Registry.start()
+"""
+
+
+class ScreenReader:
+    """A screen reader listening on the accessibility bus from before the program starts;
+    heard keeps every event it heard, in order, as dictionaries (type, detail1, name, role,
+    description, states)."""
+
+    KINDS = ("focus:", "window:activate", "window:deactivate", "object:state-changed")
+
+    def __init__(self):
+        self.heard = []
+        self._changed = threading.Condition()
+        self.process = subprocess.Popen(["/usr/bin/python3", "-c", _READER] + list(self.KINDS),
+                                        stdout=subprocess.PIPE, text=True, encoding="utf-8")
+        check(self.process.stdout.readline().strip() == "{}", "the screen reader did not start")
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            with self._changed:
+                self.heard.append(json.loads(line))
+                self._changed.notify_all()
+
+    def mark(self):
+        """Where what is heard from now on begins."""
+        with self._changed:
+            return len(self.heard)
+
+    def focus_moves(self, since, until, timeout=5.0):
+        """The controls the keys went to since the mark, each as "role 'name'" from its focus event,
+        once until is among them (else what came in the time allowed)."""
+        def told(heard):
+            return ["%s %r" % (e.get("role"), e.get("name")) for e in heard[since:] if e["type"] == "focus:"]
+
+        self.hears(lambda heard: until in told(heard), timeout)
+        with self._changed:
+            return told(self.heard)
+
+    def hears(self, wanted, timeout=5.0):
+        """Waits until some event heard makes wanted (a function of the list heard) true; its value."""
+        deadline = time.monotonic() + timeout * LOAD_ALLOWANCE
+        with self._changed:
+            while not wanted(self.heard):
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return None
+                self._changed.wait(left)
+            return wanted(self.heard)
+
+    def close(self):
+        _stop_process(self.process)
+
+
 class Desktop:
     """The program in a session on a screen of its own (with openbox managing it unless
     window_manager is false); keys go through its X server as a person types them."""
 
-    def __init__(self, binary, size, window_manager=True, **options):
+    def __init__(self, binary, size, window_manager=True, screen_reader=False, **options):
         self.size = size
         self.session = Session(binary, screen=size, window_manager=window_manager, **options)
+        self.reader = ScreenReader() if screen_reader else None
 
     def __enter__(self):
         try:
@@ -924,11 +987,13 @@ class Desktop:
             self.main = window(self.app, "Corvane")
             check(self.main is not None, "no window titled Corvane")
         except BaseException:
-            self.session.close()
+            self.__exit__()
             raise
         return self
 
     def __exit__(self, *exc):
+        if self.reader:
+            self.reader.close()
         self.session.close()
 
     def where(self):
