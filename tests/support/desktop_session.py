@@ -894,25 +894,23 @@ def extents(node):
     return box.x, box.y, box.width, box.height
 
 
-# A screen reader's listener: for every event it hears it asks the source for its name,
-# role, description and states, as Orca does. That asking is what changes how the program
-# behaves (UI-TESTING.md, item 13), so it runs in a process of its own, all the time, like a
-# reader, and prints each event as a line of JSON.
+# A screen reader's listener, in a process of its own as readers run: it asks each event's
+# source for its name, role, description and states, which changes the program's timing
+# (UI-TESTING.md, item 13), and prints each event as a line of JSON.
 _READER = r"""
-import json, sys
-import pyatspi
+import json, pyatspi
 
 def hear(event):
-    heard = {"type": event.type, "detail1": event.detail1}
+    said = {"type": event.type, "detail1": event.detail1}
     try:
         source = event.source
-        heard.update(name=source.name, role=source.getRoleName(), description=source.description,
-                     states=sorted(s.value_nick for s in source.getState().getStates()))
+        said.update(name=source.name, role=source.getRoleName(), description=source.description,
+                    states=sorted(state.value_nick for state in source.getState().getStates()))
     except Exception as error:
-        heard["gone"] = str(error)
-    print(json.dumps(heard, ensure_ascii=False), flush=True)
+        said["gone"] = str(error)
+    print(json.dumps(said, ensure_ascii=False), flush=True)
 
-for kind in sys.argv[1:]:
+for kind in ("focus:", "window:activate", "window:deactivate", "object:state-changed"):
     pyatspi.Registry.registerEventListener(hear, kind)
 print("{}", flush=True)
 pyatspi.Registry.start()
@@ -920,17 +918,14 @@ pyatspi.Registry.start()
 
 
 class ScreenReader:
-    """A screen reader listening on the accessibility bus from before the program starts;
-    heard keeps every event it heard, in order, as dictionaries (type, detail1, name, role,
-    description, states)."""
-
-    KINDS = ("focus:", "window:activate", "window:deactivate", "object:state-changed")
+    """A screen reader listening from before the program starts; heard holds every event in
+    order, as dictionaries (type, detail1, name, role, description, states)."""
 
     def __init__(self):
         self.heard = []
         self._changed = threading.Condition()
-        self.process = subprocess.Popen(["/usr/bin/python3", "-c", _READER] + list(self.KINDS),
-                                        stdout=subprocess.PIPE, text=True, encoding="utf-8")
+        self.process = subprocess.Popen(["/usr/bin/python3", "-c", _READER], stdout=subprocess.PIPE, text=True,
+                                        encoding="utf-8")
         check(self.process.stdout.readline().strip() == "{}", "the screen reader did not start")
         threading.Thread(target=self._read, daemon=True).start()
 
@@ -941,30 +936,20 @@ class ScreenReader:
                 self._changed.notify_all()
 
     def mark(self):
-        """Where what is heard from now on begins."""
-        with self._changed:
-            return len(self.heard)
-
-    def focus_moves(self, since, until, timeout=5.0):
-        """The controls the keys went to since the mark, each as "role 'name'" from its focus event,
-        once until is among them (else what came in the time allowed)."""
-        def told(heard):
-            return ["%s %r" % (e.get("role"), e.get("name")) for e in heard[since:] if e["type"] == "focus:"]
-
-        self.hears(lambda heard: until in told(heard), timeout)
-        with self._changed:
-            return told(self.heard)
+        return len(self.heard)
 
     def hears(self, wanted, timeout=5.0):
-        """Waits until some event heard makes wanted (a function of the list heard) true; its value."""
-        deadline = time.monotonic() + timeout * LOAD_ALLOWANCE
+        """Waits until wanted(every event heard) is true; its last value."""
         with self._changed:
-            while not wanted(self.heard):
-                left = deadline - time.monotonic()
-                if left <= 0:
-                    return None
-                self._changed.wait(left)
+            self._changed.wait_for(lambda: wanted(self.heard), timeout * LOAD_ALLOWANCE)
             return wanted(self.heard)
+
+    def focus_moves(self, since, until):
+        """Where the keys went since the mark, "role 'name'" from each focus event, once until is among them."""
+        def told(heard):
+            return ["%s %r" % (e.get("role"), e.get("name")) for e in heard[since:] if e["type"] == "focus:"]
+        self.hears(lambda heard: until in told(heard))
+        return told(self.heard)
 
     def close(self):
         _stop_process(self.process)
