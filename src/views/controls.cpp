@@ -261,6 +261,8 @@ void popupFromKeys(QMenu* menu, const QPoint& at) {
     for (QAction* action : menu->actions()) {
         if (action->isSeparator() || !action->isVisible() || !action->isEnabled()) continue;
         menu->setActiveAction(action);
+        // As a key does: the menu holds the keys, and they go back with a focus event on close.
+        menu->setFocus(Qt::PopupFocusReason);
         return;
     }
 }
