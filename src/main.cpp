@@ -17,6 +17,7 @@
 #include "views/app_icon.h"
 #include "views/qt_translations.h"
 #include "views/theme.h"
+#include "views/window_focus.h"
 
 int main(int argc, char** argv) {
     corvane::bootLog("进程启动 pid=" + std::to_string(getpid()));
@@ -37,6 +38,8 @@ int main(int argc, char** argv) {
     // The fonts (set explicitly: fontconfig would pick the Japanese variant for the
     // Chinese texts), the light palette and the style.
     corvane::Theme::apply(app);
+    // The keys stay with one control, and come back to the window behind a dialog that closes.
+    corvane::keepWindowFocusWhole(app);
 
     corvane::QuitSignals quitSignals;
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -256,6 +256,17 @@ const char* const kDestructive = "destructive";
 
 }  // namespace
 
+void popupFromKeys(QMenu* menu, const QPoint& at) {
+    menu->popup(at);
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator() || !action->isVisible() || !action->isEnabled()) continue;
+        menu->setActiveAction(action);
+        // As a key does: the menu holds the keys, and they go back with a focus event on close.
+        menu->setFocus(Qt::PopupFocusReason);
+        return;
+    }
+}
+
 void RoleMenu::markDestructive(QAction* action) { action->setProperty(kDestructive, true); }
 
 bool RoleMenu::isDestructive(const QAction* action) { return action->property(kDestructive).toBool(); }

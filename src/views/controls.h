@@ -134,6 +134,10 @@ protected:
     void initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const override;
 };
 
+// Pops the menu up at the global point with its first item highlighted and focused, as a
+// menu bar's menu opened by keys is, so a screen reader names that item at once.
+void popupFromKeys(QMenu* menu, const QPoint& at);
+
 // A rounded fill round a borderless field (and what stands beside it); its edge turns to the
 // accent colour while the field has the focus, as a text box's stroke does.
 class FieldFrame : public QWidget {

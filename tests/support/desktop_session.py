@@ -701,13 +701,14 @@ def is_active(node):
 
 
 def focused_hits(window):
-    """The nodes of the window that say they hold the keyboard focus; a node that goes away
-    meanwhile (a row replaced) is passed over."""
+    """The nodes of the window that say they hold the keyboard focus (one at most, as a screen
+    reader asking for the focused object expects); a node that goes away meanwhile (a row
+    replaced) is passed over."""
     pyatspi = _atspi()
 
     def holds_focus(node):
         try:
-            return role(node) != "filler" and fresh(node).getState().contains(pyatspi.STATE_FOCUSED)
+            return fresh(node).getState().contains(pyatspi.STATE_FOCUSED)
         except Exception as error:
             if gone(error):
                 return False
@@ -850,33 +851,14 @@ def move_focus(window, press, wanted, what, most=40):
     raise Failure("the key never reached %s; the focus is on %s" % (what, describe(now)))
 
 
-def focused_menu(opener, down):
-    """The menu that opener (a function that opens it) pops up, found through the focus
-    its first item takes when Down is pressed (a popup is not a child of the application);
-    down presses Down, again each second until an item has the focus."""
-    pyatspi = _atspi()
-    from gi.repository import GLib
-    focused = []
-
-    def on_focus(event):
-        if event.detail1 == 1 and role(event.source) == "menu item":
-            focused.append(event.source)
-
-    pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
-    try:
-        opener()
-        deadline = time.monotonic() + 10 * LOAD_ALLOWANCE
-        next_key = 0.0
-        while not focused and time.monotonic() < deadline:
-            if time.monotonic() > next_key:
-                down()
-                next_key = time.monotonic() + 1.0
-            GLib.MainContext.default().iteration(False)
-            time.sleep(0.02)
-    finally:
-        pyatspi.Registry.deregisterEventListener(on_focus, "object:state-changed:focused")
-    check(focused, "the menu never showed a focused item")
-    return focused[0].parent
+def focused_menu(opener):
+    """The menu that opener (a function that opens it by keys) pops up, found through the focus
+    its first item takes as it opens (a popup is not a child of the application): the name of
+    that item and the menu."""
+    item = when_event("object:state-changed:focused",
+                      lambda event: event.detail1 == 1 and role(event.source) == "menu item", opener)
+    check(item is not None, "the menu opened with no item focused")
+    return item.name, item.parent
 
 
 def press(node):
@@ -897,6 +879,10 @@ def is_enabled(node):
     return fresh(node).getState().contains(_atspi().STATE_ENABLED)
 
 
+def is_checked(node):
+    return fresh(node).getState().contains(_atspi().STATE_CHECKED)
+
+
 def is_default(node):
     """A sheet's default button: the one Return presses."""
     return fresh(node).getState().contains(_atspi().STATE_IS_DEFAULT)
@@ -908,13 +894,75 @@ def extents(node):
     return box.x, box.y, box.width, box.height
 
 
+# A screen reader's listener, in a process of its own as readers run: it asks each event's
+# source for its name, role, description and states, which changes the program's timing
+# (UI-TESTING.md, item 13), and prints each event as a line of JSON.
+_READER = r"""
+import json, pyatspi
+
+def hear(event):
+    said = {"type": event.type, "detail1": event.detail1}
+    try:
+        source = event.source
+        said.update(name=source.name, role=source.getRoleName(), description=source.description,
+                    states=sorted(state.value_nick for state in source.getState().getStates()))
+    except Exception as error:
+        said["gone"] = str(error)
+    print(json.dumps(said, ensure_ascii=False), flush=True)
+
+for kind in ("focus:", "window:activate", "window:deactivate", "object:state-changed"):
+    pyatspi.Registry.registerEventListener(hear, kind)
+print("{}", flush=True)
+pyatspi.Registry.start()
+"""
+
+
+class ScreenReader:
+    """A screen reader listening from before the program starts; heard holds every event in
+    order, as dictionaries (type, detail1, name, role, description, states)."""
+
+    def __init__(self):
+        self.heard = []
+        self._changed = threading.Condition()
+        self.process = subprocess.Popen(["/usr/bin/python3", "-c", _READER], stdout=subprocess.PIPE, text=True,
+                                        encoding="utf-8")
+        check(self.process.stdout.readline().strip() == "{}", "the screen reader did not start")
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            with self._changed:
+                self.heard.append(json.loads(line))
+                self._changed.notify_all()
+
+    def mark(self):
+        return len(self.heard)
+
+    def hears(self, wanted, timeout=5.0):
+        """Waits until wanted(every event heard) is true; its last value."""
+        with self._changed:
+            self._changed.wait_for(lambda: wanted(self.heard), timeout * LOAD_ALLOWANCE)
+            return wanted(self.heard)
+
+    def focus_moves(self, since, until):
+        """Where the keys went since the mark, "role 'name'" from each focus event, once until is among them."""
+        def told(heard):
+            return ["%s %r" % (e.get("role"), e.get("name")) for e in heard[since:] if e["type"] == "focus:"]
+        self.hears(lambda heard: until in told(heard))
+        return told(self.heard)
+
+    def close(self):
+        _stop_process(self.process)
+
+
 class Desktop:
     """The program in a session on a screen of its own (with openbox managing it unless
     window_manager is false); keys go through its X server as a person types them."""
 
-    def __init__(self, binary, size, window_manager=True, **options):
+    def __init__(self, binary, size, window_manager=True, screen_reader=False, **options):
         self.size = size
         self.session = Session(binary, screen=size, window_manager=window_manager, **options)
+        self.reader = ScreenReader() if screen_reader else None
 
     def __enter__(self):
         try:
@@ -924,11 +972,13 @@ class Desktop:
             self.main = window(self.app, "Corvane")
             check(self.main is not None, "no window titled Corvane")
         except BaseException:
-            self.session.close()
+            self.__exit__()
             raise
         return self
 
     def __exit__(self, *exc):
+        if self.reader:
+            self.reader.close()
         self.session.close()
 
     def where(self):

@@ -14,6 +14,7 @@
 #include "views/dialog_keys.h"
 #include "views/main/chat_conv_list.h"
 #include "views/main/chat_pane.h"
+#include "views/main/row_action_list.h"
 #include "views/screen_fit.h"
 #include "views/sheet_edge.h"
 #include "views/theme.h"
@@ -84,10 +85,13 @@ QWidget* ChatView::makeListColumn() {
     header->addLayout(selfLine);
     layout->addLayout(header);
 
-    list_ = new QListView(column);
+    // A row list: Tab reaches it, the arrows move through it, and Return or Enter opens the row,
+    // as a click does; it reports a row focused only while it holds the keys. The id is copied
+    // now; the conversation opens once the event is over, as the list may change under it.
+    auto* list = new RowActionList(column);
+    list_ = list;
     list_->setObjectName(QStringLiteral("chatConvList"));
     list_->setAccessibleName(QStringLiteral("会话"));
-    setUpRowList(list_);
     list_->setUniformItemSizes(true);
     QPalette palette = list_->palette();
     palette.setColor(QPalette::Base, Theme::window());
@@ -98,17 +102,17 @@ QWidget* ChatView::makeListColumn() {
     list_->setItemDelegate(delegate_);
     model_->setConvs(state_.chatConvs());
     model_->setCurrent(state_.chatCurrent());
-    // Tab reaches the list; the arrows move through it and Return or Enter opens the row, as a
-    // click does. The id is copied now; the conversation opens once the event is over, as the
-    // list may change under it.
-    list_->setFocusPolicy(Qt::StrongFocus);
     const auto openRow = [this](const QModelIndex& index) {
         if (!index.isValid() || index.row() >= model_->rowCount()) return;
         const std::string id = model_->conv(index.row()).id;
         QTimer::singleShot(0, this, [this, id] { state_.openChat(id); });
     };
+    list->setActions([this](const QModelIndex& index) {
+        const std::string id = model_->conv(index.row()).id;
+        const auto open = [this, id] { state_.openChat(id); };
+        return std::vector<RowActionList::Action>{{QStringLiteral("打开"), Qt::Key_Return, open}};
+    });
     connect(list_, &QListView::clicked, this, openRow);
-    connect(list_, &QListView::activated, this, openRow);
     layout->addSpacing(4);
     layout->addWidget(list_, 1);
     layout->addSpacing(4);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -27,9 +28,41 @@ QFont badgeFont() { return Theme::font(9.5, Weight::semibold); }
 
 int textBlockHeight() { return QFontMetrics(titleFont()).height() + 1 + QFontMetrics(subtitleFont()).height(); }
 
+// The row as a screen reader meets it: a push button, checked while its device is the
+// chosen one (a checkable QPushButton would read as a check box, and toggle on a click).
+class DeviceRowAccessible : public QAccessibleWidget {
+public:
+    explicit DeviceRowAccessible(DeviceRow* row) : QAccessibleWidget(row, QAccessible::Button) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = true;
+        state.checked = static_cast<DeviceRow*>(widget())->look().selected;
+        return state;
+    }
+
+    QStringList actionNames() const override {
+        if (!widget()->isEnabled()) return {};
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& name) override {
+        if (name != pressAction()) return QAccessibleWidget::doAction(name);
+        if (widget()->isEnabled()) static_cast<DeviceRow*>(widget())->click();
+    }
+};
+
+QAccessibleInterface* deviceRowAccessible(const QString& className, QObject* object) {
+    auto* row = qobject_cast<DeviceRow*>(object);
+    if (row == nullptr || className != QLatin1String(DeviceRow::staticMetaObject.className())) return nullptr;
+    return new DeviceRowAccessible(row);
+}
+
 }  // namespace
 
 DeviceRow::DeviceRow(QWidget* parent) : QPushButton(parent) {
+    static const bool factoryInstalled = (QAccessible::installFactory(deviceRowAccessible), true);
+    (void)factoryInstalled;
     setAutoDefault(false);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
@@ -39,7 +72,14 @@ DeviceRow::DeviceRow(QWidget* parent) : QPushButton(parent) {
 
 void DeviceRow::setLook(const DeviceRowLook& look) {
     if (look == look_ && accessibleName() == look.title) return;
+    const bool chosenChanged = look.selected != look_.selected;
     look_ = look;
+    if (chosenChanged && QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
     setAccessibleName(look.title);
     QString description = look.subtitle;
     if (look.badge) description += QStringLiteral(" · ") + *look.badge;

@@ -175,6 +175,13 @@ public:
         return row.isValid() ? list()->accessibleRow(row.row()) : nullptr;
     }
 
+    // While a row holds the keys, the row alone reports them.
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        if (focusChild() != nullptr) state.focused = false;
+        return state;
+    }
+
     QAccessibleInterface* focusChild() const override {
         const QModelIndex current = list()->currentIndex();
         return list()->hasFocus() && current.isValid() ? list()->accessibleRow(current.row()) : nullptr;
@@ -326,7 +333,7 @@ void RowActionList::dataChanged(const QModelIndex& topLeft, const QModelIndex& b
 void RowActionList::keyPressEvent(QKeyEvent* event) {
     const QModelIndex row = currentIndex();
     if (isMenuKey(event)) {
-        if (row.isValid() && !openMenu()) showMenu(row, visualRect(row).bottomLeft());
+        if (row.isValid() && !openMenu()) showMenu(row, visualRect(row).bottomLeft(), true);
         event->accept();
         return;
     }
@@ -355,16 +362,16 @@ void RowActionList::contextMenuEvent(QContextMenuEvent* event) {
     if (openMenu()) return;
     if (event->reason() == QContextMenuEvent::Keyboard) {
         const QModelIndex row = currentIndex();
-        if (row.isValid()) showMenu(row, visualRect(row).bottomLeft());
+        if (row.isValid()) showMenu(row, visualRect(row).bottomLeft(), true);
         return;
     }
     const QModelIndex row = indexAt(event->pos());
     if (!row.isValid()) return;
     setCurrentIndex(row);
-    showMenu(row, event->pos());
+    showMenu(row, event->pos(), false);
 }
 
-void RowActionList::showMenu(const QModelIndex& row, const QPoint& at) {
+void RowActionList::showMenu(const QModelIndex& row, const QPoint& at, bool byKeys) {
     std::vector<Action> actions = actionsOf(row);
     if (actions.empty()) return;
     auto* menu = new QMenu(this);
@@ -374,7 +381,11 @@ void RowActionList::showMenu(const QModelIndex& row, const QPoint& at) {
         connect(menu->addAction(action.name), &QAction::triggered, this,
                 [this, run = std::move(action.run)] { QTimer::singleShot(0, this, run); });
     }
-    menu->popup(viewport()->mapToGlobal(at));
+    if (byKeys) {
+        popupFromKeys(menu, viewport()->mapToGlobal(at));
+    } else {
+        menu->popup(viewport()->mapToGlobal(at));
+    }
 }
 
 }  // namespace corvane

@@ -4,8 +4,9 @@
 // keys move it) is painted with the focus ring by the row's delegate. Each row
 // has actions named as its buttons' tooltips: a key runs the one bound to it
 // (Return or Enter, Delete), the Menu key or Shift+F10 (or a right click) opens
-// a menu of them, and a screen reader finds them as the row's accessible
-// actions. A click on a row gives the list the keyboard focus on that row.
+// a menu of them (by keys, with its first item highlighted), and a screen reader
+// finds them as the row's accessible actions. A click on a row gives the list the
+// keyboard focus on that row; while a row holds the keys, only it reports focused.
 //
 // When the model is reset (a new listing), the keys stay on the row of the
 // same key, or on the row at the same place when that one went.
@@ -83,7 +84,8 @@ protected:
                      const QList<int>& roles = QList<int>()) override;
 
 private:
-    void showMenu(const QModelIndex& row, const QPoint& at);
+    // Opened by keys, the menu has its first item highlighted.
+    void showMenu(const QModelIndex& row, const QPoint& at, bool byKeys);
     void forgetAccessibleRows();
     void keepCurrent();
     void restoreCurrent();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -125,6 +126,7 @@ QWidget* SidebarView::emptyState() {
                                       Theme::tint(Tint::accent), block);
     diag->setObjectName(QStringLiteral("diagLink"));
     diag->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    diag->installEventFilter(this);
     connect(diag, &QPushButton::clicked, this, [this] { state_.setShowDiag(true); });
     column->addWidget(emptyHeadline_);
     column->addWidget(emptyText_);
@@ -161,6 +163,8 @@ QWidget* SidebarView::footer() {
         if (!url.isValid() || url.host().isEmpty()) return;
         state_.environment().openURL(address);
     });
+    folder->installEventFilter(this);
+    webPage_->installEventFilter(this);
     column->addWidget(folder);
     column->addWidget(webPage_);
     return block;
@@ -238,7 +242,7 @@ void SidebarView::showPeers() {
                 }
             });
             connect(row, &DeviceRow::customContextMenuRequested, this,
-                    [this, id = peer.id, row](const QPoint& at) { openMenu(id, row->mapToGlobal(at)); });
+                    [this, id = peer.id, row](const QPoint& at) { openMenu(id, row->mapToGlobal(at), false); });
         }
         kept[peer.id] = row;
         shownPeers_[peer.id] = peer;
@@ -270,22 +274,34 @@ std::string SidebarView::peerIdOf(const DeviceRow* row) const {
 }
 
 bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
-    auto* row = qobject_cast<DeviceRow*>(watched);
-    if (row && event->type() == QEvent::KeyPress && rowKey(row, static_cast<QKeyEvent*>(event))) return true;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    const bool keyboardMenu = event->type() == QEvent::ContextMenu &&
+                              static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
+    if (keyboardMenu && openMenuByKeys(widget)) return true;
+    if (event->type() == QEvent::KeyPress && widget && stopKey(widget, static_cast<QKeyEvent*>(event))) return true;
     return QWidget::eventFilter(watched, event);
 }
 
-// Up and Down move to the row above or below (and stop at the ends); the Menu key and
-// Shift+F10 open a peer row's menu under the row. Whether the key was taken.
-bool SidebarView::rowKey(DeviceRow* row, const QKeyEvent* key) {
-    const bool menuKey = key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
-    if (menuKey) {
-        if (const std::string id = peerIdOf(row); !id.empty()) openMenu(id, row->mapToGlobal(QPoint(0, row->height())));
-        return true;
+// The menu of a focused peer row, opened under it by keys; whether the widget is such a row.
+bool SidebarView::openMenuByKeys(QWidget* stop) {
+    auto* row = qobject_cast<DeviceRow*>(stop);
+    const std::string id = row ? peerIdOf(row) : std::string();
+    if (id.empty()) return false;
+    openMenu(id, row->mapToGlobal(QPoint(0, row->height())), true);
+    return true;
+}
+
+// Up and Down move to the Tab stop before or after (the rows, then the footer's buttons) and
+// stop at the ends; the Menu key (which X11 sends as a context menu) and Shift+F10 open a peer
+// row's menu. Whether the key was taken.
+bool SidebarView::stopKey(QWidget* stop, const QKeyEvent* key) {
+    if (key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+        return openMenuByKeys(stop);
     }
     if (key->key() != Qt::Key_Up && key->key() != Qt::Key_Down) return false;
-    const std::vector<DeviceRow*> shown = rows();
-    const auto at = std::find(shown.begin(), shown.end(), row);
+    std::vector<QWidget*> shown = tabStopsInLayoutOrder(this);
+    std::erase_if(shown, [](const QWidget* widget) { return !widget->isVisible() || !widget->isEnabled(); });
+    const auto at = std::find(shown.begin(), shown.end(), stop);
     if (at == shown.end()) return false;
     if (key->key() == Qt::Key_Up && at != shown.begin()) (*(at - 1))->setFocus(Qt::BacktabFocusReason);
     if (key->key() == Qt::Key_Down && at + 1 != shown.end()) (*(at + 1))->setFocus(Qt::TabFocusReason);
@@ -311,11 +327,16 @@ QMenu* SidebarView::contextMenu(const Peer& peer, QWidget* parent) {
     return menu;
 }
 
-void SidebarView::openMenu(const std::string& id, const QPoint& at) {
+void SidebarView::openMenu(const std::string& id, const QPoint& at, bool byKeys) {
     const auto shown = shownPeers_.find(id);
     const auto row = peerRows_.find(id);
     if (shown == shownPeers_.end() || row == peerRows_.end()) return;
-    contextMenu(shown->second, row->second)->popup(at);
+    QMenu* menu = contextMenu(shown->second, row->second);
+    if (byKeys) {
+        popupFromKeys(menu, at);
+    } else {
+        menu->popup(at);
+    }
 }
 
 }  // namespace corvane

@@ -6,8 +6,9 @@
 // publishes the list again, so hover and an open context menu survive; a row
 // whose peer left is hidden and deleted later, never inside its own signal.
 // The keys follow the screen order: Tab goes this device's row, the peers' rows,
-// then the footer; Up and Down move between rows; the Menu key and Shift+F10 open
-// a focused peer row's menu, as a right click does.
+// then the footer's buttons; Up and Down move along the same stops; the Menu key and
+// Shift+F10 open a focused peer row's menu, as a right click does, its first item
+// highlighted.
 
 #include <map>
 #include <string>
@@ -69,8 +70,9 @@ private:
     void showPeers();
     void showLocal();
     void showDiscovery();
-    void openMenu(const std::string& id, const QPoint& at);
-    bool rowKey(DeviceRow* row, const QKeyEvent* key);
+    void openMenu(const std::string& id, const QPoint& at, bool byKeys);
+    bool stopKey(QWidget* stop, const QKeyEvent* key);
+    bool openMenuByKeys(QWidget* stop);
     std::string peerIdOf(const DeviceRow* row) const;
 
 protected:

@@ -109,7 +109,14 @@ void TeamPanel::showMembers() {
         if (stop == focusWidget()) focused = int(before.size());
         before.push_back(stop->objectName());
     }
-    clearLayout(memberBoxes_);
+    // The old boxes leave the layout now but go only once the keys are on the new rows: hidden
+    // first, they would hand the keys to the control after the lists on the way, and a screen
+    // reader would name it before the right one.
+    std::vector<QWidget*> old;
+    while (QLayoutItem* item = memberBoxes_->takeAt(0)) {
+        if (QWidget* widget = item->widget()) old.push_back(widget);
+        delete item;
+    }
     const std::vector<json>& users = state_.teamUsers();
     const std::vector<json> pending = withStatus(users, "pending");
     const std::vector<json> active = withStatus(users, "active");
@@ -138,6 +145,10 @@ void TeamPanel::showMembers() {
     chainTabOrder(this);  // the new rows joined the Tab chain at its end
     if (focused >= 0) {
         if (QWidget* next = rowStopAfterChange(before, size_t(focused))) next->setFocus(Qt::TabFocusReason);
+    }
+    for (QWidget* box : old) {
+        box->hide();
+        box->deleteLater();
     }
 }
 

@@ -1,14 +1,18 @@
 """The main window by keyboard, under openbox on a 1280x720 screen, keys typed
-through the X server (xdotool) and the result read over AT-SPI:
-- the device rows are push buttons; Tab goes this device's row, the peers' rows
-  top to bottom, then "接收目录", and Shift+Tab back; Down and Up move to the
-  row below and above and stop at the ends;
-- Return (and the keypad's Enter) on a focused row chooses its device, and on
-  a focused button ("设置", "办公室聊天") presses it;
-- the Menu key and Shift+F10 on a focused peer row each open its menu, whose
-  "重命名…" opens the "重命名" prompt;
-- in the chat window Tab goes from "清空记录" to "完成", and Return on
-  "清空记录" opens its alert;
+through the X server (xdotool) with a screen reader listening, read over AT-SPI;
+each move of the keys is heard as one focus event, for the one control of the
+window then reporting focused:
+- the device rows are push buttons; Tab and the arrows go this device's row, the
+  peers' rows, "接收目录", "NAS 网页管理" (the arrows stop at the ends);
+- Return (and the keypad's Enter) on a row chooses its device: it alone reads
+  checked, heard as it changes; on a button ("设置", "办公室聊天") Return presses it;
+- the Menu key and Shift+F10 on a peer row open its menu, "重命名…" focused, and
+  Return opens the "重命名" prompt;
+- three sends by keys ("选择文件" by Return, then Ctrl+O), each path taken by Return
+  while the picker's completer list shows: the window is active again at once,
+  the keys on "选择文件", and Tab moves them;
+- Tab goes round the chat window, its conversation row too; while the
+  "清空记录" alert is open the chat window reports nothing focused;
 - "重命名", "清空记录" and the chat window ask the window manager for a close
   button and nothing to minimise or maximise.
 
@@ -49,11 +53,20 @@ class Steps:
         self.window = window
         self.pressed = []
 
-    def __call__(self, key, then):
+    def __call__(self, key, then=None):
+        """Presses the key; the keys must go to then (anywhere else, when None), heard there
+        as one focus event (none when they stay); where they went."""
+        before = ds.describe(ds.focused(self.window))
+        heard = self.desktop.reader.mark()
         self.desktop.keys(key)
         self.pressed.append(key)
-        check(self.desktop.focus_reaches(self.window, then), "after %s the focus is on %s, expected %s"
-              % (" ".join(self.pressed), ds.describe(ds.focused(self.window)), then))
+        now = ds.wait_for(lambda: (lambda said: said if said == then or (then is None and said not in (before, "nothing"))
+                                   else None)(ds.describe(ds.focused(self.window))), 5)
+        check(now, "after %s the focus is on %r, expected %s" % (" ".join(self.pressed), [
+            ds.describe(node) for node in ds.focused_hits(self.window)], then or "a move"))
+        moves = self.desktop.reader.focus_moves(heard, now) if now != before else [now]
+        check(moves == [now], "after %s a screen reader heard the keys go to %r" % (" ".join(self.pressed), moves))
+        return now
 
     def start_on(self, node):
         node.queryComponent().grabFocus()
@@ -74,23 +87,27 @@ def sidebar(desktop, main):
 
     step = Steps(desktop, main)
     step.start_on(own)
-    for key, then in (("Tab", UPPER), ("Tab", LOWER), ("Tab", "接收目录"), ("shift+Tab", LOWER), ("shift+Tab", UPPER),
-                      ("shift+Tab", own.name), ("Up", own.name), ("Down", UPPER), ("Down", LOWER), ("Down", LOWER),
-                      ("Up", UPPER)):
+    for key, then in (("Tab", UPPER), ("Tab", LOWER), ("Tab", "接收目录"), ("Tab", "NAS 网页管理"),
+                      ("shift+Tab", "接收目录"), ("shift+Tab", LOWER), ("shift+Tab", UPPER), ("shift+Tab", own.name),
+                      ("Up", own.name), ("Down", UPPER), ("Down", LOWER), ("Down", "接收目录"), ("Down", "NAS 网页管理"),
+                      ("Down", "NAS 网页管理"), ("Up", "接收目录"), ("Up", LOWER), ("Up", UPPER)):
         step(key, button(then))
-    desktop.keys("Return")
-    check(title_reads(main, UPPER), "Return on the row %s did not choose it" % UPPER)
-    step("Up", button(own.name))
-    desktop.keys("KP_Enter")
-    check(title_reads(main, "本机"), "the keypad's Enter on this device's row did not choose it")
-
+    for key, chosen, title in (("Return", UPPER, UPPER), ("KP_Enter", own.name, "本机")):
+        heard = desktop.reader.mark()
+        desktop.keys(key)
+        check(title_reads(main, title), "%s on the row %s did not choose it" % (key, chosen))
+        check(desktop.reader.hears(lambda events: [e for e in events[heard:] if e.get("name") == chosen and
+                                                   e["type"] == "object:state-changed:checked" and e["detail1"]]),
+              "a screen reader never heard the row %s become checked" % chosen)
+        checked = [row.name for row in rows if ds.is_checked(row)]
+        check(checked == [chosen], "with %s chosen the rows checked are %r" % (chosen, checked))
+        step("Up", button(own.name))
     step("Down", button(UPPER))
     for opener in ("Menu", "shift+F10"):
-        menu = ds.popup_menu(lambda: desktop.keys(opener))
-        check(menu is not None, "%s on the focused row %s opened no menu" % (opener, UPPER))
+        first, menu = ds.focused_menu(lambda: desktop.keys(opener))
         items = [menu.getChildAtIndex(index).name for index in range(menu.childCount)]
-        check(items[:1] == ["重命名…"], "%s opened a menu of %r" % (opener, items))
-        desktop.keys("Down", "Return")
+        check(first == "重命名…" and items[:1] == [first], "%s opened a menu of %r, %r focused" % (opener, items, first))
+        desktop.keys("Return")
         prompt = desktop.active_window("重命名")
         check(prompt is not None, "重命名… chosen by keys opened no prompt")
         ds.check_close_only(desktop.session, "重命名")
@@ -116,12 +133,18 @@ def buttons_and_chat(desktop, main):
     clear = ds.wait_for(lambda: ds.find(chat, "push button", name="清空记录"), 10)
     check(clear, "the chat shows no 清空记录")
     in_chat = Steps(desktop, chat)
+    box = ds.wait_for(lambda: ds.describe(ds.focused(chat)), 5)  # the message box
+    round_trip = [in_chat("Tab")]
+    while round_trip[-1] != box and len(round_trip) < 12:
+        round_trip.append(in_chat("Tab"))
+    check({"list item '全员频道'", button("清空记录"), box} <= set(round_trip), "Tab went round by %r" % round_trip)
     in_chat.start_on(clear[0])
     in_chat("Tab", button("完成"))
     in_chat("shift+Tab", button("清空记录"))
     desktop.keys("Return")
     desktop.active_window("清空记录")
     ds.check_close_only(desktop.session, "清空记录")
+    check(ds.focused_hits(chat) == [], "with the alert open the chat reports %r focused" % ds.focused_hits(chat))
     desktop.keys("Escape")
     check(desktop.closed("清空记录"), "Escape left the clear alert open")
     check(ds.find(chat, name="在吗"), "the history was cleared")
@@ -130,12 +153,37 @@ def buttons_and_chat(desktop, main):
     check(desktop.closed("办公室聊天"), "Escape did not close the chat window")
 
 
+def sends_by_keys(desktop, main):
+    step = Steps(desktop, main)
+    desktop.keys("Return")
+    check(title_reads(main, UPPER), "Return on the row %s did not choose it" % UPPER)
+    step.start_on(one(ds.find(main, "push button", name="选择文件"), "选择文件"))
+    for index, opener in enumerate(("Return", "ctrl+o", "ctrl+o")):
+        path = os.path.join(desktop.session.box, "send-%d.txt" % index)
+        open(path, "w").close()
+        heard = desktop.reader.mark()
+        desktop.keys(opener)
+        picker = desktop.active_window("选择要发送到「%s」的文件" % UPPER)
+        field = [node for node in ds.find(picker, "text") if node.queryEditableText()][-1]
+        desktop.type(path)
+        check(ds.wait_for(lambda: field.queryText().getText(0, -1) == path, 5), "the picker's field never read " + path)
+        check(desktop.reader.hears(lambda events: [e["detail1"] for e in events[heard:] if e.get("role") == "list" and
+                                                   not e.get("name") and e["type"].endswith("showing")][-1:] == [1]),
+              "the completer list never showed")
+        desktop.keys("Return")
+        check(ds.wait_for(lambda: ds.is_active(main), 1), "after send %d the window is not active" % (index + 1))
+        step("Tab")
+        step("shift+Tab", button("选择文件"))
+    check(ds.wait_for(lambda: len(ds.find(main, "list item", prefix="send-")) == 3, 10), "the queue lacks a send")
+
+
 def run(binary):
-    with ds.Desktop(binary, (1280, 720)) as desktop:
+    with ds.Desktop(binary, (1280, 720), screen_reader=True) as desktop:
         desktop.session.announce("dev-up", UPPER, plat="darwin", port=8951)
         desktop.session.announce("dev-low", LOWER, plat="win32", port=8952)
         main = desktop.active_window("Corvane")
         sidebar(desktop, main)
+        sends_by_keys(desktop, main)
         buttons_and_chat(desktop, main)
 
 

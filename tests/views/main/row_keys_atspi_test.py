@@ -4,12 +4,13 @@ read over AT-SPI as a screen reader reads it:
 - a queue row's name and its progress bar's value are told together, the same
   percent, at each chunk that goes out;
 - Tab reaches the queue; its active row offers "取消" as its one action and holds
-  a progress bar whose value is the percent its name shows; the Menu key opens a
-  menu of that one action, and Down, Return cancel the transfer;
+  a progress bar whose value is the percent its name shows; Shift+F10 opens a
+  menu of that one action, focused as it opens, and Return cancels the transfer;
 - Tab reaches the file list; the arrows move the focus between rows; a local row
-  offers "打开", "在 Finder 中显示" and "删除" as its actions, and Shift+F10
-  opens a menu of the same three names; Return opens a file just received (the
-  recording xdg-open gets its path), Delete deletes another;
+  offers "打开", "在 Finder 中显示" and "删除" as its actions, and the Menu key
+  opens a menu of the same three names whose first, "打开", a screen reader hears
+  focused as it opens; Return opens a file just received (the recording xdg-open
+  gets its path), Delete deletes another;
 - a click on a row after a click on a button gives the keys to that row: the next
   Space does not press the button again.
 
@@ -75,9 +76,9 @@ class Desktop:
         return self.move_focus(key, lambda node: node.name.startswith(prefix), prefix)
 
     def popup_menu(self, *keys):
-        """The names in the menu the keys open."""
-        menu = ds.focused_menu(lambda: self.keys(*keys), lambda: self.keys("Down"))
-        return [menu.getChildAtIndex(k).name for k in range(menu.childCount)]
+        """The item focused as the menu the keys open shows, and the names in the menu."""
+        first, menu = ds.focused_menu(lambda: self.keys(*keys))
+        return first, [menu.getChildAtIndex(k).name for k in range(menu.childCount)]
 
 
 class Told:
@@ -157,10 +158,11 @@ def queue_row(desk):
     percent = int(bar.queryValue().currentValue)
     check(row.name.endswith(" · %d%%" % percent), "the row reads %r while its bar reads %d" % (row.name, percent))
 
-    check(desk.popup_menu("Menu") == ["取消"], "the Menu key's menu is not 取消 alone")
+    menu = desk.popup_menu("shift+F10")
+    check(menu == ("取消", ["取消"]), "Shift+F10 opened %r (focused item, items), not 取消 alone" % (menu,))
     desk.keys("Return")
     cancelled = ds.wait_for(lambda: ds.find(desk.main, "list item", prefix=SENT + " · 已取消"), 10)
-    check(cancelled, "Menu, Down, Return did not cancel; the row reads %r" % ds.fresh(row).name)
+    check(cancelled, "Shift+F10, Return did not cancel; the row reads %r" % ds.fresh(row).name)
     check(ds.fresh(cancelled[0]).childCount == 1, "the cancelled row lost its bar")
     check(actions(cancelled[0]) == [], "the cancelled row still offers %r" % actions(cancelled[0]))
 
@@ -171,7 +173,8 @@ def file_rows(desk, received):
                     "the file list")
     row = desk.arrows_to("收到的.txt")
     check(actions(row) == FILE_ACTIONS, "a local file row offers %r" % actions(row))
-    check(desk.popup_menu("shift+F10") == FILE_ACTIONS, "Shift+F10 opened another menu")
+    menu = desk.popup_menu("Menu")
+    check(menu == ("打开", FILE_ACTIONS), "the Menu key opened %r (focused item, items)" % (menu,))
     desk.keys("Escape")
     check(ds.wait_for(lambda: desk.focused() is not None and desk.focused().name.startswith("收到的.txt"), 10),
           "after the menu the focus is on %s" % describe(desk.focused()))

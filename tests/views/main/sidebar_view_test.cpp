@@ -242,7 +242,7 @@ TEST_F(SidebarTest, aRowIsAButtonWhosePressChoosesItsDevice) {
 
 TEST_F(SidebarTest, theKeysFollowTheRowsAsTheyShow) {
     // A peer that comes later joins the Tab chain after the own row and before the footer;
-    // Up and Down move to the row above and below and stop at the ends.
+    // Up and Down follow that chain and stop at its ends.
     state->setPeers({viewPeer("p-b", "B")});
     state->setPeers({viewPeer("p-b", "B"), viewPeer("p-a", "A")});
     sidebar.activateWindow();
@@ -257,14 +257,12 @@ TEST_F(SidebarTest, theKeysFollowTheRowsAsTheyShow) {
                                          child<QPushButton>(sidebar, "webPageButton")};
     EXPECT_EQ(chain, shown);
 
-    const struct {
-        Qt::Key key;
-        const char* then;
-    } steps[] = {{Qt::Key_Up, "local"}, {Qt::Key_Down, "p-b"}, {Qt::Key_Down, "p-a"},
-                 {Qt::Key_Down, "p-a"}, {Qt::Key_Up, "p-b"},   {Qt::Key_Up, "local"}};
-    for (const auto& step : steps) {
-        QTest::keyClick(QApplication::focusWidget(), step.key);
-        EXPECT_EQ(QApplication::focusWidget(), row(step.then)) << step.then;
+    const std::pair<Qt::Key, QWidget*> steps[] = {
+        {Qt::Key_Up, row("local")}, {Qt::Key_Down, shown[0]}, {Qt::Key_Down, shown[1]}, {Qt::Key_Down, shown[2]},
+        {Qt::Key_Down, shown[3]},   {Qt::Key_Down, shown[3]}, {Qt::Key_Up, shown[2]},   {Qt::Key_Up, shown[1]}};
+    for (const auto& [key, then] : steps) {
+        QTest::keyClick(QApplication::focusWidget(), key);
+        EXPECT_EQ(QApplication::focusWidget(), then) << then->objectName().toStdString();
     }
 }
 
@@ -278,6 +276,7 @@ TEST_F(SidebarTest, theMenuKeyAndShiftF10OpenAPeerRowsMenu) {
         QTest::keyClick(row("p-1"), key.key, key.modifiers);
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         ASSERT_NE(menu, nullptr) << key.key;
+        EXPECT_EQ(menu->activeAction(), menu->actions().value(0));  // highlighted, as opened by keys
         EXPECT_EQ(menu->actions().value(0)->text(), QStringLiteral("重命名…"));
         menu->close();
         settle();

@@ -4,9 +4,9 @@ screen, keys typed through the X server (xdotool), read over AT-SPI:
 - "拒绝" and "通过" say whose they are (the member's name as their
   description: a screen reader says "通过 爱丽丝"), and Tab goes through the
   rows in their order, from what lies above them to what lies below;
-- Return on "通过" hands the keys to the next row's "通过"; after the last
-  applicant's "拒绝" they go to the member list ("更多操作" of the member just
-  approved);
+- Return on "通过" hands the keys to the next row's "通过", which a screen reader
+  hears as the one focus event; after the last applicant's "拒绝" they go to the
+  member list ("更多操作" of the member just approved);
 - the member menu opens from the keys, and "设置邮箱" and the refusal
   "邮箱格式不对" ask the window manager for a close button and nothing to
   minimise or maximise.
@@ -62,7 +62,8 @@ def set_up_team(desktop, main):
 
 def run(binary):
     # Team mode, its services on from the start: colleagues can ask to join once the team exists.
-    with ds.Desktop(binary, (1280, 720), extra_config={"usageMode": "team"}, defaults={"nasExt": True}) as desktop:
+    with ds.Desktop(binary, (1280, 720), extra_config={"usageMode": "team"}, defaults={"nasExt": True},
+                    screen_reader=True) as desktop:
         main = desktop.active_window("Corvane")
         panel = set_up_team(desktop, main)
         for user, name in (("alice", "爱丽丝"), ("bob", "鲍勃")):
@@ -97,8 +98,11 @@ def run(binary):
         for key, said in (("shift+Tab", "通过 鲍勃"), ("shift+Tab", "拒绝 鲍勃"), ("shift+Tab", "通过 爱丽丝")):
             desktop.keys(key)
             check(focus_is(desktop, panel, said), "%s went to %s, expected %s" % (key, who(ds.focused(panel)), said))
+        heard = desktop.reader.mark()
         desktop.keys("Return")
         check(focus_is(desktop, panel, "通过 鲍勃"), "after 通过 爱丽丝 the keys are on %s" % who(ds.focused(panel)))
+        moves = desktop.reader.focus_moves(heard, "push button '通过'")
+        check(moves == ["push button '通过'"], "after 通过 爱丽丝 a screen reader heard the keys go to %r" % moves)
         desktop.keys("shift+Tab")
         check(focus_is(desktop, panel, "拒绝 鲍勃"), "Shift+Tab went to %s" % who(ds.focused(panel)))
         desktop.keys("Return")
