@@ -183,6 +183,16 @@ TEST_F(ServerLimits, AChunkClosedForANewcomerLeavesNothing) {
     ASSERT_TRUE(chunk.send("GET /api/info HTTP/1.1\r\n\r\nPUT " + upload + "/0 HTTP/1.1\r\nContent-Length: 100\r\n\r\n" +
                            std::string(50, 'c')));
     ASSERT_TRUE(chunk.readReply());
+    // The info's reply leaves before its handler returns, and a request being answered is
+    // never closed: the newcomer comes once the chunk's bytes are being written.
+    ASSERT_TRUE(test::waitFor([&] {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(box / "recv" / ".parts" / "00112233aabbccdd", ec)) {
+            std::error_code sizeError;
+            if (entry.is_regular_file(sizeError) && entry.file_size(sizeError) >= 50) return true;
+        }
+        return false;
+    }));
 
     const auto newcomer = test::httpRequestFrom("127.0.0.3", server->port(), "GET", "/api/info");
     ASSERT_TRUE(newcomer);
