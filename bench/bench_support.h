@@ -30,7 +30,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 #include "engine/main_queue.h"
 
 namespace bench {

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "engine/http_server.h"
-#include "engine/uploader.h"
+#include "engine/server/http_server.h"
+#include "engine/sending/uploader.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

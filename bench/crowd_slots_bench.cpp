@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "engine/uploader.h"
+#include "engine/sending/uploader.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

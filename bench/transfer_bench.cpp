@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 
 namespace fs = std::filesystem;
 using bench::Clock;

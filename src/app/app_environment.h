@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "base/refusal.h"
-#include "engine/host_info.h"
-#include "engine/http_server.h"
+#include "engine/discovery/host_info.h"
+#include "engine/server/http_server.h"
 #include "engine/main_queue.h"
 #include "storage/mail_settings.h"
 

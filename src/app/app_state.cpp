@@ -9,8 +9,8 @@
 #include "app/receive_folder.h"
 #include "base/cfg.h"
 #include "base/whole_files.h"
-#include "engine/discovery.h"
-#include "engine/http_server.h"
+#include "engine/discovery/discovery.h"
+#include "engine/server/http_server.h"
 #include "storage/team_files.h"
 #include "updater/version_compare.h"
 

@@ -25,9 +25,9 @@
 #include "app/chat_model.h"
 #include "app/worker_pool.h"
 #include "base/refusal.h"
-#include "engine/api_client.h"
+#include "engine/sending/api_client.h"
 #include "engine/model.h"
-#include "engine/uploader.h"
+#include "engine/sending/uploader.h"
 
 namespace corvane {
 

@@ -3,7 +3,7 @@
 
 #include "app/app_state.h"
 #include "app/network_diagnosis.h"
-#include "engine/discovery.h"
+#include "engine/discovery/discovery.h"
 
 namespace corvane {
 

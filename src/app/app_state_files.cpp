@@ -6,10 +6,10 @@
 
 #include "app/app_state.h"
 #include "base/text_util.h"
-#include "engine/api_client.h"
-#include "engine/discovery.h"
-#include "engine/http_server.h"
-#include "engine/uploader.h"
+#include "engine/sending/api_client.h"
+#include "engine/discovery/discovery.h"
+#include "engine/server/http_server.h"
+#include "engine/sending/uploader.h"
 
 namespace corvane {
 

@@ -6,8 +6,8 @@
 #include "app/app_state.h"
 #include "app/manual_peers.h"
 #include "base/unicode_text.h"
-#include "engine/discovery.h"
-#include "engine/http_server.h"
+#include "engine/discovery/discovery.h"
+#include "engine/server/http_server.h"
 #include "storage/team_text.h"
 
 namespace corvane {

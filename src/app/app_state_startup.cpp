@@ -5,8 +5,8 @@
 #include "app/app_state.h"
 #include "app/peer_list_facts.h"
 #include "base/text_util.h"
-#include "engine/discovery.h"
-#include "engine/http_server.h"
+#include "engine/discovery/discovery.h"
+#include "engine/server/http_server.h"
 
 namespace fs = std::filesystem;
 

@@ -4,7 +4,7 @@
 #include "app/app_config.h"
 #include "app/app_state.h"
 #include "base/unicode_text.h"
-#include "engine/discovery.h"
+#include "engine/discovery/discovery.h"
 #include "storage/team_password.h"
 #include "storage/team_store.h"
 #include "storage/team_text.h"

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/cfg.h"
-#include "engine/curl_http.h"
+#include "engine/sending/curl_http.h"
 
 namespace corvane {
 

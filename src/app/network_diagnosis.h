@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/host_info.h"
+#include "engine/discovery/host_info.h"
 #include "engine/model.h"
 
 namespace corvane {

@@ -1,6 +1,6 @@
 #include "app/peer_list_facts.h"
 
-#include "engine/discovery.h"
+#include "engine/discovery/discovery.h"
 
 namespace corvane {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 
 namespace corvane {
 

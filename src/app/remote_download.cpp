@@ -8,7 +8,7 @@
 #include "base/client_paths.h"
 #include "base/file_names.h"
 #include "base/whole_files.h"
-#include "engine/curl_http.h"
+#include "engine/sending/curl_http.h"
 
 namespace fs = std::filesystem;
 

@@ -4,8 +4,8 @@
 
 #include "base/text_util.h"
 #include "base/whole_files.h"
-#include "engine/curl_http.h"
-#include "engine/file_id.h"
+#include "engine/sending/curl_http.h"
+#include "engine/sending/file_id.h"
 
 namespace fs = std::filesystem;
 

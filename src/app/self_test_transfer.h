@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/api_client.h"
+#include "engine/sending/api_client.h"
 
 namespace corvane {
 

@@ -3,7 +3,7 @@
 // temporary passwords; a member's own password and mail address.
 
 #include "base/json_fields.h"
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 #include "storage/team_router.h"
 #include "storage/team_text.h"
 

@@ -7,7 +7,7 @@
 
 #include "base/json_fields.h"
 #include "base/text_util.h"
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 #include "storage/mail_settings.h"
 #include "storage/mailer.h"
 #include "storage/team_crypto.h"

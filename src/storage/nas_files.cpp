@@ -6,8 +6,8 @@
 
 #include "base/client_paths.h"
 #include "base/file_names.h"
-#include "engine/http_response.h"
-#include "engine/http_server.h"
+#include "engine/server/http_response.h"
+#include "engine/server/http_server.h"
 #include "storage/nas_paths.h"
 #include "storage/route_families.h"
 

@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "engine/http_request.h"
+#include "engine/server/http_request.h"
 
 namespace corvane {
 

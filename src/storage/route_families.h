@@ -2,7 +2,7 @@
 // The storage extension's route families, each adding its rows in its stage;
 // addStorageRoutes calls them all.
 
-#include "engine/route_table.h"
+#include "engine/server/route_table.h"
 #include "storage/team_router.h"
 
 namespace corvane {

@@ -3,7 +3,7 @@
 // and the team, account, mail and team-file routes, and the NAS file API. The
 // application adds them when it builds its server; a test server does the same.
 
-#include "engine/route_table.h"
+#include "engine/server/route_table.h"
 #include "storage/team_router.h"
 
 namespace corvane {

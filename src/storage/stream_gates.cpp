@@ -1,8 +1,8 @@
 #include "storage/stream_gates.h"
 
 #include "base/secure_compare.h"
-#include "engine/http_response.h"
-#include "engine/http_server.h"
+#include "engine/server/http_response.h"
+#include "engine/server/http_server.h"
 
 namespace corvane {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/http_request.h"
+#include "engine/server/http_request.h"
 
 namespace corvane {
 

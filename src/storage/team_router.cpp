@@ -16,7 +16,7 @@
 #include "base/json_fields.h"
 #include "base/text_util.h"
 #include "base/unicode_text.h"
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 #include "storage/mailer.h"
 #include "storage/team_page.h"
 #include "storage/team_text.h"

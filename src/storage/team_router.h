@@ -12,8 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "engine/http_response.h"
-#include "engine/route_table.h"
+#include "engine/server/http_response.h"
+#include "engine/server/route_table.h"
 #include "storage/rate_limiter.h"
 #include "storage/team_store.h"
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/http_request.h"
+#include "engine/server/http_request.h"
 
 namespace corvane {
 

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "base/whole_files.h"
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 #include "storage/nas_paths.h"
 #include "storage/stream_gates.h"
 #include "base/upload_body.h"

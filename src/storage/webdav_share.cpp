@@ -12,7 +12,7 @@
 #include "base/secure_compare.h"
 #include "base/text_util.h"
 #include "base/unicode_text.h"
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 #include "storage/nas_paths.h"
 #include "storage/route_families.h"
 #include "storage/team_crypto.h"

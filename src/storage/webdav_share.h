@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/http_response.h"
-#include "engine/route_table.h"
+#include "engine/server/http_response.h"
+#include "engine/server/route_table.h"
 
 namespace corvane {
 

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "engine/curl_http.h"
+#include "engine/sending/curl_http.h"
 #include "updater/main_thread_post.h"
 
 namespace corvane {

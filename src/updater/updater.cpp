@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "base/cfg.h"
-#include "engine/curl_http.h"
+#include "engine/sending/curl_http.h"
 #include "updater/main_thread_post.h"
 #include "updater/version_compare.h"
 

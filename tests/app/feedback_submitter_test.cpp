@@ -14,7 +14,7 @@
 #include "app/feedback_submitter.h"
 #include "app/os_release.h"
 #include "base/cfg.h"
-#include "engine/curl_http.h"
+#include "engine/sending/curl_http.h"
 #include "support/scripted_http_server.h"
 
 namespace corvane {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/http_response.h"
-#include "engine/http_server.h"
+#include "engine/server/http_response.h"
+#include "engine/server/http_server.h"
 #include "support/server_controls.h"
 #include "support/test_support.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/discovery_datagram.h"
+#include "engine/discovery/discovery_datagram.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)corvane::readDatagram(std::string_view(reinterpret_cast<const char*>(data), size), "self", "10.0.0.2",

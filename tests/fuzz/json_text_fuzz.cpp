@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/unicode_text.h"
-#include "engine/http_response.h"
+#include "engine/server/http_response.h"
 
 namespace {
 

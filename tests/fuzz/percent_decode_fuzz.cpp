@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "base/unicode_text.h"
-#include "engine/http_request.h"
+#include "engine/server/http_request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto decoded = corvane::percentDecode(std::string_view(reinterpret_cast<const char*>(data), size));

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "engine/handler_utils.h"
+#include "engine/server/handler_utils.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 8) return 0;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/http_request.h"
+#include "engine/server/http_request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto req = corvane::parseHead(std::string_view(reinterpret_cast<const char*>(data), size));

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 #include "storage/mailer.h"
 #include "storage/storage_routes.h"
 #include "storage/team_store.h"

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 #include "storage/mailer.h"
 #include "storage/storage_routes.h"
 #include "storage/team_crypto.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 #include "support/test_support.h"
 
 namespace corvane::test {

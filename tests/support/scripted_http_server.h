@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/http_request.h"
+#include "engine/server/http_request.h"
 
 namespace corvane::test {
 

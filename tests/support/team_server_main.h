@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 #include "storage/mailer.h"
 #include "storage/storage_routes.h"
 #include "storage/team_store.h"

@@ -1,6 +1,6 @@
 #include "support/test_support.h"
 
-#include "engine/http_server.h"
+#include "engine/server/http_server.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -14,7 +14,7 @@
 #include <QAbstractListModel>
 #include <QColor>
 
-#include "engine/transfer_task.h"
+#include "engine/sending/transfer_task.h"
 
 namespace corvane {
 

@@ -9,7 +9,7 @@
 
 #include <QStyledItemDelegate>
 
-#include "engine/transfer_task.h"
+#include "engine/sending/transfer_task.h"
 
 namespace corvane {
 

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/transfer_task.h"
+#include "engine/sending/transfer_task.h"
 #include "views/main/drop_zone.h"
 #include "views/theme.h"
 #include "views/views_fixture.h"

@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "engine/discovery.h"
-#include "engine/http_server.h"
+#include "engine/discovery/discovery.h"
+#include "engine/server/http_server.h"
 #include "updater/updater.h"
 #include "views/views_fixture.h"
 

@@ -1,0 +1,104 @@
+#pragma once
+// Finds the devices of the local network: binds a UDP port, broadcasts a "here"
+// beacon every 2.5 s and a "who" probe every 10 s, answers probes at once, and
+// keeps a table of the peers heard within the last 9 s.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/discovery/discovery_datagram.h"
+
+namespace corvane {
+
+struct DiscoveryOptions {
+    int port = 8898;  // bound on all interfaces, and the port every datagram is sent to
+    std::chrono::milliseconds beaconInterval{2500};
+    std::function<double()> clock;  // seconds since 1970; the system clock when empty
+};
+
+class Discovery {
+public:
+    using PeerInfo = corvane::PeerInfo;
+
+    struct Stats {
+        int64_t sent = 0;          // "here" messages sent
+        int64_t recv = 0;          // "here" messages accepted
+        int peers = 0;             // stored entries, stale ones not yet pruned included
+        double lastRecvAgo = -1;   // seconds since the last accepted "here"; -1 before the first
+    };
+
+    static constexpr double staleAfter = 9.0;  // seconds without a beacon before a peer is dropped
+
+    Discovery(std::string id, std::string name, std::string token, int port, DiscoveryOptions options = {});
+    ~Discovery();
+    Discovery(const Discovery&) = delete;
+    Discovery& operator=(const Discovery&) = delete;
+
+    // Binds the port and starts the receive loop and the beacons; false when the
+    // socket cannot be opened or bound.
+    bool start();
+    // Stops the beacons and the receive loop and closes the socket; the peer table is kept.
+    void stop();
+    bool running() const { return running_; }
+
+    // Peers heard within the last 9 s, by name in the file browser's order.
+    std::vector<PeerInfo> list() const;
+    Stats stats() const;
+    // Announces a new team name at once when it changed (empty removes it).
+    void setTeam(std::string_view team);
+    // Announces a new device name at once.
+    void setName(std::string name);
+    // Where broadcasts go: the limited broadcast, loopback and each interface's subnet broadcast.
+    std::vector<std::string> broadcastTargets() const;
+
+    // Called on discovery's own threads when the peer table changed in a way the owner must see.
+    std::function<void()> onChange;
+
+private:
+    double now() const;
+    nlohmann::json here() const;
+    void send(const nlohmann::json& message, const std::optional<std::string>& unicast = std::nullopt);
+    void recvLoop();
+    void receiveOne();
+    void heardBeacon(const PeerInfo& peer);
+    void timerLoop();
+    void fire();
+    void prune();
+    void changed() const;
+
+    const std::string selfID_;
+    const std::string selfToken_;
+    const DiscoveryOptions options_;
+
+    mutable std::mutex lock_;  // guards the fields down to peers_
+    std::string selfName_;
+    int selfPort_;
+    std::string selfTeam_;
+    int64_t hereSent_ = 0;
+    int64_t hereRecv_ = 0;
+    double lastRecvAt_ = 0;
+    std::map<std::string, PeerInfo> peers_;
+
+    std::atomic<int> sock_{-1};
+    std::atomic<bool> running_{false};
+    int tick_ = 0;  // timer thread only
+
+    std::mutex timerLock_;
+    std::condition_variable timerWake_;
+    std::thread recvThread_;
+    std::thread timerThread_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,533 @@
+#include "engine/receiving/upload_records.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include "base/file_names.h"
+#include "base/random_hex.h"
+#include "engine/receiving/finish_note.h"
+#include "engine/receiving/part_owner.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane {
+
+namespace {
+
+// A finish's claim of a part folder: ".finishing-<id>-<hex>".
+const char* const kClaimPrefix = ".finishing-";
+
+bool isFolder(const fs::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+UniqueFd openFolder(const fs::path& folder) {
+    return UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+void removeTree(const fs::path& path) {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+}
+
+// The upload id a claim's name holds; empty when the name is no claim.
+std::string claimedID(const std::string& name) {
+    const size_t prefix = std::strlen(kClaimPrefix);
+    const size_t dash = name.rfind('-');
+    if (!name.starts_with(kClaimPrefix) || dash == std::string::npos || dash <= prefix) return "";
+    std::string id = name.substr(prefix, dash - prefix);
+    const bool hex = std::all_of(id.begin(), id.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return hex ? id : "";
+}
+
+bool ownedBy(const std::string& owner, const std::string& peerIP) { return !owner.empty() && owner == peerIP; }
+
+// A file time as seconds since 1970, as the clock gives them; 0 when there is none.
+double secondsOf(const std::optional<fs::file_time_type>& time) {
+    if (!time) return 0;
+    return std::chrono::duration<double>(std::chrono::file_clock::to_sys(*time).time_since_epoch()).count();
+}
+
+std::vector<fs::path> entriesOf(const fs::path& folder) {
+    std::vector<fs::path> entries;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
+    return entries;
+}
+
+}  // namespace
+
+UploadRecords::UploadRecords(UploadLimits limits, std::function<double()> clock,
+                             std::function<int(const std::string&)> connectionsOf)
+    : limits_(limits),
+      clock_(std::move(clock)),
+      connectionsOf_(std::move(connectionsOf)),
+      replies_(limits.storedReplies, limits.storedRepliesInAll, clock_) {}
+
+fs::path UploadRecords::retireOrRemove(const fs::path& folder) {
+    fs::path aside = SpareFolders::retire(folder);
+    if (aside.empty()) removeTree(folder);
+    return aside;
+}
+
+// ---------------------------------------------------------------- start and lookup
+
+void UploadRecords::open(const fs::path& parts, double abandonedAfter) {
+    Lock lock(lock_);
+    // Claims first, so that one given back is judged like any part folder. A claim whose
+    // file was stored stays aside, and goes below with the other hidden entries.
+    for (const fs::path& entry : entriesOf(parts)) {
+        const std::string id = claimedID(entry.filename().string());
+        if (id.empty() || storedFinish(entry)) continue;
+        forgetFinishNote(entry);
+        if (!renameNoReplace(entry, parts / id)) removeTree(entry);
+    }
+    spares_.forget(parts);
+    const auto cutoff = fs::file_time_type::clock::now() -
+                        std::chrono::duration_cast<fs::file_time_type::duration>(std::chrono::duration<double>(abandonedAfter));
+    for (const fs::path& entry : entriesOf(parts)) {
+        // Spares, folders moved aside and temporary files of an earlier run.
+        if (entry.filename().string().starts_with(".")) {
+            keepNoteOrRemove(parts, entry);
+            continue;
+        }
+        const auto changed = newestChange(entry);
+        if (changed && *changed < cutoff) removeTree(entry);
+    }
+    shelves_.erase(parts);
+    std::erase_if(asideWhileWritten_, [&](const AsideWhileWritten& aside) { return aside.parts == parts; });
+    loadShelf(shelves_[parts], parts);
+}
+
+void UploadRecords::keepNoteOrRemove(const fs::path& parts, const fs::path& entry) {
+    // A finish stopped once its file was stored: the reply may never have left. Its note
+    // stays on disk while the reply is kept, so that a kill right after this start loses
+    // nothing either.
+    const auto note = storedFinish(entry);
+    const double at = note && note->at > 0 ? note->at : clock_();
+    if (!note || clock_() - at >= kStoredReplyKept || !keepOnlyFinishNote(entry)) {
+        removeTree(entry);
+        return;
+    }
+    replies_.remember(StoredFinish{parts, note->id, note->owner, note->reply, at, entry});
+}
+
+void UploadRecords::loadShelf(Shelf& shelf, const fs::path& parts) {
+    std::vector<std::pair<double, std::string>> byChange;
+    for (const fs::path& entry : entriesOf(parts)) {
+        const std::string id = entry.filename().string();
+        if (id.starts_with(".") || !isFolder(entry)) continue;
+        byChange.emplace_back(readRecord(shelf, id, entry).changedAt, id);
+    }
+    std::sort(byChange.begin(), byChange.end());
+    for (const auto& [changed, id] : byChange) shelf[id].changeOrder = nextChange_++;
+}
+
+UploadRecords::Shelf& UploadRecords::shelfFor(const fs::path& parts) {
+    auto found = shelves_.find(parts);
+    if (found != shelves_.end()) return found->second;
+    Shelf& shelf = shelves_[parts];
+    loadShelf(shelf, parts);
+    return shelf;
+}
+
+UploadRecords::Record* UploadRecords::known(const fs::path& parts, const std::string& id) {
+    const auto shelf = shelves_.find(parts);
+    if (shelf == shelves_.end()) return nullptr;
+    const auto found = shelf->second.find(id);
+    return found == shelf->second.end() ? nullptr : &found->second;
+}
+
+UploadRecords::Record* UploadRecords::find(const fs::path& parts, const std::string& id) {
+    Shelf& shelf = shelfFor(parts);
+    const auto found = shelf.find(id);
+    if (found != shelf.end()) return found->second.state == Record::State::gone ? nullptr : &found->second;
+    // A folder made behind the server's back (or by an earlier version) is read once.
+    const fs::path folder = parts / id;
+    if (!isFolder(folder)) return nullptr;
+    return &readRecord(shelf, id, folder);
+}
+
+UploadRecords::Record& UploadRecords::readRecord(Shelf& shelf, const std::string& id, const fs::path& folder) {
+    Record& record = shelf[id];
+    record.owner = recordedOwner(folder);
+    record.generation = nextGeneration_++;
+    // What the folder holds tells when it last changed, also after a kill: a live upload
+    // is no quieter for the restart.
+    record.changedAt = secondsOf(newestChange(folder));
+    return record;
+}
+
+// ---------------------------------------------------------------- changing records
+
+void UploadRecords::touch(Record& record) {
+    record.changedAt = clock_();
+    record.changeOrder = nextChange_++;
+}
+
+void UploadRecords::end(InFlight& chunk) {
+    if (chunk.ended) return;
+    chunk.ended = true;
+    ::shutdown(chunk.sock, SHUT_RDWR);
+}
+
+void UploadRecords::newGeneration(Record& record) {
+    for (InFlight* chunk : record.inFlight) end(*chunk);
+    record.generation = nextGeneration_++;
+}
+
+bool UploadRecords::removable(const Record& record) const {
+    return record.state == Record::State::gone && record.inFlight.empty() && record.keptUntil <= clock_();
+}
+
+void UploadRecords::forget(Shelf& shelf, const std::string& id) {
+    const auto found = shelf.find(id);
+    if (found == shelf.end()) return;
+    found->second.state = Record::State::gone;
+    if (removable(found->second)) shelf.erase(found);
+}
+
+bool UploadRecords::writing(const Record& record) const {
+    const double now = clock_();
+    return std::any_of(record.inFlight.begin(), record.inFlight.end(), [&](const InFlight* chunk) {
+        return chunk->generation == record.generation && !chunk->ended &&
+               now - chunk->heardAt.load(std::memory_order_relaxed) < kQuietBeforeTakeover;
+    });
+}
+
+bool UploadRecords::takeoverAllowed(const Record& record) const {
+    return !writing(record) && clock_() - record.changedAt >= kQuietBeforeTakeover;
+}
+
+bool UploadRecords::endSameIndex(Record& record, int64_t index) {
+    bool found = false;
+    for (InFlight* chunk : record.inFlight) {
+        if (chunk->generation != record.generation || chunk->index != index) continue;
+        found = true;
+        end(*chunk);
+    }
+    return found;
+}
+
+bool UploadRecords::inFlightUpTo(const fs::path& parts, const std::string& id, uint64_t generation) {
+    const Record* record = known(parts, id);
+    return record && std::any_of(record->inFlight.begin(), record->inFlight.end(),
+                                 [&](const InFlight* chunk) { return chunk->generation <= generation; });
+}
+
+fs::path UploadRecords::prepareFolder(const fs::path& parts, const std::string& peerIP, std::vector<fs::path>& retired) {
+    fs::path folder = spares_.take(parts);
+    if (folder.empty() || recordOwner(folder, peerIP)) return folder;
+    retired.push_back(folder);
+    return {};
+}
+
+UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::string& id, const std::string& peerIP,
+                                             std::vector<fs::path>& retired, UploadRefusal& refusal) {
+    Shelf& shelf = shelfFor(parts);
+    if (keptForAnother(shelf, id, peerIP)) {
+        refusal = UploadRefusal::forbidden;
+        return nullptr;
+    }
+    if (!makeRoom(shelf, parts, peerIP, retired)) {
+        refusal = UploadRefusal::busy;
+        return nullptr;
+    }
+    // The folder takes the id's name only once it records its owner: no moment, and no
+    // kill, leaves the upload without one.
+    const fs::path made = prepareFolder(parts, peerIP, retired);
+    if (made.empty() || !renameNoReplace(made, parts / id)) {
+        if (!made.empty()) retired.push_back(made);
+        refusal = UploadRefusal::failed;
+        return nullptr;
+    }
+    replies_.forget(parts, id, peerIP);  // the owner's finish of the id now finishes the new upload
+    Record& record = shelf[id];  // may be a gone one whose last chunks are still in flight
+    record.state = Record::State::live;
+    record.owner = peerIP;
+    record.generation = nextGeneration_++;
+    record.keptUntil = 0;
+    touch(record);
+    return &record;
+}
+
+void UploadRecords::retireAside(const fs::path& parts, const std::string& id, uint64_t ended, const fs::path& aside,
+                                std::vector<fs::path>& retired) {
+    // Until its ended chunks are out they may still write into it by its descriptor, so
+    // it may not yet become another upload's folder.
+    if (inFlightUpTo(parts, id, ended)) {
+        asideWhileWritten_.push_back(AsideWhileWritten{parts, id, ended, aside});
+    } else {
+        retired.push_back(aside);
+    }
+}
+
+std::vector<fs::path> UploadRecords::asideNowFree() {
+    std::vector<fs::path> free;
+    std::erase_if(asideWhileWritten_, [&](const AsideWhileWritten& aside) {
+        if (inFlightUpTo(aside.parts, aside.id, aside.ended)) return false;
+        free.push_back(aside.folder);
+        return true;
+    });
+    return free;
+}
+
+bool UploadRecords::takeOver(const fs::path& parts, const std::string& id, const std::string& peerIP,
+                             std::vector<fs::path>& retired) {
+    const fs::path made = prepareFolder(parts, peerIP, retired);
+    if (made.empty()) return false;
+    Shelf& shelf = shelfFor(parts);
+    Record& record = shelf.at(id);
+    const fs::path aside = SpareFolders::retire(parts / id);
+    if (aside.empty()) {
+        retired.push_back(made);
+        return false;
+    }
+    // A chunk of the owner that heard nothing for the quiet time ends here.
+    const uint64_t ended = record.generation;
+    newGeneration(record);
+    retireAside(parts, id, ended, aside, retired);
+    if (!renameNoReplace(made, parts / id)) {
+        retired.push_back(made);
+        forget(shelf, id);
+        return false;
+    }
+    record.owner = peerIP;
+    touch(record);  // made afresh for its new owner
+    replies_.forget(parts, id, peerIP);
+    return true;
+}
+
+void UploadRecords::keepAll(const std::vector<fs::path>& retired) {
+    for (const fs::path& folder : retired) spares_.keep(folder);
+}
+
+// ---------------------------------------------------------------- the operations
+
+bool UploadRecords::owns(const fs::path& parts, const std::string& id, const std::string& peerIP) {
+    Lock lock(lock_);
+    const Record* record = find(parts, id);
+    return record && record->state == Record::State::live && ownedBy(record->owner, peerIP);
+}
+
+UploadRefusal UploadRecords::admitMeta(const fs::path& parts, const std::string& id, const std::string& peerIP,
+                                       const std::function<void(int folder)>& write) {
+    std::vector<fs::path> retired;
+    UploadRefusal refusal = UploadRefusal::none;
+    Lock lock(lock_);
+    while (true) {
+        Record* record = find(parts, id);
+        if (!record) {
+            record = create(parts, id, peerIP, retired, refusal);
+            if (!record) break;
+        } else if (record->state == Record::State::finishing) {
+            refusal = record->owner == peerIP ? UploadRefusal::busy : UploadRefusal::forbidden;
+            break;
+        } else if (!ownedBy(record->owner, peerIP)) {
+            // A meta from another address starts the upload afresh, once it is quiet: no
+            // chunk of one sender is ever joined into another's file.
+            if (!takeoverAllowed(*record)) {
+                refusal = UploadRefusal::forbidden;
+                break;
+            }
+            if (!takeOver(parts, id, peerIP, retired)) {
+                refusal = UploadRefusal::failed;
+                break;
+            }
+        }
+        const UniqueFd folder = openFolder(parts / id);
+        if (!folder && errno == ENOENT) {  // removed behind the server's back
+            forget(shelfFor(parts), id);
+            continue;
+        }
+        if (!folder) {
+            refusal = UploadRefusal::failed;
+            break;
+        }
+        write(folder.get());  // a meta is no change: only making the upload and its chunks are
+        break;
+    }
+    lock.unlock();
+    keepAll(retired);
+    return refusal;
+}
+
+UploadRecords::ChunkStart UploadRecords::beginChunk(const fs::path& parts, const std::string& id, int64_t index,
+                                                    const std::string& peerIP, int sock) {
+    std::vector<fs::path> retired;
+    ChunkStart start;
+    Lock lock(lock_);
+    while (true) {
+        Record* record = find(parts, id);
+        if (!record && droppedFrom(shelfFor(parts), id, peerIP)) {
+            // Made again by a chunk it would lack its meta and earlier chunks, and its
+            // finish would fail once every byte was sent: the sender hears at once that
+            // there was no room.
+            start.refusal = UploadRefusal::busy;
+            break;
+        }
+        if (!record) {
+            record = create(parts, id, peerIP, retired, start.refusal);
+            if (!record) break;
+        }
+        if (record->state == Record::State::finishing) {
+            start.refusal = record->owner == peerIP ? UploadRefusal::busy : UploadRefusal::forbidden;
+            break;
+        }
+        if (!ownedBy(record->owner, peerIP)) {
+            start.refusal = UploadRefusal::forbidden;
+            break;
+        }
+        // A chunk sent again replaces the one still arriving, which must be out before
+        // this one writes over its bytes.
+        if (endSameIndex(*record, index)) {
+            left_.wait(lock);
+            continue;
+        }
+        UniqueFd folder = openFolder(parts / id);
+        if (!folder && errno == ENOENT) {
+            forget(shelfFor(parts), id);
+            continue;
+        }
+        if (!folder) {
+            start.refusal = UploadRefusal::failed;
+            break;
+        }
+        auto entry = std::make_unique<InFlight>();
+        entry->sock = sock;
+        entry->generation = record->generation;
+        entry->index = index;
+        entry->heardAt = clock_();
+        record->inFlight.push_back(entry.get());
+        start.chunk.reset(new Chunk(*this, parts, id, std::move(folder), std::move(entry)));
+        break;
+    }
+    lock.unlock();
+    keepAll(retired);
+    return start;
+}
+
+UploadRecords::Claim UploadRecords::claimForFinish(const fs::path& parts, const std::string& id,
+                                                   const std::string& peerIP) {
+    Lock lock(lock_);
+    Record* record = find(parts, id);
+    // The owner's finish sent again once its connection was lost: the one before decides.
+    while (record && record->state == Record::State::finishing && ownedBy(record->owner, peerIP)) {
+        finishEnded_.wait(lock);
+        record = find(parts, id);
+    }
+    // The owner's stored finish heard again meets its reply before any upload of the id
+    // another address began meanwhile; one of its own ended the reply.
+    if (StoredFinish* stored = replies_.find(parts, id, peerIP)) {
+        Claim claim{UploadRefusal::none, {}, stored->reply, {}};
+        // The note on disk has served once the reply is written again.
+        if (!stored->note.empty()) claim.noteAside = retireOrRemove(stored->note);
+        stored->note.clear();
+        return claim;
+    }
+    if (!record || record->state == Record::State::finishing) return {UploadRefusal::notFound, {}, {}, {}};
+    if (!ownedBy(record->owner, peerIP)) return {UploadRefusal::forbidden, {}, {}, {}};
+    // Only chunks whose every byte is in count; nothing writes into the folder once it is
+    // claimed. A finishing record is never forgotten by another request.
+    record->state = Record::State::finishing;
+    newGeneration(*record);
+    left_.wait(lock, [&] { return !inFlightUpTo(parts, id, UINT64_MAX); });
+    record = known(parts, id);
+    const fs::path claimed = parts / (kClaimPrefix + id + "-" + randomHex(6));
+    if (!renameNoReplace(parts / id, claimed)) {
+        forget(shelfFor(parts), id);
+        finishEnded_.notify_all();
+        return {UploadRefusal::notFound, {}, {}, {}};
+    }
+    return {UploadRefusal::none, claimed, {}, {}};
+}
+
+void UploadRecords::returnClaim(const fs::path& parts, const std::string& id, const fs::path& claimed) {
+    Lock lock(lock_);
+    const bool back = renameNoReplace(claimed, parts / id);
+    Record* record = known(parts, id);
+    if (record && record->state == Record::State::finishing) {
+        if (back) {
+            record->state = Record::State::live;
+        } else {
+            forget(shelfFor(parts), id);
+        }
+    }
+    lock.unlock();
+    finishEnded_.notify_all();
+    if (!back) removeTree(claimed);
+}
+
+fs::path UploadRecords::endFinished(const fs::path& parts, const std::string& id, const fs::path& claimed,
+                                    const std::string& reply) {
+    {
+        Lock lock(lock_);
+        const Record* record = known(parts, id);
+        if (record) replies_.remember(StoredFinish{parts, id, record->owner, reply, clock_(), {}});
+        forget(shelfFor(parts), id);
+    }
+    finishEnded_.notify_all();
+    return retireOrRemove(claimed);
+}
+
+void UploadRecords::keepSpare(const fs::path& spare) { spares_.keep(spare); }
+
+UploadRefusal UploadRecords::cancel(const fs::path& parts, const std::string& id, const std::string& peerIP) {
+    Lock lock(lock_);
+    Record* record = find(parts, id);
+    if (!record || record->state == Record::State::finishing) return UploadRefusal::none;
+    if (!ownedBy(record->owner, peerIP)) return UploadRefusal::forbidden;
+    const uint64_t ended = record->generation;
+    newGeneration(*record);
+    const fs::path aside = retireOrRemove(parts / id);
+    forget(shelfFor(parts), id);
+    // The chunks ended write into the folder aside until they are out.
+    left_.wait(lock, [&] { return !inFlightUpTo(parts, id, ended); });
+    lock.unlock();
+    if (!aside.empty()) spares_.keep(aside);
+    return UploadRefusal::none;
+}
+
+// ---------------------------------------------------------------- chunks
+
+UploadRecords::Chunk::Chunk(UploadRecords& records, fs::path parts, std::string id, UniqueFd folder,
+                            std::unique_ptr<InFlight> entry)
+    : records_(records), parts_(std::move(parts)), id_(std::move(id)), folder_(std::move(folder)), entry_(std::move(entry)) {}
+
+UploadRecords::Chunk::~Chunk() { records_.leave(*this); }
+
+void UploadRecords::Chunk::heard() { entry_->heardAt.store(records_.clock_(), std::memory_order_relaxed); }
+
+UploadRecords::Chunk::Put UploadRecords::Chunk::put(const std::function<bool()>& put) {
+    std::lock_guard guard(records_.lock_);
+    Record* record = records_.known(parts_, id_);
+    const bool counts = record && record->state == Record::State::live && record->generation == entry_->generation &&
+                        !entry_->ended;
+    if (!counts) return Put::dropped;
+    if (!put()) return Put::failed;
+    records_.touch(*record);  // a stored chunk is progress
+    return Put::counted;
+}
+
+void UploadRecords::leave(const Chunk& chunk) {
+    std::vector<fs::path> free;
+    {
+        std::lock_guard guard(lock_);
+        Record* record = known(chunk.parts_, chunk.id_);
+        if (record) {
+            std::erase(record->inFlight, chunk.entry_.get());
+            if (removable(*record)) shelves_[chunk.parts_].erase(chunk.id_);
+        }
+        free = asideNowFree();
+    }
+    left_.notify_all();
+    keepAll(free);
+}
+
+}  // namespace corvane

@@ -1,0 +1,278 @@
+#pragma once
+// Who owns each unfinished upload and which of its chunks are in flight, decided in one
+// place under one lock.
+//
+// An upload belongs to the address whose chunk or meta made its part folder; the folder
+// records it on disk (part_owner.h) before it takes the upload's name, and keeps it until
+// the folder is gone. A folder that records no owner (made before owners were recorded)
+// is foreign to every address. A meta from another address takes a quiet upload over: its
+// folder is moved aside and a new one takes its place. An upload is quiet when no chunk of
+// its owner has heard a byte for 30 s and 30 s have passed since its last change; only its
+// creation and its stored chunks change it. Every takeover, cancel, finish and drop gives
+// the upload a new generation and ends the chunks of the generation before: their
+// connections are shut, and none of their bytes reach the upload that follows or the file
+// a finish stores. A chunk writes into the folder it opened and is put in place, under the
+// lock, only while its generation is current. An upload being written (a chunk in flight
+// that heard a byte within the quiet time) is never dropped to make room.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "base/unique_fd.h"
+#include "engine/receiving/finish_replies.h"
+#include "engine/receiving/part_folder.h"
+
+namespace corvane {
+
+// How many unfinished uploads a parts folder holds. Only an upload not being written gives
+// way: a new upload beyond its address's limit drops that address's least recently changed
+// one. When all together hold the total, an upload quiet for `quietGivesWay` goes first;
+// else a newcomer holding n may make room only from an
+// address holding n + 2 or more (the one holding the most; of equals, the one whose least
+// recently changed upload is oldest), else its own least recently changed one gives way;
+// with none to give way the newcomer is refused. An address writes into at most as many
+// uploads as it holds connections. A dropped upload's id stays its owner's for the quiet
+// time.
+struct UploadLimits {
+    size_t total = 1000;
+    size_t perAddress = 100;
+    // Stored finishes whose reply is kept for the same finish heard again: per owner, and
+    // in all (beyond that the oldest of the owner keeping the most goes).
+    size_t storedReplies = 100;
+    size_t storedRepliesInAll = 1000;
+    // Seconds after its making or its last stored chunk that an upload waiting for its
+    // next chunk still counts as being written, while its address holds a connection
+    // beside the one asking.
+    double betweenChunks = 2;
+    // Seconds without progress (no chunk stored, none being written) after which an
+    // upload gives way to any newcomer when the room is full, before any share is
+    // weighed, the one quiet longest first: a crowd that went quiet holds nothing long.
+    double quietGivesWay = 600;
+};
+
+enum class UploadRefusal { none, notFound, forbidden, busy, failed };
+
+class UploadRecords {
+    struct InFlight;
+
+public:
+    // Seconds a meta from another address waits after the owner's last change, and after
+    // the last byte of a chunk of the owner in flight.
+    static constexpr double kQuietBeforeTakeover = 30;
+    // Seconds a stored finish's reply is kept.
+    static constexpr double kStoredReplyKept = FinishReplies::kKept;
+
+    // `clock` gives seconds since 1970; `connectionsOf` the connections an address holds
+    // open (none when not given).
+    UploadRecords(UploadLimits limits, std::function<double()> clock,
+                  std::function<int(const std::string&)> connectionsOf = {});
+    UploadRecords(const UploadRecords&) = delete;
+    UploadRecords& operator=(const UploadRecords&) = delete;
+
+    // At start: claims of finishes cut short go back to their uploads (or away when a new
+    // folder of the id exists) unless their file was stored, whose reply is then kept as a
+    // stored finish's (finish_note.h), its note staying on disk until the reply is given
+    // again or its time is over; hidden leftovers go, part folders whose newest change is
+    // older than `abandonedAfter` seconds go, and the owners of the rest are read.
+    void open(const std::filesystem::path& parts, double abandonedAfter);
+
+    // Whether the address owns the upload.
+    bool owns(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP);
+
+    // A meta: the owner's keeps the upload, another address's takes a quiet one over, a
+    // new id makes the upload. `write` runs under the lock with the opened part folder.
+    UploadRefusal admitMeta(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
+                            const std::function<void(int folder)>& write);
+
+    // One chunk on its way in; it leaves the record when it is destroyed.
+    class Chunk {
+    public:
+        ~Chunk();
+        Chunk(const Chunk&) = delete;
+        Chunk& operator=(const Chunk&) = delete;
+        enum class Put { counted, dropped, failed };
+        int folder() const { return folder_.get(); }
+        // Bytes of the body came: the chunk still counts as in flight for the quiet rule.
+        void heard();
+        // Runs `put` under the lock while the chunk still counts: its sender owns the same
+        // upload (same generation) and no later chunk of its index came. Dropped when it
+        // no longer counts (its connection was shut), failed when `put` failed.
+        Put put(const std::function<bool()>& put);
+
+    private:
+        friend class UploadRecords;
+        Chunk(UploadRecords& records, std::filesystem::path parts, std::string id, UniqueFd folder,
+              std::unique_ptr<InFlight> entry);
+        UploadRecords& records_;
+        std::filesystem::path parts_;
+        std::string id_;
+        UniqueFd folder_;
+        std::unique_ptr<InFlight> entry_;
+    };
+    struct ChunkStart {
+        UploadRefusal refusal = UploadRefusal::none;
+        std::unique_ptr<Chunk> chunk;
+    };
+    // A chunk from the owner (a new id makes the upload); `sock` is shut down should the
+    // upload leave the chunk's generation while it is in flight. A chunk of the same index
+    // still in flight is ended first.
+    ChunkStart beginChunk(const std::filesystem::path& parts, const std::string& id, int64_t index,
+                          const std::string& peerIP, int sock);
+
+    // A finish by the owner: ends the chunks in flight, waits until they are out, and
+    // moves the part folder aside under a claim of its own. The claimed folder, or why not.
+    // The owner's finish heard again (its reply was lost) waits while the one before is
+    // joining, and once the upload is stored, it gets the stored finish's reply instead of
+    // a folder for a short while, before any upload of the id another address began is
+    // looked at (a new upload of the owner's own ends the reply).
+    struct Claim {
+        UploadRefusal refusal = UploadRefusal::none;
+        std::filesystem::path folder;
+        std::string storedReply;
+        // The folder that held the reply's note since a start, moved aside: emptied with
+        // keepSpare once the reply is written.
+        std::filesystem::path noteAside;
+    };
+    Claim claimForFinish(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP);
+    // A finish that stored nothing gives the folder back.
+    void returnClaim(const std::filesystem::path& parts, const std::string& id, const std::filesystem::path& claimed);
+    // The upload is stored and its finish answers `reply`: it is forgotten but for that
+    // reply, and its folder is moved aside as a spare at once, so a kill from here on
+    // leaves nothing to restore. Empty it with keepSpare.
+    std::filesystem::path endFinished(const std::filesystem::path& parts, const std::string& id,
+                                      const std::filesystem::path& claimed, const std::string& reply);
+    void keepSpare(const std::filesystem::path& spare);
+
+    // A cancel by the owner: the chunks in flight end and the part folder goes. An unknown
+    // id, or one being finished, is no refusal.
+    UploadRefusal cancel(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP);
+
+private:
+    struct InFlight {
+        int sock = -1;
+        uint64_t generation = 0;
+        int64_t index = 0;
+        bool ended = false;
+        std::atomic<double> heardAt{0};  // by the clock: the last byte came; set without the lock
+    };
+    struct Record {
+        enum class State { live, finishing, gone };
+        State state = State::live;
+        std::string owner;  // empty: the folder records none
+        uint64_t generation = 0;
+        std::vector<InFlight*> inFlight;  // a gone record stays while it has any
+        double changedAt = 0;             // by the clock: made, or a chunk stored; from disk at start
+        uint64_t changeOrder = 0;         // larger: changed later
+        double keptUntil = 0;             // gone after a drop: the id stays the owner's until then
+    };
+    // A folder moved aside while chunks of the generations up to `ended` still write into
+    // it: it becomes a spare once they are out.
+    struct AsideWhileWritten {
+        std::filesystem::path parts;
+        std::string id;
+        uint64_t ended = 0;
+        std::filesystem::path folder;
+    };
+    // The uploads of one parts folder, by id.
+    using Shelf = std::unordered_map<std::string, Record>;
+    using Lock = std::unique_lock<std::mutex>;
+
+    Shelf& shelfFor(const std::filesystem::path& parts);
+    // The record held for the id, whatever its state; null when none is.
+    Record* known(const std::filesystem::path& parts, const std::string& id);
+    void loadShelf(Shelf& shelf, const std::filesystem::path& parts);
+    // A hidden entry left by an earlier run: kept, emptied but for its note, while its
+    // stored finish's reply is kept; else removed.
+    void keepNoteOrRemove(const std::filesystem::path& parts, const std::filesystem::path& entry);
+    // The upload's record, read from its folder when the folder is there but unknown; null
+    // when there is no upload.
+    Record* find(const std::filesystem::path& parts, const std::string& id);
+    // A new upload owned by the address, in a folder prepared aside and moved in.
+    Record* create(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
+                   std::vector<std::filesystem::path>& retired, UploadRefusal& refusal);
+    // A folder moved aside: a spare at once, or once the ended chunks are out of it.
+    void retireAside(const std::filesystem::path& parts, const std::string& id, uint64_t ended,
+                     const std::filesystem::path& aside, std::vector<std::filesystem::path>& retired);
+    // The folders aside whose chunks are all out; they leave the waiting list.
+    std::vector<std::filesystem::path> asideNowFree();
+    // Another address's meta on a quiet upload: a new folder replaces the old.
+    bool takeOver(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
+                  std::vector<std::filesystem::path>& retired);
+    // A folder in the parts folder, not yet under the id, recording the owner; empty when
+    // none could be made (what was made is then in `retired`).
+    std::filesystem::path prepareFolder(const std::filesystem::path& parts, const std::string& peerIP,
+                                        std::vector<std::filesystem::path>& retired);
+    // A record read from the folder of an upload the records did not know.
+    Record& readRecord(Shelf& shelf, const std::string& id, const std::filesystem::path& folder);
+    // Ends a chunk in flight: its connection is shut down, and it no longer counts.
+    static void end(InFlight& chunk);
+    // A new generation: every chunk of the ones before is ended.
+    void newGeneration(Record& record);
+    // The upload's folder is gone; the record goes with its last chunk in flight, and once
+    // its id is no longer kept for its owner.
+    void forget(Shelf& shelf, const std::string& id);
+    bool removable(const Record& record) const;
+    void touch(Record& record);
+    bool inFlightUpTo(const std::filesystem::path& parts, const std::string& id, uint64_t generation);
+    bool takeoverAllowed(const Record& record) const;
+    // A chunk of the current generation that heard a byte within the quiet time.
+    bool writing(const Record& record) const;
+    // Ends the chunks of the index in flight; whether any of them is still in.
+    static bool endSameIndex(Record& record, int64_t index);
+    void leave(const Chunk& chunk);
+    void keepAll(const std::vector<std::filesystem::path>& retired);
+    // Shares of the room and drops (upload_shares.cpp).
+    bool makeRoom(Shelf& shelf, const std::filesystem::path& parts, const std::string& peerIP,
+                  std::vector<std::filesystem::path>& retired);
+    struct Room {
+        bool needed = false;
+        std::string givesWay;  // the upload that goes; empty when none may: the newcomer is refused
+    };
+    // The upload that gives way, among those not being written.
+    Room roomFor(const Shelf& shelf, const std::string& peerIP) const;
+    // The live upload quiet longest, once quiet for `quietGivesWay`; empty when none is.
+    std::string longestQuiet(const Shelf& shelf) const;
+    // The uploads being written between two chunks: per address, those made or given a
+    // chunk within `betweenChunks` seconds, the latest first, as many as its open
+    // connections (not counting the one asking, `peerIP`'s) exceed its chunks in flight.
+    std::set<std::string> betweenChunks(const Shelf& shelf, const std::string& peerIP) const;
+    // Drops a live upload as a cancel would; its id stays its owner's for the quiet time.
+    void drop(Shelf& shelf, const std::filesystem::path& parts, const std::string& id,
+              std::vector<std::filesystem::path>& retired);
+    // Whether another address holds the id of an upload dropped within the quiet time.
+    bool keptForAnother(const Shelf& shelf, const std::string& id, const std::string& peerIP) const;
+    // Whether the address's own upload of the id was dropped within the quiet time.
+    bool droppedFrom(const Shelf& shelf, const std::string& id, const std::string& peerIP) const;
+    const Record* keptDropped(const Shelf& shelf, const std::string& id) const;
+    // Keeps the number of dropped ids held bounded: expired ones go, then, beyond the
+    // limit, the oldest of the address holding the most.
+    void trimKeptIds(Shelf& shelf);
+    // Moves the folder aside for a spare; removes it when it cannot be. The folder aside,
+    // or empty.
+    static std::filesystem::path retireOrRemove(const std::filesystem::path& folder);
+
+    const UploadLimits limits_;
+    const std::function<double()> clock_;
+    const std::function<int(const std::string&)> connectionsOf_;
+    SpareFolders spares_;
+    std::mutex lock_;  // guards shelves_, every record, replies_, asideWhileWritten_, nextGeneration_, nextChange_
+    std::condition_variable left_;  // a chunk left its record
+    std::condition_variable finishEnded_;  // a record left the finishing state
+    std::map<std::filesystem::path, Shelf> shelves_;
+    FinishReplies replies_;
+    std::vector<AsideWhileWritten> asideWhileWritten_;
+    uint64_t nextGeneration_ = 1;
+    uint64_t nextChange_ = 1;
+};
+
+}  // namespace corvane

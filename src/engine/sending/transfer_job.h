@@ -1,0 +1,95 @@
+#pragma once
+// One upload of the send queue, run off the main thread: ask the receiver what
+// it holds, send the meta and every missing 4 MiB chunk, then finish. Progress
+// goes back to the queue as updates that the queue applies on the main thread.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "base/refusal.h"
+#include "base/transfer_sizes.h"
+#include "base/unique_fd.h"
+#include "engine/sending/api_client.h"
+#include "engine/sending/transfer_speed.h"
+#include "engine/sending/transfer_task.h"
+
+namespace corvane {
+
+
+// What an upload tells the queue; every field that is set is applied.
+struct TransferUpdate {
+    std::optional<TransferState> state;
+    std::optional<int64_t> sent;
+    std::optional<double> speed;
+    std::optional<int> resumedChunks;
+    std::optional<std::string> log;
+    std::optional<FileItem> stored;  // the receiver stored the file
+    bool ended = false;              // the upload is over and its slot free
+};
+
+// The client for a task's target: the peer's address, token and the given PIN,
+// or this device's own server on loopback without credentials. None when the
+// address does not form a URL.
+std::optional<APIClient> clientForTarget(const std::optional<Peer>& target, const std::string& pin, int myPort);
+
+// Number of chunks of a file: its size in 4 MiB chunks rounded up, and 1 for an empty file.
+int64_t chunkCount(int64_t totalSize);
+
+// The chunks a status reply says the receiver holds; empty when it holds none,
+// or when its stored meta names another size (another version of the file).
+std::set<int64_t> heldChunks(const nlohmann::json& status, int64_t totalSize);
+
+// Where a transfer's chunks come from: the source file, opened when the transfer asks
+// its modification time (else at the first chunk sent) and kept open to the last chunk,
+// so that every chunk comes from one file even when another takes its name meanwhile.
+// Chunks are sent from it without being read first.
+class ChunkSource {
+public:
+    explicit ChunkSource(std::filesystem::path file) : file_(std::move(file)) {}
+
+    // The file's modification time in milliseconds since 1970, from the opened file;
+    // by its name when it does not open, 0 when unreadable.
+    double modifiedMs();
+
+    // The chunk as a slice of the open file, or why it cannot be sent: the system's
+    // text when the file does not open, "文件在发送过程中被修改" when the file holds
+    // fewer bytes than the chunk needs (it changed while it was being sent).
+    Result<FileSlice> slice(int64_t offset, int64_t length);
+
+private:
+    std::filesystem::path file_;
+    UniqueFd fd_;
+};
+
+// Modification time in milliseconds since 1970 (fraction kept); 0 when unreadable.
+double fileMTimeMs(const std::filesystem::path& file);
+
+struct TransferJob {
+    std::shared_ptr<TransferTask> task;
+    std::optional<APIClient> client;
+    std::function<void(TransferUpdate)> report;  // called on the upload's thread
+    // The handle every request of the transfer goes through (one keep-alive connection),
+    // used by no other transfer meanwhile; a new one when empty.
+    std::shared_ptr<CurlSession> session;
+    TransferClock clock;  // the steady clock when empty
+
+    void run() const;
+
+private:
+    void end(TransferUpdate update) const;
+    void fail(const std::string& text) const;
+    // A failed request: the queue shows its description, the log keeps the library's text;
+    // the upload protocol's own refusals read as what the user can do about them.
+    void fail(const APIError& error) const;
+    void fail(const std::string& shown, const std::string& logged) const;
+    bool cancelled() const { return task->cancelRequested.load(); }
+};
+
+}  // namespace corvane

@@ -1,0 +1,193 @@
+#include "engine/sending/uploader.h"
+
+#include <sys/stat.h>
+
+#include "engine/sending/file_id.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane {
+
+namespace {
+
+// "/a/Photos/" names the folder Photos like "/a/Photos" does.
+fs::path withoutTrailingSlash(const fs::path& path) {
+    return path.has_filename() || !path.has_parent_path() ? path : path.parent_path();
+}
+
+bool hidden(const fs::path& path) {
+    const std::string name = path.filename().string();
+    return !name.empty() && name[0] == '.';
+}
+
+}  // namespace
+
+Uploader::Uploader(MainQueue& mainQueue, TransferClock clock) : main_(mainQueue), clock_(std::move(clock)) {}
+
+Uploader::~Uploader() {
+    *alive_ = false;
+    stopping_->store(true);
+    for (auto& [key, thread] : threads_) {
+        if (thread.joinable()) thread.join();
+    }
+}
+
+void Uploader::append(const std::vector<std::shared_ptr<TransferTask>>& more) {
+    tasks_.insert(tasks_.end(), more.begin(), more.end());
+    changed();
+}
+
+std::shared_ptr<TransferTask> Uploader::makeTask(const fs::path& file, const std::string& rel,
+                                                 const std::optional<Peer>& target) {
+    // The size of what reading the path gives: a link is followed.
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return nullptr;
+    const fs::path source = withoutTrailingSlash(file);
+    return std::make_shared<TransferTask>(source.filename().string(), rel, int64_t(st.st_size), source, target);
+}
+
+namespace {
+
+// A regular file met in a folder walk, with its size: one look at the entry, since a
+// link (which is skipped) is never followed.
+std::optional<int64_t> regularFileSize(const fs::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return int64_t(st.st_size);
+}
+
+}  // namespace
+
+FolderTasks Uploader::expandDirectory(const fs::path& folder, const std::optional<Peer>& target) {
+    FolderTasks out;
+    const fs::path root = withoutTrailingSlash(fs::absolute(folder).lexically_normal());
+    const fs::path parent = root.parent_path();
+    std::error_code ec;
+    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+    if (ec) return out;
+    bool cut = false;
+    for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec) break;
+        const fs::directory_entry& entry = *it;
+        if (hidden(entry.path())) {
+            if (entry.is_directory(ec)) it.disable_recursion_pending();
+            continue;
+        }
+        const auto size = regularFileSize(entry.path());
+        if (!size) continue;
+        if (out.tasks.size() >= folderLimit) {
+            cut = true;
+            break;
+        }
+        std::string rel = entry.path().lexically_relative(parent).generic_string();
+        if (rel.empty() || rel.rfind("..", 0) == 0) rel = entry.path().filename().string();
+        out.tasks.push_back(std::make_shared<TransferTask>(entry.path().filename().string(), rel, *size, entry.path(), target));
+    }
+    if (cut) {
+        const std::string limit = std::to_string(folderLimit);
+        out.cutNotice = "「" + root.filename().string() + "」超过 " + limit + " 个文件，只发送了前 " + limit + " 个";
+        log(*out.cutNotice);
+    }
+    return out;
+}
+
+void Uploader::pump(const std::optional<Peer>& target, const std::optional<std::string>& pinOverride,
+                    const std::string& token, int myPort) {
+    if (pumping_) return;
+    pumping_ = true;
+    const PumpArgs args{target, pinOverride, token, myPort};
+    while (activeCount_ < concurrency) {
+        const auto next = std::find_if(tasks_.begin(), tasks_.end(), [](const auto& t) {
+            return t->state.kind == TransferState::Kind::waiting;
+        });
+        if (next == tasks_.end()) break;
+        (*next)->state = TransferState::running();
+        ++activeCount_;
+        changed();
+        start(*next, args);
+    }
+    pumping_ = false;
+}
+
+void Uploader::start(const std::shared_ptr<TransferTask>& task, const PumpArgs& args) {
+    auto client = clientForTarget(task->target, args.pinOverride.value_or(""), args.myPort);
+    if (client) client = client->stoppedBy(stopping_).repeatingUploads();
+    std::shared_ptr<CurlSession> session;
+    if (idleSessions_.empty()) {
+        session = std::make_shared<CurlSession>();
+    } else {
+        session = std::move(idleSessions_.back());
+        idleSessions_.pop_back();
+    }
+    MainQueue& main = main_;
+    // The transfer's last update hands its session back before the next one starts.
+    auto report = [this, &main, alive = alive_, task, args, session](TransferUpdate update) {
+        main.post([this, alive, task, args, session, update = std::move(update)] {
+            if (!*alive) return;
+            if (update.ended) idleSessions_.push_back(session);
+            apply(task, update, args);
+        });
+    };
+    TransferJob job{task, std::move(client), std::move(report), session, clock_};
+    launch([job = std::move(job)] { job.run(); });
+}
+
+void Uploader::apply(const std::shared_ptr<TransferTask>& task, const TransferUpdate& update, const PumpArgs& args) {
+    if (update.state) task->state = *update.state;
+    if (update.sent) task->sent = *update.sent;
+    if (update.speed) task->speed = *update.speed;
+    if (update.resumedChunks) task->resumedChunks = *update.resumedChunks;
+    changed();
+    if (update.stored && onFinished) onFinished(*update.stored, task->target);
+    if (update.log) log(*update.log);
+    if (update.ended) {
+        --activeCount_;
+        pump(args.target, args.pinOverride, args.token, args.myPort);
+    }
+}
+
+void Uploader::cancel(const std::shared_ptr<TransferTask>& task) {
+    task->cancelRequested = true;
+    task->state = TransferState::cancelled();
+    changed();
+    if (!task->target) return;  // this device's own uploads need no request
+    const auto client = clientForTarget(task->target, "", 0);
+    if (!client) return;
+    const std::string id = FileID::hash(task->fileName, task->totalSize, fileMTime(task->sourceURL), task->relPath);
+    launch([client = client->stoppedBy(stopping_), id] { client.cancelUpload(id); });
+}
+
+void Uploader::clearFinished() {
+    std::erase_if(tasks_, [](const auto& t) { return !t->state.active(); });
+    changed();
+}
+
+double Uploader::fileMTime(const fs::path& file) { return fileMTimeMs(file); }
+
+void Uploader::launch(std::function<void()> body) {
+    const uint64_t key = nextThreadKey_++;
+    MainQueue& main = main_;
+    threads_[key] = std::thread([this, &main, alive = alive_, key, body = std::move(body)] {
+        body();
+        main.post([this, alive, key] {
+            if (*alive) reap(key);
+        });
+    });
+}
+
+void Uploader::reap(uint64_t key) {
+    const auto found = threads_.find(key);
+    if (found == threads_.end()) return;
+    if (found->second.joinable()) found->second.join();
+    threads_.erase(found);
+}
+
+void Uploader::log(const std::string& line) const {
+    if (onLog) onLog(line);
+}
+
+void Uploader::changed() const {
+    if (onChange) onChange();
+}
+
+}  // namespace corvane
