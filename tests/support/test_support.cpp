@@ -218,4 +218,13 @@ std::optional<RawReply> httpRequestFrom(const std::string& sourceAddress, int po
     return exchange(client, port, method, target, {}, body);
 }
 
+::testing::AssertionResult toldBusy(RawClient& client) {
+    const std::string sent = client.readUntilClosed();
+    const std::string body = R"({"error":"busy"})";
+    const bool busy = sent.rfind("HTTP/1.1 503 ", 0) == 0 && sent.size() > body.size() &&
+                      sent.compare(sent.size() - body.size(), body.size(), body) == 0;
+    if (busy) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "not told busy: \"" << sent << "\"";
+}
+
 }  // namespace corvane::test

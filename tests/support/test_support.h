@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "base/refusal.h"
 
 namespace corvane {
@@ -93,6 +95,10 @@ private:
     int fd_ = -1;
     std::string buf_;
 };
+
+// Whether all the server sent before closing is a 503 {"error":"busy"}, as a full server
+// answers a newcomer it turns away; the bytes are added to the failure's message.
+::testing::AssertionResult toldBusy(RawClient& client);
 
 // One request on a fresh connection; "Connection: close" is not added.
 std::optional<RawReply> httpRequest(int port, const std::string& method, const std::string& target,

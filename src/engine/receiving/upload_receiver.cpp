@@ -195,7 +195,8 @@ void HTTPServer::uploadMeta(Connection& c) {
     const std::string stored = structured ? meta.dump() : "{}";
     // The owner's meta keeps the chunks that came before it; another address's starts
     // the upload afresh once it is quiet (a device whose address changed sends all again).
-    const UploadRefusal refusal = uploads_.admitMeta(parts(), id, peerIP, [&](int folder) {
+    const int64_t size = meta.is_object() ? metaSize(meta).value_or(-1) : -1;
+    const UploadRefusal refusal = uploads_.admitMeta(parts(), id, peerIP, size, [&](int folder) {
         writeMetaFile(folder, stored);  // a failed write is noticed by finish
     });
     if (refusal != UploadRefusal::none) {
@@ -245,7 +246,7 @@ void HTTPServer::uploadChunk(Connection& c) {
     const ChunkBody body{c.fd, c.bodyStart, c.contentLength, c.pace, [&chunk] { chunk.heard(); }};
     const ChunkWrite written = writeChunk(chunk.folder(), index, body, pending);
     if (written == ChunkWrite::cutShort) return;
-    const auto put = written == ChunkWrite::written ? start.chunk->put([&] { return putChunk(pending); })
+    const auto put = written == ChunkWrite::written ? start.chunk->put(c.contentLength, [&] { return putChunk(pending); })
                                                     : UploadRecords::Chunk::Put::failed;
     if (put != UploadRecords::Chunk::Put::counted) discardChunk(pending);
     start.chunk.reset();  // out of flight before the reply: nothing ends it while it is answered

@@ -161,6 +161,7 @@ UploadRecords::Record& UploadRecords::readRecord(Shelf& shelf, const std::string
     // What the folder holds tells when it last changed, also after a kill: a live upload
     // is no quieter for the restart.
     record.changedAt = secondsOf(newestChange(folder));
+    record.madeAt = record.changedAt;  // young again for a moment, as if made at its last change
     return record;
 }
 
@@ -183,7 +184,8 @@ void UploadRecords::newGeneration(Record& record) {
 }
 
 bool UploadRecords::removable(const Record& record) const {
-    return record.state == Record::State::gone && record.inFlight.empty() && record.keptUntil <= clock_();
+    return record.state == Record::State::gone && record.inFlight.empty() && record.keptUntil <= clock_() &&
+           record.busyUntil <= clock_();
 }
 
 void UploadRecords::forget(Shelf& shelf, const std::string& id) {
@@ -229,13 +231,15 @@ fs::path UploadRecords::prepareFolder(const fs::path& parts, const std::string& 
 }
 
 UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::string& id, const std::string& peerIP,
-                                             std::vector<fs::path>& retired, UploadRefusal& refusal) {
+                                             std::vector<fs::path>& retired, UploadRefusal& refusal, bool byChunk) {
     Shelf& shelf = shelfFor(parts);
     if (keptForAnother(shelf, id, peerIP)) {
         refusal = UploadRefusal::forbidden;
         return nullptr;
     }
-    if (!makeRoom(shelf, parts, peerIP, retired)) {
+    // A chunk takes no room from another upload: a sender whose upload went comes back
+    // through its meta.
+    if (byChunk ? full(shelf) : !makeRoom(shelf, parts, peerIP, retired)) {
         refusal = UploadRefusal::busy;
         return nullptr;
     }
@@ -253,6 +257,11 @@ UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::s
     record.owner = peerIP;
     record.generation = nextGeneration_++;
     record.keptUntil = 0;
+    record.busyUntil = 0;
+    record.madeAt = clock_();
+    record.expected = -1;
+    record.stored = 0;
+    record.storedLately.clear();
     touch(record);
     return &record;
 }
@@ -317,7 +326,7 @@ bool UploadRecords::owns(const fs::path& parts, const std::string& id, const std
 }
 
 UploadRefusal UploadRecords::admitMeta(const fs::path& parts, const std::string& id, const std::string& peerIP,
-                                       const std::function<void(int folder)>& write) {
+                                       int64_t size, const std::function<void(int folder)>& write) {
     std::vector<fs::path> retired;
     UploadRefusal refusal = UploadRefusal::none;
     Lock lock(lock_);
@@ -351,6 +360,7 @@ UploadRefusal UploadRecords::admitMeta(const fs::path& parts, const std::string&
             break;
         }
         write(folder.get());  // a meta is no change: only making the upload and its chunks are
+        if (size >= 0) record->expected = size;
         break;
     }
     lock.unlock();
@@ -373,7 +383,7 @@ UploadRecords::ChunkStart UploadRecords::beginChunk(const fs::path& parts, const
             break;
         }
         if (!record) {
-            record = create(parts, id, peerIP, retired, start.refusal);
+            record = create(parts, id, peerIP, retired, start.refusal, true);
             if (!record) break;
         }
         if (record->state == Record::State::finishing) {
@@ -504,7 +514,7 @@ UploadRecords::Chunk::~Chunk() { records_.leave(*this); }
 
 void UploadRecords::Chunk::heard() { entry_->heardAt.store(records_.clock_(), std::memory_order_relaxed); }
 
-UploadRecords::Chunk::Put UploadRecords::Chunk::put(const std::function<bool()>& put) {
+UploadRecords::Chunk::Put UploadRecords::Chunk::put(int64_t bytes, const std::function<bool()>& put) {
     std::lock_guard guard(records_.lock_);
     Record* record = records_.known(parts_, id_);
     const bool counts = record && record->state == Record::State::live && record->generation == entry_->generation &&
@@ -512,6 +522,7 @@ UploadRecords::Chunk::Put UploadRecords::Chunk::put(const std::function<bool()>&
     if (!counts) return Put::dropped;
     if (!put()) return Put::failed;
     records_.touch(*record);  // a stored chunk is progress
+    records_.noteStored(*record, bytes);
     return Put::counted;
 }
 

@@ -34,15 +34,19 @@
 
 namespace corvane {
 
-// How many unfinished uploads a parts folder holds. Only an upload not being written gives
-// way: a new upload beyond its address's limit drops that address's least recently changed
-// one. When all together hold the total, an upload quiet for `quietGivesWay` goes first;
-// else a newcomer holding n may make room only from an
-// address holding n + 2 or more (the one holding the most; of equals, the one whose least
-// recently changed upload is oldest), else its own least recently changed one gives way;
-// with none to give way the newcomer is refused. An address writes into at most as many
-// uploads as it holds connections. A dropped upload's id stays its owner's for the quiet
-// time.
+// How many unfinished uploads a parts folder holds. A new upload beyond its address's limit
+// drops that address's least recently changed one not being written. When all together
+// hold the total, a new upload (made by a meta; a chunk never makes room) takes room by the
+// rule every room shares (room_choice.h): an upload quiet for `quietGivesWay` first, the
+// one quiet longest; else the address holding the most uploads, when it holds more than
+// the newcomer's would once admitted, gives its upload that stored the fewest bytes over
+// the last `quietGivesWay`; else the upload that stored the fewest below `progressFloor`
+// (or below its whole remaining size when that is less) gives way; else the newcomer is
+// refused as busy, unless its own least recently changed one may give way. An upload made
+// within `youngFor` counts as progressing; one being written is never dropped.
+// An address writes into at most as many uploads as it holds connections. A dropped
+// upload's id stays its owner's for the quiet time, and its owner's chunks are told busy
+// for `droppedToldBusy`.
 struct UploadLimits {
     size_t total = 1000;
     size_t perAddress = 100;
@@ -58,6 +62,13 @@ struct UploadLimits {
     // upload gives way to any newcomer when the room is full, before any share is
     // weighed, the one quiet longest first: a crowd that went quiet holds nothing long.
     double quietGivesWay = 600;
+    // Bytes an upload must store over the last `quietGivesWay` to count as progressing.
+    int64_t progressFloor = int64_t(1) << 20;
+    // Seconds after its making that an upload counts as progressing, before its first chunk.
+    double youngFor = 30;
+    // Seconds a chunk of a dropped upload is answered busy rather than making it again
+    // without its meta.
+    double droppedToldBusy = 86400;
 };
 
 enum class UploadRefusal { none, notFound, forbidden, busy, failed };
@@ -91,8 +102,9 @@ public:
 
     // A meta: the owner's keeps the upload, another address's takes a quiet one over, a
     // new id makes the upload. `write` runs under the lock with the opened part folder.
+    // `size` is the file's size the meta announces (negative when it gives none).
     UploadRefusal admitMeta(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
-                            const std::function<void(int folder)>& write);
+                            int64_t size, const std::function<void(int folder)>& write);
 
     // One chunk on its way in; it leaves the record when it is destroyed.
     class Chunk {
@@ -106,8 +118,9 @@ public:
         void heard();
         // Runs `put` under the lock while the chunk still counts: its sender owns the same
         // upload (same generation) and no later chunk of its index came. Dropped when it
-        // no longer counts (its connection was shut), failed when `put` failed.
-        Put put(const std::function<bool()>& put);
+        // no longer counts (its connection was shut), failed when `put` failed. `bytes` is
+        // what the chunk stored.
+        Put put(int64_t bytes, const std::function<bool()>& put);
 
     private:
         friend class UploadRecords;
@@ -123,7 +136,8 @@ public:
         UploadRefusal refusal = UploadRefusal::none;
         std::unique_ptr<Chunk> chunk;
     };
-    // A chunk from the owner (a new id makes the upload); `sock` is shut down should the
+    // A chunk from the owner (a new id makes the upload while there is room, else it is
+    // answered busy; a chunk of a dropped upload, busy too); `sock` is shut down should the
     // upload leave the chunk's generation while it is in flight. A chunk of the same index
     // still in flight is ended first.
     ChunkStart beginChunk(const std::filesystem::path& parts, const std::string& id, int64_t index,
@@ -174,6 +188,12 @@ private:
         double changedAt = 0;             // by the clock: made, or a chunk stored; from disk at start
         uint64_t changeOrder = 0;         // larger: changed later
         double keptUntil = 0;             // gone after a drop: the id stays the owner's until then
+        double busyUntil = 0;             // gone after a drop: the owner's chunks are told busy until then
+        double madeAt = 0;                // by the clock; its last change when read from disk
+        int64_t expected = -1;            // the file's size its meta announced; -1 when unknown
+        int64_t stored = 0;               // bytes its chunks stored since it was made or read
+        // Bytes stored lately, in spans of ten seconds, oldest first.
+        std::vector<std::pair<double, int64_t>> storedLately;
     };
     // A folder moved aside while chunks of the generations up to `ended` still write into
     // it: it becomes a spare once they are out.
@@ -198,8 +218,9 @@ private:
     // when there is no upload.
     Record* find(const std::filesystem::path& parts, const std::string& id);
     // A new upload owned by the address, in a folder prepared aside and moved in.
+    // A chunk (`byChunk`) makes no room: with the room full it is refused busy.
     Record* create(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
-                   std::vector<std::filesystem::path>& retired, UploadRefusal& refusal);
+                   std::vector<std::filesystem::path>& retired, UploadRefusal& refusal, bool byChunk = false);
     // A folder moved aside: a spare at once, or once the ended chunks are out of it.
     void retireAside(const std::filesystem::path& parts, const std::string& id, uint64_t ended,
                      const std::filesystem::path& aside, std::vector<std::filesystem::path>& retired);
@@ -240,8 +261,14 @@ private:
     };
     // The upload that gives way, among those not being written.
     Room roomFor(const Shelf& shelf, const std::string& peerIP) const;
-    // The live upload quiet longest, once quiet for `quietGivesWay`; empty when none is.
-    std::string longestQuiet(const Shelf& shelf) const;
+    // Whether the parts folder holds all the live uploads it may.
+    bool full(const Shelf& shelf) const;
+    // Bytes the upload stored over the last `quietGivesWay`.
+    int64_t storedRecently(const Record& record) const;
+    // Whether it stored what counts as progress lately (or is young).
+    bool progressing(const Record& record) const;
+    // Notes bytes a chunk stored.
+    void noteStored(Record& record, int64_t bytes);
     // The uploads being written between two chunks: per address, those made or given a
     // chunk within `betweenChunks` seconds, the latest first, as many as its open
     // connections (not counting the one asking, `peerIP`'s) exceed its chunks in flight.

@@ -2,6 +2,7 @@
 #include <map>
 
 #include "engine/receiving/upload_records.h"
+#include "engine/server/room_choice.h"
 
 // How the room for unfinished uploads is shared among addresses, and the uploads dropped
 // to make it: part of UploadRecords, always under its lock.
@@ -21,61 +22,79 @@ bool UploadRecords::makeRoom(Shelf& shelf, const fs::path& parts, const std::str
 }
 
 UploadRecords::Room UploadRecords::roomFor(const Shelf& shelf, const std::string& peerIP) const {
-    struct Holding {
-        size_t held = 0;
-        std::string oldest;  // its least recently changed live upload not being written
-        uint64_t oldestOrder = UINT64_MAX;
-    };
-    std::map<std::string, Holding> byAddress;
-    size_t total = 0;
     const std::set<std::string> waitingForChunks = betweenChunks(shelf, peerIP);
+    const double now = clock_();
+    std::vector<RoomUnit> units;
+    std::vector<std::string> ids;
+    size_t mine = 0;
+    std::string myOldest;  // the newcomer's least recently changed upload that may go
+    uint64_t myOldestOrder = UINT64_MAX;
+    // Listed least recently changed first: of two alike, it goes.
+    std::vector<std::pair<uint64_t, std::string>> byChange;
     for (const auto& [id, record] : shelf) {
-        if (record.state == Record::State::gone) continue;
-        ++total;
-        Holding& holding = byAddress[record.owner];
-        ++holding.held;
+        if (record.state != Record::State::gone) byChange.emplace_back(record.changeOrder, id);
+    }
+    std::sort(byChange.begin(), byChange.end());
+    for (const auto& [order, id] : byChange) {
+        const Record& record = shelf.at(id);
         // Progress is never dropped for another upload; an address writes into no more
         // uploads than it holds connections.
         const bool mayGo = record.state == Record::State::live && !writing(record) && !waitingForChunks.count(id);
-        if (mayGo && record.changeOrder < holding.oldestOrder) {
-            holding.oldest = id;
-            holding.oldestOrder = record.changeOrder;
+        if (record.owner == peerIP) {
+            ++mine;
+            if (mayGo && order < myOldestOrder) {
+                myOldest = id;
+                myOldestOrder = order;
+            }
         }
+        const double stored = double(storedRecently(record));
+        const bool quiet = now - record.changedAt >= limits_.quietGivesWay;
+        units.push_back(RoomUnit{record.owner, 1, stored, !progressing(record), quiet, record.changedAt, !mayGo});
+        ids.push_back(id);
     }
-    const Holding mine = byAddress[peerIP];
-    if (mine.held >= limits_.perAddress) return {true, mine.oldest};
-    if (total < limits_.total) return {false, {}};
-    // An upload nobody has moved on for long gives way before any share is weighed, so an
-    // address that left one, or a crowd that went quiet, blocks nobody for ever.
-    const std::string quiet = longestQuiet(shelf);
-    if (!quiet.empty()) return {true, quiet};
-    // Max-min fair: only an address holding at least two more than the newcomer gives way,
-    // counting what it writes into, but only with an upload that may go.
-    const Holding* most = nullptr;
-    for (const auto& [address, holding] : byAddress) {
-        if (holding.held < mine.held + 2 || holding.oldest.empty()) continue;
-        const bool more = !most || holding.held > most->held ||
-                          (holding.held == most->held && holding.oldestOrder < most->oldestOrder);
-        if (more) most = &holding;
-    }
-    return {true, most ? most->oldest : mine.oldest};
+    if (mine >= limits_.perAddress) return {true, myOldest};
+    if (byChange.size() < limits_.total) return {false, {}};
+    const RoomChoice choice = chooseToGiveWay(units, RoomNewcomer{peerIP, 1});
+    // With none to give way, the newcomer's own upload may give way to its next.
+    if (choice.why == RoomChoice::Why::none) return {true, myOldest};
+    return {true, ids[choice.unit]};
 }
 
-std::string UploadRecords::longestQuiet(const Shelf& shelf) const {
-    const double now = clock_();
-    const Record* longest = nullptr;
-    std::string id;
-    for (const auto& [key, record] : shelf) {
-        if (record.state != Record::State::live || now - record.changedAt < limits_.quietGivesWay || writing(record)) {
-            continue;
-        }
-        const bool longer = !longest || record.changedAt < longest->changedAt ||
-                            (record.changedAt == longest->changedAt && record.changeOrder < longest->changeOrder);
-        if (!longer) continue;
-        longest = &record;
-        id = key;
+bool UploadRecords::full(const Shelf& shelf) const {
+    const size_t live = size_t(std::count_if(shelf.begin(), shelf.end(), [](const auto& entry) {
+        return entry.second.state != Record::State::gone;
+    }));
+    return live >= limits_.total;
+}
+
+int64_t UploadRecords::storedRecently(const Record& record) const {
+    const double since = clock_() - limits_.quietGivesWay;
+    int64_t bytes = 0;
+    for (const auto& [at, stored] : record.storedLately) {
+        if (at >= since) bytes += stored;
     }
-    return id;
+    return bytes;
+}
+
+bool UploadRecords::progressing(const Record& record) const {
+    // A new upload has a moment to send its first chunk.
+    if (clock_() - record.madeAt < limits_.youngFor) return true;
+    int64_t floor = limits_.progressFloor;
+    if (record.expected >= 0) floor = std::min(floor, std::max<int64_t>(record.expected - record.stored, 0));
+    return storedRecently(record) >= std::max<int64_t>(floor, 1);
+}
+
+void UploadRecords::noteStored(Record& record, int64_t bytes) {
+    constexpr double kSpan = 10;
+    const double now = clock_();
+    record.stored += bytes;
+    auto& lately = record.storedLately;
+    std::erase_if(lately, [&](const auto& span) { return span.first < now - limits_.quietGivesWay; });
+    if (!lately.empty() && now - lately.back().first < kSpan) {
+        lately.back().second += bytes;
+    } else {
+        lately.emplace_back(now, bytes);
+    }
 }
 
 std::set<std::string> UploadRecords::betweenChunks(const Shelf& shelf, const std::string& peerIP) const {
@@ -109,6 +128,7 @@ void UploadRecords::drop(Shelf& shelf, const fs::path& parts, const std::string&
     const uint64_t ended = record.generation;
     newGeneration(record);
     record.keptUntil = record.changedAt + kQuietBeforeTakeover;
+    record.busyUntil = clock_() + limits_.droppedToldBusy;
     const fs::path aside = retireOrRemove(parts / id);
     forget(shelf, id);
     if (!aside.empty()) retireAside(parts, id, ended, aside, retired);
@@ -121,8 +141,10 @@ bool UploadRecords::keptForAnother(const Shelf& shelf, const std::string& id, co
 }
 
 bool UploadRecords::droppedFrom(const Shelf& shelf, const std::string& id, const std::string& peerIP) const {
-    const Record* record = keptDropped(shelf, id);
-    return record && record->owner == peerIP;
+    const auto found = shelf.find(id);
+    if (found == shelf.end()) return false;
+    const Record& record = found->second;
+    return record.state == Record::State::gone && record.owner == peerIP && record.busyUntil > clock_();
 }
 
 const UploadRecords::Record* UploadRecords::keptDropped(const Shelf& shelf, const std::string& id) const {
@@ -133,16 +155,21 @@ const UploadRecords::Record* UploadRecords::keptDropped(const Shelf& shelf, cons
 }
 
 void UploadRecords::trimKeptIds(Shelf& shelf) {
+    const double now = clock_();
     std::map<std::string, size_t> keptBy;
     size_t kept = 0;
+    const auto holdsId = [](const Record& record) {
+        return record.state == Record::State::gone && (record.keptUntil > 0 || record.busyUntil > 0);
+    };
     for (auto it = shelf.begin(); it != shelf.end();) {
         Record& record = it->second;
-        if (record.state == Record::State::gone && record.keptUntil <= clock_()) record.keptUntil = 0;
+        if (record.state == Record::State::gone && record.keptUntil <= now) record.keptUntil = 0;
+        if (record.state == Record::State::gone && record.busyUntil <= now) record.busyUntil = 0;
         if (removable(record)) {
             it = shelf.erase(it);
             continue;
         }
-        if (record.state == Record::State::gone && record.keptUntil > 0) {
+        if (holdsId(record)) {
             ++keptBy[record.owner];
             ++kept;
         }
@@ -153,11 +180,12 @@ void UploadRecords::trimKeptIds(Shelf& shelf) {
         auto oldest = shelf.end();
         for (auto it = shelf.begin(); it != shelf.end(); ++it) {
             const Record& record = it->second;
-            if (record.state != Record::State::gone || record.keptUntil == 0 || record.owner != most->first) continue;
-            if (oldest == shelf.end() || record.keptUntil < oldest->second.keptUntil) oldest = it;
+            if (!holdsId(record) || record.owner != most->first) continue;
+            if (oldest == shelf.end() || record.busyUntil < oldest->second.busyUntil) oldest = it;
         }
         --most->second;
         oldest->second.keptUntil = 0;
+        oldest->second.busyUntil = 0;
         if (removable(oldest->second)) shelf.erase(oldest);
     }
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/server/room_choice.h"
+
 namespace corvane {
 
 BodyBudget::BodyBudget(int64_t total, int64_t perAddress, std::function<double()> clock)
@@ -26,6 +28,8 @@ bool BodyBudget::take(BodyReservation& body, int64_t bytes, int64_t delivered) {
         if (fits(body, bytes)) {
             held_ += bytes;
             body.bytes_ += bytes;
+            promised_ -= body.promised_;
+            body.promised_ = 0;
             if (!body.small_) {
                 sharedHeld_ += bytes;
                 byAddress_[body.address_] += bytes;
@@ -47,6 +51,8 @@ void BodyBudget::leave(BodyReservation& body) {
         const auto it = byAddress_.find(body.address_);
         if (it != byAddress_.end() && (it->second -= body.bytes_) <= 0) byAddress_.erase(it);
     }
+    promised_ -= body.promised_;
+    body.promised_ = 0;
     bodies_.erase(std::find(bodies_.begin(), bodies_.end(), &body));
     left_.notify_all();
 }
@@ -63,63 +69,49 @@ bool BodyBudget::wasCut(const BodyReservation& body) const {
 }
 
 bool BodyBudget::fits(const BodyReservation& body, int64_t bytes) const {
-    if (held_ + bytes > total_) return false;
+    const int64_t others = promised_ - body.promised_;
+    if (held_ + others + bytes > total_) return false;
     if (body.small_) return true;
     const auto it = byAddress_.find(body.address_);
     const int64_t mine = it == byAddress_.end() ? 0 : it->second;
-    return sharedHeld_ + bytes <= sharedRoom() && mine + bytes <= perAddress_;
+    return sharedHeld_ + others + bytes <= sharedRoom() && mine + bytes <= perAddress_;
 }
 
-std::unordered_map<std::string, int64_t> BodyBudget::holdings() const {
-    std::unordered_map<std::string, int64_t> holding;
-    for (const BodyReservation* body : bodies_) {
-        if (!body->small_ && !body->wasCut_) holding[body->address_] += body->bytes_;
-    }
-    return holding;
-}
-
-int64_t BodyBudget::fairShare(const std::unordered_map<std::string, int64_t>& holding,
-                              const std::string& address) const {
-    const int64_t addresses = int64_t(holding.size()) + (holding.count(address) ? 0 : 1);
-    return std::min(perAddress_, sharedRoom() / addresses);
-}
-
-bool BodyBudget::makeRoom(const BodyReservation& body, int64_t bytes) {
+bool BodyBudget::makeRoom(BodyReservation& body, int64_t bytes) {
     if (body.small_) return false;
-    std::unordered_map<std::string, int64_t> holding = holdings();
-    const int64_t share = fairShare(holding, body.address_);
-    if (holding[body.address_] + bytes > share) return false;
+    const auto mine = byAddress_.find(body.address_);
+    if ((mine == byAddress_.end() ? 0 : mine->second) + bytes > perAddress_) return false;
     // Bodies cut before make their room once they let go of it.
-    int64_t shortfall = std::max(sharedHeld_ + bytes - sharedRoom(), held_ + bytes - total_) - leaving_;
-    if (shortfall <= 0) return true;
+    const int64_t others = promised_ - body.promised_;
+    const int64_t shortfall =
+        std::max(sharedHeld_ + others + bytes - sharedRoom(), held_ + others + bytes - total_) - leaving_;
+    if (shortfall > 0 && !cutFor(body, shortfall)) return false;
+    // The room freed is this body's until it has taken it or ended: a body arriving
+    // meanwhile, or cut and opened again at once, finds it taken.
+    promised_ += bytes - body.promised_;
+    body.promised_ = bytes;
+    return true;
+}
 
-    // Max-min: the address holding the most gives way, its slowest body first, for as long
-    // as it holds more than its fair share. A body moving fast is making progress and stays.
+bool BodyBudget::cutFor(const BodyReservation& body, int64_t shortfall) {
     const double at = clock_();
-    std::vector<BodyReservation*> chosen;
-    while (shortfall > 0) {
-        BodyReservation* slowest = nullptr;
-        double slowestRate = 0;
-        for (BodyReservation* other : bodies_) {
-            if (other->small_ || other->wasCut_ || other->settled_ || other->bytes_ == 0) continue;
-            if (std::find(chosen.begin(), chosen.end(), other) != chosen.end()) continue;
-            const int64_t theirs = holding[other->address_];
-            if (theirs <= share) continue;
-            const double rate = other->traffic_.rate(at, other->delivered_);
-            if (rate > kNeverCutRate) continue;
-            if (slowest) {
-                const int64_t most = holding[slowest->address_];
-                if (theirs < most || (theirs == most && rate >= slowestRate)) continue;
-            }
-            slowest = other;
-            slowestRate = rate;
-        }
-        if (!slowest) return false;
-        chosen.push_back(slowest);
-        holding[slowest->address_] -= slowest->bytes_;
-        shortfall -= slowest->bytes_;
+    std::vector<BodyReservation*> candidates;
+    std::vector<RoomUnit> units;
+    for (BodyReservation* other : bodies_) {
+        if (other->small_ || other->wasCut_ || other->bytes_ == 0) continue;
+        const double rate = other->traffic_.rate(at, other->delivered_);
+        candidates.push_back(other);
+        // A body read whole is being handled: its memory is the handler's until it returns.
+        RoomUnit unit{other->address_, 1, rate, rate < kProgressFloor, false, 0, other == &body || other->settled_};
+        unit.frees = other->bytes_;
+        units.push_back(unit);
     }
-    for (BodyReservation* cut : chosen) {
+    // Bodies are weighed as units: an address sending one large body steadily holds one.
+    const int64_t asking = body.bytes_ > 0 ? 0 : 1;  // a body holding bytes is listed already
+    const std::vector<size_t> chosen = chooseToFree(units, RoomNewcomer{body.address_, asking}, shortfall);
+    if (chosen.empty()) return false;
+    for (size_t k : chosen) {
+        BodyReservation* cut = candidates[k];
         cut->wasCut_ = true;
         leaving_ += cut->bytes_;
         cut->cut_();

@@ -5,11 +5,11 @@
 //
 // Small bodies (sign-in, chat, a meta, a short text: at most 64 KiB announced) always find
 // room: a sixteenth of the budget is kept for them alone, which at 256 MiB holds a small
-// body on each of the server's 256 connections at once. Larger bodies share the rest: an
-// address holds at most a quarter of the budget, and a body of an address still within its
-// fair share (that room divided among the addresses holding larger bodies) makes room, when
-// there is none, by cutting the slowest body being read of the address holding the most
-// (its connection closes), never one moving faster than 1 MB/s; otherwise it gets none.
+// body on each of the server's 256 connections at once. Larger bodies share the rest, an
+// address at most a quarter of it. When there is no room, larger bodies being read are cut
+// (their connections close) by the rule every room shares (room_choice.h), each body a
+// unit, its progress the bytes per second it brings, until they free what is missing; the
+// room they free is the asking body's until it has taken it or ended.
 
 #include <cstdint>
 #include <condition_variable>
@@ -53,11 +53,10 @@ private:
     bool fits(const BodyReservation& body, int64_t bytes) const;
     // Cuts bodies that together let go of the shortfall; false (none cut) when there are
     // not enough of them. Called under lock_, as the ones below.
-    bool makeRoom(const BodyReservation& body, int64_t bytes);
-    // The bytes each address holds in larger bodies not yet cut.
-    std::unordered_map<std::string, int64_t> holdings() const;
-    // The room an address may hold in larger bodies, once `address` holds some too.
-    int64_t fairShare(const std::unordered_map<std::string, int64_t>& holding, const std::string& address) const;
+    bool makeRoom(BodyReservation& body, int64_t bytes);
+    // Cuts the bodies the room's rule chooses to free `shortfall` bytes for the body; false
+    // (none cut) when they cannot.
+    bool cutFor(const BodyReservation& body, int64_t shortfall);
 
     const int64_t total_;
     const int64_t perAddress_;
@@ -67,6 +66,7 @@ private:
     int64_t held_ = 0;
     int64_t sharedHeld_ = 0;  // by larger bodies
     int64_t leaving_ = 0;     // held by bodies cut, until they let go
+    int64_t promised_ = 0;    // freed for bodies waiting to take it
     std::unordered_map<std::string, int64_t> byAddress_;  // larger bodies' bytes
     std::vector<BodyReservation*> bodies_;  // every body holding bytes
 };
@@ -97,6 +97,7 @@ private:
     // Under the budget's lock once the body holds bytes:
     int64_t bytes_ = 0;
     int64_t delivered_ = 0;
+    int64_t promised_ = 0;  // room freed for it, not yet taken
     TrafficMeter traffic_;
     bool holding_ = false;  // listed in the budget
     bool settled_ = false;

@@ -1,7 +1,9 @@
 #include "engine/server/connection_traffic.h"
 
 #include <algorithm>
+#include <linux/sockios.h>
 #include <linux/tcp.h>
+#include <sys/ioctl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -22,6 +24,18 @@ int64_t bytesMoved(int fd) {
     socklen_t length = sizeof info;
     if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return 0;
     return int64_t(info.tcpi_bytes_received + info.tcpi_bytes_acked);
+}
+
+int64_t bytesTaken(int fd) {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return 0;
+    return int64_t(info.tcpi_bytes_acked);
+}
+
+int64_t bytesUnsent(int fd) {
+    int queued = 0;
+    return ::ioctl(fd, SIOCOUTQ, &queued) == 0 ? queued : 0;
 }
 
 void TrafficMeter::open(double at) {

@@ -8,13 +8,18 @@
 
 namespace corvane {
 
-// Bytes per second above which a connection, or a body being read, is making progress
-// that is never cut for a newcomer.
-constexpr double kNeverCutRate = 1e6;
+// Bytes per second that a weak phone reaches: a connection or a body being read at least
+// this fast is making progress, and gives way for a newcomer only to even out shares.
+constexpr double kProgressFloor = 65536;
 
 // Bytes the connection has received and had acknowledged since it opened, request and
-// reply alike (read or not); 0 where the kernel does not count them.
+// reply alike: what the other side sent, and what it took of ours (not what still waits
+// in our send queue); 0 where the kernel does not count them.
 int64_t bytesMoved(int fd);
+// Bytes of ours the other side has taken since the connection opened.
+int64_t bytesTaken(int fd);
+// Bytes written to the connection that the other side has not taken yet.
+int64_t bytesUnsent(int fd);
 
 // A connection's byte counts, noted about once a second, the last few of them. Its rate
 // is taken over the last two to three seconds, or over its life while it is younger. A

@@ -195,6 +195,7 @@ bool HTTPServer::start() {
         addr.sin_addr.s_addr = htonl(INADDR_ANY);
         if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(fd, 128) == 0) {
             listenFD_ = sock.release();  // closed by stop() after the accept thread ended
+            busyReplies_ = std::make_unique<BusyReplies>();
             port_ = port;
             running_ = true;
             acceptThread_ = std::thread([this] { acceptLoop(); });
@@ -214,6 +215,7 @@ void HTTPServer::stop() {
         ::close(fd);
         listenFD_ = -1;
     }
+    busyReplies_.reset();
     // A connection waiting for its next request ends at once; one handling a request
     // still writes its reply (only the reading side is shut), then sees the stop.
     {
@@ -264,17 +266,22 @@ void HTTPServer::startConnection(UniqueFd conn, const std::string& address) {
     std::lock_guard lock(connectionsLock_);
     const std::unordered_map<std::string, int> held = slotsByAddress();
     const auto mine = held.find(address);
-    if (mine != held.end() && mine->second >= options_.maxPerAddress) return;
+    if (mine != held.end() && mine->second >= options_.maxPerAddress) {
+        busyReplies_->refuse(std::move(conn));
+        return;
+    }
     const double at = now();
     if (openConnections_ < options_.maxConnections) {
         launch(std::move(conn), address, at);
         return;
     }
-    ConnectionSlot* closed = evictLongestIdle(at);
-    if (!closed) closed = evictSlowest(held, at);
-    if (!closed) return;
+    ConnectionSlot* closed = evictForNewcomer(address, at);
+    if (!closed) {
+        busyReplies_->refuse(std::move(conn));
+        return;
+    }
     // The closed connection's thread may still be in its handler, holding its descriptor:
-    // the slot stays taken until that thread lets go, and the newcomer waits for it.
+    // the slot stays taken until that thread lets go, and is the newcomer's meanwhile.
     closed->heir = std::move(conn);
     closed->heirAddress = address;
     closed->heirTraffic.open(at);
@@ -325,8 +332,11 @@ int HTTPServer::connectionsOf(const std::string& address) {
 void HTTPServer::noteTraffic() {
     std::lock_guard lock(connectionsLock_);
     const double at = now();
+    const double paceAt = bodyClockSeconds();
     for (ConnectionSlot& slot : connections_) {
-        if (holdsSlot(slot)) slot.traffic.note(at, bytesMoved(slot.fd.get()));
+        if (!holdsSlot(slot)) continue;
+        slot.traffic.note(at, bytesMoved(slot.fd.get()));
+        keepReplyPace(slot, paceAt);
     }
 }
 
@@ -334,17 +344,67 @@ double HTTPServer::recentRate(ConnectionSlot& slot, double at) const {
     return slot.traffic.rate(at, bytesMoved(slot.fd.get()));
 }
 
-HTTPServer::ConnectionSlot* HTTPServer::evictLongestIdle(double at) {
+void HTTPServer::keepReplyPace(ConnectionSlot& slot, double at) {
+    const int fd = slot.fd.get();
+    // Only bytes waiting for the reader count: a handler still working, or a connection
+    // reading, is no reply falling behind.
+    if (slot.phase != ConnectionSlot::answering || bytesUnsent(fd) == 0) {
+        slot.unsentSince = 0;
+        return;
+    }
+    const int64_t taken = bytesTaken(fd);
+    if (slot.unsentSince == 0) {
+        slot.unsentSince = at;
+        slot.takenThen = taken;
+        return;
+    }
+    const double grace = std::chrono::duration<double>(options_.bodyGrace).count();
+    const double owed = double(options_.bodyMinRate) * (at - slot.unsentSince - grace);
+    if (owed > 0 && double(taken - slot.takenThen) < owed) ::shutdown(fd, SHUT_RDWR);
+}
+
+std::vector<RoomUnit> HTTPServer::slotUnits(std::vector<ConnectionSlot*>& slots, double at) {
+    std::vector<RoomUnit> units;
+    const int64_t nowNanos = steadyNanos();
+    const int64_t shield = std::chrono::duration_cast<std::chrono::nanoseconds>(options_.workingShield).count();
+    // The most recently opened first: of two alike, it goes.
+    for (auto it = connections_.rbegin(); it != connections_.rend(); ++it) {
+        ConnectionSlot& slot = *it;
+        if (!holdsSlot(slot)) continue;
+        const int fd = slot.fd.get();
+        const int phase = slot.phase;
+        const double rate = recentRate(slot, at);
+        const bool idle = phase == ConnectionSlot::idle && !bytesWaiting(fd);
+        // A handler working on its reply with nothing of it waiting unsent (a finish
+        // joining) is not closed for a while.
+        const bool working = phase == ConnectionSlot::answering && bytesUnsent(fd) == 0 &&
+                             nowNanos - slot.answeringSince < shield;
+        units.push_back(RoomUnit{slot.address, 1, rate, rate < kProgressFloor, idle, double(slot.idleSince), working});
+        slots.push_back(&slot);
+    }
+    // A newcomer waiting for a slot closed for it holds that slot.
+    for (ConnectionSlot& slot : connections_) {
+        if (!slot.heir) continue;
+        units.push_back(RoomUnit{slot.heirAddress, 1, 0, false, false, 0, true});
+        slots.push_back(nullptr);
+    }
+    return units;
+}
+
+HTTPServer::ConnectionSlot* HTTPServer::evictForNewcomer(const std::string& address, double at) {
+    // A slot whose phase changed between the look and the mark is looked at again.
     while (true) {
-        ConnectionSlot* longest = nullptr;
-        for (ConnectionSlot& slot : connections_) {
-            if (slot.finished || slot.phase != ConnectionSlot::idle || bytesWaiting(slot.fd.get())) continue;
-            if (longest && slot.idleSince >= longest->idleSince) continue;
-            if (recentRate(slot, at) <= kNeverCutRate) longest = &slot;
+        std::vector<ConnectionSlot*> slots;
+        const std::vector<RoomUnit> units = slotUnits(slots, at);
+        const RoomChoice choice = chooseToGiveWay(units, RoomNewcomer{address, 1});
+        if (choice.why == RoomChoice::Why::none) return nullptr;
+        ConnectionSlot& slot = *slots[choice.unit];
+        if (choice.why == RoomChoice::Why::idle) {
+            if (options_.onIdleChosen) options_.onIdleChosen(slot.address);
+            if (evictIfStillIdle(slot)) return &slot;
+            continue;
         }
-        if (!longest) return nullptr;
-        if (options_.onIdleChosen) options_.onIdleChosen(longest->address);
-        if (evictIfStillIdle(*longest)) return longest;
+        if (evictServing(slot)) return &slot;
     }
 }
 
@@ -363,48 +423,11 @@ bool HTTPServer::evictIfStillIdle(ConnectionSlot& slot) {
     return true;
 }
 
-HTTPServer::ConnectionSlot* HTTPServer::evictSlowest(const std::unordered_map<std::string, int>& held, double at) {
-    // A newcomer waiting for a closing connection's slot competes too: when it moved the
-    // fewest bytes, the one arriving now is turned away, as the crowd is refused before any
-    // faster connection is cut.
-    struct Choice {
-        ConnectionSlot* slot = nullptr;
-        bool heir = false;
-        double rate = 0;
-        int held = 0;
-    };
-    Choice slowest;
-    // Of two alike the later one looked at goes: slots are kept in the order they were
-    // opened, and the newcomers waiting come after them.
-    const auto consider = [&](ConnectionSlot& slot, bool heir, double rate, const std::string& address) {
-        const int count = held.at(address);
-        if (rate > kNeverCutRate) return;
-        if (slowest.slot && (rate > slowest.rate || (rate == slowest.rate && count < slowest.held))) return;
-        slowest = Choice{&slot, heir, rate, count};
-    };
-    // A slot that began answering since it was looked at is passed over the next time.
-    while (true) {
-        slowest = Choice{};
-        for (ConnectionSlot& slot : connections_) {
-            // A request read whole is being answered: it moves nothing, and closing it
-            // would lose its reply while its handler goes on.
-            if (holdsSlot(slot) && slot.phase != ConnectionSlot::answering) {
-                consider(slot, false, recentRate(slot, at), slot.address);
-            }
-        }
-        for (ConnectionSlot& slot : connections_) {
-            if (slot.heir) consider(slot, true, slot.heirTraffic.rate(at, bytesMoved(slot.heir.get())), slot.heirAddress);
-        }
-        if (!slowest.slot || slowest.heir) return nullptr;
-        if (evictUnlessAnswering(*slowest.slot)) return slowest.slot;
-    }
-}
-
-bool HTTPServer::evictUnlessAnswering(ConnectionSlot& slot) {
+bool HTTPServer::evictServing(ConnectionSlot& slot) {
     // Only eviction, always under connectionsLock_, makes a slot evicted; the serving
     // thread sees it at its next change of phase, or when the shut socket fails it.
     int phase = slot.phase;
-    while (phase != ConnectionSlot::answering) {
+    while (phase == ConnectionSlot::busy || phase == ConnectionSlot::answering) {
         if (slot.phase.compare_exchange_weak(phase, ConnectionSlot::evicted)) {
             ::shutdown(slot.fd.get(), SHUT_RDWR);
             return true;
@@ -418,6 +441,11 @@ int HTTPServer::idleConnections() {
     return int(std::count_if(connections_.begin(), connections_.end(), [](const ConnectionSlot& slot) {
         return !slot.finished && slot.phase == ConnectionSlot::idle;
     }));
+}
+
+double HTTPServer::bodyClockSeconds() const {
+    const auto at = options_.bodyClock ? options_.bodyClock() : std::chrono::steady_clock::now();
+    return std::chrono::duration<double>(at.time_since_epoch()).count();
 }
 
 BodyPace HTTPServer::bodyPace() const {
@@ -550,12 +578,14 @@ void HTTPServer::serve(ConnectionSlot& slot) {
         }
         if (read == BodyRead::cut) return;
 
-        // From here the request is answered, never closed for a newcomer; one closed
-        // while its body came is not handled.
+        // From here the request is answered, its handler shielded while it works with
+        // nothing of its reply unsent; one closed while its body came is not handled.
+        slot.answeringSince = steadyNanos();
         int reading = ConnectionSlot::busy;
         if (!slot.phase.compare_exchange_strong(reading, ConnectionSlot::answering)) return;
         const bool keepOpen = handle(fd, req, peer, match);
-        slot.phase = ConnectionSlot::busy;
+        int answering = ConnectionSlot::answering;
+        if (!slot.phase.compare_exchange_strong(answering, ConnectionSlot::busy)) return;
         // After stop, a connection answers the request in hand and then closes.
         if (!keepOpen || !running_) return;
     }

@@ -19,6 +19,8 @@
 #include "base/body_pace.h"
 #include "base/unique_fd.h"
 #include "engine/server/body_budget.h"
+#include "engine/server/busy_replies.h"
+#include "engine/server/room_choice.h"
 #include "engine/server/connection_traffic.h"
 #include "engine/server/http_request.h"
 #include "engine/model.h"
@@ -51,15 +53,18 @@ struct ServerOptions {
     // Adds an extension's rows (the storage routes) to the table; called once by the constructor.
     std::function<void(RouteTable&)> addRoutes;
     std::chrono::milliseconds idleTimeout{120000};  // a read or write waiting this long closes the connection
-    // When every connection is taken, a newcomer closes the one that costs least to lose:
-    // the one that has waited longest for its next request; else, of those still reading
-    // a request, the one that has moved the fewest bytes lately, whichever address holds
-    // it (of equals, one of the address holding the most). A request read whole is
-    // answered, never closed. A connection moving more than 1 MB/s is never closed for a
-    // newcomer; with none to close, the newcomer is turned away. A closed connection keeps
-    // its slot until its thread lets go of it; the newcomer takes the slot then.
+    // When every connection is taken, a newcomer closes one chosen by the rule every room
+    // shares (room_choice.h): an idle one first, the one idle longest; else, when one
+    // address holds more connections than the newcomer's would once admitted, that
+    // address's connection moving the fewest bytes for the other side (a body read, a
+    // reply taken by its reader); else the one moving the fewest below 64 KB/s. A handler
+    // still working with nothing of its reply unsent is not closed within `workingShield`.
+    // A closed connection keeps its slot for the newcomer until its thread lets go of it.
+    // A newcomer with no connection to close, or whose address holds its share, is
+    // answered 503 {"error":"busy"}.
     int maxConnections = 256;
     int maxPerAddress = 32;  // connections one address may hold at once
+    std::chrono::milliseconds workingShield{120000};
     // A request head must be whole this long after its first byte arrived.
     std::chrono::milliseconds headTimeout{30000};
     // Memory for request bodies held across all connections, counted as their bytes come
@@ -69,7 +74,8 @@ struct ServerOptions {
     int64_t bodyBudget = int64_t(256) << 20;
     // A body, buffered or streamed, is cut when t after it began fewer than
     // bodyMinRate × (t − bodyGrace) of its bytes have come; one that keeps this pace is
-    // never cut for time.
+    // never cut for time. A reply is ended alike when, t after bytes of it began to wait
+    // unsent, its reader has taken fewer than bodyMinRate × (t − bodyGrace).
     std::chrono::milliseconds bodyGrace{20000};
     int64_t bodyMinRate = 500;  // bytes per second
     // The time bodies keep their pace by; the steady clock when empty.
@@ -241,15 +247,20 @@ private:
         std::thread thread;
         bool finished = false;
         // Idle while waiting for the first byte of a request head; answering once the
-        // request is read whole, until its handler returns (closing it then would lose the
-        // reply and free nothing until the handler ends). Evicted by the accept thread,
+        // request is read whole, until its handler returns. Evicted by the accept thread,
         // under connectionsLock_, to make room for a newcomer: from idle (claimed for the
-        // moment it looks whether a request has begun to arrive), else from busy, never
-        // from answering. The serving thread moves between its phases without the lock,
-        // each move one compare-and-swap.
+        // moment it looks whether a request has begun to arrive), else from busy or
+        // answering (its socket shut, its handler's writes fail and it returns). The
+        // serving thread moves between its phases without the lock, each move one
+        // compare-and-swap.
         std::atomic<int> phase{busy};
-        std::atomic<int64_t> idleSince{0};  // steady-clock nanoseconds
-        TrafficMeter traffic;               // under connectionsLock_
+        std::atomic<int64_t> idleSince{0};       // steady-clock nanoseconds
+        std::atomic<int64_t> answeringSince{0};  // steady-clock nanoseconds
+        TrafficMeter traffic;                    // under connectionsLock_
+        // Under connectionsLock_: since when (by the body clock, in seconds) bytes of the
+        // reply have waited unsent without end, and how many its reader had taken then.
+        double unsentSince = 0;
+        int64_t takenThen = 0;
         // The newcomer an evicted slot was closed for, with its address and traffic: it is
         // served in this slot's place once the thread has let go (under connectionsLock_).
         UniqueFd heir;
@@ -288,24 +299,28 @@ private:
     // The connections the address holds open; takes connectionsLock_, which is never held
     // while the upload records are asked.
     int connectionsOf(const std::string& address);
-    // Notes the bytes each connection has moved so far (about once a second).
+    // Notes the bytes each connection has moved so far (about once a second), and ends
+    // replies whose readers fell behind the pace.
     void noteTraffic();
     // Bytes per second the connection has moved lately.
     double recentRate(ConnectionSlot& slot, double at) const;
-    // Closes the connection that has waited longest for its next request, unless it moves
-    // more than 1 MB/s; none when every other one is in the middle of a request or has
-    // one whose first bytes came.
-    ConnectionSlot* evictLongestIdle(double at);
+    // A reply whose reader takes it slower than a body's minimum pace is ended; under
+    // connectionsLock_.
+    void keepReplyPace(ConnectionSlot& slot, double at);
+    // Closes the connection the room's rule chooses for a newcomer of `address`; none
+    // when none may go.
+    ConnectionSlot* evictForNewcomer(const std::string& address, double at);
+    // The connections as units of the room, with the newcomers waiting for a slot (never
+    // chosen); `slots` gets the slot of each unit, null for a newcomer.
+    std::vector<RoomUnit> slotUnits(std::vector<ConnectionSlot*>& slots, double at);
     // Closes an idle slot unless its next request has begun to arrive; false then.
     bool evictIfStillIdle(ConnectionSlot& slot);
-    // A full server with no idle connection to close closes, wherever it is, the
-    // connection still reading (a head or a body) that has moved the fewest bytes lately,
-    // unless it moves more than 1 MB/s;
-    // of equals, one of the address holding the most, of those the most recently opened.
-    // A newcomer waiting for an evicted slot competes as a connection of its own (the
-    // latest): when it moved the fewest bytes, nothing is closed. None when none may go.
-    ConnectionSlot* evictSlowest(const std::unordered_map<std::string, int>& held, double at);
+    // Marks a slot reading or answering evicted and shuts its socket; false when it went
+    // idle meanwhile.
+    static bool evictServing(ConnectionSlot& slot);
     BodyPace bodyPace() const;
+    // Seconds by the clock bodies and replies keep their pace by.
+    double bodyClockSeconds() const;
     void serve(ConnectionSlot& slot);
     // Reads until the head that begins at start is whole; false closes the connection.
     bool readHead(ConnectionSlot& slot, ReadBuffer& buf, size_t& headEnd);
@@ -313,8 +328,6 @@ private:
     bool readWhileIdle(ConnectionSlot& slot, ReadBuffer& buf);
     // Moves the slot from idle back to busy; false when it was closed for a newcomer.
     static bool claimBack(ConnectionSlot& slot);
-    // Marks a slot still reading evicted and shuts its socket; false when it is answering.
-    static bool evictUnlessAnswering(ConnectionSlot& slot);
     // Gives a streamed row the connection, its body unread; whether the handler hands
     // the connection back for the next request.
     bool handOver(int fd, const std::string& peer, const HTTPReq& req, RouteTable::Match& match, int64_t length,
@@ -348,6 +361,7 @@ private:
     std::mutex connectionsLock_;  // guards connections_ and every slot's fd and finished
     std::list<ConnectionSlot> connections_;
     std::atomic<int> openConnections_{0};  // slots not let go of, evicted ones included
+    std::unique_ptr<BusyReplies> busyReplies_;  // while running
     BodyBudget bodyBudget_;
 
     // Owners and chunks in flight of the unfinished uploads.

@@ -130,13 +130,22 @@ TEST_F(DroppedIds, ADroppedUploadsIdStaysItsOwnersForTheQuietTime) {
         const int k = 10 * ++round;
         // Devices 0 and 1 hold two each; the upload of device 0 that took a chunk
         // before its second was made is the least recently changed of the two.
+        // Every other upload stores a chunk larger than the victim's, so that the victim
+        // has made the least progress.
         const std::string victim = idOf(0, k);
+        const auto chunk = [&](int device, const std::string& id, const std::string& bytes) {
+            return httpRequestFrom(address(device), server->port(), "PUT", "/api/upload/" + id + "/0", bytes)->status;
+        };
         ASSERT_EQ(start(0, k), 200);
         setClock(clock() + 5);
         const double stored = clock();
-        ASSERT_EQ(httpRequestFrom(address(0), server->port(), "PUT", "/api/upload/" + victim + "/0", "x")->status, 200);
+        ASSERT_EQ(chunk(0, victim, "x"), 200);
         ASSERT_EQ(start(0, k + 1), 200);
-        for (int j = 0; j < 2; ++j) ASSERT_EQ(start(1, k + j), 200);
+        ASSERT_EQ(chunk(0, idOf(0, k + 1), "xx"), 200);
+        for (int j = 0; j < 2; ++j) {
+            ASSERT_EQ(start(1, k + j), 200);
+            ASSERT_EQ(chunk(1, idOf(1, k + j), "xx"), 200);
+        }
         ASSERT_EQ(start(2, k), 200);
         ASSERT_FALSE(holds(0, k));
 
@@ -174,30 +183,34 @@ protected:
     static std::string crowdID(int d) { return "c0" + std::string(12, '0') + std::to_string(1000 + d); }
 };
 
-TEST_F(QuietCrowd, UploadsQuietForTenMinutesGiveWayToANewcomerBeforeAnyShareIsWeighed) {
+TEST_F(QuietCrowd, UploadsQuietForTenMinutesGiveWayFirstTheQuietestFirstAndFolderTimesCountAfterARestart) {
     // 1,000 addresses each left an upload and went silent: every other device was refused
     // "busy" for a week, restarts included, since shares give way only from an address
-    // holding two.
+    // holding two. Each made its upload a moment before the one before it, so that the
+    // last made has been quiet longest.
+    const double quietFrom = clock();
     for (int d = 0; d < kCrowd; ++d) {
+        setClock(quietFrom - 0.01 * d);
         const auto reply = httpRequestFrom(address(d), server->port(), "PUT", "/api/upload/" + crowdID(d) + "/meta", kMeta.dump());
         ASSERT_EQ(reply.value_or(RawReply{}).status, 200) << d;
     }
-    const double quietFrom = clock();
+    const double young = uploadLimits.youngFor;
     const double quiet = uploadLimits.quietGivesWay;
     const auto newcomer = [&](const std::string& address, const std::string& id) {
         return httpRequestFrom(address, server->port(), "PUT", "/api/upload/" + id + "/meta", kMeta.dump())
             .value_or(RawReply{}).status;
     };
-    setClock(quietFrom + quiet - 1);
+    // Just made, none has had the time to send a chunk.
+    setClock(quietFrom + young - 1);
     EXPECT_EQ(newcomer("127.9.0.1", "9a9a9a9a9a9a9a9a"), 503);
-    // The first device sends a chunk of its upload again: what moves bytes stays, and the
-    // one quiet longest of the rest goes.
+    // The oldest device sends a chunk of its upload again: what moves bytes stays, and of
+    // the rest the one quiet longest goes, not the first made.
     setClock(quietFrom + quiet);
-    const auto writing = holdChunkOf(address(0), crowdID(0));
+    const auto writing = holdChunkOf(address(kCrowd - 1), crowdID(kCrowd - 1));
     EXPECT_EQ(newcomer("127.9.0.1", "9a9a9a9a9a9a9a9a"), 200);
-    EXPECT_TRUE(held().count(crowdID(0)));
-    EXPECT_FALSE(held().count(crowdID(1)));
-    EXPECT_TRUE(held().count(crowdID(2)));
+    EXPECT_TRUE(held().count(crowdID(kCrowd - 1)));
+    EXPECT_FALSE(held().count(crowdID(kCrowd - 2)));
+    EXPECT_TRUE(held().count(crowdID(1)));
 
     // After a restart the folders' own times tell how long each has been quiet.
     server->stop();
@@ -208,9 +221,9 @@ TEST_F(QuietCrowd, UploadsQuietForTenMinutesGiveWayToANewcomerBeforeAnyShareIsWe
         ASSERT_TRUE(changed);
         oldest = std::min(oldest, std::chrono::duration<double>(std::chrono::file_clock::to_sys(*changed).time_since_epoch()).count());
     }
-    setClock(oldest + quiet - 1);
+    setClock(oldest + young - 1);
     EXPECT_EQ(newcomer("127.9.0.2", "9b9b9b9b9b9b9b9b"), 503);
-    setClock(oldest + quiet + 0.01);  // beyond the rounding of a file time's seconds
+    setClock(oldest + young + 0.01);  // beyond the rounding of a file time's seconds
     EXPECT_EQ(newcomer("127.9.0.2", "9b9b9b9b9b9b9b9b"), 200);
 }
 

@@ -64,9 +64,8 @@ protected:
     std::deque<Body> bodies;  // references to its elements stay valid as it grows
 };
 
-TEST_F(BodyShares, SmallBodiesAlwaysFindRoomAndANewcomerWithinItsShareCutsTheSlowestOfTheAddressHoldingTheMost) {
-    // 4 addresses × 4 texts hold 3,782,000 of the 3,932,160 bytes larger bodies may take,
-    // each address within its fair share of four.
+TEST_F(BodyShares, SmallBodiesAlwaysFindRoomAndANewcomerCutsTheSlowestBodyOfTheAddressesHoldingTheMost) {
+    // 4 addresses × 4 texts hold 3,782,000 of the 3,932,160 bytes larger bodies may take.
     const struct { const char* address; size_t sent[4]; } holders[] = {
         {"127.0.0.2", {245000, 215000, 260000, 262000}},  // the most: 982,000
         {"127.0.0.3", {240000, 240000, 240000, 180000}},  // the slowest body of all
@@ -83,11 +82,11 @@ TEST_F(BodyShares, SmallBodiesAlwaysFindRoomAndANewcomerWithinItsShareCutsTheSlo
     ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
     *seconds_ = 1001.5;
 
-    // Each newcomer's text, within its fair share, makes room by cutting the slowest body
-    // of the address holding the most (fair shares: 786,432 of five, 655,360 of six).
+    // Each newcomer's text makes room by cutting the slowest body of the addresses holding
+    // the most bodies, however many bytes they hold.
     const struct { const char* newcomer; size_t cut; } turns[] = {
-        {"127.0.0.6", 1},   // .2 holds 982,000: its 215,000, not .3's 180,000
-        {"127.0.0.7", 10},  // .4 holds the most now, 960,000: its 230,000
+        {"127.0.0.6", 7},  // all hold four: .3's 180,000, though .2 holds the most bytes
+        {"127.0.0.7", 1},  // .3 holds three now: .2's 215,000
     };
     for (const auto& turn : turns) {
         hold(turn.newcomer, 300000, 262144);
@@ -97,7 +96,8 @@ TEST_F(BodyShares, SmallBodiesAlwaysFindRoomAndANewcomerWithinItsShareCutsTheSlo
         ASSERT_TRUE(holds(held)) << turn.newcomer << ": " << server->bodyBytesHeld() << " held";
     }
 
-    // An address above its share finds no room, and none taken from the small bodies'.
+    // An address that would hold as many as the most once admitted finds no room, and none
+    // taken from the small bodies'.
     Body& beyond = hold("127.0.0.2", 300000, 262144);
     const auto busy = beyond.client->readReply();
     ASSERT_TRUE(busy);
@@ -125,7 +125,7 @@ TEST_F(BodyShares, SmallBodiesAlwaysFindRoomAndANewcomerWithinItsShareCutsTheSlo
     EXPECT_EQ(finish(bodies[17]), 200);
 }
 
-TEST_F(BodyShares, ABodyMovingFastIsNeverCutForANewcomerTheSlowestOfTheNextAddressGoes) {
+TEST_F(BodyShares, OfAddressesHoldingAlikeTheSlowestBodyGoesHoweverManyBytesTheFastOnesHold) {
     // Three addresses have held their texts for a second and a half; the one that will
     // hold the most sends its four at once, now, so they move at megabytes a second.
     const struct { const char* address; size_t sent; } slow[] = {
@@ -144,8 +144,8 @@ TEST_F(BodyShares, ABodyMovingFastIsNeverCutForANewcomerTheSlowestOfTheNextAddre
     held += 4 * 245000;
     ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
 
-    // .2 holds the most (980,000) but moves fast: the slowest body of the next, .3
-    // (920,000), goes instead.
+    // .2 holds the most bytes (980,000) but moves fast: of the four bodies each address
+    // holds, .3's slowest goes.
     hold("127.0.0.6", 300000, 262144);
     EXPECT_TRUE(bodies[3].client->closedByServer());
     held += 262144 - 200000;
@@ -166,9 +166,9 @@ TEST_F(BodyShares, TheSmallBodiesRoomTakesBodiesOfUpTo64KiBWhenTheSharedRoomIsFu
         held += 4 * 245760;
     }
     ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
-    *seconds_ = 2000;
+    *seconds_ = 1001.5;
     // One byte past 64 KiB is a larger body: none of the room kept for small ones, and its
-    // address may cut nothing.
+    // address may cut nothing, every body moving above the floor.
     Body& larger = hold("127.0.0.2", 65537, 65535);
     const auto busy = larger.client->readReply();
     ASSERT_TRUE(busy);
