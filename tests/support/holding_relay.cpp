@@ -49,18 +49,6 @@ int64_t contentLength(const std::string& head) {
     return at == std::string::npos ? 0 : std::stoll(lower.substr(at + 17));
 }
 
-// Sends `count` body bytes: first those already read, then from the client.
-bool passBody(int client, int server, std::string& buffer, int64_t count) {
-    while (count > 0) {
-        if (buffer.empty() && !readMore(client, buffer)) return false;
-        const size_t n = size_t(std::min<int64_t>(count, int64_t(buffer.size())));
-        if (!sendAll(server, buffer.data(), n)) return false;
-        buffer.erase(0, n);
-        count -= int64_t(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 HoldingRelay::HoldingRelay(int serverPort, std::string sourceAddress)
@@ -82,16 +70,16 @@ HoldingRelay::~HoldingRelay() {
         stopping_ = true;
         for (const auto& relayed : relayed_) {
             ::shutdown(relayed->client, SHUT_RDWR);
-            ::shutdown(relayed->server, SHUT_RDWR);
+            if (relayed->server >= 0) ::shutdown(relayed->server, SHUT_RDWR);
         }
     }
     changed_.notify_all();
     if (acceptor_.joinable()) acceptor_.join();
     for (const auto& relayed : relayed_) {
-        relayed->up.join();
-        relayed->down.join();
+        relayed->up.join();  // it started `down`, if any
+        if (relayed->down.joinable()) relayed->down.join();
         ::close(relayed->client);
-        ::close(relayed->server);
+        if (relayed->server >= 0) ::close(relayed->server);
     }
     if (listener_ >= 0) ::close(listener_);
 }
@@ -114,6 +102,45 @@ bool HoldingRelay::holding(const std::string& text) {
     return std::any_of(holds_.begin(), holds_.end(), [&](const auto& hold) { return hold->text == text && hold->stopped; });
 }
 
+void HoldingRelay::goSilent() {
+    std::lock_guard guard(lock_);
+    silent_ = true;
+}
+
+void HoldingRelay::comeBack() {
+    {
+        std::lock_guard guard(lock_);
+        silent_ = false;
+    }
+    changed_.notify_all();
+}
+
+int HoldingRelay::connections() {
+    std::lock_guard guard(lock_);
+    return accepted_;
+}
+
+bool HoldingRelay::waitSpoken() {
+    std::unique_lock guard(lock_);
+    changed_.wait(guard, [&] { return !silent_ || stopping_; });
+    return !stopping_;
+}
+
+bool HoldingRelay::pass(int to, const std::string& bytes, size_t count) {
+    return waitSpoken() && sendAll(to, bytes.data(), count);
+}
+
+bool HoldingRelay::passBody(int client, int server, std::string& buffer, int64_t count) {
+    while (count > 0) {
+        if (buffer.empty() && !readMore(client, buffer)) return false;
+        const size_t n = size_t(std::min<int64_t>(count, int64_t(buffer.size())));
+        if (!pass(server, buffer, n)) return false;
+        buffer.erase(0, n);
+        count -= int64_t(n);
+    }
+    return true;
+}
+
 void HoldingRelay::acceptLoop() {
     while (true) {
         {
@@ -126,17 +153,37 @@ void HoldingRelay::acceptLoop() {
         if (client < 0) continue;
         auto relayed = std::make_unique<Relayed>();
         relayed->client = client;
-        relayed->server = connectFrom(source_, serverPort_);
         Relayed& each = *relayed;
         std::lock_guard guard(lock_);
+        ++accepted_;
         relayed_.push_back(std::move(relayed));
-        each.up = std::thread([this, &each] { relayRequests(each); });
-        each.down = std::thread([&each] {
-            std::string bytes;
-            while (readMore(each.server, bytes) && sendAll(each.client, bytes.data(), bytes.size())) bytes.clear();
-            ::shutdown(each.client, SHUT_RDWR);
+        // A connection made while silent reaches the server once the relay comes back.
+        each.up = std::thread([this, &each] {
+            if (!connectUpstream(each)) {
+                ::shutdown(each.client, SHUT_RDWR);
+                return;
+            }
+            each.down = std::thread([this, &each] {
+                std::string bytes;
+                while (readMore(each.server, bytes) && pass(each.client, bytes, bytes.size())) bytes.clear();
+                waitSpoken();
+                ::shutdown(each.client, SHUT_RDWR);
+            });
+            relayRequests(each);
         });
     }
+}
+
+bool HoldingRelay::connectUpstream(Relayed& relayed) {
+    if (!waitSpoken()) return false;
+    const int server = connectFrom(source_, serverPort_);
+    std::lock_guard guard(lock_);
+    if (stopping_) {
+        if (server >= 0) ::close(server);
+        return false;
+    }
+    relayed.server = server;
+    return server >= 0;
 }
 
 void HoldingRelay::relayRequests(Relayed& relayed) {
@@ -145,6 +192,7 @@ void HoldingRelay::relayRequests(Relayed& relayed) {
         size_t end = 0;
         while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
             if (!readMore(relayed.client, buffer)) {
+                waitSpoken();
                 ::shutdown(relayed.server, SHUT_RDWR);
                 return;
             }
@@ -155,10 +203,11 @@ void HoldingRelay::relayRequests(Relayed& relayed) {
         Hold* hold = holdFor(head.substr(0, head.find("\r\n")));
         const int64_t before = hold ? std::min(hold->bodyBytes, length) : length;
         if (hold && hold->bodyBytes == 0) waitReleased(*hold);
-        bool passed = sendAll(relayed.server, head.data(), head.size()) && passBody(relayed.client, relayed.server, buffer, before);
+        bool passed = pass(relayed.server, head, head.size()) && passBody(relayed.client, relayed.server, buffer, before);
         if (passed && hold && hold->bodyBytes > 0) waitReleased(*hold);
         passed = passed && passBody(relayed.client, relayed.server, buffer, length - before);
         if (!passed) {
+            waitSpoken();
             ::shutdown(relayed.server, SHUT_RDWR);
             ::shutdown(relayed.client, SHUT_RDWR);
             return;

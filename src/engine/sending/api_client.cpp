@@ -11,7 +11,6 @@ namespace corvane {
 
 namespace {
 
-constexpr long requestTimeoutSeconds = 120;
 // A full receiver may close a connection for a newcomer: an upload request closed before
 // any byte of its reply goes on a new connection up to this many times before the send fails.
 constexpr int uploadFreshTries = 3;
@@ -61,7 +60,11 @@ APIError APIError::transport(std::string message, std::string detail) {
     return {Kind::transport, 0, std::move(message), std::move(detail)};
 }
 
-APIError APIError::transport(const CurlResult& reply) { return transport(transportErrorText(reply), reply.error); }
+APIError APIError::transport(const CurlResult& reply) {
+    APIError error = transport(transportErrorText(reply), reply.error);
+    error.unreached = unreachable(reply);
+    return error;
+}
 
 std::string APIError::description() const {
     switch (kind) {
@@ -96,6 +99,12 @@ APIClient APIClient::repeatingUploads() const {
     return copy;
 }
 
+APIClient APIClient::withTimeouts(RequestTimeouts timeouts) const {
+    APIClient copy = *this;
+    copy.timeouts_ = timeouts;
+    return copy;
+}
+
 std::optional<std::string> APIClient::makeURL(const std::string& path,
                                               const std::map<std::string, std::string>& query) const {
     auto url = origin(base_);
@@ -116,7 +125,8 @@ APIResult<std::string> APIClient::run(Call call) const {
     CurlRequest request;
     request.method = call.method;
     request.url = *url;
-    request.timeoutSeconds = requestTimeoutSeconds;
+    request.timeoutMs = long(timeouts_.whole.count());
+    request.connectTimeoutMs = long(timeouts_.connect.count());
     if (!token_.empty()) request.headers.emplace_back("x-corvane-token", token_);
     if (!pin_.empty()) request.headers.emplace_back("x-pin", pin_);
     if (call.body || call.bodyFile.fd >= 0) request.headers.emplace_back("Content-Type", call.contentType);

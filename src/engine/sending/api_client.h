@@ -4,6 +4,7 @@
 // off the main thread; each returns its error as a value.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -31,6 +32,7 @@ struct APIError {
     int status = 0;        // http
     std::string message;   // http: the server's "error" text, may be empty; transport: the text shown
     std::string detail;    // transport: the library's own text, kept for log lines
+    bool unreached = false;  // transport: the server could not be reached at all (curl's `unreachable`)
 
     static APIError http(int status, std::string message);
     static APIError badURL();
@@ -51,6 +53,12 @@ struct APIResult {
     std::optional<APIError> error;
     T value{};
     bool ok() const { return !error.has_value(); }
+};
+
+// The limits of each request of a client: to connect, and for the whole exchange.
+struct RequestTimeouts {
+    std::chrono::milliseconds connect{10000};
+    std::chrono::milliseconds whole{120000};
 };
 
 struct FileList {
@@ -78,6 +86,8 @@ public:
     // up to three times on new connections, when a connection closes before any byte of
     // the reply came. Every other client sends each request once.
     APIClient repeatingUploads() const;
+    // A copy whose requests have these limits instead of 10 s to connect and 120 s in all.
+    APIClient withTimeouts(RequestTimeouts timeouts) const;
 
     // The base with the path replaced and the query (values strictly percent-encoded)
     // set; none when the base has no scheme and host.
@@ -126,6 +136,7 @@ private:
     std::shared_ptr<const std::atomic<bool>> stopFlag_;
     std::shared_ptr<CurlSession> session_;
     bool repeatUploads_ = false;
+    RequestTimeouts timeouts_;
 };
 
 }  // namespace corvane

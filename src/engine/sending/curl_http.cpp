@@ -176,6 +176,14 @@ std::string transportErrorText(const CurlResult& result) {
     }
 }
 
+bool unreachable(const CurlResult& result) {
+    if (result.ok) return false;
+    if (result.code == CURLE_OPERATION_TIMEDOUT) return true;
+    if (result.code != CURLE_COULDNT_CONNECT) return false;
+    return result.osErrno == ENETUNREACH || result.osErrno == EHOSTUNREACH || result.osErrno == ENETDOWN ||
+           result.osErrno == EHOSTDOWN || result.osErrno == ETIMEDOUT;
+}
+
 std::string percentEncodeStrict(std::string_view text) { return percentEncodeExcept(text, unreserved); }
 
 std::string percentEncodePath(std::string_view path) {
@@ -271,7 +279,11 @@ Attempt perform(const CurlRequest& request, CurlSession* session, bool freshConn
     } else {
         curl_easy_setopt(curl, CURLOPT_TIMEOUT, request.timeoutSeconds);
     }
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request.connectTimeoutSeconds);
+    if (request.connectTimeoutMs > 0) {
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs);
+    } else {
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, request.connectTimeoutSeconds);
+    }
     if (request.idleTimeoutSeconds > 0) {
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, request.idleTimeoutSeconds);
@@ -315,6 +327,9 @@ Attempt perform(const CurlRequest& request, CurlSession* session, bool freshConn
     } else {
         result.code = code;
         result.error = sink.failed ? "write failed" : curl_easy_strerror(code);
+        long osErrno = 0;
+        curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osErrno);
+        result.osErrno = int(osErrno);
         attempt.unanswered = !sink.failed && closedUnanswered(curl, code);
         attempt.kept = !freshConnection && session && onKeptConnection(curl);
     }

@@ -33,6 +33,7 @@ struct CurlRequest {
     long timeoutSeconds = 120;        // whole transfer; 0 means none
     long timeoutMs = 0;               // when above 0, the whole transfer's limit in milliseconds instead
     long connectTimeoutSeconds = 10;
+    long connectTimeoutMs = 0;        // when above 0, the connect limit in milliseconds instead
     long idleTimeoutSeconds = 0;      // fails a transfer that moves no byte for this long; 0 means never
     std::string outputFile;           // when set, the reply body is streamed into this file
     size_t maxBody = 0;               // when above 0, at most this many body bytes are kept; the rest is read and dropped
@@ -55,6 +56,7 @@ struct CurlResult {
     int status = 0;
     int code = 0;             // libcurl's result code when !ok; 0 for a failure around libcurl
     std::string error;        // libcurl's own text when !ok: what log lines say
+    int osErrno = 0;          // the system's error behind a failed connect, when !ok
     std::map<std::string, std::string> headers;  // lower-cased names
     std::string body;         // empty when streamed to outputFile
     bool bodyCut = false;     // the body was longer than maxBody
@@ -83,6 +85,10 @@ CurlResult curlPerform(const CurlRequest& request, CurlSession* session = nullpt
 // "未能找到使用指定主机名的服务器。"; any other failure is "发生了未知错误。" with
 // libcurl's text in parentheses, so it can still be told apart.
 std::string transportErrorText(const CurlResult& result);
+
+// Whether a request that got no reply found no way to its server: it timed out, or the
+// network or host could not be reached. A refused connection is not one: the host answered.
+bool unreachable(const CurlResult& result);
 
 // Percent-encodes every byte but A-Z a-z 0-9 - . _ ~ ("+" and "/" included).
 std::string percentEncodeStrict(std::string_view text);

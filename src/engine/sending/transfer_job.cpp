@@ -90,6 +90,16 @@ void TransferJob::end(TransferUpdate update) const {
     report(std::move(update));
 }
 
+void TransferJob::giveBack(const APIError& error) const {
+    TransferUpdate update;
+    if (cancelled()) {
+        update.state = TransferState::cancelled();
+    } else {
+        update.unreached = error;
+    }
+    end(std::move(update));
+}
+
 void TransferJob::fail(const std::string& text) const { fail(text, text); }
 
 void TransferJob::fail(const APIError& error) const {
@@ -122,8 +132,15 @@ void TransferJob::run() const {
     const std::string id = FileID::hash(t.fileName, t.totalSize, mtime, t.relPath);
     const int64_t chunks = chunkCount(t.totalSize);
 
-    // A failed status request counts as nothing held.
+    // A failed status request counts as nothing held, unless no way led to a receiver
+    // reached before: the link is down, and the queue keeps the file for when it is back.
     const auto status = api.uploadStatus(id);
+    if (!status.ok() && status.error->unreached && giveBackWhenUnreached) return giveBack(*status.error);
+    if (status.ok() || !status.error->unreached) {
+        TransferUpdate update;
+        update.reached = true;
+        report(std::move(update));
+    }
     const std::set<int64_t> held = status.ok() ? heldChunks(status.value, t.totalSize) : std::set<int64_t>{};
     int64_t sent = 0;
     if (!held.empty()) {

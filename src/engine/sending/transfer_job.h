@@ -31,6 +31,10 @@ struct TransferUpdate {
     std::optional<int> resumedChunks;
     std::optional<std::string> log;
     std::optional<FileItem> stored;  // the receiver stored the file
+    bool reached = false;            // the receiver answered the status request
+    // The status request found no way to a receiver reached before: the upload ended
+    // without a state of its own, for the queue to try it again or fail it.
+    std::optional<APIError> unreached;
     bool ended = false;              // the upload is over and its slot free
 };
 
@@ -79,10 +83,14 @@ struct TransferJob {
     // used by no other transfer meanwhile; a new one when empty.
     std::shared_ptr<CurlSession> session;
     TransferClock clock;  // the steady clock when empty
+    // Set when the queue reached this receiver before: a status request that finds no way
+    // to it ends the transfer as `unreached` rather than sending the meta into a dead link.
+    bool giveBackWhenUnreached = false;
 
     void run() const;
 
 private:
+    void giveBack(const APIError& error) const;
     void end(TransferUpdate update) const;
     void fail(const std::string& text) const;
     // A failed request: the queue shows its description, the log keeps the library's text;

@@ -22,7 +22,8 @@ bool hidden(const fs::path& path) {
 
 }  // namespace
 
-Uploader::Uploader(MainQueue& mainQueue, TransferClock clock) : main_(mainQueue), clock_(std::move(clock)) {}
+Uploader::Uploader(MainQueue& mainQueue, TransferClock clock, UploaderOptions options)
+    : main_(mainQueue), clock_(std::move(clock)), options_(options) {}
 
 Uploader::~Uploader() {
     *alive_ = false;
@@ -97,8 +98,8 @@ void Uploader::pump(const std::optional<Peer>& target, const std::optional<std::
     pumping_ = true;
     const PumpArgs args{target, pinOverride, token, myPort};
     while (activeCount_ < concurrency) {
-        const auto next = std::find_if(tasks_.begin(), tasks_.end(), [](const auto& t) {
-            return t->state.kind == TransferState::Kind::waiting;
+        const auto next = std::find_if(tasks_.begin(), tasks_.end(), [this](const auto& t) {
+            return t->state.kind == TransferState::Kind::waiting && !reach_[receiverOf(*t)].resting;
         });
         if (next == tasks_.end()) break;
         (*next)->state = TransferState::running();
@@ -111,7 +112,7 @@ void Uploader::pump(const std::optional<Peer>& target, const std::optional<std::
 
 void Uploader::start(const std::shared_ptr<TransferTask>& task, const PumpArgs& args) {
     auto client = clientForTarget(task->target, args.pinOverride.value_or(""), args.myPort);
-    if (client) client = client->stoppedBy(stopping_).repeatingUploads();
+    if (client) client = client->stoppedBy(stopping_).repeatingUploads().withTimeouts(options_.timeouts);
     std::shared_ptr<CurlSession> session;
     if (idleSessions_.empty()) {
         session = std::make_shared<CurlSession>();
@@ -128,7 +129,7 @@ void Uploader::start(const std::shared_ptr<TransferTask>& task, const PumpArgs& 
             apply(task, update, args);
         });
     };
-    TransferJob job{task, std::move(client), std::move(report), session, clock_};
+    TransferJob job{task, std::move(client), std::move(report), session, clock_, reach_[receiverOf(*task)].reached};
     launch([job = std::move(job)] { job.run(); });
 }
 
@@ -140,11 +141,46 @@ void Uploader::apply(const std::shared_ptr<TransferTask>& task, const TransferUp
     changed();
     if (update.stored && onFinished) onFinished(*update.stored, task->target);
     if (update.log) log(*update.log);
+    if (update.reached) {
+        Reach& reach = reach_[receiverOf(*task)];
+        reach.reached = true;
+        reach.lostSince.reset();
+    }
+    if (update.unreached) unreached(task, *update.unreached, args);
     if (update.ended) {
         --activeCount_;
         pump(args.target, args.pinOverride, args.token, args.myPort);
     }
 }
+
+void Uploader::unreached(const std::shared_ptr<TransferTask>& task, const APIError& error, const PumpArgs& args) {
+    if (task->cancelRequested) return;  // cancelled after its transfer last looked
+    const std::string receiver = receiverOf(*task);
+    Reach& reach = reach_[receiver];
+    const double at = now();
+    if (!reach.lostSince) reach.lostSince = at;
+    if (at - *reach.lostSince >= std::chrono::duration<double>(options_.giveUpAfter).count()) {
+        task->state = TransferState::failed(error.description());
+        log("传输失败 " + task->fileName + "：" + error.logText());
+        changed();
+        return;
+    }
+    task->state = TransferState::waiting();
+    changed();
+    if (reach.resting) return;
+    reach.resting = true;
+    main_.postAfter(options_.retryPause, [this, alive = alive_, receiver, args] {
+        if (!*alive) return;
+        reach_[receiver].resting = false;
+        pump(args.target, args.pinOverride, args.token, args.myPort);
+    });
+}
+
+std::string Uploader::receiverOf(const TransferTask& task) {
+    return task.target ? task.target->ip + ":" + std::to_string(task.target->port) : "";
+}
+
+double Uploader::now() const { return clock_ ? clock_() : steadySeconds(); }
 
 void Uploader::cancel(const std::shared_ptr<TransferTask>& task) {
     task->cancelRequested = true;
@@ -154,7 +190,7 @@ void Uploader::cancel(const std::shared_ptr<TransferTask>& task) {
     const auto client = clientForTarget(task->target, "", 0);
     if (!client) return;
     const std::string id = FileID::hash(task->fileName, task->totalSize, fileMTime(task->sourceURL), task->relPath);
-    launch([client = client->stoppedBy(stopping_), id] { client.cancelUpload(id); });
+    launch([client = client->stoppedBy(stopping_).withTimeouts(options_.timeouts), id] { client.cancelUpload(id); });
 }
 
 void Uploader::clearFinished() {

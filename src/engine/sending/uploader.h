@@ -5,6 +5,7 @@
 // progress back through the main queue.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -22,6 +23,17 @@
 
 namespace corvane {
 
+// How the queue's transfers talk to a receiver and wait for one that went out of reach.
+struct UploaderOptions {
+    RequestTimeouts timeouts;  // each request of a transfer
+    // While a receiver reached before cannot be reached (a link that went down, a laptop
+    // that slept), its waiting files keep their places and the first is tried again this
+    // long after each try that found no way...
+    std::chrono::milliseconds retryPause{5000};
+    // ...until it has been out of reach this long: from then on each fails with its reason.
+    std::chrono::milliseconds giveUpAfter{std::chrono::minutes(30)};
+};
+
 // The tasks of one folder's regular files.
 struct FolderTasks {
     std::vector<std::shared_ptr<TransferTask>> tasks;
@@ -35,9 +47,9 @@ public:
     static constexpr int concurrency = 2;
     static constexpr size_t folderLimit = 3000;  // tasks one folder yields at most
 
-    // `clock`: the steady seconds a transfer's speed is measured in (the process's
-    // steady clock when empty).
-    explicit Uploader(MainQueue& mainQueue, TransferClock clock = {});
+    // `clock`: the steady seconds a transfer's speed and a receiver's time out of reach
+    // are measured in (the process's steady clock when empty).
+    explicit Uploader(MainQueue& mainQueue, TransferClock clock = {}, UploaderOptions options = {});
     // Abandons the running uploads and waits for their threads.
     ~Uploader();
     Uploader(const Uploader&) = delete;
@@ -80,14 +92,29 @@ private:
     };
     void start(const std::shared_ptr<TransferTask>& task, const PumpArgs& args);
     void apply(const std::shared_ptr<TransferTask>& task, const TransferUpdate& update, const PumpArgs& args);
+    // A transfer whose receiver could not be reached: the task waits again and its receiver
+    // rests for a pause, or it fails once the receiver has been out of reach too long.
+    void unreached(const std::shared_ptr<TransferTask>& task, const APIError& error, const PumpArgs& args);
+    // Where a task goes: the peer's address and port, or this device.
+    static std::string receiverOf(const TransferTask& task);
+    double now() const;
     // Runs body on a thread of its own, joined on the main thread once it ended.
     void launch(std::function<void()> body);
     void reap(uint64_t key);
     void log(const std::string& line) const;
     void changed() const;
 
+    // What the queue knows of one receiver's reach.
+    struct Reach {
+        bool reached = false;             // one of its status requests was answered
+        std::optional<double> lostSince;  // the first try since then that found no way to it
+        bool resting = false;             // no transfer to it starts until the pause ends
+    };
+
     MainQueue& main_;
     TransferClock clock_;
+    UploaderOptions options_;
+    std::map<std::string, Reach> reach_;
     std::vector<std::shared_ptr<TransferTask>> tasks_;
     int activeCount_ = 0;
     bool pumping_ = false;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <curl/curl.h>
 
 #include "engine/sending/curl_http.h"
@@ -35,6 +36,35 @@ TEST(TransportErrors, EachClassHasThePlatformsChineseTextAndOnlyTheRestNamesLibc
         result.error = c.libcurl;
         EXPECT_EQ(transportErrorText(result), c.shown) << c.libcurl;
     }
+}
+
+// The send queue keeps a folder's files waiting while its receiver cannot be reached; a
+// receiver that answered in any way (a refusal, a reset) is there, and its files fail as ever.
+TEST(TransportErrors, OnlyATimeOutOrANetworkOrHostOutOfReachCountsAsUnreachable) {
+    const struct {
+        int code;
+        int osErrno;
+        bool unreachable;
+    } cases[] = {
+        {CURLE_OPERATION_TIMEDOUT, 0, true},
+        {CURLE_COULDNT_CONNECT, EHOSTUNREACH, true},
+        {CURLE_COULDNT_CONNECT, ENETUNREACH, true},
+        {CURLE_COULDNT_CONNECT, ENETDOWN, true},
+        {CURLE_COULDNT_CONNECT, ECONNREFUSED, false},
+        {CURLE_RECV_ERROR, ECONNRESET, false},
+        {CURLE_GOT_NOTHING, 0, false},
+        {CURLE_SEND_ERROR, EPIPE, false},
+    };
+    for (const auto& c : cases) {
+        CurlResult result;
+        result.code = c.code;
+        result.osErrno = c.osErrno;
+        EXPECT_EQ(unreachable(result), c.unreachable) << c.code << " " << c.osErrno;
+    }
+    CurlResult answered;
+    answered.ok = true;
+    answered.status = 503;
+    EXPECT_FALSE(unreachable(answered));
 }
 
 }  // namespace
