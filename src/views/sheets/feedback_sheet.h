@@ -2,7 +2,9 @@
 // The feedback sheet: a category, a text and an optional contact, sent in one
 // step through the FeedbackSubmitter on a thread of its own. Success thanks the
 // user and closes the sheet 1.1 s later; a failure shows the submitter's text
-// in red and keeps what was typed. It has no AppState: the host builds it with
+// in red and keeps what was typed. Either result is told to a screen reader; keys
+// that were on "提交" while it was disabled come back to it. The categories read
+// as one choice of radio buttons, the arrows moving the choice. It has no AppState: the host builds it with
 // the submitter. Closing it never stops a request in flight; a result for a
 // closed sheet is dropped.
 
@@ -18,6 +20,7 @@ namespace corvane {
 
 class FeedbackSubmitter;
 class Outcome;
+class Announcer;
 class TypedTextEdit;
 
 class FeedbackSheet : public Sheet {
@@ -32,6 +35,7 @@ public:
 
     // The submit action ("提交" or Return): refuses a text under two characters, else sends it.
     void send();
+    Announcer* announcer() const { return announcer_; }
 
 private:
     QWidget* makeForm();
@@ -48,7 +52,10 @@ private:
     QPushButton* submit_ = nullptr;
     QWidget* form_ = nullptr;
     QWidget* thanks_ = nullptr;
+    Announcer* announcer_ = nullptr;
     bool sending_ = false;
+    // The keys were on "提交" when it was disabled for the request: they go back to it.
+    bool keysOnSubmit_ = false;
 };
 
 }  // namespace corvane
