@@ -104,6 +104,14 @@ async function keysAt(page) {
   });
   return { role: nodes[0]?.role?.value, name: nodes[0]?.name?.value, ...seen };
 }
+// The accessible description of the element SELECTOR, as Chromium gives it to a screen reader.
+async function description(page, selector) {
+  const cdp = await page.context().newCDPSession(page);
+  const { result } = await cdp.send("Runtime.evaluate", { expression: `document.querySelector(${JSON.stringify(selector)})` });
+  const { nodes } = await cdp.send("Accessibility.getPartialAXTree", { objectId: result.objectId, fetchRelatives: false });
+  await cdp.detach();
+  return nodes[0]?.description?.value ?? "";
+}
 const onButton = (name, more) => ({ role: "button", name, current: null, row: null, ring: true, ...more });
 
 const memberButton = (page, user, act) => page.locator(".member", { hasText: "@" + user + " " }).locator(`[data-act=${act}]`);
@@ -147,12 +155,29 @@ for (const width of [390, 1440]) {
     await decideByEnter(page, second);
     assert.deepEqual(await keysAt(page), onButton("拒绝", { row: "@" + third }), "after a refusal");
 
-    // The temporary password dialog holds Tab and Shift+Tab; Escape gives the keys back.
+    // The temporary password dialog is described by the password, and the keys land on its
+    // selected box, so Enter there keeps it; Tab and Shift+Tab go round the box and
+    // "知道了"; Escape gives the keys back.
     await memberButton(page, first, "recover").focus();
     page.once("dialog", (d) => d.accept());
     await page.keyboard.press("Enter");
     await page.waitForSelector("#modal:not(.hidden)");
-    for (const key of ["Tab", "Shift+Tab"]) assert.equal(await page.keyboard.press(key).then(() => focusedId(page)), "modalOk", key);
+    const password = await page.inputValue("#tempPass");
+    assert.match(password, /^\S{6,}$/);
+    assert.match(await description(page, "#modalCard"), new RegExp("^" + password + " "), "the dialog's description");
+    // A field shows the keys by its accent border, as every field of the page does.
+    assert.deepEqual(await keysAt(page), { role: "textbox", name: "临时密码", current: null, row: null, ring: false },
+      "as the dialog opens");
+    const border = () => page.$eval("#tempPass", (el) => getComputedStyle(el).borderColor);
+    const focusedBorder = await border();
+    assert.equal(await page.evaluate(() => window.getSelection().toString() || document.activeElement.value.slice(
+      document.activeElement.selectionStart, document.activeElement.selectionEnd)), password, "the password is selected");
+    await page.keyboard.press("Enter");
+    assert.ok(await page.isVisible("#modal"), "Enter on the password closed the dialog");
+    for (const [key, at] of [["Tab", "modalOk"], ["Tab", "tempPass"], ["Shift+Tab", "modalOk"]]) {
+      assert.equal(await page.keyboard.press(key).then(() => focusedId(page)), at, key);
+    }
+    assert.notEqual(await border(), focusedBorder, "the password's box looks the same with and without the keys");
     await page.keyboard.press("Escape");
     assert.deepEqual(await keysAt(page), onButton("重置密码", { row: "@" + first }), "after the dialog");
     await context.close();
