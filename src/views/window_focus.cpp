@@ -11,18 +11,6 @@ namespace corvane {
 
 namespace {
 
-// Whether the popup belongs to the dialog: made by it or by one of its widgets (a completer's
-// list hands its keys to the field it completes).
-bool popupOf(const QWidget* popup, const QWidget* dialog) {
-    for (const QWidget* owner = popup; owner != nullptr;) {
-        if (owner == dialog) return true;
-        const QWidget* next = owner->parentWidget();
-        if (next == nullptr && owner->focusProxy() != nullptr && owner->focusProxy() != owner) next = owner->focusProxy();
-        owner = next;
-    }
-    return false;
-}
-
 class DialogsLeaveFocusWhole : public QObject {
 public:
     using QObject::QObject;
@@ -116,6 +104,16 @@ void oneFocusEvent(QAccessibleEvent* event) {
 }
 
 }  // namespace
+
+bool popupOf(const QWidget* popup, const QWidget* dialog) {
+    for (const QWidget* owner = popup; owner != nullptr;) {
+        if (owner == dialog) return true;
+        const QWidget* next = owner->parentWidget();
+        if (next == nullptr && owner->focusProxy() != nullptr && owner->focusProxy() != owner) next = owner->focusProxy();
+        owner = next;
+    }
+    return false;
+}
 
 void keepWindowFocusWhole(QApplication& app) {
     app.installEventFilter(new DialogsLeaveFocusWhole(&app));

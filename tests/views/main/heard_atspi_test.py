@@ -1,6 +1,7 @@
 """What a screen reader hears of what happened, with real keys typed through the X
 server (xdotool) and a reader listening in a process of its own, under openbox on a
 1280x720 screen and on a bare X server with no window manager:
+- the window minimised and restored gives the keys back to the file row, heard there;
 - the file list drawn again behind the keys (刷新列表 after a new file, Return on a
   peer row, Return on 返回本机) raises no focus event for a row: the only focus events
   are for the control holding the keys;
@@ -65,8 +66,19 @@ def file_list_redrawn(desktop, main):
     """The file list drawn again while the keys are on a button or a device row."""
     check(ds.wait_for(lambda: len(file_rows(main)) == 2, 20), "the files never showed: %r" % [
         (node.name, node.parent.name) for node in ds.find(main, "list item")])
-    ds.move_focus(main, lambda: desktop.keys("Tab"),
-                  lambda node: ds.role(node) == "list item" and node.parent.name == "文件", "the file list")
+    row = ds.move_focus(main, lambda: desktop.keys("Tab"),
+                        lambda node: ds.role(node) == "list item" and node.parent.name == "文件", "the file list")
+    # Minimised and restored, the window gives the keys back to the row, told as they come.
+    said = "list item %r" % row.name
+    window = desktop.session._x("xdotool", "search", "--onlyvisible", "--name", "^Corvane$").split()
+    check(len(window) == 1, "xdotool found the windows %r named Corvane" % window)
+    desktop.session._x("xdotool", "windowminimize", window[0])
+    check(ds.wait_for(lambda: not ds.is_active(main), 10), "the minimised window stays active")
+    heard = desktop.reader.mark()
+    desktop.session._x("xdotool", "windowactivate", window[0])
+    check(ds.wait_for(lambda: ds.is_active(main), 10), "the restored window is not active")
+    check(desktop.reader.hears(lambda _: said in focus_events(desktop.reader, heard)),
+          "back in the window, a screen reader heard the keys go to %r, not %s" % (focus_events(desktop.reader, heard), said))
     refresh = one(ds.find(main, "push button", name="刷新列表"), "刷新列表")
     start_on(desktop, main, refresh)
     heard = desktop.reader.mark()
