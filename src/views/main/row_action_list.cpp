@@ -342,7 +342,7 @@ void RowActionList::currentChanged(const QModelIndex& current, const QModelIndex
 
 void RowActionList::keyPressEvent(QKeyEvent* event) {
     const QModelIndex row = currentIndex();
-    if (isMenuKey(event)) {
+    if (isMenuKey(event) && menuOffered_) {
         if (row.isValid() && !openMenu()) showMenu(row, visualRect(row).bottomLeft(), true);
         event->accept();
         return;
@@ -368,6 +368,10 @@ void RowActionList::mousePressEvent(QMouseEvent* event) {
 }
 
 void RowActionList::contextMenuEvent(QContextMenuEvent* event) {
+    if (!menuOffered_) {
+        event->ignore();
+        return;
+    }
     event->accept();
     if (openMenu()) return;
     if (event->reason() == QContextMenuEvent::Keyboard) {

@@ -63,6 +63,9 @@ public:
     }
     const QString& progressName() const { return progressName_; }
     void setRowKey(RowKey key) { rowKey_ = std::move(key); }
+    // Whether the Menu key, Shift+F10 and a right click open the menu of a row's actions
+    // (they do unless told otherwise; a list whose one action is Return's needs none).
+    void setMenuOffered(bool offered) { menuOffered_ = offered; }
 
     std::vector<Action> actionsOf(const QModelIndex& row) const;
     std::optional<int> progressOf(const QModelIndex& row) const;
@@ -97,6 +100,7 @@ private:
     Progress progress_;
     QString progressName_;
     RowKey rowKey_;
+    bool menuOffered_ = true;
     int keptRow_ = -1;
     QString keptKey_;
     std::map<int, QAccessible::Id> accessibleRows_;
