@@ -110,6 +110,7 @@ FeedbackSheet::FeedbackSheet(std::shared_ptr<const FeedbackSubmitter> submitter,
     column()->addWidget(form_);
 
     announcer_ = new Announcer(this);
+    submitKeys_.emplace(submit_);
     setDefaultButton(submit_);
     setInitialFocus(text_);
     updateSubmit();
@@ -209,7 +210,7 @@ QWidget* FeedbackSheet::makeThanks() {
 
 void FeedbackSheet::updateSubmit() {
     submit_->setText(sending_ ? QStringLiteral("提交中…") : QStringLiteral("提交"));
-    submit_->setEnabled(!sending_ && longEnough(trimmedText(text_)));
+    submitKeys_->setEnabled(!sending_ && longEnough(trimmedText(text_)));
 }
 
 void FeedbackSheet::showMessage(const QString& text) {
@@ -225,10 +226,6 @@ void FeedbackSheet::send() {
     }
     sending_ = true;
     showMessage({});
-    // Disabled, the button would hand its keys to the next control (a category): the
-    // keys rest with the sheet until the result brings them back.
-    keysOnSubmit_ = submit_->hasFocus();
-    if (keysOnSubmit_) submit_->clearFocus();
     updateSubmit();
 
     // The exchange waits for up to the time-out, so it runs on a thread of its own
@@ -245,16 +242,17 @@ void FeedbackSheet::send() {
 
 void FeedbackSheet::finish(const Outcome& outcome) {
     sending_ = false;
+    if (outcome.ok()) {
+        form_->hide();
+        thanks_->show();
+    }
     updateSubmit();
     if (!outcome.ok()) {
         const QString refusal = QString::fromStdString(outcome.refusal());
         showMessage(refusal);
-        if (keysOnSubmit_ && focusWidget() == nullptr) submit_->setFocus(Qt::OtherFocusReason);
         announcer_->announce(refusal);
         return;
     }
-    form_->hide();
-    thanks_->show();
     announcer_->announce(thanksLine());
     // The timer belongs to this sheet: it never closes a feedback sheet opened later.
     QTimer::singleShot(closeDelayMs, Qt::PreciseTimer, this, &QDialog::accept);

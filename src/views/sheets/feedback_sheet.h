@@ -9,7 +9,9 @@
 // closed sheet is dropped.
 
 #include <memory>
+#include <optional>
 
+#include "views/kept_keys.h"
 #include "views/sheet.h"
 
 class QButtonGroup;
@@ -53,9 +55,9 @@ private:
     QWidget* form_ = nullptr;
     QWidget* thanks_ = nullptr;
     Announcer* announcer_ = nullptr;
+    // "提交" disabled while it sends keeps the keys it had.
+    std::optional<KeptKeys> submitKeys_;
     bool sending_ = false;
-    // The keys were on "提交" when it was disabled for the request: they go back to it.
-    bool keysOnSubmit_ = false;
 };
 
 }  // namespace corvane
