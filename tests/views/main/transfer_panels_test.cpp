@@ -225,16 +225,7 @@ TEST_F(QueuePanelTest, rowsSpanTheWholeListWhileItScrolls) {
 // last step (nothing: ""), whether the last failed row is in view and where the keys are.
 TEST_F(QueuePanelTest, aFailureIsToldOnceInTheRowsWordsAndNeverCountedAsDone) {
     for (int k = 0; k < 20; ++k) add("f" + std::to_string(k) + ".bin", 100);
-    int shows = 0;
-    struct ShowCounter : QObject {
-        int* shows;
-        explicit ShowCounter(int* count) : shows(count) {}
-        bool eventFilter(QObject*, QEvent* event) override {
-            if (event->type() == QEvent::Show) ++*shows;
-            return false;
-        }
-    } counter(&shows);
-    panel.announcer()->installEventFilter(&counter);
+    test::ShowCounter counter(panel.announcer());
     QPushButton* keysHere = child<QPushButton>(panel, "queueClear");
     keysHere->setVisible(true);
     keysHere->setFocus();
@@ -259,9 +250,9 @@ TEST_F(QueuePanelTest, aFailureIsToldOnceInTheRowsWordsAndNeverCountedAsDone) {
         Q_EMIT state->uploaderChanged();
         settle();
         EXPECT_EQ(count(), QString::fromUtf8(step.header));
-        EXPECT_EQ(shows - told, *step.told ? 1 : 0) << step.told;
+        EXPECT_EQ(counter.shows() - told, *step.told ? 1 : 0) << step.told;
         if (*step.told) EXPECT_EQ(panel.announcer()->text(), QString::fromUtf8(step.told));
-        told = shows;
+        told = counter.shows();
         EXPECT_EQ(QApplication::focusWidget(), keysHere) << step.told;
     }
     const QRect lastFailed = rowRect(6);
@@ -272,7 +263,7 @@ TEST_F(QueuePanelTest, aFailureIsToldOnceInTheRowsWordsAndNeverCountedAsDone) {
     }
     Q_EMIT state->uploaderChanged();
     EXPECT_EQ(count(), QStringLiteral("4 个失败"));
-    EXPECT_EQ(shows, told) << "nothing new failed";
+    EXPECT_EQ(counter.shows(), told) << "nothing new failed";
     state->uploader().clearFinished();
     Q_EMIT state->uploaderChanged();
     add("again.bin", 10, TransferState::done());

@@ -116,16 +116,7 @@ TEST_F(UpdateBlockTest, theKeysStayOnCheckAndEachResultIsTold) {
     check->setFocus();
     auto* announcer = block.findChild<Announcer*>();
     ASSERT_NE(announcer, nullptr);
-    int shows = 0;
-    struct ShowCounter : QObject {
-        int* shows;
-        explicit ShowCounter(int* count) : shows(count) {}
-        bool eventFilter(QObject*, QEvent* event) override {
-            if (event->type() == QEvent::Show) ++*shows;
-            return false;
-        }
-    } counter(&shows);
-    announcer->installEventFilter(&counter);
+    test::ShowCounter counter(announcer);
     const struct {
         UpdatePhase phase;
         const char* told;  // "" when nothing is told
@@ -144,9 +135,9 @@ TEST_F(UpdateBlockTest, theKeysStayOnCheckAndEachResultIsTold) {
         updater.setPhase(step.phase);
         settle();
         const std::string what = step.phase.text();
-        EXPECT_EQ(shows - told, *step.told ? 1 : 0) << what;
+        EXPECT_EQ(counter.shows() - told, *step.told ? 1 : 0) << what;
         if (*step.told) EXPECT_TRUE(announcer->text().startsWith(QString::fromUtf8(step.told))) << what;
-        told = shows;
+        told = counter.shows();
         QWidget* keys = QApplication::focusWidget();
         if (step.keysOnCheck) {
             EXPECT_EQ(keys, check) << what;
