@@ -10,7 +10,8 @@ server (xdotool) and a reader listening in a process of its own, under openbox o
   words, while the keys stay on "选择文件"; then the queue's header reads "2 个失败";
 - the feedback sheet's categories are radio buttons, the arrows moving the choice and
   heard checked; Return on "提交" with no server leaves the keys on "提交" (no focus
-  event for a category) and the failure is heard as an alert;
+  event for a category) and the failure is heard as an alert; Return on "检查更新" keeps
+  the keys there and the result shown is heard;
 - with no window manager, a sheet or the picker closed by keys ("取消" on 发送文字,
   "完成" on 设置, Escape on the picker) leaves the window active, and Tab moves the keys.
 
@@ -197,6 +198,19 @@ def feedback(desktop, main):
     desktop.keys("shift+Tab", "Return")
     check(desktop.closed("体验反馈"), "取消 left the feedback sheet open")
     desktop.active_window("设置")
+    check_now = one(ds.find(settings, "push button", name="检查更新"), "检查更新")
+    start_on(desktop, settings, check_now)
+    heard = desktop.reader.mark()
+    desktop.keys("Return")
+    # The session's manifest is no real one: the result told is the one shown, whatever it is.
+    check(desktop.reader.hears(lambda _: alerts(desktop.reader, heard), 30), "检查更新's result was never heard")
+    told = alerts(desktop.reader, heard)
+    check(len(told) == 1 and ds.find(settings, "label", name=told[0]), "检查更新 was heard as %r; the sheet shows %r"
+          % (told, [label.name for label in ds.find(settings, "label", prefix="检查")]))
+    check(desktop.focus_reaches(settings, button("检查更新")), "after the check the keys are on %s"
+          % describe(ds.focused(settings)))
+    moves = focus_events(desktop.reader, heard)
+    check(all(said == button("检查更新") for said in moves), "during the check the keys went to %r" % moves)
     start_on(desktop, settings, one(ds.find(settings, "push button", name="完成"), "完成"))
     desktop.keys("Return")
     check(desktop.closed("设置"), "完成 left the settings open")
