@@ -4,28 +4,52 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QEvent>
+#include <QPointer>
+#include <QTimer>
 
 namespace corvane {
 
 namespace {
 
-class PopupsCloseWithDialog : public QObject {
+class DialogsLeaveFocusWhole : public QObject {
 public:
     using QObject::QObject;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Hide && watched->isWidgetType()) closePopupsOf(static_cast<QWidget*>(watched));
+        if (event->type() != QEvent::Hide || !watched->isWidgetType()) return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        if (!widget->isWindow() || widget->windowType() != Qt::Dialog) return false;
+        closePopupsOf(widget);
+        activateBehind(widget);
         return false;
     }
 
 private:
-    static void closePopupsOf(QWidget* widget) {
-        if (!widget->isWindow() || widget->windowType() != Qt::Dialog) return;
-        // Each close takes one popup off Qt's stack; one that refuses is hidden.
+    static void closePopupsOf(QWidget* dialog) {
+        // Each close takes one popup off Qt's stack; one that refuses is hidden. A popup of
+        // another window (a menu of the main window) stays.
         while (QWidget* popup = QApplication::activePopupWidget()) {
+            if (!popupOf(popup, dialog)) return;
             if (!popup->close()) popup->hide();
         }
+    }
+
+    // Without a window manager nothing gives the input focus back when a dialog goes: the X
+    // server leaves it on the root window and no key reaches the program. So the window
+    // behind takes it itself, once the dialog is gone and no other window of the program has
+    // it (with a window manager this asks the manager, which has done so or does it now).
+    static void activateBehind(QWidget* dialog) {
+        QWidget* behind = dialog->parentWidget() ? dialog->parentWidget()->window() : nullptr;
+        if (behind == nullptr) return;
+        QTimer::singleShot(0, behind, [behind = QPointer<QWidget>(behind)] {
+            if (!behind || !behind->isVisible() || behind->isActiveWindow()) return;
+            QWidget* active = QApplication::activeWindow();
+            if (active != nullptr && active != behind && active->isVisible()) return;
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal != nullptr && modal != behind) return;
+            behind->activateWindow();
+        });
     }
 };
 
@@ -50,7 +74,8 @@ QAccessibleInterface* viewportAccessible(const QString& className, QObject* obje
     return new ViewportAccessible(widget);
 }
 
-// The last control a focus event was sent for.
+// The last control a focus event was sent for; none once the keys left the program, so
+// that the row they come back to is told again.
 QAccessible::Id lastFocus = 0;
 
 void oneFocusEvent(QAccessibleEvent* event);
@@ -80,8 +105,21 @@ void oneFocusEvent(QAccessibleEvent* event) {
 
 }  // namespace
 
+bool popupOf(const QWidget* popup, const QWidget* dialog) {
+    for (const QWidget* owner = popup; owner != nullptr;) {
+        if (owner == dialog) return true;
+        const QWidget* next = owner->parentWidget();
+        if (next == nullptr && owner->focusProxy() != nullptr && owner->focusProxy() != owner) next = owner->focusProxy();
+        owner = next;
+    }
+    return false;
+}
+
 void keepWindowFocusWhole(QApplication& app) {
-    app.installEventFilter(new PopupsCloseWithDialog(&app));
+    app.installEventFilter(new DialogsLeaveFocusWhole(&app));
+    QObject::connect(&app, &QApplication::focusChanged, &app, [](QWidget*, QWidget* now) {
+        if (now == nullptr) lastFocus = 0;
+    });
     QAccessible::installFactory(viewportAccessible);
     QAccessible::installUpdateHandler(oneFocusEvent);
 }

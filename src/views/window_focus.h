@@ -7,19 +7,28 @@
 // the keys are lost until it is minimised and restored. Whether the window manager's
 // activation comes before the popup goes depends on how fast the program answers, and a
 // screen reader asking about every event slows it enough. So a dialog that hides closes
-// the popups still open, before the window behind it can be activated.
+// its own popups still open (a menu of another window stays), before the window behind it
+// can be activated. Without a window manager nothing activates that window: it takes the
+// input focus itself once the dialog is gone.
 //
 // A scroll area's viewport (a text editor's, a list's) takes its scroll area as focus proxy,
 // so it would report "focused" beside the control that holds the keys: over accessibility it
 // reports only what is true of the viewport itself. And each move of the keys is told as one
-// focus event, for what took them (a list's row, not the row and then the list).
+// focus event, for what took them (a list's row, not the row and then the list); a row the
+// keys come back to from outside the program is told again.
 
 class QApplication;
+class QWidget;
 
 namespace corvane {
 
-// Installs all three on the application: the popups closed with their dialog, the viewports'
-// accessibility and the one focus event. Once per process, before the first window.
+// Whether the popup belongs to the dialog: made by it or by one of its widgets (a completer's
+// list, whose keys go to the field it completes, counts as the field's).
+bool popupOf(const QWidget* popup, const QWidget* dialog);
+
+// Installs all of it on the application: the popups closed and the focus given back with their
+// dialog, the viewports' accessibility and the one focus event. Once per process, before the
+// first window.
 void keepWindowFocusWhole(QApplication& app);
 
 }  // namespace corvane

@@ -406,16 +406,45 @@ class Session:
         return self.post("/api/upload/%s/finish" % upload_id, {})
 
 
-class _HeldDeviceHandler(BaseHTTPRequestHandler):
+class _JsonHandler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
-    def _reply(self, body):
+    def _reply(self, body, status=200):
         data = json.dumps(body).encode()
-        self.send_response(200)
+        self.send_response(status)
         self.send_header("Content-Type", "application/json")
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()
         self.wfile.write(data)
+
+    def log_message(self, *args):
+        pass
+
+
+class _BusyDeviceHandler(_JsonHandler):
+    def do_GET(self):
+        self._reply({"received": [], "files": []})
+
+    def do_PUT(self):
+        self.rfile.read(int(self.headers.get("Content-Length") or 0))
+        self._reply({"error": "busy"}, 503)
+
+    do_POST = do_PUT
+
+
+class BusyDevice(ThreadingHTTPServer):
+    """A device on a loopback port that refuses every upload as too busy to take it now."""
+    daemon_threads = True
+
+    def __init__(self, port):
+        super().__init__(("127.0.0.1", port), _BusyDeviceHandler)
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.shutdown()
+
+
+class _HeldDeviceHandler(_JsonHandler):
 
     def do_GET(self):
         self._reply({"received": [], "files": []})
@@ -430,9 +459,6 @@ class _HeldDeviceHandler(BaseHTTPRequestHandler):
         self._reply({"ok": True})
 
     do_POST = do_PUT
-
-    def log_message(self, *args):
-        pass
 
 
 class HeldDevice(ThreadingHTTPServer):

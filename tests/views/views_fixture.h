@@ -22,6 +22,22 @@
 
 namespace corvane::test {
 
+// Counts the times a widget is shown: an alert is heard each time it shows.
+class ShowCounter : public QObject {
+public:
+    explicit ShowCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int shows() const { return shows_; }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show) ++shows_;
+        return false;
+    }
+
+private:
+    int shows_ = 0;
+};
+
 // A device on the network as the peer list shows it.
 inline Peer viewPeer(const std::string& id, const std::string& name, const std::string& team = "",
                      const std::string& ip = "192.168.1.20", int port = 8899) {

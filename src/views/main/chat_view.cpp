@@ -88,6 +88,8 @@ QWidget* ChatView::makeListColumn() {
     // A row list: Tab reaches it, the arrows move through it, and Return or Enter opens the row,
     // as a click does; it reports a row focused only while it holds the keys. The id is copied
     // now; the conversation opens once the event is over, as the list may change under it.
+    // Rows are known by their conversation: one a new message moves keeps the keys. Its one
+    // action needs no menu.
     auto* list = new RowActionList(column);
     list_ = list;
     list_->setObjectName(QStringLiteral("chatConvList"));
@@ -112,6 +114,8 @@ QWidget* ChatView::makeListColumn() {
         const auto open = [this, id] { state_.openChat(id); };
         return std::vector<RowActionList::Action>{{QStringLiteral("打开"), Qt::Key_Return, open}};
     });
+    list->setRowKey([this](const QModelIndex& index) { return QString::fromStdString(model_->conv(index.row()).id); });
+    list->setMenuOffered(false);
     connect(list_, &QListView::clicked, this, openRow);
     layout->addSpacing(4);
     layout->addWidget(list_, 1);

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
+#include "views/announcer.h"
 #include "views/controls.h"
 #include "views/main/queue_list_model.h"
 #include "views/main/queue_row_delegate.h"
@@ -45,6 +46,7 @@ QueuePanel::QueuePanel(AppState& state, QWidget* parent) : QWidget(parent), stat
     list_->setModel(model_);
     list_->setItemDelegate(delegate_);
     column->addWidget(list_);
+    announcer_ = new Announcer(this);
 
     connect(clear_, &QPushButton::clicked, this, [this] { state_.uploader().clearFinished(); });
     connect(delegate_, &QueueRowDelegate::cancelRequested, this,
@@ -65,13 +67,42 @@ QueuePanel::QueuePanel(AppState& state, QWidget* parent) : QWidget(parent), stat
     refresh();
 }
 
+QString QueuePanel::countText(size_t active, size_t failed) {
+    if (active > 0) return QString::number(active) + QStringLiteral(" 个进行中");
+    // Failures are never summed up as success.
+    if (failed > 0) return QString::number(failed) + QStringLiteral(" 个失败");
+    return QStringLiteral("全部完成");
+}
+
 void QueuePanel::refresh() {
     const auto& tasks = state_.uploader().tasks();
     model_->sync(tasks);
-    const auto active = std::count_if(tasks.begin(), tasks.end(), [](const auto& t) { return t->state.active(); });
-    count_->setText(active == 0 ? QStringLiteral("全部完成") : QString::number(active) + QStringLiteral(" 个进行中"));
-    clear_->setVisible(size_t(active) < tasks.size());
+    const auto active = size_t(std::count_if(tasks.begin(), tasks.end(), [](const auto& t) { return t->state.active(); }));
+    const auto failed = size_t(std::count_if(tasks.begin(), tasks.end(), [](const auto& t) {
+        return t->state.kind == TransferState::Kind::failed;
+    }));
+    count_->setText(countText(active, failed));
+    clear_->setVisible(active < tasks.size());
     list_->setFixedHeight(std::min(int(tasks.size()) * delegate_->rowHeight(), maxListHeight));
+    tellNewFailures();
+}
+
+void QueuePanel::tellNewFailures() {
+    std::set<std::string> listed;
+    QStringList heard;
+    int lastFailed = -1;
+    for (int k = 0; k < model_->rowCount(); ++k) {
+        const QueueListModel::Row& row = model_->row(k);
+        listed.insert(row.task->id);
+        if (row.state.kind != TransferState::Kind::failed || !told_.insert(row.task->id).second) continue;
+        heard << QString::fromStdString(row.task->fileName) + QStringLiteral(" · ") +
+                     QueueListModel::look(row.state).stateText;
+        lastFailed = k;
+    }
+    std::erase_if(told_, [&listed](const std::string& id) { return !listed.count(id); });
+    if (lastFailed < 0) return;
+    list_->scrollTo(model_->index(lastFailed));
+    announcer_->announce(heard.join(QStringLiteral("；")));
 }
 
 }  // namespace corvane

@@ -5,6 +5,12 @@
 // every uploaderChanged and calls only cancel(task) and clearFinished().
 // An active row's cancel button is its action "取消" for the keys (Delete, the
 // menu) and for screen readers; a row's progress is read as a bar in the row.
+// When nothing is active the header says how many failed ("2 个失败"), else "全部完成".
+// A row that fails is told to a screen reader once, in the row's own words, and
+// scrolled into view; the keys stay where they are.
+
+#include <set>
+#include <string>
 
 #include <QWidget>
 
@@ -15,6 +21,7 @@ class QPushButton;
 
 namespace corvane {
 
+class Announcer;
 class AppState;
 class QueueListModel;
 class QueueRowDelegate;
@@ -30,9 +37,14 @@ public:
     RowActionList* list() const { return list_; }
     QueueListModel* model() const { return model_; }
     QueueRowDelegate* delegate() const { return delegate_; }
+    Announcer* announcer() const { return announcer_; }
+
+    // The header's count: the active tasks, else how many failed, else "全部完成".
+    static QString countText(size_t active, size_t failed);
 
 private:
     void refresh();
+    void tellNewFailures();
 
     AppState& state_;
     QLabel* count_ = nullptr;
@@ -40,6 +52,9 @@ private:
     RowActionList* list_ = nullptr;
     QueueListModel* model_ = nullptr;
     QueueRowDelegate* delegate_ = nullptr;
+    Announcer* announcer_ = nullptr;
+    // The ids of the failed tasks already told, pruned to the tasks listed.
+    std::set<std::string> told_;
 };
 
 }  // namespace corvane

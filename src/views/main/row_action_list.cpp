@@ -330,9 +330,19 @@ void RowActionList::dataChanged(const QModelIndex& topLeft, const QModelIndex& b
     }
 }
 
+void RowActionList::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    // QListView tells every new current row as focused, also while the keys are elsewhere
+    // (a listing replaced behind a sheet or after a button): only a list holding them tells it.
+    if (hasFocus()) {
+        QListView::currentChanged(current, previous);
+        return;
+    }
+    QAbstractItemView::currentChanged(current, previous);
+}
+
 void RowActionList::keyPressEvent(QKeyEvent* event) {
     const QModelIndex row = currentIndex();
-    if (isMenuKey(event)) {
+    if (isMenuKey(event) && menuOffered_) {
         if (row.isValid() && !openMenu()) showMenu(row, visualRect(row).bottomLeft(), true);
         event->accept();
         return;
@@ -358,6 +368,10 @@ void RowActionList::mousePressEvent(QMouseEvent* event) {
 }
 
 void RowActionList::contextMenuEvent(QContextMenuEvent* event) {
+    if (!menuOffered_) {
+        event->ignore();
+        return;
+    }
     event->accept();
     if (openMenu()) return;
     if (event->reason() == QContextMenuEvent::Keyboard) {

@@ -7,6 +7,8 @@
 // a menu of them (by keys, with its first item highlighted), and a screen reader
 // finds them as the row's accessible actions. A click on a row gives the list the
 // keyboard focus on that row; while a row holds the keys, only it reports focused.
+// A new current row is told as a focus event only while the list holds the keys: a
+// list drawn again behind the keys' back is silent.
 //
 // When the model is reset (a new listing), the keys stay on the row of the
 // same key, or on the row at the same place when that one went.
@@ -61,6 +63,9 @@ public:
     }
     const QString& progressName() const { return progressName_; }
     void setRowKey(RowKey key) { rowKey_ = std::move(key); }
+    // Whether the Menu key, Shift+F10 and a right click open the menu of a row's actions
+    // (they do unless told otherwise; a list whose one action is Return's needs none).
+    void setMenuOffered(bool offered) { menuOffered_ = offered; }
 
     std::vector<Action> actionsOf(const QModelIndex& row) const;
     std::optional<int> progressOf(const QModelIndex& row) const;
@@ -80,6 +85,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
                      const QList<int>& roles = QList<int>()) override;
 
@@ -94,6 +100,7 @@ private:
     Progress progress_;
     QString progressName_;
     RowKey rowKey_;
+    bool menuOffered_ = true;
     int keptRow_ = -1;
     QString keptKey_;
     std::map<int, QAccessible::Id> accessibleRows_;

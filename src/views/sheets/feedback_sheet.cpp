@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include <QAccessibleWidget>
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include "app/feedback_submitter.h"
 #include "base/cfg.h"
 #include "updater/main_thread_post.h"
+#include "views/announcer.h"
 #include "views/controls.h"
 #include "views/symbols.h"
 #include "views/text_metrics.h"
@@ -27,9 +29,47 @@ QString trimmedText(const TypedTextEdit* editor) { return editor->typedText().tr
 
 bool longEnough(const QString& text) { return characterCount(text.toStdString()) >= 2; }
 
+QString thanksLine() { return QStringLiteral("已经收到了，谢谢！"); }
+
+// A segment as what it is: one choice of several, checked or not, chosen by its press.
+class SegmentAccessible : public QAccessibleWidget {
+public:
+    explicit SegmentAccessible(QPushButton* button)
+        : QAccessibleWidget(button, QAccessible::RadioButton, button->text()) {
+        addControllingSignal(QStringLiteral("toggled(bool)"));
+    }
+
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = true;
+        state.checked = button()->isChecked();
+        return state;
+    }
+    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString& name) override {
+        if (name == pressAction()) {
+            button()->click();
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+private:
+    QPushButton* button() const { return static_cast<QPushButton*>(widget()); }
+};
+
+QAccessibleInterface* segmentAccessible(const QString&, QObject* object) {
+    auto* button = qobject_cast<QPushButton*>(object);
+    if (button == nullptr || !button->objectName().startsWith(QStringLiteral("feedbackKind:"))) return nullptr;
+    return new SegmentAccessible(button);
+}
+
 // One segment of the category picker; the first and last get the rounded ends.
 QPushButton* segment(const QString& title, int index, int count, QWidget* parent) {
     QPushButton* button = sheetButton(title, parent);
+    button->setObjectName(QStringLiteral("feedbackKind:") + title);
+    // The accessible object made for it as a plain button goes: the segment's is made instead.
+    QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(QAccessible::queryAccessibleInterface(button)));
     button->setCheckable(true);
     button->setFont(Theme::font(11.5));
     const QString left = index == 0 ? QStringLiteral("5px") : QStringLiteral("0px");
@@ -49,6 +89,8 @@ const QStringList FeedbackSheet::kinds = {QStringLiteral("问题反馈"), QStrin
 
 FeedbackSheet::FeedbackSheet(std::shared_ptr<const FeedbackSubmitter> submitter, QWidget* parent)
     : Sheet(QStringLiteral("体验反馈"), 460, 14, parent), submitter_(std::move(submitter)) {
+    static const bool factoryInstalled = (QAccessible::installFactory(segmentAccessible), true);
+    (void)factoryInstalled;
     auto* header = new QHBoxLayout();
     header->setSpacing(8);
     header->addWidget(new SymbolLabel("bubble.left.and.text.bubble.right", 13, Theme::tint(Tint::accent), this));
@@ -67,6 +109,8 @@ FeedbackSheet::FeedbackSheet(std::shared_ptr<const FeedbackSubmitter> submitter,
     form_ = makeForm();
     column()->addWidget(form_);
 
+    announcer_ = new Announcer(this);
+    submitKeys_.emplace(submit_);
     setDefaultButton(submit_);
     setInitialFocus(text_);
     updateSubmit();
@@ -84,7 +128,6 @@ QWidget* FeedbackSheet::makeForm() {
     kind_->setExclusive(true);
     for (int i = 0; i < kinds.size(); ++i) {
         QPushButton* button = segment(kinds[i], i, int(kinds.size()), form);
-        button->setObjectName(QStringLiteral("feedbackKind:") + kinds[i]);
         button->setChecked(i == 0);
         kind_->addButton(button, i);
         picker->addWidget(button);
@@ -157,7 +200,7 @@ QWidget* FeedbackSheet::makeThanks() {
     stack->setContentsMargins(0, 26, 0, 26);
     stack->setSpacing(10);
     stack->addWidget(new SymbolLabel("checkmark.circle.fill", 34, Theme::tint(Tint::green), thanks), 0, Qt::AlignHCenter);
-    stack->addWidget(sheetLabel(QStringLiteral("已经收到了，谢谢！"), 13, Weight::medium, Theme::primary(), false, thanks),
+    stack->addWidget(sheetLabel(thanksLine(), 13, Weight::medium, Theme::primary(), false, thanks),
                      0, Qt::AlignHCenter);
     stack->addWidget(sheetLabel(QStringLiteral("你的建议会直接影响下一个版本。"), 11, Weight::regular,
                                 Theme::secondary(), false, thanks),
@@ -167,7 +210,7 @@ QWidget* FeedbackSheet::makeThanks() {
 
 void FeedbackSheet::updateSubmit() {
     submit_->setText(sending_ ? QStringLiteral("提交中…") : QStringLiteral("提交"));
-    submit_->setEnabled(!sending_ && longEnough(trimmedText(text_)));
+    submitKeys_->setEnabled(!sending_ && longEnough(trimmedText(text_)));
 }
 
 void FeedbackSheet::showMessage(const QString& text) {
@@ -199,13 +242,18 @@ void FeedbackSheet::send() {
 
 void FeedbackSheet::finish(const Outcome& outcome) {
     sending_ = false;
+    if (outcome.ok()) {
+        form_->hide();
+        thanks_->show();
+    }
     updateSubmit();
     if (!outcome.ok()) {
-        showMessage(QString::fromStdString(outcome.refusal()));
+        const QString refusal = QString::fromStdString(outcome.refusal());
+        showMessage(refusal);
+        announcer_->announce(refusal);
         return;
     }
-    form_->hide();
-    thanks_->show();
+    announcer_->announce(thanksLine());
     // The timer belongs to this sheet: it never closes a feedback sheet opened later.
     QTimer::singleShot(closeDelayMs, Qt::PreciseTimer, this, &QDialog::accept);
 }

@@ -2,12 +2,16 @@
 // The feedback sheet: a category, a text and an optional contact, sent in one
 // step through the FeedbackSubmitter on a thread of its own. Success thanks the
 // user and closes the sheet 1.1 s later; a failure shows the submitter's text
-// in red and keeps what was typed. It has no AppState: the host builds it with
+// in red and keeps what was typed. Either result is told to a screen reader; keys
+// that were on "提交" while it was disabled come back to it. The categories read
+// as one choice of radio buttons, the arrows moving the choice. It has no AppState: the host builds it with
 // the submitter. Closing it never stops a request in flight; a result for a
 // closed sheet is dropped.
 
 #include <memory>
+#include <optional>
 
+#include "views/kept_keys.h"
 #include "views/sheet.h"
 
 class QButtonGroup;
@@ -18,6 +22,7 @@ namespace corvane {
 
 class FeedbackSubmitter;
 class Outcome;
+class Announcer;
 class TypedTextEdit;
 
 class FeedbackSheet : public Sheet {
@@ -32,6 +37,7 @@ public:
 
     // The submit action ("提交" or Return): refuses a text under two characters, else sends it.
     void send();
+    Announcer* announcer() const { return announcer_; }
 
 private:
     QWidget* makeForm();
@@ -48,6 +54,9 @@ private:
     QPushButton* submit_ = nullptr;
     QWidget* form_ = nullptr;
     QWidget* thanks_ = nullptr;
+    Announcer* announcer_ = nullptr;
+    // "提交" disabled while it sends keeps the keys it had.
+    std::optional<KeptKeys> submitKeys_;
     bool sending_ = false;
 };
 

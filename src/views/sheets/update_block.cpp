@@ -11,6 +11,7 @@
 #include "app/app_state.h"
 #include "base/cfg.h"
 #include "updater/updater.h"
+#include "views/announcer.h"
 #include "views/controls.h"
 #include "views/data_text.h"
 #include "views/sheet.h"
@@ -62,6 +63,8 @@ UpdateBlock::UpdateBlock(AppState& state, Updater& updater, QWidget* parent)
     cancel_->setObjectName(QStringLiteral("updateCancel"));
     check_ = smallButton(QStringLiteral("检查更新"), this);
     check_->setObjectName(QStringLiteral("updateCheck"));
+    checkKeys_.emplace(check_);
+    announcer_ = new Announcer(this);
     QPushButton* page = smallButton(QStringLiteral("下载页"), this);
     page->setObjectName(QStringLiteral("updatePage"));
     for (QPushButton* button : {install_, cancel_, check_, page}) row->addWidget(button);
@@ -115,7 +118,7 @@ void UpdateBlock::showPhase() {
     install_->setVisible(available);
     cancel_->setVisible(downloading);
     check_->setVisible(!downloading);
-    check_->setEnabled(!phase.busy());  // checking, downloading, verifying, installing
+    checkKeys_->setEnabled(!phase.busy());  // checking, downloading, verifying, installing
 
     progress_->setVisible(downloading);
     progress_->setValue(int(std::clamp(phase.fraction, 0.0, 1.0) * 1000));
@@ -135,6 +138,15 @@ void UpdateBlock::showPhase() {
     newVersionTitle_->setText(QStringLiteral("发现新版本 v") + latest);
     notes_->setText(notesText(updater_.notes()));
     notes_->setVisible(!updater_.notes().empty());
+    tellResult(phase);
+}
+
+void UpdateBlock::tellResult(const UpdatePhase& phase) {
+    const bool changed = shownKind_ && *shownKind_ != phase.kind;
+    shownKind_ = phase.kind;
+    if (!changed) return;
+    if (phase.kind == Kind::available) announcer_->announce(newVersionTitle_->text());
+    if (phase.kind == Kind::latest || phase.kind == Kind::failed) announcer_->announce(status_->text());
 }
 
 }  // namespace corvane

@@ -2,10 +2,16 @@
 // The software-update section of the settings sheet: the running version, the
 // updater's phase (status text, progress, the new version with its notes, or
 // the failure in red) and its buttons: install, cancel, check and the download
-// page. It keeps nothing of its own and redraws on every change of the phase,
-// the newest version or the notes.
+// page. It redraws on every change of the phase, the newest version or the notes.
+// A check's result (the newest version, none newer, or the failure) is told to a
+// screen reader, and keys on "检查更新" stay there through the check.
+
+#include <optional>
 
 #include <QWidget>
+
+#include "updater/update_phase.h"
+#include "views/kept_keys.h"
 
 class QLabel;
 class QProgressBar;
@@ -13,6 +19,7 @@ class QPushButton;
 
 namespace corvane {
 
+class Announcer;
 class AppState;
 class Updater;
 
@@ -24,6 +31,7 @@ public:
 
 private:
     void showPhase();
+    void tellResult(const UpdatePhase& phase);
 
     AppState& state_;
     Updater& updater_;
@@ -35,6 +43,10 @@ private:
     QWidget* newVersion_ = nullptr;
     QLabel* newVersionTitle_ = nullptr;
     QLabel* notes_ = nullptr;
+    Announcer* announcer_ = nullptr;
+    std::optional<KeptKeys> checkKeys_;
+    // The phase last drawn: a result is told as the phase comes to it.
+    std::optional<UpdatePhase::Kind> shownKind_;
 };
 
 }  // namespace corvane

@@ -256,7 +256,13 @@ void TeamPanel::openMemberMenu(const json& user, QWidget* button) {
     menu->addAction(QStringLiteral("停用这个账号"), this, [this, id] { state_.toggleTeamBlock(id); });
     RoleMenu::markDestructive(
         menu->addAction(QStringLiteral("彻底移除"), this, [this, id] { state_.removeTeamMember(id); }));
-    menu->popup(button->mapToGlobal(QPoint(0, button->height())));
+    // Opened by keys (the pointer is elsewhere), its first item is highlighted, as every menu's.
+    const QPoint at = button->mapToGlobal(QPoint(0, button->height()));
+    if (button->underMouse()) {
+        menu->popup(at);
+    } else {
+        popupFromKeys(menu, at);
+    }
 }
 
 void TeamPanel::resetTemp(const json& user) {

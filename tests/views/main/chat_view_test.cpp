@@ -25,6 +25,7 @@
 #include "views/main/chat_pane.h"
 #include "views/main/chat_view.h"
 #include "views/main/root_sheets.h"
+#include "views/main/row_action_list.h"
 #include "views/sheet_host.h"
 #include "views/theme.h"
 #include "views/views_fixture.h"
@@ -522,6 +523,42 @@ TEST_F(ChatTest, theMessageBoxHoldsTheKeyboardWhenTheWindowOpensAndWhenAConversa
     pressKey(Qt::Key_Escape);
     settle();
     EXPECT_FALSE(state->showChat());
+}
+
+// A new message moved a conversation up while the keys stayed at its old place, so Return
+// opened another one; and its one action "打开" came as a menu no one needed.
+TEST_F(ChatTest, theKeysFollowTheirConversationAndTheListOffersNoMenu) {
+    state->setChatConvs({conv("all", "全员频道"), conv("dev-1", "小张"), conv("dev-2", "小李")});
+    state->setChatCurrent("all");
+    open();
+    auto* list = qobject_cast<RowActionList*>(view->convList());
+    ASSERT_NE(list, nullptr);
+    list->setFocus(Qt::TabFocusReason);
+    list->setCurrentIndex(view->convModel()->index(2));
+    state->setChatConvs({conv("dev-2", "小李", 1), conv("all", "全员频道"), conv("dev-1", "小张")});
+    settle();
+    ASSERT_TRUE(list->currentIndex().isValid());
+    EXPECT_EQ(view->convModel()->conv(list->currentIndex().row()).id, "dev-2") << "the keys stayed at the old place";
+
+    const struct {
+        const char* how;
+        std::function<void()> open;
+    } openers[] = {
+        {"the Menu key", [&] { QTest::keyClick(list, Qt::Key_Menu); }},
+        {"Shift+F10", [&] { QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier); }},
+        {"a right click", [&] {
+             QContextMenuEvent event(QContextMenuEvent::Mouse, list->visualRect(list->currentIndex()).center());
+             QApplication::sendEvent(list->viewport(), &event);
+         }},
+    };
+    for (const auto& opener : openers) {
+        opener.open();
+        settle();
+        EXPECT_EQ(list->openMenu(), nullptr) << opener.how << " opened a menu";
+    }
+    QTest::keyClick(list, Qt::Key_Return);
+    settle();
+    EXPECT_EQ(state->chatCurrent(), "dev-2");
 }
 
 TEST_F(ChatTest, theClearAlertOpensOnCancelSoOnlyAPressOfClearClears) {

@@ -3,6 +3,7 @@
 // cancelling in flight (the request still runs, nothing comes back), results
 // and timers that act only on their own sheet, once with the real submitter
 // against a loopback server, and raised from the settings sheet.
+#include <QAccessible>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include "base/cfg.h"
 #include "support/scripted_http_server.h"
 #include "updater/updater.h"
+#include "views/announcer.h"
 #include "views/main/content_view.h"
 #include "views/sheet_host.h"
 #include "views/sheets/fake_feedback_submitter.h"
@@ -245,6 +247,68 @@ TEST_F(FeedbackSheetTest, theKeysAndTheFocus) {
     EXPECT_TRUE(sheet.isNull());
     EXPECT_FALSE(state->showFeedback());
     EXPECT_TRUE(fake->calls().empty());
+}
+
+// Return on 提交 once moved the keys onto the category "其他", and a failure showed in a label
+// nothing announced. The keys stay where they were or come back to 提交; the result is told.
+TEST_F(FeedbackSheetTest, theKeysStayOrComeBackToSubmitAndTheResultIsTold) {
+    struct Case {
+        const char* from;  // the control Return is pressed on
+        std::optional<std::string> refusal;
+        const char* keysAfter;  // "" once the form is gone
+        const char* told;
+    };
+    const Case cases[] = {
+        {"feedbackSubmit", "连不上服务器，请稍后再试", "feedbackSubmit", "连不上服务器，请稍后再试"},
+        {"feedbackContact", "连不上服务器，请稍后再试", "feedbackContact", "连不上服务器，请稍后再试"},
+        {"feedbackSubmit", std::nullopt, "", "已经收到了，谢谢！"},
+    };
+    size_t calls = 0;
+    for (const Case& c : cases) {
+        fake->answer(c.refusal ? Outcome(Refusal{*c.refusal}) : Outcome(), std::chrono::milliseconds(200));
+        QPointer<QDialog> sheet = raise();
+        ASSERT_NE(sheet, nullptr);
+        editor(*sheet)->setPlainText(q("好用"));
+        auto* from = sheet->findChild<QWidget*>(QString::fromUtf8(c.from));
+        from->setFocus();
+        QTest::keyClick(from, Qt::Key_Return);
+        const QWidget* inFlight = sheet->focusWidget();
+        EXPECT_TRUE(inFlight == nullptr || !inFlight->objectName().startsWith(q("feedbackKind:")))
+            << c.from << ": while sending the keys went to " << inFlight->objectName().toStdString();
+        waitForCalls(++calls);
+        auto* announcer = sheet->findChild<Announcer*>();
+        EXPECT_EQ(announcer->text(), QString::fromUtf8(c.told)) << c.from;
+        EXPECT_TRUE(announcer->isVisible()) << c.from;
+        const QWidget* keys = sheet->focusWidget();
+        EXPECT_EQ(keys ? keys->objectName() : QString(), QString::fromUtf8(c.keysAfter)) << c.from;
+        if (c.refusal) sheet->close();
+        ASSERT_TRUE(qtWaitFor([&] { return sheet.isNull(); }, std::chrono::seconds(3)));
+    }
+}
+
+// The categories are one choice: radio buttons to a screen reader, the arrows moving the choice.
+TEST_F(FeedbackSheetTest, theCategoriesAreRadioButtonsMovedByTheArrows) {
+    QPointer<QDialog> sheet = raise();
+    ASSERT_NE(sheet, nullptr);
+    for (const char* raw : {"问题反馈", "功能建议", "其他"}) {
+        QAccessibleInterface* segment = QAccessible::queryAccessibleInterface(kind(*sheet, raw));
+        ASSERT_NE(segment, nullptr);
+        EXPECT_EQ(segment->role(), QAccessible::RadioButton) << raw;
+        EXPECT_EQ(segment->text(QAccessible::Name), QString::fromUtf8(raw));
+        EXPECT_TRUE(segment->state().checkable) << raw;
+    }
+    const struct {
+        Qt::Key key;
+        const char* chosen;
+    } moves[] = {{Qt::Key_Right, "功能建议"}, {Qt::Key_Right, "其他"}, {Qt::Key_Left, "功能建议"}, {Qt::Key_Left, "问题反馈"}};
+    kind(*sheet, "问题反馈")->setFocus();
+    for (const auto& move : moves) {
+        QTest::keyClick(QApplication::focusWidget(), move.key);
+        EXPECT_TRUE(kind(*sheet, move.chosen)->isChecked()) << move.chosen;
+        EXPECT_EQ(QApplication::focusWidget(), kind(*sheet, move.chosen)) << move.chosen;
+        EXPECT_TRUE(QAccessible::queryAccessibleInterface(kind(*sheet, move.chosen))->state().checked) << move.chosen;
+    }
+    sheet->close();
 }
 
 TEST_F(FeedbackSheetTest, theRealSubmitterAgainstALoopbackServer) {

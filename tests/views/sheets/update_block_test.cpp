@@ -10,6 +10,7 @@
 #include "updater/updater.h"
 #include "views/pixel_probes.h"
 #include "views/sheets/sheets_fixture.h"
+#include "views/announcer.h"
 #include "views/sheets/update_block.h"
 #include "views/theme.h"
 
@@ -101,6 +102,50 @@ TEST_F(UpdateBlockTest, eachPhaseShowsItsButtonsAndStatus) {
 
     button(block, "updatePage")->click();
     EXPECT_EQ(openedURLs, std::vector<std::string>{Updater::pageURL()}) << "also while downloading";
+}
+
+// Return on 检查更新 moved the keys on to 下载页, and the result was shown where no reader
+// speaks it. Each step sets a phase; the keys stay on 检查更新 (with nothing, while it is
+// disabled) and each result is told once as the phase comes to it.
+TEST_F(UpdateBlockTest, theKeysStayOnCheckAndEachResultIsTold) {
+    PhaseUpdater updater(options());
+    UpdateBlock block(*state, updater);
+    block.show();
+    QApplication::setActiveWindow(&block);
+    QPushButton* check = button(block, "updateCheck");
+    check->setFocus();
+    auto* announcer = block.findChild<Announcer*>();
+    ASSERT_NE(announcer, nullptr);
+    test::ShowCounter counter(announcer);
+    const struct {
+        UpdatePhase phase;
+        const char* told;  // "" when nothing is told
+        bool keysOnCheck;
+    } steps[] = {
+        {UpdatePhase::of(Kind::checking), "", false},
+        {UpdatePhase::of(Kind::latest), "已是最新版本", true},
+        {UpdatePhase::of(Kind::latest), "", true},
+        {UpdatePhase::of(Kind::checking), "", false},
+        {UpdatePhase::failed("未能连接到服务器。"), "未能连接到服务器。", true},
+        {UpdatePhase::of(Kind::checking), "", false},
+        {UpdatePhase::of(Kind::available), "发现新版本 v", true},
+    };
+    int told = 0;
+    for (const auto& step : steps) {
+        updater.setPhase(step.phase);
+        settle();
+        const std::string what = step.phase.text();
+        EXPECT_EQ(counter.shows() - told, *step.told ? 1 : 0) << what;
+        if (*step.told) EXPECT_TRUE(announcer->text().startsWith(QString::fromUtf8(step.told))) << what;
+        told = counter.shows();
+        QWidget* keys = QApplication::focusWidget();
+        if (step.keysOnCheck) {
+            EXPECT_EQ(keys, check) << what;
+        } else {
+            EXPECT_TRUE(keys == nullptr || keys == check) << what << ": the keys went to "
+                                                           << keys->objectName().toStdString();
+        }
+    }
 }
 
 TEST_F(UpdateBlockTest, checkInstallAndCancelDriveTheRealUpdater) {
