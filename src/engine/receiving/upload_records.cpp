@@ -261,6 +261,7 @@ UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::s
     record.madeAt = clock_();
     record.expected = -1;
     record.stored = 0;
+    record.storedIndices.clear();
     record.storedLately.clear();
     touch(record);
     return &record;
@@ -522,7 +523,7 @@ UploadRecords::Chunk::Put UploadRecords::Chunk::put(int64_t bytes, const std::fu
     if (!counts) return Put::dropped;
     if (!put()) return Put::failed;
     records_.touch(*record);  // a stored chunk is progress
-    records_.noteStored(*record, bytes);
+    records_.noteStored(*record, entry_->index, bytes);
     return Put::counted;
 }
 

@@ -191,8 +191,9 @@ private:
         double busyUntil = 0;             // gone after a drop: the owner's chunks are told busy until then
         double madeAt = 0;                // by the clock; its last change when read from disk
         int64_t expected = -1;            // the file's size its meta announced; -1 when unknown
-        int64_t stored = 0;               // bytes its chunks stored since it was made or read
-        // Bytes stored lately, in spans of ten seconds, oldest first.
+        int64_t stored = 0;               // bytes of new chunks stored since it was made or read
+        std::set<int64_t> storedIndices;  // the chunks counted in `stored`
+        // Bytes of new chunks stored lately, in spans of ten seconds, oldest first.
         std::vector<std::pair<double, int64_t>> storedLately;
     };
     // A folder moved aside while chunks of the generations up to `ended` still write into
@@ -267,8 +268,8 @@ private:
     int64_t storedRecently(const Record& record) const;
     // Whether it stored what counts as progress lately (or is young).
     bool progressing(const Record& record) const;
-    // Notes bytes a chunk stored.
-    void noteStored(Record& record, int64_t bytes);
+    // Notes bytes a chunk stored; a chunk stored again is no progress.
+    void noteStored(Record& record, int64_t index, int64_t bytes);
     // The uploads being written between two chunks: per address, those made or given a
     // chunk within `betweenChunks` seconds, the latest first, as many as its open
     // connections (not counting the one asking, `peerIP`'s) exceed its chunks in flight.

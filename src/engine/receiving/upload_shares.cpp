@@ -79,14 +79,18 @@ int64_t UploadRecords::storedRecently(const Record& record) const {
 bool UploadRecords::progressing(const Record& record) const {
     // A new upload has a moment to send its first chunk.
     if (clock_() - record.madeAt < limits_.youngFor) return true;
+    // Less than the floor will do when it is all that is left; an upload with nothing left
+    // to store waits only for its finish, and holds no room by storing more.
     int64_t floor = limits_.progressFloor;
-    if (record.expected >= 0) floor = std::min(floor, std::max<int64_t>(record.expected - record.stored, 0));
-    return storedRecently(record) >= std::max<int64_t>(floor, 1);
+    const int64_t left = record.expected - record.stored;
+    if (record.expected >= 0 && left > 0) floor = std::min(floor, left);
+    return storedRecently(record) >= floor;
 }
 
-void UploadRecords::noteStored(Record& record, int64_t bytes) {
+void UploadRecords::noteStored(Record& record, int64_t index, int64_t bytes) {
     constexpr double kSpan = 10;
     const double now = clock_();
+    if (!record.storedIndices.insert(index).second) return;
     record.stored += bytes;
     auto& lately = record.storedLately;
     std::erase_if(lately, [&](const auto& span) { return span.first < now - limits_.quietGivesWay; });

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/server/held_body.h"
 #include "engine/server/room_choice.h"
 
 namespace corvane {
@@ -79,21 +80,33 @@ bool BodyBudget::fits(const BodyReservation& body, int64_t bytes) const {
 
 bool BodyBudget::makeRoom(BodyReservation& body, int64_t bytes) {
     if (body.small_) return false;
-    const auto mine = byAddress_.find(body.address_);
-    if ((mine == byAddress_.end() ? 0 : mine->second) + bytes > perAddress_) return false;
+    const auto found = byAddress_.find(body.address_);
+    const int64_t mine = found == byAddress_.end() ? 0 : found->second;
+    if (mine + bytes > perAddress_) return false;
+    // Room is made for the rest of the body at once, within its address's limit, so that
+    // what one cut frees is not taken by another body before the rest of this one comes;
+    // else for this piece alone.
+    const int64_t rest = int64_t(HeldBody::memoryFor(size_t(body.length_))) - body.bytes_;
+    const int64_t whole = std::clamp(rest, bytes, perAddress_ - mine);
+    for (const int64_t need : {whole, bytes}) {
+        if (!cutFor(body, shortfallFor(body, need))) continue;
+        // The room freed is this body's until it has taken it or ended: a body arriving
+        // meanwhile, or cut and opened again at once, finds it taken.
+        promised_ += need - body.promised_;
+        body.promised_ = need;
+        return true;
+    }
+    return false;
+}
+
+int64_t BodyBudget::shortfallFor(const BodyReservation& body, int64_t bytes) const {
     // Bodies cut before make their room once they let go of it.
     const int64_t others = promised_ - body.promised_;
-    const int64_t shortfall =
-        std::max(sharedHeld_ + others + bytes - sharedRoom(), held_ + others + bytes - total_) - leaving_;
-    if (shortfall > 0 && !cutFor(body, shortfall)) return false;
-    // The room freed is this body's until it has taken it or ended: a body arriving
-    // meanwhile, or cut and opened again at once, finds it taken.
-    promised_ += bytes - body.promised_;
-    body.promised_ = bytes;
-    return true;
+    return std::max(sharedHeld_ + others + bytes - sharedRoom(), held_ + others + bytes - total_) - leaving_;
 }
 
 bool BodyBudget::cutFor(const BodyReservation& body, int64_t shortfall) {
+    if (shortfall <= 0) return true;
     const double at = clock_();
     std::vector<BodyReservation*> candidates;
     std::vector<RoomUnit> units;
@@ -123,7 +136,7 @@ bool BodyBudget::cutFor(const BodyReservation& body, int64_t shortfall) {
 
 BodyReservation::BodyReservation(BodyBudget& budget, const std::string& address, int64_t length,
                                  std::function<void()> cut)
-    : budget_(budget), address_(address), small_(length <= BodyBudget::smallBody), cut_(std::move(cut)) {}
+    : budget_(budget), address_(address), length_(length), small_(length <= BodyBudget::smallBody), cut_(std::move(cut)) {}
 
 // Requests without a body, the most of them, never touch the lock.
 BodyReservation::~BodyReservation() {

@@ -8,8 +8,8 @@
 // body on each of the server's 256 connections at once. Larger bodies share the rest, an
 // address at most a quarter of it. When there is no room, larger bodies being read are cut
 // (their connections close) by the rule every room shares (room_choice.h), each body a
-// unit, its progress the bytes per second it brings, until they free what is missing; the
-// room they free is the asking body's until it has taken it or ended.
+// unit, its progress the bytes per second it brings, until they free what the rest of the
+// asking body needs; the room they free is that body's until it has taken it or ended.
 
 #include <cstdint>
 #include <condition_variable>
@@ -54,6 +54,8 @@ private:
     // Cuts bodies that together let go of the shortfall; false (none cut) when there are
     // not enough of them. Called under lock_, as the ones below.
     bool makeRoom(BodyReservation& body, int64_t bytes);
+    // What is missing for `bytes` more of the body once the bodies cut let go.
+    int64_t shortfallFor(const BodyReservation& body, int64_t bytes) const;
     // Cuts the bodies the room's rule chooses to free `shortfall` bytes for the body; false
     // (none cut) when they cannot.
     bool cutFor(const BodyReservation& body, int64_t shortfall);
@@ -92,12 +94,13 @@ private:
     friend class BodyBudget;
     BodyBudget& budget_;
     const std::string& address_;
+    const int64_t length_;
     const bool small_;
     const std::function<void()> cut_;
     // Under the budget's lock once the body holds bytes:
     int64_t bytes_ = 0;
     int64_t delivered_ = 0;
-    int64_t promised_ = 0;  // room freed for it, not yet taken
+    int64_t promised_ = 0;  // room made for it, not yet taken
     TrafficMeter traffic_;
     bool holding_ = false;  // listed in the budget
     bool settled_ = false;
