@@ -222,8 +222,11 @@ void SidebarView::showPeers() {
     nearbyCount_->setText(QString::number(peers.size()));
     empty_->setVisible(peers.empty());
 
+    // Only what changed is touched: a row whose look is the same repaints nothing, and the
+    // rows are laid out and chained for Tab again only when one came, went or moved.
     std::vector<std::string> order;
     std::map<std::string, DeviceRow*> kept;
+    bool rowsCame = false;
     for (const Peer& peer : peers) {
         if (kept.count(peer.id)) continue;  // one row per id
         DeviceRow* row = nullptr;
@@ -231,18 +234,8 @@ void SidebarView::showPeers() {
             row = found->second;
             peerRows_.erase(found);
         } else {
-            row = new DeviceRow(this);
-            row->setObjectName(qs("deviceRow:" + peer.id));
-            row->setContextMenuPolicy(Qt::CustomContextMenu);
-            row->installEventFilter(this);
-            connect(row, &DeviceRow::clicked, this, [this, id = peer.id] {
-                if (const auto shown = shownPeers_.find(id); shown != shownPeers_.end()) {
-                    const Peer peer = shown->second;  // the call may replace the list
-                    state_.switchTarget(Target::of(peer));
-                }
-            });
-            connect(row, &DeviceRow::customContextMenuRequested, this,
-                    [this, id = peer.id, row](const QPoint& at) { openMenu(id, row->mapToGlobal(at), false); });
+            row = newPeerRow(peer.id);
+            rowsCame = true;
         }
         kept[peer.id] = row;
         shownPeers_[peer.id] = peer;
@@ -257,13 +250,30 @@ void SidebarView::showPeers() {
         row->deleteLater();
     }
     peerRows_ = std::move(kept);
-    if (order != order_) {
-        for (const std::string& id : order) peerColumn_->removeWidget(peerRows_[id]);
-        for (const std::string& id : order) peerColumn_->addWidget(peerRows_[id]);
-        order_ = order;
+    if (order == order_ && !rowsCame) return;
+    for (const std::string& id : order_) {
+        if (const auto row = peerRows_.find(id); row != peerRows_.end()) peerColumn_->removeWidget(row->second);
     }
-    for (const std::string& id : order) peerRows_[id]->show();
+    for (const std::string& id : order) peerColumn_->addWidget(peerRows_[id]);
+    order_ = std::move(order);
+    for (const std::string& id : order_) peerRows_[id]->show();
     chainTabOrder(this);  // a new row joined the Tab chain at its end
+}
+
+DeviceRow* SidebarView::newPeerRow(const std::string& id) {
+    auto* row = new DeviceRow(this);
+    row->setObjectName(qs("deviceRow:" + id));
+    row->setContextMenuPolicy(Qt::CustomContextMenu);
+    row->installEventFilter(this);
+    connect(row, &DeviceRow::clicked, this, [this, id] {
+        if (const auto shown = shownPeers_.find(id); shown != shownPeers_.end()) {
+            const Peer peer = shown->second;  // the call may replace the list
+            state_.switchTarget(Target::of(peer));
+        }
+    });
+    connect(row, &DeviceRow::customContextMenuRequested, this,
+            [this, id, row](const QPoint& at) { openMenu(id, row->mapToGlobal(at), false); });
+    return row;
 }
 
 std::string SidebarView::peerIdOf(const DeviceRow* row) const {

@@ -68,6 +68,7 @@ private:
     QWidget* emptyState();
     QWidget* footer();
     void showPeers();
+    DeviceRow* newPeerRow(const std::string& id);
     void showLocal();
     void showDiscovery();
     void openMenu(const std::string& id, const QPoint& at, bool byKeys);
