@@ -44,6 +44,9 @@ public:
         // The key that runs it on the focused row: Qt::Key_Return (Enter too), Qt::Key_Delete, or 0.
         int key = 0;
         std::function<void()> run;
+        // Whether the row's menu offers it (a row's own press is offered by its key and to a
+        // screen reader only).
+        bool inMenu = true;
     };
     using Actions = std::function<std::vector<Action>(const QModelIndex& row)>;
     // A row's progress in whole percent, or nothing for a row without one.
@@ -61,6 +64,13 @@ public:
     }
     const QString& progressName() const { return progressName_; }
     void setRowKey(RowKey key) { rowKey_ = std::move(key); }
+    // What a row is over accessibility (a list item unless told), and, for rows that can be
+    // checked, whether one is.
+    using Checked = std::function<bool(const QModelIndex& row)>;
+    void setRowRole(QAccessible::Role role) { rowRole_ = role; }
+    QAccessible::Role rowRole() const { return rowRole_; }
+    void setRowChecked(Checked checked) { checked_ = std::move(checked); }
+    std::optional<bool> checkedOf(const QModelIndex& row) const;
 
     std::vector<Action> actionsOf(const QModelIndex& row) const;
     std::optional<int> progressOf(const QModelIndex& row) const;
@@ -94,6 +104,8 @@ private:
     Progress progress_;
     QString progressName_;
     RowKey rowKey_;
+    QAccessible::Role rowRole_ = QAccessible::ListItem;
+    Checked checked_;
     int keptRow_ = -1;
     QString keptKey_;
     std::map<int, QAccessible::Id> accessibleRows_;
