@@ -428,6 +428,7 @@ private:
     uint64_t filesGeneration_ = 0;
     bool chatLoaded_ = false;
     bool chatHistoryLoading_ = false;
+    std::set<std::string> chatClearedWhileLoading_;
     std::deque<BurnNote> burnQueue_;
 
     std::string deviceName_;

@@ -278,9 +278,15 @@ void AppState::takeChatHistory(ChatHistory history) {
     chatHistoryLoading_ = false;
     // A history that exists but cannot be read now is never overwritten in this run.
     chatLoaded_ = chatLoaded_ || history.readable || !history.present;
-    if (history.messages.empty()) return;
-    bool arrivedMeanwhile = false;
-    for (const auto& [key, list] : chatMsgs_) arrivedMeanwhile = arrivedMeanwhile || !list.empty();
+    // What was cleared or arrived while the file was read is written with the rest.
+    bool changedMeanwhile = !chatClearedWhileLoading_.empty();
+    for (const std::string& id : chatClearedWhileLoading_) history.messages.erase(id);
+    chatClearedWhileLoading_.clear();
+    for (const auto& [key, list] : chatMsgs_) changedMeanwhile = changedMeanwhile || !list.empty();
+    if (history.messages.empty()) {
+        if (changedMeanwhile) persistChat();
+        return;
+    }
 
     std::vector<ChatConv> convs = chatConvs_;
     std::unordered_set<std::string> rows;
@@ -314,7 +320,7 @@ void AppState::takeChatHistory(ChatHistory history) {
     sortByRecency(convs);
     Q_EMIT chatMsgsChanged();
     setChatConvs(std::move(convs));
-    if (arrivedMeanwhile) persistChat();
+    if (changedMeanwhile) persistChat();
 }
 
 void AppState::persistChat() {

@@ -93,6 +93,7 @@ void AppState::openChat(const std::string& id) {
 }
 
 void AppState::clearChat(const std::string& id) {
+    if (chatHistoryLoading_) chatClearedWhileLoading_.insert(id);  // its stored messages stay away too
     auto msgs = chatMsgs_;
     msgs[id] = {};
     setChatMsgs(std::move(msgs));

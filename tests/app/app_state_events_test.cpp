@@ -265,6 +265,8 @@ TEST_F(AppStateEvents, aLongHistoryLoadsAfterTheStartInOneStepBeforeWhatArrivedM
     EXPECT_TRUE(s.chatHistoryLoading()) << "the start waited for the history";
     EXPECT_FALSE(conv("dev-7"));
     s.handleServerEvent(ServerEvent::chat("new", "dev-7", "D", s.deviceID(), "刚到", false, 50000));
+    s.ensureConv("dev-9");
+    s.clearChat("dev-9");  // cleared before its history came: it stays clear
     const int changesBeforeTheHistory = msgChanges;
 
     ASSERT_TRUE(qtWaitFor([&] { return !s.chatHistoryLoading(); }));
@@ -280,10 +282,13 @@ TEST_F(AppStateEvents, aLongHistoryLoadsAfterTheStartInOneStepBeforeWhatArrivedM
     EXPECT_EQ(conv("dev-8")->unread, 0);
     EXPECT_EQ(s.chatConvs()[1].id, "dev-7");  // newest first after the group
     EXPECT_EQ(s.chatConvs()[2].id, "dev-49");
+    EXPECT_TRUE(s.chatMsgs().at("dev-9").empty());
+    EXPECT_EQ(conv("dev-9")->lastText, "点这里开始对话");
     // The message that came first is written now, with the newest of the history.
     const json written = json::parse(readFile(support() / "chat.json"));
     ASSERT_EQ(written["msgs"].size(), 300u);
     EXPECT_EQ(written["msgs"].back()["id"], "new");
+    for (const json& msg : written["msgs"]) EXPECT_NE(msg["from"], "dev-9") << msg["id"];
 }
 
 }  // namespace

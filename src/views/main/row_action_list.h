@@ -14,7 +14,8 @@
 // Actions run from the event loop after the key or the menu, with what they
 // copied when they were asked for, so one may replace the list under the row.
 //
-// Over accessibility each row is an item of its own, named by the model's
+// Over accessibility each row is an item of its own (a list item, or the role the
+// owner gives, checkable where the owner says), named by the model's
 // Qt::AccessibleTextRole; when the owner gives rows a progress, the item holds a
 // named progress bar with that value. A row whose data changes tells its new
 // name and value at once.
