@@ -237,14 +237,17 @@ void AppState::sortChatConvs() {
 }
 
 void AppState::appendChat(const std::string& key, const ChatMsg& msg, bool silent) {
-    auto msgs = chatMsgs_;
-    std::vector<ChatMsg>& list = msgs[key];
-    for (const ChatMsg& existing : list) {
-        if (existing.id == msg.id) return;
+    const auto conversation = chatMsgs_.find(key);
+    if (conversation != chatMsgs_.end() &&
+        std::any_of(conversation->second.begin(), conversation->second.end(),
+                    [&msg](const ChatMsg& existing) { return existing.id == msg.id; })) {
+        return;
     }
+    // Changed in place and announced: every conversation's history is never copied per message.
+    std::vector<ChatMsg>& list = chatMsgs_[key];
     list.push_back(msg);
     if (list.size() > kMaxMessages) list.erase(list.begin(), list.end() - kMaxMessages);
-    setChatMsgs(std::move(msgs));
+    Q_EMIT chatMsgsChanged();
 
     const size_t i = size_t(ensureConv(key));
     std::vector<ChatConv> convs = chatConvs_;
