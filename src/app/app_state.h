@@ -123,7 +123,10 @@ public:
     void sortChatConvs();
     void appendChat(const std::string& key, const ChatMsg& msg, bool silent);
     void markChatBurned(const std::string& id);
+    // Reads "chat.json" off the main thread; its messages join their conversations
+    // later, in one step (chatHistoryLoading() is true until then).
     void loadChat();
+    bool chatHistoryLoading() const { return chatHistoryLoading_; }
     void persistChat();
 
     // ---- User actions: peers and PINs, file actions, texts and read-once notes, chat ----
@@ -256,6 +259,8 @@ public:
     bool diagRunning() const { return diagRunning_; }
     bool showDiag() const { return showDiag_; }
     const std::vector<FileItem>& files() const { return files_; }
+    // Whether the listing of files was cut at its limit (the folder holds more).
+    bool filesTruncated() const { return filesTruncated_; }
     const std::string& searchText() const { return searchText_; }
     bool loadingFiles() const { return loadingFiles_; }
     const std::optional<std::string>& toast() const { return toast_; }
@@ -300,6 +305,7 @@ public:
     void setDiagRunning(bool value);
     void setShowDiag(bool value);
     void setFiles(std::vector<FileItem> value);
+    void setFilesTruncated(bool value);
     void setSearchText(std::string value);
     void setLoadingFiles(bool value);
     void setToast(std::optional<std::string> value);
@@ -347,6 +353,7 @@ Q_SIGNALS:
     void diagRunningChanged();
     void showDiagChanged();
     void filesChanged();
+    void filesTruncatedChanged();
     void searchTextChanged();
     void loadingFilesChanged();
     void toastChanged();
@@ -385,13 +392,20 @@ private:
     void startDiscovery();
     void pollRecvTasks();
     void handleChatEvent(const ServerEvent& event);
+    void takeChatHistory(ChatHistory history);
     void moveStorageTo(const std::filesystem::path& chosen);
     void reportStorageMoveFailure(const std::string& reason);
     void applyStorageDir(const std::filesystem::path& folder);
     void loadFilesOfTarget(uint64_t generation);
     // User actions: opening a peer's file, and room for a new chat row.
     void downloadAndOpen(const FileItem& item, const Peer& peer);
-    void makeRoomForChatRow(const std::string& keep);
+    // Adds a row (and an empty history) for each id, dropping quiet offline rows first when
+    // the device rows would pass their bound; whether the histories changed.
+    bool addChatRows(std::vector<ChatConv>& convs, std::map<std::string, std::vector<ChatMsg>>& msgs,
+                     const std::vector<std::string>& ids) const;
+    // Drops the rows that make room for that many new device rows; how many went.
+    size_t dropQuietChatRows(std::vector<ChatConv>& convs, std::map<std::string, std::vector<ChatMsg>>& msgs,
+                             size_t coming) const;
     // Diagnostics and self-test steps that come back to the main thread.
     void finishDiagnosis(const DiagnosisFacts& facts);
     void lookForSelfTestPeer(int attempt, const std::string& output, std::function<void()> done);
@@ -413,6 +427,8 @@ private:
     // written only once it was read; read-once notes wait their turn.
     uint64_t filesGeneration_ = 0;
     bool chatLoaded_ = false;
+    bool chatHistoryLoading_ = false;
+    std::set<std::string> chatClearedWhileLoading_;
     std::deque<BurnNote> burnQueue_;
 
     std::string deviceName_;
@@ -431,6 +447,7 @@ private:
     bool diagRunning_ = false;
     bool showDiag_ = false;
     std::vector<FileItem> files_;
+    bool filesTruncated_ = false;
     std::string searchText_;
     bool loadingFiles_ = false;
     std::optional<std::string> toast_;

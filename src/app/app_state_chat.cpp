@@ -1,6 +1,9 @@
 // The chat model: conversations, messages and the history file "chat.json".
+#include <QPointer>
 #include <QUuid>
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "app/app_state.h"
 #include "base/whole_files.h"
@@ -42,6 +45,22 @@ ChatConv newConversation(const std::string& id, const Peer* peer) {
     return conv;
 }
 
+// An online device's row: its current name and platform.
+void showPeerInRow(ChatConv& conv, const Peer& peer) {
+    conv.title = peer.name;
+    conv.sub = "在线 · 点对点";
+    conv.icon = peer.platformIcon();
+    conv.online = true;
+}
+
+// The group first, then the newest message first; equals keep their order.
+void sortByRecency(std::vector<ChatConv>& convs) {
+    std::stable_sort(convs.begin(), convs.end(), [](const ChatConv& a, const ChatConv& b) {
+        if (a.isGroup != b.isGroup) return a.isGroup;
+        return a.lastTs > b.lastTs;
+    });
+}
+
 // One entry of the history file, read leniently.
 std::pair<std::string, ChatMsg> storedMessage(const nlohmann::json& d) {
     const auto text = [&d](const char* key) {
@@ -62,6 +81,27 @@ std::pair<std::string, ChatMsg> storedMessage(const nlohmann::json& d) {
     msg.text = text("text");
     const std::string key = msg.to == "all" ? "all" : (msg.mine ? msg.to : msg.from);
     return {key, msg};
+}
+
+// The history file's messages by conversation, in file order, each id once per
+// conversation; damaged entries are skipped. Runs on any thread.
+ChatHistory readChatHistory(const fs::path& path) {
+    ChatHistory history;
+    const FileRead file = readWholeFile(path);
+    history.present = file.present;
+    history.readable = file.readable;
+    if (!file.readable) return history;
+    const nlohmann::json doc = nlohmann::json::parse(file.bytes, nullptr, false);
+    if (doc.is_discarded() || !doc.is_object()) return history;
+    const auto msgs = doc.find("msgs");
+    if (msgs == doc.end() || !msgs->is_array()) return history;
+    std::unordered_map<std::string, std::unordered_set<std::string>> ids;
+    for (const nlohmann::json& d : *msgs) {
+        if (!d.is_object()) continue;  // one damaged entry does not cost the rest
+        auto [key, msg] = storedMessage(d);
+        if (ids[key].insert(msg.id).second) history.messages[key].push_back(std::move(msg));
+    }
+    return history;
 }
 
 // Marks the first message with the id (one of this device's read-once messages
@@ -93,90 +133,121 @@ int AppState::ensureConv(const std::string& id) {
     for (size_t i = 0; i < chatConvs_.size(); ++i) {
         if (chatConvs_[i].id == id) return int(i);
     }
-    if (id != "all") makeRoomForChatRow(id);
     std::vector<ChatConv> convs = chatConvs_;
-    convs.push_back(newConversation(id, findPeer(peers_, id)));
+    auto msgs = std::move(chatMsgs_);  // moved back below: the history is never copied here
+    const bool msgsChanged = addChatRows(convs, msgs, {id});
+    chatMsgs_ = std::move(msgs);
     setChatConvs(std::move(convs));
-    if (!chatMsgs_.count(id)) {
-        auto msgs = chatMsgs_;
-        msgs[id] = {};
-        setChatMsgs(std::move(msgs));
-    }
+    if (msgsChanged) Q_EMIT chatMsgsChanged();
     return int(chatConvs_.size() - 1);
 }
 
-void AppState::makeRoomForChatRow(const std::string& keep) {
-    const size_t deviceRows = size_t(std::count_if(chatConvs_.begin(), chatConvs_.end(),
-                                                   [](const ChatConv& c) { return !c.isGroup; }));
-    if (deviceRows < kMaxDeviceRows) return;
-    // The row to drop: an offline device's, one without messages first, then the quietest.
-    const auto hasMessages = [this](const std::string& id) {
-        const auto it = chatMsgs_.find(id);
-        return it != chatMsgs_.end() && !it->second.empty();
-    };
-    std::optional<size_t> victim;
-    for (size_t i = 0; i < chatConvs_.size(); ++i) {
-        const ChatConv& c = chatConvs_[i];
-        if (c.isGroup || c.online || c.id == keep || c.id == chatCurrent_) continue;
-        if (!victim) {
-            victim = i;
-            continue;
-        }
-        const ChatConv& best = chatConvs_[*victim];
-        const bool busier = hasMessages(best.id);
-        if (busier != hasMessages(c.id) ? busier : c.lastTs <= best.lastTs) victim = i;
-    }
-    if (!victim) return;
-    const std::string id = chatConvs_[*victim].id;
+void AppState::syncChatPeers() {
+    // One pass over the rows and the peers, however many: the new list is built aside and
+    // published once, and not at all when nothing in it changed.
     std::vector<ChatConv> convs = chatConvs_;
-    convs.erase(convs.begin() + std::ptrdiff_t(*victim));
-    setChatConvs(std::move(convs));
-    auto msgs = chatMsgs_;
-    msgs.erase(id);
-    setChatMsgs(std::move(msgs));
+    std::unordered_map<std::string, const Peer*> online;
+    for (const Peer& peer : peers_) online.emplace(peer.id, &peer);
+    std::unordered_set<std::string> listed;
+    for (ChatConv& conv : convs) {
+        listed.insert(conv.id);
+        if (conv.isGroup) continue;
+        const auto peer = online.find(conv.id);
+        if (peer == online.end()) {
+            conv.online = false;
+            conv.sub = "离线";
+        } else {
+            showPeerInRow(conv, *peer->second);
+        }
+    }
+    std::vector<std::string> added;
+    if (!listed.count("all")) added.push_back("all");
+    for (const Peer& peer : peers_) {
+        if (listed.insert(peer.id).second) added.push_back(peer.id);
+    }
+    auto msgs = std::move(chatMsgs_);  // moved back below: the history is never copied here
+    const bool msgsChanged = addChatRows(convs, msgs, added);
+    chatMsgs_ = std::move(msgs);
+    sortByRecency(convs);
+    if (msgsChanged) Q_EMIT chatMsgsChanged();
+    if (convs != chatConvs_) setChatConvs(std::move(convs));
 }
 
-void AppState::syncChatPeers() {
-    ensureConv("all");
-    for (const Peer& peer : peers_) {
-        const int i = ensureConv(peer.id);
-        std::vector<ChatConv> convs = chatConvs_;
-        convs[size_t(i)].title = peer.name;
-        convs[size_t(i)].sub = "在线 · 点对点";
-        convs[size_t(i)].icon = peer.platformIcon();
-        convs[size_t(i)].online = true;
-        setChatConvs(std::move(convs));
+bool AppState::addChatRows(std::vector<ChatConv>& convs, std::map<std::string, std::vector<ChatMsg>>& msgs,
+                           const std::vector<std::string>& ids) const {
+    if (ids.empty()) return false;
+    const size_t newDevices = size_t(std::count_if(ids.begin(), ids.end(), [](const std::string& id) { return id != "all"; }));
+    const size_t dropped = dropQuietChatRows(convs, msgs, newDevices);
+    std::unordered_map<std::string, const Peer*> online;
+    for (const Peer& peer : peers_) online.emplace(peer.id, &peer);
+    bool msgsChanged = dropped > 0;
+    for (const std::string& id : ids) {
+        const auto peer = online.find(id);
+        convs.push_back(newConversation(id, peer == online.end() ? nullptr : peer->second));
+        if (peer != online.end()) showPeerInRow(convs.back(), *peer->second);
+        msgsChanged = msgs.try_emplace(id).second || msgsChanged;
     }
-    std::vector<ChatConv> convs = chatConvs_;
-    for (ChatConv& conv : convs) {
-        if (conv.isGroup || findPeer(peers_, conv.id)) continue;
-        conv.online = false;
-        conv.sub = "离线";
+    return msgsChanged;
+}
+
+size_t AppState::dropQuietChatRows(std::vector<ChatConv>& convs, std::map<std::string, std::vector<ChatMsg>>& msgs,
+                                   size_t coming) const {
+    const size_t deviceRows = size_t(std::count_if(convs.begin(), convs.end(), [](const ChatConv& c) { return !c.isGroup; }));
+    if (deviceRows + coming <= kMaxDeviceRows) return 0;
+    const size_t excess = deviceRows + coming - kMaxDeviceRows;
+    // The rows to drop: offline devices' rows, those without messages first, then the quietest.
+    const auto hasMessages = [&msgs](const std::string& id) {
+        const auto it = msgs.find(id);
+        return it != msgs.end() && !it->second.empty();
+    };
+    std::vector<size_t> candidates;
+    for (size_t i = 0; i < convs.size(); ++i) {
+        const ChatConv& c = convs[i];
+        if (!c.isGroup && !c.online && c.id != chatCurrent_) candidates.push_back(i);
     }
-    setChatConvs(std::move(convs));
-    sortChatConvs();
+    // Of equals the later row goes first, as one row at a time always chose.
+    std::stable_sort(candidates.begin(), candidates.end(), [&](size_t a, size_t b) {
+        const bool busyA = hasMessages(convs[a].id);
+        const bool busyB = hasMessages(convs[b].id);
+        if (busyA != busyB) return !busyA;
+        if (convs[a].lastTs != convs[b].lastTs) return convs[a].lastTs < convs[b].lastTs;
+        return a > b;
+    });
+    candidates.resize(std::min(excess, candidates.size()));
+    std::unordered_set<size_t> gone(candidates.begin(), candidates.end());
+    std::vector<ChatConv> kept;
+    kept.reserve(convs.size());
+    for (size_t i = 0; i < convs.size(); ++i) {
+        if (gone.count(i)) {
+            msgs.erase(convs[i].id);
+        } else {
+            kept.push_back(std::move(convs[i]));
+        }
+    }
+    convs = std::move(kept);
+    return gone.size();
 }
 
 void AppState::sortChatConvs() {
     std::vector<ChatConv> sorted = chatConvs_;
-    std::stable_sort(sorted.begin(), sorted.end(), [](const ChatConv& a, const ChatConv& b) {
-        if (a.isGroup != b.isGroup) return a.isGroup;
-        return a.lastTs > b.lastTs;
-    });
+    sortByRecency(sorted);
     const bool sameOrder = std::equal(sorted.begin(), sorted.end(), chatConvs_.begin(), chatConvs_.end(),
                                       [](const ChatConv& a, const ChatConv& b) { return a.id == b.id; });
     if (!sameOrder) setChatConvs(std::move(sorted));
 }
 
 void AppState::appendChat(const std::string& key, const ChatMsg& msg, bool silent) {
-    auto msgs = chatMsgs_;
-    std::vector<ChatMsg>& list = msgs[key];
-    for (const ChatMsg& existing : list) {
-        if (existing.id == msg.id) return;
+    const auto conversation = chatMsgs_.find(key);
+    if (conversation != chatMsgs_.end() &&
+        std::any_of(conversation->second.begin(), conversation->second.end(),
+                    [&msg](const ChatMsg& existing) { return existing.id == msg.id; })) {
+        return;
     }
+    // Changed in place and announced: every conversation's history is never copied per message.
+    std::vector<ChatMsg>& list = chatMsgs_[key];
     list.push_back(msg);
     if (list.size() > kMaxMessages) list.erase(list.begin(), list.end() - kMaxMessages);
-    setChatMsgs(std::move(msgs));
+    Q_EMIT chatMsgsChanged();
 
     const size_t i = size_t(ensureConv(key));
     std::vector<ChatConv> convs = chatConvs_;
@@ -193,20 +264,66 @@ void AppState::markChatBurned(const std::string& id) { burnChatMessage(*this, id
 void AppState::markOwnChatBurned(const std::string& id) { burnChatMessage(*this, id, true); }
 
 void AppState::loadChat() {
-    const FileRead file = readWholeFile(env_.appSupport / "chat.json");
+    // The file is read and parsed on a worker, so a long history never holds the start;
+    // its messages then join their conversations in one step.
+    chatHistoryLoading_ = true;
+    const QPointer<AppState> self(this);
+    const std::shared_ptr<MainQueue> queue = env_.mainQueue;
+    workers_.run([self, queue, file = env_.appSupport / "chat.json"] {
+        ChatHistory history = readChatHistory(file);
+        queue->post([self, history = std::move(history)]() mutable {
+            if (self) self->takeChatHistory(std::move(history));
+        });
+    });
+}
+
+void AppState::takeChatHistory(ChatHistory history) {
+    chatHistoryLoading_ = false;
     // A history that exists but cannot be read now is never overwritten in this run.
-    chatLoaded_ = chatLoaded_ || file.readable || !file.present;
-    if (!file.readable) return;
-    const nlohmann::json doc = nlohmann::json::parse(file.bytes, nullptr, false);
-    if (doc.is_discarded() || !doc.is_object()) return;
-    const auto msgs = doc.find("msgs");
-    if (msgs == doc.end() || !msgs->is_array()) return;
-    for (const nlohmann::json& d : *msgs) {
-        if (!d.is_object()) continue;  // one damaged entry does not cost the rest
-        const auto [key, msg] = storedMessage(d);
-        appendChat(key, msg, true);
+    chatLoaded_ = chatLoaded_ || history.readable || !history.present;
+    // What was cleared or arrived while the file was read is written with the rest.
+    bool changedMeanwhile = !chatClearedWhileLoading_.empty();
+    for (const std::string& id : chatClearedWhileLoading_) history.messages.erase(id);
+    chatClearedWhileLoading_.clear();
+    for (const auto& [key, list] : chatMsgs_) changedMeanwhile = changedMeanwhile || !list.empty();
+    if (history.messages.empty()) {
+        if (changedMeanwhile) persistChat();
+        return;
     }
-    sortChatConvs();
+
+    std::vector<ChatConv> convs = chatConvs_;
+    std::unordered_set<std::string> rows;
+    for (const ChatConv& conv : convs) rows.insert(conv.id);
+    std::vector<std::string> added;
+    for (const auto& [key, list] : history.messages) {
+        if (rows.insert(key).second) added.push_back(key);
+    }
+    auto msgs = std::move(chatMsgs_);  // moved back below: the history is never copied here
+    addChatRows(convs, msgs, added);
+    for (ChatConv& conv : convs) {
+        const auto loaded = history.messages.find(conv.id);
+        if (loaded == history.messages.end()) continue;
+        // The stored messages come before those that arrived while the file was read.
+        std::vector<ChatMsg>& list = msgs[conv.id];
+        const bool keepsItsLast = !list.empty();
+        std::unordered_set<std::string> ids;
+        for (const ChatMsg& msg : loaded->second) ids.insert(msg.id);
+        for (ChatMsg& msg : list) {
+            if (ids.insert(msg.id).second) loaded->second.push_back(std::move(msg));
+        }
+        list = std::move(loaded->second);
+        if (list.size() > kMaxMessages) list.erase(list.begin(), list.end() - kMaxMessages);
+        if (keepsItsLast) continue;
+        const ChatMsg& last = list.back();
+        conv.lastText = chatPreview(last);
+        conv.lastTime = last.timeText();
+        conv.lastTs = last.ts;
+    }
+    chatMsgs_ = std::move(msgs);
+    sortByRecency(convs);
+    Q_EMIT chatMsgsChanged();
+    setChatConvs(std::move(convs));
+    if (changedMeanwhile) persistChat();
 }
 
 void AppState::persistChat() {

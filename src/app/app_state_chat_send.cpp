@@ -69,9 +69,8 @@ void AppState::markChatFailed(const std::string& id, const std::string& key) {
     const auto& list = conversation->second;
     const auto it = std::find_if(list.begin(), list.end(), [&id](const ChatMsg& m) { return m.id == id; });
     if (it == list.end()) return;
-    auto msgs = chatMsgs_;
-    msgs[key][size_t(it - list.begin())].failed = true;
-    setChatMsgs(std::move(msgs));
+    chatMsgs_[key][size_t(it - list.begin())].failed = true;  // in place: the histories are never copied
+    Q_EMIT chatMsgsChanged();
 }
 
 void AppState::openChat(const std::string& id) {
@@ -93,9 +92,9 @@ void AppState::openChat(const std::string& id) {
 }
 
 void AppState::clearChat(const std::string& id) {
-    auto msgs = chatMsgs_;
-    msgs[id] = {};
-    setChatMsgs(std::move(msgs));
+    if (chatHistoryLoading_) chatClearedWhileLoading_.insert(id);  // its stored messages stay away too
+    chatMsgs_[id] = {};  // in place: the other histories are never copied
+    Q_EMIT chatMsgsChanged();
     std::vector<ChatConv> convs = chatConvs_;
     for (ChatConv& conv : convs) {
         if (conv.id != id) continue;

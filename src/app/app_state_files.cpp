@@ -23,6 +23,9 @@ bool validHost(const std::string& host) {
     });
 }
 
+// The server's listing holds at most this many files.
+constexpr size_t kListingLimit = 5000;
+
 }  // namespace
 
 void AppState::send(const std::vector<std::filesystem::path>& urls) {
@@ -89,8 +92,9 @@ void AppState::loadFilesOfTarget(uint64_t generation) {
     if (generation != filesGeneration_) return;  // a newer listing is on its way
     const QPointer<AppState> self(this);
     const std::shared_ptr<MainQueue> queue = env_.mainQueue;
-    const auto land = [self, generation](std::vector<FileItem> files) {
+    const auto land = [self, generation](std::vector<FileItem> files, bool truncated) {
         if (!self || generation != self->filesGeneration_) return;
+        self->setFilesTruncated(truncated);  // before the files, which the views redraw on
         self->setFiles(std::move(files));
         self->setLoadingFiles(false);
     };
@@ -102,20 +106,24 @@ void AppState::loadFilesOfTarget(uint64_t generation) {
         }
         // A dead peer holds this call for minutes: a worker waits for it.
         workers_.run([queue, land, c = *c] {
-            const APIResult<FileList> listing = c.files();
-            queue->post([land, files = listing.ok() ? listing.value.files : std::vector<FileItem>{}] { land(files); });
+            APIResult<FileList> listing = c.files();
+            if (!listing.ok()) listing.value = {};
+            queue->post([land, listing = std::move(listing.value)] { land(listing.files, listing.truncated); });
         });
         return;
     }
     if (!server_) {
-        land({});
+        land({}, false);
         return;
     }
     // Listing up to thousands of files waits on the disk: off the main thread.
     const std::shared_ptr<HTTPServer> server = server_;
     workers_.run([queue, land, server] {
         std::vector<FileItem> files = server->listFiles();
-        queue->post([land, files = std::move(files)] { land(files); });
+        // The walk stops at its limit, and a listing that reached it was cut, as the
+        // server's own reply says.
+        const bool truncated = files.size() >= kListingLimit;
+        queue->post([land, files = std::move(files), truncated] { land(files, truncated); });
     });
 }
 

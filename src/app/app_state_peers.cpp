@@ -48,16 +48,17 @@ const Peer* peerWithID(const std::vector<Peer>& peers, const std::string& id) {
 
 void AppState::reloadPeers() {
     std::vector<Peer> list;
+    std::set<std::pair<std::string, int>> addresses;
     if (discovery_) {
-        for (const PeerInfo& info : discovery_->list()) list.push_back(discoveredPeer(info, peerAliases_));
+        for (const PeerInfo& info : discovery_->list()) {
+            list.push_back(discoveredPeer(info, peerAliases_));
+            addresses.emplace(info.ip, info.port);
+        }
     }
     for (const std::string& entry : manualPeers_) {
         const auto peer = manualPeer(entry, peerAliases_, env_.clock());
-        if (!peer) continue;
-        const bool listed = std::any_of(list.begin(), list.end(), [&peer](const Peer& p) {
-            return p.ip == peer->ip && p.port == peer->port;
-        });
-        if (!listed) list.push_back(*peer);
+        if (!peer || !addresses.emplace(peer->ip, peer->port).second) continue;
+        list.push_back(*peer);
     }
     std::stable_sort(list.begin(), list.end(),
                      [](const Peer& a, const Peer& b) { return localizedStandardLess(a.name, b.name); });

@@ -93,6 +93,11 @@ void AppState::setFiles(std::vector<FileItem> value) {
     Q_EMIT filesChanged();
 }
 
+void AppState::setFilesTruncated(bool value) {
+    filesTruncated_ = value;
+    Q_EMIT filesTruncatedChanged();
+}
+
 void AppState::setSearchText(std::string value) {
     searchText_ = std::move(value);
     Q_EMIT searchTextChanged();

@@ -1,5 +1,6 @@
 // Start-up, shutdown and the server's events.
 #include <QPointer>
+#include <atomic>
 #include <chrono>
 
 #include "app/app_state.h"
@@ -80,8 +81,13 @@ void AppState::startDiscovery() {
     const std::shared_ptr<Discovery> discovery = env_.makeDiscovery({deviceID_, deviceName_, token_, port_});
     const QPointer<AppState> self(this);
     const std::shared_ptr<MainQueue> queue = env_.mainQueue;
-    discovery->onChange = [self, queue] {
-        queue->post([self] {
+    // A burst of changes (a crowd of devices arriving) is one reload: a change heard
+    // while a reload waits for the main thread is part of that reload.
+    const auto reloadWaits = std::make_shared<std::atomic<bool>>(false);
+    discovery->onChange = [self, queue, reloadWaits] {
+        if (reloadWaits->exchange(true)) return;
+        queue->post([self, reloadWaits] {
+            reloadWaits->store(false);
             if (self) self->reloadPeers();
         });
     };

@@ -1,7 +1,9 @@
 #pragma once
 // Chat messages and conversation rows as the application state keeps them.
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -40,6 +42,14 @@ struct ChatConv {
     double lastTs = 0;
     bool online = false;
     bool operator==(const ChatConv&) const = default;
+};
+
+// What "chat.json" gave: whether it was there and could be read, and its messages by
+// conversation in file order.
+struct ChatHistory {
+    bool present = false;
+    bool readable = false;
+    std::map<std::string, std::vector<ChatMsg>> messages;
 };
 
 // The accent colour of a conversation: a palette name chosen from a hash of the id.

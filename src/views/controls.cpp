@@ -1,5 +1,6 @@
 #include "views/controls.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QHash>
 #include <QLabel>
@@ -93,7 +94,13 @@ constexpr int kFocusViewMargin = 6;
 void showFocused(QScrollArea* area, QWidget* focused) {
     QWidget* content = area->widget();
     if (!content || !focused || !content->isAncestorOf(focused)) return;
-    const QRect inContent(focused->mapTo(content, QPoint(0, 0)), focused->size());
+    QRect inContent(focused->mapTo(content, QPoint(0, 0)), focused->size());
+    // A list that holds the keys shows the row that has them.
+    const auto* list = qobject_cast<QAbstractItemView*>(focused);
+    if (list && list->currentIndex().isValid()) {
+        const QRect row = list->visualRect(list->currentIndex());
+        inContent = QRect(list->viewport()->mapTo(content, row.topLeft()), row.size());
+    }
     const QRect wanted = inContent.adjusted(-kFocusViewMargin, -kFocusViewMargin, kFocusViewMargin, kFocusViewMargin);
     const QRect viewport = area->viewport()->rect();
     QScrollBar* bar = area->verticalScrollBar();

@@ -31,7 +31,7 @@ void setUpRowList(QListView* list);
 // A scroll area that holds controls keeps the one with the keyboard focus in view, however the
 // focus got there (Tab from outside the area, Tab round from the last stop, Shift+Tab, a
 // mnemonic): it scrolls the least that shows the control whole with its focus ring, or its
-// top when it is taller than the area.
+// top when it is taller than the area; of a list holding the keys, the row that has them.
 void keepFocusInView(QScrollArea* area);
 
 // A multi-line text box: a fill, a 1 px stroke inside its rounded edge, and the text starting

@@ -37,7 +37,7 @@ protected:
         writeConfig(config);
         AppState& s = makeWithFakes();
         s.start();
-        EXPECT_TRUE(qtWaitFor([&] { return !s.loadingFiles(); }));
+        EXPECT_TRUE(qtWaitFor([&] { return !s.loadingFiles() && !s.chatHistoryLoading(); }));
         return s;
     }
 

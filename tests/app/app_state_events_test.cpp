@@ -248,5 +248,48 @@ TEST_F(AppStateEvents, startLoadsTheHistoryIntoItsConversationsSkippingDamagedEn
     EXPECT_EQ(s.chatConvs()[1].id, "dev-e");  // newest first after the group
 }
 
+TEST_F(AppStateEvents, aLongHistoryLoadsAfterTheStartInOneStepBeforeWhatArrivedMeanwhile) {
+    // 10,000 stored messages over 50 conversations held every start for 6 s before the first paint.
+    json msgs = json::array();
+    for (int i = 0; i < 10000; ++i) {
+        const std::string device = "dev-" + std::to_string(i % 50);
+        msgs.push_back({{"id", "h" + std::to_string(i)}, {"from", device}, {"fromName", "D"}, {"to", "me"},
+                        {"ts", 1000 + i}, {"text", "t" + std::to_string(i)}, {"mine", false}});
+    }
+    writeFile(support() / "chat.json", json{{"msgs", msgs}}.dump());
+    writeConfig("{}");
+    AppState& s = make();
+    int msgChanges = 0;
+    QObject::connect(&s, &AppState::chatMsgsChanged, [&] { ++msgChanges; });
+    s.start();
+    EXPECT_TRUE(s.chatHistoryLoading()) << "the start waited for the history";
+    EXPECT_FALSE(conv("dev-7"));
+    s.handleServerEvent(ServerEvent::chat("new", "dev-7", "D", s.deviceID(), "刚到", false, 50000));
+    s.ensureConv("dev-9");
+    s.clearChat("dev-9");  // cleared before its history came: it stays clear
+    const int changesBeforeTheHistory = msgChanges;
+
+    ASSERT_TRUE(qtWaitFor([&] { return !s.chatHistoryLoading(); }));
+    EXPECT_EQ(msgChanges, changesBeforeTheHistory + 1);
+    EXPECT_EQ(s.chatConvs().size(), 51u);
+    ASSERT_EQ(s.chatMsgs().at("dev-7").size(), 201u);
+    EXPECT_EQ(s.chatMsgs().at("dev-7")[0].id, "h7");
+    EXPECT_EQ(s.chatMsgs().at("dev-7")[199].id, "h9957");
+    EXPECT_EQ(s.chatMsgs().at("dev-7")[200].id, "new");  // what arrived meanwhile stays the newest
+    EXPECT_EQ(conv("dev-7")->lastText, "刚到");
+    EXPECT_EQ(conv("dev-7")->unread, 1);
+    EXPECT_EQ(conv("dev-8")->lastText, "t9958");
+    EXPECT_EQ(conv("dev-8")->unread, 0);
+    EXPECT_EQ(s.chatConvs()[1].id, "dev-7");  // newest first after the group
+    EXPECT_EQ(s.chatConvs()[2].id, "dev-49");
+    EXPECT_TRUE(s.chatMsgs().at("dev-9").empty());
+    EXPECT_EQ(conv("dev-9")->lastText, "点这里开始对话");
+    // The message that came first is written now, with the newest of the history.
+    const json written = json::parse(readFile(support() / "chat.json"));
+    ASSERT_EQ(written["msgs"].size(), 300u);
+    EXPECT_EQ(written["msgs"].back()["id"], "new");
+    for (const json& msg : written["msgs"]) EXPECT_NE(msg["from"], "dev-9") << msg["id"];
+}
+
 }  // namespace
 }  // namespace corvane::test

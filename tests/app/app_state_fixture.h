@@ -112,6 +112,7 @@ protected:
     AppState& started(const std::string& config = "{}") {
         writeConfig(config);
         make().start();
+        EXPECT_TRUE(qtWaitFor([this] { return !state->chatHistoryLoading(); }));
         return *state;
     }
 

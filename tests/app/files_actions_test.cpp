@@ -87,6 +87,37 @@ TEST_F(ActionsTest, searchMatchesWholePathsIgnoringCaseAndTheTotalCountsEverythi
     }
 }
 
+TEST_F(ActionsTest, aListingCutAtItsLimitIsMarkedTruncatedHereAndFromAPeer) {
+    // A folder of 50,000 files was counted as the 5,000 listed, with no sign of the rest.
+    const auto fill = [](const fs::path& folder, int from, int to) {
+        fs::create_directories(folder);
+        for (int k = from; k < to; ++k) std::ofstream(folder / ("f" + std::to_string(k))) << k;
+    };
+    AppState& s = startWithFakes();
+    LoopbackServer peerServer;
+    ASSERT_TRUE(peerServer.started());
+    fill(peerServer.root(), 0, 5000);
+    const Peer peer = testPeer("p1", "127.0.0.1", peerServer.port());
+    const struct { const char* what; int files; bool remote; bool truncated; } steps[] = {
+        {"here, one below the limit", 4999, false, false},
+        {"here, at the limit", 5000, false, true},
+        {"here, past it", 5001, false, true},
+        {"a peer's, at the limit", 5000, true, true},
+        {"here again", 5001, false, true},
+    };
+    int filled = 0;
+    for (const auto& step : steps) {
+        if (!step.remote) fill(s.root(), filled, step.files);
+        if (!step.remote) filled = std::max(filled, step.files);
+        s.setFiles({});
+        s.switchTarget(step.remote ? Target::of(peer) : Target::local());
+        s.refreshFiles();
+        ASSERT_TRUE(qtWaitFor([&] { return !s.loadingFiles() && !s.files().empty(); })) << step.what;
+        EXPECT_EQ(s.files().size(), size_t(std::min(step.files, 5000))) << step.what;
+        EXPECT_EQ(s.filesTruncated(), step.truncated) << step.what;
+    }
+}
+
 TEST_F(ActionsTest, twoDownloadsOfOneFileKeepBothCopiesAtTheTop) {
     LoopbackServer peerServer;
     ASSERT_TRUE(peerServer.started());

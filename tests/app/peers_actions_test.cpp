@@ -170,6 +170,47 @@ TEST_F(ActionsTest, inTeamModeTheTargetFollowsTheCenterDeviceAndNothingIsSentWhi
     EXPECT_EQ(s.resolveSendTarget(), Target::local());
 }
 
+TEST_F(ActionsTest, aReloadOfAThousandDevicesChangesEachListOnce) {
+    // 1,000 devices held the main thread for minutes: each reload copied the conversation
+    // list once per device and announced every copy.
+    json entries = json::array();
+    for (int i = 0; i < 1000; ++i) entries.push_back("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1) + ":8899");
+    writeConfig(json{{"manualPeers", entries}}.dump());
+    AppState& s = makeWithFakes();
+    s.ensureConv("all");
+    s.ensureConv("gone");  // an offline device's row without messages: the first to make room
+    int peerChanges = 0, convChanges = 0, msgChanges = 0;
+    QObject::connect(&s, &AppState::peersChanged, [&] { ++peerChanges; });
+    QObject::connect(&s, &AppState::chatConvsChanged, [&] { ++convChanges; });
+    QObject::connect(&s, &AppState::chatMsgsChanged, [&] { ++msgChanges; });
+
+    s.reloadPeers();
+    EXPECT_EQ(peerChanges, 1);
+    EXPECT_EQ(convChanges, 1);
+    EXPECT_EQ(msgChanges, 1);
+    ASSERT_EQ(s.peers().size(), 1000u);
+    ASSERT_EQ(s.chatConvs().size(), 1001u);  // the group and at most 1,000 devices
+    EXPECT_EQ(s.chatConvs()[0].id, "all");
+    EXPECT_FALSE(conv("gone"));
+    EXPECT_FALSE(s.chatMsgs().count("gone"));
+    for (const ChatConv& c : s.chatConvs()) {
+        if (c.isGroup) continue;
+        EXPECT_TRUE(c.online && c.sub == "在线 · 点对点") << c.id;
+    }
+    EXPECT_EQ(conv("manual:10.1.3.250:8899")->title, "手动 10.1.3.250");
+
+    s.reloadPeers();  // nothing changed: the peers are published again, the rows are not
+    EXPECT_EQ(peerChanges, 2);
+    EXPECT_EQ(convChanges, 1);
+    EXPECT_EQ(msgChanges, 1);
+
+    s.removeManualPeer("10.1.0.1:8899");  // one device leaves: one change, its row offline
+    EXPECT_EQ(convChanges, 2);
+    EXPECT_EQ(msgChanges, 1);
+    EXPECT_FALSE(conv("manual:10.1.0.1:8899")->online);
+    EXPECT_EQ(conv("manual:10.1.0.1:8899")->sub, "离线");
+}
+
 TEST_F(ActionsTest, aliasesAreTrimmedCutToTwentyFourAndClearedByBlanks) {
     AppState& s = makeWithFakes();
     s.addManualPeer("10.0.0.5");

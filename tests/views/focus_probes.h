@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QTest>
 #include <QWidget>
@@ -21,14 +22,23 @@ inline QString stopName(const QWidget* widget) {
 
 // The widgets Tab reaches from the focused one, in order, until it comes back round.
 inline std::vector<QWidget*> tabStops() {
+    // A list whose rows Tab visits one by one is one widget of many stops: a stop is a
+    // widget and the row that has the keys in it.
+    const auto rowOf = [](QWidget* widget) {
+        const auto* list = qobject_cast<QAbstractItemView*>(widget);
+        return list ? list->currentIndex().row() : -1;
+    };
     std::vector<QWidget*> stops;
+    std::vector<std::pair<QWidget*, int>> visited;
     for (int i = 0; i < 60; ++i) {
         QWidget* from = QApplication::focusWidget();
         if (!from) break;
         QTest::keyClick(from, Qt::Key_Tab);
         QWidget* to = QApplication::focusWidget();
-        if (!to || std::find(stops.begin(), stops.end(), to) != stops.end()) break;
-        stops.push_back(to);
+        const std::pair<QWidget*, int> stop{to, rowOf(to)};
+        if (!to || std::find(visited.begin(), visited.end(), stop) != visited.end()) break;
+        visited.push_back(stop);
+        if (std::find(stops.begin(), stops.end(), to) == stops.end()) stops.push_back(to);
     }
     return stops;
 }

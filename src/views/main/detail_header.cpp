@@ -96,6 +96,7 @@ DetailHeader::DetailHeader(AppState& state, QWidget* parent) : QWidget(parent), 
 
     connect(&state_, &AppState::targetChanged, this, &DetailHeader::showTarget);
     connect(&state_, &AppState::filesChanged, this, &DetailHeader::showTarget);
+    connect(&state_, &AppState::filesTruncatedChanged, this, &DetailHeader::showTarget);
     connect(&state_, &AppState::portChanged, this, &DetailHeader::showTarget);
     connect(&state_, &AppState::usageModeChanged, this, &DetailHeader::showMode);
     connect(&state_, &AppState::teamNameChanged, this, &DetailHeader::showMode);
@@ -142,7 +143,10 @@ QWidget* DetailHeader::searchField() {
 QString DetailHeader::counter(int count) { return count < 1 ? QString() : QString::number(std::min(count, 99)); }
 
 QString DetailHeader::subtitle() const {
-    const std::string head = std::to_string(state_.files().size()) + " 个文件 · " + humanSize(state_.totalSize());
+    // A cut listing counts what it holds and more; its size is only the listed files'.
+    const std::string count = std::to_string(state_.files().size());
+    const std::string size = humanSize(state_.totalSize());
+    const std::string head = state_.filesTruncated() ? count + "+ 个文件 · 已列出 " + size : count + " 个文件 · " + size;
     const auto& peer = state_.target().peer;
     if (!peer) return qs(head + " · 端口 " + std::to_string(state_.port()) + " · v" + Cfg::version());
     return qs(head + " · " + peer->ip + ":" + std::to_string(peer->port));

@@ -98,28 +98,28 @@ QRect DeviceRow::tileRect(const QRect& row) {
     return {row.left() + kPadH, row.top() + (row.height() - kTile) / 2, kTile, kTile};
 }
 
-QRect DeviceRow::badgeRect() const {
-    if (!look_.badge) return {};
+QRect DeviceRow::badgeRect(const QRect& row, const DeviceRowLook& look) {
+    if (!look.badge) return {};
     const QFontMetrics metrics(badgeFont());
-    const int w = metrics.horizontalAdvance(*look_.badge) + 2 * kBadgePadH;
+    const int w = metrics.horizontalAdvance(*look.badge) + 2 * kBadgePadH;
     const int h = metrics.height() + 2 * kBadgePadV;
-    return {width() - kPadH - w, (height() - h) / 2, w, h};
+    return {row.right() + 1 - kPadH - w, row.top() + (row.height() - h) / 2, w, h};
 }
 
-QRect DeviceRow::textRect() const {
-    const int left = tileRect(rect()).right() + 1 + kGap;
+QRect DeviceRow::textRect(const QRect& row, const DeviceRowLook& look) {
+    const int left = tileRect(row).right() + 1 + kGap;
     // The spacer keeps at least 2 px; then the badge (with the row's spacing) or the edge.
-    int right = width() - kPadH - 2;
-    if (look_.badge) right = badgeRect().left() - kGap - 2;
+    int right = row.right() + 1 - kPadH - 2;
+    if (look.badge) right = badgeRect(row, look).left() - kGap - 2;
     const int h = textBlockHeight();
-    return {left, (height() - h) / 2, std::max(0, right - left), h};
+    return {left, row.top() + (row.height() - h) / 2, std::max(0, right - left), h};
 }
 
-QString DeviceRow::shownSubtitle(int width) const {
-    QString subtitle = look_.subtitle;
+QString DeviceRow::shownSubtitle(const DeviceRowLook& look, int width) {
+    QString subtitle = look.subtitle;
     subtitle.replace(QLatin1Char('\n'), QLatin1Char(' '));
     const QFontMetrics metrics(subtitleFont());
-    const QString& end = look_.subtitleEnd;
+    const QString& end = look.subtitleEnd;
     const int endWidth = metrics.horizontalAdvance(end);
     if (end.isEmpty() || !subtitle.endsWith(end) || endWidth >= width) {
         return metrics.elidedText(subtitle, Qt::ElideRight, width);
@@ -128,30 +128,37 @@ QString DeviceRow::shownSubtitle(int width) const {
     return metrics.elidedText(head, Qt::ElideRight, width - endWidth) + end;
 }
 
-QSize DeviceRow::sizeHint() const { return {200, 2 * kPadV + std::max(kTile, textBlockHeight())}; }
+int DeviceRow::rowHeight() { return 2 * kPadV + std::max(kTile, textBlockHeight()); }
+
+QSize DeviceRow::sizeHint() const { return {200, rowHeight()}; }
 
 QSize DeviceRow::minimumSizeHint() const { return {0, sizeHint().height()}; }
 
 void DeviceRow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    paint(painter, rect(), look_, hovering_, AppStyle::showsFocus(this));
+}
+
+void DeviceRow::paint(QPainter& painter, const QRect& row, const DeviceRowLook& look, bool hovering, bool focusRing) {
+    painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     const QColor accent = Theme::tint(Tint::accent);
 
     painter.setPen(Qt::NoPen);
-    painter.setBrush(fill(look_.selected, hovering_));
-    painter.drawRoundedRect(QRectF(rect()), 8, 8);
+    painter.setBrush(fill(look.selected, hovering));
+    painter.drawRoundedRect(QRectF(row), 8, 8);
 
-    const QRect tile = tileRect(rect());
-    painter.setBrush(look_.selected ? accent : Theme::tint(Tint::accent, 0.13));
+    const QRect tile = tileRect(row);
+    painter.setBrush(look.selected ? accent : Theme::tint(Tint::accent, 0.13));
     painter.drawRoundedRect(QRectF(tile), 7, 7);
     painter.setFont(Symbols::font(15));
-    painter.setPen(look_.selected ? QColor(Qt::white) : accent);
-    painter.drawText(tile, Qt::AlignCenter, Symbols::glyph(look_.icon));
+    painter.setPen(look.selected ? QColor(Qt::white) : accent);
+    painter.drawText(tile, Qt::AlignCenter, Symbols::glyph(look.icon));
 
-    const QRect text = textRect();
+    const QRect text = textRect(row, look);
     const QFontMetrics titleMetrics(titleFont());
     const QFontMetrics subtitleMetrics(subtitleFont());
-    QString title = look_.title;
+    QString title = look.title;
     title.replace(QLatin1Char('\n'), QLatin1Char(' '));
     painter.setFont(titleFont());
     painter.setPen(Theme::primary());
@@ -160,21 +167,22 @@ void DeviceRow::paintEvent(QPaintEvent*) {
     painter.setFont(subtitleFont());
     painter.setPen(Theme::secondary());
     painter.drawText(QRect(text.left(), text.top() + titleMetrics.height() + 1, text.width(), subtitleMetrics.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, shownSubtitle(text.width()));
+                     Qt::AlignLeft | Qt::AlignVCenter, shownSubtitle(look, text.width()));
 
-    if (look_.badge) {
-        const QRect badge = badgeRect();
-        QColor tint = look_.badgeColor;
-        tint.setAlphaF(0.16f * look_.badgeColor.alphaF());
+    if (look.badge) {
+        const QRect badge = badgeRect(row, look);
+        QColor tint = look.badgeColor;
+        tint.setAlphaF(0.16f * look.badgeColor.alphaF());
         painter.setPen(Qt::NoPen);
         painter.setBrush(tint);
         painter.drawRoundedRect(QRectF(badge), badge.height() / 2.0, badge.height() / 2.0);
         painter.setFont(badgeFont());
-        painter.setPen(look_.badgeColor);
-        painter.drawText(badge, Qt::AlignCenter, *look_.badge);
+        painter.setPen(look.badgeColor);
+        painter.drawText(badge, Qt::AlignCenter, *look.badge);
     }
 
-    if (AppStyle::showsFocus(this)) AppStyle::drawFocusRing(&painter, rect(), 8);
+    if (focusRing) AppStyle::drawFocusRing(&painter, row, 8);
+    painter.restore();
 }
 
 void DeviceRow::enterEvent(QEnterEvent* event) {

@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QColor>
 
+class QPainter;
+
 namespace corvane {
 
 struct DeviceRowLook {
@@ -47,10 +49,17 @@ public:
     static QColor fill(bool selected, bool hovering);
     // Where the parts sit in a row of that size.
     static QRect tileRect(const QRect& row);
-    QRect textRect() const;
-    QRect badgeRect() const;
+    static QRect textRect(const QRect& row, const DeviceRowLook& look);
+    static QRect badgeRect(const QRect& row, const DeviceRowLook& look);
+    QRect textRect() const { return textRect(rect(), look_); }
+    QRect badgeRect() const { return badgeRect(rect(), look_); }
     // The subtitle as it is drawn in a line of that width.
-    QString shownSubtitle(int width) const;
+    static QString shownSubtitle(const DeviceRowLook& look, int width);
+    QString shownSubtitle(int width) const { return shownSubtitle(look_, width); }
+    // A row of that look in that rectangle, as this widget paints itself (the peers' list
+    // paints its rows with it too).
+    static void paint(QPainter& painter, const QRect& row, const DeviceRowLook& look, bool hovering, bool focusRing);
+    static int rowHeight();
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

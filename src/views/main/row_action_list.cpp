@@ -82,7 +82,7 @@ public:
     int indexOfChild(const QAccessibleInterface* child) const override {
         return bar_ != 0 && child == QAccessible::accessibleInterface(bar_) ? 0 : -1;
     }
-    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    QAccessible::Role role() const override { return list_ ? list_->rowRole() : QAccessible::ListItem; }
     void setText(QAccessible::Text, const QString&) override {}
 
     QString text(QAccessible::Text kind) const override {
@@ -113,6 +113,10 @@ public:
         state.focused = list_->hasFocus() && list_->currentIndex() == index();
         state.invisible = !list_->isVisible();
         state.offscreen = !list_->viewport()->rect().intersects(list_->visualRect(index()));
+        if (const std::optional<bool> checked = list_->checkedOf(index())) {
+            state.checkable = true;
+            state.checked = *checked;
+        }
         return state;
     }
 
@@ -237,6 +241,11 @@ std::vector<RowActionList::Action> RowActionList::actionsOf(const QModelIndex& r
 std::optional<int> RowActionList::progressOf(const QModelIndex& row) const {
     if (!progress_ || !row.isValid()) return std::nullopt;
     return progress_(row);
+}
+
+std::optional<bool> RowActionList::checkedOf(const QModelIndex& row) const {
+    if (!checked_ || !row.isValid()) return std::nullopt;
+    return checked_(row);
 }
 
 bool RowActionList::runAction(const QModelIndex& row, const QString& name) {
@@ -387,6 +396,7 @@ void RowActionList::contextMenuEvent(QContextMenuEvent* event) {
 
 void RowActionList::showMenu(const QModelIndex& row, const QPoint& at, bool byKeys) {
     std::vector<Action> actions = actionsOf(row);
+    std::erase_if(actions, [](const Action& action) { return !action.inMenu; });
     if (actions.empty()) return;
     auto* menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("rowMenu"));

@@ -16,7 +16,8 @@
 // Actions run from the event loop after the key or the menu, with what they
 // copied when they were asked for, so one may replace the list under the row.
 //
-// Over accessibility each row is an item of its own, named by the model's
+// Over accessibility each row is an item of its own (a list item, or the role the
+// owner gives, checkable where the owner says), named by the model's
 // Qt::AccessibleTextRole; when the owner gives rows a progress, the item holds a
 // named progress bar with that value. A row whose data changes tells its new
 // name and value at once.
@@ -46,6 +47,9 @@ public:
         // The key that runs it on the focused row: Qt::Key_Return (Enter too), Qt::Key_Delete, or 0.
         int key = 0;
         std::function<void()> run;
+        // Whether the row's menu offers it (a row's own press is offered by its key and to a
+        // screen reader only).
+        bool inMenu = true;
     };
     using Actions = std::function<std::vector<Action>(const QModelIndex& row)>;
     // A row's progress in whole percent, or nothing for a row without one.
@@ -66,6 +70,13 @@ public:
     // Whether the Menu key, Shift+F10 and a right click open the menu of a row's actions
     // (they do unless told otherwise; a list whose one action is Return's needs none).
     void setMenuOffered(bool offered) { menuOffered_ = offered; }
+    // What a row is over accessibility (a list item unless told), and, for rows that can be
+    // checked, whether one is.
+    using Checked = std::function<bool(const QModelIndex& row)>;
+    void setRowRole(QAccessible::Role role) { rowRole_ = role; }
+    QAccessible::Role rowRole() const { return rowRole_; }
+    void setRowChecked(Checked checked) { checked_ = std::move(checked); }
+    std::optional<bool> checkedOf(const QModelIndex& row) const;
 
     std::vector<Action> actionsOf(const QModelIndex& row) const;
     std::optional<int> progressOf(const QModelIndex& row) const;
@@ -101,6 +112,8 @@ private:
     QString progressName_;
     RowKey rowKey_;
     bool menuOffered_ = true;
+    QAccessible::Role rowRole_ = QAccessible::ListItem;
+    Checked checked_;
     int keptRow_ = -1;
     QString keptKey_;
     std::map<int, QAccessible::Id> accessibleRows_;

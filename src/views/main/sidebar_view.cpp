@@ -1,12 +1,13 @@
 #include "views/main/sidebar_view.h"
 
 #include <algorithm>
+#include <set>
 
-#include <QContextMenuEvent>
+#include <QAccessible>
+
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
 #include <QUrl>
@@ -16,6 +17,7 @@
 #include "base/cfg.h"
 #include "views/controls.h"
 #include "views/data_labels.h"
+#include "views/main/device_list.h"
 #include "views/main/device_row.h"
 #include "views/tab_order.h"
 #include "views/theme.h"
@@ -80,9 +82,28 @@ SidebarView::SidebarView(AppState& state, QWidget* parent) : QWidget(parent), st
     rows->addWidget(sectionHeader(QStringLiteral("附近的设备"), nearbyCount_));
     empty_ = emptyState();
     rows->addWidget(empty_);
-    peerColumn_ = new QVBoxLayout();
-    peerColumn_->setSpacing(0);
-    rows->addLayout(peerColumn_);
+    peerList_ = new DeviceList(list);
+    peerList_->setObjectName(QStringLiteral("deviceList"));
+    peerList_->setAccessibleName(QStringLiteral("附近的设备"));
+    peerModel_ = new DeviceListModel(peerList_);
+    peerList_->setModel(peerModel_);
+    peerList_->setActions([this](const QModelIndex& row) { return peerActions(peerModel_->row(row.row()).peer); });
+    peerList_->setRowKey([this](const QModelIndex& row) { return qs(peerModel_->row(row.row()).peer.id); });
+    peerList_->setRowChecked([this](const QModelIndex& row) { return peerModel_->row(row.row()).look.selected; });
+    peerList_->installEventFilter(this);
+    connect(peerList_, &QAbstractItemView::clicked, this, [this](const QModelIndex& row) {
+        const Peer peer = peerModel_->row(row.row()).peer;  // the call may replace the list
+        state_.switchTarget(Target::of(peer));
+    });
+    // The row the keys reach shows in the scroll area, as a focused control does.
+    connect(peerList_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this, scroll](const QModelIndex& row) {
+        if (!row.isValid()) return;
+        const QRect shown = peerList_->visualRect(row);
+        const QPoint at = peerList_->viewport()->mapTo(scroll->widget(), shown.center());
+        scroll->ensureWidgetVisible(peerList_, 0, 0);
+        scroll->ensureVisible(at.x(), at.y(), 0, shown.height() / 2 + 6);
+    });
+    rows->addWidget(peerList_);
     rows->addStretch(1);
     scroll->setWidget(list);
     column->addWidget(scroll, 1);
@@ -221,84 +242,52 @@ void SidebarView::showPeers() {
     const std::vector<Peer>& peers = state_.peers();
     nearbyCount_->setText(QString::number(peers.size()));
     empty_->setVisible(peers.empty());
+    peerList_->setVisible(!peers.empty());
 
-    std::vector<std::string> order;
-    std::map<std::string, DeviceRow*> kept;
+    std::vector<DeviceListModel::Row> rows;
+    std::set<std::string> listed;
     for (const Peer& peer : peers) {
-        if (kept.count(peer.id)) continue;  // one row per id
-        DeviceRow* row = nullptr;
-        if (auto found = peerRows_.find(peer.id); found != peerRows_.end()) {
-            row = found->second;
-            peerRows_.erase(found);
-        } else {
-            row = new DeviceRow(this);
-            row->setObjectName(qs("deviceRow:" + peer.id));
-            row->setContextMenuPolicy(Qt::CustomContextMenu);
-            row->installEventFilter(this);
-            connect(row, &DeviceRow::clicked, this, [this, id = peer.id] {
-                if (const auto shown = shownPeers_.find(id); shown != shownPeers_.end()) {
-                    const Peer peer = shown->second;  // the call may replace the list
-                    state_.switchTarget(Target::of(peer));
-                }
-            });
-            connect(row, &DeviceRow::customContextMenuRequested, this,
-                    [this, id = peer.id, row](const QPoint& at) { openMenu(id, row->mapToGlobal(at), false); });
-        }
-        kept[peer.id] = row;
-        shownPeers_[peer.id] = peer;
-        order.push_back(peer.id);
-        row->setLook(peerLook(peer, state_.target()));
+        if (!listed.insert(peer.id).second) continue;  // one row per id
+        rows.push_back({peer, peerLook(peer, state_.target())});
     }
-    // Rows of peers that left: hidden now, deleted once their signals are done.
-    for (auto& [id, row] : peerRows_) {
-        shownPeers_.erase(id);
-        peerColumn_->removeWidget(row);
-        row->hide();
-        row->deleteLater();
+    // Rows chosen or let go are told as such to a screen reader.
+    std::set<std::string> chosenBefore;
+    for (int k = 0; k < peerModel_->rowCount(); ++k) {
+        if (peerModel_->row(k).look.selected) chosenBefore.insert(peerModel_->row(k).peer.id);
     }
-    peerRows_ = std::move(kept);
-    if (order != order_) {
-        for (const std::string& id : order) peerColumn_->removeWidget(peerRows_[id]);
-        for (const std::string& id : order) peerColumn_->addWidget(peerRows_[id]);
-        order_ = order;
+    std::set<std::string> chosenNow;
+    for (const DeviceListModel::Row& row : rows) {
+        if (row.look.selected) chosenNow.insert(row.peer.id);
     }
-    for (const std::string& id : order) peerRows_[id]->show();
-    chainTabOrder(this);  // a new row joined the Tab chain at its end
-}
-
-std::string SidebarView::peerIdOf(const DeviceRow* row) const {
-    for (const auto& [id, peerRow] : peerRows_) {
-        if (peerRow == row) return id;
+    peerModel_->setRows(std::move(rows));
+    if (!QAccessible::isActive()) return;
+    for (int k = 0; k < peerModel_->rowCount(); ++k) {
+        const std::string& id = peerModel_->row(k).peer.id;
+        if (chosenBefore.count(id) == chosenNow.count(id)) continue;
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(peerList_->accessibleRow(k), changed);
+        QAccessible::updateAccessibility(&event);
     }
-    return {};
 }
 
 bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
     auto* widget = qobject_cast<QWidget*>(watched);
-    const bool keyboardMenu = event->type() == QEvent::ContextMenu &&
-                              static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
-    if (keyboardMenu && openMenuByKeys(widget)) return true;
     if (event->type() == QEvent::KeyPress && widget && stopKey(widget, static_cast<QKeyEvent*>(event))) return true;
     return QWidget::eventFilter(watched, event);
 }
 
-// The menu of a focused peer row, opened under it by keys; whether the widget is such a row.
-bool SidebarView::openMenuByKeys(QWidget* stop) {
-    auto* row = qobject_cast<DeviceRow*>(stop);
-    const std::string id = row ? peerIdOf(row) : std::string();
-    if (id.empty()) return false;
-    openMenu(id, row->mapToGlobal(QPoint(0, row->height())), true);
-    return true;
-}
-
-// Up and Down move to the Tab stop before or after (the rows, then the footer's buttons) and
-// stop at the ends; the Menu key (which X11 sends as a context menu) and Shift+F10 open a peer
-// row's menu. Whether the key was taken.
+// Up and Down move to the Tab stop before or after (this device's row, the peers' rows, then
+// the footer's buttons) and stop at the ends; inside the peers' list they move its rows.
+// Whether the key was taken.
 bool SidebarView::stopKey(QWidget* stop, const QKeyEvent* key) {
-    if (key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
-        return openMenuByKeys(stop);
-    }
     if (key->key() != Qt::Key_Up && key->key() != Qt::Key_Down) return false;
+    if (stop == peerList_ && key->modifiers() == Qt::NoModifier) {
+        const int row = peerList_->currentIndex().row();
+        const int rows = peerModel_->rowCount();
+        if (key->key() == Qt::Key_Up && row > 0) return false;
+        if (key->key() == Qt::Key_Down && row >= 0 && row + 1 < rows) return false;
+    }
     std::vector<QWidget*> shown = tabStopsInLayoutOrder(this);
     std::erase_if(shown, [](const QWidget* widget) { return !widget->isVisible() || !widget->isEnabled(); });
     const auto at = std::find(shown.begin(), shown.end(), stop);
@@ -308,35 +297,17 @@ bool SidebarView::stopKey(QWidget* stop, const QKeyEvent* key) {
     return true;
 }
 
-std::vector<DeviceRow*> SidebarView::rows() const {
-    std::vector<DeviceRow*> out{localRow_};
-    for (const std::string& id : order_) out.push_back(peerRows_.at(id));
-    return out;
-}
-
-QMenu* SidebarView::contextMenu(const Peer& peer, QWidget* parent) {
-    auto* menu = new QMenu(parent);
-    menu->setObjectName(QStringLiteral("deviceMenu"));
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    connect(menu->addAction(QStringLiteral("重命名…")), &QAction::triggered, this,
-            [this, peer] { state_.promptAlias(peer); });
+std::vector<RowActionList::Action> SidebarView::peerActions(const Peer& peer) {
+    // The row's press chooses its device; the menu renames it, and removes a device added by address.
+    std::vector<RowActionList::Action> actions;
+    actions.push_back({QAccessibleActionInterface::pressAction(), Qt::Key_Return,
+                       [this, peer] { state_.switchTarget(Target::of(peer)); }, false});
+    actions.push_back({QStringLiteral("重命名…"), 0, [this, peer] { state_.promptAlias(peer); }});
     if (peer.plat == "manual") {
-        connect(menu->addAction(QStringLiteral("移除这台设备")), &QAction::triggered, this,
-                [this, entry = peer.ip + ":" + std::to_string(peer.port)] { state_.removeManualPeer(entry); });
+        actions.push_back({QStringLiteral("移除这台设备"), 0,
+                           [this, entry = peer.ip + ":" + std::to_string(peer.port)] { state_.removeManualPeer(entry); }});
     }
-    return menu;
-}
-
-void SidebarView::openMenu(const std::string& id, const QPoint& at, bool byKeys) {
-    const auto shown = shownPeers_.find(id);
-    const auto row = peerRows_.find(id);
-    if (shown == shownPeers_.end() || row == peerRows_.end()) return;
-    QMenu* menu = contextMenu(shown->second, row->second);
-    if (byKeys) {
-        popupFromKeys(menu, at);
-    } else {
-        menu->popup(at);
-    }
+    return actions;
 }
 
 }  // namespace corvane

@@ -1,32 +1,34 @@
 #pragma once
-// The left column of the main window: this device and every reachable one,
-// each a DeviceRow, with the empty-state help while no device is reachable,
-// and a footer with the discovery status and the receive-folder and web-page
-// buttons. Rows are kept per peer id and updated in place when AppState
-// publishes the list again, so hover and an open context menu survive; a row
-// whose peer left is hidden and deleted later, never inside its own signal.
+// The left column of the main window: this device's row (a DeviceRow) and the
+// list of every reachable one (a DeviceList, one painted row per peer id, no widget
+// each), with the empty-state help while no device is reachable, and a footer with
+// the discovery status and the receive-folder and web-page buttons. When AppState
+// publishes the peers again only the rows that changed change, so hover, the keys
+// and an open menu stay where they were.
 // The keys follow the screen order: Tab goes this device's row, the peers' rows,
 // then the footer's buttons; Up and Down move along the same stops; the Menu key and
 // Shift+F10 open a focused peer row's menu, as a right click does, its first item
 // highlighted.
 
-#include <map>
+#include <vector>
 #include <string>
 
 #include <QColor>
 #include <QWidget>
 
 #include "engine/model.h"
+#include "views/main/row_action_list.h"
 
 class QKeyEvent;
 class QLabel;
-class QMenu;
 class QPushButton;
 class QVBoxLayout;
 
 namespace corvane {
 
 class AppState;
+class DeviceList;
+class DeviceListModel;
 class DeviceRow;
 struct DeviceRowLook;
 
@@ -58,10 +60,13 @@ public:
     // "Windows · 192.168.1.23:8899", or the device's own name first when an alias is set.
     static QString subtitle(const Peer& peer);
 
-    // The rows in shown order: this device's first, then one per peer.
-    std::vector<DeviceRow*> rows() const;
-    // The context menu of a peer row (rename; remove for a device added by address).
-    QMenu* contextMenu(const Peer& peer, QWidget* parent);
+    // This device's row, and the list of the others' rows.
+    DeviceRow* localRow() const { return localRow_; }
+    DeviceList* peerList() const { return peerList_; }
+    DeviceListModel* peerModel() const { return peerModel_; }
+    // A peer row's actions: its press (Return, Space, a click) chooses the device; its menu
+    // renames it, and removes a device added by address.
+    std::vector<RowActionList::Action> peerActions(const Peer& peer);
 
 private:
     QWidget* sectionHeader(const QString& title, QLabel* trailing);
@@ -70,10 +75,7 @@ private:
     void showPeers();
     void showLocal();
     void showDiscovery();
-    void openMenu(const std::string& id, const QPoint& at, bool byKeys);
     bool stopKey(QWidget* stop, const QKeyEvent* key);
-    bool openMenuByKeys(QWidget* stop);
-    std::string peerIdOf(const DeviceRow* row) const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -86,13 +88,11 @@ private:
     QWidget* empty_ = nullptr;
     QLabel* emptyHeadline_ = nullptr;
     QLabel* emptyText_ = nullptr;
-    QVBoxLayout* peerColumn_ = nullptr;
+    DeviceList* peerList_ = nullptr;
+    DeviceListModel* peerModel_ = nullptr;
     StatusDot* dot_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* webPage_ = nullptr;
-    std::map<std::string, DeviceRow*> peerRows_;
-    std::map<std::string, Peer> shownPeers_;
-    std::vector<std::string> order_;
 };
 
 }  // namespace corvane

@@ -76,6 +76,26 @@ TEST_F(DetailTest, titleTagAndSubtitlePerTarget) {
     EXPECT_FALSE(shown("platformTag"));
 }
 
+TEST_F(DetailTest, aCutListingsHeaderSaysThereAreMoreAndWhoseSizeItShows) {
+    // A folder of 50,000 files read "5000 个文件 · 19.3 KB", as if that were all of it.
+    const Peer win = viewPeer("p-w", "Win", "", "192.168.1.23", 8900);
+    const std::string version = " · 端口 8899 · v" + Cfg::version();
+    const struct { bool truncated; std::optional<Peer> peer; std::string subtitle; } cases[] = {
+        {true, std::nullopt, "2+ 个文件 · 已列出 1.50 KB" + version},
+        {true, win, "2+ 个文件 · 已列出 1.50 KB · 192.168.1.23:8900"},
+        {false, win, "2 个文件 · 1.50 KB · 192.168.1.23:8900"},
+        {false, std::nullopt, "2 个文件 · 1.50 KB" + version},
+    };
+    for (const auto& c : cases) {
+        state->setTarget(c.peer ? Target::of(*c.peer) : Target::local());
+        state->setFilesTruncated(c.truncated);
+        state->setFiles({{"a.txt", "a.txt", 1024, 0}, {"b/c.bin", "c.bin", 512, 0}});
+        EXPECT_EQ(text("detailSubtitle"), QString::fromStdString(c.subtitle));
+    }
+    state->setFilesTruncated(true);  // the flag alone redraws the header
+    EXPECT_TRUE(text("detailSubtitle").startsWith(QStringLiteral("2+ 个文件 · 已列出 ")));
+}
+
 TEST_F(DetailTest, theModeBadge) {
     struct Case {
         const char* mode;

@@ -2,7 +2,8 @@
 assistive technology sees it: two fake devices announce themselves and three
 files lie in the receive folder; the own row, the "附近的设备" count, both
 device rows in order, the detail title and subtitle and the file rows' texts
-can be read, each row a push button; pressing a device row shows that device's name as the title.
+can be read, each row a push button (the peers' rows items of the list "附近的设备", whose
+row count is the number of devices); pressing a device row shows that device's name as the title.
 
 Usage: devices_files_atspi_test.py BUILD/corvane
 """
@@ -49,6 +50,9 @@ def run(binary):
         # The list comes sorted from the application state (by name).
         names = [first.name, second.name]
         check(names == ["A-设备", "B-设备"], "device rows: %r" % names)
+        devices = ds.find(main, "list", name="附近的设备")
+        check(len(devices) == 1 and devices[0].childCount == 2, "the device list counts %r rows"
+              % [node.childCount for node in devices])
         subtitles = {row.name: row.description for row in (first, second)}
         check(subtitles["A-设备"] == "Linux · 127.0.0.1:8952", "A's subtitle: %r" % subtitles["A-设备"])
         check(subtitles["B-设备"] == "Windows · 127.0.0.1:8951", "B's subtitle: %r" % subtitles["B-设备"])
@@ -58,7 +62,7 @@ def run(binary):
         check(subtitle, "no subtitle counting three files")
         check(" · 端口 8899 · v" in subtitle[0].name, "subtitle: %r" % subtitle[0].name)
 
-        lists = ds.find(main, "list")
+        lists = ds.find(main, "list", name="文件")
         check(lists, "no file list")
         texts = sorted(child.name for child in ds.descendants(lists[0]) if ds.role(child) == "list item")
         expected = sorted(["报告.pdf · 2.00 KB · 5 分钟前", "夏天.jpg · 照片 · 1.50 KB · 2 小时前",

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -137,11 +138,17 @@ QScrollArea* holdingArea(QWidget* widget) {
     return nullptr;
 }
 
-// Whether the widget lies wholly in the visible part of the scroll area holding it.
+// Whether the widget lies wholly in the visible part of the scroll area holding it; for a
+// list that holds the keys, its row that has them.
 ::testing::AssertionResult inView(QWidget* widget) {
     QScrollArea* area = holdingArea(widget);
     if (!area) return ::testing::AssertionSuccess();
-    const QRect shown(widget->mapTo(area->viewport(), QPoint(0, 0)), widget->size());
+    QRect shown(widget->mapTo(area->viewport(), QPoint(0, 0)), widget->size());
+    const auto* list = qobject_cast<QAbstractItemView*>(widget);
+    if (list && list->currentIndex().isValid()) {
+        const QRect row = list->visualRect(list->currentIndex());
+        shown = QRect(list->viewport()->mapTo(area->viewport(), row.topLeft()), row.size());
+    }
     if (area->viewport()->rect().contains(shown)) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << stopName(widget).toStdString() << " lies at y " << shown.top() << " to "
                                          << shown.bottom() << " of a view " << area->viewport()->height()
