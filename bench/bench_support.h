@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <netinet/in.h>
@@ -39,6 +40,18 @@ using Clock = std::chrono::steady_clock;
 
 // How much of a file is read and sent at a time: the Uploader's HTTP client's upload buffer.
 constexpr size_t kSendUnit = 2097152;
+
+// The process's peak resident memory in KiB (VmHWM); resetPeak() sets it to the current size.
+inline long peakKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+inline void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 inline double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();

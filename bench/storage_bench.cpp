@@ -35,17 +35,6 @@ int putFile(int port, const std::string& target, const fs::path& source) {
     return conn.reply(nullptr).value_or(0);
 }
 
-// The process's peak resident memory in KiB (VmHWM); reset by writing "5" to clear_refs.
-long peakKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-    }
-    return 0;
-}
-
-void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 double mbPerSecond(int64_t bytes, double seconds) { return double(bytes) / 1e6 / seconds; }
 
@@ -78,8 +67,8 @@ void simultaneousPuts(int port, const fs::path& folder) {
     constexpr int kPuts = 32;
     const fs::path source = folder / "piece.bin";
     if (!bench::writeSource(source, int64_t(64) << 20)) return;
-    resetPeak();
-    const long before = peakKiB();
+    bench::resetPeak();
+    const long before = bench::peakKiB();
     std::vector<std::thread> threads;
     std::atomic<int> created{0};
     const auto start = bench::Clock::now();
@@ -91,7 +80,7 @@ void simultaneousPuts(int port, const fs::path& folder) {
     for (auto& t : threads) t.join();
     std::printf("%d simultaneous 64 MiB WebDAV PUTs: peak memory %.1f MiB (%.1f MiB above the start), "
                 "%d stored, %.0f MB/s in all\n",
-                kPuts, double(peakKiB()) / 1024, double(peakKiB() - before) / 1024, created.load(),
+                kPuts, double(bench::peakKiB()) / 1024, double(bench::peakKiB() - before) / 1024, created.load(),
                 mbPerSecond(int64_t(kPuts) << 26, bench::secondsSince(start)));
     fs::remove(source);
     fs::remove_all(folder / "recv" / "many");

@@ -1,5 +1,6 @@
 #include "base/unicode_text.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <unicode/brkiter.h>
@@ -117,6 +118,17 @@ std::string localizedStandardSortKey(std::string_view utf8) {
         }
         key.resize(size_t(needed));
     }
+}
+
+std::vector<size_t> localizedStandardOrder(const std::vector<std::string_view>& texts) {
+    std::vector<std::pair<std::string, size_t>> keys;
+    keys.reserve(texts.size());
+    for (size_t k = 0; k < texts.size(); ++k) keys.emplace_back(localizedStandardSortKey(texts[k]), k);
+    std::sort(keys.begin(), keys.end());  // equal keys keep the given order by their index
+    std::vector<size_t> order;
+    order.reserve(keys.size());
+    for (const auto& key : keys) order.push_back(key.second);
+    return order;
 }
 
 }  // namespace corvane

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace corvane {
 
@@ -24,5 +25,7 @@ inline bool localizedStandardLess(std::string_view a, std::string_view b) {
 // Bytes whose plain byte order is the order of localizedStandardCompare: long lists
 // compute one key per text instead of collating every pair again.
 std::string localizedStandardSortKey(std::string_view utf8);
+// The indexes of the texts in localized standard order, equal texts in their given order.
+std::vector<size_t> localizedStandardOrder(const std::vector<std::string_view>& texts);
 
 }  // namespace corvane

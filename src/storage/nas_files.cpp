@@ -6,6 +6,7 @@
 
 #include "base/client_paths.h"
 #include "base/file_names.h"
+#include "base/unicode_text.h"
 #include "engine/server/http_response.h"
 #include "engine/server/http_server.h"
 #include "storage/nas_paths.h"
@@ -19,6 +20,57 @@ namespace {
 
 void badPath(int fd) { sendJSON(fd, 400, errorJSON("bad path")); }
 
+// The folder's entries without dot-names, and their file manager's order: one collation
+// key per name rather than one collation per compared pair.
+struct Listing {
+    std::vector<VisibleEntry> entries;
+    std::vector<size_t> order;
+};
+
+Listing listedEntries(const fs::path& root, const fs::path& folder) {
+    Listing listing{visibleEntries(root, folder, folder == root), {}};
+    std::erase_if(listing.entries, [](const VisibleEntry& entry) { return entry.name[0] == '.'; });
+    std::vector<std::string_view> names;
+    names.reserve(listing.entries.size());
+    for (const VisibleEntry& entry : listing.entries) names.push_back(entry.name);
+    listing.order = localizedStandardOrder(names);
+    return listing;
+}
+
+// {"dirs":[names],"files":[{"n","s","t"}...],"path"}, written directly: the same bytes as
+// the reply built as a JSON tree, without building one for tens of thousands of entries.
+std::string listingJSON(const std::string& shown, const Listing& listing) {
+    std::string out;
+    out.reserve(listing.entries.size() * 64 + shown.size() + 40);
+    out += "{\"dirs\":[";
+    bool first = true;
+    for (const size_t k : listing.order) {
+        const VisibleEntry& entry = listing.entries[k];
+        if (!entry.folder) continue;
+        out += first ? "" : ",";
+        first = false;
+        appendJSONString(out, entry.name);
+    }
+    out += "],\"files\":[";
+    first = true;
+    for (const size_t k : listing.order) {
+        const VisibleEntry& entry = listing.entries[k];
+        if (entry.folder) continue;
+        out += first ? "{\"n\":" : ",{\"n\":";
+        first = false;
+        appendJSONString(out, entry.name);
+        out += ",\"s\":";
+        out += std::to_string(int64_t(entry.own.st_size));
+        out += ",\"t\":";
+        appendJSONNumber(out, mtimeMillis(entry.own));
+        out += '}';
+    }
+    out += "],\"path\":";
+    appendJSONString(out, shown);
+    out += '}';
+    return out;
+}
+
 void fsList(Connection& c) {
     const fs::path root = c.server.root();
     const std::string wanted = c.req.param("path");
@@ -27,23 +79,12 @@ void fsList(Connection& c) {
         badPath(c.fd);
         return;
     }
-    nlohmann::json dirs = nlohmann::json::array();
-    nlohmann::json files = nlohmann::json::array();
-    const bool atRoot = *folder == root;
-    for (const std::string& name : sortedEntryNames(*folder)) {
-        if (name[0] == '.' || (atRoot && isPrivateArea(name))) continue;
-        const fs::path entry = *folder / name;
-        struct stat own {};
-        if (::lstat(entry.c_str(), &own) != 0 || leadsOutside(root, entry, own)) continue;
-        struct stat followed {};
-        if (::stat(entry.c_str(), &followed) == 0 && S_ISDIR(followed.st_mode)) {
-            dirs.push_back(name);
-        } else {
-            files.push_back({{"n", name}, {"s", int64_t(own.st_size)}, {"t", mtimeMillis(own)}});
-        }
-    }
     const std::string shown = wanted.empty() ? "" : sanitize(wanted).value_or("");
-    sendJSON(c.fd, 200, {{"path", shown}, {"dirs", dirs}, {"files", files}});
+    if (!isValidUTF8(shown)) {
+        sendJSON(c.fd, 500, errorJSON("json encode failed"));  // what the tree writer answers for it
+        return;
+    }
+    sendJSONText(c.fd, 200, listingJSON(shown, listedEntries(root, *folder)));
 }
 
 void fsMkdir(Connection& c) {

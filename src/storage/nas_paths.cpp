@@ -64,8 +64,11 @@ std::vector<std::string> entryNames(const fs::path& folder) {
 
 std::vector<std::string> sortedEntryNames(const fs::path& folder) {
     std::vector<std::string> names = entryNames(folder);
-    std::stable_sort(names.begin(), names.end(), localizedStandardLess);
-    return names;
+    const std::vector<std::string_view> views(names.begin(), names.end());
+    std::vector<std::string> sorted;
+    sorted.reserve(names.size());
+    for (const size_t k : localizedStandardOrder(views)) sorted.push_back(std::move(names[k]));
+    return sorted;
 }
 
 std::vector<VisibleEntry> visibleEntries(const fs::path& root, const fs::path& folder, bool atRoot) {

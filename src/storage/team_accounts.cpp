@@ -165,9 +165,9 @@ LoginResult TeamStore::login(const std::string& user, const std::string& pass) {
     sessions_[token] = Session{account.id, now() + sessionTTL};
     boundSessionsLocked(account.id);
     account.lastLogin = nowMillis();
-    saveUsersLocked();
-    saveSessionsLocked();
-    return LoginResult::ok(token, account);
+    const TeamUser signedIn = account;  // the reference may not outlive the save's unlocked write
+    saveSignInLocked(found.hold);
+    return LoginResult::ok(token, signedIn);
 }
 
 void TeamStore::logout(const std::string& token) {

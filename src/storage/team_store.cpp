@@ -24,6 +24,19 @@ std::string dumpJSON(const json& value, int indent) {
     return value.dump(indent, ' ', false, json::error_handler_t::replace);
 }
 
+std::string usersFileText(const std::vector<TeamUser>& users, const std::string& team) {
+    json list = json::array();
+    for (const auto& u : users) list.push_back(u.toJSON());
+    // nlohmann::json keeps object keys sorted, as the file wants them.
+    return dumpJSON(json{{"version", 1}, {"team", team}, {"users", list}}, 2);
+}
+
+std::string sessionsFileText(const std::map<std::string, TeamStore::Session>& sessions) {
+    json list = json::object();
+    for (const auto& [token, s] : sessions) list[token] = json{{"uid", s.uid}, {"exp", s.exp}};
+    return dumpJSON(json{{"sessions", list}}, -1);
+}
+
 std::string normalRoot(const fs::path& root) {
     std::string path = root.string();
     while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -139,7 +152,7 @@ std::optional<size_t> TeamStore::indexOfIdLocked(const std::string& id) const {
 std::optional<size_t> TeamStore::indexOfLoginLocked(const std::string& lowered) const {
     if (lowered.empty()) return std::nullopt;  // a damaged account without a name is never matched
     for (size_t i = 0; i < users_.size(); ++i) {
-        if (lowerText(users_[i].user) == lowered) return i;
+        if (lowersTo(users_[i].user, lowered)) return i;
     }
     return std::nullopt;
 }
@@ -148,8 +161,8 @@ std::optional<size_t> TeamStore::indexOfAccountLocked(const std::string& lowered
     if (lowered.empty()) return std::nullopt;
     for (size_t i = 0; i < users_.size(); ++i) {
         const TeamUser& u = users_[i];
-        if (lowerText(u.user) == lowered) return i;
-        if (!u.email.empty() && lowerText(u.email) == lowered) return i;
+        if (lowersTo(u.user, lowered)) return i;
+        if (!u.email.empty() && lowersTo(u.email, lowered)) return i;
     }
     return std::nullopt;
 }
@@ -230,8 +243,8 @@ void TeamStore::loadResetsLocked() {
 
 // ---- Saving ----
 
-void TeamStore::writeTeamFileLocked(const char* name, const std::string& bytes) {
-    if (rootPath_.empty()) return;
+std::optional<fs::path> TeamStore::teamFileForWriteLocked(const char* name) {
+    if (rootPath_.empty()) return std::nullopt;
     std::error_code ec;
     fs::create_directories(teamDirLocked(), ec);
     const fs::path file = teamDirLocked() / name;
@@ -243,25 +256,59 @@ void TeamStore::writeTeamFileLocked(const char* name, const std::string& bytes) 
             log_(std::string("团队文件 ") + name + " 无法读取，另存失败");
         }
     }
-    writeFileAtomically(file, bytes, 0600);  // a failed write leaves memory as the truth
+    return file;
+}
+
+void TeamStore::writeTeamFileLocked(const char* name, const std::string& bytes) {
+    const auto file = teamFileForWriteLocked(name);
+    if (file) writeFileAtomically(*file, bytes, 0600);  // a failed write leaves memory as the truth
+}
+
+void TeamStore::awaitSignInWriteLocked() {
+    // Waiting lets the lock go, so the text is made only afterwards, from memory as it is then.
+    filesWritten_.wait(lock_, [this] { return !writingOutside_; });
 }
 
 void TeamStore::saveUsersLocked() {
+    awaitSignInWriteLocked();
     if (rootPath_.empty()) return;
-    json users = json::array();
-    for (const auto& u : users_) users.push_back(u.toJSON());
-    // nlohmann::json keeps object keys sorted, as the file wants them.
-    const json doc{{"version", 1}, {"team", cachedTeamName_}, {"users", users}};
-    writeTeamFileLocked(accountsFile, dumpJSON(doc, 2));
+    writeTeamFileLocked(accountsFile, usersFileText(users_, cachedTeamName_));
 }
 
 void TeamStore::saveSessionsLocked() {
+    awaitSignInWriteLocked();
     if (rootPath_.empty()) return;
     const double current = now();
     std::erase_if(sessions_, [&](const auto& item) { return !(item.second.exp > current); });
-    json sessions = json::object();
-    for (const auto& [token, s] : sessions_) sessions[token] = json{{"uid", s.uid}, {"exp", s.exp}};
-    writeTeamFileLocked(sessionsFile, dumpJSON(json{{"sessions", sessions}}, -1));
+    writeTeamFileLocked(sessionsFile, sessionsFileText(sessions_));
+}
+
+void TeamStore::saveSignInLocked(std::unique_lock<std::mutex>& hold) {
+    const uint64_t mine = ++signInsMade_;
+    while (signInsSaved_ < mine) {
+        if (writingOutside_) {
+            filesWritten_.wait(hold);
+            continue;
+        }
+        writingOutside_ = true;
+        const uint64_t upTo = signInsMade_;
+        const double current = now();
+        std::erase_if(sessions_, [&](const auto& item) { return !(item.second.exp > current); });
+        // Copies are quick; turning a thousand accounts into text is not, so that is done
+        // without the lock.
+        const std::vector<TeamUser> users = users_;
+        const std::map<std::string, Session> sessions = sessions_;
+        const std::string team = cachedTeamName_;
+        const auto accounts = teamFileForWriteLocked(accountsFile);
+        const auto sessionFile = teamFileForWriteLocked(sessionsFile);
+        hold.unlock();
+        if (accounts) writeFileAtomically(*accounts, usersFileText(users, team), 0600);
+        if (sessionFile) writeFileAtomically(*sessionFile, sessionsFileText(sessions), 0600);
+        hold.lock();
+        signInsSaved_ = upTo;
+        writingOutside_ = false;
+        filesWritten_.notify_all();
+    }
 }
 
 void TeamStore::dropExpired() {

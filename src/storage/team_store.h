@@ -4,6 +4,7 @@
 // "sessions.json", "resets.json"), plus the team logo "logo.img" beside them.
 
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -152,6 +153,13 @@ private:
     void saveUsersLocked();
     void saveSessionsLocked();
     void saveResetsLocked();
+    // Saves "accounts.json" and "sessions.json" after a sign-in. Sign-ins at the same time
+    // save together: one writes the files without the lock for every sign-in made until
+    // then, the others wait for that write; each returns once its own sign-in is on disk.
+    void saveSignInLocked(std::unique_lock<std::mutex>& hold);
+    // Waits until no sign-in's write is under way, so that no older copy of "accounts.json"
+    // or "sessions.json" lands after the one about to be written.
+    void awaitSignInWriteLocked();
     // Gives users_[index] the derived data of its new password; saves nothing itself.
     void applyNewPasswordLocked(size_t index, const PasswordRecord& record);
 
@@ -178,6 +186,9 @@ private:
     void loadSessionsLocked();
     void loadResetsLocked();
     void writeTeamFileLocked(const char* name, const std::string& bytes);
+    // Where a team file is written, its folder made and a damaged copy kept aside first;
+    // none while unbound.
+    std::optional<std::filesystem::path> teamFileForWriteLocked(const char* name);
 
     bool hasAdminLocked() const;
     std::optional<size_t> indexOfIdLocked(const std::string& id) const;
@@ -200,6 +211,10 @@ private:
     std::map<std::string, nlohmann::json> resets_;
     std::string cachedTeamName_;
     std::set<std::string> brokenFiles_;  // loaded files that failed; kept aside before their first save
+    std::condition_variable_any filesWritten_;  // with lock_: a write outside the lock ended
+    bool writingOutside_ = false;  // a sign-in's write is under way; other writes wait for it
+    uint64_t signInsMade_ = 0;
+    uint64_t signInsSaved_ = 0;
 };
 
 }  // namespace corvane

@@ -1,5 +1,6 @@
 #include "storage/team_text.h"
 
+#include <algorithm>
 #include <functional>
 
 #include <unicode/locid.h>
@@ -46,6 +47,15 @@ std::string lowerText(std::string_view text) {
         .toLower(icu::Locale::getRoot())
         .toUTF8String(out);
     return out;
+}
+
+bool lowersTo(std::string_view text, std::string_view lowered) {
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) return lowerText(text) == lowered;
+    // The root locale lowers ASCII letters as ASCII does and leaves every other ASCII byte.
+    return text.size() == lowered.size() && std::equal(text.begin(), text.end(), lowered.begin(), [](char a, char b) {
+               return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b;
+           });
 }
 
 }  // namespace corvane

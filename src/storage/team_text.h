@@ -12,5 +12,7 @@ std::string trimWhitespace(std::string_view text);
 std::string trimSpacesTabs(std::string_view text);
 // Full Unicode lower-casing, independent of the user's locale.
 std::string lowerText(std::string_view text);
+// Whether lowerText(text) is `lowered`; ASCII text is compared without converting it.
+bool lowersTo(std::string_view text, std::string_view lowered);
 
 }  // namespace corvane

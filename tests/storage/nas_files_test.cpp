@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "held_upload.h"
+#include "storage/nas_paths.h"
 #include "storage_server_fixture.h"
 
 namespace fs = std::filesystem;
@@ -57,6 +58,53 @@ TEST_F(NasFiles, SortsNaturallyHidesDotEntriesAndGivesExactSizesAndTimes) {
     EXPECT_EQ(listed["files"][0]["n"], "File1");
     EXPECT_EQ(listed["files"][1], nlohmann::json({{"n", "file2"}, {"s", 7}, {"t", 1600000000250.0}}));
     EXPECT_EQ(listed["files"][2]["n"], "file10");
+}
+
+TEST_F(NasFiles, ListingTextIsWhatTheJSONTreeWriterGivesForAwkwardNamesSizesAndTimes) {
+    // The reply is written as text directly; it must stay byte for byte the tree's reply.
+    struct Entry {
+        std::string name;
+        bool folder;
+        int64_t size;
+        timespec mtime;
+    };
+    const std::vector<Entry> entries = {
+        {"quote \" and back\\slash", false, 0, {1600000000, 0}},
+        {"tab\there\x01" "ctl\x1f", false, 5, {1600000000, 1}},
+        {"照片 😀 +&<>", false, 5000000000, {1700000000, 999999999}},
+        {"dir \"q\"", true, 0, {0, 0}},
+        {"子目录", true, 0, {0, 0}},
+        {"a/b", false, 1, {1, 500000000}},  // a slash is never in a name: the path part of it
+    };
+    nlohmann::json dirs = nlohmann::json::array();
+    nlohmann::json files = nlohmann::json::array();
+    fs::create_directory(root / "x");
+    for (const Entry& e : entries) {
+        const fs::path path = root / "x" / e.name;
+        if (e.folder) {
+            fs::create_directories(path);
+            continue;
+        }
+        fs::create_directories(path.parent_path());
+        writeFile(path, "");
+        ASSERT_EQ(::truncate(path.c_str(), e.size), 0) << e.name;
+        const timespec times[2] = {e.mtime, e.mtime};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << e.name;
+    }
+    const nlohmann::json listing = callJSON("GET", "/api/fs?path=x");
+    for (const auto& listed : listing["dirs"]) dirs.push_back(listed);
+    for (const auto& listed : listing["files"]) {
+        const fs::path path = root / "x" / listed["n"].get<std::string>();
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+        files.push_back({{"n", listed["n"]}, {"s", int64_t(st.st_size)}, {"t", mtimeMillis(st)}});
+    }
+    EXPECT_EQ(dirs, nlohmann::json({"a", "dir \"q\"", "子目录"}));
+    EXPECT_EQ(files.size(), 3u);
+    const auto tree = encodeJSONBody({{"path", "x"}, {"dirs", dirs}, {"files", files}});
+    ASSERT_TRUE(tree.has_value());
+    EXPECT_EQ(call("GET", "/api/fs?path=x").body, *tree);
+    EXPECT_EQ(call("GET", "/api/fs?path=x%2Fa").body, R"({"dirs":[],"files":[{"n":"b","s":1,"t":1500.0}],"path":"x\/a"})");
 }
 
 TEST_F(NasFiles, LeavesOutPrivateFoldersLinksLeadingOutAndNamesThatAreNotUTF8) {

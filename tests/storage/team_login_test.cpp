@@ -1,5 +1,8 @@
 // Signing in, session tokens, their expiry and their bound per account.
 
+#include <atomic>
+#include <latch>
+#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -147,6 +150,61 @@ TEST_F(TeamSessions, AnAccountKeepsAtMostOneHundredLiveSessionsDroppingTheOldest
     const json saved = readJSON("sessions.json")["sessions"];
     EXPECT_EQ(saved.size(), 101u) << "100 of bob's and the other account's one";
     EXPECT_TRUE(saved.contains("other-user-session-1"));
+}
+
+TEST(TeamSignInsTogether, EachOfTwentyIsOnDiskWhenItReturnsAndEditsMeanwhileEndOnDisk) {
+    // Sign-ins at the same time save the account and session files together; none may
+    // return before its own session is written, and edits made meanwhile by another
+    // request end on disk, not an older copy of the accounts.
+    constexpr int kSignIns = 20;
+    Sandbox box;
+    const PasswordRecord record = makePasswordRecord("same-pass");
+    json users = json::array({{{"id", "u0"}, {"user", "admin"}, {"role", "admin"}, {"status", "active"}}});
+    for (int k = 1; k <= kSignIns; ++k) {
+        users.push_back({{"id", "u" + std::to_string(k)}, {"user", "member" + std::to_string(k)}, {"status", "active"},
+                         {"salt", record.salt}, {"hash", record.hash}, {"iter", record.iter}});
+    }
+    writeFile(box.path() / "_team" / "accounts.json", json{{"users", users}}.dump());
+    std::latch checking(kSignIns);
+    TeamStore store([] { return 1700000000.0; }, [](const std::string&) {}, makePasswordRecord,
+                    [&](const std::string& pass, const PasswordRecord& stored) {
+                        checking.arrive_and_wait();  // all twenty reach the lock together
+                        return checkPassword(pass, stored);
+                    });
+    store.bind(box.path());
+    const auto onDisk = [&](const char* name) {
+        return json::parse(readFile(box.path() / "_team" / name), nullptr, false);
+    };
+
+    std::mutex seenLock;
+    std::vector<std::string> missing;
+    std::vector<std::thread> threads;
+    for (int k = 1; k <= kSignIns; ++k) {
+        threads.emplace_back([&, k] {
+            const LoginResult r = store.login("member" + std::to_string(k), "same-pass");
+            const bool session = r.kind == LoginResult::Kind::ok && onDisk("sessions.json")["sessions"].contains(r.token);
+            const bool stamped = onDisk("accounts.json")["users"][k]["lastLogin"] == 1700000000000.0;
+            std::lock_guard hold(seenLock);
+            if (!session || !stamped) {
+                missing.push_back("member" + std::to_string(k) + (session ? "" : " without its session") +
+                                  (stamped ? "" : " without its time") + " (" + r.message + ")");
+            }
+        });
+    }
+    std::atomic<bool> signedIn{false};
+    std::string lastEmail;
+    std::thread editor([&] {
+        for (int n = 0; !signedIn || n < 3; ++n) {
+            lastEmail = "seven-" + std::to_string(n) + "@example.com";
+            EXPECT_TRUE(store.setEmail("u7", lastEmail).ok());
+        }
+    });
+    for (auto& t : threads) t.join();
+    signedIn = true;
+    editor.join();
+    EXPECT_EQ(missing, std::vector<std::string>{}) << "sign-ins that returned before their files were written";
+    EXPECT_EQ(onDisk("accounts.json")["users"][7]["email"], lastEmail);
+    EXPECT_EQ(onDisk("sessions.json")["sessions"].size(), size_t(kSignIns));
 }
 
 }  // namespace

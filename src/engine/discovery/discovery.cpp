@@ -20,11 +20,23 @@ namespace {
 constexpr auto firstBeaconDelay = std::chrono::milliseconds(260);
 constexpr int probeEveryTicks = 4;
 constexpr size_t receiveBufferSize = 4096;
+// A thousand devices beaconing at once arrive within milliseconds: the socket holds
+// several such bursts (the kernel doubles the figure for its bookkeeping).
+constexpr int socketReceiveBytes = 4 << 20;
+// Datagrams read in one go before the owner is told once of what changed.
+constexpr int receiveBatch = 512;
 // Closing a UDP socket does not wake a blocked receive on Linux: wait in short steps instead.
 constexpr int receivePollMs = 100;
 
 // Linux keeps at most 15 characters of a thread name.
 void nameThread(const std::string& name) { pthread_setname_np(pthread_self(), name.substr(0, 15).c_str()); }
+
+// Asks for the large buffer past the system's cap where allowed (CAP_NET_ADMIN), else
+// up to the cap (net.core.rmem_max); a smaller buffer only drops more under a burst.
+void widenReceiveBuffer(int fd) {
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &socketReceiveBytes, sizeof socketReceiveBytes) == 0) return;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &socketReceiveBytes, sizeof socketReceiveBytes);
+}
 
 double systemNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -58,6 +70,7 @@ bool Discovery::start() {
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one);
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    widenReceiveBuffer(fd);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(uint16_t(options_.port));
@@ -131,43 +144,54 @@ void Discovery::recvLoop() {
         const int ready = ::poll(&p, 1, receivePollMs);
         if (!running_) break;
         if (ready <= 0) continue;
-        receiveOne();
+        receiveBatchOf(receiveBatch);
     }
 }
 
-void Discovery::receiveOne() {
+// Reads what is waiting, up to `limit` datagrams, and tells the owner once when any of
+// them was news: a crowd of beacons costs one change, not one per device.
+void Discovery::receiveBatchOf(int limit) {
+    bool news = false;
+    for (int k = 0; k < limit && running_; ++k) {
+        const std::optional<bool> one = receiveOne();
+        if (!one) break;
+        news = *one || news;
+    }
+    if (news) changed();
+}
+
+std::optional<bool> Discovery::receiveOne() {
     char buffer[receiveBufferSize];
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
     const ssize_t n = ::recvfrom(sock_, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0 && errno == EINTR) return false;
     if (n <= 0) {
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        if (n < 0 && errno == EAGAIN) return std::nullopt;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return;
+        return std::nullopt;
     }
     char ipText[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &from.sin_addr, ipText, sizeof ipText);
     const std::string ip = ipText;
     const auto heard = readDatagram(std::string_view(buffer, size_t(n)), selfID_, ip, now());
-    if (!heard) return;
+    if (!heard) return false;
     if (heard->kind == HeardDatagram::Kind::who) {
         send(here(), ip);
-        return;
+        return false;
     }
-    heardBeacon(heard->peer);
+    return heardBeacon(heard->peer);
 }
 
-void Discovery::heardBeacon(const PeerInfo& peer) {
+bool Discovery::heardBeacon(const PeerInfo& peer) {
+    std::lock_guard<std::mutex> guard(lock_);
     bool news = true;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        const auto previous = peers_.find(peer.id);
-        if (previous != peers_.end()) news = peerChanged(previous->second, peer, staleAfter);
-        peers_[peer.id] = peer;
-        ++hereRecv_;
-        lastRecvAt_ = peer.lastSeen;
-    }
-    if (news) changed();
+    const auto previous = peers_.find(peer.id);
+    if (previous != peers_.end()) news = peerChanged(previous->second, peer, staleAfter);
+    peers_[peer.id] = peer;
+    ++hereRecv_;
+    lastRecvAt_ = peer.lastSeen;
+    return news;
 }
 
 void Discovery::timerLoop() {
@@ -218,13 +242,21 @@ void Discovery::changed() const {
 
 std::vector<PeerInfo> Discovery::list() const {
     const double current = now();
-    std::vector<PeerInfo> out;
-    std::lock_guard<std::mutex> guard(lock_);
-    for (const auto& [id, peer] : peers_) {
-        if (current - peer.lastSeen <= staleAfter) out.push_back(peer);
+    std::vector<PeerInfo> live;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        live.reserve(peers_.size());
+        for (const auto& [id, peer] : peers_) {
+            if (current - peer.lastSeen <= staleAfter) live.push_back(peer);
+        }
     }
-    std::stable_sort(out.begin(), out.end(),
-                     [](const PeerInfo& a, const PeerInfo& b) { return localizedStandardLess(a.name, b.name); });
+    // Sorted without the lock, so that the receive loop goes on meanwhile.
+    std::vector<std::string_view> names;
+    names.reserve(live.size());
+    for (const PeerInfo& peer : live) names.push_back(peer.name);
+    std::vector<PeerInfo> out;
+    out.reserve(live.size());
+    for (const size_t k : localizedStandardOrder(names)) out.push_back(std::move(live[k]));
     return out;
 }
 

@@ -71,8 +71,11 @@ private:
     nlohmann::json here() const;
     void send(const nlohmann::json& message, const std::optional<std::string>& unicast = std::nullopt);
     void recvLoop();
-    void receiveOne();
-    void heardBeacon(const PeerInfo& peer);
+    void receiveBatchOf(int limit);
+    // Reads one datagram: whether it was news, none when nothing was waiting.
+    std::optional<bool> receiveOne();
+    // Stores the beacon's sender; whether that is news for the owner.
+    bool heardBeacon(const PeerInfo& peer);
     void timerLoop();
     void fire();
     void prune();

@@ -80,13 +80,12 @@ private:
 
 // Stable, in the localized standard order of the paths; each path's key is computed once.
 std::vector<FileItem> sortedByPath(std::vector<FileItem> items) {
-    std::vector<std::pair<std::string, size_t>> keys;
-    keys.reserve(items.size());
-    for (size_t k = 0; k < items.size(); ++k) keys.emplace_back(localizedStandardSortKey(items[k].path), k);
-    std::sort(keys.begin(), keys.end());  // equal keys keep the walk's order by their index
+    std::vector<std::string_view> paths;
+    paths.reserve(items.size());
+    for (const FileItem& item : items) paths.push_back(item.path);
     std::vector<FileItem> sorted;
     sorted.reserve(items.size());
-    for (const auto& key : keys) sorted.push_back(std::move(items[key.second]));
+    for (const size_t k : localizedStandardOrder(paths)) sorted.push_back(std::move(items[k]));
     return sorted;
 }
 

@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <latch>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -124,6 +125,30 @@ TEST_F(DiscoverySingle, StopEndsReceivingFreesThePortAndKeepsTheTable) {
     discovery->setName("After stop");
     discovery->setTeam("After stop");
     EXPECT_EQ(discovery->stats().sent, sent) << "nothing is sent once stopped";
+}
+
+TEST_F(DiscoverySingle, BurstHeldBackByABusyOwnerIsCountedWholeAndToldInFewChanges) {
+    // An office of devices beaconing together: far more datagrams than the default socket
+    // buffer holds arrive while the receive loop is still telling the owner of the first.
+    constexpr int kBurst = 2000;
+    struct Owner {
+        std::latch released{1};
+        std::atomic<int> changes{0};
+    };
+    const auto owner = std::make_shared<Owner>();  // outlives the test body on the receive thread
+    std::atomic<int>& changes = owner->changes;
+    startDiscovery();
+    discovery->onChange = [owner] {
+        if (owner->changes++ == 0) owner->released.wait();
+    };
+    sendFrom(peer, beacon("first", "First"));
+    ASSERT_TRUE(waitFor([&] { return changes.load() == 1; }));
+    for (int k = 0; k < kBurst; ++k) sendFrom(peer, beacon("device-" + std::to_string(k), "Device " + std::to_string(k)));
+    owner->released.count_down();
+    const bool all = waitFor([&] { return discovery->stats().recv == kBurst + 1; });
+    EXPECT_TRUE(all) << "beacons counted: " << discovery->stats().recv << " of " << kBurst + 1;
+    EXPECT_EQ(discovery->list().size(), size_t(kBurst + 1));
+    EXPECT_LT(changes.load(), 100) << "the owner is told of a burst a few times, not once per device";
 }
 
 }  // namespace
