@@ -128,11 +128,19 @@ public:
         QStringList names;
         if (!isValid()) return names;
         for (const RowActionList::Action& action : list_->actionsOf(index())) names << action.name;
+        names << setFocusAction();  // last: a row's first action stays its own
         return names;
     }
 
     void doAction(const QString& name) override {
-        if (isValid()) list_->runAction(index(), name);
+        if (!isValid()) return;
+        // A screen reader moving the keys to a row (AT-SPI grabFocus) asks for this action.
+        if (name == setFocusAction()) {
+            list_->setCurrentIndex(index());
+            list_->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+        list_->runAction(index(), name);
     }
 
     QStringList keyBindingsForAction(const QString& name) const override {
