@@ -81,9 +81,9 @@ MIB = 1 << 20
 
 # ---------------------------------------------------------------- outside the namespace
 
-def missing_packages():
+def missing_packages(packages):
     missing = []
-    for package in PACKAGES:
+    for package in packages:
         status = subprocess.run(["dpkg-query", "-W", "-f=${Status}", package],
                                 capture_output=True, text=True).stdout
         if "install ok installed" not in status:
@@ -91,12 +91,12 @@ def missing_packages():
     return missing
 
 
-def install_missing():
-    missing = missing_packages()
+def install_missing(packages=PACKAGES):
+    missing = missing_packages(packages)
     if not missing:
         return
-    # Debian starts a service it installs unless policy-rc.d says no (exit 101); nginx must
-    # never listen on a real interface, so a refusing policy is put in place for the install.
+    # Debian starts a service it installs unless policy-rc.d says no (exit 101); nginx (or
+    # iperf3) must never listen on a real interface, so a refusing policy is put in place for the install.
     made_policy = not POLICY_RC.exists()
     if made_policy:
         POLICY_RC.write_text("#!/bin/sh\nexit 101\n")
