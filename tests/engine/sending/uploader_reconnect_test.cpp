@@ -426,7 +426,10 @@ TEST_F(UploaderReconnect, ASendOutlastsNewcomersCyclingAddressesOnAServerHeldByS
     expectStoredWhole(second);
     EXPECT_EQ(rounds.load(), 5) << "a newcomer at each chunk's arrival";
     EXPECT_EQ(newcomers.load(), rounds + 1);
-    EXPECT_EQ(chunkPorts->count(), 2u) << "the sender's connection was closed while it sent, or kept while idle";
+    // The kept connection idle between the files goes first; one idle for a moment between
+    // two requests may go too, and the sender goes on over a new one.
+    EXPECT_GE(chunkPorts->count(), 2u) << "the sender's connection idle between files was kept";
+    EXPECT_LE(chunkPorts->count(), size_t(newcomers.load()) + 1) << "a newcomer cost the sender more than one connection";
     EXPECT_GT(holders.reopened(), 0);
 }
 
