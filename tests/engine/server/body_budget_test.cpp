@@ -194,11 +194,12 @@ TEST_F(BurstBodies, ABodyThatBurstAndStalledIsCutForANewcomerOneStillMovingIsNot
     // whole pages of memory.)
     const int64_t burst = 855 * 4096;
     int64_t held = 0;
+    // One after another, so that of the bodies alike the first held is the first listed.
     for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}) {
         hold(address, 4000000, size_t(burst));
         held += burst;
+        ASSERT_TRUE(holds(held)) << address << ": " << server->bodyBytesHeld();
     }
-    ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
     // .2 goes on sending, 100 KB a second, and holds the most; the others stall.
     for (const double at : {1001.5, 1002.5}) {
         *seconds_ = at;
