@@ -88,11 +88,13 @@ RawClient::RawClient(int port, std::chrono::milliseconds timeout) {
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) close();
 }
 
-RawClient::RawClient(int port, const std::string& sourceAddress) {
+RawClient::RawClient(int port, const std::string& sourceAddress, int receiveBuffer) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) return;
     timeval tv{10, 0};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    // Set before connecting, so that the window offered is small from the start.
+    if (receiveBuffer > 0) setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in from{};
     from.sin_family = AF_INET;
     inet_pton(AF_INET, sourceAddress.c_str(), &from.sin_addr);

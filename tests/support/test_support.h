@@ -71,8 +71,9 @@ bool sendAll(int fd, const char* data, size_t size);
 class RawClient {
 public:
     explicit RawClient(int port, std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    // From another loopback address (any of 127.0.0.0/8), as a second device would.
-    RawClient(int port, const std::string& sourceAddress);
+    // From another loopback address (any of 127.0.0.0/8), as a second device would; a
+    // receive buffer of `receiveBuffer` bytes when given, as a reader that takes little.
+    RawClient(int port, const std::string& sourceAddress, int receiveBuffer = 0);
     ~RawClient();
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;

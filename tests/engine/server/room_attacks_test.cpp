@@ -4,16 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <deque>
 #include <functional>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 
-#include "base/unique_fd.h"
 #include "base/whole_files.h"
 #include "engine/server/http_server.h"
 #include "support/test_support.h"
@@ -68,24 +65,10 @@ struct Attacked {
 };
 
 // A GET from the address whose reader takes nothing, its receive buffer 4 KiB.
-UniqueFd unreadGet(int port, const std::string& from, const std::string& path) {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const int small = 4096;
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in source{};
-    source.sin_family = AF_INET;
-    inet_pton(AF_INET, from.c_str(), &source.sin_addr);
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(uint16_t(port));
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
-        ::connect(fd.get(), reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
-        return {};
-    }
-    const std::string head = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    test::sendAll(fd.get(), head.data(), head.size());
-    return fd;
+std::unique_ptr<test::RawClient> unreadGet(int port, const std::string& from, const std::string& path) {
+    auto client = std::make_unique<test::RawClient>(port, from, 4096);
+    client->send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    return client;
 }
 
 bool replyBegan(int fd) {
@@ -108,12 +91,12 @@ void unreadDownloadsHoldEverySlot() {
     options.maxConnections = 8;
     Attacked at(options);
     ASSERT_TRUE(writeWholeFile(at.box / "recv" / "big.bin", patterned(size_t(16) << 20, 1)));
-    std::vector<UniqueFd> readers;
+    std::vector<std::unique_ptr<test::RawClient>> readers;
     for (const char* address : {"127.0.0.2", "127.0.0.3"}) {
         for (int k = 0; k < 4; ++k) readers.push_back(unreadGet(at.port(), address, "/d/big.bin"));
     }
     ASSERT_TRUE(test::waitFor([&] {
-        return std::all_of(readers.begin(), readers.end(), [](const UniqueFd& fd) { return replyBegan(fd.get()); });
+        return std::all_of(readers.begin(), readers.end(), [](const auto& reader) { return replyBegan(reader->fd()); });
     })) << "every download is being answered";
     // Other devices are answered, and a file sent meanwhile is stored whole.
     for (const char* address : {"127.0.0.4", "127.0.0.5"}) {
@@ -129,8 +112,8 @@ void aReplyBehindThePaceIsEnded() {
     // counts from the last bytes moved. Past the grace, a reply must keep the bodies' pace.
     Attacked at(ServerOptions{});
     ASSERT_TRUE(writeWholeFile(at.box / "recv" / "big.bin", patterned(size_t(16) << 20, 3)));
-    const UniqueFd reader = unreadGet(at.port(), "127.0.0.2", "/d/big.bin");
-    ASSERT_TRUE(test::waitFor([&] { return replyBegan(reader.get()); }));
+    const auto reader = unreadGet(at.port(), "127.0.0.2", "/d/big.bin");
+    ASSERT_TRUE(test::waitFor([&] { return replyBegan(reader->fd()); }));
     // Within the grace the reply stays, however little its reader took.
     EXPECT_FALSE(test::waitFor([&] { return at.server->openConnections() == 0; }, 1500ms));
     *at.ahead = 60;  // 20 s of grace and 40 s at 500 B/s owed: 20 KB, none taken
