@@ -17,8 +17,9 @@ measures per round, the order of ours and the peer alternating from round to rou
                      keep-alive connection; the finish is also shown apart) against
                      `curl -T` to nginx
   upload + writer    the same while another process writes 1 GiB to the same disk (disk only)
-  download           curl of /d/bench.bin against curl of nginx's copy, both files read into
-                     the page cache first, so that it measures the servers and not the disk
+  download           curl of /d/bench.bin against curl of the same file hard-linked into
+                     nginx's root, read into the page cache first: both serve the same pages,
+                     so that it measures the servers, not the disk or where a file's pages lie
   send queue         build/bench_uploader --to (the Uploader to the server in another
                      process) against `curl -T` to nginx
   folder 3000 files  build/bench_uploader --folder sending a folder of 3,000 files of 1-6 KB
@@ -31,7 +32,8 @@ measures per round, the order of ours and the peer alternating from round to rou
                      sampled every 2 ms) while 32 connections each PUT one 4 MiB chunk at the
                      same moment, against nginx's (master and workers) for 32 plain PUTs
   NAS upload         `curl -T` to PUT /api/fs/upload against `curl -T` to nginx
-  WebDAV PUT, GET    `curl -T` to /dav/ and curl of it (page cache warm) against nginx
+  WebDAV PUT, GET    `curl -T` to /dav/ against nginx; curl of it, and of it hard-linked into
+                     nginx's root (page cache warm), as for download
   PROPFIND c=1, c=8  Depth 1 over a folder of 1,000 files, `wrk -d 3s`, against nginx
                      dav-ext
 
@@ -473,6 +475,11 @@ def one_round(number, setup, sources, size, kind):
     f["finish (join)"] = (raw["finish_s"], None)
 
     def download_pair(ours_url, ours_file, peer_url, peer_file):
+        # One file for both: two copies of the same bytes are not served alike (where their
+        # pages lie decides as much as the server).
+        peer_file.unlink(missing_ok=True)
+        os.link(ours_file, peer_file)
+
         def cached(url, path):
             return lambda: (read_into_cache(path), curl_get(url, size))[1]
         mine, theirs = in_order(ours_first, cached(ours_url, ours_file), cached(peer_url, peer_file))
