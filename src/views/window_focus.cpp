@@ -86,10 +86,22 @@ void send(QAccessibleEvent* event) {
     QAccessible::installUpdateHandler(oneFocusEvent);
 }
 
+// Qt's window reports its active state from its own focus changes, before the application's
+// active window follows: a menu opening or closing, or a dialog opening, would tell the window
+// behind it active again although it was all along. The bridge tells each real change of the
+// active window itself, from the window's activation, so this report is dropped.
+bool activeReportOfAWindow(QAccessibleEvent* event) {
+    if (event->type() != QAccessible::StateChanged) return false;
+    if (!static_cast<QAccessibleStateChangeEvent*>(event)->changedStates().active) return false;
+    QObject* object = event->object();
+    return object != nullptr && object->isWidgetType() && static_cast<QWidget*>(object)->isWindow();
+}
+
 // A list that takes the keys is told twice, its current row and then the list itself, and a
 // screen reader would name the list last: the focus event of a control whose focus lies on a
 // part of it (a row) goes to that part, and not again when the part was just told.
 void oneFocusEvent(QAccessibleEvent* event) {
+    if (activeReportOfAWindow(event)) return;
     QAccessibleInterface* target = event->type() == QAccessible::Focus ? event->accessibleInterface() : nullptr;
     if (target == nullptr) return send(event);
     QAccessibleInterface* inner = event->child() < 0 ? target->focusChild() : nullptr;

@@ -15,7 +15,8 @@
 // so it would report "focused" beside the control that holds the keys: over accessibility it
 // reports only what is true of the viewport itself. And each move of the keys is told as one
 // focus event, for what took them (a list's row, not the row and then the list); a row the
-// keys come back to from outside the program is told again.
+// keys come back to from outside the program is told again. Only a real change of the active
+// window is told: not the window behind a menu or a dialog as it opens.
 
 class QApplication;
 class QWidget;
