@@ -53,10 +53,11 @@ private:
     }
 };
 
-// A viewport as what it is: a filler that holds no keys of its own.
-class ViewportAccessible : public QAccessibleWidget {
+// A widget that passes the keys on to another (its focus proxy) as what it is: it holds none
+// of its own, although Qt calls it focused while the other holds them.
+class PassesKeysOnAccessible : public QAccessibleWidget {
 public:
-    explicit ViewportAccessible(QWidget* viewport) : QAccessibleWidget(viewport, QAccessible::Client) {}
+    PassesKeysOnAccessible(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
 
     QAccessible::State state() const override {
         QAccessible::State state = QAccessibleWidget::state();
@@ -66,12 +67,16 @@ public:
     }
 };
 
-QAccessibleInterface* viewportAccessible(const QString& className, QObject* object) {
-    if (className != QLatin1String("QWidget") || !object->isWidgetType()) return nullptr;
+// A scroll area's viewport (a filler), and a dialog's button box, which passes the keys to its
+// first button: an alert would report both the box and the button focused.
+QAccessibleInterface* passesKeysOnAccessible(const QString& className, QObject* object) {
+    if (!object->isWidgetType()) return nullptr;
     auto* widget = static_cast<QWidget*>(object);
+    if (className == QLatin1String("QDialogButtonBox")) return new PassesKeysOnAccessible(widget, QAccessible::Grouping);
+    if (className != QLatin1String("QWidget")) return nullptr;
     auto* area = qobject_cast<QAbstractScrollArea*>(widget->parentWidget());
     if (area == nullptr || area->viewport() != widget) return nullptr;
-    return new ViewportAccessible(widget);
+    return new PassesKeysOnAccessible(widget, QAccessible::Client);
 }
 
 // The last control a focus event was sent for; none once the keys left the program, so
@@ -104,6 +109,9 @@ void oneFocusEvent(QAccessibleEvent* event) {
     if (activeReportOfAWindow(event)) return;
     QAccessibleInterface* target = event->type() == QAccessible::Focus ? event->accessibleInterface() : nullptr;
     if (target == nullptr) return send(event);
+    // A control that gives up the keys (clearFocus) tells a focus event for itself as they go
+    // to nothing: a screen reader would name it again although nothing holds them.
+    if (QApplication::focusWidget() == nullptr && QApplication::activePopupWidget() == nullptr) return;
     QAccessibleInterface* inner = event->child() < 0 ? target->focusChild() : nullptr;
     if (inner == nullptr || inner == target) {
         lastFocus = QAccessible::uniqueId(target);
@@ -132,7 +140,7 @@ void keepWindowFocusWhole(QApplication& app) {
     QObject::connect(&app, &QApplication::focusChanged, &app, [](QWidget*, QWidget* now) {
         if (now == nullptr) lastFocus = 0;
     });
-    QAccessible::installFactory(viewportAccessible);
+    QAccessible::installFactory(passesKeysOnAccessible);
     QAccessible::installUpdateHandler(oneFocusEvent);
 }
 
