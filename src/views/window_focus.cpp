@@ -102,6 +102,15 @@ bool activeReportOfAWindow(QAccessibleEvent* event) {
     return object != nullptr && object->isWidgetType() && static_cast<QWidget*>(object)->isWindow();
 }
 
+// Focus events that no move of the keys made: a control that gives them up to nothing
+// (clearFocus) tells one for itself as they go, and a list made ready in a window not shown yet
+// (the file picker's places) tells one for its current row; a screen reader would name either.
+bool toldWithoutTheKeys(QAccessibleEvent* event) {
+    if (QApplication::focusWidget() == nullptr && QApplication::activePopupWidget() == nullptr) return true;
+    auto* widget = qobject_cast<QWidget*>(event->object());
+    return widget != nullptr && !widget->window()->isVisible();
+}
+
 // A list that takes the keys is told twice, its current row and then the list itself, and a
 // screen reader would name the list last: the focus event of a control whose focus lies on a
 // part of it (a row) goes to that part, and not again when the part was just told.
@@ -109,9 +118,7 @@ void oneFocusEvent(QAccessibleEvent* event) {
     if (activeReportOfAWindow(event)) return;
     QAccessibleInterface* target = event->type() == QAccessible::Focus ? event->accessibleInterface() : nullptr;
     if (target == nullptr) return send(event);
-    // A control that gives up the keys (clearFocus) tells a focus event for itself as they go
-    // to nothing: a screen reader would name it again although nothing holds them.
-    if (QApplication::focusWidget() == nullptr && QApplication::activePopupWidget() == nullptr) return;
+    if (toldWithoutTheKeys(event)) return;
     QAccessibleInterface* inner = event->child() < 0 ? target->focusChild() : nullptr;
     if (inner == nullptr || inner == target) {
         lastFocus = QAccessible::uniqueId(target);

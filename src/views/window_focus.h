@@ -16,8 +16,9 @@
 // control that holds the keys: over accessibility they report no focus of their own. And
 // each move of the keys is told as one focus event, for what took them (a list's row, not the
 // row and then the list); a row the keys come back to from outside the program is told again,
-// and a control that gives them up to nothing is not. Only a real change of the active window
-// is told: not the window behind a menu or a dialog as it opens.
+// and a control that gives them up to nothing, or one in a window not shown yet, is not. Only
+// a real change of the active window is told: not the window behind a menu or a dialog as it
+// opens.
 
 class QApplication;
 class QWidget;

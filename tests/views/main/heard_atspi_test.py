@@ -141,9 +141,11 @@ def choose(desktop, main, name):
 
 
 def send_by_keys(desktop, main, device, path):
-    """选择文件 by Return, the path typed into the picker, Return: the keys come back to 选择文件.
+    """选择文件 by Return, the path typed into the picker, Return: the keys are heard going to
+    the picker's field and back to 选择文件, nowhere else.
     Paths are typed in ASCII: xdotool may drop the first character of a remapped key."""
     start_on(desktop, main, one(ds.find(main, "push button", name="选择文件"), "选择文件"))
+    heard = desktop.reader.mark()
     desktop.keys("Return")
     picker = desktop.active_window("选择要发送到「%s」的文件" % device)
     field = [node for node in ds.find(picker, "text") if node.queryEditableText()][-1]
@@ -153,6 +155,10 @@ def send_by_keys(desktop, main, device, path):
     desktop.keys("Return")
     check(desktop.closed("选择要发送到「%s」的文件" % device), "the picker stayed open")
     check(desktop.focus_reaches(main, button("选择文件")), "after the send the keys are on %s" % describe(ds.focused(main)))
+    # Heard: the picker's field, then 选择文件 again; nothing of the picker before it shows.
+    moves = desktop.reader.focus_moves(heard, button("选择文件"))
+    check(len(moves) == 2 and moves[0].startswith("text ") and moves[1] == button("选择文件"),
+          "a send by keys was heard as the keys going to %r" % moves)
 
 
 def failed_sends(desktop, main, held_device):
