@@ -53,10 +53,11 @@ private:
     }
 };
 
-// A viewport as what it is: a filler that holds no keys of its own.
-class ViewportAccessible : public QAccessibleWidget {
+// A widget that passes the keys on to another (its focus proxy) as what it is: it holds none
+// of its own, although Qt calls it focused while the other holds them.
+class PassesKeysOnAccessible : public QAccessibleWidget {
 public:
-    explicit ViewportAccessible(QWidget* viewport) : QAccessibleWidget(viewport, QAccessible::Client) {}
+    PassesKeysOnAccessible(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
 
     QAccessible::State state() const override {
         QAccessible::State state = QAccessibleWidget::state();
@@ -66,12 +67,16 @@ public:
     }
 };
 
-QAccessibleInterface* viewportAccessible(const QString& className, QObject* object) {
-    if (className != QLatin1String("QWidget") || !object->isWidgetType()) return nullptr;
+// A scroll area's viewport (a filler), and a dialog's button box, which passes the keys to its
+// first button: an alert would report both the box and the button focused.
+QAccessibleInterface* passesKeysOnAccessible(const QString& className, QObject* object) {
+    if (!object->isWidgetType()) return nullptr;
     auto* widget = static_cast<QWidget*>(object);
+    if (className == QLatin1String("QDialogButtonBox")) return new PassesKeysOnAccessible(widget, QAccessible::Grouping);
+    if (className != QLatin1String("QWidget")) return nullptr;
     auto* area = qobject_cast<QAbstractScrollArea*>(widget->parentWidget());
     if (area == nullptr || area->viewport() != widget) return nullptr;
-    return new ViewportAccessible(widget);
+    return new PassesKeysOnAccessible(widget, QAccessible::Client);
 }
 
 // The last control a focus event was sent for; none once the keys left the program, so
@@ -86,12 +91,34 @@ void send(QAccessibleEvent* event) {
     QAccessible::installUpdateHandler(oneFocusEvent);
 }
 
+// Qt's window reports its active state from its own focus changes, before the application's
+// active window follows: a menu opening or closing, or a dialog opening, would tell the window
+// behind it active again although it was all along. The bridge tells each real change of the
+// active window itself, from the window's activation, so this report is dropped.
+bool activeReportOfAWindow(QAccessibleEvent* event) {
+    if (event->type() != QAccessible::StateChanged) return false;
+    if (!static_cast<QAccessibleStateChangeEvent*>(event)->changedStates().active) return false;
+    QObject* object = event->object();
+    return object != nullptr && object->isWidgetType() && static_cast<QWidget*>(object)->isWindow();
+}
+
+// Focus events that no move of the keys made: a control that gives them up to nothing
+// (clearFocus) tells one for itself as they go, and a list made ready in a window not shown yet
+// (the file picker's places) tells one for its current row; a screen reader would name either.
+bool toldWithoutTheKeys(QAccessibleEvent* event) {
+    if (QApplication::focusWidget() == nullptr && QApplication::activePopupWidget() == nullptr) return true;
+    auto* widget = qobject_cast<QWidget*>(event->object());
+    return widget != nullptr && !widget->window()->isVisible();
+}
+
 // A list that takes the keys is told twice, its current row and then the list itself, and a
 // screen reader would name the list last: the focus event of a control whose focus lies on a
 // part of it (a row) goes to that part, and not again when the part was just told.
 void oneFocusEvent(QAccessibleEvent* event) {
+    if (activeReportOfAWindow(event)) return;
     QAccessibleInterface* target = event->type() == QAccessible::Focus ? event->accessibleInterface() : nullptr;
     if (target == nullptr) return send(event);
+    if (toldWithoutTheKeys(event)) return;
     QAccessibleInterface* inner = event->child() < 0 ? target->focusChild() : nullptr;
     if (inner == nullptr || inner == target) {
         lastFocus = QAccessible::uniqueId(target);
@@ -120,7 +147,7 @@ void keepWindowFocusWhole(QApplication& app) {
     QObject::connect(&app, &QApplication::focusChanged, &app, [](QWidget*, QWidget* now) {
         if (now == nullptr) lastFocus = 0;
     });
-    QAccessible::installFactory(viewportAccessible);
+    QAccessible::installFactory(passesKeysOnAccessible);
     QAccessible::installUpdateHandler(oneFocusEvent);
 }
 

@@ -12,10 +12,13 @@
 // input focus itself once the dialog is gone.
 //
 // A scroll area's viewport (a text editor's, a list's) takes its scroll area as focus proxy,
-// so it would report "focused" beside the control that holds the keys: over accessibility it
-// reports only what is true of the viewport itself. And each move of the keys is told as one
-// focus event, for what took them (a list's row, not the row and then the list); a row the
-// keys come back to from outside the program is told again.
+// and a dialog's button box its first button, so either would report "focused" beside the
+// control that holds the keys: over accessibility they report no focus of their own. And
+// each move of the keys is told as one focus event, for what took them (a list's row, not the
+// row and then the list); a row the keys come back to from outside the program is told again,
+// and a control that gives them up to nothing, or one in a window not shown yet, is not. Only
+// a real change of the active window is told: not the window behind a menu or a dialog as it
+// opens.
 
 class QApplication;
 class QWidget;

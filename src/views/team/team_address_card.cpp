@@ -35,6 +35,7 @@ QWidget* TeamPanel::managementColumn() {
     stack->addWidget(members);
     stack->addWidget(mailSection());
     stack->addWidget(passwordSection());
+    shownMembers_ = nullptr;
     showMembers();
     connect(&state_, &AppState::teamUsersChanged, this, &TeamPanel::showMembers);
     connect(&state_, &AppState::portChanged, this, &TeamPanel::showAddress);

@@ -4,7 +4,9 @@
 // the rows' order, and a button that goes with its row (an approve, a reject) hands
 // the keys to the same button of the next row, else to the list's nearest control.
 #include <map>
+#include <utility>
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -101,6 +103,11 @@ PanelBox* listBox(const char* objectName, const std::string& symbol, const QStri
 }  // namespace
 
 void TeamPanel::showMembers() {
+    // A refresh that changed nothing keeps the rows: built again, the focused one would be a new
+    // control, told to a screen reader once more.
+    json shown = {state_.teamUsers(), resetting_};
+    if (shown == shownMembers_) return;
+    shownMembers_ = std::move(shown);
     QWidget* holder = memberBoxes_->parentWidget();
     // The row buttons as they were, and which of them held the keys.
     std::vector<QString> before;
@@ -128,6 +135,9 @@ void TeamPanel::showMembers() {
             if (dividers && i + 1 < list.size()) box->content()->addWidget(new Rule(Qt::Horizontal, box));
         }
         memberBoxes_->addWidget(box);
+        // Shown now, not on the layout's next turn: a hidden button takes no keys for the panel
+        // while another window is active (a dialog over it), and they would be lost on its return.
+        box->show();
     };
     if (!pending.empty()) {
         fill(listBox("teamPendingBox", "clock.badge.questionmark",
@@ -265,18 +275,25 @@ void TeamPanel::openMemberMenu(const json& user, QWidget* button) {
     }
 }
 
+// The member's "更多操作" is disabled while the password is made; the keys it got back from the
+// menu wait with nothing meanwhile and return to it with the panel once the alert that shows
+// the password closes.
 void TeamPanel::resetTemp(const json& user) {
     const std::string label = labelOf(user, "这个成员");
     const auto id = textField(user, "id");
     if (!id) return;
     resetting_.insert(*id);
+    holdKeys();
     showMembers();
     const QPointer<TeamPanel> self(this);
     state_.issueTemporaryPassword(*id, [self, id = *id, label](const Result<std::string>& password) {
         if (!self) return;
         self->resetting_.erase(id);
         self->showMembers();
-        if (!password) return;
+        if (!password) {
+            self->giveKeysBack();
+            return;
+        }
         AlertQuestion alert{label + " 的临时密码",
                             *password + "\n\n只显示这一次，请当面或电话告诉对方；建议对方登录后立刻改密。",
                             {"复制并关闭", "关闭"}};
@@ -285,7 +302,39 @@ void TeamPanel::resetTemp(const json& user) {
             if (pressed == 0) self->state_.environment().copyText(password);
             self->state_.refreshTeamState();
         });
+        self->giveKeysBackBehind();
     });
+}
+
+void TeamPanel::holdKeys() {
+    QWidget* holder = focusWidget();
+    if (holder == nullptr || !memberBoxes_->parentWidget()->isAncestorOf(holder)) return;
+    heldKeys_ = holder->objectName();
+    holder->clearFocus();
+}
+
+void TeamPanel::giveKeysBack() {
+    const QString held = std::exchange(heldKeys_, QString());
+    keysBackWhenInactive_ = false;
+    if (held.isEmpty() || focusWidget() != nullptr) return;  // they went elsewhere meanwhile
+    for (QWidget* stop : tabStopsInLayoutOrder(memberBoxes_->parentWidget())) {
+        if (stop->objectName() == held && stop->isEnabled()) stop->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+// Given while the panel is active, the keys would be told here before the alert shows; given
+// once the alert took its place, they only wait with the panel and are told as it comes back.
+void TeamPanel::giveKeysBackBehind() {
+    if (isActiveWindow()) {
+        keysBackWhenInactive_ = true;
+        return;
+    }
+    giveKeysBack();
+}
+
+void TeamPanel::changeEvent(QEvent* event) {
+    Sheet::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && keysBackWhenInactive_ && !isActiveWindow()) giveKeysBack();
 }
 
 void TeamPanel::askEmail(const json& user) {

@@ -47,6 +47,7 @@ public:
     TeamPanel(AppState& state, QWidget* parent);
 
 protected:
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void firstShown() override;
 
@@ -94,6 +95,12 @@ private:
     QWidget* rowStopAfterChange(const std::vector<QString>& before, size_t focused);
     void openMemberMenu(const nlohmann::json& user, QWidget* button);
     void resetTemp(const nlohmann::json& user);
+    // The keys of a row button taken while its work runs, and given back to the button of that
+    // name once it is enabled again, unless they went elsewhere meanwhile: at once, or behind
+    // a dialog just opened (once the panel is no longer the active window).
+    void holdKeys();
+    void giveKeysBack();
+    void giveKeysBackBehind();
     void askEmail(const nlohmann::json& user);
 
     // Mail settings (team_mail_section.cpp).
@@ -138,6 +145,9 @@ private:
     // Members.
     QVBoxLayout* memberBoxes_ = nullptr;
     std::set<std::string> resetting_;  // ids whose temporary password is being made
+    nlohmann::json shownMembers_;       // the accounts and resets the rows show
+    QString heldKeys_;                  // the object name of the row button whose keys wait
+    bool keysBackWhenInactive_ = false;
 
     // Mail settings.
     QLineEdit* mailHost_ = nullptr;

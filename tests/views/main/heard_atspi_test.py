@@ -1,6 +1,8 @@
 """What a screen reader hears of what happened, with real keys typed through the X
 server (xdotool) and a reader listening in a process of its own, under openbox on a
 1280x720 screen and on a bare X server with no window manager:
+- a peer row's menu opened by keys tells no window active; 设置 opening tells
+  itself active and not the main window, and closing tells the main window;
 - the window minimised and restored gives the keys back to the file row, heard there;
 - the file list drawn again behind the keys (刷新列表 after a new file, Return on a
   peer row, Return on 返回本机) raises no focus event for a row: the only focus events
@@ -47,6 +49,11 @@ def focus_events(reader, since):
 def alerts(reader, since):
     return [e.get("name") for e in reader.heard[since:]
             if e["type"] == "object:state-changed:showing" and e["detail1"] == 1 and e.get("role") == "alert"]
+
+
+def activated(reader, since):
+    """The windows told active since the mark (window:activate), by name."""
+    return [e.get("name") for e in reader.heard[since:] if e["type"] == "window:activate"]
 
 
 def start_on(desktop, where, node):
@@ -107,6 +114,26 @@ def file_list_redrawn(desktop, main):
     no_row_focus(desktop, heard, "Return on 返回本机")
 
 
+def menu_tells_no_window(desktop, main):
+    """A peer row's menu opened by the Menu key and closed by Escape: the window behind it stays
+    the active one, so no window is told active meanwhile."""
+    row = one([row for row in ds.find(main, "push button", name=HELD) if " · " in (row.description or "")], HELD)
+    start_on(desktop, main, row)
+    heard = desktop.reader.mark()
+    first, _ = ds.focused_menu(lambda: desktop.keys("Menu"))
+    check(first == "重命名…", "the Menu key opened a menu on %r" % first)
+    closing = desktop.reader.mark()
+    desktop.keys("Escape")
+    check(desktop.reader.hears(lambda _: focus_events(desktop.reader, closing) == [describe(row)]),
+          "after the menu the keys were heard going to %r" % focus_events(desktop.reader, closing))
+    # Tab, once heard, comes after everything the menu's closing raised.
+    tab = desktop.reader.mark()
+    desktop.keys("Tab")
+    check(desktop.reader.hears(lambda _: focus_events(desktop.reader, tab)), "Tab was not heard")
+    told = activated(desktop.reader, heard)
+    check(not told, "a menu opened and closed told the windows %r active" % told)
+
+
 def choose(desktop, main, name):
     row = one([row for row in ds.find(main, "push button", name=name) if " · " in (row.description or "")], name)
     ds.press(row)
@@ -114,9 +141,11 @@ def choose(desktop, main, name):
 
 
 def send_by_keys(desktop, main, device, path):
-    """选择文件 by Return, the path typed into the picker, Return: the keys come back to 选择文件.
+    """选择文件 by Return, the path typed into the picker, Return: the keys are heard going to
+    the picker's field and back to 选择文件, nowhere else.
     Paths are typed in ASCII: xdotool may drop the first character of a remapped key."""
     start_on(desktop, main, one(ds.find(main, "push button", name="选择文件"), "选择文件"))
+    heard = desktop.reader.mark()
     desktop.keys("Return")
     picker = desktop.active_window("选择要发送到「%s」的文件" % device)
     field = [node for node in ds.find(picker, "text") if node.queryEditableText()][-1]
@@ -126,6 +155,10 @@ def send_by_keys(desktop, main, device, path):
     desktop.keys("Return")
     check(desktop.closed("选择要发送到「%s」的文件" % device), "the picker stayed open")
     check(desktop.focus_reaches(main, button("选择文件")), "after the send the keys are on %s" % describe(ds.focused(main)))
+    # Heard: the picker's field, then 选择文件 again; nothing of the picker before it shows.
+    moves = desktop.reader.focus_moves(heard, button("选择文件"))
+    check(len(moves) == 2 and moves[0].startswith("text ") and moves[1] == button("选择文件"),
+          "a send by keys was heard as the keys going to %r" % moves)
 
 
 def failed_sends(desktop, main, held_device):
@@ -164,8 +197,12 @@ def failed_sends(desktop, main, held_device):
 
 def feedback(desktop, main):
     start_on(desktop, main, one(ds.find(main, "push button", name="设置"), "设置"))
+    heard = desktop.reader.mark()
     desktop.keys("Return")
     settings = desktop.active_window("设置")
+    check(desktop.reader.hears(lambda _: focus_events(desktop.reader, heard)), "no focus heard in 设置")
+    told = activated(desktop.reader, heard)
+    check(told == ["设置"], "设置 opening told the windows %r active" % told)
     start_on(desktop, settings, one(ds.find(settings, "push button", name="意见反馈…"), "意见反馈…"))
     desktop.keys("Return")
     sheet = desktop.active_window("体验反馈")
@@ -212,8 +249,13 @@ def feedback(desktop, main):
     moves = focus_events(desktop.reader, heard)
     check(all(said == button("检查更新") for said in moves), "during the check the keys went to %r" % moves)
     start_on(desktop, settings, one(ds.find(settings, "push button", name="完成"), "完成"))
+    heard = desktop.reader.mark()
     desktop.keys("Return")
     check(desktop.closed("设置"), "完成 left the settings open")
+    check(desktop.reader.hears(lambda _: button("设置") in focus_events(desktop.reader, heard)),
+          "after 设置 closed the keys were heard going to %r" % focus_events(desktop.reader, heard))
+    told = activated(desktop.reader, heard)
+    check(told == ["Corvane"], "设置 closing told the windows %r active" % told)
 
 
 def with_window_manager(binary):
@@ -228,6 +270,7 @@ def with_window_manager(binary):
             main = desktop.active_window("Corvane")
             check(ds.wait_for(lambda: len([n for n in ds.find(main, name=HELD) if ds.role(n) != "label"]) == 1, 20),
                   "the devices never showed up")
+            menu_tells_no_window(desktop, main)
             file_list_redrawn(desktop, main)
             failed_sends(desktop, main, held)
             feedback(desktop, main)

@@ -7,8 +7,10 @@ screen, keys typed through the X server (xdotool), read over AT-SPI:
 - Return on "通过" hands the keys to the next row's "通过", which a screen reader
   hears as the one focus event; after the last applicant's "拒绝" they go to the
   member list ("更多操作" of the member just approved);
-- the member menu opens from the keys with its first item highlighted, and
-  "设置邮箱" and the refusal
+- the member menu opens from the keys with its first item highlighted;
+- its "重置密码" tells no control between the menu and the password alert, which
+  reports one focused object, and its close gives the keys back to "更多操作";
+- "设置邮箱" and the refusal
   "邮箱格式不对" ask the window manager for a close button and nothing to
   minimise or maximise.
 
@@ -61,6 +63,29 @@ def set_up_team(desktop, main):
     return panel
 
 
+def reset_password(desktop, panel):
+    """Return on the menu's "重置密码": the keys are heard going back to 更多操作 as the menu
+    closes, then to the alert's first button only; the alert reports one focused object; closed,
+    it gives the keys back to 更多操作, heard once."""
+    opener, shown = "push button '更多操作'", "push button '复制并关闭'"
+    heard = desktop.reader.mark()
+    desktop.keys("Return")
+    alert = desktop.active_window("爱丽丝 的临时密码")
+    moves = desktop.reader.focus_moves(heard, shown)
+    check(moves == [opener, shown], "until the password showed a screen reader heard the keys go to %r" % moves)
+    hits = [ds.describe(node) for node in ds.focused_hits(alert)]
+    check(hits == [shown], "the password alert reports %r focused" % hits)
+    desktop.keys("Tab")
+    check(ds.wait_for(lambda: [ds.describe(node) for node in ds.focused_hits(alert)] == ["push button '关闭'"], 5),
+          "Tab in the alert left %r focused" % [ds.describe(node) for node in ds.focused_hits(alert)])
+    heard = desktop.reader.mark()
+    desktop.keys("Return")
+    check(desktop.closed("爱丽丝 的临时密码"), "关闭 left the password alert open")
+    check(focus_is(desktop, panel, "更多操作 爱丽丝"), "after the password the keys are on %s" % who(ds.focused(panel)))
+    moves = desktop.reader.focus_moves(heard, opener)
+    check(moves == [opener], "after the password a screen reader heard the keys go to %r" % moves)
+
+
 def run(binary):
     # Team mode, its services on from the start: colleagues can ask to join once the team exists.
     with ds.Desktop(binary, (1280, 720), extra_config={"usageMode": "team"}, defaults={"nasExt": True},
@@ -111,6 +136,9 @@ def run(binary):
 
         first, _ = ds.focused_menu(lambda: desktop.keys("Return"))
         check(first == "重置密码（生成临时密码）", "Return on 更多操作 opened a menu on %r" % first)
+        reset_password(desktop, panel)
+
+        ds.focused_menu(lambda: desktop.keys("Return"))
         desktop.keys("Down", "Return")
         desktop.active_window("设置邮箱")
         ds.check_close_only(desktop.session, "设置邮箱")

@@ -3,6 +3,7 @@
 
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QScrollArea>
 
 #include "team_panel_fixture.h"
@@ -301,6 +302,14 @@ TEST_F(TeamMembers, tabFollowsTheRowsAndTheKeysGoToTheNextRowAfterAnApproveOrARe
     EXPECT_EQ(QApplication::focusWidget()->objectName().section(QLatin1Char(':'), 0, 0), q("teamMenu"))
         << QApplication::focusWidget()->objectName().toStdString();
     EXPECT_TRUE(find("teamMemberBox")->isAncestorOf(QApplication::focusWidget()));
+
+    // A refresh that changed nothing keeps the rows: the keys stay on the same control, which a
+    // screen reader would otherwise hear as a new one.
+    const QPointer<QWidget> holder = QApplication::focusWidget();
+    state->refreshTeamState();
+    settle();
+    ASSERT_FALSE(holder.isNull()) << "the rows were built again";
+    EXPECT_EQ(QApplication::focusWidget(), holder.data());
 }
 
 }  // namespace
