@@ -1,7 +1,8 @@
 #pragma once
 // The body of a streamed upload, copied from the socket into a file as it arrives:
 // one 256 KiB buffer whatever the size, never more than the announced length. Writes
-// of at most 256 KiB keep the copy into new page-cache pages fast.
+// start on 64 KiB steps of the body, so new page-cache pages come in large folios; all
+// that is held is written before the copy waits for more.
 
 #include <cstdint>
 #include <functional>

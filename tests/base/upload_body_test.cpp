@@ -63,7 +63,7 @@ struct TestClock {
     }
 };
 
-enum class Sender { whole, paced, stalls };
+enum class Sender { whole, paced, pieces, stalls };
 enum class Target { plain, readOnly };
 
 struct Case {
@@ -82,20 +82,24 @@ struct Case {
 
 constexpr int64_t kMiB = 1 << 20;
 constexpr int64_t kPaceStep = 65536;  // the minimum rate, and what the paced sender sends per second of its clock
+constexpr size_t kOddPiece = 70001;   // what the piecemeal sender sends at a time: no step of the copy's writes
 
 // Sends the socket's part of the body as the case says, then ends it. A stalled sender
 // sends nothing and waits (boundedly) for the copy to give up.
 void send(int fd, const std::string& bytes, Sender sender, TestClock& clock, std::future<void> copied) {
-    if (sender == Sender::paced) {
-        // The clock moves on only once the step before is in the copy's socket: whenever the
+    // Each piece goes once the one before is in the copy's socket, so the copy reads
+    // them one by one, each shorter than it asked for.
+    const auto acknowledged = [fd] {
+        int unacknowledged = 0;
+        return ::ioctl(fd, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
+    };
+    if (sender == Sender::paced || sender == Sender::pieces) {
+        // The paced sender's clock moves on only once the step before is in: whenever the
         // copy waits, it has taken every step before the clock's.
-        const auto acknowledged = [fd] {
-            int unacknowledged = 0;
-            return ::ioctl(fd, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
-        };
-        for (size_t at = 0; at < bytes.size(); at += kPaceStep) {
-            clock.seconds = int64_t(at) / kPaceStep;
-            test::sendAll(fd, bytes.data() + at, std::min<size_t>(kPaceStep, bytes.size() - at));
+        const size_t step = sender == Sender::paced ? size_t(kPaceStep) : kOddPiece;
+        for (size_t at = 0; at < bytes.size(); at += step) {
+            if (sender == Sender::paced) clock.seconds = int64_t(at) / kPaceStep;
+            test::sendAll(fd, bytes.data() + at, std::min(step, bytes.size() - at));
             test::waitFor(acknowledged);
         }
     } else if (sender == Sender::stalls) {
@@ -147,13 +151,20 @@ TEST(CopyBodyToFile, EveryEdgeOfTheCopyKeepsTheBodysBytesInOrder) {
     const Case cases[] = {
         {"head bytes first", 70000, size_t(big - 70000), big, Sender::whole, Target::plain, End::complete, big, false, 0,
          true},
+        {"head longer than a read", 300000, size_t(big - 300000), big, Sender::whole, Target::plain, End::complete, big,
+         false, 0, true},
+        {"reads shorter than asked", 1234, 20 * kOddPiece, 1234 + 20 * int64_t(kOddPiece), Sender::pieces,
+         Target::plain, End::complete, 1234 + 20 * int64_t(kOddPiece), false, 0, true},
+        {"cut after a short read", 1234, 5 * kOddPiece, big, Sender::pieces, Target::plain, End::cutShort,
+         1234 + 5 * int64_t(kOddPiece), false, 0, true},
         {"head holds it all", 5000, 0, 5000, Sender::whole, Target::plain, End::complete, 5000, false, 0, false},
         {"body cut short", 100, 2 * kMiB, big, Sender::whole, Target::plain, End::cutShort, 2 * kMiB + 100, false, 0,
          true},
         {"write failure", 0, size_t(kMiB), kMiB, Sender::whole, Target::readOnly, End::writeFailed, 0, false, EBADF,
          true},
-        {"write failure in the head", 10, size_t(kMiB), kMiB + 10, Sender::whole, Target::readOnly, End::writeFailed, 0,
-         false, EBADF, false},
+        // Nothing more comes: the head's bytes are written before the copy waits, and fail.
+        {"write failure in the head", 10, size_t(kMiB), kMiB + 10, Sender::stalls, Target::readOnly, End::writeFailed,
+         0, false, EBADF, false},
         {"at the minimum rate", 0, paced, int64_t(paced), Sender::paced, Target::plain, End::complete, int64_t(paced),
          false, 0, true},
         {"behind the minimum rate", 1000, paced, int64_t(paced) + 1000, Sender::stalls, Target::plain, End::cutShort,
