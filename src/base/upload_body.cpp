@@ -7,6 +7,7 @@
 #include <string>
 #include <sys/socket.h>
 
+#include "base/space_ahead.h"
 #include "base/whole_files.h"
 
 namespace corvane {
@@ -18,8 +19,16 @@ constexpr size_t kReadUnit = 262144;
 // the bytes in large folios rather than page by page.
 constexpr size_t kWriteStep = 65536;
 
-bool writePiece(int file, std::string_view bytes, BodyCopy& copy) {
-    if (writeFully(file, bytes)) {
+// The file the body goes to, with its blocks reserved ahead of the writes.
+struct Target {
+    Target(int fd, int64_t length) : fd(fd), space(fd, length) {}
+    int fd;
+    SpaceAhead space;
+};
+
+bool writePiece(Target& file, std::string_view bytes, BodyCopy& copy) {
+    file.space.before(copy.written, copy.written + int64_t(bytes.size()));
+    if (writeFully(file.fd, bytes)) {
         copy.written += int64_t(bytes.size());
         return true;
     }
@@ -39,7 +48,7 @@ struct HeldBytes {
 };
 
 // Writes the first `count` held bytes and moves the rest to the front.
-bool writeHeld(int file, HeldBytes& held, size_t count, BodyCopy& copy) {
+bool writeHeld(Target& file, HeldBytes& held, size_t count, BodyCopy& copy) {
     if (count == 0) return true;
     if (!writePiece(file, std::string_view(held.bytes.get(), count), copy)) return false;
     std::memmove(held.bytes.get(), held.bytes.get() + count, held.filled - count);
@@ -60,7 +69,7 @@ size_t readyToWrite(const HeldBytes& held, int64_t written, size_t asked, size_t
 // returned asked for. When nothing is waiting, every held byte is written before the read
 // waits, so the file holds all that came whenever the copy waits for more. The bytes read,
 // 0 at end of stream, or -1 (errno as recvPaced sets it, or a failed write in `copy`).
-ssize_t readMore(int sock, HeldBytes& held, int64_t room, int file, const BodyClock& clock, int64_t received,
+ssize_t readMore(int sock, HeldBytes& held, int64_t room, Target& file, const BodyClock& clock, int64_t received,
                  BodyCopy& copy, size_t& asked) {
     asked = size_t(std::min<int64_t>(int64_t(held.capacity - held.filled), room));
     const ssize_t n = ::recv(sock, held.end(), asked, MSG_DONTWAIT);
@@ -70,13 +79,10 @@ ssize_t readMore(int sock, HeldBytes& held, int64_t room, int file, const BodyCl
     return recvPaced(sock, held.end(), asked, clock, received);
 }
 
-}  // namespace
-
-BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int file, const BodyPace& pace,
-                        const std::function<void()>& heard) {
+BodyCopy copyInto(int sock, std::string_view bodyStart, int64_t length, Target& file, const BodyPace& pace,
+                  const std::function<void()>& heard) {
     const BodyClock clock(pace);
     BodyCopy copy;
-    if (length <= 0) return copy;
     std::string_view first = bodyStart.substr(0, size_t(std::min<int64_t>(length, int64_t(bodyStart.size()))));
     while (first.size() >= kReadUnit) {
         if (!writePiece(file, first.substr(0, kReadUnit), copy)) return copy;
@@ -102,6 +108,18 @@ BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, in
         if (!writeHeld(file, held, readyToWrite(held, copy.written, asked, size_t(n)), copy)) return copy;
     }
     writeHeld(file, held, held.filled, copy);
+    return copy;
+}
+
+}  // namespace
+
+BodyCopy copyBodyToFile(int sock, std::string_view bodyStart, int64_t length, int fd, const BodyPace& pace,
+                        const std::function<void()>& heard) {
+    BodyCopy copy;
+    if (length <= 0) return copy;
+    Target file(fd, length);
+    copy = copyInto(sock, bodyStart, length, file, pace, heard);
+    if (copy.end != BodyCopy::End::complete) file.space.stoppedAt(copy.written);
     return copy;
 }
 

@@ -107,6 +107,8 @@ void streamUpload(Connection& c) {
 
     const BodyCopy copy = copyBodyToFile(c.fd, c.bodyStart, c.contentLength, file.fd.get(), c.pace);
     const bool writeFailed = copy.end == BodyCopy::End::writeFailed;
+    // A partial file is kept: blocks reserved past its bytes are given back with it.
+    if (copy.end == BodyCopy::End::cutShort) (void)::ftruncate(file.fd.get(), copy.written);
     const bool closed = file.fd.close();
     if (writeFailed || !closed) {
         // What a failed write (a full disk) left goes before the reply: no truncated

@@ -1,6 +1,7 @@
 // PUT /api/fs/upload: the streamed upload into the receive folder.
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 
 #include "storage_server_fixture.h"
@@ -130,14 +131,18 @@ TEST_F(NasUpload, EmptyBodiesTakenNamesAndSubFolderNames) {
 TEST_F(NasUpload, ABodyCutShortKeepsThePartialFileAndEndsTheTaskAsInterrupted) {
     // Exactly 64 GiB is accepted.
     RawClient client(server->port());
-    ASSERT_TRUE(client.send(head("/api/fs/upload?name=huge.bin", "68719476736") + "abc"));
+    const std::string part(3 * 1024 * 1024 + 3, 'p');  // past the first blocks reserved ahead
+    ASSERT_TRUE(client.send(head("/api/fs/upload?name=huge.bin", "68719476736") + part));
     ::shutdown(client.fd(), SHUT_WR);
     const auto reply = nlohmann::json::parse(client.readReply().value_or(RawReply{}).body, nullptr, false);
-    EXPECT_EQ(reply, nlohmann::json({{"ok", false}, {"p", "huge.bin"}, {"n", "huge.bin"}, {"s", 3}, {"incomplete", true}}));
-    EXPECT_EQ(readFile(root / "huge.bin"), "abc");
+    EXPECT_EQ(reply, nlohmann::json({{"ok", false}, {"p", "huge.bin"}, {"n", "huge.bin"}, {"s", part.size()}, {"incomplete", true}}));
+    EXPECT_TRUE(readFile(root / "huge.bin") == part);
+    struct stat st {};
+    ASSERT_EQ(::stat((root / "huge.bin").c_str(), &st), 0);
+    EXPECT_LE(st.st_blocks * 512, int64_t(part.size()) + 65536) << "blocks reserved ahead stayed with the partial file";
     const ReceiveTask t = task("web-1700000000");
     EXPECT_EQ(t.state, "中断");
-    EXPECT_EQ(t.received, 3);
+    EXPECT_EQ(t.received, int64_t(part.size()));
     EXPECT_EQ(t.size, 68719476736);
     EXPECT_TRUE(events().empty());
 }
