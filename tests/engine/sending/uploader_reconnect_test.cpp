@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <set>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -160,7 +161,9 @@ private:
 };
 
 // Holds, once armed, each chunk that 127.0.0.1 sends before its body is read, until the
-// test releases it (at most ten seconds, so that a failing test still ends).
+// test releases it (at most ten seconds, so that a failing test still ends). A chunk counts
+// as arrived once its body is coming (its first 64 KB, or all of a shorter one, in the
+// socket): a sender still reading its file would look stalled.
 class ChunkHold {
 public:
     void arm() {
@@ -168,9 +171,15 @@ public:
         armed_ = true;
     }
     // On the chunk's thread.
-    void pass(const std::string& peer) {
+    void pass(const Connection& c) {
+        if (c.peerIP != "127.0.0.1") return;
+        const int64_t coming = std::min<int64_t>(c.contentLength, 65536) - int64_t(c.bodyStart.size());
+        test::waitFor([&] {
+            int queued = 0;
+            return ::ioctl(c.fd, FIONREAD, &queued) == 0 && queued >= coming;
+        });
         std::unique_lock guard(lock_);
-        if (!armed_ || peer != "127.0.0.1") return;
+        if (!armed_) return;
         const int mine = ++arrived_;
         changed_.wait_for(guard, 10s, [&] { return released_ >= mine; });
     }
@@ -242,7 +251,7 @@ protected:
         options.addRoutes = [ports = chunkPorts, hold = chunkHold](RouteTable& table) {
             const auto record = [ports, hold](Connection& c) {
                 if (c.peerIP == "127.0.0.1") ports->note(c.fd);
-                hold->pass(c.peerIP);
+                hold->pass(c);
                 c.server.uploadChunk(c);
             };
             table.add(RouteStage::dav, Route{{"PUT"}, PathTest::pattern("/api/upload/{hex}/{digits}"), record,
