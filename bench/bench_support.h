@@ -39,7 +39,7 @@ namespace bench {
 using Clock = std::chrono::steady_clock;
 
 // How much of a file is read and sent at a time: the Uploader's HTTP client's upload buffer.
-constexpr size_t kSendUnit = 2097152;
+constexpr size_t kSendUnit = 524288;
 
 // The process's peak resident memory in KiB (VmHWM); resetPeak() sets it to the current size.
 inline long peakKiB() {

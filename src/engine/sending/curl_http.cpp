@@ -270,9 +270,11 @@ Attempt perform(const CurlRequest& request, CurlSession* session, bool freshConn
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_PROXY, "");  // peers are on the local network: never via a proxy
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
-    // 4 MiB chunks go out in 2 MiB sends rather than 64 KiB ones; no delay waits for
-    // an acknowledgement before the last segment.
-    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 2097152L);
+    // 4 MiB chunks go out in 512 KiB sends rather than 64 KiB ones: few calls, and each
+    // piece read from the file is still in the core's cache when it is sent (2 MiB
+    // pieces were about a fifth slower on loopback); no delay waits for an
+    // acknowledgement before the last segment.
+    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, 524288L);
     curl_easy_setopt(curl, CURLOPT_TCP_NODELAY, 1L);
     if (request.timeoutMs > 0) {
         curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, request.timeoutMs);
