@@ -201,6 +201,27 @@ private:
     int released_ = 0;
 };
 
+// The client ports that requests came from.
+struct ClientPorts {
+    std::mutex lock;
+    std::set<int> seen;
+    void note(int fd) {
+        sockaddr_in addr{};
+        socklen_t len = sizeof addr;
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+        std::lock_guard guard(lock);
+        seen.insert(ntohs(addr.sin_port));
+    }
+    size_t count() {
+        std::lock_guard guard(lock);
+        return seen.size();
+    }
+    bool has(int port) {
+        std::lock_guard guard(lock);
+        return seen.count(port) > 0;
+    }
+};
+
 // One connection from each of a few addresses, each in the middle of a chunk body that
 // moves no further; one the server closes is opened again from its address at once.
 class SlowHolders {
@@ -214,6 +235,20 @@ public:
         keeper_.join();
     }
     int reopened() const { return reopened_; }
+    // Each holder's connection has reached the server's chunk row (`arrived`) and is still
+    // open: none is on its way back to close another connection.
+    bool settled(ClientPorts& arrived) {
+        std::lock_guard guard(lock_);
+        std::vector<pollfd> watched;
+        for (const auto& client : clients_) {
+            sockaddr_in addr{};
+            socklen_t len = sizeof addr;
+            ::getsockname(client->fd(), reinterpret_cast<sockaddr*>(&addr), &len);
+            if (!arrived.has(ntohs(addr.sin_port))) return false;
+            watched.push_back({client->fd(), POLLIN, 0});
+        }
+        return ::poll(watched.data(), watched.size(), 0) == 0;
+    }
 
 private:
     void open(int k) {
@@ -228,6 +263,7 @@ private:
             if (::poll(watched.data(), watched.size(), 20) <= 0) continue;
             for (size_t k = 0; k < watched.size(); ++k) {
                 if (watched[k].revents == 0) continue;
+                std::lock_guard guard(lock_);
                 open(int(k));
                 ++reopened_;
             }
@@ -235,6 +271,7 @@ private:
     }
 
     int port_;
+    std::mutex lock_;  // the keeper replaces a client under it
     std::vector<std::unique_ptr<test::RawClient>> clients_;  // the keeper's, once it runs
     std::atomic<bool> running_{true};
     std::atomic<int> reopened_{0};
@@ -248,9 +285,9 @@ protected:
         options.lastPort = options.firstPort + 19;
         // A row ahead of the engine's chunk row notes the client port of each chunk, and
         // holds it when the test has armed the hold.
-        options.addRoutes = [ports = chunkPorts, hold = chunkHold](RouteTable& table) {
-            const auto record = [ports, hold](Connection& c) {
-                if (c.peerIP == "127.0.0.1") ports->note(c.fd);
+        options.addRoutes = [ports = chunkPorts, others = otherPorts, hold = chunkHold](RouteTable& table) {
+            const auto record = [ports, others, hold](Connection& c) {
+                (c.peerIP == "127.0.0.1" ? ports : others)->note(c.fd);
                 hold->pass(c);
                 c.server.uploadChunk(c);
             };
@@ -290,25 +327,9 @@ protected:
         }
     }
 
-    // The client ports the sender's chunks came from.
-    struct ChunkPorts {
-        std::mutex lock;
-        std::set<int> seen;
-        void note(int fd) {
-            sockaddr_in addr{};
-            socklen_t len = sizeof addr;
-            ::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-            std::lock_guard guard(lock);
-            seen.insert(ntohs(addr.sin_port));
-        }
-        size_t count() {
-            std::lock_guard guard(lock);
-            return seen.size();
-        }
-    };
-
     test::Sandbox sandbox;
-    std::shared_ptr<ChunkPorts> chunkPorts = std::make_shared<ChunkPorts>();
+    std::shared_ptr<ClientPorts> chunkPorts = std::make_shared<ClientPorts>();  // the sender's chunks
+    std::shared_ptr<ClientPorts> otherPorts = std::make_shared<ClientPorts>();  // other addresses' chunks
     std::shared_ptr<ChunkHold> chunkHold = std::make_shared<ChunkHold>();
     std::shared_ptr<HTTPServer> server;
     test::TestLoop loop;
@@ -417,6 +438,9 @@ TEST_F(UploaderReconnect, ASendOutlastsNewcomersCyclingAddressesOnAServerHeldByS
             if (chunkHold->arrived() < round) return;
             newcomer(round);
             ++rounds;
+            // The holders it set going are all back before the chunk goes on: none comes
+            // late to close the sender's connection idle between its files.
+            EXPECT_TRUE(test::waitFor([&] { return holders.settled(*otherPorts); })) << "round " << round;
             chunkHold->release(round);
         }
     });
