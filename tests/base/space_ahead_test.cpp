@@ -19,12 +19,6 @@ namespace {
 constexpr int64_t kMiB = 1 << 20;
 constexpr int64_t kPiece = 65536;
 
-std::string pattern(size_t size, char seed) {
-    std::string bytes(size, '\0');
-    for (size_t k = 0; k < size; ++k) bytes[k] = char(seed + k * 13 % 241);
-    return bytes;
-}
-
 int64_t allocated(int fd) {
     struct stat st {};
     return ::fstat(fd, &st) == 0 ? int64_t(st.st_blocks) * 512 : -1;
@@ -63,7 +57,7 @@ TEST(SpaceAhead, ReservesAheadKeepsTheFileAndGivesBackOnlyItsOwnRange) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto path = sandbox / c.name;
-        std::string there = pattern(size_t(c.before), 'x');
+        std::string there = test::patterned(size_t(c.before), 'x');
         test::writeFile(path, there);
         UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | (c.append ? O_APPEND : 0)));
         ASSERT_TRUE(fd);
@@ -76,7 +70,7 @@ TEST(SpaceAhead, ReservesAheadKeepsTheFileAndGivesBackOnlyItsOwnRange) {
         ASSERT_EQ(::lseek(fd.get(), off_t(c.offset), SEEK_SET), off_t(c.offset));
 
         SpaceAhead space(fd.get(), c.length);
-        const std::string body = pattern(size_t(c.written), 'b');
+        const std::string body = test::patterned(size_t(c.written), 'b');
         int64_t mostAhead = 0;
         for (int64_t at = 0; at < c.written; at += kPiece) {
             const int64_t end = std::min(at + kPiece, c.written);

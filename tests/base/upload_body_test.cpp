@@ -44,12 +44,6 @@ Connection connectLoopback() {
     return c;
 }
 
-std::string pattern(size_t size, char seed) {
-    std::string bytes(size, '\0');
-    for (size_t k = 0; k < size; ++k) bytes[k] = char(seed + k * 7 % 251);
-    return bytes;
-}
-
 // The clock the body's pace is kept by: moved by the paced sender, or jumping an hour
 // ahead once the copy has begun, for a sender that stalls.
 struct TestClock {
@@ -124,8 +118,8 @@ TEST(CopyBodyToFile, AFailedWriteReadsNothingOfTheNextBody) {
     test::Sandbox sandbox;
     Connection conn = connectLoopback();
     ASSERT_TRUE(conn.server);
-    const std::string first = pattern(kMiB, 'a');
-    const std::string second = pattern(kMiB, 'b');
+    const std::string first = test::patterned(kMiB, 'a');
+    const std::string second = test::patterned(kMiB, 'b');
     ASSERT_TRUE(test::sendAll(conn.client.get(), first.data(), 8192));
     UniqueFd readOnly = openTarget(sandbox / "refused", Target::readOnly);
     const BodyCopy failed = copyBodyToFile(conn.server.get(), {}, 4096, readOnly.get(), BodyPace{});
@@ -175,7 +169,7 @@ TEST(CopyBodyToFile, EveryEdgeOfTheCopyKeepsTheBodysBytesInOrder) {
         SCOPED_TRACE(c.name);
         Connection conn = connectLoopback();
         ASSERT_TRUE(conn.server);
-        const std::string body = pattern(c.headBytes + c.socketBytes, c.name[0]);
+        const std::string body = test::patterned(c.headBytes + c.socketBytes, c.name[0]);
         const auto file = sandbox / c.name;
         UniqueFd target = openTarget(file, c.target);
         ASSERT_TRUE(target);

@@ -61,6 +61,14 @@ int testPortBase(int count) {
     return 20000 + (int(getpid()) % blocks) * count;
 }
 
+std::string patterned(int64_t size, int salt) {
+    std::string bytes(size_t(size), '\0');
+    for (int64_t k = 0; k < size; ++k) {
+        bytes[size_t(k)] = char((k * 131 + k / 4099 + (k >> 22) * 7 + salt * 37) & 0xff);
+    }
+    return bytes;
+}
+
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream out;

@@ -3,6 +3,7 @@
 // ranges and a raw HTTP client that sees exactly the bytes a server writes.
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -55,6 +56,9 @@ int testPortBase(int count = 20);
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
+// Bytes that differ by position, from 4 MiB chunk to chunk and by salt, with no short
+// period: a misplaced, doubled or stale piece shows.
+std::string patterned(int64_t size, int salt = 0);
 
 struct RawReply {
     int status = 0;

@@ -16,17 +16,11 @@ namespace fs = std::filesystem;
 namespace corvane::test {
 namespace {
 
-std::string pattern(size_t size, char seed) {
-    std::string bytes(size, '\0');
-    for (size_t k = 0; k < size; ++k) bytes[k] = char(seed + k * 31 + k / 4096);
-    return bytes;
-}
-
 // Writes chunks of the given sizes into the folder; their paths, and all their bytes in order.
 std::vector<fs::path> writeChunks(const fs::path& folder, const std::vector<size_t>& sizes, std::string& joined) {
     std::vector<fs::path> paths;
     for (size_t k = 0; k < sizes.size(); ++k) {
-        const std::string bytes = pattern(sizes[k], char('a' + k));
+        const std::string bytes = test::patterned(sizes[k], char('a' + k));
         paths.push_back(folder / ("chunk" + std::to_string(k)));
         writeFile(paths.back(), bytes);
         joined += bytes;
@@ -79,8 +73,8 @@ TEST(JoinFiles, AMissingChunkFailsTheJoin) {
 
 TEST(JoinFiles, RangesLandOneAfterAnotherFromTheGivenOffset) {
     Sandbox box;
-    const std::string data = pattern(9000, 'd');
-    const std::string tail = pattern(700, 't');
+    const std::string data = test::patterned(9000, 'd');
+    const std::string tail = test::patterned(700, 't');
     writeFile(box / "data", data);
     writeFile(box / "tail", tail);
     writeFile(box / "joined", "kept" + std::string(50, '-'));
@@ -95,7 +89,7 @@ TEST(JoinFiles, RangesLandOneAfterAnotherFromTheGivenOffset) {
 
 TEST(JoinFiles, ARangePastTheEndOfItsFileFailsTheJoin) {
     Sandbox box;
-    writeFile(box / "data", pattern(5000, 'd'));
+    writeFile(box / "data", test::patterned(5000, 'd'));
     for (const FileRange& range : {FileRange{box / "data", 4096, 1000}, FileRange{box / "data", 6000}}) {
         UniqueFd out(::open((box / ("joined" + std::to_string(range.offset))).c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));

@@ -15,13 +15,6 @@ namespace {
 
 constexpr int64_t kFull = 4194304;
 
-// Bytes that differ by position and by salt, so a misplaced or stale chunk shows.
-std::string pattern(int64_t size, int salt) {
-    std::string bytes(size_t(size), '\0');
-    for (int64_t k = 0; k < size; ++k) bytes[size_t(k)] = char((k * 131 + k / 4099 + salt * 37) & 0xff);
-    return bytes;
-}
-
 struct Send {
     int64_t index;
     int64_t length;
@@ -31,7 +24,7 @@ struct Send {
 // The file the sends make: the last body of each index, in index order.
 std::string expectedBytes(const std::vector<Send>& sends) {
     std::map<int64_t, std::string> last;
-    for (const Send& s : sends) last[s.index] = pattern(s.length, s.salt);
+    for (const Send& s : sends) last[s.index] = test::patterned(s.length, s.salt);
     std::string bytes;
     for (const auto& [index, body] : last) bytes += body;
     return bytes;
@@ -54,7 +47,7 @@ int64_t allocatedBytes(const fs::path& folder) {
 class RoutesUploadInPlace : public RouteTest {
 protected:
     RawReply send(const std::string& id, const Send& s) {
-        return call("PUT", "/api/upload/" + id + "/" + std::to_string(s.index), pattern(s.length, s.salt));
+        return call("PUT", "/api/upload/" + id + "/" + std::to_string(s.index), test::patterned(s.length, s.salt));
     }
     RawReply finish(const std::string& id) { return call("POST", "/api/upload/" + id + "/finish", "{}"); }
 };
@@ -99,7 +92,7 @@ TEST_F(RoutesUploadInPlace, AChunkCutShortIsNotHeldUntilItIsSentWhole) {
         RawClient client(server->port());
         const std::string head = "PUT /api/upload/" + id + "/1 HTTP/1.1\r\nContent-Length: " +
                                  std::to_string(kFull) + "\r\n\r\n";
-        ASSERT_TRUE(client.send(head + pattern(kFull / 2, 9)));
+        ASSERT_TRUE(client.send(head + test::patterned(kFull / 2, 9)));
         // The chunk has begun once its index no longer reads as held; only then is the
         // cut below a cut of this chunk and not of a connection never served.
         ASSERT_TRUE(waitFor([&] { return callJSON("GET", "/api/upload/" + id)["received"] == nlohmann::json::array({0}); }));
@@ -116,7 +109,7 @@ TEST_F(RoutesUploadInPlace, AChunkCutShortIsNotHeldUntilItIsSentWhole) {
 TEST_F(RoutesUploadInPlace, AMetaFromAnotherAddressDropsTheChunksHeldInPlace) {
     const std::string id = "f6f6f6f6f6f6f6f6";
     const auto stranger = httpRequestFrom("127.0.0.2", server->port(), "PUT", "/api/upload/" + id + "/0",
-                                          pattern(kFull, 9));
+                                          test::patterned(kFull, 9));
     ASSERT_TRUE(stranger);
     ASSERT_EQ(stranger->status, 200);
     setClock(clock() + UploadRecords::kQuietBeforeTakeover);  // only a quiet upload is taken over
@@ -141,10 +134,10 @@ TEST_F(RoutesUploadInPlace, PartFoldersOfEarlierLayoutsStillFinishByteForByte) {
             char name[32];
             std::snprintf(name, sizeof name, "%012lld.part", static_cast<long long>(s.index));
             if (inData && s.length == kFull) {
-                data += pattern(s.length, s.salt);
+                data += test::patterned(s.length, s.salt);
                 held += '\1';
             } else {
-                writeFile(folder / name, pattern(s.length, s.salt));
+                writeFile(folder / name, test::patterned(s.length, s.salt));
             }
         }
         if (inData) writeFile(folder / "data", data);
@@ -181,7 +174,7 @@ TEST(UploadDiskUse, AnUploadNeverTakesMoreThanItsSizePlus8MiB) {
             httpRequest(server.port(), "PUT", upload + "/meta", {}, metaOf("big.bin", size).dump());
             std::string expected;
             for (int64_t k = 0; k * kFull < size; ++k) {
-                const std::string body = pattern(std::min(kFull, size - k * kFull), int(k));
+                const std::string body = test::patterned(std::min(kFull, size - k * kFull), int(k));
                 expected += body;
                 const auto reply = httpRequest(server.port(), "PUT", upload + "/" + std::to_string(k), {}, body);
                 if (!reply || reply->status != 200) std::_Exit(5);

@@ -61,12 +61,6 @@ private:
     int port_ = 0;
 };
 
-std::string pattern(size_t length, char seed) {
-    std::string bytes(length, '\0');
-    for (size_t k = 0; k < length; ++k) bytes[k] = char(seed + k * 7 % 251);
-    return bytes;
-}
-
 std::optional<RawReply> request(int port, const std::string& method, const std::string& target,
                                 const std::string& body = "") {
     return httpRequest(port, method, "/api/upload/" + kID + target, {}, body);
@@ -88,9 +82,9 @@ TEST(UploadFinishKilled, AtEveryStepTheFinishSentAgainStoresTheFileOnce) {
         const char* name;
         std::vector<std::string> chunks;
     } forms[] = {
-        {"one chunk file", {pattern(3, 'a')}},
-        {"chunks in place", {pattern(4194304, 'b'), pattern(4194304, 'c')}},
-        {"chunk files joined", {pattern(2, 'd'), pattern(5, 'e')}},
+        {"one chunk file", {test::patterned(3, 'a')}},
+        {"chunks in place", {test::patterned(4194304, 'b'), test::patterned(4194304, 'c')}},
+        {"chunk files joined", {test::patterned(2, 'd'), test::patterned(5, 'e')}},
     };
     const struct {
         FinishStep step;

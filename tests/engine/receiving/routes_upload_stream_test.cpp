@@ -32,15 +32,9 @@ protected:
     }
 };
 
-std::string pattern(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t k = 0; k < size; ++k) bytes[k] = char((k * 7 + k / 251) & 0xff);
-    return bytes;
-}
-
 TEST_F(RoutesUploadStream, BodyCutShortLeavesNoChunkAndNoReply) {
     RawClient client(server->port());
-    ASSERT_TRUE(client.send(head(0, 1000000) + pattern(300000)));
+    ASSERT_TRUE(client.send(head(0, 1000000) + test::patterned(300000)));
     client.close();
     ASSERT_TRUE(waitFor([&] { return server->openConnections() == 0; }));
     EXPECT_FALSE(fs::exists(chunkFile(0)));
@@ -49,7 +43,7 @@ TEST_F(RoutesUploadStream, BodyCutShortLeavesNoChunkAndNoReply) {
 }
 
 TEST_F(RoutesUploadStream, BytesPastTheAnnouncedLengthAreNotStored) {
-    const std::string body = pattern(5000000);
+    const std::string body = test::patterned(5000000);
     ASSERT_EQ(call("PUT", "/api/upload/" + kID + "/meta", R"({"name":"a.bin","size":4194304})").status, 200);
     RawClient client(server->port());
     // The server reads the bytes past the chunk as the next request's head; past the head
@@ -65,7 +59,7 @@ TEST_F(RoutesUploadStream, BytesPastTheAnnouncedLengthAreNotStored) {
 }
 
 TEST_F(RoutesUploadStream, ChunkInManySmallSegmentsIsStoredExactly) {
-    const std::string body = pattern(200003);
+    const std::string body = test::patterned(200003);
     RawClient client(server->port());
     const std::string request = head(1, int64_t(body.size())) + body;
     // Segments of 1 to 97 bytes, the head split as well.
@@ -80,7 +74,7 @@ TEST_F(RoutesUploadStream, ChunkInManySmallSegmentsIsStoredExactly) {
 
 TEST_F(RoutesUploadStream, OneConnectionCarriesChunkAfterChunk) {
     RawClient client(server->port());
-    const std::string bodies[] = {pattern(70000), "", pattern(3)};
+    const std::string bodies[] = {test::patterned(70000), "", test::patterned(3)};
     // The second request follows the first in the same segment; the third after its reply.
     ASSERT_TRUE(client.send(head(0, 70000) + bodies[0] + head(1, 0)));
     for (int index = 0; index < 3; ++index) {
@@ -102,7 +96,7 @@ TEST_F(RoutesUploadStream, OneConnectionCarriesChunkAfterChunk) {
 // The refusals come in the same order as before the body streamed, and the client
 // reads each reply although its body was never read.
 TEST_F(RoutesUploadStream, RefusalsComeBeforeTheBodyIsRead) {
-    const std::string body = pattern(1048576);
+    const std::string body = test::patterned(1048576);
     struct Case {
         const char* name;
         std::string pin;
@@ -136,7 +130,7 @@ TEST_F(RoutesUploadStream, RefusalsComeBeforeTheBodyIsRead) {
 
 TEST_F(RoutesUploadStream, ChunkOfAnotherAddressIsForbiddenAndStoresNothing) {
     ASSERT_EQ(call("PUT", "/api/upload/" + kID + "/meta", R"({"name":"a.bin","size":3})").status, 200);
-    const auto reply = httpRequestFrom("127.0.0.2", server->port(), "PUT", "/api/upload/" + kID + "/0", pattern(300000));
+    const auto reply = httpRequestFrom("127.0.0.2", server->port(), "PUT", "/api/upload/" + kID + "/0", test::patterned(300000));
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->status, 403);
     EXPECT_EQ(parse(*reply)["error"], "forbidden");

@@ -25,12 +25,6 @@ using Kind = TransferState::Kind;
 constexpr int kFiles = 8;
 constexpr int64_t kFileSize = 200000;
 
-std::string patterned(int64_t size, char salt) {
-    std::string bytes(size_t(size), '\0');
-    for (int64_t k = 0; k < size; ++k) bytes[size_t(k)] = char((k * 131 + salt) & 0xff);
-    return bytes;
-}
-
 class LinkDrop : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -42,7 +36,7 @@ protected:
         relay = std::make_unique<HoldingRelay>(server->port(), "127.0.0.2");
         ASSERT_NE(relay->port(), 0);
         for (int k = 0; k < kFiles; ++k) {
-            writeFile(sandbox / "out" / "album" / ("p" + std::to_string(k) + ".jpg"), patterned(kFileSize, char(k)));
+            writeFile(sandbox / "out" / "album" / ("p" + std::to_string(k) + ".jpg"), test::patterned(kFileSize, char(k)));
         }
     }
     void TearDown() override {

@@ -24,13 +24,6 @@ using TaskList = std::vector<std::shared_ptr<TransferTask>>;
 
 constexpr int64_t MiB4 = 4194304;
 
-// Bytes that differ from chunk to chunk, so a misplaced chunk shows.
-std::string patterned(int64_t size, char salt = 0) {
-    std::string bytes(size_t(size), '\0');
-    for (int64_t k = 0; k < size; ++k) bytes[size_t(k)] = char((k * 131 + k / MiB4 * 7 + salt) & 0xff);
-    return bytes;
-}
-
 class UploaderQueue : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -109,7 +102,7 @@ protected:
 
 TEST_F(UploaderQueue, TwoTransfersAtATimeInQueueOrder) {
     TaskList tasks;
-    for (int k = 0; k < 5; ++k) tasks.push_back(fileTask("f" + std::to_string(k), patterned(2 * MiB4 + k, char(k))));
+    for (int k = 0; k < 5; ++k) tasks.push_back(fileTask("f" + std::to_string(k), test::patterned(2 * MiB4 + k, char(k))));
     send(tasks);
     const std::vector<Kind> afterPump = {tasks[0]->state.kind, tasks[1]->state.kind, tasks[2]->state.kind,
                                          tasks[3]->state.kind, tasks[4]->state.kind};
@@ -125,13 +118,13 @@ TEST_F(UploaderQueue, TwoTransfersAtATimeInQueueOrder) {
     EXPECT_EQ(startOrder, expected);
     for (int k = 0; k < 5; ++k) {
         EXPECT_EQ(tasks[size_t(k)]->state, TransferState::done()) << k;
-        EXPECT_EQ(readFile(device.root() / ("f" + std::to_string(k))), patterned(2 * MiB4 + k, char(k))) << k;
+        EXPECT_EQ(readFile(device.root() / ("f" + std::to_string(k))), test::patterned(2 * MiB4 + k, char(k))) << k;
     }
 }
 
 TEST_F(UploaderQueue, ResumeSendsOnlyTheMissingChunks) {
     const int64_t size = 2 * MiB4 + 5000;
-    auto task = fileTask("movie.mov", patterned(size));
+    auto task = fileTask("movie.mov", test::patterned(size));
     const std::string id = idOf(*task);
     // The receiver already holds chunks 0 and 2; they carry other bytes, so a resent one would show.
     const APIClient client(device.base(), "", "");
@@ -145,7 +138,7 @@ TEST_F(UploaderQueue, ResumeSendsOnlyTheMissingChunks) {
     runToEnd();
     EXPECT_EQ(task->state, TransferState::done());
     EXPECT_EQ(task->resumedChunks, 2);
-    EXPECT_EQ(readFile(device.root() / "movie.mov"), held0 + patterned(size).substr(size_t(MiB4), size_t(MiB4)) + held2);
+    EXPECT_EQ(readFile(device.root() / "movie.mov"), held0 + test::patterned(size).substr(size_t(MiB4), size_t(MiB4)) + held2);
     ASSERT_FALSE(logs.empty());
     EXPECT_EQ(logs[0], "续传 movie.mov：已有 2/3 块");
     const auto& sent = sentSeen[task.get()];
@@ -156,7 +149,7 @@ TEST_F(UploaderQueue, ResumeSendsOnlyTheMissingChunks) {
 
 TEST_F(UploaderQueue, ReceiverHoldingAnotherSizeGetsEverythingAgain) {
     const int64_t size = MiB4 + 10;
-    auto task = fileTask("data.bin", patterned(size));
+    auto task = fileTask("data.bin", test::patterned(size));
     const std::string id = idOf(*task);
     const APIClient client(device.base(), "", "");
     ASSERT_FALSE(client.putMeta(id, json{{"name", "data.bin"}, {"size", 999}}));
@@ -166,14 +159,14 @@ TEST_F(UploaderQueue, ReceiverHoldingAnotherSizeGetsEverythingAgain) {
     runToEnd();
     EXPECT_EQ(task->state, TransferState::done());
     EXPECT_EQ(task->resumedChunks, 0);
-    EXPECT_EQ(readFile(device.root() / "data.bin"), patterned(size));
+    EXPECT_EQ(readFile(device.root() / "data.bin"), test::patterned(size));
     EXPECT_TRUE(std::none_of(logs.begin(), logs.end(), [](const std::string& l) { return l.rfind("续传", 0) == 0; }));
 }
 
 TEST_F(UploaderQueue, CancelledWaitingPeerTransferSendsDeleteAndNeverStarts) {
     const Peer peer = devicePeer();
-    TaskList tasks{fileTask("a", patterned(MiB4 * 2), peer), fileTask("b", patterned(MiB4 * 2, 1), peer),
-                   fileTask("c", patterned(100), peer)};
+    TaskList tasks{fileTask("a", test::patterned(MiB4 * 2), peer), fileTask("b", test::patterned(MiB4 * 2, 1), peer),
+                   fileTask("c", test::patterned(100), peer)};
     const std::string waitingID = idOf(*tasks[2]);
     ASSERT_FALSE(APIClient(device.base(), "", "").putChunk(waitingID, 0, "partial"));
     send(tasks, peer);
@@ -210,9 +203,9 @@ TEST_F(UploaderQueue, EmptyFileArrivesAsAnEmptyFileAndIsReported) {
 
 TEST_F(UploaderQueue, FolderSentToOwnServerLandsWithItsTree) {
     const std::map<std::string, std::string> files{
-        {"Photos/2024/a.jpg", patterned(3000)},
+        {"Photos/2024/a.jpg", test::patterned(3000)},
         {"Photos/b c+d.txt", "text"},
-        {"Photos/nested/deeper/相片.bin", patterned(MiB4 + 1, 3)},
+        {"Photos/nested/deeper/相片.bin", test::patterned(MiB4 + 1, 3)},
         {"Photos/empty.dat", ""},
     };
     for (const auto& [rel, bytes] : files) writeFile(source / rel, bytes);
@@ -235,8 +228,8 @@ TEST_F(UploaderQueue, FolderSentToOwnServerLandsWithItsTree) {
 }
 
 TEST_F(UploaderQueue, FileThatShrankWhileQueuedFailsInsteadOfArrivingShort) {
-    auto task = fileTask("growing.log", patterned(MiB4 + 500));
-    writeFile(source / "growing.log", patterned(100));
+    auto task = fileTask("growing.log", test::patterned(MiB4 + 500));
+    writeFile(source / "growing.log", test::patterned(100));
     send({task});
     runToEnd();
     EXPECT_EQ(task->state, TransferState::failed("文件在发送过程中被修改"));

@@ -34,13 +34,6 @@ using TaskList = std::vector<std::shared_ptr<TransferTask>>;
 
 constexpr int64_t MiB4 = 4194304;
 
-// Bytes that differ from chunk to chunk, so a misplaced or doubled chunk shows.
-std::string patterned(int64_t size, char salt) {
-    std::string bytes(size_t(size), '\0');
-    for (int64_t k = 0; k < size; ++k) bytes[size_t(k)] = char((k * 131 + k / MiB4 * 7 + salt) & 0xff);
-    return bytes;
-}
-
 // A relay in front of a server that closes connections as a script says. The script is
 // asked as each request begins, with its first bytes and the replies its connection
 // carried before: pass it on, close the connection with nothing answered, or pass it on and
@@ -202,15 +195,21 @@ private:
 };
 
 // The client ports that requests came from.
+// The TCP port of one end of a connection: ::getpeername's or ::getsockname's.
+int portOf(int fd, int (*end)(int, sockaddr*, socklen_t*)) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    end(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    return ntohs(addr.sin_port);
+}
+
 struct ClientPorts {
     std::mutex lock;
     std::set<int> seen;
     void note(int fd) {
-        sockaddr_in addr{};
-        socklen_t len = sizeof addr;
-        ::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+        const int port = portOf(fd, ::getpeername);
         std::lock_guard guard(lock);
-        seen.insert(ntohs(addr.sin_port));
+        seen.insert(port);
     }
     size_t count() {
         std::lock_guard guard(lock);
@@ -241,10 +240,7 @@ public:
         std::lock_guard guard(lock_);
         std::vector<pollfd> watched;
         for (const auto& client : clients_) {
-            sockaddr_in addr{};
-            socklen_t len = sizeof addr;
-            ::getsockname(client->fd(), reinterpret_cast<sockaddr*>(&addr), &len);
-            if (!arrived.has(ntohs(addr.sin_port))) return false;
+            if (!arrived.has(portOf(client->fd(), ::getsockname))) return false;
             watched.push_back({client->fd(), POLLIN, 0});
         }
         return ::poll(watched.data(), watched.size(), 0) == 0;
@@ -346,8 +342,8 @@ TEST_F(UploaderReconnect, ARequestWhoseReusedConnectionClosesUnansweredGoesOnceM
     ClosingRelay relay(server->port(), [](const std::string&, int replies) {
         return replies > 0 ? ClosingRelay::Action::close : ClosingRelay::Action::pass;
     });
-    TaskList tasks{fileTask("big.bin", patterned(5 * MiB4 + 1000, 1))};
-    for (int k = 0; k < 4; ++k) tasks.push_back(fileTask("small" + std::to_string(k), patterned(3000 + k, char(k))));
+    TaskList tasks{fileTask("big.bin", test::patterned(5 * MiB4 + 1000, 1))};
+    for (int k = 0; k < 4; ++k) tasks.push_back(fileTask("small" + std::to_string(k), test::patterned(3000 + k, char(k))));
     send(tasks, relay.port());
     expectStoredWhole(tasks);
     // status, meta, 6 chunks and finish, then 4 × (status, meta, chunk, finish), the
@@ -395,7 +391,7 @@ TEST_F(UploaderReconnect, AnUploadRequestGoesOnNewConnectionsAtMostThreeTimesAnd
     };
     for (const auto& c : cases) {
         ClosingRelay relay(server->port(), c.script());
-        const auto task = fileTask(std::string("f-") + c.what, patterned(3000, 7));
+        const auto task = fileTask(std::string("f-") + c.what, test::patterned(3000, 7));
         send({task}, relay.port());
         EXPECT_EQ(task->state.message, c.ends) << c.what;
         if (*c.ends == '\0') expectStoredWhole({task});
@@ -444,13 +440,13 @@ TEST_F(UploaderReconnect, ASendOutlastsNewcomersCyclingAddressesOnAServerHeldByS
             chunkHold->release(round);
         }
     });
-    const TaskList first{fileTask("first.bin", patterned(3 * MiB4 + 1000, 3))};
+    const TaskList first{fileTask("first.bin", test::patterned(3 * MiB4 + 1000, 3))};
     send(first, server->port(), true);
     // Between two files the sender's kept connection waits idle: a newcomer closes it
     // first, and the next file goes on a new connection.
     EXPECT_TRUE(test::waitFor([&] { return server->idleConnections() == 1; }));
     newcomer(200);
-    const TaskList second{fileTask("second.bin", patterned(100000, 4))};
+    const TaskList second{fileTask("second.bin", test::patterned(100000, 4))};
     send(second, server->port(), true);
     ended = true;
     crowd.join();
@@ -569,7 +565,7 @@ TEST_F(UploaderCrowd, NewcomersAndASenderCloseOneOfTwoFastBodiesOfOneAddressThen
     admitNewcomers();
     EXPECT_EQ(bodies->closed(), (std::vector<size_t>{1, 4, 5}));
     // The Uploader's connection takes the last slow one's slot.
-    const TaskList tasks{fileTask("sent.bin", patterned(MiB4 + 1000, 5))};
+    const TaskList tasks{fileTask("sent.bin", test::patterned(MiB4 + 1000, 5))};
     send(tasks, server->port());
     expectStoredWhole(tasks);
     EXPECT_EQ(bodies->closed(), (std::vector<size_t>{1, 3, 4, 5}));
@@ -585,7 +581,7 @@ TEST_F(UploaderCrowd, TwoFilesSentSlowlyAtOnceAreNotCutWhileAnAddressHoldingAsMa
     // Each chunk is held in its handler, its connection busy, having moved its status, meta
     // and chunk: more than any other body, far less than 100 KB (1 MB/s here).
     chunkHold->arm();
-    const TaskList tasks{fileTask("one.bin", patterned(30000, 6)), fileTask("two.bin", patterned(31000, 7))};
+    const TaskList tasks{fileTask("one.bin", test::patterned(30000, 6)), fileTask("two.bin", test::patterned(31000, 7))};
     uploader = std::make_unique<Uploader>(loop);
     uploader->append(tasks);
     uploader->pump(std::nullopt, std::nullopt, "tok", server->port());

@@ -76,12 +76,6 @@ bool replyBegan(int fd) {
     return ::poll(&p, 1, 0) == 1;
 }
 
-std::string patterned(size_t size, char seed) {
-    std::string bytes(size, '\0');
-    for (size_t k = 0; k < size; ++k) bytes[k] = char(seed + k * 7 + k / 4099);
-    return bytes;
-}
-
 nlohmann::json meta(int64_t size) { return {{"name", "f.bin"}, {"rel", ""}, {"size", size}, {"chunks", 1}, {"mtime", 0}}; }
 
 void unreadDownloadsHoldEverySlot() {
@@ -90,7 +84,7 @@ void unreadDownloadsHoldEverySlot() {
     ServerOptions options;
     options.maxConnections = 8;
     Attacked at(options);
-    ASSERT_TRUE(writeWholeFile(at.box / "recv" / "big.bin", patterned(size_t(16) << 20, 1)));
+    ASSERT_TRUE(writeWholeFile(at.box / "recv" / "big.bin", test::patterned(size_t(16) << 20, 1)));
     std::vector<std::unique_ptr<test::RawClient>> readers;
     for (const char* address : {"127.0.0.2", "127.0.0.3"}) {
         for (int k = 0; k < 4; ++k) readers.push_back(unreadGet(at.port(), address, "/d/big.bin"));
@@ -102,7 +96,7 @@ void unreadDownloadsHoldEverySlot() {
     for (const char* address : {"127.0.0.4", "127.0.0.5"}) {
         EXPECT_EQ(at.status(address, "POST", "/api/text", R"({"text":"hi"})"), 200) << address;
     }
-    const std::string sent = patterned(size_t(kChunk) + 1000, 2);
+    const std::string sent = test::patterned(size_t(kChunk) + 1000, 2);
     EXPECT_EQ(at.upload("127.0.0.9", "9a9a9a9a9a9a9a9a", "sent.bin", sent), 200);
     EXPECT_TRUE(at.stored("sent.bin") == sent) << "stored bytes differ";
 }
@@ -111,7 +105,7 @@ void aReplyBehindThePaceIsEnded() {
     // A download whose reader took 4 KiB every 30 s was open after 330 s: the send time-out
     // counts from the last bytes moved. Past the grace, a reply must keep the bodies' pace.
     Attacked at(ServerOptions{});
-    ASSERT_TRUE(writeWholeFile(at.box / "recv" / "big.bin", patterned(size_t(16) << 20, 3)));
+    ASSERT_TRUE(writeWholeFile(at.box / "recv" / "big.bin", test::patterned(size_t(16) << 20, 3)));
     const auto reader = unreadGet(at.port(), "127.0.0.2", "/d/big.bin");
     ASSERT_TRUE(test::waitFor([&] { return replyBegan(reader->fd()); }));
     // Within the grace the reply stays, however little its reader took.
@@ -176,7 +170,7 @@ void keepAliveUploadsGiveWayAfterTenMinutes() {
         ASSERT_EQ(at.status(holder(k), "PUT", "/api/upload/" + id("a", k) + "/0", "x"), 200);
     }
     // The phone stores a chunk every 64 s: 4 MiB over the last 10 minutes.
-    const std::string phoneFile = patterned(size_t(kChunk) + 5000, 4);
+    const std::string phoneFile = test::patterned(size_t(kChunk) + 5000, 4);
     const std::string phoneID = "bbbbbbbbbbbbbbbb";
     const nlohmann::json phoneMeta{{"name", "phone.bin"}, {"rel", ""}, {"size", phoneFile.size()}, {"chunks", 2}, {"mtime", 0}};
     ASSERT_EQ(at.status("127.0.0.20", "PUT", "/api/upload/" + phoneID + "/meta", phoneMeta.dump()), 200);
