@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 #include "base/unicode_text.h"
 #include "base/unique_fd.h"
@@ -25,7 +26,8 @@ constexpr size_t receiveBufferSize = 4096;
 constexpr int socketReceiveBytes = 4 << 20;
 // Datagrams read in one go before the owner is told once of what changed.
 constexpr int receiveBatch = 512;
-// Closing a UDP socket does not wake a blocked receive on Linux: wait in short steps instead.
+// Closing a UDP socket does not wake a blocked receive on Linux: wait in short steps instead
+// (shorter while a change held back falls due).
 constexpr int receivePollMs = 100;
 
 // Linux keeps at most 15 characters of a thread name.
@@ -141,10 +143,10 @@ void Discovery::send(const nlohmann::json& message, const std::optional<std::str
 void Discovery::recvLoop() {
     while (running_) {
         pollfd p{sock_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, receivePollMs);
+        const int ready = ::poll(&p, 1, heldChangeDueMs());
         if (!running_) break;
-        if (ready <= 0) continue;
-        receiveBatchOf(receiveBatch);
+        if (ready > 0) receiveBatchOf(receiveBatch);
+        tellHeldChange();
     }
 }
 
@@ -184,14 +186,43 @@ std::optional<bool> Discovery::receiveOne() {
 }
 
 bool Discovery::heardBeacon(const PeerInfo& peer) {
-    std::lock_guard<std::mutex> guard(lock_);
-    bool news = true;
-    const auto previous = peers_.find(peer.id);
-    if (previous != peers_.end()) news = peerChanged(previous->second, peer, staleAfter);
-    peers_[peer.id] = peer;
-    ++hereRecv_;
-    lastRecvAt_ = peer.lastSeen;
-    return news;
+    PeerTable::Heard heard;
+    std::optional<std::string> note;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        heard = peers_.store(peer);
+        note = noteFor(heard, peer);
+        const bool accepted = heard == PeerTable::Heard::news || heard == PeerTable::Heard::same;
+        if (accepted) {
+            ++hereRecv_;
+            lastRecvAt_ = peer.lastSeen;
+        } else {
+            ++hereIgnored_;
+        }
+    }
+    if (note) tell(*note);
+    return heard == PeerTable::Heard::news;
+}
+
+std::optional<std::string> Discovery::noteFor(PeerTable::Heard heard, const PeerInfo& peer) {
+    switch (heard) {
+        case PeerTable::Heard::conflictFirst:
+            return "UDP 发现：设备 " + peer.id + " 仍在 " + peers_.addressOf(peer.id) + " 发信标，不理会 " + peer.ip +
+                   " 以同一 ID 发来的信标";
+        case PeerTable::Heard::tableFull:
+            if (std::exchange(fullNoted_, true)) return std::nullopt;
+            return "UDP 发现：设备表已满（" + std::to_string(PeerTable::maxPeers) + " 台），有空位前不再收新设备";
+        case PeerTable::Heard::addressCrowded:
+            if (std::exchange(crowdedNoted_, true)) return std::nullopt;
+            return "UDP 发现：" + peer.ip + " 发来超过 " + std::to_string(PeerTable::maxIDsPerAddress) +
+                   " 个设备 ID，多出的不理会（其他地址同样处理，不再记录）";
+        default:
+            return std::nullopt;
+    }
+}
+
+void Discovery::tell(const std::string& line) const {
+    if (onLog) onLog(line);
 }
 
 void Discovery::timerLoop() {
@@ -231,13 +262,36 @@ void Discovery::prune() {
     size_t removed = 0;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        removed = std::erase_if(peers_, [&](const auto& entry) { return current - entry.second.lastSeen > staleAfter; });
+        removed = peers_.prune(current);
     }
     if (removed > 0) changed();
 }
 
-void Discovery::changed() const {
+void Discovery::changed() {
+    {
+        std::lock_guard<std::mutex> guard(changeLock_);
+        changeHeld_ = true;
+    }
+    tellHeldChange();
+}
+
+void Discovery::tellHeldChange() {
+    {
+        std::lock_guard<std::mutex> guard(changeLock_);
+        const auto current = std::chrono::steady_clock::now();
+        if (!changeHeld_ || (lastToldAt_ && current - *lastToldAt_ < options_.changeInterval)) return;
+        changeHeld_ = false;
+        lastToldAt_ = current;
+    }
     if (onChange) onChange();
+}
+
+int Discovery::heldChangeDueMs() {
+    std::lock_guard<std::mutex> guard(changeLock_);
+    if (!changeHeld_ || !lastToldAt_) return receivePollMs;
+    const auto due = *lastToldAt_ + options_.changeInterval - std::chrono::steady_clock::now();
+    const auto dueMs = std::chrono::ceil<std::chrono::milliseconds>(due).count();
+    return int(std::clamp<int64_t>(dueMs, 0, receivePollMs));
 }
 
 std::vector<PeerInfo> Discovery::list() const {
@@ -245,10 +299,7 @@ std::vector<PeerInfo> Discovery::list() const {
     std::vector<PeerInfo> live;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        live.reserve(peers_.size());
-        for (const auto& [id, peer] : peers_) {
-            if (current - peer.lastSeen <= staleAfter) live.push_back(peer);
-        }
+        live = peers_.live(current);
     }
     // Sorted without the lock, so that the receive loop goes on meanwhile.
     std::vector<std::string_view> names;
@@ -267,6 +318,7 @@ Discovery::Stats Discovery::stats() const {
     s.sent = hereSent_;
     s.recv = hereRecv_;
     s.peers = int(peers_.size());
+    s.ignored = hereIgnored_;
     s.lastRecvAgo = lastRecvAt_ > 0 ? current - lastRecvAt_ : -1.0;
     return s;
 }

@@ -1,14 +1,15 @@
 #pragma once
 // Finds the devices of the local network: binds a UDP port, broadcasts a "here"
 // beacon every 2.5 s and a "who" probe every 10 s, answers probes at once, and
-// keeps a table of the peers heard within the last 9 s.
+// keeps a table of the peers heard within the last 9 s (bounded: see PeerTable).
+// The owner is told of changes at most once per change interval, however fast
+// beacons come.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/discovery/discovery_datagram.h"
+#include "engine/discovery/peer_table.h"
 
 namespace corvane {
 
@@ -26,6 +28,8 @@ struct DiscoveryOptions {
     int port = 8898;  // bound on all interfaces, and the port every datagram is sent to
     std::chrono::milliseconds beaconInterval{2500};
     std::function<double()> clock;  // seconds since 1970; the system clock when empty
+    // Changes heard within this time of the last one told are told together at its end.
+    std::chrono::milliseconds changeInterval{250};
 };
 
 class Discovery {
@@ -36,6 +40,7 @@ public:
         int64_t sent = 0;          // "here" messages sent
         int64_t recv = 0;          // "here" messages accepted
         int peers = 0;             // stored entries, stale ones not yet pruned included
+        int64_t ignored = 0;       // "here" messages ignored: a live id from another address, or no room
         double lastRecvAgo = -1;   // seconds since the last accepted "here"; -1 before the first
     };
 
@@ -65,6 +70,9 @@ public:
 
     // Called on discovery's own threads when the peer table changed in a way the owner must see.
     std::function<void()> onChange;
+    // Called on the receive thread with a line for the boot log: an id claimed from a second
+    // address (once per id), the table full or an address announcing too many ids (once each).
+    std::function<void(const std::string&)> onLog;
 
 private:
     double now() const;
@@ -76,10 +84,18 @@ private:
     std::optional<bool> receiveOne();
     // Stores the beacon's sender; whether that is news for the owner.
     bool heardBeacon(const PeerInfo& peer);
+    // The boot log's line for what a beacon did, when it is one to note.
+    std::optional<std::string> noteFor(PeerTable::Heard heard, const PeerInfo& peer);
     void timerLoop();
     void fire();
     void prune();
-    void changed() const;
+    // Marks a change for the owner and tells it when the change interval allows.
+    void changed();
+    // Tells the owner of a change held back once its interval has passed.
+    void tellHeldChange();
+    // How long until a held change is due; the receive loop's poll waits no longer.
+    int heldChangeDueMs();
+    void tell(const std::string& line) const;
 
     const std::string selfID_;
     const std::string selfToken_;
@@ -91,8 +107,15 @@ private:
     std::string selfTeam_;
     int64_t hereSent_ = 0;
     int64_t hereRecv_ = 0;
+    int64_t hereIgnored_ = 0;
     double lastRecvAt_ = 0;
-    std::map<std::string, PeerInfo> peers_;
+    PeerTable peers_{staleAfter};
+    bool fullNoted_ = false;
+    bool crowdedNoted_ = false;
+
+    std::mutex changeLock_;  // guards the two fields below
+    bool changeHeld_ = false;
+    std::optional<std::chrono::steady_clock::time_point> lastToldAt_;  // none before the first
 
     std::atomic<int> sock_{-1};
     std::atomic<bool> running_{false};
