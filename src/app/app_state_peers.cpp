@@ -44,6 +44,18 @@ const Peer* peerWithID(const std::vector<Peer>& peers, const std::string& id) {
     return nullptr;
 }
 
+// The peers by shown name, equal names in their given order: one collation key a name, so that
+// thousands of devices cost a few milliseconds rather than a collation for every compared pair.
+std::vector<Peer> inNameOrder(std::vector<Peer> peers) {
+    std::vector<std::string_view> names;
+    names.reserve(peers.size());
+    for (const Peer& peer : peers) names.push_back(peer.name);
+    std::vector<Peer> out;
+    out.reserve(peers.size());
+    for (const size_t k : localizedStandardOrder(names)) out.push_back(std::move(peers[k]));
+    return out;
+}
+
 }  // namespace
 
 void AppState::reloadPeers() {
@@ -60,9 +72,7 @@ void AppState::reloadPeers() {
         if (!peer || !addresses.emplace(peer->ip, peer->port).second) continue;
         list.push_back(*peer);
     }
-    std::stable_sort(list.begin(), list.end(),
-                     [](const Peer& a, const Peer& b) { return localizedStandardLess(a.name, b.name); });
-    setPeers(std::move(list));
+    setPeers(inNameOrder(std::move(list)));
 
     std::optional<Peer> team;
     if (usageMode_ != "team") {

@@ -5,6 +5,7 @@
 
 #include "app/app_state.h"
 #include "app/peer_list_facts.h"
+#include "base/cfg.h"
 #include "base/text_util.h"
 #include "engine/discovery/discovery.h"
 #include "engine/server/http_server.h"
@@ -91,6 +92,8 @@ void AppState::startDiscovery() {
             if (self) self->reloadPeers();
         });
     };
+    // Written from discovery's receive thread: each line is one append of its own.
+    discovery->onLog = [folder = env_.appSupport](const std::string& line) { bootLogIn(folder, line); };
     const bool enabled = discovery->start();
     discovery_ = discovery;  // kept also when it did not start
     setDiscoveryEnabled(enabled);
