@@ -10,7 +10,6 @@
 #include <unistd.h>
 #include <utility>
 
-#include "base/unicode_text.h"
 #include "base/unique_fd.h"
 #include "engine/discovery/host_info.h"
 
@@ -296,18 +295,17 @@ int Discovery::heldChangeDueMs() {
 
 std::vector<PeerInfo> Discovery::list() const {
     const double current = now();
-    std::vector<PeerInfo> live;
+    std::vector<PeerTable::Live> live;
     {
         std::lock_guard<std::mutex> guard(lock_);
         live = peers_.live(current);
     }
-    // Sorted without the lock, so that the receive loop goes on meanwhile.
-    std::vector<std::string_view> names;
-    names.reserve(live.size());
-    for (const PeerInfo& peer : live) names.push_back(peer.name);
+    // Sorted without the lock, so that the receive loop goes on meanwhile; equal names by id.
+    std::stable_sort(live.begin(), live.end(),
+                     [](const PeerTable::Live& a, const PeerTable::Live& b) { return a.nameKey < b.nameKey; });
     std::vector<PeerInfo> out;
     out.reserve(live.size());
-    for (const size_t k : localizedStandardOrder(names)) out.push_back(std::move(live[k]));
+    for (PeerTable::Live& entry : live) out.push_back(std::move(entry.peer));
     return out;
 }
 

@@ -1,5 +1,7 @@
 #include "engine/discovery/peer_table.h"
 
+#include "base/unicode_text.h"
+
 namespace corvane {
 
 PeerTable::Heard PeerTable::store(const PeerInfo& peer) {
@@ -16,6 +18,7 @@ PeerTable::Heard PeerTable::store(const PeerInfo& peer) {
         countAddress(peer.ip, +1);
         entry.conflictNoted = false;
     }
+    if (entry.peer.name != peer.name) entry.nameKey = localizedStandardSortKey(peer.name);
     entry.peer = peer;
     return news ? Heard::news : Heard::same;
 }
@@ -23,7 +26,7 @@ PeerTable::Heard PeerTable::store(const PeerInfo& peer) {
 PeerTable::Heard PeerTable::insert(const PeerInfo& peer) {
     if (entries_.size() >= maxPeers) return Heard::tableFull;
     if (crowded(peer.ip)) return Heard::addressCrowded;
-    entries_.emplace(peer.id, Entry{peer});
+    entries_.emplace(peer.id, Entry{peer, localizedStandardSortKey(peer.name)});
     countAddress(peer.ip, +1);
     return Heard::news;
 }
@@ -48,11 +51,11 @@ size_t PeerTable::prune(double now) {
     return removed;
 }
 
-std::vector<PeerInfo> PeerTable::live(double now) const {
-    std::vector<PeerInfo> out;
+std::vector<PeerTable::Live> PeerTable::live(double now) const {
+    std::vector<Live> out;
     out.reserve(entries_.size());
     for (const auto& [id, entry] : entries_) {
-        if (!stale(entry.peer, now)) out.push_back(entry.peer);
+        if (!stale(entry.peer, now)) out.push_back({entry.nameKey, entry.peer});
     }
     return out;
 }

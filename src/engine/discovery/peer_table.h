@@ -29,13 +29,19 @@ public:
         addressCrowded,  // a new id for an address that announces maxIDsPerAddress already: ignored
     };
 
+    // A live entry with its name's collation key (see localizedStandardSortKey).
+    struct Live {
+        std::string nameKey;
+        PeerInfo peer;
+    };
+
     explicit PeerTable(double staleAfter) : staleAfter_(staleAfter) {}
 
     Heard store(const PeerInfo& peer);
     // Removes the entries silent for longer than the staleness window; how many went.
     size_t prune(double now);
-    // The entries heard within the staleness window, in no particular order.
-    std::vector<PeerInfo> live(double now) const;
+    // The entries heard within the staleness window, by id.
+    std::vector<Live> live(double now) const;
     size_t size() const { return entries_.size(); }
     // The address an id is stored with; empty when the id is unknown.
     std::string addressOf(const std::string& id) const;
@@ -43,6 +49,7 @@ public:
 private:
     struct Entry {
         PeerInfo peer;
+        std::string nameKey;  // made when the name is stored, so that listing thousands sorts fast
         bool conflictNoted = false;
     };
 

@@ -116,6 +116,26 @@ TEST_F(DiscoverySingle, ReceivedBeaconsKeepFieldLimitsAndLenientTypes) {
     EXPECT_EQ(listed("no-name")->token, "tok-no-name");
 }
 
+TEST_F(DiscoverySingle, ListIsInNameOrderNumbersByValueAndFollowsARename) {
+    startDiscovery();
+    const UDPSocket a("127.0.0.2", 0), b("127.0.0.3", 0), c("127.0.0.4", 0);
+    const auto names = [&] {
+        std::vector<std::string> out;
+        for (const PeerInfo& peer : discovery->list()) {
+            if (peer.id.rfind("marker-", 0) != 0) out.push_back(peer.name);
+        }
+        return out;
+    };
+    sendFrom(a, beacon("a", "Desk 10"));
+    sendFrom(b, beacon("b", "desk 9"));
+    sendFrom(c, beacon("c", "Alpha"));
+    settle();
+    EXPECT_EQ(names(), (std::vector<std::string>{"Alpha", "desk 9", "Desk 10"}));
+    sendFrom(c, beacon("c", "Zulu"));
+    settle();
+    EXPECT_EQ(names(), (std::vector<std::string>{"desk 9", "Desk 10", "Zulu"}));
+}
+
 TEST_F(DiscoverySingle, RepeatedBeaconKeepsAPeerThatSilenceDropsFromTheListAtOnce) {
     startDiscovery();
     sendFrom(peer, beacon("p", "Studio"));
