@@ -135,6 +135,32 @@ TEST_F(AppStateTest, thePeerListAnswerDescribesThisDeviceUnderItsNewNameAndTheDi
     EXPECT_EQ(s.toast(), "名字需要 1~24 个字符");
 }
 
+TEST_F(AppStateTest, aStrangerClaimingAListedDevicesIDLeavesItsRowAndIsNotedInTheBootLogOnce) {
+    AppState& s = started();
+    const auto beacon = [](const std::string& id, int port) {
+        return json{{"v", 1}, {"t", "here"}, {"id", id}, {"name", "L"}, {"port", port}, {"token", "tok-" + id}}.dump();
+    };
+    const UDPSocket laptop("127.0.0.2", 0), stranger("127.0.0.3", 0), marker("127.0.0.4", 0);
+    ASSERT_TRUE(laptop.sendTo("127.0.0.1", udpPort, beacon("laptop-l", 9123)));
+    ASSERT_TRUE(qtWaitFor([&] { return s.peers().size() == 1; }));
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(stranger.sendTo("127.0.0.1", udpPort, beacon("laptop-l", 9999)));
+    // Heard after the stranger's beacons: once it is listed, they have been handled.
+    ASSERT_TRUE(marker.sendTo("127.0.0.1", udpPort, beacon("marker", 9124)));
+    ASSERT_TRUE(qtWaitFor([&] { return s.peers().size() == 2; }));
+    for (const Peer& peer : s.peers()) {
+        if (peer.id != "laptop-l") continue;
+        EXPECT_EQ(peer.ip, "127.0.0.2");
+        EXPECT_EQ(peer.port, 9123);
+    }
+    const auto noted = log();
+    EXPECT_EQ(std::count_if(noted.begin(), noted.end(),
+                            [](const std::string& line) {
+                                return line.find("laptop-l") != std::string::npos &&
+                                       line.find("127.0.0.3") != std::string::npos;
+                            }),
+              1);
+}
+
 TEST_F(AppStateTest, thePollCopiesTheServersReceiveTasks) {
     AppState& s = started();
     s.server()->withReceiveTask("0123456789abcdef", [](ReceiveTask& task) {
