@@ -500,6 +500,19 @@ TEST_F(SidebarTest, theChosenDeviceThatLeavesIsToldByNameAndTheKeysStayOnAShownR
     state->setPeers(peers);
     settle();
     EXPECT_FALSE(announcer->isVisible());
+
+    // The last device leaves, chosen and with the keys: the keys go to a control that shows.
+    state->setPeers({peers[0]});
+    QTest::keyClick(list(), Qt::Key_Return);
+    settle();
+    ASSERT_EQ(state->target(), Target::of(peers[0]));
+    ASSERT_EQ(keysAt(), QStringLiteral("row:A-000"));
+    state->setPeers({});
+    state->switchTarget(Target::local());
+    settle();
+    EXPECT_EQ(announcer->text(), QStringLiteral("A-000 已离开"));
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_TRUE(QApplication::focusWidget()->isVisible()) << keysAt().toStdString();
 }
 
 TEST_F(SidebarTest, theMenuKeyAndShiftF10OpenAPeerRowsMenu) {
