@@ -932,6 +932,8 @@ def hear(event):
         source = event.source
         said.update(name=source.name, role=source.getRoleName(), description=source.description,
                     states=sorted(state.value_nick for state in source.getState().getStates()))
+        if said["role"] == "list item":  # what a reader says as "3 of 500"
+            said.update(index=source.getIndexInParent(), count=source.parent.childCount)
     except Exception as error:
         said["gone"] = str(error)
     print(json.dumps(said, ensure_ascii=False), flush=True)
@@ -945,7 +947,8 @@ pyatspi.Registry.start()
 
 class ScreenReader:
     """A screen reader listening from before the program starts; heard holds every event in
-    order, as dictionaries (type, detail1, name, role, description, states)."""
+    order, as dictionaries (type, detail1, name, role, description, states; for a list item
+    also its index and its list's count)."""
 
     def __init__(self):
         self.heard = []

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QScrollBar>
 
 namespace corvane {
 
@@ -121,10 +123,9 @@ QSize DeviceRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex
 }
 
 DeviceList::DeviceList(QWidget* parent) : RowActionList(parent) {
-    setRowRole(QAccessible::Button);
     setUniformItemSizes(true);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     viewport()->setCursor(Qt::PointingHandCursor);
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
@@ -135,34 +136,60 @@ void DeviceList::setModel(QAbstractItemModel* model) {
     RowActionList::setModel(model);
     for (auto rowsMoved : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
         connect(model, rowsMoved, this, &QWidget::updateGeometry);
+        connect(model, rowsMoved, this, &DeviceList::restoreKeysRowPlace);
     }
+    for (auto rowsMoving : {&QAbstractItemModel::rowsAboutToBeInserted, &QAbstractItemModel::rowsAboutToBeRemoved}) {
+        connect(model, rowsMoving, this, &DeviceList::keepKeysRowPlace);
+    }
+    connect(model, &QAbstractItemModel::modelAboutToBeReset, this, &DeviceList::keepKeysRowPlace);
+    connect(model, &QAbstractItemModel::modelReset, this, &DeviceList::restoreKeysRowPlace);
     connect(model, &QAbstractItemModel::modelReset, this, &QWidget::updateGeometry);
 }
 
-QSize DeviceList::sizeHint() const {
-    const int rows = model() ? model()->rowCount() : 0;
-    return {200, rows * DeviceRow::rowHeight()};
+QSize DeviceList::sizeHint() const { return {200, 3 * DeviceRow::rowHeight()}; }
+
+QSize DeviceList::minimumSizeHint() const {
+    const int rows = model() ? std::min(model()->rowCount(), 3) : 0;
+    return {0, std::max(rows, 1) * DeviceRow::rowHeight()};
 }
 
-QSize DeviceList::minimumSizeHint() const { return {0, sizeHint().height()}; }
+// Where a row shows, from its place alone (the rows are all as tall, and while rows go the
+// view's own layout is already dropped).
+int DeviceList::rowTop(int row) const { return row * DeviceRow::rowHeight() - verticalScrollBar()->value(); }
 
-bool DeviceList::focusNextPrevChild(bool next) {
+void DeviceList::keepKeysRowPlace() {
+    keysRowTop_.reset();
     const QModelIndex current = currentIndex();
-    if (hasFocus() && current.isValid()) {
-        const int to = current.row() + (next ? 1 : -1);
-        if (to >= 0 && to < model()->rowCount()) {
-            setCurrentIndex(model()->index(to, 0));
-            return true;
-        }
+    if (!current.isValid()) return;
+    const int top = rowTop(current.row());
+    if (top > -DeviceRow::rowHeight() && top < viewport()->height()) keysRowTop_ = top;
+}
+
+// Scrolls by as much as the rows above the keys' row grew or shrank, so that row keeps its
+// place (a row that had no place on screen is shown while the list holds the keys).
+void DeviceList::restoreKeysRowPlace() {
+    const QModelIndex current = currentIndex();
+    const std::optional<int> top = std::exchange(keysRowTop_, std::nullopt);
+    if (!current.isValid()) return;
+    executeDelayedItemsLayout();
+    if (!top) {
+        if (hasFocus()) scrollTo(current);
+        return;
     }
-    return RowActionList::focusNextPrevChild(next);
+    verticalScrollBar()->setValue(current.row() * DeviceRow::rowHeight() - *top);
 }
 
 void DeviceList::focusInEvent(QFocusEvent* event) {
-    // Before the list tells a screen reader it has the keys, so that it tells one row.
+    // Before the list tells a screen reader it has the keys, so that it tells one row: the row
+    // it had, else the chosen device's, else the first.
     const int rows = model() ? model()->rowCount() : 0;
-    if (rows > 0 && event->reason() == Qt::TabFocusReason) setCurrentIndex(model()->index(0, 0));
-    if (rows > 0 && event->reason() == Qt::BacktabFocusReason) setCurrentIndex(model()->index(rows - 1, 0));
+    if (rows > 0 && !currentIndex().isValid()) {
+        QModelIndex start = model()->index(0, 0);
+        for (int k = 0; k < rows; ++k) {
+            if (checkedOf(model()->index(k, 0)).value_or(false)) start = model()->index(k, 0);
+        }
+        selectionModel()->setCurrentIndex(start, QItemSelectionModel::NoUpdate);
+    }
     RowActionList::focusInEvent(event);
 }
 

@@ -7,11 +7,15 @@
 // left are removed, rows that came are inserted, a row whose look changed is told
 // as changed; only rows that changed places reset it.
 //
-// The view is a RowActionList whose rows read as push buttons, checked while their
-// device is the chosen one. Tab and Shift+Tab go row by row, and leave the list past
-// its ends, as they would over one button per row; coming in by Tab the keys land on
-// the first row, by Shift+Tab on the last. Space presses the row as Return does.
+// The view is a RowActionList, one Tab stop: the arrows, Home and End, Page Up and
+// Page Down (by the rows on screen) and a typed first letter move inside it, and it
+// scrolls its own rows. Each row reads as a list item that tells its place among the
+// rows, checked while its device is the chosen one. Coming in by the keys, the list
+// keeps the row it had, else takes the chosen device's row, else the first. Space
+// presses the row as Return does. While rows come and go above the row holding the
+// keys, that row stays where it is on screen.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,14 +72,21 @@ public:
     explicit DeviceList(QWidget* parent = nullptr);
 
     void setModel(QAbstractItemModel* model) override;
-    // As tall as all its rows: the sidebar's scroll area scrolls them with the rest.
+    // A few rows at least; the list takes the height the sidebar has left.
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
-    bool focusNextPrevChild(bool next) override;
     void focusInEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    int rowTop(int row) const;
+    void keepKeysRowPlace();
+    void restoreKeysRowPlace();
+
+    // Where the row holding the keys showed before rows came or went, or nothing.
+    std::optional<int> keysRowTop_;
 };
 
 }  // namespace corvane

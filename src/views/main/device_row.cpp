@@ -74,7 +74,8 @@ void DeviceRow::setLook(const DeviceRowLook& look) {
     if (look == look_ && accessibleName() == look.title) return;
     const bool chosenChanged = look.selected != look_.selected;
     look_ = look;
-    if (chosenChanged && QAccessible::isActive()) {
+    // Told only while the row holds the keys: a reader speaks the focused control's states.
+    if (chosenChanged && hasFocus() && QAccessible::isActive()) {
         QAccessible::State changed;
         changed.checked = true;
         QAccessibleStateChangeEvent event(this, changed);

@@ -6,7 +6,8 @@
 // shortcut), so it keeps its accessible name (the title) and description (the
 // subtitle and the badge) current. It knows nothing of the application state:
 // the sidebar hands in every value, and a click (or Space, or Return) emits clicked().
-// Over accessibility it is a push button, checked while its device is the chosen one.
+// Over accessibility it is a push button, checked while its device is the chosen one
+// (a change told only while it holds the keys).
 
 #include <optional>
 #include <string>

@@ -55,6 +55,8 @@ public:
     QVariant minimumValue() const override { return 0; }
     QVariant minimumStepSize() const override { return 1; }
 
+    void setRow(int row) { row_ = row; }
+
 private:
     QPointer<RowActionList> list_;
     int row_;
@@ -153,6 +155,12 @@ public:
 
     // The row's bar once a reader has asked for it, else null.
     QAccessibleInterface* madeBar() const { return bar_ != 0 ? QAccessible::accessibleInterface(bar_) : nullptr; }
+
+    // The row moved by rows coming or going above it: the item (and its bar) follows it.
+    void setRow(int row) {
+        row_ = row;
+        if (QAccessibleInterface* made = madeBar()) static_cast<ProgressAccessible*>(made)->setRow(row);
+    }
 
 private:
     QModelIndex index() const { return list_->model()->index(row_, 0); }
@@ -288,10 +296,12 @@ QWidget* RowActionList::openMenu() const {
 void RowActionList::setModel(QAbstractItemModel* model) {
     forgetAccessibleRows();
     QListView::setModel(model);
-    // A row's item stands for a place in the list: when rows move, the items go.
+    // A row's item follows its row while rows come and go around it, so a screen reader keeps
+    // the rows it holds (the focused one too); when rows change places, the items go.
     const auto forget = [this] { forgetAccessibleRows(); };
-    connect(model, &QAbstractItemModel::rowsInserted, this, forget);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, forget);
+    connect(model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { shiftAccessibleRows(first, last - first + 1); });
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &RowActionList::dropAccessibleRows);
     connect(model, &QAbstractItemModel::rowsMoved, this, forget);
     connect(model, &QAbstractItemModel::modelReset, this, forget);
     connect(model, &QAbstractItemModel::layoutChanged, this, forget);
@@ -321,6 +331,26 @@ void RowActionList::restoreCurrent() {
     }
     keptRow_ = -1;
     selectionModel()->setCurrentIndex(model()->index(row, 0), QItemSelectionModel::NoUpdate);
+}
+
+// The items of the rows from first on move by that many places.
+void RowActionList::shiftAccessibleRows(int first, int by) {
+    std::map<int, QAccessible::Id> moved;
+    for (const auto& [row, id] : accessibleRows_) {
+        const int now = row >= first ? row + by : row;
+        if (now != row) static_cast<RowAccessible*>(QAccessible::accessibleInterface(id))->setRow(now);
+        moved[now] = id;
+    }
+    accessibleRows_ = std::move(moved);
+}
+
+// The items of the rows removed go; those below move up.
+void RowActionList::dropAccessibleRows(const QModelIndex&, int first, int last) {
+    for (auto kept = accessibleRows_.lower_bound(first); kept != accessibleRows_.end() && kept->first <= last;) {
+        QAccessible::deleteAccessibleInterface(kept->second);
+        kept = accessibleRows_.erase(kept);
+    }
+    shiftAccessibleRows(last + 1, first - last - 1);
 }
 
 void RowActionList::forgetAccessibleRows() {

@@ -20,7 +20,8 @@
 // owner gives, checkable where the owner says), named by the model's
 // Qt::AccessibleTextRole; when the owner gives rows a progress, the item holds a
 // named progress bar with that value. A row whose data changes tells its new
-// name and value at once.
+// name and value at once. The items of rows that stay are kept while other rows
+// come and go; only rows that change places (a new order, a reset) make new ones.
 
 #include <functional>
 #include <map>
@@ -104,6 +105,8 @@ private:
     // Opened by keys, the menu has its first item highlighted.
     void showMenu(const QModelIndex& row, const QPoint& at, bool byKeys);
     void forgetAccessibleRows();
+    void shiftAccessibleRows(int first, int by);
+    void dropAccessibleRows(const QModelIndex& parent, int first, int last);
     void keepCurrent();
     void restoreCurrent();
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include <QAccessible>
 
@@ -10,11 +11,13 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScrollArea>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
 #include "base/cfg.h"
+#include "views/announcer.h"
 #include "views/controls.h"
 #include "views/data_labels.h"
 #include "views/main/device_list.h"
@@ -103,12 +106,13 @@ SidebarView::SidebarView(AppState& state, QWidget* parent) : QWidget(parent), st
         scroll->ensureWidgetVisible(peerList_, 0, 0);
         scroll->ensureVisible(at.x(), at.y(), 0, shown.height() / 2 + 6);
     });
-    rows->addWidget(peerList_);
-    rows->addStretch(1);
+    rows->addWidget(peerList_, 1);
+    rows->addStretch(0);
     scroll->setWidget(list);
     column->addWidget(scroll, 1);
     column->addWidget(new Rule(Qt::Horizontal, this));
     column->addWidget(footer());
+    announcer_ = new Announcer(this);
 
     connect(&state_, &AppState::peersChanged, this, &SidebarView::showPeers);
     connect(&state_, &AppState::targetChanged, this, &SidebarView::showPeers);
@@ -250,25 +254,42 @@ void SidebarView::showPeers() {
         if (!listed.insert(peer.id).second) continue;  // one row per id
         rows.push_back({peer, peerLook(peer, state_.target())});
     }
-    // Rows chosen or let go are told as such to a screen reader.
-    std::set<std::string> chosenBefore;
-    for (int k = 0; k < peerModel_->rowCount(); ++k) {
-        if (peerModel_->row(k).look.selected) chosenBefore.insert(peerModel_->row(k).peer.id);
-    }
-    std::set<std::string> chosenNow;
-    for (const DeviceListModel::Row& row : rows) {
-        if (row.look.selected) chosenNow.insert(row.peer.id);
-    }
     peerModel_->setRows(std::move(rows));
-    if (!QAccessible::isActive()) return;
+    tellChoiceSoon();
+}
+
+// A new list comes before the target that follows it (a fresher copy of the chosen device):
+// what a screen reader is told of the choice waits until both are in.
+void SidebarView::tellChoiceSoon() {
+    if (choiceTellPending_) return;
+    choiceTellPending_ = true;
+    QTimer::singleShot(0, this, &SidebarView::tellChoice);
+}
+
+// The chosen device that left is heard by name; a row whose choice changed tells it only
+// while it holds the keys (a reader speaks the focused row's states, and nothing else
+// changed for it to hear).
+void SidebarView::tellChoice() {
+    choiceTellPending_ = false;
+    std::optional<std::string> chosen;
+    QString chosenName;
     for (int k = 0; k < peerModel_->rowCount(); ++k) {
-        const std::string& id = peerModel_->row(k).peer.id;
-        if (chosenBefore.count(id) == chosenNow.count(id)) continue;
-        QAccessible::State changed;
-        changed.checked = true;
-        QAccessibleStateChangeEvent event(peerList_->accessibleRow(k), changed);
-        QAccessible::updateAccessibility(&event);
+        if (!peerModel_->row(k).look.selected) continue;
+        chosen = peerModel_->row(k).peer.id;
+        chosenName = peerModel_->row(k).look.title;
     }
+    const std::optional<std::string> before = std::exchange(toldChosen_, chosen);
+    const QString nameBefore = std::exchange(toldChosenName_, chosenName);
+    if (before == chosen) return;
+    if (before && peerModel_->rowOf(*before) < 0) announcer_->announce(nameBefore + QStringLiteral(" 已离开"));
+    const QModelIndex keys = peerList_->currentIndex();
+    if (!QAccessible::isActive() || !peerList_->hasFocus() || !keys.isValid()) return;
+    const std::string& id = peerModel_->row(keys.row()).peer.id;
+    if (id != before && id != chosen) return;
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent event(peerList_->accessibleRow(keys.row()), changed);
+    QAccessible::updateAccessibility(&event);
 }
 
 bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
@@ -282,7 +303,8 @@ bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
 // Whether the key was taken.
 bool SidebarView::stopKey(QWidget* stop, const QKeyEvent* key) {
     if (key->key() != Qt::Key_Up && key->key() != Qt::Key_Down) return false;
-    if (stop == peerList_ && key->modifiers() == Qt::NoModifier) {
+    if (stop == peerList_ && key->modifiers() != Qt::NoModifier) return false;
+    if (stop == peerList_) {
         const int row = peerList_->currentIndex().row();
         const int rows = peerModel_->rowCount();
         if (key->key() == Qt::Key_Up && row > 0) return false;
@@ -292,8 +314,17 @@ bool SidebarView::stopKey(QWidget* stop, const QKeyEvent* key) {
     std::erase_if(shown, [](const QWidget* widget) { return !widget->isVisible() || !widget->isEnabled(); });
     const auto at = std::find(shown.begin(), shown.end(), stop);
     if (at == shown.end()) return false;
-    if (key->key() == Qt::Key_Up && at != shown.begin()) (*(at - 1))->setFocus(Qt::BacktabFocusReason);
-    if (key->key() == Qt::Key_Down && at + 1 != shown.end()) (*(at + 1))->setFocus(Qt::TabFocusReason);
+    QWidget* to = nullptr;
+    if (key->key() == Qt::Key_Up && at != shown.begin()) to = *(at - 1);
+    if (key->key() == Qt::Key_Down && at + 1 != shown.end()) to = *(at + 1);
+    if (to == nullptr) return true;
+    // The arrows come into the list at its near end, as they would over a row of buttons.
+    const int rows = peerModel_->rowCount();
+    if (to == peerList_ && rows > 0) {
+        const int row = key->key() == Qt::Key_Down ? 0 : rows - 1;
+        peerList_->selectionModel()->setCurrentIndex(peerModel_->index(row), QItemSelectionModel::NoUpdate);
+    }
+    to->setFocus(key->key() == Qt::Key_Down ? Qt::TabFocusReason : Qt::BacktabFocusReason);
     return true;
 }
 

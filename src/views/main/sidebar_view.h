@@ -5,13 +5,17 @@
 // the discovery status and the receive-folder and web-page buttons. When AppState
 // publishes the peers again only the rows that changed change, so hover, the keys
 // and an open menu stay where they were.
-// The keys follow the screen order: Tab goes this device's row, the peers' rows,
-// then the footer's buttons; Up and Down move along the same stops; the Menu key and
-// Shift+F10 open a focused peer row's menu, as a right click does, its first item
-// highlighted.
+// The list takes the height left between this device's row and the footer and scrolls
+// its own rows. The keys follow the screen order: Tab goes this device's row, the
+// peers' list (one stop), then the footer's buttons; Up and Down move along the same
+// stops, through the list's rows; the Menu key and Shift+F10 open a focused peer row's
+// menu, as a right click does, its first item highlighted. When the chosen device
+// leaves, a screen reader hears "<name> 已离开"; a row's choice is told to it only
+// while the row holds the keys.
 
-#include <vector>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <QColor>
 #include <QWidget>
@@ -26,6 +30,7 @@ class QVBoxLayout;
 
 namespace corvane {
 
+class Announcer;
 class AppState;
 class DeviceList;
 class DeviceListModel;
@@ -75,6 +80,8 @@ private:
     void showPeers();
     void showLocal();
     void showDiscovery();
+    void tellChoiceSoon();
+    void tellChoice();
     bool stopKey(QWidget* stop, const QKeyEvent* key);
 
 protected:
@@ -93,6 +100,12 @@ private:
     StatusDot* dot_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* webPage_ = nullptr;
+    Announcer* announcer_ = nullptr;
+    // The chosen peer (and its title) as a screen reader was last told, and whether telling it
+    // again waits in the event loop.
+    std::optional<std::string> toldChosen_;
+    QString toldChosenName_;
+    bool choiceTellPending_ = false;
 };
 
 }  // namespace corvane

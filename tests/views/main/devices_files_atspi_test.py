@@ -2,8 +2,8 @@
 assistive technology sees it: two fake devices announce themselves and three
 files lie in the receive folder; the own row, the "附近的设备" count, both
 device rows in order, the detail title and subtitle and the file rows' texts
-can be read, each row a push button (the peers' rows items of the list "附近的设备", whose
-row count is the number of devices); pressing a device row shows that device's name as the title.
+can be read, this device's row a push button and the peers' rows items of the list "附近的设备",
+whose row count is the number of devices; pressing a device row shows that device's name as the title.
 
 Usage: devices_files_atspi_test.py BUILD/corvane
 """
@@ -19,10 +19,11 @@ check = ds.check
 
 
 def device_rows(main):
-    """The device rows top to bottom: the push buttons whose description carries an address."""
+    """The device rows top to bottom: this device's push button and the list items whose
+    description carries an address."""
     import pyatspi
     rows = [node for node in ds.descendants(main) if " · " in (node.description or "")
-            and ":" in node.description and ds.role(node) == "push button"]
+            and ":" in node.description and ds.role(node) in ("push button", "list item")]
     return sorted(rows, key=lambda node: node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS).y)
 
 
@@ -44,6 +45,8 @@ def run(binary):
         rows = ds.wait_for(lambda: (lambda found: found if len(found) == 3 else None)(device_rows(main)), 10)
         check(rows, "expected three device rows, found %r" % [r.name for r in device_rows(main)])
         own, first, second = rows
+        check([ds.role(row) for row in rows] == ["push button", "list item", "list item"],
+              "device rows: %r" % [ds.role(row) for row in rows])
         check(own.name == "测试机", "own row: %r" % own.name)
         check(own.description.startswith("本机 · "), "own row's description: %r" % own.description)
         check(own.description.endswith(" · 在线"), "own row's badge: %r" % own.description)
@@ -70,7 +73,7 @@ def run(binary):
         check(texts == expected, "file rows: %r" % texts)
 
         target = first
-        ds.press(target)  # a row is a button: its press chooses the device
+        ds.press(target)  # a row's first action, Press, chooses the device
         title = ds.wait_for(lambda: ds.find(main, "label", name=target.name), 10)
         check(title, "the title never became %r" % target.name)
         check(ds.find(main, "push button", name="返回本机"), "no way back to this device")

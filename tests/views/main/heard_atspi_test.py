@@ -97,7 +97,7 @@ def file_list_redrawn(desktop, main):
     check(describe(ds.focused(main)) == button("刷新列表"), "after 刷新列表 the keys are on %s" % describe(ds.focused(main)))
     no_row_focus(desktop, heard, "刷新列表 after a new file")
 
-    held = one([row for row in ds.find(main, "push button", name=HELD) if " · " in (row.description or "")], HELD)
+    held = one([row for row in ds.find(main, "list item", name=HELD) if " · " in (row.description or "")], HELD)
     start_on(desktop, main, held)
     heard = desktop.reader.mark()
     desktop.keys("Return")
@@ -117,7 +117,7 @@ def file_list_redrawn(desktop, main):
 def menu_tells_no_window(desktop, main):
     """A peer row's menu opened by the Menu key and closed by Escape: the window behind it stays
     the active one, so no window is told active meanwhile."""
-    row = one([row for row in ds.find(main, "push button", name=HELD) if " · " in (row.description or "")], HELD)
+    row = one([row for row in ds.find(main, "list item", name=HELD) if " · " in (row.description or "")], HELD)
     start_on(desktop, main, row)
     heard = desktop.reader.mark()
     first, _ = ds.focused_menu(lambda: desktop.keys("Menu"))
@@ -137,7 +137,7 @@ def menu_tells_no_window(desktop, main):
 
 
 def choose(desktop, main, name):
-    row = one([row for row in ds.find(main, "push button", name=name) if " · " in (row.description or "")], name)
+    row = one([row for row in ds.find(main, "list item", name=name) if " · " in (row.description or "")], name)
     ds.press(row)
     check(ds.wait_for(lambda: ds.find(main, "label", name=name), 10), "the device %s was not chosen" % name)
 

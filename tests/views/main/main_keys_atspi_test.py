@@ -2,8 +2,9 @@
 through the X server (xdotool) with a screen reader listening, read over AT-SPI;
 each move of the keys is heard as one focus event, for the one control of the
 window then reporting focused:
-- the device rows are push buttons; Tab and the arrows go this device's row, the
-  peers' rows, "接收目录", "NAS 网页管理" (the arrows stop at the ends);
+- this device's row is a push button, the peers' rows items of one list: Tab goes this
+  device's row, the list (one stop, keeping its row), "接收目录", "NAS 网页管理"; the arrows
+  go through every row on to the buttons (and stop at the ends);
 - Return (and the keypad's Enter) on a row chooses its device: it alone reads
   checked, heard as it changes; on a button ("设置", "办公室聊天") Return presses it;
 - the Menu key and Shift+F10 on a peer row open its menu, "重命名…" focused, and
@@ -45,6 +46,10 @@ def button(name):
     return "push button %r" % name
 
 
+def row(name):
+    return "list item %r" % name
+
+
 class Steps:
     """Keys pressed in a window, each followed by the control that must have the focus then."""
 
@@ -81,17 +86,20 @@ def sidebar(desktop, main):
     rows = ds.wait_for(lambda: (lambda found: found if len(found) == 3 else None)(device_rows(main)), 20)
     check(rows, "expected three device rows, found %r" % [r.name for r in device_rows(main)])
     roles = [ds.role(row) for row in rows]
-    check(roles == ["push button"] * 3, "the device rows are %r, not push buttons" % roles)
+    check(roles == ["push button", "list item", "list item"], "the device rows are %r" % roles)
     own = rows[0]
     check([r.name for r in rows[1:]] == [UPPER, LOWER], "rows: %r" % [r.name for r in rows])
 
     step = Steps(desktop, main)
     step.start_on(own)
-    for key, then in (("Tab", UPPER), ("Tab", LOWER), ("Tab", "接收目录"), ("Tab", "NAS 网页管理"),
-                      ("shift+Tab", "接收目录"), ("shift+Tab", LOWER), ("shift+Tab", UPPER), ("shift+Tab", own.name),
-                      ("Up", own.name), ("Down", UPPER), ("Down", LOWER), ("Down", "接收目录"), ("Down", "NAS 网页管理"),
-                      ("Down", "NAS 网页管理"), ("Up", "接收目录"), ("Up", LOWER), ("Up", UPPER)):
-        step(key, button(then))
+    own_row, upper, lower = button(own.name), row(UPPER), row(LOWER)
+    for key, then in (("Tab", upper), ("Tab", button("接收目录")), ("Tab", button("NAS 网页管理")),
+                      ("shift+Tab", button("接收目录")), ("shift+Tab", upper), ("Down", lower),
+                      ("Tab", button("接收目录")), ("shift+Tab", lower), ("shift+Tab", own_row),
+                      ("Up", own_row), ("Down", upper), ("Down", lower), ("Down", button("接收目录")),
+                      ("Down", button("NAS 网页管理")), ("Down", button("NAS 网页管理")), ("Up", button("接收目录")),
+                      ("Up", lower), ("Up", upper)):
+        step(key, then)
     for key, chosen, title in (("Return", UPPER, UPPER), ("KP_Enter", own.name, "本机")):
         heard = desktop.reader.mark()
         desktop.keys(key)
@@ -101,8 +109,8 @@ def sidebar(desktop, main):
               "a screen reader never heard the row %s become checked" % chosen)
         checked = [row.name for row in rows if ds.is_checked(row)]
         check(checked == [chosen], "with %s chosen the rows checked are %r" % (chosen, checked))
-        step("Up", button(own.name))
-    step("Down", button(UPPER))
+        step("Up", own_row)
+    step("Down", upper)
     for opener in ("Menu", "shift+F10"):
         first, menu = ds.focused_menu(lambda: desktop.keys(opener))
         items = [menu.getChildAtIndex(index).name for index in range(menu.childCount)]
@@ -113,7 +121,7 @@ def sidebar(desktop, main):
         ds.check_close_only(desktop.session, "重命名")
         desktop.keys("Escape")
         check(desktop.closed("重命名"), "Escape left the rename prompt open")
-        check(desktop.focus_reaches(main, button(UPPER)), "after the prompt the keys are on %s"
+        check(desktop.focus_reaches(main, upper), "after the prompt the keys are on %s"
               % ds.describe(ds.focused(main)))
 
 

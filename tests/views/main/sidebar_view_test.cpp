@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "base/cfg.h"
+#include "views/announcer.h"
 #include "views/controls.h"
 #include "views/main/device_list.h"
 #include "views/main/device_row.h"
@@ -222,7 +223,6 @@ TEST_F(SidebarTest, rowsFollowTheListOrderAndTheKeysAndAnOpenMenuStay) {
     settle();
     EXPECT_EQ(rowTitles().mid(1), QStringList({"C"}));
     EXPECT_EQ(keysAt(), QStringLiteral("row:C"));
-    EXPECT_EQ(list()->height(), DeviceRow::rowHeight()) << "the list is as tall as its rows";
 }
 
 TEST_F(SidebarTest, aRepublishedListChangesOnlyTheRowsThatChanged) {
@@ -294,11 +294,12 @@ TEST_F(SidebarTest, clickingARowSwitchesOrAsksForThePin) {
     EXPECT_TRUE(state->target().isLocal());
 }
 
-TEST_F(SidebarTest, aRowIsAButtonWhosePressChoosesItsDevice) {
-    // A button, not a check box: a screen reader's press (and Space or Return) chooses the device.
+TEST_F(SidebarTest, aRowIsAListItemWhosePressChoosesItsDevice) {
+    // An item of the list, checked while chosen: a screen reader's press (and Space or Return)
+    // chooses the device.
     const Peer mac = viewPeer("p-1", "Mac");
     state->setPeers({mac});
-    EXPECT_EQ(item("p-1")->role(), QAccessible::Button);
+    EXPECT_EQ(item("p-1")->role(), QAccessible::ListItem);
     EXPECT_TRUE(item("p-1")->state().checkable);
     EXPECT_FALSE(item("p-1")->state().checked);
     EXPECT_EQ(item("p-1")->text(QAccessible::Description), QStringLiteral("Mac · 192.168.1.20:8899"));
@@ -329,17 +330,17 @@ TEST_F(SidebarTest, aRowIsAButtonWhosePressChoosesItsDevice) {
 }
 
 TEST_F(SidebarTest, theKeysFollowTheRowsAsTheyShow) {
-    // A peer that comes later joins the Tab chain after the own row and before the footer;
-    // Tab and the arrows go row by row and stop at the chain's ends.
+    // The list is one Tab stop between the own row and the footer, keeping its row; the arrows
+    // go through its rows and on to the stops around it, and stop at the chain's ends.
     state->setPeers({viewPeer("p-b", "B")});
     state->setPeers({viewPeer("p-b", "B"), viewPeer("p-a", "A")});
     sidebar.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&sidebar));
     sidebar.localRow()->setFocus(Qt::TabFocusReason);
     const std::pair<int, QString> steps[] = {
-        {Qt::Key_Tab, "row:B"},        {Qt::Key_Tab, "row:A"},         {Qt::Key_Tab, "openFolderButton"},
-        {Qt::Key_Tab, "webPageButton"}, {Qt::Key_Backtab, "openFolderButton"}, {Qt::Key_Backtab, "row:A"},
-        {Qt::Key_Backtab, "row:B"},    {Qt::Key_Backtab, "deviceRow:local"},
+        {Qt::Key_Tab, "row:B"},        {Qt::Key_Tab, "openFolderButton"}, {Qt::Key_Tab, "webPageButton"},
+        {Qt::Key_Backtab, "openFolderButton"}, {Qt::Key_Backtab, "row:B"}, {Qt::Key_Down, "row:A"},
+        {Qt::Key_Tab, "openFolderButton"}, {Qt::Key_Backtab, "row:A"},  {Qt::Key_Backtab, "deviceRow:local"},
         {Qt::Key_Up, "deviceRow:local"}, {Qt::Key_Down, "row:B"},      {Qt::Key_Down, "row:A"},
         {Qt::Key_Down, "openFolderButton"}, {Qt::Key_Down, "webPageButton"}, {Qt::Key_Down, "webPageButton"},
         {Qt::Key_Up, "openFolderButton"}, {Qt::Key_Up, "row:A"},       {Qt::Key_Up, "row:B"},
@@ -351,6 +352,167 @@ TEST_F(SidebarTest, theKeysFollowTheRowsAsTheyShow) {
         went << keysAt();
         EXPECT_EQ(keysAt(), then) << "after " << went.join(QStringLiteral(", ")).toStdString();
     }
+    // Coming in by Tab with no row of its own yet, the list takes the chosen device's row.
+    const Peer chosen = viewPeer("p-c", "C");
+    state->setPeers({viewPeer("p-b", "B"), viewPeer("p-a", "A"), chosen});
+    state->setTarget(Target::of(chosen));
+    list()->setCurrentIndex({});
+    sidebar.localRow()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(sidebar.localRow(), Qt::Key_Tab);
+    EXPECT_EQ(keysAt(), QStringLiteral("row:C"));
+}
+
+// 500 devices, from "A-000" to "Y-499", twenty to a first letter.
+std::vector<Peer> office(int count = 500) {
+    std::vector<Peer> peers;
+    for (int k = 0; k < count; ++k) {
+        const std::string number = std::to_string(1000 + k).substr(1);
+        peers.push_back(viewPeer("p-" + number, std::string(1, char('A' + k / 20)) + "-" + number));
+    }
+    return peers;
+}
+
+TEST_F(SidebarTest, fiveHundredDevicesAreOneTabStopWalkedByWhatIsOnScreen) {
+    state->setPeers(office());
+    sidebar.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sidebar));
+    sidebar.localRow()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(sidebar.localRow(), Qt::Key_Tab);
+    EXPECT_EQ(keysAt(), QStringLiteral("row:A-000"));
+    QTest::keyClick(list(), Qt::Key_Tab);
+    EXPECT_EQ(keysAt(), QStringLiteral("openFolderButton")) << "one Tab passes the list";
+
+    list()->setFocus(Qt::BacktabFocusReason);
+    const int onScreen = list()->viewport()->height() / DeviceRow::rowHeight();
+    ASSERT_GT(onScreen, 4);
+    ASSERT_LT(onScreen, 40) << "the list is as tall as its rows";
+    const auto shown = [this] { return list()->viewport()->rect().contains(list()->visualRect(list()->currentIndex())); };
+    QTest::keyClick(list(), Qt::Key_PageDown);
+    const int paged = list()->currentIndex().row();
+    EXPECT_GE(paged, onScreen - 1);
+    EXPECT_LE(paged, onScreen + 1);
+    EXPECT_TRUE(shown());
+    QTest::keyClick(list(), Qt::Key_PageDown);
+    EXPECT_GE(list()->currentIndex().row(), paged + onScreen - 1);
+    EXPECT_LE(list()->currentIndex().row(), paged + onScreen + 1);
+    QTest::keyClick(list(), Qt::Key_End);
+    EXPECT_EQ(keysAt(), QStringLiteral("row:Y-499"));
+    EXPECT_TRUE(shown());
+    QTest::keyClick(list(), Qt::Key_PageUp);
+    EXPECT_GE(list()->currentIndex().row(), 499 - onScreen - 1);
+    QTest::keyClick(list(), Qt::Key_Home);
+    EXPECT_EQ(keysAt(), QStringLiteral("row:A-000"));
+    QTest::keyClicks(list(), QStringLiteral("k"));
+    EXPECT_EQ(keysAt(), QStringLiteral("row:K-200")) << "a typed first letter";
+    EXPECT_TRUE(shown());
+    EXPECT_EQ(text("nearbyCount"), QStringLiteral("500"));
+    EXPECT_TRUE(child<QLabel>(sidebar, "nearbyCount")->isVisible());
+
+    // Each row tells its place and the count: "3 of 500".
+    QAccessibleInterface* third = item("p-002");
+    ASSERT_NE(third->parent(), nullptr);
+    EXPECT_EQ(third->parent()->indexOfChild(third), 2);
+    EXPECT_EQ(third->parent()->childCount(), 500);
+    EXPECT_EQ(third->role(), QAccessible::ListItem);
+}
+
+TEST_F(SidebarTest, rowsComingAndGoingKeepTheKeysRowInPlaceAndTheItemsOfRowsThatStay) {
+    std::vector<Peer> peers = office(100);
+    peers.erase(peers.begin(), peers.begin() + 20);  // room above for the A's to come
+    state->setPeers(peers);
+    sidebar.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sidebar));
+    list()->setFocus(Qt::OtherFocusReason);
+    list()->setCurrentIndex(index("p-050"));
+    list()->scrollTo(index("p-050"), QAbstractItemView::PositionAtCenter);
+    settle();
+    const int top = list()->visualRect(index("p-050")).top();
+    QAccessibleInterface* keys = item("p-050");
+    QAccessibleInterface* below = item("p-080");
+    QAccessibleInterface* above = item("p-030");
+    const auto keysRow = [this] { return keysAt() + " at " + QString::number(list()->visualRect(list()->currentIndex()).top()); };
+    const QString expected = QStringLiteral("row:C-050 at ") + QString::number(top);
+
+    const std::vector<Peer> all = office(100);
+    struct Step {
+        const char* what;
+        std::vector<Peer> peers;
+        int keysRow;
+    };
+    std::vector<Peer> fewer = all;
+    fewer.erase(fewer.begin() + 25, fewer.begin() + 28);
+    fewer.erase(fewer.begin() + 80);
+    const Step steps[] = {
+        {"twenty came above", all, 50},
+        {"three left above and one below", fewer, 47},
+    };
+    for (const Step& step : steps) {
+        state->setPeers(step.peers);
+        settle();
+        EXPECT_EQ(keysRow(), expected) << step.what;
+        EXPECT_EQ(list()->currentIndex().row(), step.keysRow) << step.what;
+        EXPECT_EQ(item("p-050"), keys) << step.what << ": the focused row's item was made again";
+        EXPECT_EQ(item("p-030"), above) << step.what;
+        EXPECT_EQ(keys->parent()->indexOfChild(keys), step.keysRow) << step.what;
+        EXPECT_EQ(keys->text(QAccessible::Name), QStringLiteral("C-050")) << step.what;
+        EXPECT_TRUE(keys->state().focused) << step.what;
+    }
+    EXPECT_EQ(item("p-080"), below);
+}
+
+TEST_F(SidebarTest, theChosenDeviceThatLeavesIsToldByNameAndTheKeysStayOnAShownRow) {
+    std::vector<Peer> peers = office(60);
+    state->setPeers(peers);
+    sidebar.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sidebar));
+    list()->setFocus(Qt::OtherFocusReason);
+    list()->setCurrentIndex(index("p-040"));
+    QTest::keyClick(list(), Qt::Key_Return);
+    settle();
+    ASSERT_EQ(state->target(), Target::of(peers[40]));
+    auto* announcer = sidebar.findChild<Announcer*>();
+    ASSERT_NE(announcer, nullptr);
+    EXPECT_FALSE(announcer->isVisible()) << "choosing is told by the row, not by the announcer";
+
+    // Another device leaves and the chosen one is seen again (a fresher copy): nothing to tell.
+    Peer fresher = peers[40];
+    fresher.lastSeen += 1;
+    peers[40] = fresher;
+    peers.erase(peers.begin() + 3);
+    state->setPeers(peers);
+    state->setTarget(Target::of(fresher));
+    settle();
+    EXPECT_FALSE(announcer->isVisible());
+
+    // The chosen device leaves: its name is told, and the keys are on a row that shows.
+    peers.erase(peers.begin() + 39);
+    state->setPeers(peers);
+    state->switchTarget(Target::local());
+    settle();
+    EXPECT_TRUE(announcer->isVisible());
+    EXPECT_EQ(announcer->text(), QStringLiteral("C-040 已离开"));
+    EXPECT_EQ(keysAt(), QStringLiteral("row:B-039"));
+    EXPECT_TRUE(list()->viewport()->rect().contains(list()->visualRect(list()->currentIndex())));
+    EXPECT_TRUE(sidebar.localRow()->look().selected);
+
+    // Told once: the list published again changes nothing.
+    announcer->hide();
+    state->setPeers(peers);
+    settle();
+    EXPECT_FALSE(announcer->isVisible());
+
+    // The last device leaves, chosen and with the keys: the keys go to a control that shows.
+    state->setPeers({peers[0]});
+    QTest::keyClick(list(), Qt::Key_Return);
+    settle();
+    ASSERT_EQ(state->target(), Target::of(peers[0]));
+    ASSERT_EQ(keysAt(), QStringLiteral("row:A-000"));
+    state->setPeers({});
+    state->switchTarget(Target::local());
+    settle();
+    EXPECT_EQ(announcer->text(), QStringLiteral("A-000 已离开"));
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_TRUE(QApplication::focusWidget()->isVisible()) << keysAt().toStdString();
 }
 
 TEST_F(SidebarTest, theMenuKeyAndShiftF10OpenAPeerRowsMenu) {
