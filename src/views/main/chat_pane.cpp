@@ -24,6 +24,7 @@
 #include "views/dialog_keys.h"
 #include "views/main/chat_bubble.h"
 #include "views/main/chat_composer.h"
+#include "views/main/chat_history_keys.h"
 #include "views/theme.h"
 
 namespace corvane {
@@ -50,7 +51,6 @@ ChatPane::ChatPane(AppState& state, QWidget* parent) : QWidget(parent), state_(s
     messages_->setFrameShape(QFrame::NoFrame);
     messages_->setWidgetResizable(true);
     messages_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    messages_->setFocusPolicy(Qt::NoFocus);  // nothing in it to press: no Tab stop
     auto* content = new QWidget(messages_);
     Theme::setBackground(content, Theme::primary(0.015));
     bubbles_ = new QVBoxLayout(content);
@@ -58,6 +58,8 @@ ChatPane::ChatPane(AppState& state, QWidget* parent) : QWidget(parent), state_(s
     bubbles_->setSpacing(2);
     bubbles_->addStretch(1);
     messages_->setWidget(content);
+    // One Tab stop: the keys walk the messages inside it.
+    historyKeys_ = new ChatHistoryKeys(messages_);
     column->addWidget(messages_, 1);
 
     column->addWidget(new Rule(Qt::Horizontal, this));
@@ -210,6 +212,7 @@ void ChatPane::refreshMessages() {
         ChatBubble* row = switched ? nullptr : bubble(msg.id);
         if (!row) {
             row = new ChatBubble(msg, content);
+            historyKeys_->watch(row);
         } else if (!(row->msg() == msg)) {
             row->setMsg(msg);
         }
@@ -236,6 +239,7 @@ void ChatPane::refreshMessages() {
     shownConv_ = state_.chatCurrent();
     shownCount_ = msgs.size();
     clear_->setVisible(!msgs.empty());
+    historyKeys_->setHasRows(!msgs.empty());
     if (msgs.empty()) return;
     if (switched) {
         scrollToBottom(false);
