@@ -7,6 +7,7 @@
 #include <QLayout>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 
 #include "views/main/chat_bubble.h"
 
@@ -58,6 +59,17 @@ ChatHistoryKeys::ChatHistoryKeys(QScrollArea* messages) : QObject(messages), mes
 void ChatHistoryKeys::watch(ChatBubble* row) {
     row->setFocusPolicy(Qt::ClickFocus);
     row->installEventFilter(this);
+}
+
+ChatBubble* ChatHistoryKeys::holdingKeys() const { return current_ && current_->hasFocus() ? current_.data() : nullptr; }
+
+void ChatHistoryKeys::give(ChatBubble* row) {
+    row->setFocus(Qt::OtherFocusReason);
+    current_ = row;
+    QTimer::singleShot(0, row, [this, row] {
+        messages_->widget()->layout()->activate();
+        messages_->ensureWidgetVisible(row, 0, 0);
+    });
 }
 
 void ChatHistoryKeys::setHasRows(bool any) { messages_->setFocusPolicy(any ? Qt::StrongFocus : Qt::NoFocus); }

@@ -29,6 +29,10 @@ public:
     void setHasRows(bool any);
     // The row the keys are on, or were on last (null before any).
     ChatBubble* current() const { return current_; }
+    // The row holding the keys now, or null.
+    ChatBubble* holdingKeys() const;
+    // The keys to that row, brought into view once the layout placed it.
+    void give(ChatBubble* row);
 
     // What a reader hears of a row: its text, and its sender and time.
     static QString spokenText(const ChatBubble& row);

@@ -207,6 +207,8 @@ void ChatPane::refreshMessages() {
     std::map<std::string, ChatBubble*> kept;
     std::vector<ChatBubble*> ordered;
     QWidget* content = messages_->widget();
+    // A message holding the keys keeps them while messages come and go round it.
+    ChatBubble* held = switched ? nullptr : historyKeys_->holdingKeys();
     for (const ChatMsg& msg : msgs) {
         if (kept.count(msg.id)) continue;
         ChatBubble* row = switched ? nullptr : bubble(msg.id);
@@ -219,6 +221,15 @@ void ChatPane::refreshMessages() {
         kept[msg.id] = row;
         ordered.push_back(row);
     }
+    if (held) {
+        // Its message gone, the keys go to the first one still shown before it is hidden.
+        const auto stays = kept.find(held->msg().id);
+        if (stays == kept.end() || stays->second != held) {
+            const auto next = std::find_if(ordered.begin(), ordered.end(), [](ChatBubble* row) { return row->isVisible(); });
+            held = next == ordered.end() ? nullptr : *next;
+        }
+    }
+    if (held && !held->hasFocus()) historyKeys_->give(held);
     for (const auto& [id, row] : shown_) {
         if (kept.count(id) && kept[id] == row) continue;
         bubbles_->removeWidget(row);
@@ -241,7 +252,10 @@ void ChatPane::refreshMessages() {
     clear_->setVisible(!msgs.empty());
     historyKeys_->setHasRows(!msgs.empty());
     if (msgs.empty()) return;
-    if (switched) {
+    if (held) {
+        // Not pulled to the newest: the keys' message stays on screen.
+        historyKeys_->give(held);
+    } else if (switched) {
         scrollToBottom(false);
     } else if (grew) {
         scrollToBottom(true);
