@@ -205,6 +205,41 @@ def queue_row_by_keys(session, app, main_window):
     _tab_to_row(session, main_window, "传输队列", ("Down",))
 
 
+def with_cut_listing(session):
+    """A receive folder past the listing's limit: 5,010 files, 5,000 listed."""
+    for index in range(5010):
+        session.place_file("file-%04d.txt" % index)
+
+
+def searching_past_the_cut(session, app, main_window):
+    """A search for a name that is not among the files listed: the no-match text and its note."""
+    ds.wait_for(lambda: ds.find(main_window, "label", prefix="5000+ 个文件"), 30)
+    field = [node for node in ds.find(main_window, "text") if node.name == "搜索"][0]
+    field.queryComponent().grabFocus()
+    _keys(session, "z", "z", "z")
+    ds.wait_for(lambda: ds.find(main_window, "label", prefix="只搜索了已列出的"), 10)
+
+
+def with_chat_history(session):
+    """1,000 messages of the group chat, every third one this device's own, a minute apart."""
+    start = (time.time() - 86400) * 1000
+    msgs = [{"id": "m%04d" % k, "from": "self" if k % 3 == 0 else "dev-mac-1", "to": "all",
+             "fromName": "测试机" if k % 3 == 0 else "设计部的 MacBook", "ts": start + k * 60000,
+             "text": "第 %d 条消息" % k, "mine": k % 3 == 0} for k in range(1000)]
+    with open(os.path.join(session.data, "chat.json"), "w", encoding="utf-8") as out:
+        json.dump({"msgs": msgs}, out, ensure_ascii=False)
+
+
+def chat_history_by_keys(session, app, main_window):
+    """The chat opened, the history reached by Shift+Tab from the message box, two messages up."""
+    chat_just_opened(session, app, main_window)
+    chat = ds.window(app, "办公室聊天")
+    ds.wait_for(lambda: ds.find(chat, "list item", name="第 999 条消息"), 15)
+    subprocess.run(["xdotool", "mousemove", "0", "0"], env=session.env, check=True)
+    _keys(session, "shift+Tab", "shift+Tab", "Up", "Up")
+    ds.wait_for(lambda: ds.describe(ds.focused(chat)) == "list item '第 997 条消息'", 10)
+
+
 def with_team_strip(session):
     session.announce("dev-team-1", "MacBook Pro", team="研发部")
 
@@ -443,6 +478,10 @@ def main():
                  prepare=with_devices_and_files, running=file_row_by_keys, window_manager=True)
     shoot_screen(binary, os.path.join(folder, "screen-1280x720-queue-row-keys.png"), (1280, 720),
                  prepare=with_held_device, running=queue_row_by_keys, window_manager=True)
+    shoot_screen(binary, os.path.join(folder, "screen-1280x720-search-past-cut.png"), (1280, 720),
+                 prepare=with_cut_listing, running=searching_past_the_cut, window_manager=True)
+    shoot_screen(binary, os.path.join(folder, "screen-1280x720-chat-history-keys.png"), (1280, 720),
+                 prepare=with_chat_history, running=chat_history_by_keys, window_manager=True)
 
 
 if __name__ == "__main__":

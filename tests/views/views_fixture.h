@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QInputMethodEvent>
@@ -22,20 +23,36 @@
 
 namespace corvane::test {
 
-// Counts the times a widget is shown: an alert is heard each time it shows.
-class ShowCounter : public QObject {
+// The alerts shown inside a widget while it lives, read as a screen reader reads them: the
+// names asked for only after everything was told, so an alert renamed in between is heard
+// by its last name. A reader hears an alert as it shows.
+class TellsHeard : public QObject {
 public:
-    explicit ShowCounter(QWidget* widget) { widget->installEventFilter(this); }
-    int shows() const { return shows_; }
+    explicit TellsHeard(const QWidget& within) : within_(within) { qApp->installEventFilter(this); }
+    ~TellsHeard() override { qApp->removeEventFilter(this); }
+
+    // The names of the alerts shown, in the order shown.
+    QStringList alerts() const {
+        QStringList names;
+        for (const QAccessible::Id id : shown_) {
+            QAccessibleInterface* alert = QAccessible::accessibleInterface(id);
+            names << (alert && alert->isValid() ? alert->text(QAccessible::Name) : QStringLiteral("(gone)"));
+        }
+        return names;
+    }
 
 protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Show) ++shows_;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (event->type() != QEvent::Show || widget == nullptr || !within_.isAncestorOf(widget)) return false;
+        QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(widget);
+        if (shown && shown->role() == QAccessible::AlertMessage) shown_.push_back(QAccessible::uniqueId(shown));
         return false;
     }
 
 private:
-    int shows_ = 0;
+    const QWidget& within_;
+    std::vector<QAccessible::Id> shown_;
 };
 
 // A device on the network as the peer list shows it.

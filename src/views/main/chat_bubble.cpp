@@ -14,6 +14,7 @@
 #include <QTextLayout>
 #include <QVBoxLayout>
 
+#include "views/app_style.h"
 #include "views/controls.h"
 #include "views/data_labels.h"
 #include "views/theme.h"
@@ -214,6 +215,13 @@ ChatBubble::ChatBubble(const ChatMsg& msg, QWidget* parent) : QWidget(parent), m
     setObjectName(QStringLiteral("chatBubble"));
     build();
     setMsg(msg);
+}
+
+void ChatBubble::paintEvent(QPaintEvent*) {
+    if (!AppStyle::showsFocus(this)) return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    AppStyle::drawFocusRing(&painter, rect().adjusted(6, 0, -6, 0), 8);
 }
 
 void ChatBubble::build() {

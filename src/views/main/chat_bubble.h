@@ -100,6 +100,10 @@ public:
     // The burned placeholder; none until a message of this row needed it.
     QWidget* placeholder() const { return placeholder_; }
 
+protected:
+    // The ring round the message the keys are on.
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     void build();
     Qt::Alignment side() const { return msg_.mine ? Qt::AlignRight : Qt::AlignLeft; }

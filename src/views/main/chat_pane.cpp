@@ -24,6 +24,7 @@
 #include "views/dialog_keys.h"
 #include "views/main/chat_bubble.h"
 #include "views/main/chat_composer.h"
+#include "views/main/chat_history_keys.h"
 #include "views/theme.h"
 
 namespace corvane {
@@ -50,7 +51,6 @@ ChatPane::ChatPane(AppState& state, QWidget* parent) : QWidget(parent), state_(s
     messages_->setFrameShape(QFrame::NoFrame);
     messages_->setWidgetResizable(true);
     messages_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    messages_->setFocusPolicy(Qt::NoFocus);  // nothing in it to press: no Tab stop
     auto* content = new QWidget(messages_);
     Theme::setBackground(content, Theme::primary(0.015));
     bubbles_ = new QVBoxLayout(content);
@@ -58,6 +58,8 @@ ChatPane::ChatPane(AppState& state, QWidget* parent) : QWidget(parent), state_(s
     bubbles_->setSpacing(2);
     bubbles_->addStretch(1);
     messages_->setWidget(content);
+    // One Tab stop: the keys walk the messages inside it.
+    historyKeys_ = new ChatHistoryKeys(messages_);
     column->addWidget(messages_, 1);
 
     column->addWidget(new Rule(Qt::Horizontal, this));
@@ -205,17 +207,29 @@ void ChatPane::refreshMessages() {
     std::map<std::string, ChatBubble*> kept;
     std::vector<ChatBubble*> ordered;
     QWidget* content = messages_->widget();
+    // A message holding the keys keeps them while messages come and go round it.
+    ChatBubble* held = switched ? nullptr : historyKeys_->holdingKeys();
     for (const ChatMsg& msg : msgs) {
         if (kept.count(msg.id)) continue;
         ChatBubble* row = switched ? nullptr : bubble(msg.id);
         if (!row) {
             row = new ChatBubble(msg, content);
+            historyKeys_->watch(row);
         } else if (!(row->msg() == msg)) {
             row->setMsg(msg);
         }
         kept[msg.id] = row;
         ordered.push_back(row);
     }
+    if (held) {
+        // Its message gone, the keys go to the first one still shown before it is hidden.
+        const auto stays = kept.find(held->msg().id);
+        if (stays == kept.end() || stays->second != held) {
+            const auto next = std::find_if(ordered.begin(), ordered.end(), [](ChatBubble* row) { return row->isVisible(); });
+            held = next == ordered.end() ? nullptr : *next;
+        }
+    }
+    if (held && !held->hasFocus()) historyKeys_->give(held);
     for (const auto& [id, row] : shown_) {
         if (kept.count(id) && kept[id] == row) continue;
         bubbles_->removeWidget(row);
@@ -236,8 +250,12 @@ void ChatPane::refreshMessages() {
     shownConv_ = state_.chatCurrent();
     shownCount_ = msgs.size();
     clear_->setVisible(!msgs.empty());
+    historyKeys_->setHasRows(!msgs.empty());
     if (msgs.empty()) return;
-    if (switched) {
+    if (held) {
+        // Not pulled to the newest: the keys' message stays on screen.
+        historyKeys_->give(held);
+    } else if (switched) {
         scrollToBottom(false);
     } else if (grew) {
         scrollToBottom(true);

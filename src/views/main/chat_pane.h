@@ -5,6 +5,8 @@
 // switch, message field, "发送"). It holds only the draft, the read-once
 // switch and the open confirmation; everything else is read from AppState.
 //
+// The messages are one Tab stop walked by keys (ChatHistoryKeys).
+//
 // The list follows its newest message: after a new message it scrolls to the
 // bottom with a 0.15 s ease-out, after a change of conversation at once; both
 // wait for the layout, and neither timer nor animation outlives the window.
@@ -26,6 +28,7 @@ namespace corvane {
 
 class AppState;
 class ChatBubble;
+class ChatHistoryKeys;
 class ComposerEdit;
 class ElidedLabel;
 class PlainLabel;
@@ -45,6 +48,7 @@ public:
 
     ChatBubble* bubble(const std::string& id) const;
     QScrollArea* messages() const { return messages_; }
+    ChatHistoryKeys* historyKeys() const { return historyKeys_; }
     ComposerEdit* input() const { return input_; }
     QMessageBox* clearAlert() const { return clearAlert_; }
 
@@ -66,6 +70,7 @@ private:
     QPushButton* clear_ = nullptr;
     QScrollArea* messages_ = nullptr;
     QVBoxLayout* bubbles_ = nullptr;
+    ChatHistoryKeys* historyKeys_ = nullptr;
     std::map<std::string, ChatBubble*> shown_;
     std::string shownConv_;
     size_t shownCount_ = 0;

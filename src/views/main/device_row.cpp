@@ -104,6 +104,10 @@ QRect DeviceRow::badgeRect(const QRect& row, const DeviceRowLook& look) {
     const QFontMetrics metrics(badgeFont());
     const int w = metrics.horizontalAdvance(*look.badge) + 2 * kBadgePadH;
     const int h = metrics.height() + 2 * kBadgePadV;
+    if (look.badgeBesideTitle) {
+        const int titleTop = row.top() + (row.height() - textBlockHeight()) / 2;
+        return {row.right() + 1 - kPadH - w, titleTop + (QFontMetrics(titleFont()).height() - h) / 2, w, h};
+    }
     return {row.right() + 1 - kPadH - w, row.top() + (row.height() - h) / 2, w, h};
 }
 
@@ -114,6 +118,14 @@ QRect DeviceRow::textRect(const QRect& row, const DeviceRowLook& look) {
     if (look.badge) right = badgeRect(row, look).left() - kGap - 2;
     const int h = textBlockHeight();
     return {left, row.top() + (row.height() - h) / 2, std::max(0, right - left), h};
+}
+
+QRect DeviceRow::subtitleRect(const QRect& row, const DeviceRowLook& look) {
+    QRect line = textRect(row, look);
+    line.setTop(line.top() + QFontMetrics(titleFont()).height() + 1);
+    line.setHeight(QFontMetrics(subtitleFont()).height());
+    if (look.badgeBesideTitle) line.setRight(row.right() - kPadH - 2);
+    return line;
 }
 
 QString DeviceRow::shownSubtitle(const DeviceRowLook& look, int width) {
@@ -158,7 +170,6 @@ void DeviceRow::paint(QPainter& painter, const QRect& row, const DeviceRowLook& 
 
     const QRect text = textRect(row, look);
     const QFontMetrics titleMetrics(titleFont());
-    const QFontMetrics subtitleMetrics(subtitleFont());
     QString title = look.title;
     title.replace(QLatin1Char('\n'), QLatin1Char(' '));
     painter.setFont(titleFont());
@@ -167,8 +178,8 @@ void DeviceRow::paint(QPainter& painter, const QRect& row, const DeviceRowLook& 
                      titleMetrics.elidedText(title, Qt::ElideRight, text.width()));
     painter.setFont(subtitleFont());
     painter.setPen(Theme::secondary());
-    painter.drawText(QRect(text.left(), text.top() + titleMetrics.height() + 1, text.width(), subtitleMetrics.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, shownSubtitle(look, text.width()));
+    const QRect subtitle = subtitleRect(row, look);
+    painter.drawText(subtitle, Qt::AlignLeft | Qt::AlignVCenter, shownSubtitle(look, subtitle.width()));
 
     if (look.badge) {
         const QRect badge = badgeRect(row, look);

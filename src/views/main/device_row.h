@@ -31,6 +31,9 @@ struct DeviceRowLook {
     bool selected = false;
     // The whole subtitle as the tooltip (this device's row, whose address may be cut).
     bool subtitleToolTip = false;
+    // The badge beside the title rather than centred on the row, so the subtitle runs under
+    // it to the row's end (this device's row: its short title leaves room for a whole address).
+    bool badgeBesideTitle = false;
     bool operator==(const DeviceRowLook&) const = default;
 };
 
@@ -52,8 +55,11 @@ public:
     static QRect tileRect(const QRect& row);
     static QRect textRect(const QRect& row, const DeviceRowLook& look);
     static QRect badgeRect(const QRect& row, const DeviceRowLook& look);
+    // Where the subtitle line is drawn.
+    static QRect subtitleRect(const QRect& row, const DeviceRowLook& look);
     QRect textRect() const { return textRect(rect(), look_); }
     QRect badgeRect() const { return badgeRect(rect(), look_); }
+    QRect subtitleRect() const { return subtitleRect(rect(), look_); }
     // The subtitle as it is drawn in a line of that width.
     static QString shownSubtitle(const DeviceRowLook& look, int width);
     QString shownSubtitle(int width) const { return shownSubtitle(look_, width); }

@@ -2,10 +2,12 @@
 
 #include <QLabel>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/app_state.h"
 #include "app/remote_download.h"
+#include "views/announcer.h"
 #include "views/main/file_list_model.h"
 #include "views/controls.h"
 #include "views/data_labels.h"
@@ -29,9 +31,26 @@ void FileListView::setModel(QAbstractItemModel* model) {
     });
 }
 
+namespace {
+
+// How long the typing pauses before a search's result is told.
+constexpr int tellResultAfterMs = 400;
+
+}  // namespace
+
 FileArea::FileArea(AppState& state, QWidget* parent) : QStackedWidget(parent), state_(state) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    list_ = new FileListView(this);
+    listPage_ = new QWidget(this);
+    auto* listColumn = new QVBoxLayout(listPage_);
+    listColumn->setContentsMargins(0, 0, 0, 0);
+    listColumn->setSpacing(0);
+    note_ = new PlainLabel({}, listPage_);
+    note_->setObjectName(QStringLiteral("fileSearchNote"));
+    note_->setFont(Theme::font(11));
+    note_->setContentsMargins(20, 6, 20, 6);
+    Theme::setTextColor(note_, Theme::secondary());
+    note_->hide();
+    list_ = new FileListView(listPage_);
     list_->setObjectName(QStringLiteral("fileList"));
     list_->setAccessibleName(QStringLiteral("文件"));
     QPalette palette = list_->palette();
@@ -63,13 +82,24 @@ FileArea::FileArea(AppState& state, QWidget* parent) : QStackedWidget(parent), s
     column->addWidget(emptyText_, 0, Qt::AlignHCenter);
     column->addWidget(emptyHint_, 0, Qt::AlignHCenter);
     column->addStretch(1);
-    addWidget(list_);
+    listColumn->addWidget(note_);
+    listColumn->addWidget(list_, 1);
+    addWidget(listPage_);
     addWidget(empty_);
+    announcer_ = new Announcer(this);
+    tellResult_ = new QTimer(this);
+    tellResult_->setSingleShot(true);
+    tellResult_->setInterval(tellResultAfterMs);
+    connect(tellResult_, &QTimer::timeout, this, [this] {
+        if (searching() && !state_.loadingFiles()) announcer_->announce(searchResult());
+    });
+    connect(&state_, &AppState::searchTextChanged, tellResult_, qOverload<>(&QTimer::start));
 
     connect(&state_, &AppState::filesChanged, this, &FileArea::showFiles);
     connect(&state_, &AppState::searchTextChanged, this, &FileArea::showFiles);
     connect(&state_, &AppState::targetChanged, this, &FileArea::showFiles);
     connect(&state_, &AppState::loadingFilesChanged, this, &FileArea::showEmpty);
+    connect(&state_, &AppState::filesTruncatedChanged, this, &FileArea::showEmpty);
     showFiles();
 }
 
@@ -77,22 +107,42 @@ void FileArea::showFiles() {
     std::vector<FileItem> shown = state_.filteredFiles();
     const bool none = shown.empty();
     model_->setFiles(std::move(shown), !state_.target().isLocal());
-    setCurrentWidget(none ? empty_ : static_cast<QWidget*>(list_));
+    setCurrentWidget(none ? empty_ : listPage_);
     showEmpty();
 }
 
+bool FileArea::searching() const { return !state_.searchText().empty(); }
+
+QString FileArea::searchNote() const {
+    if (!searching() || !state_.filesTruncated()) return {};
+    return QStringLiteral("只搜索了已列出的 %1 个文件").arg(state_.files().size());
+}
+
+QString FileArea::searchResult() const {
+    const size_t found = state_.filteredFiles().size();
+    const QString result =
+        found == 0 ? QStringLiteral("没有匹配的文件") : QStringLiteral("找到 %1 个文件").arg(found);
+    const QString note = searchNote();
+    return note.isEmpty() ? result : result + QStringLiteral("，") + note;
+}
+
 void FileArea::showEmpty() {
+    note_->setText(searchNote());
+    note_->setVisible(!note_->text().isEmpty());
     const bool loading = state_.loadingFiles();
-    const bool searching = !state_.searchText().empty();
     emptyIcon_->setSymbol(loading ? "arrow.triangle.2.circlepath" : "tray");
     if (loading) {
         emptyText_->setText(QStringLiteral("正在读取…"));
     } else {
-        emptyText_->setText(searching ? QStringLiteral("没有匹配的文件") : QStringLiteral("还没有文件"));
+        emptyText_->setText(searching() ? QStringLiteral("没有匹配的文件") : QStringLiteral("还没有文件"));
     }
-    emptyHint_->setText(state_.target().isLocal() ? QStringLiteral("把文件拖到上面，或点「选择文件」")
-                                                  : QStringLiteral("把文件拖到上面，会直接发到这台设备"));
-    emptyHint_->setVisible(!searching && !loading);
+    if (searching()) {
+        emptyHint_->setText(searchNote());
+    } else {
+        emptyHint_->setText(state_.target().isLocal() ? QStringLiteral("把文件拖到上面，或点「选择文件」")
+                                                      : QStringLiteral("把文件拖到上面，会直接发到这台设备"));
+    }
+    emptyHint_->setVisible(!loading && !emptyHint_->text().isEmpty());
 }
 
 namespace {

@@ -59,7 +59,7 @@ std::vector<FileRowButton> FileRowDelegate::buttons(bool remote) {
                 {"trash", QStringLiteral("删除"), FileAction::remove, true}};
     }
     return {{"arrow.up.forward.app", QStringLiteral("打开"), FileAction::open},
-            {"folder", QStringLiteral("在 Finder 中显示"), FileAction::reveal},
+            {"folder", QStringLiteral("在文件管理器中显示"), FileAction::reveal},
             {"trash", QStringLiteral("删除"), FileAction::remove, true}};
 }
 

@@ -102,7 +102,8 @@ void QueuePanel::tellNewFailures() {
     std::erase_if(told_, [&listed](const std::string& id) { return !listed.count(id); });
     if (lastFailed < 0) return;
     list_->scrollTo(model_->index(lastFailed));
-    announcer_->announce(heard.join(QStringLiteral("；")));
+    // Each failure told on its own: a reader hears every row in its own words.
+    for (const QString& failure : heard) announcer_->announce(failure);
 }
 
 }  // namespace corvane

@@ -16,9 +16,10 @@ namespace corvane {
 
 namespace {
 
-// A row's progress as a screen reader meets it: a bar inside the row whose value is the
-// whole percent the row's name shows.
-class ProgressAccessible : public QAccessibleInterface, public QAccessibleValueInterface {
+// A row's progress as a screen reader meets it: a bar inside the row whose description is
+// the whole percent the row's name shows ("37%"). Nobody can change it, so it offers no
+// value to set: the accessibility bridge offers Increase and Decrease on whatever has one.
+class ProgressAccessible : public QAccessibleInterface {
 public:
     ProgressAccessible(RowActionList* list, int row, QAccessibleInterface* owner)
         : list_(list), row_(row), owner_(owner) {}
@@ -33,7 +34,11 @@ public:
     int indexOfChild(const QAccessibleInterface*) const override { return -1; }
     QAccessible::Role role() const override { return QAccessible::ProgressBar; }
     QString text(QAccessible::Text kind) const override {
-        return kind == QAccessible::Name && list_ ? list_->progressName() : QString();
+        if (!list_) return {};
+        if (kind == QAccessible::Name) return list_->progressName();
+        if (kind != QAccessible::Description || !isValid()) return {};
+        const std::optional<int> progress = list_->progressOf(list_->model()->index(row_, 0));
+        return QString::number(progress.value_or(0)) + QLatin1Char('%');
     }
     void setText(QAccessible::Text, const QString&) override {}
     QRect rect() const override { return owner_->rect(); }
@@ -42,18 +47,6 @@ public:
         state.focusable = state.focused = false;
         return state;
     }
-    void* interface_cast(QAccessible::InterfaceType type) override {
-        return type == QAccessible::ValueInterface ? static_cast<QAccessibleValueInterface*>(this) : nullptr;
-    }
-
-    QVariant currentValue() const override {
-        const std::optional<int> progress = isValid() ? list_->progressOf(list_->model()->index(row_, 0)) : std::nullopt;
-        return progress ? QVariant(*progress) : QVariant(0);
-    }
-    void setCurrentValue(const QVariant&) override {}
-    QVariant maximumValue() const override { return 100; }
-    QVariant minimumValue() const override { return 0; }
-    QVariant minimumStepSize() const override { return 1; }
 
     void setRow(int row) { row_ = row; }
 
@@ -371,8 +364,8 @@ void RowActionList::dataChanged(const QModelIndex& topLeft, const QModelIndex& b
         QAccessibleInterface* bar = static_cast<RowAccessible*>(item)->madeBar();
         const std::optional<int> progress = progressOf(model()->index(kept->first, 0));
         if (bar && progress) {
-            QAccessibleValueChangeEvent value(bar, *progress);
-            QAccessible::updateAccessibility(&value);
+            QAccessibleEvent percent(bar, QAccessible::DescriptionChanged);
+            QAccessible::updateAccessibility(&percent);
         }
     }
 }

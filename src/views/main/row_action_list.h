@@ -19,9 +19,10 @@
 // Over accessibility each row is an item of its own (a list item, or the role the
 // owner gives, checkable where the owner says), named by the model's
 // Qt::AccessibleTextRole; when the owner gives rows a progress, the item holds a
-// named progress bar with that value. A row whose data changes tells its new
-// name and value at once. The items of rows that stay are kept while other rows
-// come and go; only rows that change places (a new order, a reset) make new ones.
+// named progress bar described by that percent, with nothing to set or act on. A
+// row whose data changes tells its new name and percent at once. The items of rows
+// that stay are kept while other rows come and go; only rows that change places (a
+// new order, a reset) make new ones.
 
 #include <functional>
 #include <map>

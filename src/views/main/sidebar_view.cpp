@@ -226,6 +226,7 @@ DeviceRowLook SidebarView::localLook() const {
     look.badgeColor = Theme::tint(Tint::green);
     look.selected = state_.target().isLocal();
     look.subtitleToolTip = true;
+    look.badgeBesideTitle = true;
     return look;
 }
 

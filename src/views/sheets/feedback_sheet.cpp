@@ -5,6 +5,7 @@
 #include <QAccessibleWidget>
 #include <QButtonGroup>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -59,10 +60,53 @@ private:
 };
 
 QAccessibleInterface* segmentAccessible(const QString&, QObject* object) {
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (widget == nullptr) return nullptr;
+    // The picker is a named group of radio buttons.
+    if (widget->objectName() == QStringLiteral("feedbackKinds")) return new QAccessibleWidget(widget, QAccessible::Grouping);
     auto* button = qobject_cast<QPushButton*>(object);
     if (button == nullptr || !button->objectName().startsWith(QStringLiteral("feedbackKind:"))) return nullptr;
     return new SegmentAccessible(button);
 }
+
+// The segments keyed as a group of radio buttons: Tab and Shift+Tab stop only on the
+// chosen one, and the arrows choose the one before or after it, round the group, the
+// keys going with the choice and never leaving the group.
+class RadioKeys : public QObject {
+public:
+    explicit RadioKeys(QButtonGroup* group) : QObject(group), group_(group) {
+        for (QAbstractButton* button : group_->buttons()) button->installEventFilter(this);
+        connect(group_, &QButtonGroup::buttonToggled, this, [this] { stopOnChosen(); });
+        stopOnChosen();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const int step = stepOf(static_cast<QKeyEvent*>(event)->key());
+        if (step == 0) return false;
+        const QList<QAbstractButton*> buttons = group_->buttons();
+        const int at = int(buttons.indexOf(static_cast<QAbstractButton*>(watched)));
+        QAbstractButton* next = buttons.at((at + step + int(buttons.size())) % int(buttons.size()));
+        next->setChecked(true);
+        next->setFocus(step < 0 ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        return true;
+    }
+
+private:
+    static int stepOf(int key) {
+        if (key == Qt::Key_Left || key == Qt::Key_Up) return -1;
+        if (key == Qt::Key_Right || key == Qt::Key_Down) return 1;
+        return 0;
+    }
+    void stopOnChosen() {
+        for (QAbstractButton* button : group_->buttons()) {
+            button->setFocusPolicy(button->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+        }
+    }
+
+    QButtonGroup* group_;
+};
 
 // One segment of the category picker; the first and last get the rounded ends.
 QPushButton* segment(const QString& title, int index, int count, QWidget* parent) {
@@ -122,18 +166,23 @@ QWidget* FeedbackSheet::makeForm() {
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(14);
 
-    auto* picker = new QHBoxLayout();
+    auto* pickerBox = new QWidget(form);
+    pickerBox->setObjectName(QStringLiteral("feedbackKinds"));
+    pickerBox->setAccessibleName(QStringLiteral("反馈类型"));
+    auto* picker = new QHBoxLayout(pickerBox);
+    picker->setContentsMargins(0, 0, 0, 0);
     picker->setSpacing(0);
     kind_ = new QButtonGroup(form);
     kind_->setExclusive(true);
     for (int i = 0; i < kinds.size(); ++i) {
-        QPushButton* button = segment(kinds[i], i, int(kinds.size()), form);
+        QPushButton* button = segment(kinds[i], i, int(kinds.size()), pickerBox);
         button->setChecked(i == 0);
         kind_->addButton(button, i);
         picker->addWidget(button);
     }
     picker->addStretch(1);
-    rows->addLayout(picker);
+    new RadioKeys(kind_);
+    rows->addWidget(pickerBox);
 
     auto* textBlock = new QVBoxLayout();
     textBlock->setSpacing(5);

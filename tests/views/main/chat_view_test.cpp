@@ -22,6 +22,7 @@
 #include "views/main/chat_bubble.h"
 #include "views/main/chat_composer.h"
 #include "views/main/chat_conv_list.h"
+#include "views/main/chat_history_keys.h"
 #include "views/main/chat_pane.h"
 #include "views/main/chat_view.h"
 #include "views/main/root_sheets.h"
@@ -629,6 +630,106 @@ TEST_F(ChatTest, noScrollFiresAfterTheWindowClosed) {
     view.reset();                    // the window goes before the loop runs again
     settle();
     SUCCEED();
+}
+
+// The history could not be read by keys: the pane was no Tab stop, no key scrolled it, and
+// a reader met only the bubbles on screen. Each step presses a key where the keys are and
+// names the message they reach (by its number; -1: out of the pane, to the named control).
+TEST_F(ChatTest, theHistoryIsOneTabStopWalkedByKeysAndEachMessageIsReadWithSenderAndTime) {
+    std::vector<ChatMsg> history;
+    for (int k = 0; k < 300; ++k) {
+        history.push_back(message("m" + std::to_string(k), "all", "第 " + std::to_string(k) + " 条", k % 7 == 0));
+        history.back().ts += k * 60'000.0;
+    }
+    state->setChatConvs({conv("all", "全员频道")});
+    state->setChatMsgs({{"all", history}});
+    state->setChatCurrent("all");
+    open();
+    QApplication::setActiveWindow(view.get());
+    ASSERT_TRUE(test::qtWaitFor([&] { return view->isActiveWindow(); }));
+    QScrollArea* pane = this->pane()->messages();
+    const auto bubbleOf = [&](int k) { return this->pane()->bubble("m" + std::to_string(k)); };
+    const auto onScreen = [&](QWidget* row) {
+        const QRect shown(row->mapTo(pane->viewport(), QPoint(0, 0)), row->size());
+        return pane->viewport()->rect().intersects(shown);
+    };
+    const auto at = [&] {
+        for (int k = 0; k < 300; ++k) {
+            if (QApplication::focusWidget() == bubbleOf(k)) return k;
+        }
+        return -1;
+    };
+    this->pane()->input()->setFocus(Qt::TabFocusReason);
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int reached;  // the message; -1: the control named
+        const char* control;
+    } steps[] = {
+        {Qt::Key_Backtab, Qt::ShiftModifier, -1, "chatBurnToggle"},
+        {Qt::Key_Backtab, Qt::ShiftModifier, 299, ""},  // into the pane: the newest
+        {Qt::Key_Up, {}, 298, ""},
+        {Qt::Key_Up, {}, 297, ""},
+        {Qt::Key_Down, {}, 298, ""},
+        {Qt::Key_Home, {}, 0, ""},
+        {Qt::Key_Up, {}, 0, ""},
+        {Qt::Key_Down, {}, 1, ""},
+        {Qt::Key_End, Qt::ControlModifier, 299, ""},
+        {Qt::Key_Down, {}, 299, ""},
+        {Qt::Key_Backtab, Qt::ShiftModifier, -1, "chatDone"},
+        {Qt::Key_Tab, {}, 299, ""},  // back where the keys left
+        {Qt::Key_Home, Qt::ControlModifier, 0, ""},
+        {Qt::Key_Tab, {}, -1, "chatBurnToggle"},
+        {Qt::Key_Backtab, Qt::ShiftModifier, 0, ""},
+    };
+    for (const auto& step : steps) {
+        const int from = at();
+        QTest::keyClick(QApplication::focusWidget(), step.key, step.modifiers);
+        const std::string what = std::to_string(from) + " then key " + std::to_string(step.key);
+        if (step.reached < 0) {
+            ASSERT_NE(QApplication::focusWidget(), nullptr) << what;
+            EXPECT_EQ(QApplication::focusWidget()->objectName(), QString::fromUtf8(step.control)) << what;
+            continue;
+        }
+        EXPECT_EQ(at(), step.reached) << what;
+        ChatBubble* row = bubbleOf(step.reached);
+        EXPECT_TRUE(onScreen(row)) << what << ": the message the keys are on is off screen";
+        QAccessibleInterface* item = QAccessible::queryAccessibleInterface(row);
+        EXPECT_EQ(item->role(), QAccessible::ListItem) << what;
+        EXPECT_EQ(item->parent()->role(), QAccessible::List) << what;
+        EXPECT_EQ(item->text(QAccessible::Name), QString::fromStdString(history[size_t(step.reached)].text)) << what;
+        const QString sender = step.reached % 7 == 0 ? QStringLiteral("我") : QStringLiteral("<b>A&B</b>");
+        EXPECT_EQ(item->text(QAccessible::Description),
+                  sender + QStringLiteral(" · ") + QString::fromStdString(history[size_t(step.reached)].timeText()))
+            << what;
+        EXPECT_TRUE(item->state().focused) << what;
+    }
+    // Page Down and Page Up go by what the pane shows, the message reached on screen.
+    for (const Qt::Key key : {Qt::Key_PageDown, Qt::Key_PageDown, Qt::Key_PageUp}) {
+        const int from = at();
+        const int scrolled = pane->verticalScrollBar()->value();
+        QTest::keyClick(QApplication::focusWidget(), key);
+        const int step = key == Qt::Key_PageDown ? 1 : -1;
+        EXPECT_GT((at() - from) * step, 2) << "from " << from << " to " << at();
+        EXPECT_GT((pane->verticalScrollBar()->value() - scrolled) * step, pane->viewport()->height() / 2);
+        ASSERT_GE(at(), 0);
+        EXPECT_TRUE(onScreen(bubbleOf(at()))) << at();
+    }
+    // Messages come and go while the keys read the history: when their own message leaves,
+    // the first one shown takes them; a new one arriving leaves them on their message, on
+    // screen, and the pane is not pulled to the newest.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home);
+    ASSERT_EQ(at(), 0);
+    state->setChatMsgs({{"all", std::vector<ChatMsg>(history.begin() + 10, history.end())}});
+    settle();
+    EXPECT_EQ(at(), 10) << "the keys were lost with their message";
+    EXPECT_TRUE(onScreen(bubbleOf(10)));
+    for (int k = 0; k < 3; ++k) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    ASSERT_EQ(at(), 13);
+    state->appendChat("all", message("m300", "all", "第 300 条"), false);
+    test::qtSpin(std::chrono::milliseconds(100));  // the pane's scroll after a new message is done by then
+    EXPECT_EQ(at(), 13) << "a new message took the keys";
+    EXPECT_TRUE(onScreen(bubbleOf(13))) << "the pane was pulled to the newest";
 }
 
 }  // namespace

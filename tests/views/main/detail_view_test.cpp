@@ -228,11 +228,11 @@ TEST_F(DetailTest, emptyStatesLoadingBlankSearchAndPeers) {
         state->setLoadingFiles(step.loading);
         FileArea* area = pane.fileArea();
         if (!step.text) {
-            EXPECT_EQ(area->currentWidget(), area->list()) << step.what;
+            EXPECT_EQ(area->currentWidget(), area->listPage()) << step.what;
             EXPECT_EQ(area->model()->rowCount(), 2) << step.what;
             continue;
         }
-        EXPECT_NE(area->currentWidget(), area->list()) << step.what;
+        EXPECT_NE(area->currentWidget(), area->listPage()) << step.what;
         EXPECT_EQ(text("fileEmptyText"), QString::fromUtf8(step.text)) << step.what;
         EXPECT_EQ(shown("fileEmptyHint"), step.hint != nullptr) << step.what;
         if (step.hint) {
@@ -240,6 +240,54 @@ TEST_F(DetailTest, emptyStatesLoadingBlankSearchAndPeers) {
         }
         EXPECT_EQ(child<SymbolLabel>(pane, "fileEmptyIcon")->symbol(), QString::fromUtf8(step.icon)) << step.what;
         EXPECT_EQ(shown("searchClear"), !step.search.empty()) << step.what;
+    }
+}
+
+// A listing cut at its limit is cut anywhere in the sorted order: a search that found
+// nothing read "没有匹配的文件" for a file that exists, and a reader heard nothing of it.
+// Each step lists three files, cut or whole, types a search and reads the no-match hint
+// or the note above the matches, and what a reader hears once the typing pauses.
+TEST_F(DetailTest, aSearchOverACutListingSaysItSearchedOnlyTheFilesListedAndIsHeard) {
+    struct Step {
+        bool cut;
+        std::string search;
+        const char* emptyText;  // null: the matches are listed
+        const char* note;       // the hint under no match, or the note above the matches ("": none)
+        const char* heard;      // "": nothing
+    };
+    const Step steps[] = {
+        {true, "zzz", "没有匹配的文件", "只搜索了已列出的 3 个文件", "没有匹配的文件，只搜索了已列出的 3 个文件"},
+        {true, ".txt", nullptr, "只搜索了已列出的 3 个文件", "找到 2 个文件，只搜索了已列出的 3 个文件"},
+        {true, "", nullptr, "", ""},
+        {false, "zzz", "没有匹配的文件", "", "没有匹配的文件"},
+        {false, "a", nullptr, "", "找到 1 个文件"},
+    };
+    const std::vector<FileItem> three = {{"a.txt", "a.txt", 1, 0}, {"b.txt", "b.txt", 1, 0}, {"c.log", "c.log", 1, 0}};
+    FileArea* area = pane.fileArea();
+    for (const Step& step : steps) {
+        const std::string what = (step.cut ? "cut, " : "whole, ") + step.search;
+        state->setSearchText("");
+        state->setFiles(three);
+        state->setFilesTruncated(step.cut);
+        settle();
+        const test::TellsHeard heard(pane);
+        state->setSearchText(step.search);
+        settle();
+        if (step.emptyText) {
+            EXPECT_NE(area->currentWidget(), area->listPage()) << what;
+            EXPECT_EQ(text("fileEmptyText"), QString::fromUtf8(step.emptyText)) << what;
+            EXPECT_EQ(shown("fileEmptyHint") ? text("fileEmptyHint") : QString(), QString::fromUtf8(step.note)) << what;
+        } else {
+            EXPECT_EQ(area->currentWidget(), area->listPage()) << what;
+            EXPECT_EQ(shown("fileSearchNote") ? text("fileSearchNote") : QString(), QString::fromUtf8(step.note)) << what;
+        }
+        if (*step.heard) {
+            ASSERT_TRUE(test::qtWaitFor([&] { return !heard.alerts().empty(); }, std::chrono::seconds(5))) << what;
+            EXPECT_EQ(heard.alerts(), QStringList{QString::fromUtf8(step.heard)}) << what;
+        } else {
+            test::qtSpin(std::chrono::milliseconds(600));
+            EXPECT_EQ(heard.alerts(), QStringList{}) << what;
+        }
     }
 }
 

@@ -83,7 +83,7 @@ TEST(FileRowLook, remoteRowsNeverRevealLocalRowsNeverDownloadBothDeleteInRed) {
                                           {"arrow.down.forward.circle", "下载并用默认程序打开", FileAction::open, false},
                                           {"trash", "删除", FileAction::remove, true}};
     const std::vector<Expected> local = {{"arrow.up.forward.app", "打开", FileAction::open, false},
-                                         {"folder", "在 Finder 中显示", FileAction::reveal, false},
+                                         {"folder", "在文件管理器中显示", FileAction::reveal, false},
                                          {"trash", "删除", FileAction::remove, true}};
     for (const bool isRemote : {true, false}) {
         const auto buttons = FileRowDelegate::buttons(isRemote);
@@ -210,7 +210,7 @@ TEST_F(FileAreaTest, localButtonsOpenRevealAndDeleteTheRowsFileAfterTheClick) {
     test::writeFile(state->root() / "b.txt", "b");
     state->setFiles({{"docs/a.txt", "a.txt", 1, 0}, {"b.txt", "b.txt", 1, 0}});
     settle();
-    ASSERT_EQ(area.currentWidget(), area.list());
+    ASSERT_EQ(area.currentWidget(), area.listPage());
 
     click(FileRowDelegate::buttonRect(rowRect(0), 0).center());
     EXPECT_TRUE(openedPaths.empty()) << "the action waits for the event loop";

@@ -1,13 +1,14 @@
 """The file list and the send queue without a mouse, with openbox running on a
 1280x720 screen, real keys typed through the X server (xdotool) and the window
 read over AT-SPI as a screen reader reads it:
-- a queue row's name and its progress bar's value are told together, the same
+- a queue row's name and its progress bar's percent are told together, the same
   percent, at each chunk that goes out;
 - Tab reaches the queue; its active row offers "取消" as its one action and holds
-  a progress bar whose value is the percent its name shows; Shift+F10 opens a
+  a progress bar described by the percent its name shows, offering no action
+  (no Increase or Decrease on a bar nobody can change); Shift+F10 opens a
   menu of that one action, focused as it opens, and Return cancels the transfer;
 - Tab reaches the file list; the arrows move the focus between rows; a local row
-  offers "打开", "在 Finder 中显示" and "删除" as its actions, and the Menu key
+  offers "打开", "在文件管理器中显示" and "删除" as its actions, and the Menu key
   opens a menu of the same three names whose first, "打开", a screen reader hears
   focused as it opens; Return opens a file just received (the recording xdg-open
   gets its path), Delete deletes another;
@@ -28,7 +29,7 @@ import desktop_session as ds  # noqa: E402
 
 check = ds.check
 HELD_PORT = ds.FIRST_HTTP_PORT + 62
-FILE_ACTIONS = ["打开", "在 Finder 中显示", "删除"]
+FILE_ACTIONS = ["打开", "在文件管理器中显示", "删除"]
 SENT = "大文件.bin"
 CHUNKS = 5  # of 4 MiB
 PERCENT = re.compile(r" · (\d+)%$")
@@ -84,9 +85,9 @@ class Desktop:
 
 class Told:
     """What the program tells a screen reader of the sent file's row as it changes: its
-    new names and its bar's values, in the order told."""
+    new names and its bar's percents, in the order told."""
 
-    EVENTS = ("object:property-change:accessible-name", "object:property-change:accessible-value")
+    EVENTS = ("object:property-change:accessible-name", "object:property-change:accessible-description")
 
     def __init__(self):
         import pyatspi
@@ -98,8 +99,8 @@ class Told:
         try:
             if event.type.endswith("accessible-name") and event.source.name.startswith(SENT):
                 self.told.append(("name", event.source.name))
-            elif event.type.endswith("accessible-value") and event.source.parent.name.startswith(SENT):
-                self.told.append(("value", int(event.source.queryValue().currentValue)))
+            elif event.type.endswith("accessible-description") and event.source.parent.name.startswith(SENT):
+                self.told.append(("value", bar_percent(event.source)))
         except Exception as error:
             if not ds.gone(error):
                 raise
@@ -116,6 +117,21 @@ class Told:
         import pyatspi
         for kind in self.EVENTS:
             pyatspi.Registry.deregisterEventListener(self.hear, kind)
+
+
+def offered(node):
+    """Every action a reader finds on the node (none where it has no Action interface)."""
+    try:
+        action = node.queryAction()
+    except NotImplementedError:
+        return []
+    return [action.getName(index) for index in range(action.nActions)]
+
+
+def bar_percent(bar):
+    """The whole percent a row's progress bar is described by ("37%")."""
+    check(re.fullmatch(r"\d+%", bar.description or ""), "the bar is described as %r" % bar.description)
+    return int(bar.description[:-1])
 
 
 def told_together(desk, held, told):
@@ -140,7 +156,7 @@ def told_together(desk, held, told):
 
         told.until(heard)
         check(heard(told.told), "after %d chunks the row was told %r" % (chunks, told.told[start:]))
-        name, value = ds.fresh(row).name, int(ds.fresh(bar).queryValue().currentValue)
+        name, value = ds.fresh(row).name, bar_percent(ds.fresh(bar))
         check(PERCENT.search(name).group(1) == str(percent) and value == percent,
               "after %d chunks the row reads %r and its bar %d" % (chunks, name, value))
     kinds = [kind for kind, _ in told.told]
@@ -156,7 +172,8 @@ def queue_row(desk):
     check(row.childCount == 1, "the queue row holds %d children" % row.childCount)
     bar = row.getChildAtIndex(0)
     check(ds.role(bar) == "progress bar" and bar.name == "发送进度", "the row holds %s" % describe(bar))
-    percent = int(bar.queryValue().currentValue)
+    check(offered(bar) == [], "the bar offers %r" % offered(bar))
+    percent = bar_percent(bar)
     check(row.name.endswith(" · %d%%" % percent), "the row reads %r while its bar reads %d" % (row.name, percent))
 
     menu = desk.popup_menu("shift+F10")

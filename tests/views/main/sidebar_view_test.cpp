@@ -126,16 +126,29 @@ TEST_F(SidebarTest, thisDevicesRow) {
     state->setLocalIPs({"192.168.1.5", "10.0.0.2"});
     EXPECT_TRUE(local->look().subtitle.startsWith(QStringLiteral("本机 · 192.168.1.5:8899 · v")));
 
-    // A long address is cut; the version stays whole at the end, and the tooltip holds it all.
-    state->setLocalIPs({"192.168.100.200"});
-    state->setPort(8918);
-    settle();
+    // The subtitle runs under the badge, which sits beside the short title: an office address
+    // shows whole with the version (it was cut as "10.231.0.…"); a longer one is cut, the
+    // version staying whole at the end, and the tooltip holds it all.
     const QString version = QString::fromStdString(" · v" + Cfg::version());
-    const QString shown = local->shownSubtitle(local->textRect().width());
-    EXPECT_TRUE(shown.endsWith(version)) << shown.toStdString();
-    EXPECT_TRUE(shown.contains(QStringLiteral("…"))) << shown.toStdString();
-    EXPECT_LE(QFontMetrics(Theme::font(10.5)).horizontalAdvance(shown), local->textRect().width());
-    EXPECT_TRUE(local->toolTip().contains(QStringLiteral("本机 · 192.168.100.200:8918") + version));
+    const struct {
+        const char* ip;
+        int port;
+        bool whole;
+    } addresses[] = {{"10.231.0.123", 8899, true}, {"127.0.0.1", 8899, true}, {"192.168.100.200", 8918, false}};
+    for (const auto& address : addresses) {
+        state->setLocalIPs({address.ip});
+        state->setPort(address.port);
+        settle();
+        const QString whole = QStringLiteral("本机 · %1:%2").arg(QString::fromUtf8(address.ip)).arg(address.port) + version;
+        const QString shown = local->shownSubtitle(local->subtitleRect().width());
+        EXPECT_EQ(shown == whole, address.whole) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(version)) << shown.toStdString();
+        EXPECT_LE(QFontMetrics(Theme::font(10.5)).horizontalAdvance(shown), local->subtitleRect().width());
+        EXPECT_LE(local->subtitleRect().right(), local->rect().right()) << address.ip;
+        EXPECT_FALSE(local->badgeRect().intersects(local->subtitleRect())) << address.ip;
+        EXPECT_FALSE(local->badgeRect().intersects(local->textRect())) << "the badge covers the title";
+        EXPECT_TRUE(local->toolTip().contains(whole)) << address.ip;
+    }
     state->setPeers({viewPeer("p-1", "Mac")});  // only this device's row has its subtitle as tooltip
     EXPECT_TRUE(index("p-1").data(Qt::ToolTipRole).toString().isEmpty());
 }

@@ -278,7 +278,8 @@ TEST_F(FeedbackSheetTest, theKeysStayOrComeBackToSubmitAndTheResultIsTold) {
         waitForCalls(++calls);
         auto* announcer = sheet->findChild<Announcer*>();
         EXPECT_EQ(announcer->text(), QString::fromUtf8(c.told)) << c.from;
-        EXPECT_TRUE(announcer->isVisible()) << c.from;
+        ASSERT_NE(announcer->lastAlert(), nullptr) << c.from;
+        EXPECT_TRUE(announcer->lastAlert()->isVisible()) << c.from;
         const QWidget* keys = sheet->focusWidget();
         EXPECT_EQ(keys ? keys->objectName() : QString(), QString::fromUtf8(c.keysAfter)) << c.from;
         if (c.refusal) sheet->close();
@@ -286,7 +287,10 @@ TEST_F(FeedbackSheetTest, theKeysStayOrComeBackToSubmitAndTheResultIsTold) {
     }
 }
 
-// The categories are one choice: radio buttons to a screen reader, the arrows moving the choice.
+// The categories are one choice: radio buttons to a screen reader in a named group, the
+// arrows moving the choice round the group. Shift+Tab into the group landed on "其他"
+// rather than the chosen one, Left from there moved without choosing, and Right from the
+// last one left the group.
 TEST_F(FeedbackSheetTest, theCategoriesAreRadioButtonsMovedByTheArrows) {
     QPointer<QDialog> sheet = raise();
     ASSERT_NE(sheet, nullptr);
@@ -300,14 +304,35 @@ TEST_F(FeedbackSheetTest, theCategoriesAreRadioButtonsMovedByTheArrows) {
     const struct {
         Qt::Key key;
         const char* chosen;
-    } moves[] = {{Qt::Key_Right, "功能建议"}, {Qt::Key_Right, "其他"}, {Qt::Key_Left, "功能建议"}, {Qt::Key_Left, "问题反馈"}};
+    } moves[] = {{Qt::Key_Right, "功能建议"}, {Qt::Key_Right, "其他"}, {Qt::Key_Left, "功能建议"}, {Qt::Key_Left, "问题反馈"},
+                 {Qt::Key_Left, "其他"},      {Qt::Key_Right, "问题反馈"}, {Qt::Key_Down, "功能建议"}, {Qt::Key_Up, "问题反馈"},
+                 {Qt::Key_Right, "功能建议"}};
+    QAccessibleInterface* group = QAccessible::queryAccessibleInterface(sheet->findChild<QWidget*>(q("feedbackKinds")));
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->role(), QAccessible::Grouping);
+    EXPECT_EQ(group->text(QAccessible::Name), q("反馈类型"));
     kind(*sheet, "问题反馈")->setFocus();
     for (const auto& move : moves) {
         QTest::keyClick(QApplication::focusWidget(), move.key);
         EXPECT_TRUE(kind(*sheet, move.chosen)->isChecked()) << move.chosen;
         EXPECT_EQ(QApplication::focusWidget(), kind(*sheet, move.chosen)) << move.chosen;
         EXPECT_TRUE(QAccessible::queryAccessibleInterface(kind(*sheet, move.chosen))->state().checked) << move.chosen;
+        EXPECT_GE(group->indexOfChild(QAccessible::queryAccessibleInterface(kind(*sheet, move.chosen))), 0) << "out of the group";
     }
+    // Tab and Shift+Tab stop on the chosen category alone: from the text back to it, and on
+    // past the group; from before the group forward to it.
+    QApplication::setActiveWindow(sheet);
+    editor(*sheet)->setFocus();
+    QTest::keyClick(editor(*sheet), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), kind(*sheet, "功能建议"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QWidget* before = QApplication::focusWidget();
+    ASSERT_NE(before, nullptr);
+    EXPECT_FALSE(before->objectName().startsWith(q("feedbackKind:"))) << before->objectName().toStdString();
+    QTest::keyClick(before, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), kind(*sheet, "功能建议"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), editor(*sheet));
     sheet->close();
 }
 
