@@ -11,7 +11,7 @@ namespace corvane {
 QueueListModel::QueueListModel(QObject* parent) : QAbstractListModel(parent) {}
 
 QueueListModel::Row QueueListModel::snapshot(const std::shared_ptr<TransferTask>& task) {
-    return {task, task->state, task->sent, task->speed};
+    return {task, task->state, task->sent, task->speed, task->receiverOutOfReach};
 }
 
 void QueueListModel::sync(const std::vector<std::shared_ptr<TransferTask>>& tasks) {
@@ -75,10 +75,12 @@ bool QueueListModel::insertNew(const std::vector<std::shared_ptr<TransferTask>>&
     return rows_.size() == tasks.size();
 }
 
-QueueRowLook QueueListModel::look(const TransferState& state) {
+QueueRowLook QueueListModel::look(const TransferState& state, bool outOfReach) {
     const QColor accent = Theme::tint(Tint::accent);
     switch (state.kind) {
-        case TransferState::Kind::waiting: return {"arrow.up.circle", accent, QStringLiteral("等待中")};
+        case TransferState::Kind::waiting:
+            if (outOfReach) return {"arrow.clockwise", Theme::tint(Tint::orange), QStringLiteral("等待重连")};
+            return {"arrow.up.circle", accent, QStringLiteral("等待中")};
         case TransferState::Kind::running: return {"arrow.up.circle", accent, QStringLiteral("传输中")};
         case TransferState::Kind::finishing: return {"arrow.triangle.merge", accent, QStringLiteral("合并中")};
         case TransferState::Kind::done:
@@ -105,7 +107,7 @@ QVariant QueueListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole: return QString::fromStdString(r.task->fileName);
         case Qt::AccessibleTextRole: {
-            QStringList texts{QString::fromStdString(r.task->fileName), look(r.state).stateText};
+            QStringList texts{QString::fromStdString(r.task->fileName), look(r.state, r.outOfReach).stateText};
             if (r.state.active()) texts << speedText(r);
             texts << percentText(r);
             return texts.join(QStringLiteral(" · "));

@@ -47,6 +47,7 @@ QueuePanel::QueuePanel(AppState& state, QWidget* parent) : QWidget(parent), stat
     list_->setItemDelegate(delegate_);
     column->addWidget(list_);
     announcer_ = new Announcer(this);
+    reachAnnouncer_ = new Announcer(this);
 
     connect(clear_, &QPushButton::clicked, this, [this] { state_.uploader().clearFinished(); });
     connect(delegate_, &QueueRowDelegate::cancelRequested, this,
@@ -67,7 +68,8 @@ QueuePanel::QueuePanel(AppState& state, QWidget* parent) : QWidget(parent), stat
     refresh();
 }
 
-QString QueuePanel::countText(size_t active, size_t failed) {
+QString QueuePanel::countText(size_t active, size_t failed, bool outOfReach) {
+    if (active > 0 && outOfReach) return QString::number(active) + QStringLiteral(" 个进行中 · 对方无法连接，将自动重试");
     if (active > 0) return QString::number(active) + QStringLiteral(" 个进行中");
     // Failures are never summed up as success.
     if (failed > 0) return QString::number(failed) + QStringLiteral(" 个失败");
@@ -81,10 +83,42 @@ void QueuePanel::refresh() {
     const auto failed = size_t(std::count_if(tasks.begin(), tasks.end(), [](const auto& t) {
         return t->state.kind == TransferState::Kind::failed;
     }));
-    count_->setText(countText(active, failed));
+    const bool outOfReach = std::any_of(tasks.begin(), tasks.end(), [](const auto& t) { return t->receiverOutOfReach; });
+    count_->setText(countText(active, failed, outOfReach));
     clear_->setVisible(active < tasks.size());
     list_->setFixedHeight(std::min(int(tasks.size()) * delegate_->rowHeight(), maxListHeight));
     tellNewFailures();
+    tellReach();
+}
+
+namespace {
+
+QString receiverName(const TransferTask& task) {
+    return task.target ? QString::fromStdString(task.target->name) : QStringLiteral("本机");
+}
+
+}  // namespace
+
+void QueuePanel::tellReach() {
+    std::set<QString> waiting;  // receivers some file waits for
+    std::set<QString> going;    // receivers some file goes to, not waiting for them
+    for (const auto& task : state_.uploader().tasks()) {
+        if (task->receiverOutOfReach) {
+            waiting.insert(receiverName(*task));
+        } else if (task->state.active()) {
+            going.insert(receiverName(*task));
+        }
+    }
+    QStringList heard;
+    for (const QString& name : waiting) {
+        if (!outOfReach_.count(name)) heard << QStringLiteral("无法连接「%1」，将自动重试").arg(name);
+    }
+    // A receiver given up on leaves its files failed, told as failures; one back has files going.
+    for (const QString& name : outOfReach_) {
+        if (!waiting.count(name) && going.count(name)) heard << QStringLiteral("已重新连接「%1」，继续发送").arg(name);
+    }
+    outOfReach_ = std::move(waiting);
+    if (!heard.isEmpty()) reachAnnouncer_->announce(heard.join(QStringLiteral("；")));
 }
 
 void QueuePanel::tellNewFailures() {
