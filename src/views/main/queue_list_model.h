@@ -55,6 +55,12 @@ public:
 
 private:
     static Row snapshot(const std::shared_ptr<TransferTask>& task);
+    // Whether the row shows the task's values as they are now.
+    static bool shows(const Row& row, const TransferTask& task);
+    // Whether the rows are of these tasks, in this order.
+    bool sameTasks(const std::vector<std::shared_ptr<TransferTask>>& tasks) const;
+    // Removes the rows of tasks gone and inserts those of new ones (or starts over).
+    void syncRows(const std::vector<std::shared_ptr<TransferTask>>& tasks);
     void removeGone(const std::vector<std::shared_ptr<TransferTask>>& tasks);
     bool insertNew(const std::vector<std::shared_ptr<TransferTask>>& tasks);
 

@@ -50,8 +50,9 @@ public:
 private:
     void refresh();
     void tellNewFailures();
+    void forgetGoneFailures();
     // Tells the receivers that stopped answering, and those back, once each.
-    void tellReach();
+    void tellReach(bool anyOutOfReach);
 
     AppState& state_;
     QLabel* count_ = nullptr;
@@ -62,9 +63,10 @@ private:
     Announcer* announcer_ = nullptr;
     Announcer* reachAnnouncer_ = nullptr;
     // The receivers (by name) whose files wait for them to answer, as last told.
-    std::set<QString> outOfReach_;
-    // The ids of the failed tasks already told, pruned to the tasks listed.
+    std::set<std::string> outOfReach_;
+    // The ids of the failed tasks already told, pruned to the tasks listed once rows went.
     std::set<std::string> told_;
+    bool rowsWent_ = false;
 };
 
 }  // namespace corvane

@@ -20,11 +20,14 @@
 // owner gives, checkable where the owner says), named by the model's
 // Qt::AccessibleTextRole; when the owner gives rows a progress, the item holds a
 // named progress bar with that value. A row whose data changes tells its new
-// name and value at once.
+// name and value at once. A list that may grow to thousands of rows can hold only
+// the rows on screen as its accessible children, so that a screen reader's walk of
+// the window costs the same however many rows there are.
 
 #include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <QAccessible>
@@ -83,6 +86,10 @@ public:
     // Runs the row's action of that name from the event loop; false when the row has none.
     bool runAction(const QModelIndex& row, const QString& name);
 
+    // Whether the list's accessible children are only the rows on screen (else every row).
+    void setAccessibleRowsShownOnly(bool shownOnly) { shownOnly_ = shownOnly; }
+    // The rows a screen reader meets as the list's children: the first and how many.
+    std::pair<int, int> accessibleRowSpan() const;
     // The accessible item of a row, made once and kept while the rows stay where they are.
     QAccessibleInterface* accessibleRow(int row);
     int accessibleRowIndex(const QAccessibleInterface* item) const;
@@ -112,6 +119,7 @@ private:
     QString progressName_;
     RowKey rowKey_;
     bool menuOffered_ = true;
+    bool shownOnly_ = false;
     QAccessible::Role rowRole_ = QAccessible::ListItem;
     Checked checked_;
     int keptRow_ = -1;
