@@ -1,6 +1,7 @@
 #include "views/team/team_member_delegate.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -154,9 +155,12 @@ bool TeamMemberDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const Q
         mouse->button() == Qt::LeftButton ? buttonAt(option.rect, index, mouse->position().toPoint()) : QString();
     if (event->type() == QEvent::MouseButtonPress) {
         pressed_ = onButton;
+        pressedRow_ = index.row();
         return !onButton.isEmpty();
     }
-    const bool same = !onButton.isEmpty() && onButton == std::exchange(pressed_, QString());
+    // A click is a press and a release on the same button of the same row.
+    const bool same = !onButton.isEmpty() && onButton == std::exchange(pressed_, QString()) &&
+                      index.row() == std::exchange(pressedRow_, -1);
     if (!same) return false;
     QTimer::singleShot(0, this, [this, row = QPersistentModelIndex(index), onButton] {
         if (row.isValid()) Q_EMIT buttonPressed(row, onButton);

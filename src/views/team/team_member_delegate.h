@@ -41,6 +41,7 @@ private:
     QFont badgeFont_;
     QFont buttonFont_;
     QString pressed_;
+    int pressedRow_ = -1;
 };
 
 }  // namespace corvane
