@@ -25,7 +25,7 @@ if [ $# -gt 0 ]; then
   exit 0
 fi
 QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=1 CORVANE_SCREENS="$fresh" \
-  ./scripts/netns-run build/views_tests --gtest_filter='SheetScreens.*:TeamPanelScreens.*' 2>/dev/null | grep '^screens:'
+  ./scripts/netns-run build/views_tests --gtest_filter='SheetScreens.*:TeamPanelScreens.*:QueueScreens.*' 2>/dev/null | grep '^screens:'
 # The team web page against a storage-only test server.
 (cd tests/web && ../../scripts/netns-run node team_page_screens.mjs "$PWD/../../build/team_page_server" "$fresh")
 mkdir -p docs/screens

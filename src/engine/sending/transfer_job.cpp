@@ -136,7 +136,14 @@ void TransferJob::run() const {
     // reached before: the link is down, and the queue keeps the file for when it is back.
     const auto status = api.uploadStatus(id);
     if (!status.ok() && status.error->unreached && giveBackWhenUnreached) return giveBack(*status.error);
-    if (status.ok() || !status.error->unreached) {
+    const bool reachedNow = status.ok() || !status.error->unreached;
+    // From here a receiver reached before (or just now) that stops answering mid-file is a
+    // link gone down too: the file waits with the others and resumes from what it holds.
+    const auto failOrGiveBack = [&](const APIError& error) {
+        if (error.unreached && (reachedNow || giveBackWhenUnreached)) return giveBack(error);
+        fail(error);
+    };
+    if (reachedNow) {
         TransferUpdate update;
         update.reached = true;
         report(std::move(update));
@@ -155,7 +162,7 @@ void TransferJob::run() const {
 
     const nlohmann::json meta{{"name", t.fileName}, {"rel", t.relPath}, {"size", t.totalSize},
                               {"chunks", chunks}, {"mtime", int64_t(mtime)}};
-    if (const auto error = api.putMeta(id, meta)) return fail(*error);
+    if (const auto error = api.putMeta(id, meta)) return failOrGiveBack(*error);
 
     TransferSpeed speed(clock, sent);
     // Heard on this thread while a chunk goes out: a chunk whose bytes stopped moving
@@ -182,7 +189,7 @@ void TransferJob::run() const {
         if (const auto error = api.putChunk(id, i, *chunk, watchChunk)) {
             // A file that got shorter mid-chunk aborts the send; say so rather than the abort.
             const Result<FileSlice> again = source.slice(offset, length);
-            return again ? fail(*error) : fail(again.refusal());
+            return again ? failOrGiveBack(*error) : fail(again.refusal());
         }
         sent += length;
         TransferUpdate update;
@@ -195,7 +202,7 @@ void TransferJob::run() const {
     finishing.state = TransferState::finishing();
     report(std::move(finishing));
     const auto stored = api.finish(id);
-    if (!stored.ok()) return fail(*stored.error);
+    if (!stored.ok()) return failOrGiveBack(*stored.error);
 
     TransferUpdate done;
     done.state = TransferState::done();

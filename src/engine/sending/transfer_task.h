@@ -49,6 +49,9 @@ public:
     int64_t sent = 0;
     double speed = 0;  // bytes per second
     int resumedChunks = 0;
+    // Waiting because its receiver, reached before, could not be reached at the last try;
+    // cleared once it answers again (the queue tries it again meanwhile).
+    bool receiverOutOfReach = false;
 
     // Set by Uploader::cancel on the main thread; the upload reads it between steps.
     std::atomic<bool> cancelRequested{false};

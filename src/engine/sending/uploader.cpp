@@ -34,6 +34,10 @@ Uploader::~Uploader() {
 }
 
 void Uploader::append(const std::vector<std::shared_ptr<TransferTask>>& more) {
+    for (const auto& task : more) {
+        const auto reach = reach_.find(receiverOf(*task));
+        task->receiverOutOfReach = reach != reach_.end() && reach->second.lostSince.has_value();
+    }
     tasks_.insert(tasks_.end(), more.begin(), more.end());
     changed();
 }
@@ -144,6 +148,7 @@ void Uploader::apply(const std::shared_ptr<TransferTask>& task, const TransferUp
     if (update.reached) {
         Reach& reach = reach_[receiverOf(*task)];
         reach.reached = true;
+        if (reach.lostSince) markOutOfReach(receiverOf(*task), false);
         reach.lostSince.reset();
     }
     if (update.unreached) unreached(task, *update.unreached, args);
@@ -160,12 +165,15 @@ void Uploader::unreached(const std::shared_ptr<TransferTask>& task, const APIErr
     const double at = now();
     if (!reach.lostSince) reach.lostSince = at;
     if (at - *reach.lostSince >= std::chrono::duration<double>(options_.giveUpAfter).count()) {
+        task->receiverOutOfReach = false;
         task->state = TransferState::failed(error.description());
         log("传输失败 " + task->fileName + "：" + error.logText());
         changed();
         return;
     }
     task->state = TransferState::waiting();
+    task->speed = 0;
+    markOutOfReach(receiver, true);
     changed();
     if (reach.resting) return;
     reach.resting = true;
@@ -176,6 +184,13 @@ void Uploader::unreached(const std::shared_ptr<TransferTask>& task, const APIErr
     });
 }
 
+void Uploader::markOutOfReach(const std::string& receiver, bool outOfReach) {
+    for (const auto& task : tasks_) {
+        if (receiverOf(*task) != receiver) continue;
+        task->receiverOutOfReach = outOfReach && task->state.kind == TransferState::Kind::waiting;
+    }
+}
+
 std::string Uploader::receiverOf(const TransferTask& task) {
     return task.target ? task.target->ip + ":" + std::to_string(task.target->port) : "";
 }
@@ -184,6 +199,7 @@ double Uploader::now() const { return clock_ ? clock_() : steadySeconds(); }
 
 void Uploader::cancel(const std::shared_ptr<TransferTask>& task) {
     task->cancelRequested = true;
+    task->receiverOutOfReach = false;
     task->state = TransferState::cancelled();
     changed();
     if (!task->target) return;  // this device's own uploads need no request

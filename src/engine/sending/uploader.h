@@ -95,6 +95,8 @@ private:
     // A transfer whose receiver could not be reached: the task waits again and its receiver
     // rests for a pause, or it fails once the receiver has been out of reach too long.
     void unreached(const std::shared_ptr<TransferTask>& task, const APIError& error, const PumpArgs& args);
+    // Marks the receiver's waiting tasks as waiting for it to answer again, or clears the mark.
+    void markOutOfReach(const std::string& receiver, bool outOfReach);
     // Where a task goes: the peer's address and port, or this device.
     static std::string receiverOf(const TransferTask& task);
     double now() const;

@@ -11,10 +11,34 @@ namespace corvane {
 QueueListModel::QueueListModel(QObject* parent) : QAbstractListModel(parent) {}
 
 QueueListModel::Row QueueListModel::snapshot(const std::shared_ptr<TransferTask>& task) {
-    return {task, task->state, task->sent, task->speed};
+    return {task, task->state, task->sent, task->speed, task->receiverOutOfReach};
+}
+
+bool QueueListModel::sameTasks(const std::vector<std::shared_ptr<TransferTask>>& tasks) const {
+    if (tasks.size() != rows_.size()) return false;
+    for (size_t k = 0; k < tasks.size(); ++k) {
+        if (rows_[k].task != tasks[k]) return false;
+    }
+    return true;
+}
+
+bool QueueListModel::shows(const Row& row, const TransferTask& task) {
+    return row.state == task.state && row.sent == task.sent && row.speed == task.speed &&
+           row.outOfReach == task.receiverOutOfReach;
 }
 
 void QueueListModel::sync(const std::vector<std::shared_ptr<TransferTask>>& tasks) {
+    // A progress step of one task among thousands: no task came or went, so only values are compared.
+    if (!sameTasks(tasks)) syncRows(tasks);
+    for (size_t k = 0; k < rows_.size(); ++k) {
+        if (shows(rows_[k], *tasks[k])) continue;
+        rows_[k] = snapshot(tasks[k]);
+        const QModelIndex changed = index(int(k));
+        Q_EMIT dataChanged(changed, changed);
+    }
+}
+
+void QueueListModel::syncRows(const std::vector<std::shared_ptr<TransferTask>>& tasks) {
     removeGone(tasks);
     if (!insertNew(tasks)) {
         // The survivors changed their order (the queue never does that): start over.
@@ -22,14 +46,6 @@ void QueueListModel::sync(const std::vector<std::shared_ptr<TransferTask>>& task
         rows_.clear();
         for (const auto& task : tasks) rows_.push_back(snapshot(task));
         endResetModel();
-        return;
-    }
-    for (size_t k = 0; k < rows_.size(); ++k) {
-        Row now = snapshot(tasks[k]);
-        if (now == rows_[k]) continue;
-        rows_[k] = std::move(now);
-        const QModelIndex changed = index(int(k));
-        Q_EMIT dataChanged(changed, changed);
     }
 }
 
@@ -75,10 +91,12 @@ bool QueueListModel::insertNew(const std::vector<std::shared_ptr<TransferTask>>&
     return rows_.size() == tasks.size();
 }
 
-QueueRowLook QueueListModel::look(const TransferState& state) {
+QueueRowLook QueueListModel::look(const TransferState& state, bool outOfReach) {
     const QColor accent = Theme::tint(Tint::accent);
     switch (state.kind) {
-        case TransferState::Kind::waiting: return {"arrow.up.circle", accent, QStringLiteral("等待中")};
+        case TransferState::Kind::waiting:
+            if (outOfReach) return {"arrow.clockwise", Theme::tint(Tint::orange), QStringLiteral("等待重连")};
+            return {"arrow.up.circle", accent, QStringLiteral("等待中")};
         case TransferState::Kind::running: return {"arrow.up.circle", accent, QStringLiteral("传输中")};
         case TransferState::Kind::finishing: return {"arrow.triangle.merge", accent, QStringLiteral("合并中")};
         case TransferState::Kind::done:
@@ -105,7 +123,7 @@ QVariant QueueListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole: return QString::fromStdString(r.task->fileName);
         case Qt::AccessibleTextRole: {
-            QStringList texts{QString::fromStdString(r.task->fileName), look(r.state).stateText};
+            QStringList texts{QString::fromStdString(r.task->fileName), look(r.state, r.outOfReach).stateText};
             if (r.state.active()) texts << speedText(r);
             texts << percentText(r);
             return texts.join(QStringLiteral(" · "));

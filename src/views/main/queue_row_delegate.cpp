@@ -56,7 +56,7 @@ QSize QueueRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&
 void QueueRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
     const QueueListModel::Row* row = rowOf(index);
     if (!row) return;
-    const QueueRowLook look = QueueListModel::look(row->state);
+    const QueueRowLook look = QueueListModel::look(row->state, row->outOfReach);
     const bool active = row->state.active();
     const QRect inner = content(option.rect);
     painter->save();

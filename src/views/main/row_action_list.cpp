@@ -177,11 +177,16 @@ class RowListAccessible : public QAccessibleWidget {
 public:
     explicit RowListAccessible(RowActionList* list) : QAccessibleWidget(list, QAccessible::List) {}
 
-    int childCount() const override { return list()->model() ? list()->model()->rowCount() : 0; }
+    int childCount() const override { return list()->accessibleRowSpan().second; }
     QAccessibleInterface* child(int index) const override {
-        return index >= 0 && index < childCount() ? list()->accessibleRow(index) : nullptr;
+        const auto [first, count] = list()->accessibleRowSpan();
+        return index >= 0 && index < count ? list()->accessibleRow(first + index) : nullptr;
     }
-    int indexOfChild(const QAccessibleInterface* child) const override { return list()->accessibleRowIndex(child); }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        const auto [first, count] = list()->accessibleRowSpan();
+        const int row = list()->accessibleRowIndex(child);
+        return row >= first && row < first + count ? row - first : -1;
+    }
 
     QAccessibleInterface* childAt(int x, int y) const override {
         const QModelIndex row = list()->indexAt(list()->viewport()->mapFromGlobal(QPoint(x, y)));
@@ -272,6 +277,17 @@ QAccessibleInterface* RowActionList::accessibleRow(int row) {
     auto* item = new RowAccessible(this, row);
     accessibleRows_[row] = QAccessible::registerAccessibleInterface(item);
     return item;
+}
+
+std::pair<int, int> RowActionList::accessibleRowSpan() const {
+    const int rows = model() ? model()->rowCount() : 0;
+    if (!shownOnly_ || rows == 0) return {0, rows};
+    // Rows lie from the viewport's top: none there means none on screen (a list of no height).
+    const QModelIndex top = indexAt(QPoint(0, 0));
+    if (!top.isValid()) return {0, 0};
+    const QModelIndex bottom = indexAt(QPoint(0, viewport()->height() - 1));
+    const int last = bottom.isValid() ? bottom.row() : rows - 1;
+    return {top.row(), std::max(0, last - top.row() + 1)};
 }
 
 int RowActionList::accessibleRowIndex(const QAccessibleInterface* item) const {

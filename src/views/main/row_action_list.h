@@ -22,11 +22,14 @@
 // named progress bar described by that percent, with nothing to set or act on. A
 // row whose data changes tells its new name and percent at once. The items of rows
 // that stay are kept while other rows come and go; only rows that change places (a
-// new order, a reset) make new ones.
+// new order, a reset) make new ones. A list that may grow to thousands of rows can
+// hold only the rows on screen as its accessible children, so that a screen reader's
+// walk of the window costs the same however many rows there are.
 
 #include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <QAccessible>
@@ -85,6 +88,10 @@ public:
     // Runs the row's action of that name from the event loop; false when the row has none.
     bool runAction(const QModelIndex& row, const QString& name);
 
+    // Whether the list's accessible children are only the rows on screen (else every row).
+    void setAccessibleRowsShownOnly(bool shownOnly) { shownOnly_ = shownOnly; }
+    // The rows a screen reader meets as the list's children: the first and how many.
+    std::pair<int, int> accessibleRowSpan() const;
     // The accessible item of a row, made once and kept while the rows stay where they are.
     QAccessibleInterface* accessibleRow(int row);
     int accessibleRowIndex(const QAccessibleInterface* item) const;
@@ -116,6 +123,7 @@ private:
     QString progressName_;
     RowKey rowKey_;
     bool menuOffered_ = true;
+    bool shownOnly_ = false;
     QAccessible::Role rowRole_ = QAccessible::ListItem;
     Checked checked_;
     int keptRow_ = -1;

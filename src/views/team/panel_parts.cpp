@@ -129,23 +129,18 @@ void LogoBadge::paintEvent(QPaintEvent*) {
     painter.drawPath(outline);
 }
 
-InitialAvatar::InitialAvatar(const QString& letter, double opacity, QWidget* parent)
-    : QWidget(parent), letter_(letter), opacity_(opacity) {
-    setFixedSize(26, 26);
-    setAccessibleName(letter_);
-}
-
-void InitialAvatar::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
+void paintInitial(QPainter& painter, const QPointF& at, const QString& letter, double opacity) {
+    painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setOpacity(opacity_);
-    const QRectF area(0, 0, 26, 26);
+    painter.setOpacity(opacity);
+    const QRectF area(at, QSizeF(26, 26));
     painter.setPen(Qt::NoPen);
     painter.setBrush(badgeGradient(area));
     painter.drawEllipse(area);
     painter.setPen(Qt::white);
     painter.setFont(Theme::font(11, Weight::bold));
-    painter.drawText(area, Qt::AlignCenter, letter_);
+    painter.drawText(area, Qt::AlignCenter, letter);
+    painter.restore();
 }
 
 }  // namespace corvane

@@ -12,6 +12,7 @@
 class QBoxLayout;
 class QLabel;
 class QLineEdit;
+class QPainter;
 class QVBoxLayout;
 
 namespace corvane {
@@ -57,20 +58,7 @@ private:
     QString letter_;
 };
 
-// A member's initial, white on the gradient in a circle of 26 px.
-class InitialAvatar : public QWidget {
-    Q_OBJECT
-
-public:
-    InitialAvatar(const QString& letter, double opacity, QWidget* parent = nullptr);
-    QString letter() const { return letter_; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QString letter_;
-    double opacity_;
-};
+// A member's initial, white on the gradient in a circle of 26 px at `at`.
+void paintInitial(QPainter& painter, const QPointF& at, const QString& letter, double opacity);
 
 }  // namespace corvane

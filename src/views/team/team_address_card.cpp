@@ -35,7 +35,7 @@ QWidget* TeamPanel::managementColumn() {
     stack->addWidget(members);
     stack->addWidget(mailSection());
     stack->addWidget(passwordSection());
-    shownMembers_ = nullptr;
+    members_.clear();  // a column of its own: its lists are made with it
     showMembers();
     connect(&state_, &AppState::teamUsersChanged, this, &TeamPanel::showMembers);
     connect(&state_, &AppState::portChanged, this, &TeamPanel::showAddress);

@@ -8,7 +8,7 @@
 // is dropped). "完成" is the default button; Escape does nothing. The set-up form
 // opens with the keys in its first field, the management view with them on the
 // panel itself (Return is "完成"'s, Space presses nothing), and Tab follows the
-// screen order, rows built again included. Notices show in
+// screen order; each member list is one Tab stop, however many rows. Notices show in
 // the main window's capsule, in a room kept free below the content while they show.
 //
 // The root window's sheet table makes it with one line:
@@ -23,7 +23,9 @@
 
 #include "base/refusal.h"
 #include "storage/mail_settings.h"
+#include "views/main/row_action_list.h"
 #include "views/sheet.h"
+#include "views/team/team_member_model.h"
 
 class QLabel;
 class QLineEdit;
@@ -34,6 +36,7 @@ namespace corvane {
 
 class AppState;
 class LogoBadge;
+class PanelBox;
 class QRView;
 class Spinner;
 class ToastView;
@@ -47,7 +50,6 @@ public:
     TeamPanel(AppState& state, QWidget* parent);
 
 protected:
-    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void firstShown() override;
 
@@ -87,20 +89,19 @@ private:
     void changePassword();
     void showPasswordState();
 
-    // Members (team_members.cpp).
+    // Members (team_members.cpp): a box with a list of rows for each kind of account.
+    struct MemberList {
+        PanelBox* box = nullptr;
+        RowActionList* list = nullptr;
+        TeamMemberModel* model = nullptr;
+    };
+    MemberList memberList(TeamMemberModel::Kind kind, const char* boxName, const char* listName,
+                          const std::string& symbol, const QColor& color);
+    std::vector<RowActionList::Action> memberActions(const TeamMemberModel& model, RowActionList& list,
+                                                     const QModelIndex& row);
     void showMembers();
-    QWidget* pendingRow(const nlohmann::json& user, QWidget* parent);
-    QWidget* memberRow(const nlohmann::json& user, QWidget* parent);
-    QWidget* blockedRow(const nlohmann::json& user, QWidget* parent);
-    QWidget* rowStopAfterChange(const std::vector<QString>& before, size_t focused);
-    void openMemberMenu(const nlohmann::json& user, QWidget* button);
+    void openMemberMenu(const nlohmann::json& user, const QPoint& at, bool byKeys);
     void resetTemp(const nlohmann::json& user);
-    // The keys of a row button taken while its work runs, and given back to the button of that
-    // name once it is enabled again, unless they went elsewhere meanwhile: at once, or behind
-    // a dialog just opened (once the panel is no longer the active window).
-    void holdKeys();
-    void giveKeysBack();
-    void giveKeysBackBehind();
     void askEmail(const nlohmann::json& user);
 
     // Mail settings (team_mail_section.cpp).
@@ -144,10 +145,8 @@ private:
 
     // Members.
     QVBoxLayout* memberBoxes_ = nullptr;
+    std::vector<MemberList> members_;  // applicants, members, disabled members
     std::set<std::string> resetting_;  // ids whose temporary password is being made
-    nlohmann::json shownMembers_;       // the accounts and resets the rows show
-    QString heldKeys_;                  // the object name of the row button whose keys wait
-    bool keysBackWhenInactive_ = false;
 
     // Mail settings.
     QLineEdit* mailHost_ = nullptr;

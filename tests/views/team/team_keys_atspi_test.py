@@ -1,15 +1,16 @@
 """The team panel by keyboard and screen reader, under openbox on a 1280x720
 screen, keys typed through the X server (xdotool), read over AT-SPI:
 - the panel opens with the keys on its first field, not on "完成";
-- "拒绝" and "通过" say whose they are (the member's name as their
-  description: a screen reader says "通过 爱丽丝"), and Tab goes through the
-  rows in their order, from what lies above them to what lies below;
-- Return on "通过" hands the keys to the next row's "通过", which a screen reader
-  hears as the one focus event; after the last applicant's "拒绝" they go to the
-  member list ("更多操作" of the member just approved);
-- the member menu opens from the keys with its first item highlighted;
-- its "重置密码" tells no control between the menu and the password alert, which
-  reports one focused object, and its close gives the keys back to "更多操作";
+- the applicants are one list, one Tab stop between what lies above and below
+  it, whose rows are read with the applicant's name and login and offer "通过" and
+  "拒绝" to a screen reader; the arrows move between them;
+- Return on a row approves it and leaves the keys on the next applicant, which a
+  screen reader hears as the one focus event; Delete on the last one rejects it
+  and the keys go to the member list;
+- Return on a member's row opens the member menu with its first item highlighted;
+- its "重置密码" tells nothing but the member's row between the menu and the
+  password alert, which reports one focused object, and its close gives the keys
+  back to the row;
 - "设置邮箱" and the refusal
   "邮箱格式不对" ask the window manager for a close button and nothing to
   minimise or maximise.
@@ -63,16 +64,16 @@ def set_up_team(desktop, main):
     return panel
 
 
-def reset_password(desktop, panel):
-    """Return on the menu's "重置密码": the keys are heard going back to 更多操作 as the menu
-    closes, then to the alert's first button only; the alert reports one focused object; closed,
-    it gives the keys back to 更多操作, heard once."""
-    opener, shown = "push button '更多操作'", "push button '复制并关闭'"
+def reset_password(desktop, panel, opener):
+    """Return on the menu's "重置密码": the keys are heard going back to the member's row as the
+    menu closes, then to the alert's first button only; the alert reports one focused object;
+    closed, it gives the keys back to the row, heard once."""
+    row, shown = "list item %r" % opener, "push button '复制并关闭'"
     heard = desktop.reader.mark()
     desktop.keys("Return")
     alert = desktop.active_window("爱丽丝 的临时密码")
     moves = desktop.reader.focus_moves(heard, shown)
-    check(moves == [opener, shown], "until the password showed a screen reader heard the keys go to %r" % moves)
+    check(moves == [row, shown], "until the password showed a screen reader heard the keys go to %r" % moves)
     hits = [ds.describe(node) for node in ds.focused_hits(alert)]
     check(hits == [shown], "the password alert reports %r focused" % hits)
     desktop.keys("Tab")
@@ -81,9 +82,14 @@ def reset_password(desktop, panel):
     heard = desktop.reader.mark()
     desktop.keys("Return")
     check(desktop.closed("爱丽丝 的临时密码"), "关闭 left the password alert open")
-    check(focus_is(desktop, panel, "更多操作 爱丽丝"), "after the password the keys are on %s" % who(ds.focused(panel)))
-    moves = desktop.reader.focus_moves(heard, opener)
-    check(moves == [opener], "after the password a screen reader heard the keys go to %r" % moves)
+    check(focus_is(desktop, panel, opener), "after the password the keys are on %s" % who(ds.focused(panel)))
+    moves = desktop.reader.focus_moves(heard, row)
+    check(moves == [row], "after the password a screen reader heard the keys go to %r" % moves)
+
+
+def actions(node):
+    action = node.queryAction()
+    return [action.getName(k) for k in range(action.nActions)]
 
 
 def run(binary):
@@ -94,52 +100,63 @@ def run(binary):
         panel = set_up_team(desktop, main)
         for user, name in (("alice", "爱丽丝"), ("bob", "鲍勃")):
             desktop.session.post("/api/auth/register", {"user": user, "name": name, "pass": "abcdef12"})
-        approves = ds.wait_for(settled(lambda: (lambda found: found if len(found) == 2 else None)(
-            ds.find(panel, "push button", name="通过"))), 10)
-        check(approves, "the two applicants' 通过 never showed")
-        check(sorted(who(n) for n in approves) == ["通过 爱丽丝", "通过 鲍勃"],
-              "the approve buttons say %r" % sorted(who(n) for n in approves))
-        rejects = sorted(ds.find(panel, "push button", name="拒绝"), key=lambda n: ds.extents(n)[1])
-        check([who(n) for n in rejects] == ["拒绝 爱丽丝", "拒绝 鲍勃"], "rows: %r" % [who(n) for n in rejects])
+        alice, bob = "爱丽丝 · @alice", "鲍勃 · @bob"
+        rows = ds.wait_for(settled(lambda: (lambda found: found if len(found) == 2 else None)(
+            [n for n in ds.find(panel, "list item") if n.parent.name == "等待审批"])), 10)
+        check(rows, "the two applicants never showed")
+        rows = sorted(rows, key=lambda n: ds.extents(n)[1])
+        check([n.name for n in rows] == [alice, bob], "the applicants read %r" % [n.name for n in rows])
+        check(actions(rows[0])[:2] == ["通过", "拒绝"], "an applicant's row offers %r" % actions(rows[0]))
 
-        # Tab from what lies above the rows, through them, to what lies below.
-        rejects[0].queryComponent().grabFocus()
-        check(focus_is(desktop, panel, "拒绝 爱丽丝"), "the first 拒绝 never took the focus")
-        top = ds.extents(rejects[0])[1]
+        # One Tab stop, from what lies above the rows to what lies below, the arrows inside.
+        rows[0].queryComponent().grabFocus()
+        check(focus_is(desktop, panel, alice), "the first applicant never took the focus")
+        top = ds.extents(rows[0])[1]
         desktop.keys("shift+Tab")
-        check(ds.wait_for(settled(lambda: ds.focused(panel) is not None and who(ds.focused(panel)) != "拒绝 爱丽丝"), 5),
+        check(ds.wait_for(settled(lambda: ds.focused(panel) is not None and who(ds.focused(panel)) != alice), 5),
               "Shift+Tab did not move")
         above = ds.focused(panel)
         check(ds.extents(above)[1] < top, "Shift+Tab from the first row went to %s, which lies below it" % who(above))
-        for said in ("拒绝 爱丽丝", "通过 爱丽丝", "拒绝 鲍勃", "通过 鲍勃"):
-            desktop.keys("Tab")
-            check(focus_is(desktop, panel, said), "Tab went to %s, expected %s" % (who(ds.focused(panel)), said))
-        last = ds.extents(ds.focused(panel))[1]
         desktop.keys("Tab")
-        check(ds.wait_for(settled(lambda: who(ds.focused(panel)) not in ("通过 鲍勃", "nothing")), 5), "Tab did not move")
+        check(focus_is(desktop, panel, alice), "Tab went to %s, expected %s" % (who(ds.focused(panel)), alice))
+        desktop.keys("Down")
+        check(focus_is(desktop, panel, bob), "Down went to %s, expected %s" % (who(ds.focused(panel)), bob))
+        desktop.keys("Tab")
+        check(ds.wait_for(settled(lambda: who(ds.focused(panel)) not in (bob, "nothing")), 5), "Tab did not move")
         below = ds.focused(panel)
-        check(ds.extents(below)[1] > last, "Tab from the last row went to %s, which lies above it" % who(below))
+        check(ds.extents(below)[1] > top, "Tab from the applicants went to %s, which lies above them" % who(below))
+        check(ds.role(below) == "list item" and below.parent.name == "成员", "Tab from the applicants went to %s"
+              % who(below))
 
-        # An approve hands the keys to the next row; the last reject to the members.
-        for key, said in (("shift+Tab", "通过 鲍勃"), ("shift+Tab", "拒绝 鲍勃"), ("shift+Tab", "通过 爱丽丝")):
-            desktop.keys(key)
-            check(focus_is(desktop, panel, said), "%s went to %s, expected %s" % (key, who(ds.focused(panel)), said))
+        # Return approves and leaves the keys on the next applicant; Delete on the last one
+        # rejects it, and the keys go on to the members.
+        desktop.keys("shift+Tab")
+        check(focus_is(desktop, panel, bob), "Shift+Tab went to %s, expected %s" % (who(ds.focused(panel)), bob))
+        desktop.keys("Up")
+        check(focus_is(desktop, panel, alice), "Up went to %s" % who(ds.focused(panel)))
         heard = desktop.reader.mark()
         desktop.keys("Return")
-        check(focus_is(desktop, panel, "通过 鲍勃"), "after 通过 爱丽丝 the keys are on %s" % who(ds.focused(panel)))
-        moves = desktop.reader.focus_moves(heard, "push button '通过'")
-        check(moves == ["push button '通过'"], "after 通过 爱丽丝 a screen reader heard the keys go to %r" % moves)
-        desktop.keys("shift+Tab")
-        check(focus_is(desktop, panel, "拒绝 鲍勃"), "Shift+Tab went to %s" % who(ds.focused(panel)))
-        desktop.keys("Return")
-        check(focus_is(desktop, panel, "更多操作 爱丽丝"), "after the last 拒绝 the keys are on %s" % who(ds.focused(panel)))
+        check(focus_is(desktop, panel, bob), "after 通过 爱丽丝 the keys are on %s" % who(ds.focused(panel)))
+        moves = desktop.reader.focus_moves(heard, "list item %r" % bob)
+        check(moves == ["list item %r" % bob], "after 通过 爱丽丝 a screen reader heard the keys go to %r" % moves)
+        desktop.keys("Delete")
+        check(ds.wait_for(settled(lambda: ds.role(ds.focused(panel)) == "list item"
+                                  and ds.focused(panel).parent.name == "成员"), 5),
+              "after the last 拒绝 the keys are on %s" % who(ds.focused(panel)))
+        member = "爱丽丝 · @alice · 未绑邮箱"
+        for _ in range(3):
+            if who(ds.focused(panel)) == member:
+                break
+            desktop.keys("Down")
+            ds.wait_for(settled(lambda: who(ds.focused(panel)) == member), 2)
+        check(focus_is(desktop, panel, member), "the arrows never reached %s: on %s" % (member, who(ds.focused(panel))))
 
         opened = desktop.reader.mark()
         first, _ = ds.focused_menu(lambda: desktop.keys("Return"))
-        check(first == "重置密码（生成临时密码）", "Return on 更多操作 opened a menu on %r" % first)
+        check(first == "重置密码（生成临时密码）", "Return on the member opened a menu on %r" % first)
         # The reader hears events after this process does: its next mark follows the menu's focus.
         desktop.reader.focus_moves(opened, "menu item %r" % first)
-        reset_password(desktop, panel)
+        reset_password(desktop, panel, member)
 
         ds.focused_menu(lambda: desktop.keys("Return"))
         desktop.keys("Down", "Return")

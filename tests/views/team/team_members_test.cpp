@@ -4,42 +4,58 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
+#include <QAccessible>
 #include <QScrollArea>
+#include <QSignalSpy>
 
 #include "team_panel_fixture.h"
 #include "views/controls.h"
 #include "views/focus_probes.h"
 #include "views/main/toast_view.h"
+#include "views/main/row_action_list.h"
 #include "views/team/panel_parts.h"
+#include "views/team/team_member_delegate.h"
+#include "views/team/team_member_model.h"
 
 namespace corvane::test {
 namespace {
 
 class TeamMembers : public TeamPanelTest {
 protected:
-    QString rowName(const char* kind, const std::string& id) const {
-        return QString::fromLatin1(kind) + QLatin1Char(':') + QString::fromStdString(id);
+    RowActionList* list(const char* name) const { return find<RowActionList>(name); }
+    TeamMemberModel* model(const char* name) const { return static_cast<TeamMemberModel*>(list(name)->model()); }
+    QModelIndex rowOf(const char* listName, const std::string& id) const {
+        TeamMemberModel* rows = model(listName);
+        const int row = rows->rowOf(id);
+        return row < 0 ? QModelIndex() : rows->index(row);
     }
-    bool rowIn(const char* boxName, const std::string& id) const {
-        QWidget* boxWidget = find(boxName);
-        return boxWidget && boxWidget->findChild<QWidget*>(rowName("teamRow", id)) != nullptr;
+    bool rowIn(const char* listName, const std::string& id) const { return rowOf(listName, id).isValid(); }
+    // What a row shows: its name, and the second line.
+    QString cell(const char* listName, const std::string& id, int role = Qt::DisplayRole) const {
+        return rowOf(listName, id).data(role).toString();
     }
-    void click(const char* kind, const std::string& id) {
-        auto* button = find<QPushButton>(rowName(kind, id));
-        ASSERT_NE(button, nullptr) << kind << id;
-        button->click();
+    QStringList actions(const char* listName, const std::string& id) const {
+        QStringList names;
+        for (const auto& action : list(listName)->actionsOf(rowOf(listName, id))) names << action.name;
+        return names;
+    }
+    // The row's action of that name, as a key or a screen reader runs it.
+    void act(const char* listName, const std::string& id, const char* action) {
+        const QModelIndex row = rowOf(listName, id);
+        ASSERT_TRUE(row.isValid()) << listName << " " << id;
+        ASSERT_TRUE(list(listName)->runAction(row, q(action))) << action;
         settle();
+    }
+    QMenu* memberMenu() const {
+        for (QMenu* m : panel->findChildren<QMenu*>(QStringLiteral("teamMemberMenu"))) {
+            if (m->isVisible()) return m;
+        }
+        return nullptr;
     }
     // The member menu of a row, opened, and its item of that text triggered.
     void choose(const std::string& id, const char* item) {
-        auto* more = find<SymbolButton>(rowName("teamMenu", id));
-        ASSERT_NE(more, nullptr) << id;
-        ASSERT_TRUE(more->isEnabled());
-        more->click();
-        QMenu* menu = nullptr;
-        for (QMenu* m : panel->findChildren<QMenu*>(QStringLiteral("teamMemberMenu"))) {
-            if (m->isVisible()) menu = m;
-        }
+        act("teamMemberList", id, "更多操作");
+        QMenu* menu = memberMenu();
         ASSERT_NE(menu, nullptr);
         for (QAction* action : menu->actions()) {
             if (action->text() == q(item)) {
@@ -55,6 +71,15 @@ protected:
         auto* box = find<PanelBox>(name);
         return box ? box->title()->text() : QString();
     }
+    // Where a painted button of a row lies in the list's viewport.
+    QRect buttonRect(const char* listName, const std::string& id, const char* button) const {
+        auto* delegate = static_cast<TeamMemberDelegate*>(list(listName)->itemDelegate());
+        const QModelIndex row = rowOf(listName, id);
+        for (const auto& [name, area] : delegate->buttons(list(listName)->visualRect(row), row)) {
+            if (name == q(button)) return area;
+        }
+        return {};
+    }
 };
 
 TEST_F(TeamMembers, boxesFollowTheStatusAndCountActiveMembersOnly) {
@@ -68,56 +93,67 @@ TEST_F(TeamMembers, boxesFollowTheStatusAndCountActiveMembersOnly) {
     EXPECT_EQ(boxTitle("teamMemberBox"), q("成员 · 2"));
     EXPECT_EQ(boxTitle("teamBlockedBox"), q("已停用 · 1"));
     EXPECT_EQ(text("teamSubtitle"), q("2 位成员 · 共用这台机器的存储"));
-    EXPECT_TRUE(rowIn("teamPendingBox", carol));
-    EXPECT_TRUE(rowIn("teamBlockedBox", fay));
+    EXPECT_TRUE(rowIn("teamPendingList", carol));
+    EXPECT_TRUE(rowIn("teamBlockedList", fay));
 
-    // Initials and second lines.
-    auto* carolRow = find(rowName("teamRow", carol));
-    EXPECT_EQ(carolRow->findChild<InitialAvatar*>()->letter(), q("C"));
-    bool noted = false;
-    for (QLabel* label : carolRow->findChildren<QLabel*>()) noted |= label->text() == q("@carol · 设计部");
-    EXPECT_TRUE(noted);
-    EXPECT_EQ(find(rowName("teamRow", dan))->findChild<InitialAvatar*>()->letter(), q("D")) << "named by the login";
-    EXPECT_EQ(find(rowName("teamRow", erin))->findChild<InitialAvatar*>()->letter(), q("二"));
+    // Names (whose initials the rows paint) and second lines, read as a screen reader reads them.
+    EXPECT_EQ(cell("teamPendingList", carol, TeamMemberModel::detailRole), q("@carol · 设计部"));
+    EXPECT_EQ(cell("teamPendingList", carol, Qt::AccessibleTextRole), q("carol · @carol · 设计部"));
+    EXPECT_EQ(cell("teamPendingList", dan), q("dan")) << "named by the login";
+    EXPECT_EQ(firstLetter(cell("teamMemberList", erin)), q("二"));
+    EXPECT_EQ(cell("teamMemberList", erin, Qt::AccessibleTextRole), q("二林 · @erin · 未绑邮箱"));
     const std::string admin = store->allUsers()[0].id;
-    EXPECT_EQ(find(rowName("teamMenu", admin)), nullptr) << "the administrator has no menu";
+    EXPECT_EQ(cell("teamMemberList", admin, Qt::AccessibleTextRole), q("Ann · 管理员 · @admin · 未绑邮箱"));
+    EXPECT_TRUE(actions("teamMemberList", admin).isEmpty()) << "the administrator has no menu";
+    EXPECT_EQ(actions("teamPendingList", carol), (QStringList{q("通过"), q("拒绝")}));
+    EXPECT_EQ(actions("teamMemberList", erin),
+              (QStringList{q("更多操作"), q("重置密码（生成临时密码）"), q("设置邮箱…"), q("停用这个账号"), q("彻底移除")}));
+    EXPECT_EQ(actions("teamBlockedList", fay), QStringList{q("恢复")});
 
-    click("teamApprove", carol);
-    EXPECT_TRUE(rowIn("teamMemberBox", carol));
+    act("teamPendingList", carol, "通过");
+    EXPECT_TRUE(rowIn("teamMemberList", carol));
     EXPECT_EQ(boxTitle("teamPendingBox"), q("等待审批 · 1"));
     EXPECT_EQ(text("teamSubtitle"), q("3 位成员 · 共用这台机器的存储"));
-    click("teamReject", dan);
+    act("teamPendingList", dan, "拒绝");
     EXPECT_FALSE(store->user(dan).has_value());
-    EXPECT_EQ(find("teamPendingBox"), nullptr) << "no applicant left";
+    EXPECT_FALSE(shown("teamPendingBox")) << "no applicant left";
     choose(erin, "停用这个账号");
-    EXPECT_TRUE(rowIn("teamBlockedBox", erin));
+    EXPECT_TRUE(rowIn("teamBlockedList", erin));
     EXPECT_EQ(boxTitle("teamBlockedBox"), q("已停用 · 2"));
-    click("teamRestore", fay);
-    EXPECT_TRUE(rowIn("teamMemberBox", fay));
-    choose(fay, "彻底移除");
+    act("teamBlockedList", fay, "恢复");
+    EXPECT_TRUE(rowIn("teamMemberList", fay));
+    act("teamMemberList", fay, "彻底移除");
     EXPECT_FALSE(store->user(fay).has_value());
-    EXPECT_EQ(find(rowName("teamRow", fay)), nullptr);
+    EXPECT_FALSE(rowIn("teamMemberList", fay));
     EXPECT_EQ(text("teamSubtitle"), q("2 位成员 · 共用这台机器的存储"));
 }
 
-TEST_F(TeamMembers, approveAndRejectShareOneSizeAndTheMenuIsAnIconButton) {
+TEST_F(TeamMembers, approveAndRejectShareOneSizeAndAClickOnAPaintedButtonRunsItsAction) {
     makeTeam();
     const std::string carol = addMember("carol", "carol", "pending");
     const std::string erin = addMember("erin", "二林", "active");
     open();
-    auto* reject = find<QPushButton>(rowName("teamReject", carol));
-    auto* approve = find<QPushButton>(rowName("teamApprove", carol));
-    ASSERT_TRUE(reject && approve);
-    EXPECT_EQ(approve->size(), reject->size());
-    EXPECT_EQ(approve->geometry().center().y(), reject->geometry().center().y());
+    const QRect reject = buttonRect("teamPendingList", carol, "拒绝");
+    const QRect approve = buttonRect("teamPendingList", carol, "通过");
+    ASSERT_TRUE(reject.isValid() && approve.isValid());
+    EXPECT_EQ(approve.size(), reject.size());
+    EXPECT_EQ(approve.center().y(), reject.center().y());
     // Filled with the accent colour, the title in white.
-    const QImage image = rendered(approve);
-    EXPECT_GE(countPixels(image, image.rect(), [](QRgb pixel) { return isAccent(pixel); }), image.width() * image.height() / 3);
-    auto* more = find<SymbolButton>(rowName("teamMenu", erin));
-    ASSERT_NE(more, nullptr) << "drawn as the window's other icon buttons";
-    EXPECT_EQ(more->accessibleName(), q("更多操作"));
-    const QImage dots = rendered(more);
-    EXPECT_GE(countPixels(dots, dots.rect(), [](QRgb pixel) { return qGray(pixel) < 90; }), 6) << "dark, not faint";
+    const QImage rows = rendered(list("teamPendingList")->viewport());
+    EXPECT_GE(countPixels(rows, approve, [](QRgb pixel) { return isAccent(pixel); }), approve.width() * approve.height() / 3);
+    const QRect more = buttonRect("teamMemberList", erin, "更多操作");
+    ASSERT_TRUE(more.isValid());
+    const QImage members = rendered(list("teamMemberList")->viewport());
+    EXPECT_GE(countPixels(members, more, [](QRgb pixel) { return qGray(pixel) < 90; }), 6) << "dark, not faint";
+
+    // A click on the painted "更多操作" opens the menu; one on "通过" approves.
+    QTest::mouseClick(list("teamMemberList")->viewport(), Qt::LeftButton, {}, more.center());
+    settle();
+    ASSERT_NE(memberMenu(), nullptr);
+    memberMenu()->close();
+    QTest::mouseClick(list("teamPendingList")->viewport(), Qt::LeftButton, {}, approve.center());
+    settle();
+    EXPECT_TRUE(rowIn("teamMemberList", carol));
 }
 
 TEST_F(TeamMembers, aPasswordFieldIsAsTallAsAPlainField) {
@@ -144,13 +180,13 @@ TEST_F(TeamMembers, temporaryPasswordIsShownOnceAndCopiedOnlyWhenAsked) {
     open();
     alertAnswer = 1;  // "关闭"
     choose(erin, "重置密码（生成临时密码）");
-    EXPECT_FALSE(find<SymbolButton>(rowName("teamMenu", erin))->isEnabled()) << "disabled while the password is made";
+    EXPECT_TRUE(actions("teamMemberList", erin).isEmpty()) << "nothing offered while the password is made";
     ASSERT_TRUE(qtWaitFor([&] { return alerts.size() == 1; }));
     EXPECT_EQ(alerts[0].message, "Erin 的临时密码");
     EXPECT_EQ(alerts[0].buttons, (std::vector<std::string>{"复制并关闭", "关闭"}));
     EXPECT_TRUE(clipboard.empty());
     settle();
-    EXPECT_TRUE(find<SymbolButton>(rowName("teamMenu", erin))->isEnabled());
+    EXPECT_FALSE(actions("teamMemberList", erin).isEmpty());
 
     alertAnswer = 0;  // "复制并关闭"
     choose(erin, "重置密码（生成临时密码）");
@@ -179,11 +215,7 @@ TEST_F(TeamMembers, emailIsAskedEmptyAndAStoreRefusalComesInASecondAlert) {
     nextText = "erin@example.com";
     choose(erin, "设置邮箱…");
     EXPECT_EQ(alerts.size(), 1u);
-    bool masked = false;
-    for (QLabel* label : find(rowName("teamRow", erin))->findChildren<QLabel*>()) {
-        masked |= label->text() == q("@erin · er***@example.com");
-    }
-    EXPECT_TRUE(masked);
+    EXPECT_EQ(cell("teamMemberList", erin, TeamMemberModel::detailRole), q("@erin · er***@example.com"));
     nextText = "";
     choose(erin, "设置邮箱…");
     EXPECT_TRUE(store->user(erin)->email.empty()) << "an empty field unbinds";
@@ -219,13 +251,8 @@ TEST_F(TeamMembers, removingForGoodIsTheOneMenuItemDrawnInRed) {
     makeTeam();
     const std::string erin = addMember("erin", "二林", "active");
     open();
-    auto* more = find<SymbolButton>(rowName("teamMenu", erin));
-    ASSERT_NE(more, nullptr);
-    more->click();
-    QMenu* menu = nullptr;
-    for (QMenu* m : panel->findChildren<QMenu*>(QStringLiteral("teamMemberMenu"))) {
-        if (m->isVisible()) menu = m;
-    }
+    act("teamMemberList", erin, "更多操作");
+    QMenu* menu = memberMenu();
     ASSERT_NE(menu, nullptr);
     const QImage image = rendered(menu);
     auto red = [](QRgb pixel) { return qRed(pixel) >= 180 && qGreen(pixel) <= 120 && qBlue(pixel) <= 120; };
@@ -257,59 +284,99 @@ TEST_F(TeamMembers, everyTabStopOfThePanelShowsTheAccentMark) {
     for (QWidget* stop : stops) EXPECT_GE(accentGain(stop), 12) << stopName(stop).toStdString();
 }
 
-TEST_F(TeamMembers, tabFollowsTheRowsAndTheKeysGoToTheNextRowAfterAnApproveOrAReject) {
+TEST_F(TeamMembers, eachListIsOneTabStopAndTheKeysGoToTheNextRowAfterAnApproveOrAReject) {
     makeTeam();
     const std::string erin = addMember("erin", "二林", "active");
     open();
     QApplication::setActiveWindow(panel.get());
     ASSERT_TRUE(qtWaitFor([&] { return panel->isActiveWindow(); }));
     EXPECT_EQ(QApplication::focusWidget(), panel.get()) << "the panel opens with no control holding the keys";
-    // Two applicants ask while the panel is open: every row is built again.
+    // Two applicants ask while the panel is open.
     const std::string carol = addMember("carol", "卡罗", "pending");
     const std::string dan = addMember("dan", "", "pending");
     state->refreshTeamState();
     settle();
 
-    // The buttons say whose they are.
-    EXPECT_EQ(find(rowName("teamApprove", carol))->accessibleDescription(), q("卡罗"));
-    EXPECT_EQ(find(rowName("teamReject", dan))->accessibleDescription(), q("dan")) << "no name: the login";
-    EXPECT_EQ(find(rowName("teamMenu", erin))->accessibleDescription(), q("二林"));
-
-    // The rows' buttons, rebuilt after the panel was made, come in the rows' order and
-    // before everything below them.
+    // From the control above them, the lists come in the boxes' order, once each, before what lies below.
     std::vector<QString> order;
     find("teamRename")->setFocus(Qt::TabFocusReason);
     for (QWidget* stop : tabStops()) order.push_back(stop->objectName());
     const auto at = [&](const QString& name) {
-        const auto found = std::find(order.begin(), order.end(), name);
-        EXPECT_NE(found, order.end()) << "Tab never reached " << name.toStdString();
-        return found - order.begin();
+        EXPECT_EQ(std::count(order.begin(), order.end(), name), 1) << name.toStdString();
+        return std::find(order.begin(), order.end(), name) - order.begin();
     };
-    const std::vector<QString> rows = {rowName("teamReject", carol), rowName("teamApprove", carol),
-                                       rowName("teamReject", dan), rowName("teamApprove", dan),
-                                       rowName("teamMenu", erin), q("mailHost")};
-    for (size_t k = 1; k < rows.size(); ++k) {
-        EXPECT_LT(at(rows[k - 1]), at(rows[k])) << rows[k - 1].toStdString() << " before " << rows[k].toStdString();
+    const std::vector<QString> stops = {q("teamPendingList"), q("teamMemberList"), q("mailHost"), q("teamRename")};
+    for (size_t k = 1; k < stops.size(); ++k) {
+        EXPECT_LT(at(stops[k - 1]), at(stops[k])) << stops[k - 1].toStdString() << " before " << stops[k].toStdString();
     }
 
-    // An approve hands the keys to the next applicant's "通过"; the last reject to the members.
-    find(rowName("teamApprove", carol))->setFocus(Qt::TabFocusReason);
-    click("teamApprove", carol);
-    EXPECT_EQ(QApplication::focusWidget(), find(rowName("teamApprove", dan)));
-    find(rowName("teamReject", dan))->setFocus(Qt::TabFocusReason);
-    click("teamReject", dan);
-    ASSERT_NE(QApplication::focusWidget(), nullptr);
-    EXPECT_EQ(QApplication::focusWidget()->objectName().section(QLatin1Char(':'), 0, 0), q("teamMenu"))
-        << QApplication::focusWidget()->objectName().toStdString();
-    EXPECT_TRUE(find("teamMemberBox")->isAncestorOf(QApplication::focusWidget()));
+    // Return approves the row the keys are on and leaves them on the next applicant.
+    RowActionList* pending = list("teamPendingList");
+    pending->setFocus(Qt::TabFocusReason);
+    pending->setCurrentIndex(rowOf("teamPendingList", carol));
+    QTest::keyClick(pending, Qt::Key_Return);
+    settle();
+    EXPECT_TRUE(rowIn("teamMemberList", carol));
+    EXPECT_EQ(QApplication::focusWidget(), pending);
+    EXPECT_EQ(pending->currentIndex(), rowOf("teamPendingList", dan));
+    // Delete rejects the last one: the keys go on to the members.
+    QTest::keyClick(pending, Qt::Key_Delete);
+    settle();
+    EXPECT_FALSE(store->user(dan).has_value());
+    EXPECT_EQ(QApplication::focusWidget(), list("teamMemberList"));
 
-    // A refresh that changed nothing keeps the rows: the keys stay on the same control, which a
+    // A refresh that changed nothing keeps the rows: the keys stay on the same row, which a
     // screen reader would otherwise hear as a new one.
-    const QPointer<QWidget> holder = QApplication::focusWidget();
+    RowActionList* members = list("teamMemberList");
+    members->setCurrentIndex(rowOf("teamMemberList", erin));
+    QSignalSpy resets(members->model(), &QAbstractItemModel::modelReset);
     state->refreshTeamState();
     settle();
-    ASSERT_FALSE(holder.isNull()) << "the rows were built again";
-    EXPECT_EQ(QApplication::focusWidget(), holder.data());
+    EXPECT_EQ(resets.count(), 0) << "the rows were made again";
+    EXPECT_EQ(QApplication::focusWidget(), members);
+    EXPECT_EQ(members->currentIndex(), rowOf("teamMemberList", erin));
+}
+
+// The panel took 41-58 s to open on 5,000 accounts: a widget per member, chained into the Tab
+// order one by one. A list of any length is one Tab stop, holds as many widgets, and shows a
+// screen reader only the rows on screen, each made when asked for.
+TEST_F(TeamMembers, aTeamOfThousandsIsThreeListsOfOneTabStopEachWithTheRowsOnScreenReadable) {
+    const auto opened = [this](int members) {
+        TeamFacts facts;
+        facts.hasAdmin = true;
+        for (int k = 0; k < members; ++k) {
+            facts.users.push_back({{"id", "u" + std::to_string(k)}, {"user", "user" + std::to_string(k)},
+                                   {"name", "成员 " + std::to_string(k)},
+                                   {"status", k % 10 == 0 ? "pending" : k % 50 == 1 ? "blocked" : "active"}});
+        }
+        AppEnvironment env = state->environment();
+        env.readTeam = [facts](const std::filesystem::path&) { return facts; };
+        panel.reset();
+        state = std::make_unique<AppState>(env);
+        state->setShowWelcome(false);
+        state->refreshTeamState();
+        open();
+        QApplication::setActiveWindow(panel.get());
+        EXPECT_TRUE(qtWaitFor([&] { return panel->isActiveWindow(); }));
+        find("teamRename")->setFocus(Qt::TabFocusReason);
+        return std::pair{panel->findChildren<QWidget*>().size(), tabStops().size()};
+    };
+    const auto few = opened(10);
+    const auto many = opened(5000);
+    EXPECT_EQ(many.first, few.first) << "widgets";
+    EXPECT_EQ(many.second, few.second) << "Tab stops";
+    EXPECT_EQ(model("teamMemberList")->rowCount(), 4400);
+    EXPECT_EQ(boxTitle("teamMemberBox"), q("成员 · 4400"));
+    QAccessibleInterface* rows = QAccessible::queryAccessibleInterface(list("teamMemberList"));
+    ASSERT_NE(rows, nullptr);
+    EXPECT_EQ(rows->childCount(), 8) << "the rows on screen";
+    EXPECT_EQ(rows->child(7)->text(QAccessible::Name), q("成员 9 · @user9 · 未绑邮箱"));
+    // End moves the keys to the last member, which is then the one on screen at the bottom.
+    list("teamMemberList")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(list("teamMemberList"), Qt::Key_End);
+    settle();
+    EXPECT_EQ(rows->child(rows->childCount() - 1)->text(QAccessible::Name), q("成员 4999 · @user4999 · 未绑邮箱"));
+    EXPECT_TRUE(rows->focusChild() && rows->focusChild()->state().focused);
 }
 
 }  // namespace

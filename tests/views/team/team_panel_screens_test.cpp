@@ -10,6 +10,8 @@
 
 #include "team_panel_fixture.h"
 #include "views/controls.h"
+#include "views/main/row_action_list.h"
+#include "views/team/team_member_model.h"
 
 namespace corvane::test {
 namespace {
@@ -114,10 +116,12 @@ TEST_F(TeamPanelScreens, setUpAndManagement) {
     type("teamNewPass", q("corvane-2024"));
     saveTogether({find("teamOldPass")->parentWidget()->parentWidget()}, "team-manage-password");  // its box, title and all
 
-    auto* more = find<SymbolButton>(QStringLiteral("teamMenu:") + QString::fromStdString(erin));
-    panel->findChild<QScrollArea*>()->ensureWidgetVisible(more);
+    auto* members = find<RowActionList>("teamMemberList");
+    panel->findChild<QScrollArea*>()->ensureWidgetVisible(members);
     settle();
-    more->click();
+    const auto* rows = static_cast<TeamMemberModel*>(members->model());
+    ASSERT_TRUE(members->runAction(rows->index(rows->rowOf(erin)), q("更多操作")));
+    settle();
     QMenu* menu = panel->findChild<QMenu*>(QStringLiteral("teamMemberMenu"));
     ASSERT_TRUE(qtWaitFor([&] { return menu && menu->isVisible(); }));
     saveTogether({find("teamMemberBox"), menu}, "team-member-menu");
