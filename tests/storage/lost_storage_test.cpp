@@ -2,15 +2,10 @@
 // that reads or writes it says the storage cannot be reached, none shows an empty folder
 // or a missing name; and the boot log notes the start and the end of a fault once each.
 
-#include <csignal>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "engine/server/storage_gate.h"
+#include "support/fuse_bind.h"
 #include "team_routes_fixture.h"
 
 namespace fs = std::filesystem;
@@ -19,57 +14,21 @@ using nlohmann::json;
 namespace corvane::test {
 namespace {
 
-dev_t deviceOf(const fs::path& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
-}
-
-bool answersENOTCONN(const fs::path& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) != 0 && errno == ENOTCONN;
-}
-
 class LostStorageTest : public TeamSpaceTest {
 protected:
     void SetUp() override {
-        if (::access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "/dev/fuse is missing or not usable: no FUSE mount here";
-        const fs::path disk = box / "disk";
-        const fs::path mount = box / "recv";
-        fs::create_directories(disk);
-        fs::create_directories(mount);
-        bindfs = ::fork();
-        ASSERT_GE(bindfs, 0);
-        if (bindfs == 0) {
-            ::execlp("bindfs", "bindfs", "-f", disk.c_str(), mount.c_str(), static_cast<char*>(nullptr));
-            std::_Exit(127);
-        }
-        const dev_t outside = deviceOf(box.path());
-        int status = 0;
-        const bool mounted = waitFor([&] {
-            return deviceOf(mount) != outside || ::waitpid(bindfs, &status, WNOHANG) == bindfs;
-        });
-        if (!mounted || deviceOf(mount) == outside) {
-            stopBindfs();
-            GTEST_SKIP() << "bindfs could not mount here (FUSE mounts not permitted)";
-        }
+        fs::create_directories(box / "disk");
+        fs::create_directories(box / "recv");
+        const std::string refused = bind.mount(box / "disk", box / "recv");
+        if (!refused.empty()) GTEST_SKIP() << refused;
         TeamSpaceTest::SetUp();
     }
 
     void TearDown() override {
         if (server) TeamSpaceTest::TearDown();
-        stopBindfs();
-        ::umount2((box / "recv").c_str(), MNT_DETACH);
     }
 
-    // Ends the FUSE daemon: the mount stays and answers ENOTCONN.
-    void stopBindfs() {
-        if (bindfs <= 0) return;
-        ::kill(bindfs, SIGKILL);
-        ::waitpid(bindfs, nullptr, 0);
-        bindfs = 0;
-    }
-
-    pid_t bindfs = 0;
+    FuseBind bind;
 };
 
 TEST_F(LostStorageTest, EveryRouteOnTheFolderSaysTheStorageCannotBeReached) {
@@ -78,8 +37,7 @@ TEST_F(LostStorageTest, EveryRouteOnTheFolderSaysTheStorageCannotBeReached) {
     ASSERT_EQ(call("GET", "/api/fs").status, 200);
     ASSERT_NE(call("GET", "/api/fs").body.find("a.txt"), std::string::npos) << "the listing goes through the mount";
 
-    stopBindfs();
-    ASSERT_TRUE(waitFor([&] { return answersENOTCONN(root); }));
+    ASSERT_TRUE(bind.lose());
 
     const std::string unreachable = json{{"error", storageUnreachableText}}.dump();
     const std::map<std::string, std::string> session{{"Cookie", "qp_s=" + amy}};

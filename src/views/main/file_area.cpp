@@ -70,6 +70,7 @@ FileArea::FileArea(AppState& state, QWidget* parent) : QStackedWidget(parent), s
     connect(&state_, &AppState::searchTextChanged, this, &FileArea::showFiles);
     connect(&state_, &AppState::targetChanged, this, &FileArea::showFiles);
     connect(&state_, &AppState::loadingFilesChanged, this, &FileArea::showEmpty);
+    connect(&state_, &AppState::filesProblemChanged, this, &FileArea::showEmpty);
     showFiles();
 }
 
@@ -84,15 +85,19 @@ void FileArea::showFiles() {
 void FileArea::showEmpty() {
     const bool loading = state_.loadingFiles();
     const bool searching = !state_.searchText().empty();
-    emptyIcon_->setSymbol(loading ? "arrow.triangle.2.circlepath" : "tray");
+    // A storage that cannot be reached is said as such, never shown as an empty folder.
+    const std::string& problem = state_.filesProblem();
+    emptyIcon_->setSymbol(loading ? "arrow.triangle.2.circlepath" : (problem.empty() ? "tray" : "exclamationmark.triangle.fill"));
     if (loading) {
         emptyText_->setText(QStringLiteral("正在读取…"));
+    } else if (!problem.empty()) {
+        emptyText_->setText(QString::fromStdString(problem));
     } else {
         emptyText_->setText(searching ? QStringLiteral("没有匹配的文件") : QStringLiteral("还没有文件"));
     }
     emptyHint_->setText(state_.target().isLocal() ? QStringLiteral("把文件拖到上面，或点「选择文件」")
                                                   : QStringLiteral("把文件拖到上面，会直接发到这台设备"));
-    emptyHint_->setVisible(!searching && !loading);
+    emptyHint_->setVisible(!searching && !loading && problem.empty());
 }
 
 namespace {
