@@ -261,6 +261,9 @@ public:
     const std::vector<FileItem>& files() const { return files_; }
     // Whether the listing of files was cut at its limit (the folder holds more).
     bool filesTruncated() const { return filesTruncated_; }
+    // Why the listing holds nothing though the folder may: its storage cannot be reached or
+    // is full (the server's own text, or the peer's); "" when the listing is sound.
+    const std::string& filesProblem() const { return filesProblem_; }
     const std::string& searchText() const { return searchText_; }
     bool loadingFiles() const { return loadingFiles_; }
     const std::optional<std::string>& toast() const { return toast_; }
@@ -306,6 +309,7 @@ public:
     void setShowDiag(bool value);
     void setFiles(std::vector<FileItem> value);
     void setFilesTruncated(bool value);
+    void setFilesProblem(std::string value);
     void setSearchText(std::string value);
     void setLoadingFiles(bool value);
     void setToast(std::optional<std::string> value);
@@ -354,6 +358,7 @@ Q_SIGNALS:
     void showDiagChanged();
     void filesChanged();
     void filesTruncatedChanged();
+    void filesProblemChanged();
     void searchTextChanged();
     void loadingFilesChanged();
     void toastChanged();
@@ -448,6 +453,7 @@ private:
     bool showDiag_ = false;
     std::vector<FileItem> files_;
     bool filesTruncated_ = false;
+    std::string filesProblem_;
     std::string searchText_;
     bool loadingFiles_ = false;
     std::optional<std::string> toast_;

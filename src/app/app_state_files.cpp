@@ -8,7 +8,9 @@
 #include "base/text_util.h"
 #include "engine/sending/api_client.h"
 #include "engine/discovery/discovery.h"
+#include "base/storage_fault.h"
 #include "engine/server/http_server.h"
+#include "engine/server/storage_gate.h"
 #include "engine/sending/uploader.h"
 
 namespace corvane {
@@ -92,9 +94,10 @@ void AppState::loadFilesOfTarget(uint64_t generation) {
     if (generation != filesGeneration_) return;  // a newer listing is on its way
     const QPointer<AppState> self(this);
     const std::shared_ptr<MainQueue> queue = env_.mainQueue;
-    const auto land = [self, generation](std::vector<FileItem> files, bool truncated) {
+    const auto land = [self, generation](std::vector<FileItem> files, bool truncated, std::string problem) {
         if (!self || generation != self->filesGeneration_) return;
         self->setFilesTruncated(truncated);  // before the files, which the views redraw on
+        self->setFilesProblem(std::move(problem));
         self->setFiles(std::move(files));
         self->setLoadingFiles(false);
     };
@@ -107,13 +110,19 @@ void AppState::loadFilesOfTarget(uint64_t generation) {
         // A dead peer holds this call for minutes: a worker waits for it.
         workers_.run([queue, land, c = *c] {
             APIResult<FileList> listing = c.files();
-            if (!listing.ok()) listing.value = {};
-            queue->post([land, listing = std::move(listing.value)] { land(listing.files, listing.truncated); });
+            std::string problem;
+            if (!listing.ok()) {
+                listing.value = {};
+                // The peer's storage fault is said as the peer words it; other failures keep the empty list.
+                const APIError& error = *listing.error;
+                if (error.kind == APIError::Kind::http && (error.status == 503 || error.status == 507)) problem = error.message;
+            }
+            queue->post([land, listing = std::move(listing.value), problem] { land(listing.files, listing.truncated, problem); });
         });
         return;
     }
     if (!server_) {
-        land({}, false);
+        land({}, false, "");
         return;
     }
     // Listing up to thousands of files waits on the disk: off the main thread.
@@ -123,7 +132,10 @@ void AppState::loadFilesOfTarget(uint64_t generation) {
         // The walk stops at its limit, and a listing that reached it was cut, as the
         // server's own reply says.
         const bool truncated = files.size() >= kListingLimit;
-        queue->post([land, files = std::move(files), truncated] { land(files, truncated); });
+        // An empty walk of a folder whose storage is gone is no empty folder.
+        const bool lost = probeStorage(server->root()) != StorageFault::none;
+        const std::string problem = lost ? storageUnreachableText : "";
+        queue->post([land, files = std::move(files), truncated, problem] { land(files, truncated, problem); });
     });
 }
 

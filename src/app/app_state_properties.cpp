@@ -98,6 +98,11 @@ void AppState::setFilesTruncated(bool value) {
     Q_EMIT filesTruncatedChanged();
 }
 
+void AppState::setFilesProblem(std::string value) {
+    filesProblem_ = std::move(value);
+    Q_EMIT filesProblemChanged();
+}
+
 void AppState::setSearchText(std::string value) {
     searchText_ = std::move(value);
     Q_EMIT searchTextChanged();

@@ -48,10 +48,13 @@ bool replaceWhole(const fs::path& path, std::string_view bytes, const WriteMode&
 
 }  // namespace
 
-FileRead readWholeFile(const fs::path& file) {
+namespace {
+
+FileRead readOnce(const fs::path& file) {
     FileRead result;
     const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
+        result.error = errno;
         result.present = errno != ENOENT && errno != ENOTDIR;
         return result;
     }
@@ -61,6 +64,7 @@ FileRead readWholeFile(const fs::path& file) {
         const ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
+            result.error = errno;
             result.bytes.clear();
             return result;
         }
@@ -68,6 +72,15 @@ FileRead readWholeFile(const fs::path& file) {
         result.bytes.append(buf, size_t(n));
     }
     result.readable = true;
+    return result;
+}
+
+}  // namespace
+
+FileRead readWholeFile(const fs::path& file) {
+    constexpr int staleRetries = 3;
+    FileRead result = readOnce(file);
+    for (int retry = 0; retry < staleRetries && result.error == ESTALE; ++retry) result = readOnce(file);
     return result;
 }
 

@@ -15,9 +15,12 @@ namespace corvane {
 struct FileRead {
     bool present = false;   // something exists under the name
     bool readable = false;  // and its bytes were read
+    int error = 0;          // the errno of a failed open or read
     std::string bytes;
 };
 
+// Reads the file whole. A read that fails ESTALE (the name was replaced on another machine
+// of a shared file system since this one looked it up) is made again.
 FileRead readWholeFile(const std::filesystem::path& file);
 
 // Writes the file, replacing what was there (mode 0644). False on failure (nothing left behind).

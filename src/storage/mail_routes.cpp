@@ -60,6 +60,8 @@ void TeamRouter::mailGet(Connection& c, const TeamUser& /*admin*/) {
 
 void TeamRouter::mailSet(Connection& c, const TeamUser& /*admin*/) {
     const MailStore mailStore(store_);
+    // The password kept from the saved settings is the one saved now, not one another server replaced.
+    const TeamFileLock held = mailStore.lockFile();
     const MailConfig config = settingsFromRequest(bodyObject(c.req), mailStore.load());
     if (!config.host.empty()) {
         if (!config.user.empty() && !teamValidEmail(config.user)) {

@@ -58,6 +58,12 @@ void MailStore::save(const MailConfig& config) const {
     (void)writeFileAtomically(mailFile(root), bytes, 0600);
 }
 
+TeamFileLock MailStore::lockFile() const {
+    const std::string root = store_.rootPath();
+    if (root.empty()) return TeamFileLock{};
+    return TeamFileLock(fs::path(root) / "_team", ".mail.lock");
+}
+
 nlohmann::json MailStore::publicView(const MailConfig& config) {
     return nlohmann::json{{"host", config.host},
                           {"port", config.port},

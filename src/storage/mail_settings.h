@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "storage/team_file_lock.h"
+
 namespace corvane {
 
 class TeamStore;
@@ -35,6 +37,9 @@ public:
     // Writes mail.json atomically with mode 0600; failures are ignored, and nothing is
     // written while the store is unbound.
     void save(const MailConfig& config) const;
+    // The lock of mail.json across the servers sharing the folder, held from a load to the
+    // save of what was changed in it.
+    TeamFileLock lockFile() const;
 
     // The settings without the password, with "hasPass", "enabled" and "configured".
     static nlohmann::json publicView(const MailConfig& config);

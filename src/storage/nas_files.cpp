@@ -9,6 +9,7 @@
 #include "base/unicode_text.h"
 #include "engine/server/http_response.h"
 #include "engine/server/http_server.h"
+#include "engine/server/storage_gate.h"
 #include "storage/nas_paths.h"
 #include "storage/route_families.h"
 
@@ -136,9 +137,9 @@ void fsRename(Connection& c) {
 }  // namespace
 
 void addNasFileRoutes(RouteTable& table) {
-    table.add(RouteStage::nas, Route{{"GET"}, PathTest::exact("/api/fs"), fsList, {}});
-    table.add(RouteStage::nas, Route{{"POST"}, PathTest::exact("/api/fs/mkdir"), fsMkdir, {}});
-    table.add(RouteStage::nas, Route{{"POST"}, PathTest::exact("/api/fs/rename"), fsRename, {}});
+    table.add(RouteStage::nas, Route{{"GET"}, PathTest::exact("/api/fs"), onStorage(fsList), {}});
+    table.add(RouteStage::nas, Route{{"POST"}, PathTest::exact("/api/fs/mkdir"), onStorage(fsMkdir), {}});
+    table.add(RouteStage::nas, Route{{"POST"}, PathTest::exact("/api/fs/rename"), onStorage(fsRename), {}});
 }
 
 }  // namespace corvane

@@ -8,6 +8,7 @@
 #include "base/file_names.h"
 #include "engine/server/http_response.h"
 #include "engine/server/http_server.h"
+#include "engine/server/storage_gate.h"
 #include "storage/nas_paths.h"
 #include "storage/route_families.h"
 #include "storage/trash_names.h"
@@ -120,11 +121,11 @@ void trashEmpty(Connection& c) {
 
 void addNasTrashRoutes(RouteTable& table) {
     const RouteStage nas = RouteStage::nas;
-    table.add(nas, Route{{"POST"}, PathTest::exact("/api/fs/delete"), fsDelete, {}});
-    table.add(nas, Route{{"GET"}, PathTest::exact("/api/trash"), trashList, {}});
-    table.add(nas, Route{{"POST"}, PathTest::exact("/api/trash/restore"), trashRestore, {}});
-    table.add(nas, Route{{"POST"}, PathTest::exact("/api/trash/delete"), trashDelete, {}});
-    table.add(nas, Route{{"POST"}, PathTest::exact("/api/trash/empty"), trashEmpty, {}});
+    table.add(nas, Route{{"POST"}, PathTest::exact("/api/fs/delete"), onStorage(fsDelete), {}});
+    table.add(nas, Route{{"GET"}, PathTest::exact("/api/trash"), onStorage(trashList), {}});
+    table.add(nas, Route{{"POST"}, PathTest::exact("/api/trash/restore"), onStorage(trashRestore), {}});
+    table.add(nas, Route{{"POST"}, PathTest::exact("/api/trash/delete"), onStorage(trashDelete), {}});
+    table.add(nas, Route{{"POST"}, PathTest::exact("/api/trash/empty"), onStorage(trashEmpty), {}});
 }
 
 }  // namespace corvane

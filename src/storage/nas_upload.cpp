@@ -8,6 +8,7 @@
 #include "engine/format.h"
 #include "engine/server/http_response.h"
 #include "engine/server/http_server.h"
+#include "engine/server/storage_gate.h"
 #include "storage/nas_paths.h"
 #include "storage/route_families.h"
 #include "storage/stream_gates.h"
@@ -72,6 +73,7 @@ std::optional<UploadPlace> admitUpload(Connection& c) {
         refuseStreamed(c, 400, "文件过大");
         return std::nullopt;
     }
+    if (!storageAnswers(c)) return std::nullopt;
     const auto name = sanitize(req.param("name"));
     if (!name) {
         refuseStreamed(c, 400, "bad name");
@@ -99,6 +101,7 @@ void streamUpload(Connection& c) {
     const fs::path fileFolder = subFolder.empty() ? place->folder : place->folder / subFolder;
     UniqueFile file = openUnique(fileFolder, lastComponent(place->name));
     if (!file.fd) {
+        if (answeredAsStorageFault(c, errno)) return;
         refuseStreamed(c, 500, "open failed");
         return;
     }
@@ -115,6 +118,7 @@ void streamUpload(Connection& c) {
         // file looks whole, and its space is free again.
         ::unlink((fileFolder / file.name).c_str());
         finishTask(c, taskID, copy.written, false);
+        if (writeFailed && answeredAsStorageFault(c, copy.error)) return;
         refuseStreamed(c, 500, writeFailed ? "write failed" : "上传中断");
         return;
     }

@@ -51,7 +51,7 @@ void TeamStore::dropSessionsLocked(const std::string& uid) {
     std::erase_if(sessions_, [&](const auto& item) { return item.second.uid == uid; });
 }
 
-void TeamStore::boundSessionsLocked(const std::string& uid) {
+void TeamStore::boundSessionsLocked(const std::string& uid) const {
     const double current = now();
     std::vector<std::pair<double, std::string>> live;
     for (const auto& [token, s] : sessions_) {
@@ -67,6 +67,7 @@ TeamStore::CheckedAccount TeamStore::checkOutsideLock(const std::function<std::o
                                                       const std::string& pass) {
     for (int attempt = 0; attempt < passwordCheckAttempts; ++attempt) {
         std::unique_lock hold(lock_);
+        refreshLocked();
         auto index = find();
         if (!index) return CheckedAccount{std::move(hold), std::nullopt, PasswordCheck::mismatch};
         const TeamUser before = users_[*index];
@@ -76,7 +77,7 @@ TeamStore::CheckedAccount TeamStore::checkOutsideLock(const std::function<std::o
         hold.lock();
         index = find();
         if (!index) return CheckedAccount{std::move(hold), std::nullopt, PasswordCheck::mismatch};
-        if (users_[*index].samePasswordAs(before)) return CheckedAccount{std::move(hold), index, check};
+        if (users_[*index].samePasswordAs(before)) return CheckedAccount{std::move(hold), index, check, before};
         // The password changed meanwhile: check against the new one.
     }
     std::unique_lock hold(lock_);
@@ -92,6 +93,7 @@ std::optional<TeamUser> TeamStore::createAdmin(const std::string& name, const st
                                                const std::string& team) {
     const PasswordRecord record = makeRecord_(pass);
     std::lock_guard hold(lock_);
+    const TeamFileLock held = beginChangeLocked();
     if (hasAdminLocked()) return std::nullopt;
     TeamUser admin;
     admin.id = newUserIdLocked();
@@ -123,6 +125,7 @@ TeamRegResult TeamStore::registerUser(const std::string& user, const std::string
     const PasswordRecord record = makeRecord_(pass);
 
     std::lock_guard hold(lock_);
+    const TeamFileLock held = beginChangeLocked();
     if (!hasAdminLocked()) return TeamRegResult::fail(msgNoTeam);
     if (indexOfLoginLocked(lowerText(login))) return TeamRegResult::fail(msgNameTaken);
     if (!mail.empty()) {
@@ -158,13 +161,13 @@ LoginResult TeamStore::login(const std::string& user, const std::string& pass) {
     }
     if (found.check == PasswordCheck::damaged) return LoginResult::bad(msgDamaged);
     if (found.check != PasswordCheck::match) return LoginResult::bad(msgWrongLogin);
-    TeamUser& account = users_[*found.index];
+    const TeamUser& account = users_[*found.index];
     if (account.status == "pending") return LoginResult::pending(account);
     if (account.status == "blocked") return LoginResult::bad(msgBlocked);
     const std::string token = teamRandomHex(tokenBytes);
-    sessions_[token] = Session{account.id, now() + sessionTTL};
-    boundSessionsLocked(account.id);
-    account.lastLogin = nowMillis();
+    // Kept aside until written, so that a read of the files meanwhile does not lose it.
+    pendingSignIns_.push_back(PendingSignIn{token, Session{account.id, now() + sessionTTL}, nowMillis()});
+    applyPendingSignInsLocked();
     const TeamUser signedIn = account;  // the reference may not outlive the save's unlocked write
     saveSignInLocked(found.hold);
     return LoginResult::ok(token, signedIn);
@@ -172,6 +175,7 @@ LoginResult TeamStore::login(const std::string& user, const std::string& pass) {
 
 void TeamStore::logout(const std::string& token) {
     std::lock_guard hold(lock_);
+    const TeamFileLock held = beginChangeLocked();
     sessions_.erase(token);
     saveSessionsLocked();
 }
@@ -179,6 +183,7 @@ void TeamStore::logout(const std::string& token) {
 std::optional<TeamUser> TeamStore::userForToken(const std::string& token) const {
     if (graphemeCount(token) < minTokenLength) return std::nullopt;
     std::lock_guard hold(lock_);
+    refreshLocked();
     const auto session = sessions_.find(token);
     if (session == sessions_.end() || !(session->second.exp > now())) return std::nullopt;
     const auto index = indexOfIdLocked(session->second.uid);
@@ -188,6 +193,7 @@ std::optional<TeamUser> TeamStore::userForToken(const std::string& token) const 
 
 bool TeamStore::setStatus(const std::string& id, const std::string& status) {
     std::lock_guard hold(lock_);
+    const TeamFileLock held = beginChangeLocked();
     const auto index = indexOfIdLocked(id);
     if (!index) return false;
     TeamUser& account = users_[*index];
@@ -202,6 +208,7 @@ bool TeamStore::setStatus(const std::string& id, const std::string& status) {
 
 bool TeamStore::removeUser(const std::string& id) {
     std::lock_guard hold(lock_);
+    const TeamFileLock held = beginChangeLocked();
     const auto index = indexOfIdLocked(id);
     if (!index || users_[*index].isAdmin()) return false;
     users_.erase(users_.begin() + std::ptrdiff_t(*index));
@@ -218,7 +225,12 @@ Outcome TeamStore::changePassword(const std::string& id, const std::string& oldP
     if (!found.index) return Refusal{msgNoAccount};
     if (found.check == PasswordCheck::damaged) return Refusal{msgDamaged};
     if (found.check != PasswordCheck::match) return Refusal{msgWrongOld};
-    applyNewPasswordLocked(*found.index, record);
+    const TeamFileLock held = beginChangeLocked();
+    // Read again under the files' lock: the account may have gone or changed on another server.
+    const auto index = indexOfIdLocked(id);
+    if (!index) return Refusal{msgNoAccount};
+    if (!users_[*index].samePasswordAs(found.checked)) return Refusal{msgWrongOld};
+    applyNewPasswordLocked(*index, record);
     saveUsersLocked();
     return {};
 }
@@ -227,6 +239,7 @@ Outcome TeamStore::setEmail(const std::string& id, const std::string& email) {
     const std::string mail = lowerText(trimWhitespace(email));
     if (!mail.empty() && !teamValidEmail(mail)) return Refusal{msgEmailFormat};
     std::lock_guard hold(lock_);
+    const TeamFileLock held = beginChangeLocked();
     const auto index = indexOfIdLocked(id);
     if (!index) return Refusal{msgNoAccount};
     if (!mail.empty()) {
@@ -241,6 +254,7 @@ Outcome TeamStore::setEmail(const std::string& id, const std::string& email) {
 
 Result<std::string> TeamStore::adminReset(const std::string& id) {
     std::unique_lock hold(lock_);
+    refreshLocked();
     auto index = indexOfIdLocked(id);
     if (!index) return Refusal{msgNoAccount};
     const TeamUser before = users_[*index];
@@ -249,6 +263,7 @@ Result<std::string> TeamStore::adminReset(const std::string& id) {
     const std::string temporary = "qp" + teamRandomChars(tempAlphabet, 8);
     const PasswordRecord record = makeRecord_(temporary);
     hold.lock();
+    const TeamFileLock held = beginChangeLocked();
     index = indexOfIdLocked(id);
     // Removed or given another password meanwhile: this reset no longer applies.
     if (!index || !users_[*index].samePasswordAs(before)) return Refusal{msgNoAccount};

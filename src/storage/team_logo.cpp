@@ -31,11 +31,13 @@ fs::path TeamStore::logoFileLocked() const { return teamDirLocked() / "logo.img"
 
 std::string TeamStore::teamName() const {
     std::lock_guard hold(lock_);
+    refreshLocked();
     return cachedTeamName_;
 }
 
 void TeamStore::setTeamName(const std::string& name) {
     std::lock_guard hold(lock_);
+    const TeamFileLock held = beginChangeLocked();
     cachedTeamName_ = name;
     saveUsersLocked();
 }

@@ -46,6 +46,7 @@ TeamStore::ResetOutcome TeamStore::ResetOutcome::wrongCode(std::string text) {
 
 std::optional<std::string> TeamStore::resetAccountId(const std::string& account) const {
     std::lock_guard hold(lock_);
+    refreshLocked();
     const auto index = indexOfAccountLocked(lowerText(trimWhitespace(account)));
     if (!index) return std::nullopt;
     return users_[*index].id;
@@ -55,6 +56,7 @@ std::optional<TeamStore::ResetTicket> TeamStore::issueReset(const std::string& a
     const std::string wanted = lowerText(trimWhitespace(account));
     if (wanted.empty()) return std::nullopt;
     std::lock_guard hold(lock_);
+    const TeamFileLock held = beginChangeLocked();
     const auto index = indexOfAccountLocked(wanted);
     if (!index) return std::nullopt;
     const TeamUser& u = users_[*index];
@@ -80,6 +82,7 @@ TeamStore::ResetOutcome TeamStore::resetWithCode(const std::string& account, con
     if (graphemeCount(typed) != codeLength) return Refusal{msgCodeFormat};
 
     std::unique_lock hold(lock_);
+    TeamFileLock held = beginChangeLocked();
     const auto index = indexOfAccountLocked(lowerText(trimWhitespace(account)));
     if (!index) return Refusal{msgNoMatch};
     const std::string uid = users_[*index].id;
@@ -107,11 +110,13 @@ TeamStore::ResetOutcome TeamStore::resetWithCode(const std::string& account, con
     }
     const TeamUser before = users_[*index];
     const json issued = entry;
+    held.release();
     hold.unlock();
     // The 120,000 rounds run without the lock so that other team requests go on; then the
     // account and its code must still be the ones checked.
     const PasswordRecord record = makeRecord_(pass);
     hold.lock();
+    held = beginChangeLocked();
     const auto current = indexOfIdLocked(uid);
     if (!current || !users_[*current].samePasswordAs(before)) return Refusal{msgNoMatch};
     const auto still = resets_.find(uid);

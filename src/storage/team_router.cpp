@@ -17,6 +17,7 @@
 #include "base/text_util.h"
 #include "base/unicode_text.h"
 #include "engine/server/http_server.h"
+#include "engine/server/storage_gate.h"
 #include "storage/mailer.h"
 #include "storage/team_page.h"
 #include "storage/team_text.h"
@@ -254,6 +255,7 @@ void TeamRouter::page(Connection& c) {
 }
 
 void TeamRouter::teamFiles(Connection& c, const TeamUser& member) {
+    if (!storageAnswers(c)) return;
     store_.prepareDirs();
     for (const TeamFileRoute& route : fileRoutes_) {
         const bool methodMatches =

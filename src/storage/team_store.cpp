@@ -1,9 +1,13 @@
 #include "storage/team_store.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <sys/stat.h>
 
 #include "base/cfg.h"
 #include "base/json_fields.h"
+#include "base/storage_fault.h"
 #include "base/whole_files.h"
 #include "storage/team_files.h"
 #include "storage/team_folders.h"
@@ -18,6 +22,7 @@ namespace {
 constexpr const char* accountsFile = "accounts.json";
 constexpr const char* sessionsFile = "sessions.json";
 constexpr const char* resetsFile = "resets.json";
+constexpr const char* storeLockFile = ".store.lock";
 
 // Invalid UTF-8 in a stored text is written as U+FFFD instead of failing the whole save.
 std::string dumpJSON(const json& value, int indent) {
@@ -86,6 +91,7 @@ void TeamStore::bind(const fs::path& root) {
     resets_.clear();
     cachedTeamName_.clear();
     brokenFiles_.clear();
+    stamps_.clear();
     loadLocked();
 }
 
@@ -113,6 +119,7 @@ fs::path TeamStore::teamDirLocked() const { return fs::path(rootPath_) / teamFol
 
 int TeamStore::pendingCount() const {
     std::lock_guard hold(lock_);
+    refreshLocked();
     int count = 0;
     for (const auto& u : users_) count += u.status == "pending" ? 1 : 0;
     return count;
@@ -127,16 +134,19 @@ bool TeamStore::hasAdminLocked() const {
 
 bool TeamStore::hasAdmin() const {
     std::lock_guard hold(lock_);
+    refreshLocked();
     return hasAdminLocked();
 }
 
 std::vector<TeamUser> TeamStore::allUsers() const {
     std::lock_guard hold(lock_);
+    refreshLocked();
     return users_;
 }
 
 std::optional<TeamUser> TeamStore::user(const std::string& id) const {
     std::lock_guard hold(lock_);
+    refreshLocked();
     const auto index = indexOfIdLocked(id);
     if (!index) return std::nullopt;
     return users_[*index];
@@ -169,19 +179,61 @@ std::optional<size_t> TeamStore::indexOfAccountLocked(const std::string& lowered
 
 // ---- Loading ----
 
-void TeamStore::loadLocked() {
+void TeamStore::loadLocked() { reloadLocked(); }
+
+void TeamStore::reloadLocked() const {
     if (rootPath_.empty()) return;
     loadAccountsLocked();
     loadSessionsLocked();
     loadResetsLocked();
+    applyPendingSignInsLocked();
 }
 
-std::optional<json> TeamStore::readTeamObjectLocked(const char* name) {
+void TeamStore::refreshLocked() const {
+    if (rootPath_.empty()) return;
+    bool changed = false;
+    if (stampOf(accountsFile) != stamps_[accountsFile]) {
+        loadAccountsLocked();
+        changed = true;
+    }
+    if (stampOf(sessionsFile) != stamps_[sessionsFile]) {
+        loadSessionsLocked();
+        changed = true;
+    }
+    if (stampOf(resetsFile) != stamps_[resetsFile]) loadResetsLocked();
+    if (changed) applyPendingSignInsLocked();
+}
+
+TeamStore::FileStamp TeamStore::stampOf(const char* name) const {
+    struct stat st {};
+    const fs::path file = teamDirLocked() / name;
+    int result = ::stat(file.c_str(), &st);
+    for (int retry = 0; retry < 3 && result != 0 && errno == ESTALE; ++retry) result = ::stat(file.c_str(), &st);
+    if (result != 0) return FileStamp{};
+    return FileStamp{true,
+                     uint64_t(st.st_dev),
+                     uint64_t(st.st_ino),
+                     int64_t(st.st_size),
+                     int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                     int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+std::optional<json> TeamStore::readTeamObjectLocked(const char* name, bool& keep) const {
+    keep = false;
+    // Stamped before the read: a write in between is read again at the next look.
+    stamps_[name] = stampOf(name);
     const FileRead file = readWholeFile(teamDirLocked() / name);
     if (!file.present) return std::nullopt;
+    if (!file.readable && isStorageFault(file.error)) {
+        // The storage is gone for now; memory stays and the file is read once it is back.
+        stamps_.erase(name);
+        keep = true;
+        return std::nullopt;
+    }
     json doc = json::parse(file.bytes, nullptr, false);
     if (!file.readable || !doc.is_object()) {
         brokenFiles_.insert(name);
+        keep = true;
         return std::nullopt;
     }
     return doc;
@@ -195,10 +247,13 @@ static bool isArrayOfObjects(const json& value) {
     return true;
 }
 
-void TeamStore::loadAccountsLocked() {
-    const auto doc = readTeamObjectLocked(accountsFile);
+void TeamStore::loadAccountsLocked() const {
+    bool keep = false;
+    const auto doc = readTeamObjectLocked(accountsFile, keep);
+    if (keep) return;
+    users_.clear();
+    cachedTeamName_ = doc ? Fields(*doc).s("team").value_or("") : "";
     if (!doc) return;
-    cachedTeamName_ = Fields(*doc).s("team").value_or("");
     const auto users = doc->find("users");
     if (users == doc->end() || !isArrayOfObjects(*users)) {
         // One bad element would otherwise cost every account at the next save.
@@ -208,19 +263,23 @@ void TeamStore::loadAccountsLocked() {
     for (const auto& element : *users) users_.push_back(TeamUser::fromJSON(element));
 }
 
-std::optional<json> TeamStore::readTeamSectionLocked(const char* name, const char* key) {
-    const auto doc = readTeamObjectLocked(name);
+std::optional<json> TeamStore::readTeamSectionLocked(const char* name, const char* key, bool& keep) const {
+    const auto doc = readTeamObjectLocked(name, keep);
     if (!doc) return std::nullopt;
     const auto section = doc->find(key);
     if (section == doc->end() || !section->is_object()) {
         brokenFiles_.insert(name);
+        keep = true;
         return std::nullopt;
     }
     return *section;
 }
 
-void TeamStore::loadSessionsLocked() {
-    const auto sessions = readTeamSectionLocked(sessionsFile, "sessions");
+void TeamStore::loadSessionsLocked() const {
+    bool keep = false;
+    const auto sessions = readTeamSectionLocked(sessionsFile, "sessions", keep);
+    if (keep) return;
+    sessions_.clear();
     if (!sessions) return;
     const double current = now();
     for (const auto& [token, value] : sessions->items()) {
@@ -232,13 +291,40 @@ void TeamStore::loadSessionsLocked() {
     }
 }
 
-void TeamStore::loadResetsLocked() {
-    const auto codes = readTeamSectionLocked(resetsFile, "codes");
+void TeamStore::loadResetsLocked() const {
+    bool keep = false;
+    const auto codes = readTeamSectionLocked(resetsFile, "codes", keep);
+    if (keep) return;
+    resets_.clear();
     if (!codes) return;
-    const double current = now();
+    // Expired codes stay until the next save, so that their use is answered as expired.
     for (const auto& [uid, entry] : codes->items()) {
-        if (entry.is_object() && Fields(entry).d("exp") > current) resets_[uid] = entry;
+        if (entry.is_object()) resets_[uid] = entry;
     }
+}
+
+void TeamStore::applyPendingSignInsLocked() const {
+    for (const PendingSignIn& signIn : pendingSignIns_) {
+        const auto index = indexOfIdLocked(signIn.session.uid);
+        if (!index) continue;  // removed on another server meanwhile
+        sessions_[signIn.token] = signIn.session;
+        users_[*index].lastLogin = std::max(users_[*index].lastLogin, signIn.lastLogin);
+        boundSessionsLocked(signIn.session.uid);
+    }
+}
+
+// ---- Changing ----
+
+TeamFileLock TeamStore::lockFilesLocked() const {
+    if (rootPath_.empty()) return TeamFileLock{};
+    return TeamFileLock(teamDirLocked(), storeLockFile);
+}
+
+TeamFileLock TeamStore::beginChangeLocked() {
+    awaitSignInWriteLocked();
+    TeamFileLock held = lockFilesLocked();
+    reloadLocked();
+    return held;
 }
 
 // ---- Saving ----
@@ -261,22 +347,21 @@ std::optional<fs::path> TeamStore::teamFileForWriteLocked(const char* name) {
 
 void TeamStore::writeTeamFileLocked(const char* name, const std::string& bytes) {
     const auto file = teamFileForWriteLocked(name);
-    if (file) writeFileAtomically(*file, bytes, 0600);  // a failed write leaves memory as the truth
+    // A failed write leaves memory as the truth until the file is read again.
+    if (file && writeFileAtomically(*file, bytes, 0600)) stamps_[name] = stampOf(name);
 }
 
-void TeamStore::awaitSignInWriteLocked() {
-    // Waiting lets the lock go, so the text is made only afterwards, from memory as it is then.
+void TeamStore::awaitSignInWriteLocked() const {
+    // Waiting lets the lock go, so the change is made only afterwards, to memory as it is then.
     filesWritten_.wait(lock_, [this] { return !writingOutside_; });
 }
 
 void TeamStore::saveUsersLocked() {
-    awaitSignInWriteLocked();
     if (rootPath_.empty()) return;
     writeTeamFileLocked(accountsFile, usersFileText(users_, cachedTeamName_));
 }
 
 void TeamStore::saveSessionsLocked() {
-    awaitSignInWriteLocked();
     if (rootPath_.empty()) return;
     const double current = now();
     std::erase_if(sessions_, [&](const auto& item) { return !(item.second.exp > current); });
@@ -290,8 +375,11 @@ void TeamStore::saveSignInLocked(std::unique_lock<std::mutex>& hold) {
             filesWritten_.wait(hold);
             continue;
         }
+        TeamFileLock held = lockFilesLocked();
+        reloadLocked();  // what other servers wrote, with every sign-in made until now
         writingOutside_ = true;
         const uint64_t upTo = signInsMade_;
+        pendingSignIns_.clear();
         const double current = now();
         std::erase_if(sessions_, [&](const auto& item) { return !(item.second.exp > current); });
         // Copies are quick; turning a thousand accounts into text is not, so that is done
@@ -302,9 +390,14 @@ void TeamStore::saveSignInLocked(std::unique_lock<std::mutex>& hold) {
         const auto accounts = teamFileForWriteLocked(accountsFile);
         const auto sessionFile = teamFileForWriteLocked(sessionsFile);
         hold.unlock();
-        if (accounts) writeFileAtomically(*accounts, usersFileText(users, team), 0600);
-        if (sessionFile) writeFileAtomically(*sessionFile, sessionsFileText(sessions), 0600);
+        const bool accountsSaved = accounts && writeFileAtomically(*accounts, usersFileText(users, team), 0600);
+        const bool sessionsSaved = sessionFile && writeFileAtomically(*sessionFile, sessionsFileText(sessions), 0600);
+        const FileStamp accountsStamp = accountsSaved ? stampOf(accountsFile) : FileStamp{};
+        const FileStamp sessionsStamp = sessionsSaved ? stampOf(sessionsFile) : FileStamp{};
+        held.release();
         hold.lock();
+        if (accountsSaved) stamps_[accountsFile] = accountsStamp;
+        if (sessionsSaved) stamps_[sessionsFile] = sessionsStamp;
         signInsSaved_ = upTo;
         writingOutside_ = false;
         filesWritten_.notify_all();
@@ -313,6 +406,7 @@ void TeamStore::saveSignInLocked(std::unique_lock<std::mutex>& hold) {
 
 void TeamStore::dropExpired() {
     std::lock_guard hold(lock_);
+    const TeamFileLock held = beginChangeLocked();
     saveSessionsLocked();
     saveResetsLocked();
 }

@@ -1,7 +1,9 @@
 #pragma once
-// The team's accounts, login sessions, password-reset codes and name, held in memory under
-// one lock and mirrored to the JSON files of "<root>/_team" ("accounts.json",
-// "sessions.json", "resets.json"), plus the team logo "logo.img" beside them.
+// The team's accounts, login sessions, password-reset codes and name, kept in the JSON files
+// of "<root>/_team" ("accounts.json", "sessions.json", "resets.json"), plus the team logo
+// "logo.img" beside them. Several servers may share the folder: memory is a copy of the
+// files, read again when they changed, and every change is read, changed and written under
+// the lock file "_team/.store.lock", so each server writes what the others wrote plus its own.
 
 #include <cstddef>
 #include <condition_variable>
@@ -19,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/refusal.h"
+#include "storage/team_file_lock.h"
 #include "storage/team_password.h"
 #include "storage/team_user.h"
 
@@ -149,6 +152,30 @@ public:
     void clearLogo();
 
 private:
+    // A team file as last read or written: a change of any field means another writer.
+    struct FileStamp {
+        bool present = false;
+        uint64_t dev = 0, ino = 0;
+        int64_t size = 0, mtimeNs = 0, ctimeNs = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    struct PendingSignIn {
+        std::string token;
+        Session session;
+        double lastLogin = 0;
+    };
+
+    // Reads the team files again that changed since they were last read or written.
+    void refreshLocked() const;
+    // Reads every team file again.
+    void reloadLocked() const;
+    // Starts a change: waits for a sign-in's write, takes the team files' lock and reads the
+    // files again, so the change is made to what is on disk now. The change is saved and
+    // the lock let go before the returned lock goes.
+    TeamFileLock beginChangeLocked();
+    TeamFileLock lockFilesLocked() const;
+    // Puts the sign-ins not yet written into memory again after a read of the files.
+    void applyPendingSignInsLocked() const;
     void loadLocked();
     void saveUsersLocked();
     void saveSessionsLocked();
@@ -159,7 +186,7 @@ private:
     void saveSignInLocked(std::unique_lock<std::mutex>& hold);
     // Waits until no sign-in's write is under way, so that no older copy of "accounts.json"
     // or "sessions.json" lands after the one about to be written.
-    void awaitSignInWriteLocked();
+    void awaitSignInWriteLocked() const;
     // Gives users_[index] the derived data of its new password; saves nothing itself.
     void applyNewPasswordLocked(size_t index, const PasswordRecord& record);
 
@@ -169,6 +196,7 @@ private:
         std::unique_lock<std::mutex> hold;
         std::optional<size_t> index;
         PasswordCheck check = PasswordCheck::mismatch;
+        TeamUser checked;  // the account as its password was checked
     };
     CheckedAccount checkOutsideLock(const std::function<std::optional<size_t>()>& find, const std::string& pass);
     // The record a sign-in with an unknown name is checked against; made once, lazily, by
@@ -180,11 +208,15 @@ private:
     std::filesystem::path teamDirLocked() const;
     std::filesystem::path logoFileLocked() const;
 
-    std::optional<nlohmann::json> readTeamObjectLocked(const char* name);
-    std::optional<nlohmann::json> readTeamSectionLocked(const char* name, const char* key);
-    void loadAccountsLocked();
-    void loadSessionsLocked();
-    void loadResetsLocked();
+    // A team file's object; none when the file is missing. `keep` is set when memory should
+    // stay as it is: the file is damaged (and kept aside before its next save) or the
+    // storage could not be read.
+    std::optional<nlohmann::json> readTeamObjectLocked(const char* name, bool& keep) const;
+    std::optional<nlohmann::json> readTeamSectionLocked(const char* name, const char* key, bool& keep) const;
+    void loadAccountsLocked() const;
+    void loadSessionsLocked() const;
+    void loadResetsLocked() const;
+    FileStamp stampOf(const char* name) const;
     void writeTeamFileLocked(const char* name, const std::string& bytes);
     // Where a team file is written, its folder made and a damaged copy kept aside first;
     // none while unbound.
@@ -196,7 +228,7 @@ private:
     std::optional<size_t> indexOfAccountLocked(const std::string& lowered) const;
     std::string newUserIdLocked() const;
     void dropSessionsLocked(const std::string& uid);
-    void boundSessionsLocked(const std::string& uid);
+    void boundSessionsLocked(const std::string& uid) const;
 
     Clock clock_;
     LogSink log_;
@@ -206,13 +238,16 @@ private:
     PasswordRecord unknownNameRecord_;
     mutable std::mutex lock_;
     std::string rootPath_;
-    std::vector<TeamUser> users_;
-    std::map<std::string, Session> sessions_;
-    std::map<std::string, nlohmann::json> resets_;
-    std::string cachedTeamName_;
-    std::set<std::string> brokenFiles_;  // loaded files that failed; kept aside before their first save
-    std::condition_variable_any filesWritten_;  // with lock_: a write outside the lock ended
-    bool writingOutside_ = false;  // a sign-in's write is under way; other writes wait for it
+    // The copy of the files; a query reads a changed file again first, hence mutable.
+    mutable std::vector<TeamUser> users_;
+    mutable std::map<std::string, Session> sessions_;
+    mutable std::map<std::string, nlohmann::json> resets_;
+    mutable std::string cachedTeamName_;
+    mutable std::set<std::string> brokenFiles_;  // loaded files that failed; kept aside before their first save
+    mutable std::map<std::string, FileStamp> stamps_;  // per team file
+    std::vector<PendingSignIn> pendingSignIns_;  // made, not yet written
+    mutable std::condition_variable_any filesWritten_;  // with lock_: a write outside the lock ended
+    bool writingOutside_ = false;  // a sign-in's write is under way; other changes wait for it
     uint64_t signInsMade_ = 0;
     uint64_t signInsSaved_ = 0;
 };

@@ -11,6 +11,7 @@
 #include "engine/format.h"
 #include "engine/server/http_response.h"
 #include "engine/server/http_server.h"
+#include "engine/server/storage_gate.h"
 #include "storage/nas_paths.h"
 #include "storage/route_families.h"
 #include "storage/stream_gates.h"
@@ -40,6 +41,7 @@ std::optional<UploadPlace> admitUpload(Connection& c, TeamStore& store) {
         refuseStreamed(c, 403, "跨设备访问需要令牌");
         return std::nullopt;
     }
+    if (!storageAnswers(c)) return std::nullopt;
     const fs::path root = c.server.root();
     store.bind(root);
     const std::string token = TeamRouter::tfToken(c.req);
@@ -81,6 +83,7 @@ void streamTeamUpload(Connection& c, TeamStore& store) {
     // The free name is chosen and the file created in one exclusive step.
     UniqueFile file = openUnique(place->folder, place->name);
     if (!file.fd) {
+        if (answeredAsStorageFault(c, errno)) return;
         refuseStreamed(c, 500, "无法写入");
         return;
     }
@@ -89,6 +92,7 @@ void streamTeamUpload(Connection& c, TeamStore& store) {
     const bool closed = file.fd.close();
     if (copy.end != BodyCopy::End::complete || !closed) {
         ::unlink((place->folder / file.name).c_str());
+        if (copy.end == BodyCopy::End::writeFailed && answeredAsStorageFault(c, copy.error)) return;
         refuseStreamed(c, 500, "上传中断");
         return;
     }

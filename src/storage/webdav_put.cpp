@@ -10,6 +10,7 @@
 
 #include "base/whole_files.h"
 #include "engine/server/http_server.h"
+#include "engine/server/storage_gate.h"
 #include "storage/nas_paths.h"
 #include "storage/stream_gates.h"
 #include "base/upload_body.h"
@@ -63,7 +64,7 @@ int storeBody(Connection& c, const fs::path& folder, const fs::path& target, int
 }  // namespace
 
 void davPut(Connection& c) {
-    if (!passesServerGates(c) || !davCredentialsOK(c)) return;
+    if (!passesServerGates(c) || !davCredentialsOK(c) || !storageAnswers(c, FaultReply::dav)) return;
     const auto target = davTarget(c);
     if (!target) return;
     const fs::path folder = target->location.parent_path();
@@ -84,6 +85,7 @@ void davPut(Connection& c) {
     const int error = storeBody(c, folder, target->location, written, cut);
     if (cut) return;  // the client is gone or stalled; its connection closes
     if (error != 0) {
+        if (answeredAsStorageFault(c, error, FaultReply::dav)) return;
         davReply(c, 500, std::strerror(error));
         return;
     }

@@ -13,6 +13,7 @@
 #include "base/text_util.h"
 #include "base/unicode_text.h"
 #include "engine/server/http_server.h"
+#include "engine/server/storage_gate.h"
 #include "storage/nas_paths.h"
 #include "storage/route_families.h"
 #include "storage/team_crypto.h"
@@ -189,7 +190,7 @@ void addWebDAVRoutes(RouteTable& table) {
         table.add(RouteStage::dav, Route{{"PUT"}, path, davPut, streamedPut});
     }
     for (PathTest path : {PathTest::exact("/dav"), PathTest::prefix("/dav/")}) {
-        table.add(RouteStage::dav, Route{{}, path, davRoute, share});
+        table.add(RouteStage::dav, Route{{}, path, onStorage(davRoute, FaultReply::dav), share});
     }
 }
 

@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "app_state_fixture.h"
+#include "engine/server/storage_gate.h"
+#include "support/fuse_bind.h"
 #include "support/small_tmpfs.h"
 
 namespace fs = std::filesystem;
@@ -118,6 +120,29 @@ TEST_F(AppStateTest, aMoveThatFailsHalfwayIsUndoneLoggedAndShown) {
             std::_Exit(ok ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
+}
+
+TEST_F(AppStateTest, aReceiveFolderWhoseStorageIsLostIsSaidSoNotShownEmptyAndClearsWhenItIsBack) {
+    writeFile(box / "disk" / "a.txt", "A");
+    fs::create_directories(box / "mnt");
+    FuseBind bind;
+    const std::string refused = bind.mount(box / "disk", box / "mnt");
+    if (!refused.empty()) GTEST_SKIP() << refused;
+    AppState& s = started(json{{"storageDir", (box / "mnt").string()}}.dump());
+    ASSERT_EQ(s.root(), box / "mnt");
+    s.refreshFiles();
+    ASSERT_TRUE(qtWaitFor([&] { return !s.loadingFiles() && s.files().size() == 1; }));
+    EXPECT_EQ(s.filesProblem(), "");
+
+    ASSERT_TRUE(bind.lose());
+    s.refreshFiles();
+    ASSERT_TRUE(qtWaitFor([&] { return !s.loadingFiles() && !s.filesProblem().empty(); }));
+    EXPECT_EQ(s.filesProblem(), storageUnreachableText);
+    EXPECT_TRUE(s.files().empty());
+
+    bind.unmount();
+    s.refreshFiles();
+    ASSERT_TRUE(qtWaitFor([&] { return !s.loadingFiles() && s.filesProblem().empty(); }));
 }
 
 }  // namespace

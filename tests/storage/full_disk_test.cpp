@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/server/http_server.h"
+#include "engine/server/storage_gate.h"
 #include "storage/mailer.h"
 #include "storage/storage_routes.h"
 #include "storage/team_store.h"
@@ -34,14 +35,14 @@ bool uploadsOntoAFullDisk(const fs::path& recv) {
     const std::string big(1 << 20, 'b');
 
     const auto put = httpRequest(server.port(), "PUT", "/dav/f.bin", {}, big);
-    bool ok = check(put && put->status == 500 && put->body == "No space left on device", "dav status");
+    bool ok = check(put && put->status == 507 && put->body == storageFullText, "dav status");
     ok &= check(readFile(recv / "f.bin") == "old contents", "old file whole");
     size_t entries = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(recv)) ++entries;
     ok &= check(entries == 2, "no temporary file (f.bin and .parts only)");
 
     const auto upload = httpRequest(server.port(), "PUT", "/api/fs/upload?name=u.bin", {}, big);
-    ok &= check(upload && upload->status == 500 && upload->body == R"({"error":"write failed"})", "upload status");
+    ok &= check(upload && upload->status == 507 && upload->body == R"({"error":"存储空间已满"})", "upload status");
     const auto tasks = server.receiveTasksSnapshot();
     ok &= check(tasks.size() == 1 && tasks[0].state == "中断", "task interrupted");
     ok &= check(!fs::exists(recv / "u.bin"), "no partial file left to fill the disk");

@@ -254,6 +254,19 @@ test("a member applies, is approved, and works with files; the administrator man
     await stale.close();
   });
 
+  await t.test("a storage that cannot be reached is said so, never shown as an empty folder", async () => {
+    const page = await member.context.newPage();
+    const lost = JSON.stringify({ error: "存储无法访问，请检查存储设备或网络" });
+    await page.route("**/api/tf/list**", (route) =>
+      route.fulfill({ status: 503, contentType: "application/json; charset=utf-8", body: lost }));
+    await page.goto(base + "/team");
+    await page.waitForSelector("#main:not(.hidden)");
+    await page.waitForFunction(() => document.getElementById("list").textContent.includes("存储无法访问"));
+    const shown = await page.textContent("#list");
+    assert.equal(shown.includes("共享区还是空的"), false, shown);
+    await page.close();
+  });
+
   await t.test("nothing is kept in the browser and nothing leaves the origin", async () => {
     for (const page of [A, M]) {
       const kept = await page.evaluate(() => [document.cookie, localStorage.length, sessionStorage.length]);

@@ -4,6 +4,7 @@
 
 #include "engine/server/http_response.h"
 #include "engine/server/http_server.h"
+#include "engine/server/storage_gate.h"
 #include "engine/server/route_table.h"
 
 namespace corvane {
@@ -38,7 +39,7 @@ void addPeerRoutes(RouteTable& table) {
     table.add(peer, row({"GET"}, PathTest::exact("/api/receive-tasks"), &HTTPServer::routeReceiveTasks));
     table.add(peer, row({"GET"}, PathTest::exact("/api/info"), &HTTPServer::routeInfo));
     table.add(peer, row({"GET"}, PathTest::exact("/api/peers"), &HTTPServer::routePeers));
-    table.add(peer, row({"GET"}, PathTest::exact("/api/files"), &HTTPServer::routeFiles));
+    table.add(peer, Route{{"GET"}, PathTest::exact("/api/files"), onStorage([](Connection& c) { c.server.routeFiles(c); }), {}});
     table.add(peer, row({"POST"}, PathTest::exact("/api/text"), &HTTPServer::routeText, kText));
     table.add(peer, row({"POST"}, PathTest::exact("/api/chat"), &HTTPServer::routeChat, kChat));
     table.add(peer, row({"POST"}, PathTest::exact("/api/chat/burn"), &HTTPServer::routeChatBurn));

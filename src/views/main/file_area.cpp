@@ -100,6 +100,7 @@ FileArea::FileArea(AppState& state, QWidget* parent) : QStackedWidget(parent), s
     connect(&state_, &AppState::targetChanged, this, &FileArea::showFiles);
     connect(&state_, &AppState::loadingFilesChanged, this, &FileArea::showEmpty);
     connect(&state_, &AppState::filesTruncatedChanged, this, &FileArea::showEmpty);
+    connect(&state_, &AppState::filesProblemChanged, this, &FileArea::showEmpty);
     showFiles();
 }
 
@@ -130,9 +131,13 @@ void FileArea::showEmpty() {
     note_->setText(searchNote());
     note_->setVisible(!note_->text().isEmpty());
     const bool loading = state_.loadingFiles();
-    emptyIcon_->setSymbol(loading ? "arrow.triangle.2.circlepath" : "tray");
+    // A storage that cannot be reached is said as such, never shown as an empty folder.
+    const std::string& problem = state_.filesProblem();
+    emptyIcon_->setSymbol(loading ? "arrow.triangle.2.circlepath" : (problem.empty() ? "tray" : "exclamationmark.triangle.fill"));
     if (loading) {
         emptyText_->setText(QStringLiteral("正在读取…"));
+    } else if (!problem.empty()) {
+        emptyText_->setText(QString::fromStdString(problem));
     } else {
         emptyText_->setText(searching() ? QStringLiteral("没有匹配的文件") : QStringLiteral("还没有文件"));
     }
@@ -142,7 +147,7 @@ void FileArea::showEmpty() {
         emptyHint_->setText(state_.target().isLocal() ? QStringLiteral("把文件拖到上面，或点「选择文件」")
                                                       : QStringLiteral("把文件拖到上面，会直接发到这台设备"));
     }
-    emptyHint_->setVisible(!loading && !emptyHint_->text().isEmpty());
+    emptyHint_->setVisible(!loading && problem.empty() && !emptyHint_->text().isEmpty());
 }
 
 namespace {

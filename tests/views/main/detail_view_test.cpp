@@ -210,6 +210,7 @@ TEST_F(DetailTest, emptyStatesLoadingBlankSearchAndPeers) {
         const char* text;  // null: the list shows
         const char* hint;  // null: no hint
         const char* icon;
+        std::string problem = "";
     };
     const std::vector<FileItem> two = {{"a.txt", "a.txt", 1, 0}, {"b.txt", "b.txt", 1, 0}};
     const Step steps[] = {
@@ -220,12 +221,19 @@ TEST_F(DetailTest, emptyStatesLoadingBlankSearchAndPeers) {
         {"a blank search lists all", two, "   ", false, false, nullptr, nullptr, ""},
         {"a blank search over nothing", {}, "   ", false, false, "没有匹配的文件", nullptr, "tray"},
         {"no match", two, "zzz", false, false, "没有匹配的文件", nullptr, "tray"},
+        {"a storage that cannot be reached", {}, "", false, false, "存储无法访问，请检查存储设备或网络", nullptr,
+         "exclamationmark.triangle.fill", "存储无法访问，请检查存储设备或网络"},
+        {"a peer whose disk is full", {}, "", false, true, "存储空间已满", nullptr, "exclamationmark.triangle.fill",
+         "存储空间已满"},
+        {"loading while the storage is away", {}, "", true, false, "正在读取…", nullptr, "arrow.triangle.2.circlepath",
+         "存储空间已满"},
     };
     for (const Step& step : steps) {
         state->setTarget(step.peer ? Target::of(viewPeer("p-1", "Mac")) : Target::local());
         state->setFiles(step.files);
         state->setSearchText(step.search);
         state->setLoadingFiles(step.loading);
+        state->setFilesProblem(step.problem);
         FileArea* area = pane.fileArea();
         if (!step.text) {
             EXPECT_EQ(area->currentWidget(), area->listPage()) << step.what;
