@@ -308,7 +308,7 @@ fs::path SpareFolders::take(const fs::path& parts) {
 
 fs::path SpareFolders::retire(const fs::path& folder) {
     fs::path spare = folder.parent_path() / (kSparePrefix + randomHex(6));
-    return renameNoReplace(folder, spare) ? spare : fs::path();
+    return renameToFreeName(folder, spare) ? spare : fs::path();
 }
 
 void SpareFolders::keep(const fs::path& spare) {
