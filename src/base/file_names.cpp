@@ -183,8 +183,8 @@ std::optional<std::string> moveUnique(const fs::path& source, const fs::path& fo
                                       const std::function<bool(const std::string& candidate)>& beforeMove) {
     for (int n = 0; n <= 9999; ++n) {
         const std::string candidate = numberedName(name, n);
+        // Tried without a look first: every way of renameNoReplace refuses a taken name.
         const fs::path target = folder / candidate;
-        if (pathExists(target)) continue;
         if (beforeMove && !beforeMove(candidate)) return std::nullopt;
         if (renameNoReplace(source, target)) return candidate;
         if (errno != EEXIST) return std::nullopt;
