@@ -33,6 +33,7 @@ import argparse
 import contextlib
 import hashlib
 import os
+import re
 import shutil
 import signal
 import statistics
@@ -251,8 +252,8 @@ def litmus(servers):
     for group in ("basic", "http"):
         done = subprocess.run(["litmus", servers.team.url + "/dav/litmus-root/"], capture_output=True, text=True,
                               env=dict(os.environ, TESTS=group), cwd=servers.place, timeout=600)
-        summary = [line for line in done.stdout.splitlines() if line.startswith("<- summary")]
-        passed.append(f"{group} {summary[-1].split('summary for')[-1].strip() if summary else 'no summary'}")
+        found = re.search(r"of (\d+) tests run: (\d+) passed", done.stdout)
+        passed.append(f"{group} {found.group(2)}/{found.group(1)}" if found else f"{group} no summary")
     nc.remove_tree(root)
     return "; ".join(passed)
 
