@@ -147,18 +147,19 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
         if (!noReplaceRefused(errno)) return false;
         way = moveWays().learn(folder, MoveWay::link);
     }
-    struct stat st {};
-    if (::lstat(from.c_str(), &st) != 0) return false;
-    // A folder never has a hard link: it takes its name first, then moves onto it.
-    if (S_ISDIR(st.st_mode) || way == MoveWay::reservation) return renameOverReservation(from, to);
+    if (way == MoveWay::reservation) return renameOverReservation(from, to);
     // A hard link never replaces either.
     if (::link(from.c_str(), to.c_str()) == 0) {
         ::unlink(from.c_str());
         return true;
     }
     if (errno == EEXIST || errno == ENOENT) return false;
-    // Nor hard links (exFAT through FUSE, say).
-    if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) moveWays().learn(folder, MoveWay::reservation);
+    // A folder has no hard link (EPERM), nor has a file on some file systems (exFAT through
+    // FUSE, say): the name is taken first, then moved onto; only the file's refusal is kept.
+    const bool refused = errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS;
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) return false;
+    if (refused && !S_ISDIR(st.st_mode)) moveWays().learn(folder, MoveWay::reservation);
     return renameOverReservation(from, to);
 }
 
