@@ -23,6 +23,14 @@ bool forbiddenPiece(const std::string& piece) {
     return graphemeCount(piece) > 120;
 }
 
+bool isLink(int folder, const std::string& name) {
+    const int error = errno;
+    struct stat st {};
+    const bool link = ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+    errno = error;
+    return link;
+}
+
 }  // namespace
 
 std::optional<std::string> sanitize(std::string_view path) {
@@ -66,14 +74,16 @@ UniqueFd openFolderBeneath(const std::filesystem::path& root, std::string_view r
         const std::string piece(rel.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
         start = slash == std::string_view::npos ? rel.size() : slash + 1;
         if (piece.empty()) continue;
-        if (create) ::mkdirat(folder.get(), piece.c_str(), 0755);  // an existing entry is checked below
-        struct stat st {};
-        if (::fstatat(folder.get(), piece.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
-            errno = ELOOP;
-            return UniqueFd();
+        // Opened first, made only when missing: a folder already there costs one call.
+        // O_NOFOLLOW refuses a link, also one that replaced the folder since it was made.
+        const int parent = folder.get();
+        const auto open = [&] { return ::openat(parent, piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); };
+        int next = open();
+        if (next < 0 && errno == ENOENT && create && (::mkdirat(parent, piece.c_str(), 0755) == 0 || errno == EEXIST)) {
+            next = open();
         }
-        // O_NOFOLLOW also covers a link that replaced the folder since the look.
-        folder.reset(::openat(folder.get(), piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next < 0 && isLink(parent, piece)) errno = ELOOP;
+        folder.reset(next);
     }
     return folder;
 }

@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <stdio.h>
+#include <string>
+#include <unordered_map>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -44,6 +47,42 @@ bool copyThenRemove(const fs::path& from, const fs::path& to) {
     ::unlink(from.c_str());
     return true;
 }
+
+// How a folder takes moves that never replace: renameat2(RENAME_NOREPLACE) where the file
+// system has it; else (FUSE, GlusterFS, some NFS servers answer EINVAL) a hard link and
+// the unlink of the source; else a name reserved first. Found at the first move into a
+// folder and kept, so each move after it costs only its own calls. A way kept wrongly
+// (another file system mounted there since) is slower, never less safe.
+enum class MoveWay { noReplace, link, reservation };
+
+class MoveWays {
+public:
+    MoveWay of(const fs::path& folder) {
+        std::lock_guard guard(lock_);
+        const auto found = byFolder_.find(folder.native());
+        return found == byFolder_.end() ? MoveWay::noReplace : found->second;
+    }
+
+    MoveWay learn(const fs::path& folder, MoveWay way) {
+        std::lock_guard guard(lock_);
+        if (byFolder_.size() >= kFoldersKept) byFolder_.clear();  // found again at the next move
+        byFolder_[folder.native()] = way;
+        return way;
+    }
+
+private:
+    static constexpr size_t kFoldersKept = 4096;
+    std::mutex lock_;  // guards byFolder_
+    std::unordered_map<std::string, MoveWay> byFolder_;
+};
+
+MoveWays& moveWays() {
+    static MoveWays ways;
+    return ways;
+}
+
+// The answers of a file system without RENAME_NOREPLACE.
+bool noReplaceRefused(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
 
 }  // namespace
 
@@ -100,25 +139,53 @@ bool renameOverReservation(const fs::path& from, const fs::path& to) {
 }
 
 bool renameNoReplace(const fs::path& from, const fs::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno == EXDEV) return copyThenRemove(from, to);
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-    // A file system without RENAME_NOREPLACE: a hard link never replaces either.
+    const fs::path folder = to.parent_path();
+    MoveWay way = moveWays().of(folder);
+    if (way == MoveWay::noReplace) {
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+        if (errno == EXDEV) return copyThenRemove(from, to);
+        if (!noReplaceRefused(errno)) return false;
+        way = moveWays().learn(folder, MoveWay::link);
+    }
+    if (way == MoveWay::reservation) return renameOverReservation(from, to);
+    // A hard link never replaces either.
     if (::link(from.c_str(), to.c_str()) == 0) {
         ::unlink(from.c_str());
         return true;
     }
-    if (errno == EEXIST) return false;
-    // Nor hard links (exFAT through FUSE, say): take the name first, then move onto it.
+    if (errno == EEXIST || errno == ENOENT) return false;
+    // A folder has no hard link (EPERM), nor has a file on some file systems (exFAT through
+    // FUSE, say): the name is taken first, then moved onto; only the file's refusal is kept.
+    const bool refused = errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS;
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) return false;
+    if (refused && !S_ISDIR(st.st_mode)) moveWays().learn(folder, MoveWay::reservation);
     return renameOverReservation(from, to);
+}
+
+bool renameToFreeName(const fs::path& from, const fs::path& to) {
+    const fs::path folder = to.parent_path();
+    if (moveWays().of(folder) == MoveWay::noReplace) {
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+        if (!noReplaceRefused(errno)) return false;
+        moveWays().learn(folder, MoveWay::link);
+    }
+    // Looked at, then renamed: of what could appear in between, a file or a folder that
+    // holds anything makes the rename fail; only an empty folder would be replaced.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return errno == ENOENT && ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 std::optional<std::string> moveUnique(const fs::path& source, const fs::path& folder, const std::string& name,
                                       const std::function<bool(const std::string& candidate)>& beforeMove) {
     for (int n = 0; n <= 9999; ++n) {
         const std::string candidate = numberedName(name, n);
+        // Tried without a look first: every way of renameNoReplace refuses a taken name.
         const fs::path target = folder / candidate;
-        if (pathExists(target)) continue;
         if (beforeMove && !beforeMove(candidate)) return std::nullopt;
         if (renameNoReplace(source, target)) return candidate;
         if (errno != EEXIST) return std::nullopt;

@@ -31,7 +31,17 @@ struct UniqueFile {
 UniqueFile openUnique(const std::filesystem::path& folder, const std::string& name, int mode = 0644);
 
 // Renames without replacing an existing target; copies then removes across file systems.
+// Where the file system refuses RENAME_NOREPLACE, a file moves by a hard link and the
+// unlink of its source, a folder onto a name it reserved first; the way is found at the
+// first move into a folder and kept for the moves after it.
 bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// A rename on one file system to a name expected free, such as a hidden name of the
+// program's own with a random part: as renameNoReplace where the file system has
+// RENAME_NOREPLACE; elsewhere the name is looked at and then renamed to, so that only an
+// empty folder made in between could be replaced (a name reserved first costs a folder
+// made and one replaced, each a slow round trip on FUSE). False, errno set, when taken.
+bool renameToFreeName(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // The last way of renameNoReplace, for file systems with neither RENAME_NOREPLACE nor
 // hard links: reserves the target name with an exclusive create (a folder for a folder),

@@ -32,9 +32,10 @@ std::optional<std::string> noteText(const fs::path& folder) {
     return std::nullopt;
 }
 
-bool gone(const fs::path& file) {
+bool leftFolder(const fs::path& file) {
     struct stat st {};
-    return ::lstat(file.c_str(), &st) != 0 && errno == ENOENT;
+    if (::lstat(file.c_str(), &st) != 0) return errno == ENOENT;
+    return S_ISREG(st.st_mode) && st.st_nlink > 1;
 }
 
 }  // namespace
@@ -62,14 +63,16 @@ std::optional<FinishNote> storedFinish(const fs::path& folder) {
     const double noted = at != json.end() && at->is_number() ? at->get<double>() : 0;
     const FinishNote note{text("id"), text("owner"), text("file"), text("reply"), noted};
     const bool named = !note.file.empty() && note.file.find('/') == std::string::npos;
-    if (note.id.empty() || note.reply.empty() || !named || !gone(folder / note.file)) return std::nullopt;
+    if (note.id.empty() || note.reply.empty() || !named || !leftFolder(folder / note.file)) return std::nullopt;
     return note;
 }
 
 void forgetFinishNote(const fs::path& folder) {
-    ::removexattr(folder.c_str(), kNoteAttribute);
+    forgetNoteAttribute(folder);
     ::unlink((folder / kNoteFile).c_str());
 }
+
+void forgetNoteAttribute(const fs::path& folder) { ::removexattr(folder.c_str(), kNoteAttribute); }
 
 bool keepOnlyFinishNote(const fs::path& folder) {
     bool kept = true;

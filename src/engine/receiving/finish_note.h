@@ -23,11 +23,15 @@ struct FinishNote {
 bool noteFinish(const std::filesystem::path& folder, const FinishNote& note);
 
 // The folder's note once its file has left the folder; none when there is no note, it
-// cannot be read, or the file is still there (the finish stored nothing).
+// cannot be read, or the file is still there and has no other name (the finish stored
+// nothing). A file with a second name was linked into the receive folder by a move that
+// was stopped before it unlinked the source: it was stored.
 std::optional<FinishNote> storedFinish(const std::filesystem::path& folder);
 
 // Removes the folder's note: its finish stored nothing, or the folder is emptied for reuse.
 void forgetFinishNote(const std::filesystem::path& folder);
+// Removes the note's attribute only, where the note's file is known to be gone.
+void forgetNoteAttribute(const std::filesystem::path& folder);
 
 // Removes everything in the folder but its note, which is kept while its reply may be
 // asked for; false when something else stayed.

@@ -20,7 +20,6 @@
 #include "base/whole_files.h"
 #include "engine/receiving/chunk_join.h"
 #include "engine/receiving/finish_note.h"
-#include "engine/receiving/part_owner.h"
 
 namespace fs = std::filesystem;
 
@@ -179,7 +178,8 @@ AssembledFile joinAside(const fs::path& folder, const std::vector<HeldChunk>& ch
 }
 
 // Removes every entry of the folder but its meta file, which is kept under a hidden name,
-// and its owner; false when an entry stayed.
+// and its finish's note; false when an entry stayed. The owner it records stays: a spare
+// records its next owner before it takes an upload's name.
 bool emptyFolder(const fs::path& folder) {
     const Folder listing = openListing(folder);
     if (!listing) return false;
@@ -191,8 +191,7 @@ bool emptyFolder(const fs::path& folder) {
         const bool kept = name == kMetaFile && ::renameat(at, kMetaFile, at, kSpareMetaFile) == 0;
         if (!kept && ::unlinkat(at, entry->d_name, 0) != 0) emptied = false;
     }
-    clearOwner(folder);
-    forgetFinishNote(folder);
+    forgetNoteAttribute(folder);  // a note's file, if any, went with the entries
     return emptied;
 }
 
@@ -221,15 +220,19 @@ std::optional<PartListing> listPartFolder(const fs::path& folder) {
     PartListing part;
     std::set<int64_t> seen;
     std::map<int64_t, HeldChunk> byIndex;
+    bool heldListed = false;
     while (const dirent* entry = ::readdir(listing.get())) {
         const std::string_view name = entry->d_name;
+        heldListed = heldListed || name == kHeldFile;
         const auto index = indexOf(name, kChunkSuffix);
         if (!index) continue;
         if (seen.insert(*index).second) part.received.push_back(*index);
         // A chunk file is the newer of two copies of one index.
         byIndex[*index] = HeldChunk{*index, folder / std::string(name)};
     }
-    const auto inPlace = heldIndices(folder);
+    // Without a held file there is nothing in place: no look for it (on FUSE a look for a
+    // missing name is a round trip).
+    const auto inPlace = heldListed ? heldIndices(folder) : std::vector<int64_t>();
     if (!inPlace) return std::nullopt;
     for (const int64_t index : *inPlace) {
         if (seen.insert(index).second) part.received.push_back(index);
@@ -308,7 +311,7 @@ fs::path SpareFolders::take(const fs::path& parts) {
 
 fs::path SpareFolders::retire(const fs::path& folder) {
     fs::path spare = folder.parent_path() / (kSparePrefix + randomHex(6));
-    return renameNoReplace(folder, spare) ? spare : fs::path();
+    return renameToFreeName(folder, spare) ? spare : fs::path();
 }
 
 void SpareFolders::keep(const fs::path& spare) {

@@ -114,8 +114,9 @@ public:
     std::filesystem::path take(const std::filesystem::path& parts);
     // Moves a part folder aside under a spare's name; the new path, empty when it stayed.
     static std::filesystem::path retire(const std::filesystem::path& folder);
-    // Empties a folder moved aside (its entries, its owner, its finish's note; the meta
-    // file is kept under a hidden name for writeMetaFile) and keeps it; removes it instead
+    // Empties a folder moved aside (its entries and its finish's note; the meta file is
+    // kept under a hidden name for writeMetaFile, and the owner it records is replaced
+    // before it serves again) and keeps it; removes it instead
     // when enough are kept or something in it cannot be removed.
     void keep(const std::filesystem::path& spare);
     // Forgets the spares of the parts folder (removed at start with what else is hidden).

@@ -105,22 +105,18 @@ void nameTask(ReceiveTask& task, const nlohmann::json& meta) {
     task.size = metaSize(meta).value_or(0);
 }
 
-int64_t fileSize(const fs::path& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? int64_t(st.st_size) : 0;
-}
-
 // A finish only joins an upload it holds whole: chunks 0, 1, ... without a gap,
-// and as many bytes as the meta announced.
-bool complete(const std::vector<HeldChunk>& sorted, const nlohmann::json& meta) {
+// and as many bytes as the meta announced. The file's size, or none.
+std::optional<int64_t> wholeSize(const std::vector<HeldChunk>& sorted, const nlohmann::json& meta) {
     int64_t total = 0;
     for (size_t k = 0; k < sorted.size(); ++k) {
         const auto length = chunkLength(sorted[k]);
-        if (sorted[k].index != int64_t(k) || !length) return false;
+        if (sorted[k].index != int64_t(k) || !length) return std::nullopt;
         total += *length;
     }
     const auto announced = metaSize(meta);
-    return !announced || *announced == total;
+    if (announced && *announced != total) return std::nullopt;
+    return total;
 }
 
 // A finish works on its own claim of the part folder, moved aside once no chunk writes
@@ -304,7 +300,8 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     const auto safe = sanitize(wantedPath(meta));
     if (!safe) return {400, errorJSON("bad stored name")};
     if (isPrivateArea(*safe)) return {400, errorJSON("bad path")};
-    if (!complete(chunks, meta)) return {400, errorJSON("incomplete upload")};
+    const auto size = wholeSize(chunks, meta);
+    if (!size) return {400, errorJSON("incomplete upload")};
 
     const auto [folderPart, base] = splitLast(*safe);
     if (!liesInside(receiveFolder, receiveFolder / *safe)) return {400, errorJSON("bad path")};
@@ -321,13 +318,12 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     if (built.outcome == AssembledFile::Outcome::openFailed) return {500, errorJSON("open failed")};
     if (built.outcome == AssembledFile::Outcome::mergeFailed) return {500, errorJSON("merge failed")};
     reached(options_, FinishStep::built);
-    const int64_t size = fileSize(built.path);
     const double doneAt = now();
     const double t = doneAt * 1000.0;
     const std::string& folderOfFile = folderPart;  // a lambda may not name a structured binding
     const auto replyFor = [&](const std::string& name) {
         const std::string relPath = folderOfFile.empty() ? name : folderOfFile + "/" + name;
-        return nlohmann::json{{"ok", true}, {"p", relPath}, {"n", name}, {"s", size}, {"t", t}};
+        return nlohmann::json{{"ok", true}, {"p", relPath}, {"n", name}, {"s", *size}, {"t", t}};
     };
     // Noted before each try of a name, so that a kill once the file has left the part
     // folder never brings the claim back at start, and the noted reply answers the
@@ -351,13 +347,13 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     withReceiveTask(id, [&](ReceiveTask& task) {
         if (task.from.empty()) task.from = peerIP;
         if (task.name.empty()) nameTask(task, metaRead);  // made again, or by a chunk that found no meta
-        task.received = size;
+        task.received = *size;
         task.speed = 0;
         task.state = "已完成";
         task.doneAt = doneAt;
     });
-    emit(ServerEvent::fileReceived(FileItem{relPath, *name, size, t}));
-    emit(ServerEvent::log("接收完成：" + relPath + "（" + humanSize(size) + "）"));
+    emit(ServerEvent::fileReceived(FileItem{relPath, *name, *size, t}));
+    emit(ServerEvent::log("接收完成：" + relPath + "（" + humanSize(*size) + "）"));
     return {200, std::move(stored), std::move(spentFolder)};
 }
 

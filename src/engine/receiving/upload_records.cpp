@@ -86,7 +86,7 @@ void UploadRecords::open(const fs::path& parts, double abandonedAfter) {
         const std::string id = claimedID(entry.filename().string());
         if (id.empty() || storedFinish(entry)) continue;
         forgetFinishNote(entry);
-        if (!renameNoReplace(entry, parts / id)) removeTree(entry);
+        if (!renameToFreeName(entry, parts / id)) removeTree(entry);
     }
     spares_.forget(parts);
     const auto cutoff = fs::file_time_type::clock::now() -
@@ -246,7 +246,7 @@ UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::s
     // The folder takes the id's name only once it records its owner: no moment, and no
     // kill, leaves the upload without one.
     const fs::path made = prepareFolder(parts, peerIP, retired);
-    if (made.empty() || !renameNoReplace(made, parts / id)) {
+    if (made.empty() || !renameToFreeName(made, parts / id)) {
         if (!made.empty()) retired.push_back(made);
         refusal = UploadRefusal::failed;
         return nullptr;
@@ -303,7 +303,7 @@ bool UploadRecords::takeOver(const fs::path& parts, const std::string& id, const
     const uint64_t ended = record.generation;
     newGeneration(record);
     retireAside(parts, id, ended, aside, retired);
-    if (!renameNoReplace(made, parts / id)) {
+    if (!renameToFreeName(made, parts / id)) {
         retired.push_back(made);
         forget(shelf, id);
         return false;
@@ -451,7 +451,7 @@ UploadRecords::Claim UploadRecords::claimForFinish(const fs::path& parts, const 
     left_.wait(lock, [&] { return !inFlightUpTo(parts, id, UINT64_MAX); });
     record = known(parts, id);
     const fs::path claimed = parts / (kClaimPrefix + id + "-" + randomHex(6));
-    if (!renameNoReplace(parts / id, claimed)) {
+    if (!renameToFreeName(parts / id, claimed)) {
         forget(shelfFor(parts), id);
         finishEnded_.notify_all();
         return {UploadRefusal::notFound, {}, {}, {}};
@@ -461,7 +461,7 @@ UploadRecords::Claim UploadRecords::claimForFinish(const fs::path& parts, const 
 
 void UploadRecords::returnClaim(const fs::path& parts, const std::string& id, const fs::path& claimed) {
     Lock lock(lock_);
-    const bool back = renameNoReplace(claimed, parts / id);
+    const bool back = renameToFreeName(claimed, parts / id);
     Record* record = known(parts, id);
     if (record && record->state == Record::State::finishing) {
         if (back) {

@@ -4,6 +4,8 @@
 // child process that kills itself when a finish reaches the step.
 
 #include <csignal>
+#include <cstdlib>
+#include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,10 +76,52 @@ std::set<std::string> receivedNames(const fs::path& root) {
     return names;
 }
 
-TEST(UploadFinishKilled, AtEveryStepTheFinishSentAgainStoresTheFileOnce) {
-    // A kill once the file had left the part folder brought the claim back at start: an
-    // upload of one chunk file was stored again as "a (1).bin", one of in-place chunks
-    // listed them held without their data file and every finish answered 500.
+// "abc" sent as a.bin by a server killed once the file is stored, before the claim goes.
+void storeKilledOnceStored(const fs::path& root) {
+    const nlohmann::json meta{{"name", "a.bin"}, {"rel", ""}, {"size", 3}, {"chunks", 1}};
+    ServerKilledAt killed(root, FinishStep::stored);
+    ASSERT_NE(killed.port(), 0);
+    ASSERT_EQ(request(killed.port(), "PUT", "/meta", meta.dump()).value_or(RawReply{}).status, 200);
+    ASSERT_EQ(request(killed.port(), "PUT", "/0", "abc").value_or(RawReply{}).status, 200);
+    request(killed.port(), "POST", "/finish", "{}");
+    ASSERT_TRUE(killed.killedItself());
+}
+
+// A folder seen through bindfs: every call a round trip to a user-space daemon, and
+// renameat2(RENAME_NOREPLACE) refused with EINVAL, as on GlusterFS. Unmounted at the end.
+class BindfsMount {
+public:
+    explicit BindfsMount(const fs::path& base) : under_(base / "under"), mounted_(base / "mounted") {
+        fs::create_directories(under_);
+        fs::create_directories(mounted_);
+        if (::access("/dev/fuse", R_OK | W_OK) != 0) {
+            why_ = "/dev/fuse is missing or closed to this user";
+            return;
+        }
+        const std::string command = "bindfs '" + under_.string() + "' '" + mounted_.string() + "' 2>/dev/null";
+        if (std::system(command.c_str()) != 0) why_ = "bindfs is missing or cannot mount (scripts/install-deps.sh)";
+    }
+    ~BindfsMount() {
+        if (why_.empty()) std::system(("fusermount -u '" + mounted_.string() + "' 2>/dev/null || umount -l '" +
+                                       mounted_.string() + "'").c_str());
+    }
+    BindfsMount(const BindfsMount&) = delete;
+    BindfsMount& operator=(const BindfsMount&) = delete;
+
+    // Why there is no mount; empty when there is.
+    const std::string& whyNot() const { return why_; }
+    const fs::path& path() const { return mounted_; }
+
+private:
+    fs::path under_;
+    fs::path mounted_;
+    std::string why_;
+};
+
+// A kill once the file had left the part folder brought the claim back at start: an
+// upload of one chunk file was stored again as "a (1).bin", one of in-place chunks
+// listed them held without their data file and every finish answered 500.
+void finishKilledAtEveryStep(const std::function<fs::path()>& newRoot) {
     const struct Form {
         const char* name;
         std::vector<std::string> chunks;
@@ -101,8 +145,7 @@ TEST(UploadFinishKilled, AtEveryStepTheFinishSentAgainStoresTheFileOnce) {
         const nlohmann::json meta{{"name", "a.bin"}, {"rel", ""}, {"size", whole.size()}, {"chunks", form.chunks.size()}};
         for (const auto& step : steps) {
             SCOPED_TRACE(std::string(form.name) + ", killed when " + step.name);
-            Sandbox sandbox;
-            const fs::path root = sandbox / "recv";
+            const fs::path root = newRoot();
             {
                 ServerKilledAt killed(root, step.step);
                 ASSERT_NE(killed.port(), 0);
@@ -139,6 +182,47 @@ TEST(UploadFinishKilled, AtEveryStepTheFinishSentAgainStoresTheFileOnce) {
     }
 }
 
+TEST(UploadFinishKilled, AtEveryStepTheFinishSentAgainStoresTheFileOnce) {
+    Sandbox sandbox;
+    int round = 0;
+    finishKilledAtEveryStep([&] { return sandbox / ("recv-" + std::to_string(round++)); });
+}
+
+TEST(UploadFinishKilled, AtEveryStepOnAFileSystemWithoutNoReplaceMovesTheFileStoresItOnce) {
+    Sandbox sandbox;
+    const BindfsMount mount(sandbox.path());
+    if (!mount.whyNot().empty()) GTEST_SKIP() << mount.whyNot();
+    int round = 0;
+    finishKilledAtEveryStep([&] { return mount.path() / ("recv-" + std::to_string(round++)); });
+}
+
+TEST(UploadFinishKilled, BetweenTheLinkAndTheUnlinkOfTheMovedFileTheFileCountsAsStored) {
+    // Where RENAME_NOREPLACE is refused the file moves by a link into the receive folder
+    // and the unlink of its name in the claim: a kill between the two left the claim's file
+    // in place, the claim came back at start, and the finish sent again stored "a (1).bin".
+    Sandbox sandbox;
+    const fs::path root = sandbox / "recv";
+    ASSERT_NO_FATAL_FAILURE(storeKilledOnceStored(root));
+    // The claim as the link left it: the chunk file under both names.
+    std::vector<fs::path> claims;
+    for (const auto& entry : fs::directory_iterator(root / ".parts")) {
+        if (entry.path().filename().string().starts_with(".finishing-")) claims.push_back(entry.path());
+    }
+    ASSERT_EQ(claims.size(), 1u);
+    ASSERT_EQ(::link((root / "a.bin").c_str(), (claims[0] / chunkFileName(0)).c_str()), 0);
+
+    HTTPServer server("dev-1", "Desk", "tok", "", root, withTestPorts());
+    ASSERT_TRUE(server.start());
+    const auto status = nlohmann::json::parse(request(server.port(), "GET", "").value_or(RawReply{}).body);
+    EXPECT_EQ(status["exists"], false);
+    const auto again = request(server.port(), "POST", "/finish", "{}").value_or(RawReply{});
+    EXPECT_EQ(again.status, 200) << again.body;
+    EXPECT_EQ(nlohmann::json::parse(again.body, nullptr, false)["n"], "a.bin") << again.body;
+    EXPECT_EQ(receivedNames(root), std::set<std::string>{"a.bin"});
+    EXPECT_EQ(readFile(root / "a.bin"), "abc");
+    stopAndDrain(server);
+}
+
 TEST(UploadFinishKilled, ANoteReadAtStartOutlivesASecondKillUntilItsReplyIsGivenOrItsTimeIsOver) {
     // A kill once the file was stored, then a second kill right after the start: the
     // note was gone with the first start, the finish sent again got 404, and the file
@@ -147,19 +231,11 @@ TEST(UploadFinishKilled, ANoteReadAtStartOutlivesASecondKillUntilItsReplyIsGiven
         double later;  // seconds after the store at the last start
         int status;
     } cases[] = {{0, 200}, {UploadRecords::kStoredReplyKept, 404}};
-    const nlohmann::json meta{{"name", "a.bin"}, {"rel", ""}, {"size", 3}, {"chunks", 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.later << " s later");
         Sandbox sandbox;
         const fs::path root = sandbox / "recv";
-        {
-            ServerKilledAt killed(root, FinishStep::stored);
-            ASSERT_NE(killed.port(), 0);
-            ASSERT_EQ(request(killed.port(), "PUT", "/meta", meta.dump()).value_or(RawReply{}).status, 200);
-            ASSERT_EQ(request(killed.port(), "PUT", "/0", "abc").value_or(RawReply{}).status, 200);
-            request(killed.port(), "POST", "/finish", "{}");
-            ASSERT_TRUE(killed.killedItself());
-        }
+        ASSERT_NO_FATAL_FAILURE(storeKilledOnceStored(root));
         {
             // Killed as soon as it has started.
             ServerKilledAt started(root, FinishStep::stored);
