@@ -199,6 +199,42 @@ TEST_F(DroppedIds, ADroppedUploadsIdStaysItsOwnersForTheQuietTime) {
     }
 }
 
+class TwoShares : public FairShares {
+protected:
+    TwoShares() { uploadLimits = UploadLimits{2, 2}; }
+};
+
+TEST_F(TwoShares, AnUploadProgressesWhenItStoresOneMiBOverTenMinutes) {
+    // Beside an upload storing the floor, a newcomer takes the place of one that stored a
+    // byte less over the last 10 minutes, and is told busy when both stored the floor.
+    constexpr int64_t kFloor = int64_t(1) << 20;
+    const struct { int64_t stored; int status; } rows[] = {{kFloor - 1, 200}, {kFloor, 503}};
+    int round = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored);
+        const int k = ++round;
+        const auto storeBytes = [&](int device, int64_t bytes) {
+            return httpRequestFrom(address(device), server->port(), "PUT", "/api/upload/" + idOf(device, k) + "/0",
+                                   std::string(size_t(bytes), 's'))->status;
+        };
+        ASSERT_EQ(start(0, k), 200);
+        ASSERT_EQ(start(1, k), 200);
+        setClock(clock() + 1);
+        ASSERT_EQ(storeBytes(0, row.stored), 200);
+        ASSERT_EQ(storeBytes(1, kFloor), 200);
+        // 10 minutes on, less a moment: both stored within the window, neither is idle.
+        setClock(clock() + uploadLimits.quietGivesWay - 1);
+        ASSERT_TRUE(waitFor([&] { return server->openConnections() == 0; }));
+        EXPECT_EQ(start(2, k), row.status);
+        EXPECT_EQ(holds(0, k), row.status != 200);
+        EXPECT_TRUE(holds(1, k));
+        for (const std::string& id : held()) {
+            for (int device = 0; device < 3; ++device) httpRequestFrom(address(device), server->port(), "DELETE", "/api/upload/" + id);
+        }
+        ASSERT_TRUE(held().empty());
+    }
+}
+
 // The room for 100 uploads, each held by a device of its own that went quiet.
 class QuietCrowd : public FairShares {
 protected:

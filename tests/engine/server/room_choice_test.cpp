@@ -45,6 +45,15 @@ Room randomRoom() {
     return room;
 }
 
+// Every unit moves at or above the floor.
+void moveAtTheFloor(Room& room) {
+    for (RoomUnit& unit : room.units) {
+        unit.idle = false;
+        unit.progress = std::max(unit.progress, kFloor);
+        unit.belowFloor = false;
+    }
+}
+
 std::map<std::string, int64_t> holdings(const std::vector<RoomUnit>& units) {
     std::map<std::string, int64_t> held;
     for (const RoomUnit& unit : units) held[unit.address] += unit.weight;
@@ -69,7 +78,9 @@ std::vector<const RoomUnit*> choosable(const Room& room, bool (*which)(const Roo
 }  // namespace
 
 RC_GTEST_PROP(RoomChoice, AUnitMovingAtTheFloorIsNeverChosenWhileItsAddressHoldsTheGuaranteedFew, ()) {
-    const Room room = randomRoom();
+    Room room = randomRoom();
+    // Half the rooms move at the floor throughout, where only shares are weighed.
+    if (*rc::gen::arbitrary<bool>()) moveAtTheFloor(room);
     const RoomChoice choice = chooseToGiveWay(room.units, room.newcomer, room.few);
     if (choice.why == RoomChoice::Why::none) return;
     const RoomUnit& chosen = room.units[choice.unit];
@@ -99,12 +110,7 @@ RC_GTEST_PROP(RoomChoice, WhileAnyUnitIsIdleOrBelowTheFloorOneOfThemGoesIdleFirs
 RC_GTEST_PROP(RoomChoice, AboveTheFloorOnlyTheAddressHoldingMostBeyondTheFewAndTheNewcomerGivesItsLeastProgressingUnit,
               ()) {
     Room room = randomRoom();
-    // Every unit moves at or above the floor.
-    for (RoomUnit& unit : room.units) {
-        unit.idle = false;
-        unit.progress = std::max(unit.progress, kFloor);
-        unit.belowFloor = false;
-    }
+    moveAtTheFloor(room);
     auto held = holdings(room.units);
     const int64_t bound = std::max(held[room.newcomer.address] + room.newcomer.weight, room.few);
     int64_t most = 0;
