@@ -273,6 +273,17 @@ void twoMovingConnectionsOfADeviceOutlastSlowSingleHolders() {
         ASSERT_EQ(at.status("127.0.0.2", "PUT", "/api/upload/" + ids[k] + "/meta", meta.dump()), 200);
         phone.push_back(heldChunk(at.port(), "127.0.0.2", ids[k], files[k], size_t(1) << 20));
     }
+    // Only the phone's chunks, being written, hold slots before the slow holders come,
+    // none of whom then closes another.
+    const auto written = [&](const std::string& id) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(at.box / "recv" / ".parts" / id, ec)) {
+            std::error_code sizeError;
+            if (entry.is_regular_file(sizeError) && entry.file_size(sizeError) >= (size_t(1) << 20)) return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(test::waitFor([&] { return written(ids[0]) && written(ids[1]) && at.server->openConnections() == 2; }));
     const std::string slowHead = "POST /api/text HTTP/1.1\r\nContent-Length: 1000\r\n\r\n{\"text\":\"";
     std::vector<std::unique_ptr<test::RawClient>> slow;
     for (int k = 0; k < 6; ++k) {
