@@ -56,8 +56,10 @@ void stopAndDrain(HTTPServer& server) {
 }
 
 int testPortBase(int count) {
-    // 20000..59999 split into blocks by process id; the server skips taken ports anyway.
-    const int blocks = 40000 / std::max(count, 1);
+    // 20000..32767 split into blocks by process id, below the kernel's range for client
+    // ports (32768..60999 unless set otherwise), so that no client socket holds a port a
+    // test binds; the server skips taken ports anyway.
+    const int blocks = (32768 - 20000) / std::max(count, 1);
     return 20000 + (int(getpid()) % blocks) * count;
 }
 

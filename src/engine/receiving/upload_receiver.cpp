@@ -191,8 +191,7 @@ void HTTPServer::uploadMeta(Connection& c) {
     const std::string stored = structured ? meta.dump() : "{}";
     // The owner's meta keeps the chunks that came before it; another address's starts
     // the upload afresh once it is quiet (a device whose address changed sends all again).
-    const int64_t size = meta.is_object() ? metaSize(meta).value_or(-1) : -1;
-    const UploadRefusal refusal = uploads_.admitMeta(parts(), id, peerIP, size, [&](int folder) {
+    const UploadRefusal refusal = uploads_.admitMeta(parts(), id, peerIP, [&](int folder) {
         writeMetaFile(folder, stored);  // a failed write is noticed by finish
     });
     if (refusal != UploadRefusal::none) {

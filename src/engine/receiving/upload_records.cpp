@@ -10,6 +10,7 @@
 
 #include "base/file_names.h"
 #include "base/random_hex.h"
+#include "engine/receiving/drop_note.h"
 #include "engine/receiving/finish_note.h"
 #include "engine/receiving/part_owner.h"
 
@@ -92,6 +93,7 @@ void UploadRecords::open(const fs::path& parts, double abandonedAfter) {
     const auto cutoff = fs::file_time_type::clock::now() -
                         std::chrono::duration_cast<fs::file_time_type::duration>(std::chrono::duration<double>(abandonedAfter));
     for (const fs::path& entry : entriesOf(parts)) {
+        if (isDropNote(entry)) continue;  // read with the records below
         // Spares, folders moved aside and temporary files of an earlier run.
         if (entry.filename().string().starts_with(".")) {
             keepNoteOrRemove(parts, entry);
@@ -120,13 +122,33 @@ void UploadRecords::keepNoteOrRemove(const fs::path& parts, const fs::path& entr
 
 void UploadRecords::loadShelf(Shelf& shelf, const fs::path& parts) {
     std::vector<std::pair<double, std::string>> byChange;
+    std::vector<fs::path> dropNotes;
     for (const fs::path& entry : entriesOf(parts)) {
         const std::string id = entry.filename().string();
+        if (isDropNote(entry)) dropNotes.push_back(entry);
         if (id.starts_with(".") || !isFolder(entry)) continue;
         byChange.emplace_back(readRecord(shelf, id, entry).changedAt, id);
     }
     std::sort(byChange.begin(), byChange.end());
     for (const auto& [changed, id] : byChange) shelf[id].changeOrder = nextChange_++;
+    for (const fs::path& note : dropNotes) keepDrop(shelf, parts, note);
+    trimKeptIds(shelf, parts);
+}
+
+void UploadRecords::keepDrop(Shelf& shelf, const fs::path& parts, const fs::path& entry) {
+    const auto note = readDropNote(entry);
+    const double now = clock_();
+    // A note that cannot be read promises nothing; one of an id made again is over.
+    if (!note || shelf.count(note->id) || std::max(note->keptUntil, note->busyUntil) <= now) {
+        removeTree(entry);
+        return;
+    }
+    Record& record = shelf[note->id];
+    record.state = Record::State::gone;
+    record.owner = note->owner;
+    record.generation = nextGeneration_++;
+    record.keptUntil = note->keptUntil;
+    record.busyUntil = note->busyUntil;
 }
 
 UploadRecords::Shelf& UploadRecords::shelfFor(const fs::path& parts) {
@@ -161,7 +183,6 @@ UploadRecords::Record& UploadRecords::readRecord(Shelf& shelf, const std::string
     // What the folder holds tells when it last changed, also after a kill: a live upload
     // is no quieter for the restart.
     record.changedAt = secondsOf(newestChange(folder));
-    record.madeAt = record.changedAt;  // young again for a moment, as if made at its last change
     return record;
 }
 
@@ -253,14 +274,12 @@ UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::s
     }
     replies_.forget(parts, id, peerIP);  // the owner's finish of the id now finishes the new upload
     Record& record = shelf[id];  // may be a gone one whose last chunks are still in flight
+    if (record.keptUntil > 0 || record.busyUntil > 0) forgetDrop(parts, id);
     record.state = Record::State::live;
     record.owner = peerIP;
     record.generation = nextGeneration_++;
     record.keptUntil = 0;
     record.busyUntil = 0;
-    record.madeAt = clock_();
-    record.expected = -1;
-    record.stored = 0;
     record.storedIndices.clear();
     record.storedLately.clear();
     touch(record);
@@ -327,7 +346,7 @@ bool UploadRecords::owns(const fs::path& parts, const std::string& id, const std
 }
 
 UploadRefusal UploadRecords::admitMeta(const fs::path& parts, const std::string& id, const std::string& peerIP,
-                                       int64_t size, const std::function<void(int folder)>& write) {
+                                       const std::function<void(int folder)>& write) {
     std::vector<fs::path> retired;
     UploadRefusal refusal = UploadRefusal::none;
     Lock lock(lock_);
@@ -360,8 +379,9 @@ UploadRefusal UploadRecords::admitMeta(const fs::path& parts, const std::string&
             refusal = UploadRefusal::failed;
             break;
         }
-        write(folder.get());  // a meta is no change: only making the upload and its chunks are
-        if (size >= 0) record->expected = size;
+        // A meta is no change, and what it announces is no progress: only making the
+        // upload and its chunks are.
+        write(folder.get());
         break;
     }
     lock.unlock();

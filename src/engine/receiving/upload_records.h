@@ -37,16 +37,14 @@ namespace corvane {
 // How many unfinished uploads a parts folder holds. A new upload beyond its address's limit
 // drops that address's least recently changed one not being written. When all together
 // hold the total, a new upload (made by a meta; a chunk never makes room) takes room by the
-// rule every room shares (room_choice.h): an upload quiet for `quietGivesWay` first, the
-// one quiet longest; else the address holding the most uploads, when it holds more than
-// the newcomer's would once admitted, gives its upload that stored the fewest bytes over
-// the last `quietGivesWay`; else the upload that stored the fewest below `progressFloor`
-// (or below its whole remaining size when that is less) gives way; else the newcomer is
-// refused as busy, unless its own least recently changed one may give way. An upload made
-// within `youngFor` counts as progressing; one being written is never dropped.
-// An address writes into at most as many uploads as it holds connections. A dropped
-// upload's id stays its owner's for the quiet time, and its owner's chunks are told busy
-// for `droppedToldBusy`.
+// rule every room shares (room_choice.h), each upload a unit: its progress the bytes of
+// new chunks it stored over the last `quietGivesWay`, nothing a meta announces and not its
+// age; its floor `progressFloor`; idle once quiet for `quietGivesWay`; `guaranteedFew`
+// uploads per address kept while they store at the floor.
+// Else the newcomer is refused as busy, unless its own least recently changed one may give
+// way. One being written is never dropped. An address writes into at most as many uploads
+// as it holds connections. A dropped upload's id stays its owner's for the quiet time, and
+// its owner's chunks are told busy for `droppedToldBusy`, across restarts too.
 struct UploadLimits {
     size_t total = 1000;
     size_t perAddress = 100;
@@ -62,10 +60,12 @@ struct UploadLimits {
     // upload gives way to any newcomer when the room is full, before any share is
     // weighed, the one quiet longest first: a crowd that went quiet holds nothing long.
     double quietGivesWay = 600;
-    // Bytes an upload must store over the last `quietGivesWay` to count as progressing.
+    // Bytes an upload must store over the last `quietGivesWay` to count as progressing,
+    // whatever size its meta announced.
     int64_t progressFloor = int64_t(1) << 20;
-    // Seconds after its making that an upload counts as progressing, before its first chunk.
-    double youngFor = 30;
+    // Uploads an address holds that never give way to a newcomer while each stores at the
+    // floor: the send queue's two, a finish being joined and the next file made.
+    int64_t guaranteedFew = 4;
     // Seconds a chunk of a dropped upload is answered busy rather than making it again
     // without its meta.
     double droppedToldBusy = 86400;
@@ -102,9 +102,8 @@ public:
 
     // A meta: the owner's keeps the upload, another address's takes a quiet one over, a
     // new id makes the upload. `write` runs under the lock with the opened part folder.
-    // `size` is the file's size the meta announces (negative when it gives none).
     UploadRefusal admitMeta(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
-                            int64_t size, const std::function<void(int folder)>& write);
+                            const std::function<void(int folder)>& write);
 
     // One chunk on its way in; it leaves the record when it is destroyed.
     class Chunk {
@@ -189,10 +188,7 @@ private:
         uint64_t changeOrder = 0;         // larger: changed later
         double keptUntil = 0;             // gone after a drop: the id stays the owner's until then
         double busyUntil = 0;             // gone after a drop: the owner's chunks are told busy until then
-        double madeAt = 0;                // by the clock; its last change when read from disk
-        int64_t expected = -1;            // the file's size its meta announced; -1 when unknown
-        int64_t stored = 0;               // bytes of new chunks stored since it was made or read
-        std::set<int64_t> storedIndices;  // the chunks counted in `stored`
+        std::set<int64_t> storedIndices;  // the chunks whose bytes counted as progress
         // Bytes of new chunks stored lately, in spans of ten seconds, oldest first.
         std::vector<std::pair<double, int64_t>> storedLately;
     };
@@ -266,8 +262,6 @@ private:
     bool full(const Shelf& shelf) const;
     // Bytes the upload stored over the last `quietGivesWay`.
     int64_t storedRecently(const Record& record) const;
-    // Whether it stored what counts as progress lately (or is young).
-    bool progressing(const Record& record) const;
     // Notes bytes a chunk stored; a chunk stored again is no progress.
     void noteStored(Record& record, int64_t index, int64_t bytes);
     // The uploads being written between two chunks: per address, those made or given a
@@ -275,7 +269,8 @@ private:
     // connections (not counting the one asking, `peerIP`'s) exceed its chunks in flight.
     std::set<std::string> betweenChunks(const Shelf& shelf, const std::string& peerIP) const;
     // Drops a live upload as a cancel would; its id stays its owner's for the quiet time.
-    void drop(Shelf& shelf, const std::filesystem::path& parts, const std::string& id,
+    // False (nothing dropped) when what it promises the owner could not be noted.
+    bool drop(Shelf& shelf, const std::filesystem::path& parts, const std::string& id,
               std::vector<std::filesystem::path>& retired);
     // Whether another address holds the id of an upload dropped within the quiet time.
     bool keptForAnother(const Shelf& shelf, const std::string& id, const std::string& peerIP) const;
@@ -284,7 +279,10 @@ private:
     const Record* keptDropped(const Shelf& shelf, const std::string& id) const;
     // Keeps the number of dropped ids held bounded: expired ones go, then, beyond the
     // limit, the oldest of the address holding the most.
-    void trimKeptIds(Shelf& shelf);
+    void trimKeptIds(Shelf& shelf, const std::filesystem::path& parts);
+    // A drop noted by an earlier run: its id held again as the note says, or the note
+    // removed once over (drop_note.h).
+    void keepDrop(Shelf& shelf, const std::filesystem::path& parts, const std::filesystem::path& note);
     // Moves the folder aside for a spare; removes it when it cannot be. The folder aside,
     // or empty.
     static std::filesystem::path retireOrRemove(const std::filesystem::path& folder);

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <map>
 
+#include "engine/receiving/drop_note.h"
 #include "engine/receiving/upload_records.h"
 #include "engine/server/room_choice.h"
 
@@ -11,13 +12,13 @@ namespace fs = std::filesystem;
 
 namespace corvane {
 
+
 bool UploadRecords::makeRoom(Shelf& shelf, const fs::path& parts, const std::string& peerIP,
                              std::vector<fs::path>& retired) {
     while (true) {
         const Room room = roomFor(shelf, peerIP);
         if (!room.needed) return true;
-        if (room.givesWay.empty()) return false;
-        drop(shelf, parts, room.givesWay, retired);
+        if (room.givesWay.empty() || !drop(shelf, parts, room.givesWay, retired)) return false;
     }
 }
 
@@ -47,14 +48,17 @@ UploadRecords::Room UploadRecords::roomFor(const Shelf& shelf, const std::string
                 myOldestOrder = order;
             }
         }
-        const double stored = double(storedRecently(record));
+        // Progress is the bytes of new chunks it stored over the window, against a floor
+        // no meta lowers; made by a meta alone, it has none, however young.
+        const int64_t stored = storedRecently(record);
         const bool quiet = now - record.changedAt >= limits_.quietGivesWay;
-        units.push_back(RoomUnit{record.owner, 1, stored, !progressing(record), quiet, record.changedAt, !mayGo});
+        units.push_back(RoomUnit{record.owner, 1, double(stored), stored < limits_.progressFloor, quiet,
+                                 record.changedAt, !mayGo});
         ids.push_back(id);
     }
     if (mine >= limits_.perAddress) return {true, myOldest};
     if (byChange.size() < limits_.total) return {false, {}};
-    const RoomChoice choice = chooseToGiveWay(units, RoomNewcomer{peerIP, 1});
+    const RoomChoice choice = chooseToGiveWay(units, RoomNewcomer{peerIP, 1}, limits_.guaranteedFew);
     // With none to give way, the newcomer's own upload may give way to its next.
     if (choice.why == RoomChoice::Why::none) return {true, myOldest};
     return {true, ids[choice.unit]};
@@ -76,22 +80,10 @@ int64_t UploadRecords::storedRecently(const Record& record) const {
     return bytes;
 }
 
-bool UploadRecords::progressing(const Record& record) const {
-    // A new upload has a moment to send its first chunk.
-    if (clock_() - record.madeAt < limits_.youngFor) return true;
-    // Less than the floor will do when it is all that is left; an upload with nothing left
-    // to store waits only for its finish, and holds no room by storing more.
-    int64_t floor = limits_.progressFloor;
-    const int64_t left = record.expected - record.stored;
-    if (record.expected >= 0 && left > 0) floor = std::min(floor, left);
-    return storedRecently(record) >= floor;
-}
-
 void UploadRecords::noteStored(Record& record, int64_t index, int64_t bytes) {
     constexpr double kSpan = 10;
     const double now = clock_();
     if (!record.storedIndices.insert(index).second) return;
-    record.stored += bytes;
     auto& lately = record.storedLately;
     std::erase_if(lately, [&](const auto& span) { return span.first < now - limits_.quietGivesWay; });
     if (!lately.empty() && now - lately.back().first < kSpan) {
@@ -127,16 +119,20 @@ std::set<std::string> UploadRecords::betweenChunks(const Shelf& shelf, const std
     return waiting;
 }
 
-void UploadRecords::drop(Shelf& shelf, const fs::path& parts, const std::string& id, std::vector<fs::path>& retired) {
+bool UploadRecords::drop(Shelf& shelf, const fs::path& parts, const std::string& id, std::vector<fs::path>& retired) {
     Record& record = shelf.at(id);
+    // What the drop promises its sender is noted first: a restart keeps it.
+    const DropNote note{id, record.owner, record.changedAt + kQuietBeforeTakeover, clock_() + limits_.droppedToldBusy};
+    if (!noteDrop(parts, note)) return false;
     const uint64_t ended = record.generation;
     newGeneration(record);
-    record.keptUntil = record.changedAt + kQuietBeforeTakeover;
-    record.busyUntil = clock_() + limits_.droppedToldBusy;
+    record.keptUntil = note.keptUntil;
+    record.busyUntil = note.busyUntil;
     const fs::path aside = retireOrRemove(parts / id);
     forget(shelf, id);
     if (!aside.empty()) retireAside(parts, id, ended, aside, retired);
-    trimKeptIds(shelf);
+    trimKeptIds(shelf, parts);
+    return true;
 }
 
 bool UploadRecords::keptForAnother(const Shelf& shelf, const std::string& id, const std::string& peerIP) const {
@@ -158,7 +154,7 @@ const UploadRecords::Record* UploadRecords::keptDropped(const Shelf& shelf, cons
     return record.state == Record::State::gone && record.keptUntil > clock_() ? &record : nullptr;
 }
 
-void UploadRecords::trimKeptIds(Shelf& shelf) {
+void UploadRecords::trimKeptIds(Shelf& shelf, const fs::path& parts) {
     const double now = clock_();
     std::map<std::string, size_t> keptBy;
     size_t kept = 0;
@@ -167,8 +163,10 @@ void UploadRecords::trimKeptIds(Shelf& shelf) {
     };
     for (auto it = shelf.begin(); it != shelf.end();) {
         Record& record = it->second;
+        const bool held = holdsId(record);
         if (record.state == Record::State::gone && record.keptUntil <= now) record.keptUntil = 0;
         if (record.state == Record::State::gone && record.busyUntil <= now) record.busyUntil = 0;
+        if (held && !holdsId(record)) forgetDrop(parts, it->first);
         if (removable(record)) {
             it = shelf.erase(it);
             continue;
@@ -190,6 +188,7 @@ void UploadRecords::trimKeptIds(Shelf& shelf) {
         --most->second;
         oldest->second.keptUntil = 0;
         oldest->second.busyUntil = 0;
+        forgetDrop(parts, oldest->first);
         if (removable(oldest->second)) shelf.erase(oldest);
     }
 }

@@ -7,6 +7,14 @@
 
 namespace corvane {
 
+namespace {
+
+// Larger bodies one honest device sends at once (a long text and one more beside small ones):
+// read at the floor, they are never cut for another body.
+constexpr int64_t kGuaranteedBodies = 2;
+
+}  // namespace
+
 BodyBudget::BodyBudget(int64_t total, int64_t perAddress, std::function<double()> clock)
     : total_(total), perAddress_(perAddress), clock_(std::move(clock)) {}
 
@@ -29,8 +37,10 @@ bool BodyBudget::take(BodyReservation& body, int64_t bytes, int64_t delivered) {
         if (fits(body, bytes)) {
             held_ += bytes;
             body.bytes_ += bytes;
-            promised_ -= body.promised_;
-            body.promised_ = 0;
+            // What it takes comes out of the room promised to it; the rest stays its own.
+            const int64_t fromPromise = std::min(bytes, body.promised_);
+            promised_ -= fromPromise;
+            body.promised_ -= fromPromise;
             if (!body.small_) {
                 sharedHeld_ += bytes;
                 byAddress_[body.address_] += bytes;
@@ -115,13 +125,14 @@ bool BodyBudget::cutFor(const BodyReservation& body, int64_t shortfall) {
         const double rate = other->traffic_.rate(at, other->delivered_);
         candidates.push_back(other);
         // A body read whole is being handled: its memory is the handler's until it returns.
-        RoomUnit unit{other->address_, 1, rate, rate < kProgressFloor, false, 0, other == &body || other->settled_};
+        RoomUnit unit{other->address_, 1, rate, rate < kProgressFloor, false, other->traffic_.movedAt(),
+                      other == &body || other->settled_};
         unit.frees = other->bytes_;
         units.push_back(unit);
     }
     // Bodies are weighed as units: an address sending one large body steadily holds one.
     const int64_t asking = body.bytes_ > 0 ? 0 : 1;  // a body holding bytes is listed already
-    const std::vector<size_t> chosen = chooseToFree(units, RoomNewcomer{body.address_, asking}, shortfall);
+    const std::vector<size_t> chosen = chooseToFree(units, RoomNewcomer{body.address_, asking}, kGuaranteedBodies, shortfall);
     if (chosen.empty()) return false;
     for (size_t k : chosen) {
         BodyReservation* cut = candidates[k];

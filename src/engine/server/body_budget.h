@@ -8,8 +8,9 @@
 // body on each of the server's 256 connections at once. Larger bodies share the rest, an
 // address at most a quarter of it. When there is no room, larger bodies being read are cut
 // (their connections close) by the rule every room shares (room_choice.h), each body a
-// unit, its progress the bytes per second it brings, until they free what the rest of the
-// asking body needs; the room they free is that body's until it has taken it or ended.
+// unit, its progress the bytes per second it brings, its floor 64 KB/s, two per address
+// its guaranteed few, until they free what the rest of the asking body needs; the room
+// they free is that body's until it has taken it or ended.
 
 #include <cstdint>
 #include <condition_variable>

@@ -47,6 +47,8 @@ void BusyReplies::refuse(UniqueFd conn) {
     {
         std::lock_guard guard(lock_);
         if (stopping_) return;
+        // The oldest waiting closes beyond the bound, between two passes as well.
+        if (!incoming_.empty() && incoming_.size() >= waiting_) incoming_.pop_front();
         incoming_.push_back(Refused{std::move(conn), std::chrono::steady_clock::now() + drainFor_});
     }
     arrived_.notify_one();

@@ -17,8 +17,8 @@ namespace corvane {
 
 class BusyReplies {
 public:
-    // At most `waiting` refused connections are drained at once (beyond that the oldest
-    // closes), each for at most `drainFor`.
+    // At most `waiting` refused connections are drained at once, and as many wait between
+    // two passes (beyond that the oldest closes), each drained for at most `drainFor`.
     explicit BusyReplies(size_t waiting = 256, std::chrono::milliseconds drainFor = std::chrono::seconds(2));
     ~BusyReplies();
     BusyReplies(const BusyReplies&) = delete;

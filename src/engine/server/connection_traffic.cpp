@@ -1,6 +1,7 @@
 #include "engine/server/connection_traffic.h"
 
 #include <algorithm>
+#include <chrono>
 #include <linux/sockios.h>
 #include <linux/tcp.h>
 #include <sys/ioctl.h>
@@ -38,13 +39,19 @@ int64_t bytesUnsent(int fd) {
     return ::ioctl(fd, SIOCOUTQ, &queued) == 0 ? queued : 0;
 }
 
+int64_t steadyNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 void TrafficMeter::open(double at) {
     kept_[0] = Count{at, 0};
     size_ = 1;
     newest_ = kept_[0];
+    movedAt_ = at;
 }
 
 void TrafficMeter::note(double at, int64_t bytes) {
+    if (bytes > newest_.bytes) movedAt_ = at;
     newest_ = Count{at, bytes};
     if (size_ > 0 && at - kept_[size_ - 1].at < kNoteEvery) return;
     if (size_ == kept_.size()) {

@@ -12,6 +12,9 @@ namespace corvane {
 // this fast is making progress, and gives way for a newcomer only to even out shares.
 constexpr double kProgressFloor = 65536;
 
+// Nanoseconds of the steady clock.
+int64_t steadyNanos();
+
 // Bytes the connection has received and had acknowledged since it opened, request and
 // reply alike: what the other side sent, and what it took of ours (not what still waits
 // in our send queue); 0 where the kernel does not count them.
@@ -36,6 +39,8 @@ public:
     // Bytes per second from the newest count at least two seconds old (else the opening)
     // to this one.
     double rate(double at, int64_t bytes) const;
+    // When the count last grew (else when it opened).
+    double movedAt() const { return movedAt_; }
 
 private:
     struct Count {
@@ -45,6 +50,7 @@ private:
     std::array<Count, 4> kept_{};  // oldest first
     size_t size_ = 0;
     Count newest_;  // the last count noted, kept or not
+    double movedAt_ = 0;
 };
 
 }  // namespace corvane

@@ -54,11 +54,12 @@ struct ServerOptions {
     std::function<void(RouteTable&)> addRoutes;
     std::chrono::milliseconds idleTimeout{120000};  // a read or write waiting this long closes the connection
     // When every connection is taken, a newcomer closes one chosen by the rule every room
-    // shares (room_choice.h): an idle one first, the one idle longest; else, when one
-    // address holds more connections than the newcomer's would once admitted, that
-    // address's connection moving the fewest bytes for the other side (a body read, a
-    // reply taken by its reader); else the one moving the fewest below 64 KB/s. A handler
-    // still working with nothing of its reply unsent is not closed within `workingShield`.
+    // shares (room_choice.h, connection_room.cpp): an idle one first, the one idle longest;
+    // else the one moving the fewest bytes for the other side (a body read, a reply taken
+    // by its reader) below 64 KB/s, wherever it is; else, when one address holds more than
+    // four and more than the newcomer's would once admitted, that address's connection
+    // moving the fewest. A handler still working with nothing of its reply unsent is not
+    // closed within `workingShield`.
     // A closed connection keeps its slot for the newcomer until its thread lets go of it.
     // A newcomer with no connection to close, or whose address holds its share, is
     // answered 503 {"error":"busy"}.
@@ -69,8 +70,8 @@ struct ServerOptions {
     std::chrono::milliseconds headTimeout{30000};
     // Memory for request bodies held across all connections, counted as their bytes come
     // (streamed rows not counted). A sixteenth of it is kept for bodies of at most 64 KiB;
-    // one address holds at most a quarter of it; a body within its address's fair share
-    // makes room by cutting the slowest of the address holding the most (body_budget.h).
+    // one address holds at most a quarter of it; a body within its address's share makes
+    // room by cutting bodies by the rooms' rule (body_budget.h).
     int64_t bodyBudget = int64_t(256) << 20;
     // A body, buffered or streamed, is cut when t after it began fewer than
     // bodyMinRate × (t − bodyGrace) of its bytes have come; one that keeps this pace is

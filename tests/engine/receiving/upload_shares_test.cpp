@@ -1,6 +1,7 @@
 // How the unfinished uploads are shared when the server holds all it may: devices at
 // several loopback addresses, chunk bodies held open on raw sockets.
 
+#include <map>
 #include <set>
 
 #include "engine/routes_fixture.h"
@@ -17,7 +18,14 @@ constexpr size_t kHeldPart = 100;  // what a held body has sent
 // Each request comes on a connection of its own, so no upload waits between chunks.
 class FairShares : public RouteTest {
 protected:
-    FairShares() { uploadLimits = UploadLimits{8, 6}; uploadLimits.betweenChunks = 0; }
+    // A stored chunk body reaches the floor; an address holding more than one upload that
+    // stores at it gives way to even out shares.
+    FairShares() {
+        uploadLimits = UploadLimits{8, 6};
+        uploadLimits.betweenChunks = 0;
+        uploadLimits.progressFloor = kBody;
+        uploadLimits.guaranteedFew = 1;
+    }
 
     // Device d (0, 1, ...) is the address 127.0.0.(2 + d); its k-th upload's id is its
     // letter 15 times, then k.
@@ -29,6 +37,12 @@ protected:
         return reply.value_or(RawReply{});
     }
     int start(int device, int k) { return meta(device, idOf(device, k)).status; }
+    // Stores a whole chunk of the upload: its progress reaches the floor.
+    int store(int device, int k) {
+        const auto reply = httpRequestFrom(address(device), server->port(), "PUT", "/api/upload/" + idOf(device, k) + "/0",
+                                           std::string(kBody, 's'));
+        return reply ? reply->status : 0;
+    }
 
     // A chunk of the upload whose first bytes are in and the rest held back, once the
     // server writes it.
@@ -60,6 +74,9 @@ TEST_F(FairShares, ANewcomerTakesRoomOnlyFromAnAddressHoldingTwoMoreAndNeverAnUp
     for (const int device : {2, 1}) {
         for (int k = 0; k < 2; ++k) ASSERT_EQ(start(device, k), 200);
     }
+    for (const int device : {2, 1}) {
+        for (int k = 0; k < 2; ++k) ASSERT_EQ(store(device, k), 200);
+    }
     std::vector<std::unique_ptr<RawClient>> writing;
     for (int k = 0; k < 4; ++k) {
         ASSERT_EQ(start(0, k), 200);
@@ -74,7 +91,8 @@ TEST_F(FairShares, ANewcomerTakesRoomOnlyFromAnAddressHoldingTwoMoreAndNeverAnUp
     EXPECT_FALSE(holds(2, 0));
     EXPECT_TRUE(holds(1, 0) && holds(1, 1));
     // Holding 1, it may take room only from an address holding 3 or more: device 0 holds
-    // 4 but writes into them, so its own upload gives way, not device 1's.
+    // 4 but writes into them, so its own upload, which stored nothing, gives way, not
+    // device 1's.
     ASSERT_EQ(start(3, 1), 200);
     EXPECT_FALSE(holds(3, 0));
     EXPECT_TRUE(holds(1, 0) && holds(1, 1));
@@ -95,11 +113,17 @@ TEST_F(FairShares, ANewcomerTakesRoomOnlyFromAnAddressHoldingTwoMoreAndNeverAnUp
 
 class FullShares : public FairShares {
 protected:
-    FullShares() { uploadLimits = UploadLimits{3, 3}; }
+    FullShares() {
+        uploadLimits = UploadLimits{3, 3};
+        uploadLimits.progressFloor = kBody;
+    }
 };
 
-TEST_F(FullShares, OnlyANewcomerHoldingNoneIsRefusedWhenEveryAddressHoldsOne) {
-    for (int device = 0; device < 3; ++device) ASSERT_EQ(start(device, 0), 200);
+TEST_F(FullShares, OnlyANewcomerHoldingNoneIsRefusedWhenEveryAddressHoldsOneStoringAtTheFloor) {
+    for (int device = 0; device < 3; ++device) {
+        ASSERT_EQ(start(device, 0), 200);
+        ASSERT_EQ(store(device, 0), 200);
+    }
     const RawReply refused = meta(3, idOf(3, 0));
     EXPECT_EQ(refused.status, 503);
     EXPECT_EQ(refused.body, R"({"error":"busy"})");
@@ -175,6 +199,42 @@ TEST_F(DroppedIds, ADroppedUploadsIdStaysItsOwnersForTheQuietTime) {
     }
 }
 
+class TwoShares : public FairShares {
+protected:
+    TwoShares() { uploadLimits = UploadLimits{2, 2}; }
+};
+
+TEST_F(TwoShares, AnUploadProgressesWhenItStoresOneMiBOverTenMinutes) {
+    // Beside an upload storing the floor, a newcomer takes the place of one that stored a
+    // byte less over the last 10 minutes, and is told busy when both stored the floor.
+    constexpr int64_t kFloor = int64_t(1) << 20;
+    const struct { int64_t stored; int status; } rows[] = {{kFloor - 1, 200}, {kFloor, 503}};
+    int round = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored);
+        const int k = ++round;
+        const auto storeBytes = [&](int device, int64_t bytes) {
+            return httpRequestFrom(address(device), server->port(), "PUT", "/api/upload/" + idOf(device, k) + "/0",
+                                   std::string(size_t(bytes), 's'))->status;
+        };
+        ASSERT_EQ(start(0, k), 200);
+        ASSERT_EQ(start(1, k), 200);
+        setClock(clock() + 1);
+        ASSERT_EQ(storeBytes(0, row.stored), 200);
+        ASSERT_EQ(storeBytes(1, kFloor), 200);
+        // 10 minutes on, less a moment: both stored within the window, neither is idle.
+        setClock(clock() + uploadLimits.quietGivesWay - 1);
+        ASSERT_TRUE(waitFor([&] { return server->openConnections() == 0; }));
+        EXPECT_EQ(start(2, k), row.status);
+        EXPECT_EQ(holds(0, k), row.status != 200);
+        EXPECT_TRUE(holds(1, k));
+        for (const std::string& id : held()) {
+            for (int device = 0; device < 3; ++device) httpRequestFrom(address(device), server->port(), "DELETE", "/api/upload/" + id);
+        }
+        ASSERT_TRUE(held().empty());
+    }
+}
+
 // The room for 100 uploads, each held by a device of its own that went quiet.
 class QuietCrowd : public FairShares {
 protected:
@@ -183,10 +243,11 @@ protected:
     static std::string crowdID(int d) { return "c0" + std::string(12, '0') + std::to_string(1000 + d); }
 };
 
-TEST_F(QuietCrowd, UploadsQuietForTenMinutesGiveWayFirstTheQuietestFirstAndFolderTimesCountAfterARestart) {
+TEST_F(QuietCrowd, UploadsThatStoredNothingGiveWayHoweverYoungTheQuietestFirstAndFolderTimesCountAfterARestart) {
     // 1,000 addresses each left an upload and went silent: every other device was refused
     // "busy" for a week, restarts included, since shares give way only from an address
-    // holding two. Each made its upload a moment before the one before it, so that the
+    // holding two. Then a crowd made its uploads afresh every 25 s, each shielded as
+    // young for 30 s. Each made its upload a moment before the one before it, so that the
     // last made has been quiet longest.
     const double quietFrom = clock();
     for (int d = 0; d < kCrowd; ++d) {
@@ -194,37 +255,44 @@ TEST_F(QuietCrowd, UploadsQuietForTenMinutesGiveWayFirstTheQuietestFirstAndFolde
         const auto reply = httpRequestFrom(address(d), server->port(), "PUT", "/api/upload/" + crowdID(d) + "/meta", kMeta.dump());
         ASSERT_EQ(reply.value_or(RawReply{}).status, 200) << d;
     }
-    const double young = uploadLimits.youngFor;
     const double quiet = uploadLimits.quietGivesWay;
     const auto newcomer = [&](const std::string& address, const std::string& id) {
         return httpRequestFrom(address, server->port(), "PUT", "/api/upload/" + id + "/meta", kMeta.dump())
             .value_or(RawReply{}).status;
     };
-    // Just made, none has had the time to send a chunk.
-    setClock(quietFrom + young - 1);
-    EXPECT_EQ(newcomer("127.9.0.1", "9a9a9a9a9a9a9a9a"), 503);
-    // The oldest device sends a chunk of its upload again: what moves bytes stays, and of
-    // the rest the one quiet longest goes, not the first made.
-    setClock(quietFrom + quiet);
-    const auto writing = holdChunkOf(address(kCrowd - 1), crowdID(kCrowd - 1));
+    // Just made, none has stored a byte: the one quiet longest goes, once none waits
+    // for its next chunk.
+    ASSERT_TRUE(waitFor([&] { return server->openConnections() == 0; }));
+    setClock(quietFrom + uploadLimits.betweenChunks);
     EXPECT_EQ(newcomer("127.9.0.1", "9a9a9a9a9a9a9a9a"), 200);
-    EXPECT_TRUE(held().count(crowdID(kCrowd - 1)));
-    EXPECT_FALSE(held().count(crowdID(kCrowd - 2)));
+    EXPECT_FALSE(held().count(crowdID(kCrowd - 1)));
+    // A device sends a chunk of its upload again: what moves bytes stays, and of the rest
+    // the one quiet longest goes, not the first made.
+    setClock(quietFrom + quiet);
+    const auto writing = holdChunkOf(address(kCrowd - 2), crowdID(kCrowd - 2));
+    EXPECT_EQ(newcomer("127.9.0.2", "9c9c9c9c9c9c9c9c"), 200);
+    EXPECT_TRUE(held().count(crowdID(kCrowd - 2)));
+    EXPECT_FALSE(held().count(crowdID(kCrowd - 3)));
     EXPECT_TRUE(held().count(crowdID(1)));
 
     // After a restart the folders' own times tell how long each has been quiet.
     server->stop();
     ASSERT_TRUE(server->start());
-    double oldest = 1e18;
+    std::map<std::string, double> changed;
     for (const std::string& id : held()) {
-        const auto changed = newestChange(root / ".parts" / id);
-        ASSERT_TRUE(changed);
-        oldest = std::min(oldest, std::chrono::duration<double>(std::chrono::file_clock::to_sys(*changed).time_since_epoch()).count());
+        const auto at = newestChange(root / ".parts" / id);
+        ASSERT_TRUE(at);
+        changed[id] = std::chrono::duration<double>(std::chrono::file_clock::to_sys(*at).time_since_epoch()).count();
     }
-    setClock(oldest + young - 1);
-    EXPECT_EQ(newcomer("127.9.0.2", "9b9b9b9b9b9b9b9b"), 503);
-    setClock(oldest + young + 0.01);  // beyond the rounding of a file time's seconds
-    EXPECT_EQ(newcomer("127.9.0.2", "9b9b9b9b9b9b9b9b"), 200);
+    const double oldest = std::min_element(changed.begin(), changed.end(), [](const auto& a, const auto& b) {
+        return a.second < b.second;
+    })->second;
+    setClock(oldest + 1);
+    EXPECT_EQ(newcomer("127.9.0.3", "9b9b9b9b9b9b9b9b"), 200);
+    for (const auto& [id, at] : changed) {
+        if (!held().count(id)) EXPECT_EQ(at, oldest) << id << " went, not the one quiet longest";
+    }
+    EXPECT_EQ(held().size(), size_t(kCrowd));
 }
 
 }  // namespace

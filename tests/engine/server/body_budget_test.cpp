@@ -218,3 +218,34 @@ TEST_F(BurstBodies, ABodyThatBurstAndStalledIsCutForANewcomerOneStillMovingIsNot
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(BodyShares, TheRoomCutForABodyStaysItsOwnUntilItHasTakenItAll) {
+    // The room made for a body's rest was promised only until its first piece came: a
+    // body from another address then took it, and the first body, finding nothing left to
+    // cut, was told busy halfway.
+    int64_t held = 0;
+    for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
+        hold(address, 1040000, 999424);  // fast, one body each: never cut
+        held += 999424;
+    }
+    const size_t slowFrom = bodies.size();
+    for (const char* address : {"127.0.0.5", "127.0.0.6", "127.0.0.7", "127.0.0.8"}) {
+        for (int k = 0; k < 2; ++k) hold(address, 200000, 96000);  // below the floor
+        held += 2 * 96000;
+    }
+    ASSERT_TRUE(holds(held)) << server->bodyBytesHeld();
+    *seconds_ = 1001.5;
+    // Its first piece finds no room: every slow body is cut for the rest of it.
+    Body& promised = hold("127.0.0.9", 900000, 262144);
+    for (size_t k = slowFrom; k < slowFrom + 8; ++k) EXPECT_TRUE(bodies[k].client->closedByServer()) << k;
+    ASSERT_TRUE(holds(3 * 999424 + 262144)) << server->bodyBytesHeld();
+    // A body moving fast from another address finds the rest promised.
+    Body& intruder = hold("127.0.0.10", 400000, 300000);
+    const auto busy = intruder.client->readReply();
+    EXPECT_EQ(busy ? busy->status : 0, 503);
+    EXPECT_EQ(finish(promised), 200);
+}
+
+}  // namespace

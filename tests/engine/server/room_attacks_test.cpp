@@ -78,6 +78,20 @@ bool replyBegan(int fd) {
 
 nlohmann::json meta(int64_t size) { return {{"name", "f.bin"}, {"rel", ""}, {"size", size}, {"chunks", 1}, {"mtime", 0}}; }
 
+// A server whose room holds `uploads` unfinished uploads, as many per address.
+ServerOptions uploadRoomOf(size_t uploads) {
+    ServerOptions options;
+    options.uploadLimits = UploadLimits{uploads, uploads};
+    return options;
+}
+
+// The device's finish is answered 200 and its file stored whole.
+void expectFinished(Attacked& at, const std::string& from, const std::string& id, const std::string& name,
+                    const std::string& file) {
+    EXPECT_EQ(at.status(from, "POST", "/api/upload/" + id + "/finish", "{}"), 200) << name;
+    EXPECT_TRUE(at.stored(name) == file) << name << ": the stored bytes differ";
+}
+
 void unreadDownloadsHoldEverySlot() {
     // 8 addresses × 32 downloads read at a trickle held every slot for minutes: newcomers
     // closed unanswered, a sending device failed. A reply counts what its reader took.
@@ -159,9 +173,7 @@ void keepAliveUploadsGiveWayAfterTenMinutes() {
     // 999 addresses each held one upload and stored its one byte again every 9 minutes:
     // one stored byte counted as progress, so newcomers were refused for good. An upload
     // progresses when it stores at least a floor over ten minutes; a phone's pace does.
-    ServerOptions options;
-    options.uploadLimits = UploadLimits{10, 10};
-    Attacked at(options);
+    Attacked at(uploadRoomOf(10));
     const double t0 = *at.seconds;
     const auto holder = [](int k) { return "127.0.1." + std::to_string(k); };
     const auto id = [](const std::string& prefix, int k) { return prefix + std::string(14, '0') + std::to_string(k); };
@@ -179,16 +191,28 @@ void keepAliveUploadsGiveWayAfterTenMinutes() {
     *at.seconds = t0 + 540;
     for (int k = 0; k < 9; ++k) ASSERT_EQ(at.status(holder(k), "PUT", "/api/upload/" + id("a", k) + "/0", "x"), 200);
     *at.seconds = t0 + 615;
-    // Each keep-alive holder gives way to a newcomer; then only progress is left, and the
-    // next newcomer is told busy.
-    for (int k = 0; k < 9; ++k) {
+    // Each keep-alive holder gives way to a newcomer; then the newcomers' uploads, which
+    // stored nothing yet, give way to the next, never the phone's.
+    for (int k = 0; k < 12; ++k) {
         EXPECT_EQ(at.status("127.0.2." + std::to_string(k), "PUT", "/api/upload/" + id("c", k) + "/meta", meta(9).dump()), 200) << k;
     }
-    const auto refused = at.request("127.0.2.99", "PUT", "/api/upload/" + id("c", 99) + "/meta", meta(9).dump());
-    EXPECT_EQ(refused ? refused->body : "", R"({"error":"busy"})");
     ASSERT_EQ(at.status("127.0.0.20", "PUT", "/api/upload/" + phoneID + "/1", phoneFile.substr(size_t(kChunk))), 200);
     EXPECT_EQ(at.status("127.0.0.20", "POST", "/api/upload/" + phoneID + "/finish", "{}"), 200);
     EXPECT_TRUE(at.stored("phone.bin") == phoneFile) << "the phone's file differs";
+}
+
+// Device .2's upload of "abcdef" in a room of two, its first chunk stored, beside .3's
+// upload; quiet for 10 minutes, it is dropped at 601 s for .4's "ffffffffffffffff".
+const std::string kDropped = "dddddddddddddddd";
+nlohmann::json droppedMeta() { return {{"name", "d.bin"}, {"rel", ""}, {"size", 6}, {"chunks", 2}, {"mtime", 0}}; }
+void dropAfterAPause(Attacked& at) {
+    const double t0 = *at.seconds;
+    ASSERT_EQ(at.status("127.0.0.2", "PUT", "/api/upload/" + kDropped + "/meta", droppedMeta().dump()), 200);
+    ASSERT_EQ(at.status("127.0.0.2", "PUT", "/api/upload/" + kDropped + "/0", "abc"), 200);
+    *at.seconds = t0 + 1;
+    ASSERT_EQ(at.status("127.0.0.3", "PUT", "/api/upload/eeeeeeeeeeeeeeee/meta", meta(1).dump()), 200);
+    *at.seconds = t0 + 601;
+    ASSERT_EQ(at.status("127.0.0.4", "PUT", "/api/upload/ffffffffffffffff/meta", meta(1).dump()), 200);
 }
 
 void aSenderBackToItsDroppedUploadIsToldBusyThenSendsAgain() {
@@ -196,19 +220,12 @@ void aSenderBackToItsDroppedUploadIsToldBusyThenSendsAgain() {
     // chunks were answered 200, made a new upload without its meta (dropping another), and
     // its finish failed "bad stored name". A chunk takes no room and a dropped upload's
     // chunks are told busy; sent again, the file is stored whole.
-    ServerOptions options;
-    options.uploadLimits = UploadLimits{2, 2};
-    Attacked at(options);
+    Attacked at(uploadRoomOf(2));
     const double t0 = *at.seconds;
     const std::string file = "abcdef";
-    const std::string d = "dddddddddddddddd";
-    const nlohmann::json dMeta{{"name", "d.bin"}, {"rel", ""}, {"size", 6}, {"chunks", 2}, {"mtime", 0}};
-    ASSERT_EQ(at.status("127.0.0.2", "PUT", "/api/upload/" + d + "/meta", dMeta.dump()), 200);
-    ASSERT_EQ(at.status("127.0.0.2", "PUT", "/api/upload/" + d + "/0", "abc"), 200);
-    *at.seconds = t0 + 1;
-    ASSERT_EQ(at.status("127.0.0.3", "PUT", "/api/upload/eeeeeeeeeeeeeeee/meta", meta(1).dump()), 200);
-    *at.seconds = t0 + 601;
-    ASSERT_EQ(at.status("127.0.0.4", "PUT", "/api/upload/ffffffffffffffff/meta", meta(1).dump()), 200);
+    const std::string d = kDropped;
+    const nlohmann::json dMeta = droppedMeta();
+    ASSERT_NO_FATAL_FAILURE(dropAfterAPause(at));
     // A chunk of an id the full server does not hold makes no room, whoever sends it.
     *at.seconds = t0 + 700;
     const auto stranger = at.request("127.0.0.5", "PUT", "/api/upload/aaaaaaaaaaaaaaaa/0", "x");
@@ -231,6 +248,160 @@ void aSenderBackToItsDroppedUploadIsToldBusyThenSendsAgain() {
     EXPECT_EQ(at.stored("d.bin"), file);
 }
 
+// A PUT of the upload's chunk whose first `sent` bytes are in and the rest held back.
+std::unique_ptr<test::RawClient> heldChunk(int port, const std::string& from, const std::string& id,
+                                           const std::string& bytes, size_t sent) {
+    auto client = std::make_unique<test::RawClient>(port, from);
+    client->send("PUT /api/upload/" + id + "/0 HTTP/1.1\r\nContent-Length: " + std::to_string(bytes.size()) +
+                 "\r\n\r\n" + bytes.substr(0, sent));
+    return client;
+}
+
+void twoMovingConnectionsOfADeviceOutlastSlowSingleHolders() {
+    // 254 addresses each held one connection at 600 B/s; a phone sending two files at
+    // once lost its connections to newcomers, being the only address holding two. The
+    // slow ones go first; a device holding a few that move keeps them.
+    ServerOptions options;
+    options.maxConnections = 8;
+    Attacked at(options);
+    const std::string files[] = {test::patterned(size_t(kChunk), 5), test::patterned(size_t(kChunk), 6)};
+    const std::string ids[] = {"5a5a5a5a5a5a5a5a", "6b6b6b6b6b6b6b6b"};
+    std::vector<std::unique_ptr<test::RawClient>> phone;
+    for (int k = 0; k < 2; ++k) {
+        const nlohmann::json meta{{"name", "p" + std::to_string(k) + ".bin"}, {"rel", ""}, {"size", kChunk},
+                                  {"chunks", 1}, {"mtime", 0}};
+        ASSERT_EQ(at.status("127.0.0.2", "PUT", "/api/upload/" + ids[k] + "/meta", meta.dump()), 200);
+        phone.push_back(heldChunk(at.port(), "127.0.0.2", ids[k], files[k], size_t(1) << 20));
+    }
+    // Only the phone's chunks, being written, hold slots before the slow holders come,
+    // none of whom then closes another.
+    const auto written = [&](const std::string& id) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(at.box / "recv" / ".parts" / id, ec)) {
+            std::error_code sizeError;
+            if (entry.is_regular_file(sizeError) && entry.file_size(sizeError) >= (size_t(1) << 20)) return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(test::waitFor([&] { return written(ids[0]) && written(ids[1]) && at.server->openConnections() == 2; }));
+    const std::string slowHead = "POST /api/text HTTP/1.1\r\nContent-Length: 1000\r\n\r\n{\"text\":\"";
+    std::vector<std::unique_ptr<test::RawClient>> slow;
+    for (int k = 0; k < 6; ++k) {
+        slow.push_back(std::make_unique<test::RawClient>(at.port(), "127.0.1." + std::to_string(k)));
+        slow.back()->send(slowHead);
+    }
+    ASSERT_TRUE(test::waitFor([&] { return at.server->openConnections() == 8; }));
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_EQ(at.status("127.0.2." + std::to_string(k), "POST", "/api/text", R"({"text":"hi"})"), 200) << k;
+    }
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_TRUE(phone[size_t(k)]->send(files[k].substr(size_t(1) << 20)));
+        const auto stored = phone[size_t(k)]->readReply();
+        EXPECT_EQ(stored ? stored->status : 0, 200) << k;
+        expectFinished(at, "127.0.0.2", ids[k], "p" + std::to_string(k) + ".bin", files[k]);
+    }
+}
+
+void uploadsMadeAfreshByTheirMetasHoldNoRoom() {
+    // 1,000 addresses each made an upload by a meta alone every 25 s: one made within 30 s
+    // counted as progressing, and every device's meta was told busy. An upload that
+    // stored nothing has no progress, however young.
+    Attacked at(uploadRoomOf(3));
+    const double t0 = *at.seconds;
+    for (int k = 0; k < 3; ++k) {
+        const std::string id = "c" + std::string(14, '0') + std::to_string(k);
+        ASSERT_EQ(at.status("127.0.1." + std::to_string(k), "PUT", "/api/upload/" + id + "/meta", meta(9).dump()), 200);
+    }
+    *at.seconds = t0 + 10;
+    const std::string sent = test::patterned(5000, 7);
+    EXPECT_EQ(at.upload("127.0.0.9", "9c9c9c9c9c9c9c9c", "young.bin", sent), 200);
+    EXPECT_TRUE(at.stored("young.bin") == sent) << "stored bytes differ";
+}
+
+void aMetaReAnnouncingItsSizeLowersNoFloor() {
+    // 999 holders each sent, every 9 minutes, their meta again announcing a little more
+    // than they had stored, then a 1-byte chunk at a new index: the floor was "all it has
+    // left" by the latest meta, and newcomers were refused. The floor is 1 MiB, whatever
+    // a meta announces.
+    Attacked at(uploadRoomOf(2));
+    const double t0 = *at.seconds;
+    const std::string holder = "abababababababa0";
+    ASSERT_EQ(at.status("127.0.1.1", "PUT", "/api/upload/" + holder + "/meta", meta(2).dump()), 200);
+    ASSERT_EQ(at.status("127.0.1.1", "PUT", "/api/upload/" + holder + "/0", "x"), 200);
+    const std::string phoneFile = test::patterned(size_t(kChunk) + 5000, 8);
+    const std::string phoneID = "bbbbbbbbbbbbbbb1";
+    const nlohmann::json phoneMeta{{"name", "phone.bin"}, {"rel", ""}, {"size", phoneFile.size()}, {"chunks", 2}, {"mtime", 0}};
+    ASSERT_EQ(at.status("127.0.0.20", "PUT", "/api/upload/" + phoneID + "/meta", phoneMeta.dump()), 200);
+    ASSERT_EQ(at.status("127.0.0.20", "PUT", "/api/upload/" + phoneID + "/0", phoneFile.substr(0, size_t(kChunk))), 200);
+    *at.seconds = t0 + 540;
+    ASSERT_EQ(at.status("127.0.1.1", "PUT", "/api/upload/" + holder + "/meta", meta(3).dump()), 200);
+    ASSERT_EQ(at.status("127.0.1.1", "PUT", "/api/upload/" + holder + "/1", "y"), 200);
+    *at.seconds = t0 + 545;
+    EXPECT_EQ(at.status("127.0.0.9", "PUT", "/api/upload/9d9d9d9d9d9d9d9d/meta", meta(9).dump()), 200);
+    ASSERT_EQ(at.status("127.0.0.20", "PUT", "/api/upload/" + phoneID + "/1", phoneFile.substr(size_t(kChunk))), 200);
+    expectFinished(at, "127.0.0.20", phoneID, "phone.bin", phoneFile);
+}
+
+void aDevicePausedWhileHoldingTwoKeepsThem() {
+    // A device holding two uploads paused 5 s; a stranger's meta dropped one of them, being
+    // the address holding the most. Two uploads storing at the floor are a device's own.
+    Attacked at(uploadRoomOf(2));
+    const double t0 = *at.seconds;
+    const std::string files[] = {test::patterned(size_t(kChunk) + 10, 9), test::patterned(size_t(kChunk) + 20, 10)};
+    const std::string ids[] = {"7a7a7a7a7a7a7a7a", "7b7b7b7b7b7b7b7b"};
+    for (int k = 0; k < 2; ++k) {
+        const nlohmann::json meta{{"name", "two" + std::to_string(k) + ".bin"}, {"rel", ""}, {"size", files[k].size()},
+                                  {"chunks", 2}, {"mtime", 0}};
+        ASSERT_EQ(at.status("127.0.0.2", "PUT", "/api/upload/" + ids[k] + "/meta", meta.dump()), 200);
+        ASSERT_EQ(at.status("127.0.0.2", "PUT", "/api/upload/" + ids[k] + "/0", files[k].substr(0, size_t(kChunk))), 200);
+    }
+    *at.seconds = t0 + 5;
+    const auto stranger = at.request("127.0.0.5", "PUT", "/api/upload/5e5e5e5e5e5e5e5e/meta", meta(9).dump());
+    EXPECT_EQ(stranger ? stranger->body : "", R"({"error":"busy"})");
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_EQ(at.status("127.0.0.2", "PUT", "/api/upload/" + ids[k] + "/1", files[k].substr(size_t(kChunk))), 200) << k;
+        expectFinished(at, "127.0.0.2", ids[k], "two" + std::to_string(k) + ".bin", files[k]);
+    }
+}
+
+void aDropsPromiseOutlastsARestartForADay() {
+    // After a restart the dropped upload's chunks were answered 200, made it again without
+    // its meta, and its finish failed "bad stored name". Its chunks are told busy for a
+    // day, restarts included; then its id is free again.
+    Attacked at(uploadRoomOf(2));
+    const double t0 = *at.seconds;
+    const std::string d = kDropped;
+    const nlohmann::json dMeta = droppedMeta();
+    ASSERT_NO_FATAL_FAILURE(dropAfterAPause(at));
+    for (const auto& [from, id] : {std::pair{"127.0.0.3", "eeeeeeeeeeeeeeee"}, {"127.0.0.4", "ffffffffffffffff"}}) {
+        ASSERT_EQ(at.status(from, "DELETE", std::string("/api/upload/") + id), 200);  // room free again
+    }
+    at.server->stop();
+    ASSERT_TRUE(at.server->start());
+    const double day = UploadLimits{}.droppedToldBusy;
+    ASSERT_EQ(day, 86400);
+    const auto chunkAt = [&](double seconds) {
+        *at.seconds = seconds;
+        const auto reply = at.request("127.0.0.2", "PUT", "/api/upload/" + d + "/1", "def");
+        return reply ? reply->body : "";
+    };
+    EXPECT_EQ(chunkAt(t0 + 601 + day - 1), R"({"error":"busy"})");
+    // Sent again from its meta within the day, the file is stored whole.
+    ASSERT_EQ(at.upload("127.0.0.2", d, "d.bin", "abcdef"), 200);
+    EXPECT_EQ(at.stored("d.bin"), "abcdef");
+    // A second drop, a restart, and the day ends: the id is its sender's to use again.
+    ASSERT_EQ(at.status("127.0.0.2", "PUT", "/api/upload/" + d + "/meta", dMeta.dump()), 200);
+    ASSERT_EQ(at.status("127.0.0.4", "PUT", "/api/upload/fffffffffffffff2/meta", meta(1).dump()), 200);
+    *at.seconds = t0 + 2 * day;
+    ASSERT_EQ(at.status("127.0.0.5", "PUT", "/api/upload/fffffffffffffff3/meta", meta(1).dump()), 200);
+    at.server->stop();
+    ASSERT_TRUE(at.server->start());
+    ASSERT_EQ(at.status("127.0.0.5", "DELETE", "/api/upload/fffffffffffffff3"), 200);
+    const double dropped = *at.seconds;
+    EXPECT_EQ(chunkAt(dropped + day - 1), R"({"error":"busy"})");
+    EXPECT_NE(chunkAt(dropped + day), R"({"error":"busy"})");
+}
+
 TEST(RoomAttacks, EachAttackLeavesTheLegitimateDeviceServed) {
     const struct {
         const char* attack;
@@ -241,6 +412,11 @@ TEST(RoomAttacks, EachAttackLeavesTheLegitimateDeviceServed) {
         {"bodies cut and opened again take back the room", bodiesCutAndReopenedAtOnceLeaveTheNewcomerItsRoom},
         {"uploads kept alive by one byte every 9 minutes", keepAliveUploadsGiveWayAfterTenMinutes},
         {"a sender's dropped upload made again by its chunks", aSenderBackToItsDroppedUploadIsToldBusyThenSendsAgain},
+        {"two moving connections of a device beside slow single holders", twoMovingConnectionsOfADeviceOutlastSlowSingleHolders},
+        {"uploads made afresh by their metas every 25 s", uploadsMadeAfreshByTheirMetasHoldNoRoom},
+        {"a meta re-announcing its size to lower the floor", aMetaReAnnouncingItsSizeLowersNoFloor},
+        {"a stranger's meta beside a device paused holding two", aDevicePausedWhileHoldingTwoKeepsThem},
+        {"a drop, then a restart", aDropsPromiseOutlastsARestartForADay},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.attack);
