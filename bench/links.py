@@ -19,6 +19,9 @@ at all: every process on 127.0.0.1 of one namespace. Workloads:
   photos   a folder of photos of 0.5-6 MB (1,000)
   small    a folder of 3,000 files of 1-6 KB
 
+With --against BUILD (a build of the base, e.g. a checkout of main), its bench_uploader is
+measured too, in the same rounds, so that the table shows what a change did.
+
 Each round runs the three senders in turn, the first moving on by one from round to round;
 every received file is compared with its source byte for byte. It prints per profile and
 workload the median of the rounds (MB/s or files/s), each as a share of the link's rate too,
@@ -78,7 +81,7 @@ class Link:
 
     def remove(self):
         if self.made:
-            subprocess.run([LINKSHAPE / "linkshape.sh", "down", self.work], env=self.env(), check=False)
+            subprocess.run([LINKSHAPE / "linkshape.sh", "down", "-", self.work], env=self.env(), check=False)
             self.made = False
 
     def sender(self):
@@ -226,7 +229,7 @@ def curl_config(source, url, config):
             out.write(f'upload-file = "{path}"\nurl = "{url}/{prefix}{path.name}"\noutput = "/dev/null"\n')
 
 
-def senders(link, work):
+def senders(link, work, against=None):
     prefix = link.sender()
 
     def ours(source):
@@ -241,7 +244,13 @@ def senders(link, work):
     def rsync(source):
         return timed(prefix + ["rsync", "-a", source, f"rsync://127.0.0.1:{PORTS['rsync']}/in/"])
 
-    return {"ours": ours, "nginx": curl, "rsync": rsync}
+    sending = {"ours": ours, "nginx": curl, "rsync": rsync}
+    if against:
+        def base(source):
+            flag = "--to" if source.is_file() else "--folder"
+            return timed(prefix + [against / "bench_uploader", flag, str(PORTS["ours"]), source])
+        sending["base"] = base
+    return sending
 
 
 def same(source, root):
@@ -253,17 +262,17 @@ def same(source, root):
         sorted(p.name for p in target.iterdir()) == names
 
 
-def measure(link, receivers, work, source, rounds):
-    send = senders(link, work)
+def measure(link, receivers, work, source, rounds, against):
+    send = senders(link, work, against)
     order = list(send)
     seconds = {name: [] for name in order}
     for number in range(rounds):
-        turn = order[number % 3:] + order[:number % 3]
+        turn = order[number % len(order):] + order[:number % len(order)]
         for name in turn:
             receivers.empty()
             os.sync()
             seconds[name].append(send[name](source))
-            if not same(source, receivers.roots[name]):
+            if not same(source, receivers.roots["ours" if name == "base" else name]):
                 raise RuntimeError(f"{name}: {source.name} not received byte for byte")
     return seconds
 
@@ -298,8 +307,8 @@ def share_of_link(profile, workload, source, seconds):
 
 def print_table(results):
     print()
-    print("| link | workload | send queue | nginx + curl | rsync | queue / curl | queue / rsync |")
-    print("|---|---|---|---|---|---|---|")
+    print("| link | workload | send queue | nginx + curl | rsync | queue / curl | queue / rsync | base build | queue / base |")
+    print("|---|---|---|---|---|---|---|---|---|")
     for (profile, workload), (source, seconds, rtt) in results.items():
         cells = []
         medians = {name: statistics.median(values) for name, values in seconds.items()}
@@ -308,8 +317,12 @@ def print_table(results):
             share = share_of_link(profile, workload, source, medians[name])
             cells.append(f"{value:.3g} {unit}" + (f" ({share:.0%} of link)" if share is not None else ""))
         ratios = [medians["nginx"] / medians["ours"], medians["rsync"] / medians["ours"]]
+        base = "| — | — |"
+        if "base" in medians:
+            value, unit = rate_of(workload, source, medians["base"])
+            base = f"| {value:.3g} {unit} | {medians['base'] / medians['ours']:.2f} |"
         print(f"| {profile} (rtt {rtt:.2f} ms) | {workload} | " + " | ".join(cells) +
-              f" | {ratios[0]:.2f} | {ratios[1]:.2f} |")
+              f" | {ratios[0]:.2f} | {ratios[1]:.2f} " + base)
     print()
     print("raw seconds per round:")
     for (profile, workload), (source, seconds, rtt) in results.items():
@@ -331,7 +344,7 @@ def run_profile(profile, args, work, results):
         for workload, source in workloads(work, args, profile).items():
             if workload not in args.workloads.split(","):
                 continue
-            seconds = measure(link, receivers, work, source, args.rounds)
+            seconds = measure(link, receivers, work, source, args.rounds, args.against)
             results[(profile, workload)] = (source, seconds, rtt)
             print(f"{profile} {workload}: " + ", ".join(f"{n} {statistics.median(v):.3f} s" for n, v in seconds.items()),
                   flush=True)
@@ -353,6 +366,7 @@ def main():
     parser.add_argument("--photos", type=int, default=1000)
     parser.add_argument("--small", type=int, default=3000)
     parser.add_argument("--work", type=Path, default=BUILD / "links-work")
+    parser.add_argument("--against", type=Path, help="a base build folder: its bench_uploader is measured too")
     parser.add_argument("--in-namespace", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if os.geteuid() != 0:

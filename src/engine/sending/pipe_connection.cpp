@@ -34,6 +34,10 @@ CurlResult failure(CURLcode code, std::string detail = "") {
     return result;
 }
 
+int abandonWhenStopped(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const PipeLimits*>(user)->stopped() ? 1 : 0;
+}
+
 struct ReplyHead {
     int status = 0;
     int64_t length = -1;  // none: the body runs to the end of the stream
@@ -88,6 +92,11 @@ CurlResult PipeConnection::open(const std::string& url, const PipeLimits& limits
     curl_easy_setopt(curl, CURLOPT_PROXY, "");
     curl_easy_setopt(curl, CURLOPT_TCP_NODELAY, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(limits.connect.count()));
+    if (limits.stopped) {  // a connect under way is abandoned as any wait is
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, abandonWhenStopped);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &limits);
+    }
     const CURLcode code = curl_easy_perform(curl);
     curl_socket_t socket = CURL_SOCKET_BAD;
     if (code == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &socket);
