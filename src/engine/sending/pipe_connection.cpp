@@ -246,6 +246,17 @@ CurlResult PipeConnection::fill(Clock::time_point deadline, const PipeLimits& li
     return ok;
 }
 
+bool PipeConnection::replyReady() {
+    if (!isOpen()) return false;
+    char block[65536];
+    ssize_t n;
+    while ((n = ::recv(fd_, block, sizeof block, MSG_DONTWAIT)) > 0) buffer_.append(block, size_t(n));
+    const size_t headEnd = buffer_.find("\r\n\r\n");
+    if (headEnd == std::string::npos) return false;
+    const auto head = parseReplyHead(std::string_view(buffer_).substr(0, headEnd));
+    return head && head->status >= 200 && head->length >= 0 && buffer_.size() - headEnd - 4 >= size_t(head->length);
+}
+
 CurlResult PipeConnection::read(const PipeLimits& limits, bool& unanswered, const std::function<void()>& tick) {
     unanswered = false;
     if (!isOpen()) {

@@ -51,6 +51,8 @@ public:
     // Writes the request whole. A failed write leaves the connection unwritable; its
     // replies still due may yet be read.
     CurlResult write(const PipeRequest& request, const PipeLimits& limits);
+    // Whether a whole reply is in, taking what bytes wait without waiting for more.
+    bool replyReady();
     // The next reply. `unanswered` tells a connection that ended before any byte of it;
     // `tick` is called about every quarter second while none comes.
     CurlResult read(const PipeLimits& limits, bool& unanswered, const std::function<void()>& tick = {});

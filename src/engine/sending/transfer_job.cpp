@@ -1,6 +1,7 @@
 #include "engine/sending/transfer_job.h"
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -234,18 +235,40 @@ void TransferJob::runSteps(const APIClient& api, UploadPipe& pipe, std::vector<U
                            const std::string& id, const PipeRequest& metaRequest, ChunkSource& source,
                            int64_t sent) const {
     TransferSpeed speed(clock, sent);
+    size_t next = pipe.waiting();  // the steps at the front already went
+    size_t answered = 0;
+    // A chunk stored is told at once, also while the next one goes out.
+    const auto chunkStored = [&](const UploadStep& step) {
+        sent = std::min(sent + step.length, task->totalSize);
+        TransferUpdate update;
+        update.sent = sent;
+        update.speed = speed.afterChunk(sent);
+        report(std::move(update));
+        ++answered;
+    };
+    // A reply that came while a chunk went out, not yet acted on.
+    std::optional<CurlResult> early;
     // Heard on this thread while a chunk goes out: a chunk whose bytes stopped moving
-    // shows no speed rather than the one before.
-    const auto watchChunk = [this, &speed](int64_t chunkBytesSent) {
+    // shows no speed rather than the one before, and the replies of the requests before it
+    // are taken as soon as they are in.
+    const auto watchChunk = [&](int64_t chunkBytesSent) {
+        while (!early && steps[answered].kind != UploadStep::Kind::finish) {
+            early = pipe.replyIfReady();
+            if (!early || APIClient::acceptedReply(*early)) break;  // a refusal is acted on after the write
+            early.reset();
+            if (steps[answered].kind == UploadStep::Kind::chunk) {
+                chunkStored(steps[answered]);
+            } else {
+                ++answered;
+            }
+        }
         if (!speed.stalls(chunkBytesSent)) return;
         TransferUpdate update;
         update.speed = 0;
         report(std::move(update));
     };
-    size_t next = pipe.waiting();  // the steps at the front already went
-    size_t answered = 0;
     while (answered < steps.size()) {
-        if (next < steps.size() && mayGo(pipe, steps, next, answered)) {
+        if (!early && next < steps.size() && mayGo(pipe, steps, next, answered)) {
             UploadStep& step = steps[next++];
             FileSlice chunk;
             if (step.kind == UploadStep::Kind::chunk) {
@@ -268,7 +291,7 @@ void TransferJob::runSteps(const APIClient& api, UploadPipe& pipe, std::vector<U
             finishing.state = TransferState::finishing();
             report(std::move(finishing));
         }
-        const CurlResult reply = pipe.reply();
+        const CurlResult reply = early ? *std::exchange(early, std::nullopt) : pipe.reply();
         APIResult<FileItem> finished;
         const std::optional<APIError> error = step.kind == UploadStep::Kind::finish
                                                   ? (finished = APIClient::finishReply(reply)).error
@@ -276,13 +299,10 @@ void TransferJob::runSteps(const APIClient& api, UploadPipe& pipe, std::vector<U
         if (!error && step.kind == UploadStep::Kind::finish) return stored(finished.value);
         if (!error) {
             if (step.kind == UploadStep::Kind::chunk) {
-                sent = std::min(sent + step.length, task->totalSize);
-                TransferUpdate update;
-                update.sent = sent;
-                update.speed = speed.afterChunk(sent);
-                report(std::move(update));
+                chunkStored(step);
+            } else {
+                ++answered;
             }
-            ++answered;
             continue;
         }
         // Refused though sent ahead: the receiver may not keep up with requests sent before

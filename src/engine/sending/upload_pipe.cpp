@@ -25,6 +25,16 @@ void UploadPipe::send(PipeRequest request) {
     write(queue_.back());
 }
 
+std::optional<CurlResult> UploadPipe::replyIfReady() {
+    if (waitingForReply_ || queue_.empty() || !queue_.front().written || !connection_.replyReady()) return std::nullopt;
+    bool unanswered = false;
+    CurlResult result = connection_.read(limits_, unanswered);
+    queue_.pop_front();
+    answeredHere_ = true;
+    if (!connection_.writable()) pipelined_ = false;  // the receiver closes after this reply
+    return result;
+}
+
 void UploadPipe::forgetUnsent() {
     while (!queue_.empty() && !queue_.back().written) queue_.pop_back();
 }
@@ -39,8 +49,8 @@ bool UploadPipe::write(Entry& entry) {
             return false;
         }
     }
-    entry.written = true;
     CurlResult written = connection_.write(entry.request, limits_);
+    entry.written = true;  // only now: while it goes out, no reply is taken as its own
     // A connection that broke mid-request shows when its reply is read; any other
     // failure (time-out, abandoned, a file that ended early) is the request's own.
     if (!written.ok && written.code != CURLE_SEND_ERROR) entry.failure = std::move(written);
@@ -72,6 +82,13 @@ bool UploadPipe::pauseBeforeResend() const {
 }
 
 CurlResult UploadPipe::reply(bool sendAgain) {
+    waitingForReply_ = true;
+    CurlResult result = awaitReply(sendAgain);
+    waitingForReply_ = false;
+    return result;
+}
+
+CurlResult UploadPipe::awaitReply(bool sendAgain) {
     while (true) {
         Entry& entry = queue_.front();
         if (!entry.written && !entry.failure) {
@@ -95,9 +112,11 @@ CurlResult UploadPipe::reply(bool sendAgain) {
         if (result.ok) {
             queue_.pop_front();
             answeredHere_ = true;
-            // The receiver closes after this reply: those sent behind it go again.
-            if (!connection_.writable() && std::any_of(queue_.begin(), queue_.end(), [](const Entry& e) { return e.written; })) {
-                lose(true);
+            // The receiver closes after this reply: those sent behind it go again, and each
+            // request from now on waits for the reply before.
+            if (!connection_.writable()) {
+                pipelined_ = false;
+                if (std::any_of(queue_.begin(), queue_.end(), [](const Entry& e) { return e.written; })) lose(true);
             }
             return result;
         }
@@ -107,9 +126,12 @@ CurlResult UploadPipe::reply(bool sendAgain) {
             lose(false);
             return result;
         }
-        // Closed before any byte of the reply: after replies on it, the receiver does not
-        // keep a connection for requests sent ahead.
-        lose(answeredHere_);
+        // Closed before any byte of the reply: after replies on it, or on a new connection
+        // that took requests behind this one, the receiver does not keep a connection for
+        // requests sent ahead (one that reads a request and closes resets the connection on
+        // the bytes it left, and its reply may be lost with them).
+        const bool sentBehind = queue_.size() > 1 && queue_[1].written;
+        lose(answeredHere_ || (!kept && sentBehind));
         if (!sendAgain || (!kept && (++entry.fresh >= freshTries_ || !pauseBeforeResend()))) {
             queue_.pop_front();
             return result;

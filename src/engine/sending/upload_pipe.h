@@ -7,8 +7,8 @@
 // behind it again, one at a time, on new connections: at once when the connection was a
 // kept one (it had carried a reply, or an earlier upload's requests), else a pause
 // apart, and each request on new connections at most `freshTries` times. A reply that
-// says the connection closes, or a connection that closed with requests still due,
-// turns the pipe to one request at a time.
+// says the connection closes, or a connection that closed unanswered after a reply or
+// with requests written behind the first, turns the pipe to one request at a time.
 
 #include <chrono>
 #include <deque>
@@ -36,6 +36,9 @@ public:
     // Requests sent (or held) whose reply was not read yet.
     size_t waiting() const { return queue_.size(); }
 
+    // The reply of the oldest request when it is already in whole; none otherwise, and
+    // while a reply is being waited for.
+    std::optional<CurlResult> replyIfReady();
     // Drops the requests not written yet (the pipe's connection closed before they went
     // again): only replies that may still come are asked for after it.
     void forgetUnsent();
@@ -58,6 +61,7 @@ private:
     // `fallBack`.
     void lose(bool fallBack);
     bool pauseBeforeResend() const;
+    CurlResult awaitReply(bool sendAgain);
     // While a reply is awaited, the last request written hears that its body went whole
     // and moves no more (PipeRequest::onSent).
     void tellLastBodyStill() const;
@@ -69,6 +73,7 @@ private:
     std::chrono::milliseconds resendPause_;
     bool pipelined_ = true;
     bool answeredHere_ = false;  // the connection carried a reply of this pipe
+    bool waitingForReply_ = false;
     std::deque<Entry> queue_;
 };
 

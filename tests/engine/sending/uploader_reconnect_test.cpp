@@ -348,10 +348,12 @@ TEST_F(UploaderReconnect, ARequestWhoseReusedConnectionClosesUnansweredGoesOnceM
     for (int k = 0; k < 4; ++k) tasks.push_back(fileTask("small" + std::to_string(k), test::patterned(3000 + k, char(k))));
     send(tasks, relay.port());
     expectStoredWhole(tasks);
-    // status, meta, 6 chunks and finish, then 4 small files' requests as one each, the
-    // first small one's perhaps on a new connection; each close adds a try.
+    // status, meta, 6 chunks and finish, then 4 small files' requests as one each (or as
+    // more, when their bytes came in pieces around a reply), the first small one's perhaps
+    // on a new connection; each close adds a try.
     EXPECT_GE(relay.closes(), 8 + 3);
-    EXPECT_EQ(relay.requests(), 9 + 4 + relay.closes());
+    EXPECT_GE(relay.requests(), 9 + 4 + relay.closes());
+    EXPECT_LE(relay.requests(), 9 + 4 * 4 + relay.closes());
 }
 
 TEST_F(UploaderReconnect, AnUploadRequestGoesOnNewConnectionsAtMostThreeTimesAndNeverAfterPartOfAReply) {
