@@ -137,10 +137,13 @@ APIResult<std::string> APIClient::run(Call call) const {
     if (stopFlag_) {
         request.onProgress = [flag = stopFlag_](int64_t, int64_t) { return !flag->load(); };
     }
-    CurlResult reply = curlPerform(request, session_.get());
+    return replyOf(curlPerform(request, session_.get()));
+}
+
+APIResult<std::string> APIClient::replyOf(const CurlResult& reply) {
     if (!reply.ok) return {APIError::transport(reply)};
     if (reply.status < 100) return {APIError::decode()};
-    if (reply.status < 400) return {std::nullopt, std::move(reply.body)};
+    if (reply.status < 400) return {std::nullopt, reply.body};
     const auto object = parseObject(reply.body);
     std::string message;
     if (object) message = Fields(*object).s("error").value_or("");
@@ -197,43 +200,54 @@ std::optional<APIError> APIClient::chatRead(const std::string& messageID) const 
     return runJSON("POST", "/api/chat/burn", {{"id", messageID}}).error;
 }
 
-APIResult<nlohmann::json> APIClient::uploadStatus(const std::string& id) const {
-    const auto reply = run({"GET", "/api/upload/" + id, {}, std::nullopt, "", {}, true});
+namespace {
+
+APIResult<nlohmann::json> objectOf(const APIResult<std::string>& reply) {
     if (!reply.ok()) return {reply.error};
     auto object = parseObject(reply.value);
     if (!object) return {APIError::decode()};
     return {std::nullopt, std::move(*object)};
 }
 
+APIResult<FileItem> fileItemOf(const APIResult<std::string>& reply) {
+    const auto object = objectOf(reply);
+    if (!object.ok()) return {object.error};
+    return {std::nullopt, FileItem::fromJSON(object.value)};
+}
+
+std::string uploadPath(const std::string& id) { return "/api/upload/" + id; }
+std::string chunkPath(const std::string& id, int64_t index) { return uploadPath(id) + "/" + std::to_string(index); }
+
+}  // namespace
+
+APIResult<nlohmann::json> APIClient::uploadStatus(const std::string& id) const {
+    return objectOf(run({"GET", uploadPath(id), {}, std::nullopt, "", {}, true}));
+}
+
 std::optional<APIError> APIClient::putMeta(const std::string& id, const nlohmann::json& meta) const {
-    return runJSON("PUT", "/api/upload/" + id + "/meta", meta, true).error;
+    return runJSON("PUT", uploadPath(id) + "/meta", meta, true).error;
 }
 
 std::optional<APIError> APIClient::putChunk(const std::string& id, int64_t index, std::string data) const {
-    return run({"PUT", "/api/upload/" + id + "/" + std::to_string(index), {}, std::move(data),
+    return run({"PUT", chunkPath(id, index), {}, std::move(data),
                 "application/octet-stream", {}, true})
         .error;
 }
 
 std::optional<APIError> APIClient::putChunk(const std::string& id, int64_t index, const FileSlice& bytes,
                                            std::function<void(int64_t)> onSent) const {
-    Call call{"PUT", "/api/upload/" + id + "/" + std::to_string(index), {}, std::nullopt, "application/octet-stream",
+    Call call{"PUT", chunkPath(id, index), {}, std::nullopt, "application/octet-stream",
               bytes, true};
     call.onSent = std::move(onSent);
     return run(std::move(call)).error;
 }
 
 APIResult<FileItem> APIClient::finish(const std::string& id) const {
-    const auto reply =
-        run({"POST", "/api/upload/" + id + "/finish", {}, std::string("{}"), "application/json", {}, true});
-    if (!reply.ok()) return {reply.error};
-    const auto object = parseObject(reply.value);
-    if (!object) return {APIError::decode()};
-    return {std::nullopt, FileItem::fromJSON(*object)};
+    return fileItemOf(run({"POST", uploadPath(id) + "/finish", {}, std::string("{}"), "application/json", {}, true}));
 }
 
 void APIClient::cancelUpload(const std::string& id) const {
-    run({"DELETE", "/api/upload/" + id, {}, std::nullopt, ""});
+    run({"DELETE", uploadPath(id), {}, std::nullopt, ""});
 }
 
 APIResult<std::string> APIClient::downloadURL(const std::string& path) const {
@@ -244,5 +258,63 @@ APIResult<std::string> APIClient::downloadURL(const std::string& path) const {
     if (!url) return {APIError::badURL()};
     return {std::nullopt, std::move(*url)};
 }
+
+UploadPipe APIClient::uploadPipe() const {
+    PipeLimits limits{timeouts_.connect, timeouts_.whole, {}};
+    if (stopFlag_) limits.stopped = [flag = stopFlag_] { return flag->load(); };
+    return UploadPipe(session_->pipe(), makeURL("/").value_or(""), std::move(limits),
+                      repeatUploads_ ? uploadFreshTries : 0);
+}
+
+std::string APIClient::requestHead(const std::string& method, const std::string& path,
+                                   const std::string& contentType, int64_t bodyLength) const {
+    const std::string url = makeURL(path).value_or("");
+    const size_t hostAt = url.find("://") + 3;
+    const size_t pathAt = url.find('/', hostAt);
+    std::string head = method + " " + url.substr(pathAt) + " HTTP/1.1\r\nHost: " + url.substr(hostAt, pathAt - hostAt) +
+                       "\r\nAccept: */*\r\n";
+    if (!token_.empty()) head += "x-corvane-token: " + token_ + "\r\n";
+    if (!pin_.empty()) head += "x-pin: " + pin_ + "\r\n";
+    if (bodyLength >= 0) head += "Content-Type: " + contentType + "\r\nContent-Length: " + std::to_string(bodyLength) + "\r\n";
+    return head + "\r\n";
+}
+
+PipeRequest APIClient::statusRequest(const std::string& id) const {
+    PipeRequest request;
+    request.head = requestHead("GET", uploadPath(id), "", -1);
+    return request;
+}
+
+APIResult<PipeRequest> APIClient::metaRequest(const std::string& id, const nlohmann::json& meta) const {
+    std::string bytes;
+    try {
+        bytes = meta.dump();
+    } catch (const nlohmann::json::exception& e) {
+        return {APIError::transport(e.what())};  // text that is not UTF-8: nothing is sent
+    }
+    PipeRequest request;
+    request.head = requestHead("PUT", uploadPath(id) + "/meta", "application/json", int64_t(bytes.size()));
+    request.body = std::move(bytes);
+    return {std::nullopt, std::move(request)};
+}
+
+PipeRequest APIClient::chunkRequest(const std::string& id, int64_t index, const FileSlice& bytes,
+                                    std::function<void(int64_t)> onSent) const {
+    return PipeRequest{requestHead("PUT", chunkPath(id, index), "application/octet-stream", bytes.length), "", bytes,
+                       std::move(onSent)};
+}
+
+PipeRequest APIClient::finishRequest(const std::string& id) const {
+    PipeRequest request;
+    request.head = requestHead("POST", uploadPath(id) + "/finish", "application/json", 2);
+    request.body = "{}";
+    return request;
+}
+
+APIResult<nlohmann::json> APIClient::statusReply(const CurlResult& reply) { return objectOf(replyOf(reply)); }
+
+std::optional<APIError> APIClient::acceptedReply(const CurlResult& reply) { return replyOf(reply).error; }
+
+APIResult<FileItem> APIClient::finishReply(const CurlResult& reply) { return fileItemOf(replyOf(reply)); }
 
 }  // namespace corvane

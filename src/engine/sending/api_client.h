@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/sending/curl_http.h"
+#include "engine/sending/upload_pipe.h"
 #include "engine/model.h"
 
 namespace corvane {
@@ -113,6 +114,19 @@ public:
     // The ranged-download URL of a file, carrying the credentials in its query.
     APIResult<std::string> downloadURL(const std::string& path) const;
 
+    // The upload requests above for a pipe on the session's pipelined connection (a
+    // withSession copy over plain http): built here, sent by the pipe, each reply read
+    // by the matching ...Reply as the blocking call reads its own.
+    UploadPipe uploadPipe() const;
+    PipeRequest statusRequest(const std::string& id) const;
+    APIResult<PipeRequest> metaRequest(const std::string& id, const nlohmann::json& meta) const;
+    PipeRequest chunkRequest(const std::string& id, int64_t index, const FileSlice& bytes,
+                             std::function<void(int64_t)> onSent = {}) const;
+    PipeRequest finishRequest(const std::string& id) const;
+    static APIResult<nlohmann::json> statusReply(const CurlResult& reply);
+    static std::optional<APIError> acceptedReply(const CurlResult& reply);
+    static APIResult<FileItem> finishReply(const CurlResult& reply);
+
 private:
     struct Call {
         std::string method;
@@ -127,6 +141,10 @@ private:
         std::function<void(int64_t)> onSent = {};
     };
     APIResult<std::string> run(Call call) const;
+    static APIResult<std::string> replyOf(const CurlResult& reply);
+    // Request line and headers of a pipelined request, its blank line included.
+    std::string requestHead(const std::string& method, const std::string& path, const std::string& contentType,
+                            int64_t bodyLength) const;
     APIResult<std::string> runJSON(std::string method, std::string path, const nlohmann::json& body,
                                    bool repeatable = false) const;
 

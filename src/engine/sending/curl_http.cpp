@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "base/text_util.h"
+#include "engine/sending/pipe_connection.h"
 
 namespace corvane {
 
@@ -98,26 +99,6 @@ int seekFileBody(void* user, curl_off_t offset, int origin) {
     return CURL_SEEKFUNC_OK;
 }
 
-// A file body shorter than 64 KiB is read whole before the request: libcurl then sends
-// it in the same write as the head (below that size it does), and the receiver reads
-// both at once.
-constexpr int64_t kJoinedBodyLimit = 65536;
-
-bool joinsHead(const FileSlice& slice) { return slice.fd >= 0 && slice.length < kJoinedBodyLimit; }
-
-// The slice's bytes; none when the file ends before the slice does.
-std::optional<std::string> readSlice(const FileSlice& slice) {
-    std::string bytes(size_t(slice.length), '\0');
-    size_t have = 0;
-    while (have < bytes.size()) {
-        const ssize_t n = ::pread(slice.fd, bytes.data() + have, bytes.size() - have, off_t(slice.offset) + off_t(have));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return std::nullopt;
-        have += size_t(n);
-    }
-    return bytes;
-}
-
 // Whether the request's connection closed before any byte of the reply came: the server
 // closed it while idle, or for a newcomer, and never saw the request, or saw it and did
 // not answer.
@@ -163,6 +144,25 @@ bool unreserved(unsigned char c) {
 
 }  // namespace
 
+// A file body shorter than 64 KiB is read whole before the request: libcurl then sends
+// it in the same write as the head (below that size it does), and the receiver reads
+// both at once.
+constexpr int64_t kJoinedBodyLimit = 65536;
+
+bool joinsHead(const FileSlice& slice) { return slice.fd >= 0 && slice.length < kJoinedBodyLimit; }
+
+std::optional<std::string> readSlice(const FileSlice& slice) {
+    std::string bytes(size_t(slice.length), '\0');
+    size_t have = 0;
+    while (have < bytes.size()) {
+        const ssize_t n = ::pread(slice.fd, bytes.data() + have, bytes.size() - have, off_t(slice.offset) + off_t(have));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return std::nullopt;
+        have += size_t(n);
+    }
+    return bytes;
+}
+
 std::string transportErrorText(const CurlResult& result) {
     switch (result.code) {
         case CURLE_COULDNT_CONNECT: return "未能连接到服务器。";
@@ -199,7 +199,7 @@ std::string percentEncodePath(std::string_view path) {
     return out;
 }
 
-CurlSession::CurlSession() {
+CurlSession::CurlSession() : pipe_(std::make_unique<PipeConnection>()) {
     globalInit();
     handle_ = curl_easy_init();
 }

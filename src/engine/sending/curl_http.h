@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,6 +24,12 @@ struct FileSlice {
     int64_t offset = 0;
     int64_t length = 0;
 };
+
+// Whether a file body is small enough to be read whole first and leave in one write
+// with its request's head (below 64 KiB).
+bool joinsHead(const FileSlice& slice);
+// The slice's bytes; none when the file ends before the slice does.
+std::optional<std::string> readSlice(const FileSlice& slice);
 
 struct CurlRequest {
     std::string method = "GET";
@@ -62,8 +70,11 @@ struct CurlResult {
     bool bodyCut = false;     // the body was longer than maxBody
 };
 
+class PipeConnection;
+
 // One libcurl handle kept across requests, so that they go over one keep-alive
-// connection. Used by one thread at a time.
+// connection, and the connection on which an upload's requests go back to back
+// (pipe_connection.h). Used by one thread at a time.
 class CurlSession {
 public:
     CurlSession();
@@ -71,9 +82,11 @@ public:
     CurlSession(const CurlSession&) = delete;
     CurlSession& operator=(const CurlSession&) = delete;
     void* handle() const { return handle_; }  // the CURL handle; null when libcurl failed
+    PipeConnection& pipe() { return *pipe_; }
 
 private:
     void* handle_ = nullptr;
+    std::unique_ptr<PipeConnection> pipe_;
 };
 
 // Performs the request on the session's handle when given (reusing its connection),

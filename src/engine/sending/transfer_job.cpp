@@ -1,5 +1,7 @@
 #include "engine/sending/transfer_job.h"
 
+#include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -131,18 +133,27 @@ void TransferJob::run() const {
     const double mtime = source.modifiedMs();
     const std::string id = FileID::hash(t.fileName, t.totalSize, mtime, t.relPath);
     const int64_t chunks = chunkCount(t.totalSize);
+    const nlohmann::json meta{{"name", t.fileName}, {"rel", t.relPath}, {"size", t.totalSize},
+                              {"chunks", chunks}, {"mtime", int64_t(mtime)}};
+    const APIResult<PipeRequest> metaRequest = api.metaRequest(id, meta);
+
+    UploadPipe pipe = api.uploadPipe();
+    pipe.send(api.statusRequest(id));
+    // A file of one chunk goes whole before any reply is read: status, meta, chunk and
+    // finish in one round trip. Should the status show the chunk held, it goes again and
+    // replaces the same bytes.
+    std::vector<UploadStep> steps;
+    const Result<FileSlice> wholeFile = source.slice(0, std::max<int64_t>(0, t.totalSize));
+    if (chunks == 1 && metaRequest.ok() && wholeFile) {
+        steps = {UploadStep::meta(), UploadStep::chunk(0, t.totalSize), UploadStep::finish()};
+        for (UploadStep& step : steps) sendStep(api, pipe, step, id, metaRequest.value, *wholeFile, {});
+    }
 
     // A failed status request counts as nothing held, unless no way led to a receiver
     // reached before: the link is down, and the queue keeps the file for when it is back.
-    const auto status = api.uploadStatus(id);
+    const auto status = APIClient::statusReply(pipe.reply());
     if (!status.ok() && status.error->unreached && giveBackWhenUnreached) return giveBack(*status.error);
     const bool reachedNow = status.ok() || !status.error->unreached;
-    // From here a receiver reached before (or just now) that stops answering mid-file is a
-    // link gone down too: the file waits with the others and resumes from what it holds.
-    const auto failOrGiveBack = [&](const APIError& error) {
-        if (error.unreached && (reachedNow || giveBackWhenUnreached)) return giveBack(error);
-        fail(error);
-    };
     if (reachedNow) {
         TransferUpdate update;
         update.reached = true;
@@ -159,58 +170,166 @@ void TransferJob::run() const {
         update.log = "续传 " + t.fileName + "：已有 " + std::to_string(n) + "/" + std::to_string(chunks) + " 块";
         report(std::move(update));
     }
+    if (!metaRequest.ok()) return fail(*metaRequest.error);
+    if (steps.empty()) {
+        steps.push_back(UploadStep::meta());
+        for (int64_t i = 0; i < chunks; ++i) {
+            const int64_t offset = i * kChunkSize;
+            // An empty file goes as one empty chunk 0: the receiver refuses to finish without a chunk.
+            if (!held.count(i)) steps.push_back(UploadStep::chunk(i, std::max<int64_t>(0, std::min(kChunkSize, t.totalSize - offset))));
+        }
+        steps.push_back(UploadStep::finish());
+    }
+    // From here a receiver reached before (or just now) that stops answering mid-file is a
+    // link gone down too: the file waits with the others and resumes from what it holds.
+    runSteps(api, pipe, steps, id, metaRequest.value, source, std::min(sent, t.totalSize),
+             reachedNow || giveBackWhenUnreached);
+}
 
-    const nlohmann::json meta{{"name", t.fileName}, {"rel", t.relPath}, {"size", t.totalSize},
-                              {"chunks", chunks}, {"mtime", int64_t(mtime)}};
-    if (const auto error = api.putMeta(id, meta)) return failOrGiveBack(*error);
+namespace {
 
+// Whether the next step may go now: pipelined, a chunk only while at most one chunk
+// before it waits for its reply; else only once every reply before it was read. A finish
+// always waits for the replies before it: sent ahead into a link that then goes down, it
+// could still reach the receiver and store the file while the queue, having given the
+// file back, sends it again as a second copy.
+bool mayGo(const UploadPipe& pipe, const std::vector<UploadStep>& steps, size_t next, size_t answered) {
+    if (!pipe.pipelined() || steps[next].kind == UploadStep::Kind::finish) return pipe.waiting() == 0;
+    if (steps[next].kind != UploadStep::Kind::chunk) return true;
+    const auto chunksDue = std::count_if(steps.begin() + long(answered), steps.begin() + long(next),
+                                         [](const UploadStep& step) { return step.kind == UploadStep::Kind::chunk; });
+    return chunksDue < 2;
+}
+
+}  // namespace
+
+void TransferJob::sendStep(const APIClient& api, UploadPipe& pipe, UploadStep& step, const std::string& id,
+                           const PipeRequest& metaRequest, const FileSlice& chunk,
+                           std::function<void(int64_t)> onSent) const {
+    step.ahead = pipe.waiting() > 0;
+    switch (step.kind) {
+    case UploadStep::Kind::meta: pipe.send(metaRequest); return;
+    case UploadStep::Kind::chunk: pipe.send(api.chunkRequest(id, step.index, chunk, std::move(onSent))); return;
+    case UploadStep::Kind::finish: pipe.send(api.finishRequest(id)); return;
+    }
+}
+
+std::optional<FileItem> TransferJob::drainAfterRefusal(UploadPipe& pipe, const std::vector<UploadStep>& steps,
+                                                       size_t refused) const {
+    std::optional<FileItem> item;
+    size_t k = refused;
+    while (true) {
+        pipe.forgetUnsent();  // a connection that closed takes them along: nothing goes again
+        if (pipe.waiting() == 0) return item;
+        const CurlResult reply = pipe.reply(false);
+        if (steps[++k].kind != UploadStep::Kind::finish) continue;
+        const auto finished = APIClient::finishReply(reply);
+        if (finished.ok()) item = finished.value;
+    }
+}
+
+void TransferJob::stored(const FileItem& item) const {
+    TransferUpdate done;
+    done.state = TransferState::done();
+    done.speed = 0;
+    done.sent = task->totalSize;
+    done.stored = item;
+    done.log = "已发送 " + task->fileName + " → " + targetName(task->target);
+    end(std::move(done));
+}
+
+void TransferJob::runSteps(const APIClient& api, UploadPipe& pipe, std::vector<UploadStep>& steps,
+                           const std::string& id, const PipeRequest& metaRequest, ChunkSource& source,
+                           int64_t sent, bool mayGiveBack) const {
+    const auto failOrGiveBack = [&](const APIError& error) {
+        if (error.unreached && mayGiveBack) return giveBack(error);
+        fail(error);
+    };
     TransferSpeed speed(clock, sent);
+    size_t next = pipe.waiting();  // the steps at the front already went
+    size_t answered = 0;
+    // A chunk stored is told at once, also while the next one goes out.
+    const auto chunkStored = [&](const UploadStep& step) {
+        sent = std::min(sent + step.length, task->totalSize);
+        TransferUpdate update;
+        update.sent = sent;
+        update.speed = speed.afterChunk(sent);
+        report(std::move(update));
+        ++answered;
+    };
+    // A reply that came while a chunk went out, not yet acted on.
+    std::optional<CurlResult> early;
     // Heard on this thread while a chunk goes out: a chunk whose bytes stopped moving
-    // shows no speed rather than the one before.
-    const auto watchChunk = [this, &speed](int64_t chunkBytesSent) {
+    // shows no speed rather than the one before, and the replies of the requests before it
+    // are taken as soon as they are in.
+    const auto watchChunk = [&](int64_t chunkBytesSent) {
+        while (!early && steps[answered].kind != UploadStep::Kind::finish) {
+            early = pipe.replyIfReady();
+            if (!early || APIClient::acceptedReply(*early)) break;  // a refusal is acted on after the write
+            early.reset();
+            if (steps[answered].kind == UploadStep::Kind::chunk) {
+                chunkStored(steps[answered]);
+            } else {
+                ++answered;
+            }
+        }
         if (!speed.stalls(chunkBytesSent)) return;
         TransferUpdate update;
         update.speed = 0;
         report(std::move(update));
     };
-    for (int64_t i = 0; i < chunks; ++i) {
-        if (cancelled()) {
-            TransferUpdate update;
-            update.state = TransferState::cancelled();
-            return end(std::move(update));
+    while (answered < steps.size()) {
+        if (!early && next < steps.size() && mayGo(pipe, steps, next, answered)) {
+            UploadStep& step = steps[next++];
+            FileSlice chunk;
+            if (step.kind == UploadStep::Kind::chunk) {
+                if (cancelled()) {
+                    TransferUpdate update;
+                    update.state = TransferState::cancelled();
+                    return end(std::move(update));
+                }
+                const Result<FileSlice> slice = source.slice(step.index * kChunkSize, step.length);
+                if (!slice) return fail(slice.refusal());
+                chunk = *slice;
+                speed.chunkBegins();
+            }
+            sendStep(api, pipe, step, id, metaRequest, chunk, watchChunk);
+            continue;
         }
-        if (held.count(i)) continue;
-        const int64_t offset = i * kChunkSize;
-        // An empty file goes as one empty chunk 0: the receiver refuses to finish without a chunk.
-        const int64_t length = std::max<int64_t>(0, std::min(kChunkSize, t.totalSize - offset));
-        const Result<FileSlice> chunk = source.slice(offset, length);
-        if (!chunk) return fail(chunk.refusal());
-        speed.chunkBegins();
-        if (const auto error = api.putChunk(id, i, *chunk, watchChunk)) {
-            // A file that got shorter mid-chunk aborts the send; say so rather than the abort.
-            const Result<FileSlice> again = source.slice(offset, length);
-            return again ? failOrGiveBack(*error) : fail(again.refusal());
+        const UploadStep& step = steps[answered];
+        if (step.kind == UploadStep::Kind::finish) {
+            TransferUpdate finishing;
+            finishing.state = TransferState::finishing();
+            report(std::move(finishing));
         }
-        sent += length;
-        TransferUpdate update;
-        update.sent = sent;
-        update.speed = speed.afterChunk(sent);
-        report(std::move(update));
+        const CurlResult reply = early ? *std::exchange(early, std::nullopt) : pipe.reply();
+        APIResult<FileItem> finished;
+        const std::optional<APIError> error = step.kind == UploadStep::Kind::finish
+                                                  ? (finished = APIClient::finishReply(reply)).error
+                                                  : APIClient::acceptedReply(reply);
+        if (!error && step.kind == UploadStep::Kind::finish) return stored(finished.value);
+        if (!error) {
+            if (step.kind == UploadStep::Kind::chunk) {
+                chunkStored(step);
+            } else {
+                ++answered;
+            }
+            continue;
+        }
+        // Refused though sent ahead: the receiver may not keep up with requests sent before
+        // their turn. Once the replies behind it are in, it goes again on its own, and
+        // every request after it waits for the reply before.
+        if (step.ahead && pipe.pipelined() && error->kind == APIError::Kind::http) {
+            if (const auto item = drainAfterRefusal(pipe, steps, answered)) return stored(*item);
+            pipe.oneAtATime();
+            next = answered;
+            continue;
+        }
+        if (step.kind != UploadStep::Kind::chunk) return failOrGiveBack(*error);
+        // A file that got shorter mid-chunk aborts the send; say so rather than the abort.
+        const Result<FileSlice> again = source.slice(step.index * kChunkSize, step.length);
+        return again ? failOrGiveBack(*error) : fail(again.refusal());
     }
-
-    TransferUpdate finishing;
-    finishing.state = TransferState::finishing();
-    report(std::move(finishing));
-    const auto stored = api.finish(id);
-    if (!stored.ok()) return failOrGiveBack(*stored.error);
-
-    TransferUpdate done;
-    done.state = TransferState::done();
-    done.speed = 0;
-    done.sent = t.totalSize;
-    done.stored = stored.value;
-    done.log = "已发送 " + t.fileName + " → " + targetName(t.target);
-    end(std::move(done));
 }
 
 }  // namespace corvane

@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "base/refusal.h"
 #include "base/transfer_sizes.h"
@@ -75,6 +76,19 @@ private:
 // Modification time in milliseconds since 1970 (fraction kept); 0 when unreadable.
 double fileMTimeMs(const std::filesystem::path& file);
 
+// One request of an upload after its status: the meta, a chunk, or the finish.
+struct UploadStep {
+    enum class Kind { meta, chunk, finish };
+    Kind kind = Kind::meta;
+    int64_t index = 0;   // a chunk's
+    int64_t length = 0;  // a chunk's bytes
+    bool ahead = false;  // sent while the reply of a request before it was still due
+
+    static UploadStep meta() { return {Kind::meta}; }
+    static UploadStep chunk(int64_t index, int64_t length) { return {Kind::chunk, index, length}; }
+    static UploadStep finish() { return {Kind::finish}; }
+};
+
 struct TransferJob {
     std::shared_ptr<TransferTask> task;
     std::optional<APIClient> client;
@@ -90,6 +104,19 @@ struct TransferJob {
     void run() const;
 
 private:
+    // Sends the steps and reads their replies in order, each chunk's request going out
+    // while the reply of the one before is due (at most one chunk ahead); those at the
+    // front may have been sent already. `sent`: the bytes the receiver holds. `mayGiveBack`:
+    // a receiver that stops answering gives the file back to the queue rather than failing it.
+    void runSteps(const APIClient& api, UploadPipe& pipe, std::vector<UploadStep>& steps, const std::string& id,
+                  const PipeRequest& metaRequest, ChunkSource& source, int64_t sent, bool mayGiveBack) const;
+    void sendStep(const APIClient& api, UploadPipe& pipe, UploadStep& step, const std::string& id,
+                  const PipeRequest& metaRequest, const FileSlice& chunk, std::function<void(int64_t)> onSent) const;
+    // A refused step that was sent ahead: the replies of those sent behind it are read;
+    // the file, when its finish among them stored it.
+    std::optional<FileItem> drainAfterRefusal(UploadPipe& pipe, const std::vector<UploadStep>& steps,
+                                              size_t refused) const;
+    void stored(const FileItem& item) const;
     void giveBack(const APIError& error) const;
     void end(TransferUpdate update) const;
     void fail(const std::string& text) const;

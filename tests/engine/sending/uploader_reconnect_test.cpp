@@ -337,7 +337,9 @@ bool isMeta(const std::string& firstBytes) { return firstBytes.find("/meta ") !=
 TEST_F(UploaderReconnect, ARequestWhoseReusedConnectionClosesUnansweredGoesOnceMoreOnANewOne) {
     // Every reuse of a kept connection is closed: each request after a transfer's first
     // goes twice, the second time on a new connection; transfers that follow take over
-    // the kept connections of those before.
+    // the kept connections of those before. The relay sees requests sent back to back as
+    // one: a small file's four, and the large one's meta and first chunk, after which its
+    // requests go one at a time (its connection closed after a reply).
     start();
     ClosingRelay relay(server->port(), [](const std::string&, int replies) {
         return replies > 0 ? ClosingRelay::Action::close : ClosingRelay::Action::pass;
@@ -346,16 +348,19 @@ TEST_F(UploaderReconnect, ARequestWhoseReusedConnectionClosesUnansweredGoesOnceM
     for (int k = 0; k < 4; ++k) tasks.push_back(fileTask("small" + std::to_string(k), test::patterned(3000 + k, char(k))));
     send(tasks, relay.port());
     expectStoredWhole(tasks);
-    // status, meta, 6 chunks and finish, then 4 × (status, meta, chunk, finish), the
-    // first small one's status perhaps on a kept connection.
-    EXPECT_GE(relay.closes(), 8 + 4 * 3);
-    EXPECT_EQ(relay.requests(), 9 + 4 * 4 + relay.closes());
+    // status, meta, 6 chunks and finish, then 4 small files' requests as one each (or as
+    // more, when their bytes came in pieces around a reply), the first small one's perhaps
+    // on a new connection; each close adds a try.
+    EXPECT_GE(relay.closes(), 8 + 3);
+    EXPECT_GE(relay.requests(), 9 + 4 + relay.closes());
+    EXPECT_LE(relay.requests(), 9 + 4 * 4 + relay.closes());
 }
 
 TEST_F(UploaderReconnect, AnUploadRequestGoesOnNewConnectionsAtMostThreeTimesAndNeverAfterPartOfAReply) {
     // A receiver whose slots are full closes connections for newcomers, the new one a
     // request was sent again on too: the upload's requests go up to three times on new
     // connections, each safe to repeat. A request that got part of its reply is not sent again.
+    // A file of two chunks: its status goes alone, and the relay sees its meta begin.
     start();
     using Action = ClosingRelay::Action;
     const struct {
@@ -372,14 +377,14 @@ TEST_F(UploaderReconnect, AnUploadRequestGoesOnNewConnectionsAtMostThreeTimesAnd
         {"every meta closed",
          [] { return [](const std::string& bytes, int) { return isMeta(bytes) ? Action::close : Action::pass; }; },
          1 + 4, "网络连接已中断。"},
-        // Its third try on a new connection is answered: status, 4 metas, the chunk, finish.
+        // Its third try on a new connection is answered: status, 4 metas, two chunks, finish.
         {"the first three metas closed",
          [] {
              return [metas = 0](const std::string& bytes, int) mutable {
                  return isMeta(bytes) && ++metas <= 3 ? Action::close : Action::pass;
              };
          },
-         1 + 4 + 2, ""},
+         1 + 4 + 3, ""},
         // The status on a new connection, the meta on the kept one, cut before its reply's
         // last byte, or reset once its status line came.
         {"part of a reply came",
@@ -391,7 +396,7 @@ TEST_F(UploaderReconnect, AnUploadRequestGoesOnNewConnectionsAtMostThreeTimesAnd
     };
     for (const auto& c : cases) {
         ClosingRelay relay(server->port(), c.script());
-        const auto task = fileTask(std::string("f-") + c.what, test::patterned(3000, 7));
+        const auto task = fileTask(std::string("f-") + c.what, test::patterned(MiB4 + 3000, 7));
         send({task}, relay.port());
         EXPECT_EQ(task->state.message, c.ends) << c.what;
         if (*c.ends == '\0') expectStoredWhole({task});
