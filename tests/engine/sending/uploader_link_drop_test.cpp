@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <iterator>
 
 #include "engine/sending/file_id.h"
 #include "engine/sending/uploader.h"
@@ -153,6 +155,9 @@ TEST_F(LinkDrop, AFileCutMidSendWaitsAndResumesFromTheChunksTheReceiverHolds) {
     EXPECT_GE(tasks[0]->resumedChunks, 2);
     EXPECT_FALSE(tasks[0]->receiverOutOfReach);
     EXPECT_EQ(readFile(sandbox / "recv" / "big" / "big.bin"), readFile(tasks[0]->sourceURL));
+    // Requests written ahead into the dead link and delivered once it came back store no second copy.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sandbox / "recv" / "big"),
+                            std::filesystem::directory_iterator{}), 1);
 }
 
 TEST_F(LinkDrop, ALinkThatStaysDownFailsEveryFileLeftWithItsReasonOnceTheQueueStopsWaiting) {
