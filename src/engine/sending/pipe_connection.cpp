@@ -110,6 +110,7 @@ CurlResult PipeConnection::open(const std::string& url, const PipeLimits& limits
     }
     curl_ = curl;
     fd_ = int(socket);
+    url_ = url;
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
     writable_ = true;
     answered_ = false;
@@ -124,6 +125,7 @@ void PipeConnection::close() {
     curl_ = nullptr;
     fd_ = -1;
     writable_ = false;
+    url_.clear();
     answered_ = false;
     buffer_.clear();
 }

@@ -42,6 +42,9 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     // Whether a request may still be written: the connection is open and no write failed.
     bool writable() const { return fd_ >= 0 && writable_; }
+    // Whether it was opened to the host and port of `url`: a connection kept from a
+    // transfer to one receiver never carries another receiver's requests.
+    bool opensTo(const std::string& url) const { return isOpen() && url == url_; }
     // Whether a reply was read on it: a close from here on closes a connection kept.
     bool answeredBefore() const { return answered_; }
 
@@ -72,6 +75,7 @@ private:
     void* curl_ = nullptr;
     int fd_ = -1;
     bool writable_ = false;
+    std::string url_;  // the URL it was opened with
     bool answered_ = false;
     std::string buffer_;  // bytes read and not yet part of a reply handed out
 };

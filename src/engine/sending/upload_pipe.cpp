@@ -40,7 +40,7 @@ void UploadPipe::forgetUnsent() {
 }
 
 bool UploadPipe::write(Entry& entry) {
-    if (!connection_.writable()) {
+    if (!connection_.writable() || !connection_.opensTo(url_)) {
         connection_.close();
         answeredHere_ = false;
         CurlResult opened = connection_.open(url_, limits_);

@@ -176,11 +176,11 @@ protected:
                 };
             };
             table.add(RouteStage::dav, Route{{"PUT"}, PathTest::pattern("/api/upload/{hex}/meta"),
-                                             tapped(meta, &HTTPServer::uploadMeta)});
+                                             tapped(meta, &HTTPServer::uploadMeta), RouteFacts{}});
             table.add(RouteStage::dav, Route{{"PUT"}, PathTest::pattern("/api/upload/{hex}/{digits}"),
                                              tapped(chunk, &HTTPServer::uploadChunk), RouteFacts{.streamed = true}});
             table.add(RouteStage::dav, Route{{"POST"}, PathTest::pattern("/api/upload/{hex}/finish"),
-                                             tapped(finish, &HTTPServer::uploadFinish)});
+                                             tapped(finish, &HTTPServer::uploadFinish), RouteFacts{}});
         };
         server = std::make_shared<HTTPServer>("dev", "Desk", "", "", sandbox / "recv", options);
         ASSERT_TRUE(server->start());
@@ -346,6 +346,25 @@ TEST_F(UploaderPipelining, AReceiverThatRefusesARequestSentAheadGetsItAgainOnIts
     EXPECT_TRUE(storedWhole(*task)) << task->state.message;
     EXPECT_EQ(meta->seen, 2);
     EXPECT_EQ(received(), std::vector<std::string>{"a.bin"});
+}
+
+TEST_F(UploaderPipelining, AConnectionKeptFromOneReceiverNeverCarriesAnothersFiles) {
+    // The queue hands a transfer's connection to the next one: a file for another receiver
+    // goes on a connection of its own, whichever receiver came first.
+    start();
+    ServerOptions options;
+    options.firstPort = test::testPortBase(20);
+    options.lastPort = options.firstPort + 19;
+    auto other = std::make_shared<HTTPServer>("dev2", "Laptop", "", "", sandbox / "recv2", options);
+    ASSERT_TRUE(other->start());
+    const auto first = fileTask("first.bin", 3000);
+    const auto second = fileTask("second.bin", MiB4 + 3000);
+    send(first, server->port());
+    send(second, other->port());
+    EXPECT_EQ(second->state, TransferState::done()) << second->state.message;
+    EXPECT_EQ(received(), std::vector<std::string>{"first.bin"});
+    EXPECT_TRUE(test::readFile(sandbox / "recv2" / "second.bin") == test::readFile(second->sourceURL));
+    test::stopAndDrain(*other);
 }
 
 }  // namespace
