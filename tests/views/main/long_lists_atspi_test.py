@@ -87,7 +87,7 @@ def search_past_the_cut(desktop, main):
 
 
 def refused_together(desktop, main):
-    row = one([r for r in ds.find(main, "push button", name=BUSY) if " · " in (r.description or "")], BUSY)
+    row = one([r for r in ds.find(main, "list item", name=BUSY) if " · " in (r.description or "")], BUSY)
     ds.press(row)
     check(ds.wait_for(lambda: ds.find(main, "label", name=BUSY), 10), "the device %s was not chosen" % BUSY)
     folder = os.path.join(desktop.session.box, "outbox", "两个")
