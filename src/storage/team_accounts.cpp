@@ -69,19 +69,19 @@ TeamStore::CheckedAccount TeamStore::checkOutsideLock(const std::function<std::o
         std::unique_lock hold(lock_);
         refreshLocked();
         auto index = find();
-        if (!index) return CheckedAccount{std::move(hold), std::nullopt, PasswordCheck::mismatch};
+        if (!index) return CheckedAccount{std::move(hold), std::nullopt, PasswordCheck::mismatch, {}};
         const TeamUser before = users_[*index];
         hold.unlock();
         // The 120,000 rounds run without the lock so that other team requests go on.
         const PasswordCheck check = check_(pass, recordOf(before));
         hold.lock();
         index = find();
-        if (!index) return CheckedAccount{std::move(hold), std::nullopt, PasswordCheck::mismatch};
+        if (!index) return CheckedAccount{std::move(hold), std::nullopt, PasswordCheck::mismatch, {}};
         if (users_[*index].samePasswordAs(before)) return CheckedAccount{std::move(hold), index, check, before};
         // The password changed meanwhile: check against the new one.
     }
     std::unique_lock hold(lock_);
-    return CheckedAccount{std::move(hold), find(), PasswordCheck::mismatch};
+    return CheckedAccount{std::move(hold), find(), PasswordCheck::mismatch, {}};
 }
 
 const PasswordRecord& TeamStore::unknownNameRecord() {

@@ -33,7 +33,7 @@ volatile sig_atomic_t renamesAsked = 0;
 
 // renameat2 trapped: counted, and answered as a file system without the flag answers.
 void refuseRename(int, siginfo_t*, void* context) {
-    ++renamesAsked;
+    renamesAsked = renamesAsked + 1;
     static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_RAX] = -EINVAL;
 }
 

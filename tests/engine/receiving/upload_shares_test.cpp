@@ -290,7 +290,9 @@ TEST_F(QuietCrowd, UploadsThatStoredNothingGiveWayHoweverYoungTheQuietestFirstAn
     setClock(oldest + 1);
     EXPECT_EQ(newcomer("127.9.0.3", "9b9b9b9b9b9b9b9b"), 200);
     for (const auto& [id, at] : changed) {
-        if (!held().count(id)) EXPECT_EQ(at, oldest) << id << " went, not the one quiet longest";
+        if (!held().count(id)) {
+            EXPECT_EQ(at, oldest) << id << " went, not the one quiet longest";
+        }
     }
     EXPECT_EQ(held().size(), size_t(kCrowd));
 }

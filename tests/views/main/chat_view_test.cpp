@@ -548,7 +548,8 @@ TEST_F(ChatTest, theKeysFollowTheirConversationAndTheListOffersNoMenu) {
         {"the Menu key", [&] { QTest::keyClick(list, Qt::Key_Menu); }},
         {"Shift+F10", [&] { QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier); }},
         {"a right click", [&] {
-             QContextMenuEvent event(QContextMenuEvent::Mouse, list->visualRect(list->currentIndex()).center());
+             const QPoint at = list->visualRect(list->currentIndex()).center();
+             QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
              QApplication::sendEvent(list->viewport(), &event);
          }},
     };

@@ -207,7 +207,9 @@ TEST_F(QueuePanelTest, filesWaitingForAReceiverOutOfReachSaySoAndItsLossAndRetur
         EXPECT_EQ(count(), QString::fromUtf8(step.header)) << step.told;
         EXPECT_EQ(rowText(0), QString::fromUtf8(step.row)) << step.told;
         EXPECT_EQ(panel.reachAnnouncer()->toldCount() - told, *step.told ? 1 : 0) << step.told;
-        if (*step.told) EXPECT_EQ(panel.reachAnnouncer()->text(), QString::fromUtf8(step.told));
+        if (*step.told) {
+            EXPECT_EQ(panel.reachAnnouncer()->text(), QString::fromUtf8(step.told));
+        }
         told = panel.reachAnnouncer()->toldCount();
     }
 }

@@ -135,7 +135,9 @@ TEST_F(UpdateBlockTest, theKeysStayOnCheckAndEachResultIsTold) {
         settle();
         const std::string what = step.phase.text();
         EXPECT_EQ(announcer->toldCount() - told, *step.told ? 1 : 0) << what;
-        if (*step.told) EXPECT_TRUE(announcer->text().startsWith(QString::fromUtf8(step.told))) << what;
+        if (*step.told) {
+            EXPECT_TRUE(announcer->text().startsWith(QString::fromUtf8(step.told))) << what;
+        }
         told = announcer->toldCount();
         QWidget* keys = QApplication::focusWidget();
         if (step.keysOnCheck) {
