@@ -67,7 +67,9 @@ bool isPrivateArea(std::string_view rel) {
 }
 
 UniqueFd openFolderBeneath(const std::filesystem::path& root, std::string_view rel, bool create) {
-    UniqueFd folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // Reached, not opened for reading (O_PATH): on FUSE an opened folder costs a round trip
+    // to open it and one to close it; the descriptor serves only as the folder of calls.
+    UniqueFd folder(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     size_t start = 0;
     while (folder && start < rel.size()) {
         const size_t slash = rel.find('/', start);
@@ -77,7 +79,7 @@ UniqueFd openFolderBeneath(const std::filesystem::path& root, std::string_view r
         // Opened first, made only when missing: a folder already there costs one call.
         // O_NOFOLLOW refuses a link, also one that replaced the folder since it was made.
         const int parent = folder.get();
-        const auto open = [&] { return ::openat(parent, piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); };
+        const auto open = [&] { return ::openat(parent, piece.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); };
         int next = open();
         if (next < 0 && errno == ENOENT && create && (::mkdirat(parent, piece.c_str(), 0755) == 0 || errno == EEXIST)) {
             next = open();

@@ -25,9 +25,10 @@ std::optional<std::string> sanitize(std::string_view path);
 // any ASCII case.
 bool isPrivateArea(std::string_view rel);
 
-// The folder at a clean relative path ("" is the root itself) beneath the root, opened
+// The folder at a clean relative path ("" is the root itself) beneath the root, reached
 // piece by piece without following any link, so that a link inside the receive folder
-// never leads out of it. With create, missing folders are made on the way. Empty when a
+// never leads out of it. The descriptor (O_PATH) serves as the folder of *at calls and of
+// pathOf, not for listing. With create, missing folders are made on the way. Empty when a
 // piece is a link (errno ELOOP), not a folder or missing (errno as the open set it).
 UniqueFd openFolderBeneath(const std::filesystem::path& root, std::string_view rel, bool create);
 

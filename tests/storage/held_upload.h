@@ -22,8 +22,10 @@ public:
     HeldUpload(int port, std::filesystem::path root) : port_(port), root_(std::move(root)) {
         const nlohmann::json meta{{"name", "report.txt"}, {"rel", "docs/report.txt"}, {"size", chunk_.size()},
                                   {"chunks", 1}, {"mtime", 0}};
-        EXPECT_EQ(send("PUT", "/meta", meta.dump()).status, 200);
+        // The chunk before the meta: the upload has a part folder (a file of one chunk whose
+        // meta comes first has none).
         EXPECT_EQ(send("PUT", "/0", chunk_).status, 200);
+        EXPECT_EQ(send("PUT", "/meta", meta.dump()).status, 200);
         files_ = filesNow();
         EXPECT_TRUE(files_.count("meta.json") && files_.count("000000000000.part"));
     }

@@ -36,6 +36,15 @@ TEST_F(LostStorageTest, EveryRouteOnTheFolderSaysTheStorageCannotBeReached) {
     writeFile(box / "disk" / "_shared" / "s.txt", "kept");
     ASSERT_EQ(call("GET", "/api/fs").status, 200);
     ASSERT_NE(call("GET", "/api/fs").body.find("a.txt"), std::string::npos) << "the listing goes through the mount";
+    // Uploads from a device: one whole to finish, one waiting for its chunk, one with a
+    // part folder (its chunk came before its meta) whose meta comes again.
+    const std::string upload = "/api/upload/";
+    const std::string whole = "a1a1a1a1a1a1a1a1", waiting = "a2a2a2a2a2a2a2a2", folder = "a3a3a3a3a3a3a3a3";
+    const std::string meta = json{{"name", "u.bin"}, {"rel", ""}, {"size", 3}, {"chunks", 1}}.dump();
+    ASSERT_EQ(call("PUT", upload + whole + "/meta", meta).status, 200);
+    ASSERT_EQ(call("PUT", upload + whole + "/0", "abc").status, 200);
+    ASSERT_EQ(call("PUT", upload + waiting + "/meta", meta).status, 200);
+    ASSERT_EQ(call("PUT", upload + folder + "/0", "abc").status, 200);
 
     ASSERT_TRUE(bind.lose());
 
@@ -58,6 +67,9 @@ TEST_F(LostStorageTest, EveryRouteOnTheFolderSaysTheStorageCannotBeReached) {
         {"PUT", "/dav/new.txt", "new bytes", {}, storageUnreachableText},
         {"GET", "/api/tf/list?scope=shared", "", session, unreachable},
         {"PUT", "/api/tf/up?scope=shared&name=u.bin", "new bytes", session, unreachable},
+        {"PUT", upload + folder + "/meta", meta, {}, unreachable},
+        {"PUT", upload + waiting + "/0", "abc", {}, unreachable},
+        {"POST", upload + whole + "/finish", "{}", {}, unreachable},
     };
     for (const Case& c : cases) {
         const RawReply reply = call(c.method, c.target, c.body, c.headers);

@@ -113,4 +113,24 @@ std::optional<RawReply> httpRequest(int port, const std::string& method, const s
 std::optional<RawReply> httpRequestFrom(const std::string& sourceAddress, int port, const std::string& method,
                                         const std::string& target, const std::string& body = "");
 
+// How many files in the parts folder hold at least `bytes`: named ones anywhere under it,
+// and the ones without a name (a one-chunk file arrives in such a file) that a server in
+// this process holds open.
+inline int filesWrittenUnder(const std::filesystem::path& parts, uintmax_t bytes) {
+    int found = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(parts, ec)) {
+        std::error_code sizeError;
+        found += entry.is_regular_file(sizeError) && entry.file_size(sizeError) >= bytes;
+    }
+    const std::string unnamed = parts.string() + "/#";
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code linkError;
+        const std::string target = std::filesystem::read_symlink(fd.path(), linkError).string();
+        std::error_code sizeError;
+        found += !linkError && target.starts_with(unnamed) && std::filesystem::file_size(fd.path(), sizeError) >= bytes;
+    }
+    return found;
+}
+
 }  // namespace corvane::test

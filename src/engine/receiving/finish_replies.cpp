@@ -4,9 +4,26 @@
 #include <map>
 #include <system_error>
 
+#include "engine/receiving/lone_chunk.h"
+
 namespace fs = std::filesystem;
 
 namespace corvane {
+
+namespace {
+
+// A note folder emptied but for the note, or a lone file linked as the stored file.
+void removeNote(const fs::path& note) {
+    if (note.empty()) return;
+    if (isLoneFile(note)) {
+        removeLone(note);
+        return;
+    }
+    std::error_code ec;
+    fs::remove_all(note, ec);
+}
+
+}  // namespace
 
 FinishReplies::FinishReplies(size_t perOwner, size_t inAll, std::function<double()> clock)
     : perOwner_(perOwner), inAll_(inAll), clock_(std::move(clock)) {}
@@ -15,8 +32,7 @@ void FinishReplies::remember(StoredFinish finish) {
     forget(finish.parts, finish.id, finish.owner);
     expire();
     if (perOwner_ == 0 || inAll_ == 0) {
-        std::error_code ec;
-        if (!finish.note.empty()) fs::remove_all(finish.note, ec);
+        removeNote(finish.note);
         return;
     }
     const std::string owner = finish.owner;
@@ -56,9 +72,7 @@ void FinishReplies::expire() {
 }
 
 std::deque<StoredFinish>::iterator FinishReplies::erase(std::deque<StoredFinish>::iterator finish) {
-    // A folder emptied but for the note: removing it is quick.
-    std::error_code ec;
-    if (!finish->note.empty()) fs::remove_all(finish->note, ec);
+    removeNote(finish->note);
     return kept_.erase(finish);
 }
 

@@ -139,7 +139,9 @@ ChunkWrite writeAside(int folder, const ChunkBody& body, PendingChunk& pending) 
         pending.tempName = std::move(temp.name);
         return ChunkWrite::written;
     }
+    const int error = copy.error != 0 ? copy.error : errno;
     ::unlinkat(folder, temp.name.c_str(), 0);
+    errno = error;  // told as the storage's fault where it is one
     return copy.end == BodyCopy::End::complete ? ChunkWrite::failed : outcomeOf(copy);
 }
 

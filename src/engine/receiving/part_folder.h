@@ -68,6 +68,7 @@ struct PendingChunk {
     int64_t index = 0;
     std::string tempName;  // the chunk file written aside; empty when written in place
     UniqueFd held;         // in place: the held file, the index's byte cleared
+    UniqueFd unnamed;      // a lone chunk written into a file without a name yet (O_TMPFILE)
 };
 
 enum class ChunkWrite { written, cutShort, failed };

@@ -18,9 +18,11 @@
 #include "base/unique_fd.h"
 #include "base/whole_files.h"
 #include "engine/receiving/finish_note.h"
+#include "engine/receiving/lone_chunk.h"
 #include "engine/format.h"
 #include "engine/server/http_response.h"
 #include "engine/server/http_server.h"
+#include "engine/server/storage_gate.h"
 #include "engine/receiving/part_folder.h"
 
 namespace fs = std::filesystem;
@@ -31,6 +33,9 @@ namespace {
 
 constexpr int64_t kMaxIndex = 100000;
 constexpr double kAbandonedAfter = 7 * 86400;  // seconds without a change
+// The longest meta text a lone upload keeps: it is recorded on its lone file, in an
+// extended attribute with the id and the owner (ext4 gives all of a file's about 4 KiB).
+constexpr size_t kLongestLoneMeta = 2048;
 
 // After a refusal of a streamed chunk: an unread body is drained and the connection
 // closed, so that the client reads the reply rather than a reset; without a body the
@@ -56,6 +61,11 @@ void refuse(int fd, UploadRefusal refusal) {
     case UploadRefusal::none: return;
     }
 }
+
+// A failed write answered as the storage's fault when it is one: 503 when the receive
+// folder cannot be reached, 507 when it is full (told by the error, or by a look at the
+// folder when the error was lost); false when the storage answers and the caller replies.
+bool answeredAsStorage(Connection& c, int error) { return answeredAsStorageFault(c, error) || !storageAnswers(c); }
 
 // The chunk index as a decimal number; -1 (refused later) when it does not fit,
 // so that an overlong index can never overwrite chunk 0.
@@ -97,6 +107,37 @@ std::optional<int64_t> metaSize(const nlohmann::json& meta) {
     return Fields(meta).i64("size");
 }
 
+// The file's size when the meta announces a file of one chunk and is short enough to be
+// kept with its lone file; such an upload needs no part folder.
+std::optional<int64_t> loneSize(const nlohmann::json& meta, const std::string& stored) {
+    if (!meta.is_object() || stored.size() > kLongestLoneMeta) return std::nullopt;
+    const auto size = metaSize(meta);
+    if (!size || *size < 0 || *size > kChunkSize) return std::nullopt;
+    return size;
+}
+
+nlohmann::json parsedMeta(const std::string& text) {
+    nlohmann::json meta = nlohmann::json::parse(text, nullptr, false);
+    return meta.is_discarded() ? nlohmann::json(nullptr) : meta;
+}
+
+// Links the file into the opened folder under the first free name, told to `beforeLink`
+// first (false: nothing is linked). Where the folder takes no link to it (another file
+// system, or one without hard links) the file is moved instead. The name, or none.
+std::optional<std::string> linkUnique(const fs::path& file, int folder, const std::string& name,
+                                      const std::function<bool(const std::string&)>& beforeLink) {
+    for (int n = 0; n < 10000; ++n) {
+        const std::string candidate = numberedName(name, n);
+        if (!beforeLink(candidate)) return std::nullopt;
+        if (::linkat(AT_FDCWD, file.c_str(), folder, candidate.c_str(), 0) == 0) return candidate;
+        if (errno == EXDEV || errno == EPERM || errno == ENOTSUP) {
+            return moveUnique(file, pathOf(UniqueFd(::dup(folder))), name, beforeLink);
+        }
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 // A receive task shows the name and size the upload's meta gives.
 void nameTask(ReceiveTask& task, const nlohmann::json& meta) {
     if (!meta.is_object()) return;
@@ -128,11 +169,17 @@ public:
         : uploads_(uploads), parts_(std::move(parts)), id_(std::move(id)), claim_(uploads.claimForFinish(parts_, id_, peerIP)) {}
     ~PartClaim() {
         if (held()) uploads_.returnClaim(parts_, id_, claim_.folder);
+        if (heldLone()) uploads_.returnLoneClaim(parts_, id_);
     }
     PartClaim(const PartClaim&) = delete;
     PartClaim& operator=(const PartClaim&) = delete;
 
     bool held() const { return claim_.refusal == UploadRefusal::none && !claim_.folder.empty(); }
+    // A lone upload's claim: no folder, its meta and lone file.
+    bool heldLone() const { return claim_.refusal == UploadRefusal::none && claim_.lone && !finished_; }
+    const std::string& loneMeta() const { return claim_.meta; }
+    const fs::path& loneFile() const { return claim_.loneFile; }
+    int64_t loneBytes() const { return claim_.loneBytes; }
     UploadRefusal refusal() const { return claim_.refusal; }
     const fs::path& folder() const { return claim_.folder; }
     // The reply of the finish that stored the upload, heard again; empty for a claim.
@@ -144,10 +191,12 @@ public:
     fs::path finish(const nlohmann::json& reply) {
         fs::path spare = uploads_.endFinished(parts_, id_, claim_.folder, reply.dump());
         claim_.folder.clear();
+        finished_ = true;
         return spare;
     }
 
 private:
+    bool finished_ = false;
     UploadRecords& uploads_;
     fs::path parts_;
     std::string id_;
@@ -165,8 +214,14 @@ void HTTPServer::uploadStatus(Connection& c) {
     }
     // Another address sees what its own meta would keep: nothing.
     const fs::path partsFolder = parts();
+    const UploadRecords::View upload = uploads_.view(partsFolder, id, c.peerIP);
+    if (upload.lone) {
+        const nlohmann::json received = upload.held ? nlohmann::json::array({0}) : nlohmann::json::array();
+        sendJSON(fd, 200, {{"exists", true}, {"received", received}, {"chunkSize", kChunkSize}, {"meta", parsedMeta(upload.meta)}});
+        return;
+    }
     const fs::path folder = partsFolder / id;
-    const auto part = uploads_.owns(partsFolder, id, c.peerIP) ? listPartFolder(folder) : std::nullopt;
+    const auto part = upload.owned ? listPartFolder(folder) : std::nullopt;
     if (!part) {
         sendJSON(fd, 200, {{"exists", false}, {"received", nlohmann::json::array()}, {"chunkSize", kChunkSize}});
         return;
@@ -191,9 +246,8 @@ void HTTPServer::uploadMeta(Connection& c) {
     const std::string stored = structured ? meta.dump() : "{}";
     // The owner's meta keeps the chunks that came before it; another address's starts
     // the upload afresh once it is quiet (a device whose address changed sends all again).
-    const UploadRefusal refusal = uploads_.admitMeta(parts(), id, peerIP, [&](int folder) {
-        writeMetaFile(folder, stored);  // a failed write is noticed by finish
-    });
+    const UploadRefusal refusal = uploads_.admitMeta(parts(), id, peerIP, stored, loneSize(meta, stored));
+    if (refusal == UploadRefusal::failed && answeredAsStorage(c, errno)) return;
     if (refusal != UploadRefusal::none) {
         refuse(fd, refusal);
         return;
@@ -227,8 +281,9 @@ void HTTPServer::uploadChunk(Connection& c) {
     }
     // A chunk may come first: then its sender becomes the owner.
     const fs::path partsFolder = parts();
-    UploadRecords::ChunkStart start = uploads_.beginChunk(partsFolder, id, index, peerIP, fd);
+    UploadRecords::ChunkStart start = uploads_.beginChunk(partsFolder, id, index, c.contentLength, peerIP, fd);
     if (!start.chunk) {
+        if (start.refusal == UploadRefusal::failed && answeredAsStorage(c, errno)) return;
         refuse(fd, start.refusal);
         endUnread(c);
         return;
@@ -239,14 +294,21 @@ void HTTPServer::uploadChunk(Connection& c) {
     PendingChunk pending;
     UploadRecords::Chunk& chunk = *start.chunk;
     const ChunkBody body{c.fd, c.bodyStart, c.contentLength, c.pace, [&chunk] { chunk.heard(); }};
-    const ChunkWrite written = writeChunk(chunk.folder(), index, body, pending);
+    const ChunkWrite written = chunk.lone() ? writeLoneChunk(partsFolder, body, pending)
+                                            : writeChunk(chunk.folder(), index, body, pending);
     if (written == ChunkWrite::cutShort) return;
-    const auto put = written == ChunkWrite::written ? start.chunk->put(c.contentLength, [&] { return putChunk(pending); })
-                                                    : UploadRecords::Chunk::Put::failed;
-    if (put != UploadRecords::Chunk::Put::counted) discardChunk(pending);
+    auto put = UploadRecords::Chunk::Put::failed;
+    int error = errno;
+    if (written == ChunkWrite::written) {
+        put = chunk.lone() ? chunk.putLone(c.contentLength, pending)
+                           : chunk.put(c.contentLength, [&] { return putChunk(pending); });
+        error = errno;
+    }
+    if (put != UploadRecords::Chunk::Put::counted) chunk.lone() ? discardLoneChunk(pending) : discardChunk(pending);
     start.chunk.reset();  // out of flight before the reply: nothing ends it while it is answered
     if (put == UploadRecords::Chunk::Put::dropped) return;
     if (put == UploadRecords::Chunk::Put::failed) {
+        if (answeredAsStorage(c, error)) return;
         sendJSON(fd, 500, errorJSON("write failed"));
         drainBeforeClose(fd);
         return;
@@ -277,10 +339,17 @@ void HTTPServer::uploadFinish(Connection& c) {
     // the answer finds the part folder where it expects it. A stored upload's chunks
     // go after the reply: nothing finds them under their claimed name meanwhile.
     const JSONReply reply = joinUpload(id, c.peerIP);
+    if (reply.status == 500 && answeredAsStorage(c, reply.error)) return;
     sendJSON(c.fd, reply.status, reply.body);
     if (reply.spentFolder.empty()) return;
     reached(options_, FinishStep::answered);
     uploads_.keepSpare(reply.spentFolder);
+}
+
+HTTPServer::JSONReply HTTPServer::failedReply(const char* text) {
+    JSONReply reply{500, errorJSON(text)};
+    reply.error = errno;
+    return reply;
 }
 
 HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::string& peerIP) {
@@ -289,33 +358,36 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     PartClaim claim(uploads_, dirs.parts, id, peerIP);
     if (claim.refusal() == UploadRefusal::forbidden) return {403, errorJSON("forbidden")};
     if (!claim.storedReply().empty()) return {200, nlohmann::json::parse(claim.storedReply()), claim.noteAside()};
+    // A lone upload's file is its one chunk as it is; any other is joined from its part folder.
+    const bool lone = claim.heldLone();
     const auto part = claim.held() ? listPartFolder(claim.folder()) : std::nullopt;
-    if (!part) return {404, errorJSON("upload not found")};
+    if (!part && !lone) return {404, errorJSON("upload not found")};
     reached(options_, FinishStep::claimed);
-    const std::vector<HeldChunk>& chunks = part->chunks;
-    if (chunks.empty()) return {400, errorJSON("no chunks")};
-    const nlohmann::json metaRead = readMeta(claim.folder());
+    const std::vector<HeldChunk> chunks = part ? part->chunks : std::vector<HeldChunk>();
+    if (lone ? claim.loneFile().empty() : chunks.empty()) return {400, errorJSON("no chunks")};
+    const nlohmann::json metaRead = lone ? parsedMeta(claim.loneMeta()) : readMeta(claim.folder());
     const nlohmann::json meta = metaRead.is_object() ? metaRead : nlohmann::json::object();
     const auto safe = sanitize(wantedPath(meta));
     if (!safe) return {400, errorJSON("bad stored name")};
     if (isPrivateArea(*safe)) return {400, errorJSON("bad path")};
-    const auto size = wholeSize(chunks, meta);
-    if (!size) return {400, errorJSON("incomplete upload")};
+    const auto size = lone ? std::optional<int64_t>(claim.loneBytes()) : wholeSize(chunks, meta);
+    if (!size || (lone && metaSize(meta) != size)) return {400, errorJSON("incomplete upload")};
 
     const auto [folderPart, base] = splitLast(*safe);
     if (!liesInside(receiveFolder, receiveFolder / *safe)) return {400, errorJSON("bad path")};
     // Made and opened piece by piece without following links: a link inside the
     // receive folder never leads the file out of it.
     const UniqueFd parentFolder = openFolderBeneath(receiveFolder, folderPart, true);
-    if (!parentFolder) return errno == ELOOP ? JSONReply{400, errorJSON("bad path")} : JSONReply{500, errorJSON("open failed")};
+    if (!parentFolder) return errno == ELOOP ? JSONReply{400, errorJSON("bad path")} : failedReply("open failed");
     const fs::path parent = pathOf(parentFolder);
 
     // Built inside the part folder and moved in under a free name: the receive folder
     // never shows a half-built file, and a file that took the name meanwhile is never
     // replaced. A failure leaves no partial file; the part folder comes back for a retry.
-    const AssembledFile built = assembleChunks(claim.folder(), chunks);
-    if (built.outcome == AssembledFile::Outcome::openFailed) return {500, errorJSON("open failed")};
-    if (built.outcome == AssembledFile::Outcome::mergeFailed) return {500, errorJSON("merge failed")};
+    const AssembledFile built = lone ? AssembledFile{AssembledFile::Outcome::built, claim.loneFile(), false}
+                                     : assembleChunks(claim.folder(), chunks);
+    if (built.outcome == AssembledFile::Outcome::openFailed) return failedReply("open failed");
+    if (built.outcome == AssembledFile::Outcome::mergeFailed) return failedReply("merge failed");
     reached(options_, FinishStep::built);
     const double doneAt = now();
     const double t = doneAt * 1000.0;
@@ -326,17 +398,22 @@ HTTPServer::JSONReply HTTPServer::joinUpload(const std::string& id, const std::s
     };
     // Noted before each try of a name, so that a kill once the file has left the part
     // folder never brings the claim back at start, and the noted reply answers the
-    // finish heard again.
-    const auto name = moveUnique(built.path, parent, base, [&](const std::string& candidate) {
-        const FinishNote note{id, peerIP, built.path.filename().string(), replyFor(candidate).dump(), doneAt};
-        if (!noteFinish(claim.folder(), note)) return false;
-        reached(options_, FinishStep::noted);
-        return true;
-    });
+    // finish heard again. A lone file is noted on itself and linked: its own name stays,
+    // and says it was stored, until the reply is written.
+    const auto noteBefore = [&](const std::string& candidate) {
+        const std::string reply = replyFor(candidate).dump();
+        const bool noted = lone ? recordLone(built.path, LoneRecord{id, peerIP, claim.loneMeta(), reply, doneAt})
+                                : noteFinish(claim.folder(), FinishNote{id, peerIP, built.path.filename().string(), reply, doneAt});
+        if (noted) reached(options_, FinishStep::noted);
+        return noted;
+    };
+    const auto name = lone ? linkUnique(built.path, parentFolder.get(), base, noteBefore)
+                           : moveUnique(built.path, parent, base, noteBefore);
     if (!name) {
-        forgetFinishNote(claim.folder());  // before the file it names can go
+        JSONReply failed = failedReply("open failed");
+        if (!lone) forgetFinishNote(claim.folder());  // before the file it names can go
         if (built.joinedAside) ::unlink(built.path.c_str());
-        return {500, errorJSON("open failed")};
+        return failed;
     }
     reached(options_, FinishStep::stored);
     nlohmann::json stored = replyFor(*name);

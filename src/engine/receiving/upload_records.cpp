@@ -7,11 +7,13 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <utility>
 
 #include "base/file_names.h"
 #include "base/random_hex.h"
 #include "engine/receiving/drop_note.h"
 #include "engine/receiving/finish_note.h"
+#include "engine/receiving/lone_chunk.h"
 #include "engine/receiving/part_owner.h"
 
 namespace fs = std::filesystem;
@@ -45,6 +47,12 @@ std::string claimedID(const std::string& name) {
     std::string id = name.substr(prefix, dash - prefix);
     const bool hex = std::all_of(id.begin(), id.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
     return hex ? id : "";
+}
+
+UploadRecords::Claim refusedClaim(UploadRefusal refusal) {
+    UploadRecords::Claim claim;
+    claim.refusal = refusal;
+    return claim;
 }
 
 bool ownedBy(const std::string& owner, const std::string& peerIP) { return !owner.empty() && owner == peerIP; }
@@ -94,6 +102,11 @@ void UploadRecords::open(const fs::path& parts, double abandonedAfter) {
                         std::chrono::duration_cast<fs::file_time_type::duration>(std::chrono::duration<double>(abandonedAfter));
     for (const fs::path& entry : entriesOf(parts)) {
         if (isDropNote(entry)) continue;  // read with the records below
+        if (isLoneFile(entry)) {
+            const auto changed = newestChange(entry);
+            if (changed && *changed < cutoff) removeLone(entry);
+            continue;  // read with the records below
+        }
         // Spares, folders moved aside and temporary files of an earlier run.
         if (entry.filename().string().starts_with(".")) {
             keepNoteOrRemove(parts, entry);
@@ -123,16 +136,56 @@ void UploadRecords::keepNoteOrRemove(const fs::path& parts, const fs::path& entr
 void UploadRecords::loadShelf(Shelf& shelf, const fs::path& parts) {
     std::vector<std::pair<double, std::string>> byChange;
     std::vector<fs::path> dropNotes;
+    std::vector<fs::path> loneFiles;
     for (const fs::path& entry : entriesOf(parts)) {
         const std::string id = entry.filename().string();
         if (isDropNote(entry)) dropNotes.push_back(entry);
+        if (isLoneFile(entry)) loneFiles.push_back(entry);
         if (id.starts_with(".") || !isFolder(entry)) continue;
         byChange.emplace_back(readRecord(shelf, id, entry).changedAt, id);
+    }
+    for (const fs::path& file : loneFiles) loadLone(shelf, parts, file);
+    for (const auto& [id, record] : shelf) {
+        if (record.lone) byChange.emplace_back(record.changedAt, id);
     }
     std::sort(byChange.begin(), byChange.end());
     for (const auto& [changed, id] : byChange) shelf[id].changeOrder = nextChange_++;
     for (const fs::path& note : dropNotes) keepDrop(shelf, parts, note);
     trimKeptIds(shelf, parts);
+}
+
+void UploadRecords::loadLone(Shelf& shelf, const fs::path& parts, const fs::path& file) {
+    const auto lone = readLone(file);
+    if (!lone) {  // written, never counted
+        removeLone(file);
+        return;
+    }
+    if (!lone->reply.empty() && linkedElsewhere(file)) {
+        // Stored before the kill: its reply is kept for the finish heard again.
+        const double at = lone->at > 0 ? lone->at : clock_();
+        if (clock_() - at >= kStoredReplyKept) {
+            removeLone(file);
+        } else {
+            replies_.remember(StoredFinish{parts, lone->id, lone->owner, lone->reply, at, file});
+        }
+        return;
+    }
+    // A held chunk; a folder of the id, or another lone file of it, came later.
+    std::error_code ec;
+    const auto size = fs::file_size(file, ec);
+    if (ec || shelf.count(lone->id)) {
+        removeLone(file);
+        return;
+    }
+    Record& record = shelf[lone->id];
+    record.owner = lone->owner;
+    record.generation = nextGeneration_++;
+    record.changedAt = secondsOf(newestChange(file));
+    record.lone = true;
+    record.meta = lone->meta;
+    record.loneSize = int64_t(size);
+    record.loneFile = file;
+    record.loneBytes = int64_t(size);
 }
 
 void UploadRecords::keepDrop(Shelf& shelf, const fs::path& parts, const fs::path& entry) {
@@ -170,10 +223,26 @@ UploadRecords::Record* UploadRecords::find(const fs::path& parts, const std::str
     Shelf& shelf = shelfFor(parts);
     const auto found = shelf.find(id);
     if (found != shelf.end()) return found->second.state == Record::State::gone ? nullptr : &found->second;
-    // A folder made behind the server's back (or by an earlier version) is read once.
+    // A folder made behind the server's back (or by an earlier version) is read once. A
+    // look that found none is trusted for a moment: a status, the meta right behind it
+    // and its chunk look for the same new id (on FUSE each look is a round trip).
     const fs::path folder = parts / id;
-    if (!isFolder(folder)) return nullptr;
+    const double now = clock_();
+    const auto missed = missedAt_.find(folder);
+    if (missed != missedAt_.end() && now - missed->second >= 0 && now - missed->second < kMissTrusted) return nullptr;
+    if (!isFolder(folder)) {
+        noteMiss(folder, now);
+        return nullptr;
+    }
     return &readRecord(shelf, id, folder);
+}
+
+void UploadRecords::noteMiss(const fs::path& folder, double now) {
+    if (missedAt_.size() >= kMissesKept) {
+        std::erase_if(missedAt_, [&](const auto& miss) { return now - miss.second >= kMissTrusted || now < miss.second; });
+        if (missedAt_.size() >= kMissesKept) missedAt_.clear();
+    }
+    missedAt_[folder] = now;
 }
 
 UploadRecords::Record& UploadRecords::readRecord(Shelf& shelf, const std::string& id, const fs::path& folder) {
@@ -252,7 +321,8 @@ fs::path UploadRecords::prepareFolder(const fs::path& parts, const std::string& 
 }
 
 UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::string& id, const std::string& peerIP,
-                                             std::vector<fs::path>& retired, UploadRefusal& refusal, bool byChunk) {
+                                             std::vector<fs::path>& retired, UploadRefusal& refusal, bool byChunk,
+                                             bool lone) {
     Shelf& shelf = shelfFor(parts);
     if (keptForAnother(shelf, id, peerIP)) {
         refusal = UploadRefusal::forbidden;
@@ -265,9 +335,9 @@ UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::s
         return nullptr;
     }
     // The folder takes the id's name only once it records its owner: no moment, and no
-    // kill, leaves the upload without one.
-    const fs::path made = prepareFolder(parts, peerIP, retired);
-    if (made.empty() || !renameToFreeName(made, parts / id)) {
+    // kill, leaves the upload without one. A lone upload has none until it needs one.
+    const fs::path made = lone ? fs::path() : prepareFolder(parts, peerIP, retired);
+    if (!lone && (made.empty() || !renameToFreeName(made, parts / id))) {
         if (!made.empty()) retired.push_back(made);
         refusal = UploadRefusal::failed;
         return nullptr;
@@ -282,8 +352,58 @@ UploadRecords::Record* UploadRecords::create(const fs::path& parts, const std::s
     record.busyUntil = 0;
     record.storedIndices.clear();
     record.storedLately.clear();
+    record.lone = lone;
+    record.meta.clear();
+    record.loneSize = 0;
+    record.loneFile.clear();
+    record.loneBytes = 0;
     touch(record);
     return &record;
+}
+
+bool UploadRecords::lonePossible(const fs::path& parts) {
+    const auto found = loneWorks_.find(parts);
+    if (found != loneWorks_.end()) return found->second;
+    const bool works = loneFilesWork(parts);
+    loneWorks_[parts] = works;
+    return works;
+}
+
+bool UploadRecords::giveFolder(const fs::path& parts, const std::string& id, Record& record, std::vector<fs::path>& retired) {
+    const fs::path made = prepareFolder(parts, record.owner, retired);
+    if (made.empty()) return false;
+    if (!renameToFreeName(made, parts / id)) {
+        retired.push_back(made);
+        return false;
+    }
+    const UniqueFd folder = openFolder(parts / id);
+    if (folder) writeMetaFile(folder.get(), record.meta);  // a failed write is noticed by finish
+    if (!record.loneFile.empty()) {
+        // Named by the folder first: a kill in between leaves the folder, and the lone
+        // file of its id goes at start.
+        forgetLoneRecord(record.loneFile);
+        if (!folder || ::renameat(AT_FDCWD, record.loneFile.c_str(), folder.get(), chunkFileName(0).c_str()) != 0) {
+            removeLone(record.loneFile);
+            record.storedIndices.erase(0);
+        }
+    }
+    record.lone = false;
+    record.meta.clear();
+    record.loneFile.clear();
+    record.loneBytes = 0;
+    return true;
+}
+
+void UploadRecords::dropLoneChunk(Record& record) {
+    if (!record.loneFile.empty()) removeLone(record.loneFile);
+    record.loneFile.clear();
+    record.loneBytes = 0;
+}
+
+fs::path UploadRecords::setAside(const fs::path& parts, const std::string& id, Record& record) {
+    if (!record.lone) return retireOrRemove(parts / id);
+    dropLoneChunk(record);
+    return {};
 }
 
 void UploadRecords::retireAside(const fs::path& parts, const std::string& id, uint64_t ended, const fs::path& aside,
@@ -309,6 +429,15 @@ std::vector<fs::path> UploadRecords::asideNowFree() {
 
 bool UploadRecords::takeOver(const fs::path& parts, const std::string& id, const std::string& peerIP,
                              std::vector<fs::path>& retired) {
+    Record& lone = shelfFor(parts).at(id);
+    if (lone.lone) {
+        newGeneration(lone);
+        dropLoneChunk(lone);
+        lone.owner = peerIP;
+        touch(lone);
+        replies_.forget(parts, id, peerIP);
+        return true;
+    }
     const fs::path made = prepareFolder(parts, peerIP, retired);
     if (made.empty()) return false;
     Shelf& shelf = shelfFor(parts);
@@ -339,21 +468,15 @@ void UploadRecords::keepAll(const std::vector<fs::path>& retired) {
 
 // ---------------------------------------------------------------- the operations
 
-bool UploadRecords::owns(const fs::path& parts, const std::string& id, const std::string& peerIP) {
-    Lock lock(lock_);
-    const Record* record = find(parts, id);
-    return record && record->state == Record::State::live && ownedBy(record->owner, peerIP);
-}
-
 UploadRefusal UploadRecords::admitMeta(const fs::path& parts, const std::string& id, const std::string& peerIP,
-                                       const std::function<void(int folder)>& write) {
+                                       const std::string& stored, std::optional<int64_t> loneSize) {
     std::vector<fs::path> retired;
     UploadRefusal refusal = UploadRefusal::none;
     Lock lock(lock_);
     while (true) {
         Record* record = find(parts, id);
         if (!record) {
-            record = create(parts, id, peerIP, retired, refusal);
+            record = create(parts, id, peerIP, retired, refusal, false, loneSize && lonePossible(parts));
             if (!record) break;
         } else if (record->state == Record::State::finishing) {
             refusal = record->owner == peerIP ? UploadRefusal::busy : UploadRefusal::forbidden;
@@ -370,6 +493,19 @@ UploadRefusal UploadRecords::admitMeta(const fs::path& parts, const std::string&
                 break;
             }
         }
+        // A meta is no change, and what it announces is no progress: only making the
+        // upload and its chunks are.
+        if (record->lone && loneSize) {
+            record->meta = stored;
+            record->loneSize = *loneSize;
+            // A failed record leaves the meta before it on disk, read after a restart only.
+            if (!record->loneFile.empty()) recordLone(record->loneFile, LoneRecord{id, record->owner, stored, {}, 0});
+            break;
+        }
+        if (record->lone && !giveFolder(parts, id, *record, retired)) {
+            refusal = UploadRefusal::failed;
+            break;
+        }
         const UniqueFd folder = openFolder(parts / id);
         if (!folder && errno == ENOENT) {  // removed behind the server's back
             forget(shelfFor(parts), id);
@@ -379,18 +515,25 @@ UploadRefusal UploadRecords::admitMeta(const fs::path& parts, const std::string&
             refusal = UploadRefusal::failed;
             break;
         }
-        // A meta is no change, and what it announces is no progress: only making the
-        // upload and its chunks are.
-        write(folder.get());
+        writeMetaFile(folder.get(), stored);  // a failed write is noticed by finish
         break;
     }
+    const int error = errno;
     lock.unlock();
     keepAll(retired);
+    errno = error;
     return refusal;
 }
 
+UploadRecords::View UploadRecords::view(const fs::path& parts, const std::string& id, const std::string& peerIP) {
+    Lock lock(lock_);
+    const Record* record = find(parts, id);
+    if (!record || record->state != Record::State::live || !ownedBy(record->owner, peerIP)) return {};
+    return View{true, record->lone, record->meta, !record->loneFile.empty()};
+}
+
 UploadRecords::ChunkStart UploadRecords::beginChunk(const fs::path& parts, const std::string& id, int64_t index,
-                                                    const std::string& peerIP, int sock) {
+                                                    int64_t length, const std::string& peerIP, int sock) {
     std::vector<fs::path> retired;
     ChunkStart start;
     Lock lock(lock_);
@@ -421,12 +564,18 @@ UploadRecords::ChunkStart UploadRecords::beginChunk(const fs::path& parts, const
             left_.wait(lock);
             continue;
         }
-        UniqueFd folder = openFolder(parts / id);
-        if (!folder && errno == ENOENT) {
+        // The whole file of a lone upload stays lone; any other chunk gives it a folder.
+        const bool lone = record->lone && index == 0 && length == record->loneSize;
+        if (record->lone && !lone && !giveFolder(parts, id, *record, retired)) {
+            start.refusal = UploadRefusal::failed;
+            break;
+        }
+        UniqueFd folder = lone ? UniqueFd() : openFolder(parts / id);
+        if (!lone && !folder && errno == ENOENT) {
             forget(shelfFor(parts), id);
             continue;
         }
-        if (!folder) {
+        if (!lone && !folder) {
             start.refusal = UploadRefusal::failed;
             break;
         }
@@ -437,10 +586,13 @@ UploadRecords::ChunkStart UploadRecords::beginChunk(const fs::path& parts, const
         entry->heardAt = clock_();
         record->inFlight.push_back(entry.get());
         start.chunk.reset(new Chunk(*this, parts, id, std::move(folder), std::move(entry)));
+        start.chunk->lone_ = lone;
         break;
     }
+    const int error = errno;
     lock.unlock();
     keepAll(retired);
+    errno = error;
     return start;
 }
 
@@ -456,27 +608,38 @@ UploadRecords::Claim UploadRecords::claimForFinish(const fs::path& parts, const 
     // The owner's stored finish heard again meets its reply before any upload of the id
     // another address began meanwhile; one of its own ended the reply.
     if (StoredFinish* stored = replies_.find(parts, id, peerIP)) {
-        Claim claim{UploadRefusal::none, {}, stored->reply, {}};
+        Claim claim;
+        claim.storedReply = stored->reply;
         // The note on disk has served once the reply is written again.
-        if (!stored->note.empty()) claim.noteAside = retireOrRemove(stored->note);
+        if (!stored->note.empty()) claim.noteAside = isLoneFile(stored->note) ? stored->note : retireOrRemove(stored->note);
         stored->note.clear();
         return claim;
     }
-    if (!record || record->state == Record::State::finishing) return {UploadRefusal::notFound, {}, {}, {}};
-    if (!ownedBy(record->owner, peerIP)) return {UploadRefusal::forbidden, {}, {}, {}};
+    if (!record || record->state == Record::State::finishing) return refusedClaim(UploadRefusal::notFound);
+    if (!ownedBy(record->owner, peerIP)) return refusedClaim(UploadRefusal::forbidden);
     // Only chunks whose every byte is in count; nothing writes into the folder once it is
     // claimed. A finishing record is never forgotten by another request.
     record->state = Record::State::finishing;
     newGeneration(*record);
     left_.wait(lock, [&] { return !inFlightUpTo(parts, id, UINT64_MAX); });
     record = known(parts, id);
+    if (record->lone) {
+        Claim claim;
+        claim.lone = true;
+        claim.meta = record->meta;
+        claim.loneFile = record->loneFile;
+        claim.loneBytes = record->loneBytes;
+        return claim;
+    }
     const fs::path claimed = parts / (kClaimPrefix + id + "-" + randomHex(6));
     if (!renameToFreeName(parts / id, claimed)) {
         forget(shelfFor(parts), id);
         finishEnded_.notify_all();
-        return {UploadRefusal::notFound, {}, {}, {}};
+        return refusedClaim(UploadRefusal::notFound);
     }
-    return {UploadRefusal::none, claimed, {}, {}};
+    Claim claim;
+    claim.folder = claimed;
+    return claim;
 }
 
 void UploadRecords::returnClaim(const fs::path& parts, const std::string& id, const fs::path& claimed) {
@@ -495,19 +658,37 @@ void UploadRecords::returnClaim(const fs::path& parts, const std::string& id, co
     if (!back) removeTree(claimed);
 }
 
-fs::path UploadRecords::endFinished(const fs::path& parts, const std::string& id, const fs::path& claimed,
-                                    const std::string& reply) {
+void UploadRecords::returnLoneClaim(const fs::path& parts, const std::string& id) {
     {
         Lock lock(lock_);
-        const Record* record = known(parts, id);
+        Record* record = known(parts, id);
+        if (record && record->state == Record::State::finishing) record->state = Record::State::live;
+    }
+    finishEnded_.notify_all();
+}
+
+fs::path UploadRecords::endFinished(const fs::path& parts, const std::string& id, const fs::path& claimed,
+                                    const std::string& reply) {
+    fs::path stored;
+    {
+        Lock lock(lock_);
+        Record* record = known(parts, id);
         if (record) replies_.remember(StoredFinish{parts, id, record->owner, reply, clock_(), {}});
+        // The lone file keeps its note until the reply is written.
+        if (record && record->lone) stored = std::exchange(record->loneFile, fs::path());
         forget(shelfFor(parts), id);
     }
     finishEnded_.notify_all();
-    return retireOrRemove(claimed);
+    return claimed.empty() ? stored : retireOrRemove(claimed);
 }
 
-void UploadRecords::keepSpare(const fs::path& spare) { spares_.keep(spare); }
+void UploadRecords::keepSpare(const fs::path& spare) {
+    if (isLoneFile(spare)) {
+        removeLone(spare);
+        return;
+    }
+    spares_.keep(spare);
+}
 
 UploadRefusal UploadRecords::cancel(const fs::path& parts, const std::string& id, const std::string& peerIP) {
     Lock lock(lock_);
@@ -516,7 +697,7 @@ UploadRefusal UploadRecords::cancel(const fs::path& parts, const std::string& id
     if (!ownedBy(record->owner, peerIP)) return UploadRefusal::forbidden;
     const uint64_t ended = record->generation;
     newGeneration(*record);
-    const fs::path aside = retireOrRemove(parts / id);
+    const fs::path aside = setAside(parts, id, *record);
     forget(shelfFor(parts), id);
     // The chunks ended write into the folder aside until they are out.
     left_.wait(lock, [&] { return !inFlightUpTo(parts, id, ended); });
@@ -544,6 +725,26 @@ UploadRecords::Chunk::Put UploadRecords::Chunk::put(int64_t bytes, const std::fu
     if (!put()) return Put::failed;
     records_.touch(*record);  // a stored chunk is progress
     records_.noteStored(*record, entry_->index, bytes);
+    return Put::counted;
+}
+
+UploadRecords::Chunk::Put UploadRecords::Chunk::putLone(int64_t bytes, PendingChunk& pending) {
+    std::lock_guard guard(records_.lock_);
+    Record* record = records_.known(parts_, id_);
+    const bool counts = record && record->state == Record::State::live && record->generation == entry_->generation &&
+                        !entry_->ended;
+    if (!counts) return Put::dropped;
+    if (record->lone) {
+        if (!keepLoneChunk(parts_, pending, LoneRecord{id_, record->owner, record->meta, {}, 0})) return Put::failed;
+        if (!record->loneFile.empty()) removeLone(record->loneFile);
+        record->loneFile = pending.tempName;
+        record->loneBytes = bytes;
+    } else if (!moveLoneChunk(pending, parts_ / id_ / chunkFileName(0))) {
+        return Put::failed;  // the upload was given a folder meanwhile: the chunk is its chunk 0 there
+    }
+    pending.tempName.clear();
+    records_.touch(*record);
+    records_.noteStored(*record, 0, bytes);
     return Put::counted;
 }
 

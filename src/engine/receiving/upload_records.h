@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -97,13 +98,26 @@ public:
     // older than `abandonedAfter` seconds go, and the owners of the rest are read.
     void open(const std::filesystem::path& parts, double abandonedAfter);
 
-    // Whether the address owns the upload.
-    bool owns(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP);
 
     // A meta: the owner's keeps the upload, another address's takes a quiet one over, a
-    // new id makes the upload. `write` runs under the lock with the opened part folder.
+    // new id makes the upload. `stored` is the meta's text as kept; `loneSize`, the
+    // file's size when the meta announces a file of one chunk. Such an upload gets no
+    // part folder while it is one: its meta is kept with the record, its chunk in a lone
+    // file (lone_chunk.h), where the parts folder allows.
+    // A failed refusal, here and of beginChunk, leaves errno as the failing call set it.
     UploadRefusal admitMeta(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
-                            const std::function<void(int folder)>& write);
+                            const std::string& stored, std::optional<int64_t> loneSize);
+
+    // What the address may see of the upload, for its status: whether it owns it, and of
+    // a lone upload its meta and whether its chunk is held (one with a part folder shows
+    // what its folder holds).
+    struct View {
+        bool owned = false;
+        bool lone = false;
+        std::string meta;
+        bool held = false;
+    };
+    View view(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP);
 
     // One chunk on its way in; it leaves the record when it is destroyed.
     class Chunk {
@@ -113,6 +127,9 @@ public:
         Chunk& operator=(const Chunk&) = delete;
         enum class Put { counted, dropped, failed };
         int folder() const { return folder_.get(); }
+        // The chunk is the whole file of a lone upload: written with writeLoneChunk and
+        // put with putLone, not into a folder.
+        bool lone() const { return lone_; }
         // Bytes of the body came: the chunk still counts as in flight for the quiet rule.
         void heard();
         // Runs `put` under the lock while the chunk still counts: its sender owns the same
@@ -120,6 +137,9 @@ public:
         // no longer counts (its connection was shut), failed when `put` failed. `bytes` is
         // what the chunk stored.
         Put put(int64_t bytes, const std::function<bool()>& put);
+        // The same for a lone chunk written with writeLoneChunk: recorded on its file, which
+        // is held in place of any lone chunk before it.
+        Put putLone(int64_t bytes, PendingChunk& pending);
 
     private:
         friend class UploadRecords;
@@ -130,6 +150,7 @@ public:
         std::string id_;
         UniqueFd folder_;
         std::unique_ptr<InFlight> entry_;
+        bool lone_ = false;
     };
     struct ChunkStart {
         UploadRefusal refusal = UploadRefusal::none;
@@ -140,7 +161,7 @@ public:
     // upload leave the chunk's generation while it is in flight. A chunk of the same index
     // still in flight is ended first.
     ChunkStart beginChunk(const std::filesystem::path& parts, const std::string& id, int64_t index,
-                          const std::string& peerIP, int sock);
+                          int64_t length, const std::string& peerIP, int sock);
 
     // A finish by the owner: ends the chunks in flight, waits until they are out, and
     // moves the part folder aside under a claim of its own. The claimed folder, or why not.
@@ -155,15 +176,25 @@ public:
         // The folder that held the reply's note since a start, moved aside: emptied with
         // keepSpare once the reply is written.
         std::filesystem::path noteAside;
+        // A lone upload: no folder is claimed; its meta, and its lone file (empty when no
+        // chunk is held) with the bytes it holds.
+        bool lone = false;
+        std::string meta;
+        std::filesystem::path loneFile;
+        int64_t loneBytes = 0;
     };
     Claim claimForFinish(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP);
     // A finish that stored nothing gives the folder back.
     void returnClaim(const std::filesystem::path& parts, const std::string& id, const std::filesystem::path& claimed);
+    // A lone upload's finish that stored nothing.
+    void returnLoneClaim(const std::filesystem::path& parts, const std::string& id);
     // The upload is stored and its finish answers `reply`: it is forgotten but for that
     // reply, and its folder is moved aside as a spare at once, so a kill from here on
-    // leaves nothing to restore. Empty it with keepSpare.
+    // leaves nothing to restore. Empty it with keepSpare. A lone upload's file stays, its
+    // note on it, until keepSpare is given it once the reply is written.
     std::filesystem::path endFinished(const std::filesystem::path& parts, const std::string& id,
                                       const std::filesystem::path& claimed, const std::string& reply);
+    // Empties and keeps a spent folder, or removes a spent lone file.
     void keepSpare(const std::filesystem::path& spare);
 
     // A cancel by the owner: the chunks in flight end and the part folder goes. An unknown
@@ -189,6 +220,13 @@ private:
         double keptUntil = 0;             // gone after a drop: the id stays the owner's until then
         double busyUntil = 0;             // gone after a drop: the owner's chunks are told busy until then
         std::set<int64_t> storedIndices;  // the chunks whose bytes counted as progress
+        // A lone upload (no part folder): its meta text, the size that keeps it lone, and
+        // its lone file once its chunk is held.
+        bool lone = false;
+        std::string meta;
+        int64_t loneSize = 0;
+        std::filesystem::path loneFile;
+        int64_t loneBytes = 0;
         // Bytes of new chunks stored lately, in spans of ten seconds, oldest first.
         std::vector<std::pair<double, int64_t>> storedLately;
     };
@@ -214,10 +252,29 @@ private:
     // The upload's record, read from its folder when the folder is there but unknown; null
     // when there is no upload.
     Record* find(const std::filesystem::path& parts, const std::string& id);
-    // A new upload owned by the address, in a folder prepared aside and moved in.
-    // A chunk (`byChunk`) makes no room: with the room full it is refused busy.
+    // Seconds a look that found no folder is trusted, and how many such looks are kept.
+    static constexpr double kMissTrusted = 2;
+    static constexpr size_t kMissesKept = 256;
+    void noteMiss(const std::filesystem::path& folder, double now);
+    // A new upload owned by the address, in a folder prepared aside and moved in, or
+    // (`lone`) in the record alone. A chunk (`byChunk`) makes no room: with the room full
+    // it is refused busy.
     Record* create(const std::filesystem::path& parts, const std::string& id, const std::string& peerIP,
-                   std::vector<std::filesystem::path>& retired, UploadRefusal& refusal, bool byChunk = false);
+                   std::vector<std::filesystem::path>& retired, UploadRefusal& refusal, bool byChunk = false,
+                   bool lone = false);
+    // Whether lone uploads work in the parts folder, tried once per folder.
+    bool lonePossible(const std::filesystem::path& parts);
+    // A lone upload becomes one with a part folder: its meta written into it and its held
+    // chunk moved in as chunk 0. False when the folder could not be made.
+    bool giveFolder(const std::filesystem::path& parts, const std::string& id, Record& record,
+                    std::vector<std::filesystem::path>& retired);
+    // Removes what a lone upload holds on disk (its held chunk).
+    static void dropLoneChunk(Record& record);
+    // The upload's folder or lone chunk goes: the folder aside (returned, empty when it was
+    // removed or there was none), the lone chunk removed.
+    static std::filesystem::path setAside(const std::filesystem::path& parts, const std::string& id, Record& record);
+    // At start: a lone file left by an earlier run, as its record says (lone_chunk.h).
+    void loadLone(Shelf& shelf, const std::filesystem::path& parts, const std::filesystem::path& file);
     // A folder moved aside: a spare at once, or once the ended chunks are out of it.
     void retireAside(const std::filesystem::path& parts, const std::string& id, uint64_t ended,
                      const std::filesystem::path& aside, std::vector<std::filesystem::path>& retired);
@@ -295,6 +352,8 @@ private:
     std::condition_variable left_;  // a chunk left its record
     std::condition_variable finishEnded_;  // a record left the finishing state
     std::map<std::filesystem::path, Shelf> shelves_;
+    std::map<std::filesystem::path, bool> loneWorks_;  // by parts folder, once tried
+    std::map<std::filesystem::path, double> missedAt_;  // part folders looked for and not found, by the clock
     FinishReplies replies_;
     std::vector<AsideWhileWritten> asideWhileWritten_;
     uint64_t nextGeneration_ = 1;

@@ -128,7 +128,7 @@ bool UploadRecords::drop(Shelf& shelf, const fs::path& parts, const std::string&
     newGeneration(record);
     record.keptUntil = note.keptUntil;
     record.busyUntil = note.busyUntil;
-    const fs::path aside = retireOrRemove(parts / id);
+    const fs::path aside = setAside(parts, id, record);
     forget(shelf, id);
     if (!aside.empty()) retireAside(parts, id, ended, aside, retired);
     trimKeptIds(shelf, parts);

@@ -275,7 +275,10 @@ private:
         // A finished upload's claimed part folder: emptied and kept as a spare after
         // the reply, so the sender does not wait for it.
         std::filesystem::path spentFolder = {};
+        int error = 0;  // of a failure: errno, answered as the storage's fault when it is one
     };
+    // A 500 with the text, keeping errno.
+    static JSONReply failedReply(const char* text);
     // Done at start: removes the part folders of uploads nobody touched for a week and
     // what an earlier run left aside, gives interrupted finishes their folders back, and
     // reads the owners of the rest.

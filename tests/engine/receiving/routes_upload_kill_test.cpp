@@ -77,12 +77,20 @@ std::set<std::string> receivedNames(const fs::path& root) {
 }
 
 // "abc" sent as a.bin by a server killed once the file is stored, before the claim goes.
-void storeKilledOnceStored(const fs::path& root) {
+// With `partFolder` the chunk comes before the meta, which gives the upload a part folder;
+// else it is a lone upload of one chunk.
+void storeKilledOnceStored(const fs::path& root, bool partFolder = false) {
     const nlohmann::json meta{{"name", "a.bin"}, {"rel", ""}, {"size", 3}, {"chunks", 1}};
     ServerKilledAt killed(root, FinishStep::stored);
     ASSERT_NE(killed.port(), 0);
+    const auto sendChunk = [&] { return request(killed.port(), "PUT", "/0", "abc").value_or(RawReply{}).status; };
+    if (partFolder) {
+        ASSERT_EQ(sendChunk(), 200);
+    }
     ASSERT_EQ(request(killed.port(), "PUT", "/meta", meta.dump()).value_or(RawReply{}).status, 200);
-    ASSERT_EQ(request(killed.port(), "PUT", "/0", "abc").value_or(RawReply{}).status, 200);
+    if (!partFolder) {
+        ASSERT_EQ(sendChunk(), 200);
+    }
     request(killed.port(), "POST", "/finish", "{}");
     ASSERT_TRUE(killed.killedItself());
 }
@@ -202,7 +210,7 @@ TEST(UploadFinishKilled, BetweenTheLinkAndTheUnlinkOfTheMovedFileTheFileCountsAs
     // in place, the claim came back at start, and the finish sent again stored "a (1).bin".
     Sandbox sandbox;
     const fs::path root = sandbox / "recv";
-    ASSERT_NO_FATAL_FAILURE(storeKilledOnceStored(root));
+    ASSERT_NO_FATAL_FAILURE(storeKilledOnceStored(root, true));
     // The claim as the link left it: the chunk file under both names.
     std::vector<fs::path> claims;
     for (const auto& entry : fs::directory_iterator(root / ".parts")) {
@@ -230,12 +238,14 @@ TEST(UploadFinishKilled, ANoteReadAtStartOutlivesASecondKillUntilItsReplyIsGiven
     const struct {
         double later;  // seconds after the store at the last start
         int status;
-    } cases[] = {{0, 200}, {UploadRecords::kStoredReplyKept, 404}};
+        bool partFolder;
+    } cases[] = {{0, 200, false}, {UploadRecords::kStoredReplyKept, 404, false}, {0, 200, true},
+                 {UploadRecords::kStoredReplyKept, 404, true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.later << " s later");
+        SCOPED_TRACE(testing::Message() << c.later << " s later" << (c.partFolder ? ", part folder" : ", lone"));
         Sandbox sandbox;
         const fs::path root = sandbox / "recv";
-        ASSERT_NO_FATAL_FAILURE(storeKilledOnceStored(root));
+        ASSERT_NO_FATAL_FAILURE(storeKilledOnceStored(root, c.partFolder));
         {
             // Killed as soon as it has started.
             ServerKilledAt started(root, FinishStep::stored);

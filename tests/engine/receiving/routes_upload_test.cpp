@@ -172,8 +172,8 @@ TEST_F(RoutesUpload, AReusedPartFolderKeepsNothingOfTheUploadBefore) {
         return count;
     };
     const std::string first = "1111222233334444";
+    chunk(0, "first", first);  // a chunk before its meta makes a part folder
     meta(fileMeta("first.bin", 5), first);
-    chunk(0, "first", first);
     ASSERT_EQ(finish(first).status, 200);
     // The spent folder is emptied and kept once the reply is out, before its connection
     // ends; the folder aside alone shows before that.
@@ -207,7 +207,7 @@ TEST_F(RoutesUpload, FinishRefusesTheTeamsPrivateFolders) {
         const RawReply reply = finish();
         EXPECT_EQ(reply.status, 400) << rel;
         EXPECT_EQ(reply.body, R"({"error":"bad path"})") << rel;
-        EXPECT_TRUE(fs::exists(partFolder() / "000000000000.part")) << rel;
+        EXPECT_EQ(status()["received"], nlohmann::json::array({0})) << rel;
     }
     EXPECT_FALSE(fs::exists(root / "_team"));
     EXPECT_FALSE(fs::exists(root / "_users"));
@@ -229,7 +229,7 @@ TEST_F(RoutesUpload, FinishRefusesAnEmptyOrIncompleteUploadUntilItIsResumed) {
         const RawReply reply = finish(id);
         EXPECT_EQ(reply.status, 400) << c.what;
         EXPECT_EQ(parse(reply), nlohmann::json({{"error", c.error}})) << c.what;
-        EXPECT_TRUE(fs::exists(partFolder(id) / "meta.json")) << c.what;
+        EXPECT_EQ(status(id)["meta"], fileMeta("f" + std::to_string(n) + ".bin", c.size)) << c.what;
         EXPECT_FALSE(fs::exists(root / ("f" + std::to_string(n) + ".bin"))) << c.what;
     }
     // Once the missing chunk has arrived, the same upload finishes.
@@ -261,7 +261,7 @@ TEST_F(RoutesUpload, TargetThatCannotBeCreatedLeavesNoFile) {
     EXPECT_EQ(reply.status, 500);
     EXPECT_EQ(reply.body, R"({"error":"open failed"})");
     EXPECT_EQ(readFile(root / "f.txt"), "a file, not a folder");
-    EXPECT_TRUE(fs::exists(partFolder() / "000000000000.part"));
+    EXPECT_EQ(status()["received"], nlohmann::json::array({0}));
 }
 
 TEST_F(RoutesUpload, OverlappingFinishesOfOneUploadStoreItOnce) {
@@ -300,17 +300,18 @@ TEST_F(RoutesUpload, AtStartAnUploadIsJudgedByItsNewestChangeAndACutFinishResume
     };
     const std::string resumed = "9a9a9a9a9a9a9a9a", abandoned = "9b9b9b9b9b9b9b9b";
     const std::string cut = "9c9c9c9c9c9c9c9c", startedAgain = "9d9d9d9d9d9d9d9d";
-    meta(fileMeta("resumed.bin", 4194304), resumed);
+    // Chunks before their metas: each upload gets a part folder.
     chunk(0, std::string(4194304, 'r'), resumed);
+    meta(fileMeta("resumed.bin", 4194304), resumed);
     age(resumed, false);
-    meta(fileMeta("abandoned.bin", 1), abandoned);
     chunk(0, "a", abandoned);
+    meta(fileMeta("abandoned.bin", 1), abandoned);
     age(abandoned, true);
-    meta(fileMeta("cut.bin", 3), cut);
     chunk(0, "cut", cut);
+    meta(fileMeta("cut.bin", 3), cut);
     fs::rename(partFolder(cut), root / ".parts" / (".finishing-" + cut + "-a1b2c3"));
-    meta(fileMeta("again.bin", 3), startedAgain);
     chunk(0, "new", startedAgain);
+    meta(fileMeta("again.bin", 3), startedAgain);
     fs::copy(partFolder(startedAgain), root / ".parts" / (".finishing-" + startedAgain + "-d4e5f6"));
     writeFile(root / ".parts" / (".finishing-" + startedAgain + "-d4e5f6") / "000000000000.part", "old");
 

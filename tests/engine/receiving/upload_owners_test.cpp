@@ -11,6 +11,7 @@
 
 #include "engine/receiving/part_folder.h"
 #include "engine/routes_fixture.h"
+#include "engine/server/storage_gate.h"
 #include "support/small_tmpfs.h"
 
 namespace fs = std::filesystem;
@@ -182,7 +183,8 @@ TEST_F(UploadOwners, AChunkBegunBeforeItsUploadWasMadeAgainIsNotAnsweredAsStored
     // The part folder went behind the server's back while a chunk arrived, and the
     // owner's meta made the upload again; the chunk, completed, must not be answered
     // 200 when the upload that now stands does not hold it.
-    const std::vector<std::string> mine = {bytesOf(kFull, 1)};
+    // Two chunks: the upload has a part folder to remove.
+    const std::vector<std::string> mine = {bytesOf(kFull, 1), bytesOf(1, 2)};
     const nlohmann::json meta = metaOf("again.bin", mine);
     ASSERT_EQ(from(kSender, "PUT", "/meta", meta.dump()).status, 200);
     auto held = holdChunk(kSender, 0, mine[0]);
@@ -276,8 +278,9 @@ TEST(UploadOwnerRecord, AChunkWhoseOwnerCannotBeRecordedStoresNothing) {
             const auto chunk = httpRequestFrom("127.0.0.2", server.port(), "PUT", upload + "/0", "abc");
             const auto meta = httpRequestFrom("127.0.0.2", server.port(), "PUT", upload + "/meta", R"({"name":"a"})");
             const auto status = httpRequestFrom("127.0.0.2", server.port(), "GET", upload);
-            const bool refused = chunk && chunk->status == 500 && chunk->body == R"({"error":"write failed"})" &&
-                                 meta && meta->status == 500;
+            // No room for the attribute: the storage is full, and said so.
+            const std::string full = R"({"error":")" + std::string(storageFullText) + R"("})";
+            const bool refused = chunk && chunk->status == 507 && chunk->body == full && meta && meta->status == 507;
             const bool nothing = status && status->body == kUnseen && !fs::exists(root / ".parts" / "7a7a7a7a7a7a7a7a");
             std::fprintf(stderr, "chunk %d meta %d status %s\n", chunk ? chunk->status : 0, meta ? meta->status : 0,
                          status ? status->body.c_str() : "none");

@@ -87,14 +87,16 @@ protected:
         return false;
     }
     int meta(const std::string& address, const std::string& id) {
-        const std::string body = R"({"name":")" + id + R"(.bin","rel":"","size":1,"chunks":1})";
+        // Two chunks: the upload keeps a part folder from its meta on, as held() sees.
+        const std::string body = R"({"name":")" + id + R"(.bin","rel":"","size":4194305,"chunks":2})";
         const auto reply = httpRequestFrom(address, server->port(), "PUT", "/api/upload/" + id + "/meta", body);
         lastBody = reply ? reply->body : "";
         return reply ? reply->status : 0;
     }
     // A meta on a connection the address keeps open.
     int metaOn(RawClient& client, const std::string& id, int64_t size) {
-        const std::string body = R"({"name":")" + id + R"(.bin","rel":"","size":)" + std::to_string(size) + R"(,"chunks":1})";
+        const std::string body =
+            R"({"name":")" + id + R"(.bin","rel":"","size":)" + std::to_string(kChunk + size) + R"(,"chunks":2})";
         client.send("PUT /api/upload/" + id + "/meta HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
                     "\r\n\r\n" + body);
         const auto reply = client.readReply();

@@ -11,7 +11,8 @@ namespace fs = std::filesystem;
 namespace corvane::test {
 namespace {
 
-const nlohmann::json kMeta{{"name", "x.bin"}, {"rel", ""}, {"size", 1000}, {"chunks", 1}, {"mtime", 0}};
+// Two chunks: each upload keeps a part folder from its meta on, as heldUploads sees.
+const nlohmann::json kMeta{{"name", "x.bin"}, {"rel", ""}, {"size", 4194304 + 1000}, {"chunks", 2}, {"mtime", 0}};
 constexpr size_t kBody = 1000;
 constexpr size_t kHeldPart = 100;  // what a held body has sent
 

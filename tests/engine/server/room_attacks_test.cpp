@@ -275,15 +275,9 @@ void twoMovingConnectionsOfADeviceOutlastSlowSingleHolders() {
     }
     // Only the phone's chunks, being written, hold slots before the slow holders come,
     // none of whom then closes another.
-    const auto written = [&](const std::string& id) {
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator(at.box / "recv" / ".parts" / id, ec)) {
-            std::error_code sizeError;
-            if (entry.is_regular_file(sizeError) && entry.file_size(sizeError) >= (size_t(1) << 20)) return true;
-        }
-        return false;
-    };
-    ASSERT_TRUE(test::waitFor([&] { return written(ids[0]) && written(ids[1]) && at.server->openConnections() == 2; }));
+    // Each file is one chunk, written into a file of its own in the parts folder.
+    const auto written = [&] { return test::filesWrittenUnder(at.box / "recv" / ".parts", uintmax_t(1) << 20); };
+    ASSERT_TRUE(test::waitFor([&] { return written() == 2 && at.server->openConnections() == 2; }));
     const std::string slowHead = "POST /api/text HTTP/1.1\r\nContent-Length: 1000\r\n\r\n{\"text\":\"";
     std::vector<std::unique_ptr<test::RawClient>> slow;
     for (int k = 0; k < 6; ++k) {

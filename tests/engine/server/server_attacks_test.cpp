@@ -257,7 +257,8 @@ protected:
     static std::string idOf(int device, int k) { return std::string(15, char('a' + device)) + std::to_string(k); }
 
     int start(int device, int k) {
-        const nlohmann::json meta{{"name", "x.bin"}, {"rel", ""}, {"size", 1}, {"chunks", 1}, {"mtime", 0}};
+        // Two chunks: the upload keeps a part folder from its meta on, as heldUploads sees.
+        const nlohmann::json meta{{"name", "x.bin"}, {"rel", ""}, {"size", 4194305}, {"chunks", 2}, {"mtime", 0}};
         const auto reply = httpRequestFrom(address(device), server->port(), "PUT", "/api/upload/" + idOf(device, k) + "/meta",
                                            meta.dump());
         return reply ? reply->status : 0;

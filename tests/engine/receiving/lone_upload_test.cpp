@@ -1,0 +1,121 @@
+// Files of one chunk: received without a part folder, in a lone file of the parts folder.
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include "engine/routes_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace corvane::test {
+namespace {
+
+const std::string kID = "0a0a0a0a0a0a0a0a";
+
+class LoneUploads : public RouteTest {
+protected:
+    RawReply from(const std::string& address, const std::string& method, const std::string& tail,
+                  const std::string& body = "") {
+        return httpRequestFrom(address, server->port(), method, "/api/upload/" + kID + tail, body).value_or(RawReply{});
+    }
+    RawReply meta(int64_t size, const std::string& address = "127.0.0.1") {
+        const nlohmann::json value{{"name", "a.bin"}, {"rel", ""}, {"size", size}, {"chunks", 1}, {"mtime", 0}};
+        return from(address, "PUT", "/meta", value.dump());
+    }
+    RawReply chunk(int64_t index, const std::string& bytes) { return from("127.0.0.1", "PUT", "/" + std::to_string(index), bytes); }
+    RawReply finish(const std::string& address = "127.0.0.1") { return from(address, "POST", "/finish", "{}"); }
+    nlohmann::json received(const std::string& address = "127.0.0.1") {
+        return nlohmann::json::parse(from(address, "GET", "").body, nullptr, false)["received"];
+    }
+    // What the parts folder holds once every connection is done with it.
+    std::set<std::string> partsEntries() {
+        EXPECT_TRUE(waitFor([&] { return server->openConnections() == 0; }));
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(root / ".parts")) names.insert(entry.path().filename().string());
+        return names;
+    }
+};
+
+TEST_F(LoneUploads, AFileOfOneChunkMakesNoFolderAndLeavesNothingOfOursBehind) {
+    const struct {
+        const char* what;
+        std::vector<std::string> chunks;  // sent in turn as chunk 0; the last one counts
+        bool cancel;
+    } cases[] = {
+        {"stored", {"hello"}, false},
+        {"chunk sent again, then stored", {"first", "again"}, false},
+        {"cancelled", {"gone!"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(meta(5).status, 200);
+        for (const std::string& bytes : c.chunks) ASSERT_EQ(chunk(0, bytes).status, 200);
+        EXPECT_TRUE(heldUploads(root / ".parts").empty());
+        EXPECT_EQ(received(), nlohmann::json::array({0}));
+        if (c.cancel) {
+            ASSERT_EQ(from("127.0.0.1", "DELETE", "").status, 200);
+            EXPECT_EQ(received(), nlohmann::json::array());
+            EXPECT_FALSE(fs::exists(root / "a.bin"));
+        } else {
+            const RawReply stored = finish();
+            ASSERT_EQ(stored.status, 200) << stored.body;
+            EXPECT_EQ(readFile(root / "a.bin"), c.chunks.back());
+            EXPECT_EQ(finish().body, stored.body);  // heard again: the same reply, nothing stored twice
+        }
+        EXPECT_TRUE(partsEntries().empty());
+        if (!c.cancel) {
+            // Once answered, the stored file is the lone file itself, with no second name
+            // and no attribute of ours.
+            struct stat st {};
+            ASSERT_EQ(::stat((root / "a.bin").c_str(), &st), 0);
+            EXPECT_EQ(st.st_nlink, 1u);
+            EXPECT_LT(::getxattr((root / "a.bin").c_str(), "user.corvane.lone", nullptr, 0), 0);
+            EXPECT_EQ(errno, ENODATA);
+            fs::remove(root / "a.bin");
+        }
+    }
+}
+
+TEST_F(LoneUploads, AnUploadThatTurnsOutLargerGetsAFolderAndKeepsWhatItHeld) {
+    const struct {
+        const char* what;
+        int64_t firstSize;
+        std::vector<std::pair<int64_t, std::string>> chunks;
+        int64_t finalSize;  // announced again before the finish
+        std::string stored;
+    } cases[] = {
+        {"a second chunk comes", 3, {{0, "abc"}, {1, "def"}}, 6, "abcdef"},
+        {"the chunk is not the announced size", 10, {{0, "xy"}}, 2, "xy"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(meta(c.firstSize).status, 200);
+        for (const auto& [index, bytes] : c.chunks) ASSERT_EQ(chunk(index, bytes).status, 200);
+        EXPECT_EQ(heldUploads(root / ".parts"), std::set<std::string>{kID});
+        ASSERT_EQ(meta(c.finalSize).status, 200);
+        EXPECT_EQ(received().size(), c.chunks.size());
+        const RawReply stored = finish();
+        ASSERT_EQ(stored.status, 200) << stored.body;
+        EXPECT_EQ(readFile(root / "a.bin"), c.stored);
+        fs::remove(root / "a.bin");
+        for (const std::string& name : partsEntries()) EXPECT_TRUE(name.starts_with(".spare-")) << name;
+    }
+}
+
+TEST_F(LoneUploads, AnotherAddressTakingOverAQuietOneNeverGetsItsChunk) {
+    setClock(1000);
+    ASSERT_EQ(meta(4).status, 200);
+    ASSERT_EQ(chunk(0, "mine").status, 200);
+    EXPECT_EQ(meta(4, "127.0.0.2").status, 403);  // not quiet yet
+    setClock(1000 + UploadRecords::kQuietBeforeTakeover);
+    ASSERT_EQ(meta(4, "127.0.0.2").status, 200);
+    EXPECT_EQ(received("127.0.0.2"), nlohmann::json::array());
+    EXPECT_EQ(finish("127.0.0.2").status, 400);
+    EXPECT_EQ(finish().status, 403);
+    EXPECT_FALSE(fs::exists(root / "a.bin"));
+    EXPECT_TRUE(partsEntries().empty());
+}
+
+}  // namespace
+}  // namespace corvane::test
