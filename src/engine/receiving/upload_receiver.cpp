@@ -34,8 +34,9 @@ namespace {
 constexpr int64_t kMaxIndex = 100000;
 constexpr double kAbandonedAfter = 7 * 86400;  // seconds without a change
 // The longest meta text a lone upload keeps: it is recorded on its lone file, in an
-// extended attribute with the id and the owner (ext4 gives all of a file's about 4 KiB).
-constexpr size_t kLongestLoneMeta = 2048;
+// extended attribute with the id, the owner and at the finish the reply, which repeats
+// the path (ext4 gives all of a file's attributes about 4 KiB).
+constexpr size_t kLongestLoneMeta = 1024;
 
 // After a refusal of a streamed chunk: an unread body is drained and the connection
 // closed, so that the client reads the reply rather than a reset; without a body the
