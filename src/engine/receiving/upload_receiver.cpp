@@ -305,7 +305,8 @@ void HTTPServer::uploadChunk(Connection& c) {
                            : chunk.put(c.contentLength, [&] { return putChunk(pending); });
         error = errno;
     }
-    if (put != UploadRecords::Chunk::Put::counted) chunk.lone() ? discardLoneChunk(pending) : discardChunk(pending);
+    if (put != UploadRecords::Chunk::Put::counted && chunk.lone()) discardLoneChunk(pending);
+    if (put != UploadRecords::Chunk::Put::counted && !chunk.lone()) discardChunk(pending);
     start.chunk.reset();  // out of flight before the reply: nothing ends it while it is answered
     if (put == UploadRecords::Chunk::Put::dropped) return;
     if (put == UploadRecords::Chunk::Put::failed) {

@@ -716,12 +716,17 @@ UploadRecords::Chunk::~Chunk() { records_.leave(*this); }
 
 void UploadRecords::Chunk::heard() { entry_->heardAt.store(records_.clock_(), std::memory_order_relaxed); }
 
-UploadRecords::Chunk::Put UploadRecords::Chunk::put(int64_t bytes, const std::function<bool()>& put) {
-    std::lock_guard guard(records_.lock_);
+UploadRecords::Record* UploadRecords::Chunk::counting() {
     Record* record = records_.known(parts_, id_);
     const bool counts = record && record->state == Record::State::live && record->generation == entry_->generation &&
                         !entry_->ended;
-    if (!counts) return Put::dropped;
+    return counts ? record : nullptr;
+}
+
+UploadRecords::Chunk::Put UploadRecords::Chunk::put(int64_t bytes, const std::function<bool()>& put) {
+    std::lock_guard guard(records_.lock_);
+    Record* record = counting();
+    if (!record) return Put::dropped;
     if (!put()) return Put::failed;
     records_.touch(*record);  // a stored chunk is progress
     records_.noteStored(*record, entry_->index, bytes);
@@ -730,10 +735,8 @@ UploadRecords::Chunk::Put UploadRecords::Chunk::put(int64_t bytes, const std::fu
 
 UploadRecords::Chunk::Put UploadRecords::Chunk::putLone(int64_t bytes, PendingChunk& pending) {
     std::lock_guard guard(records_.lock_);
-    Record* record = records_.known(parts_, id_);
-    const bool counts = record && record->state == Record::State::live && record->generation == entry_->generation &&
-                        !entry_->ended;
-    if (!counts) return Put::dropped;
+    Record* record = counting();
+    if (!record) return Put::dropped;
     if (record->lone) {
         if (!keepLoneChunk(parts_, pending, LoneRecord{id_, record->owner, record->meta, {}, 0})) return Put::failed;
         if (!record->loneFile.empty()) removeLone(record->loneFile);

@@ -76,6 +76,7 @@ enum class UploadRefusal { none, notFound, forbidden, busy, failed };
 
 class UploadRecords {
     struct InFlight;
+    struct Record;
 
 public:
     // Seconds a meta from another address waits after the owner's last change, and after
@@ -145,6 +146,9 @@ public:
         friend class UploadRecords;
         Chunk(UploadRecords& records, std::filesystem::path parts, std::string id, UniqueFd folder,
               std::unique_ptr<InFlight> entry);
+        // The upload's record while the chunk still counts (same generation, not ended);
+        // null otherwise. Under the records' lock.
+        Record* counting();
         UploadRecords& records_;
         std::filesystem::path parts_;
         std::string id_;
