@@ -121,6 +121,30 @@ TEST_F(LoneUploads, AFileUnderALongPathIsStored) {
     }
 }
 
+TEST_F(LoneUploads, AChunkStillArrivingWhenItsUploadIsCancelledOrFinishedIsNeverStored) {
+    const struct {
+        const char* method;
+        const char* tail;
+        int status;
+    } cases[] = {{"DELETE", "", 200}, {"POST", "/finish", 400}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
+        ASSERT_EQ(meta(8).status, 200);
+        RawClient held(server->port(), "127.0.0.1");
+        ASSERT_TRUE(held.send("PUT /api/upload/" + kID + "/0 HTTP/1.1\r\nContent-Length: 8\r\n\r\nabcd"));
+        ASSERT_TRUE(waitFor([&] { return filesWrittenUnder(root / ".parts", 4) == 1; }));
+        EXPECT_EQ(from("127.0.0.1", c.method, c.tail, c.status == 400 ? "{}" : "").status, c.status);
+        held.send("efgh");
+        const auto late = held.readReply();
+        EXPECT_FALSE(late && late->status == 200) << late->body;
+        held.close();
+        EXPECT_EQ(received(), nlohmann::json::array());
+        EXPECT_FALSE(fs::exists(root / "a.bin"));
+        EXPECT_TRUE(partsEntries().empty());
+        from("127.0.0.1", "DELETE", "");
+    }
+}
+
 TEST_F(LoneUploads, AnotherAddressTakingOverAQuietOneNeverGetsItsChunk) {
     setClock(1000);
     ASSERT_EQ(meta(4).status, 200);
