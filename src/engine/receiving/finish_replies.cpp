@@ -1,7 +1,6 @@
 #include "engine/receiving/finish_replies.h"
 
 #include <algorithm>
-#include <map>
 #include <system_error>
 
 #include "engine/receiving/lone_chunk.h"
@@ -23,6 +22,15 @@ void removeNote(const fs::path& note) {
     fs::remove_all(note, ec);
 }
 
+std::string keyOf(const fs::path& parts, const std::string& id, const std::string& owner) {
+    std::string key = parts.native();
+    key += '\0';
+    key += id;
+    key += '\0';
+    key += owner;
+    return key;
+}
+
 }  // namespace
 
 FinishReplies::FinishReplies(size_t perOwner, size_t inAll, std::function<double()> clock)
@@ -35,45 +43,62 @@ void FinishReplies::remember(StoredFinish finish) {
         removeNote(finish.note);
         return;
     }
-    const std::string owner = finish.owner;
-    kept_.push_back(std::move(finish));
-    std::map<std::string, size_t> keptBy;
-    for (const StoredFinish& stored : kept_) ++keptBy[stored.owner];
+    // Replies read at start come in any order: each goes where its time puts it.
+    auto place = kept_.end();
+    while (place != kept_.begin() && std::prev(place)->at > finish.at) --place;
+    const auto added = kept_.insert(place, std::move(finish));
+    byKey_.emplace(keyOf(added->parts, added->id, added->owner), added);
+    auto& owners = byOwner_[added->owner];
+    owners.insert(std::upper_bound(owners.begin(), owners.end(), added->at,
+                                   [](double at, Kept::iterator other) { return at < other->at; }),
+                  added);
     // Another address's finishes never push out this owner's while it keeps fewer: the
     // oldest reply of an owner keeping the most goes.
-    size_t most = keptBy[owner];
-    if (most <= perOwner_) {
-        if (kept_.size() <= inAll_) return;
-        for (const auto& [address, count] : keptBy) most = std::max(most, count);
+    if (owners.size() > perOwner_) {
+        erase(owners.front());
+    } else if (kept_.size() > inAll_) {
+        erase(byOwner_.at(keepingMost()).front());
     }
-    const auto oldest = std::find_if(kept_.begin(), kept_.end(),
-                                     [&](const StoredFinish& stored) { return keptBy[stored.owner] == most; });
-    erase(oldest);
 }
 
 StoredFinish* FinishReplies::find(const fs::path& parts, const std::string& id, const std::string& owner) {
     expire();
-    for (StoredFinish& stored : kept_) {
-        if (stored.parts == parts && stored.id == id && stored.owner == owner) return &stored;
-    }
-    return nullptr;
+    const auto found = byKey_.find(keyOf(parts, id, owner));
+    return found == byKey_.end() ? nullptr : &*found->second;
 }
 
 void FinishReplies::forget(const fs::path& parts, const std::string& id, const std::string& owner) {
-    const auto found = std::find_if(kept_.begin(), kept_.end(), [&](const StoredFinish& stored) {
-        return stored.parts == parts && stored.id == id && stored.owner == owner;
-    });
-    if (found != kept_.end()) erase(found);
+    const auto found = byKey_.find(keyOf(parts, id, owner));
+    if (found != byKey_.end()) erase(found->second);
 }
 
 void FinishReplies::expire() {
     const double now = clock_();
-    for (auto it = kept_.begin(); it != kept_.end();) it = now - it->at < kKept ? std::next(it) : erase(it);
+    while (!kept_.empty() && now - kept_.front().at >= kKept) erase(kept_.begin());
 }
 
-std::deque<StoredFinish>::iterator FinishReplies::erase(std::deque<StoredFinish>::iterator finish) {
+const std::string& FinishReplies::keepingMost() const {
+    const std::string* most = nullptr;
+    size_t count = 0;
+    double oldest = 0;
+    for (const auto& [owner, replies] : byOwner_) {
+        const double at = replies.front()->at;
+        if (replies.size() > count || (replies.size() == count && at < oldest)) {
+            most = &owner;
+            count = replies.size();
+            oldest = at;
+        }
+    }
+    return *most;
+}
+
+void FinishReplies::erase(Kept::iterator finish) {
     removeNote(finish->note);
-    return kept_.erase(finish);
+    byKey_.erase(keyOf(finish->parts, finish->id, finish->owner));
+    const auto owners = byOwner_.find(finish->owner);
+    std::erase(owners->second, finish);
+    if (owners->second.empty()) byOwner_.erase(owners);
+    kept_.erase(finish);
 }
 
 }  // namespace corvane

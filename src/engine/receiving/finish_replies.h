@@ -3,13 +3,16 @@
 // connection closed before the reply, and the sender sent it once more). Kept per owner
 // and in all; beyond either limit the oldest reply of the owner keeping the most goes, so
 // other addresses' finishes never push out the reply of an owner keeping fewer. Not
-// locked: `UploadRecords` asks it under its own lock.
+// locked: `UploadRecords` asks it under its own lock. Every finish asks it, so a reply is
+// found by its key and an owner's by the owner, never by walking all that are kept.
 
 #include <cstddef>
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <string>
+#include <unordered_map>
 
 namespace corvane {
 
@@ -38,15 +41,21 @@ public:
     void forget(const std::filesystem::path& parts, const std::string& id, const std::string& owner);
 
 private:
+    using Kept = std::list<StoredFinish>;
+
     // Replies past their time go, with their notes on disk.
     void expire();
-    // The finish's reply goes, with its note on disk; the one after it.
-    std::deque<StoredFinish>::iterator erase(std::deque<StoredFinish>::iterator finish);
+    // The owner keeping the most replies (of those alike, the one whose oldest is oldest).
+    const std::string& keepingMost() const;
+    // The finish's reply goes, with its note on disk.
+    void erase(Kept::iterator finish);
 
     const size_t perOwner_;
     const size_t inAll_;
     const std::function<double()> clock_;
-    std::deque<StoredFinish> kept_;  // oldest first
+    Kept kept_;                                                 // by the time stored, oldest first
+    std::unordered_map<std::string, Kept::iterator> byKey_;     // parts, id and owner
+    std::unordered_map<std::string, std::deque<Kept::iterator>> byOwner_;  // oldest first
 };
 
 }  // namespace corvane
