@@ -20,7 +20,8 @@ bool forbiddenPiece(const std::string& piece) {
         if (c < 0x20) return true;
         if (std::string_view("<>:\"|?*").find(char(c)) != std::string_view::npos) return true;
     }
-    return graphemeCount(piece) > 120;
+    // A piece of at most 120 bytes has at most 120 characters: only longer ones are counted.
+    return piece.size() > 120 && graphemeCount(piece) > 120;
 }
 
 bool isLink(int folder, const std::string& name) {

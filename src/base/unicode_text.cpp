@@ -13,11 +13,16 @@ namespace corvane {
 
 namespace {
 
-std::unique_ptr<icu::BreakIterator> newCharacterIterator() {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status)) return nullptr;
-    return it;
+// A character iterator per thread, made once: making one loads its rules, which costs
+// far more than the count. Each use sets its text first.
+icu::BreakIterator* characterIterator() {
+    thread_local std::unique_ptr<icu::BreakIterator> it = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> made(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        if (U_FAILURE(status)) made.reset();
+        return made;
+    }();
+    return it.get();
 }
 
 // A collator per thread: ICU collators are not safe to share across threads.
@@ -50,7 +55,7 @@ bool isValidUTF8(std::string_view bytes) {
 size_t graphemeCount(std::string_view utf8) {
     if (utf8.empty()) return 0;
     const icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), int32_t(utf8.size())));
-    auto it = newCharacterIterator();
+    icu::BreakIterator* it = characterIterator();
     if (!it) return size_t(text.countChar32());
     it->setText(text);
     size_t count = 0;
@@ -61,7 +66,7 @@ size_t graphemeCount(std::string_view utf8) {
 
 std::string graphemePrefix(std::string_view utf8, size_t n) {
     const icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), int32_t(utf8.size())));
-    auto it = newCharacterIterator();
+    icu::BreakIterator* it = characterIterator();
     if (!it) return std::string(utf8);
     it->setText(text);
     int32_t end = it->first();
@@ -80,7 +85,7 @@ std::string graphemePrefixBytes(std::string_view utf8, size_t maxBytes) {
     UErrorCode status = U_ZERO_ERROR;
     // Over the UTF-8 bytes themselves, so that boundaries are byte offsets.
     UText* text = utext_openUTF8(nullptr, utf8.data(), int64_t(utf8.size()), &status);
-    auto it = newCharacterIterator();
+    icu::BreakIterator* it = characterIterator();
     size_t end = 0;
     if (U_SUCCESS(status) && it) {
         it->setText(text, status);
@@ -88,8 +93,7 @@ std::string graphemePrefixBytes(std::string_view utf8, size_t maxBytes) {
             end = size_t(at);
         }
     }
-    it.reset();
-    utext_close(text);
+    utext_close(text);  // the iterator keeps its own handle on the bytes, set anew at its next use
     return std::string(utf8.substr(0, end));
 }
 

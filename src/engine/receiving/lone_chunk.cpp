@@ -72,7 +72,7 @@ ChunkWrite writeLoneChunk(const fs::path& parts, const ChunkBody& body, PendingC
     UniqueFd fd = openUnnamed(parts);
     fs::path file;
     for (int attempt = 0; attempt < 8 && !fd; ++attempt) {
-        file = parts / (std::string(kLonePrefix) + randomHex(8));
+        file = parts / (std::string(kLonePrefix) + scratchHex(8));
         fd = UniqueFd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
         if (!fd && errno != EEXIST) break;
     }
@@ -115,12 +115,20 @@ bool nameUnnamed(const UniqueFd& fd, const fs::path& to) {
 
 }  // namespace
 
+bool recordUnnamed(PendingChunk& pending, const LoneRecord& record) {
+    std::string text = recordText(record);
+    if (text == pending.recorded) return true;
+    pending.recorded.clear();
+    if (::fsetxattr(pending.unnamed.get(), kLoneAttribute, text.data(), text.size(), 0) != 0) return false;
+    pending.recorded = std::move(text);
+    return true;
+}
+
 bool keepLoneChunk(const fs::path& parts, PendingChunk& pending, const LoneRecord& record) {
     if (!pending.unnamed) return recordLone(pending.tempName, record);
-    const std::string text = recordText(record);
-    if (::fsetxattr(pending.unnamed.get(), kLoneAttribute, text.data(), text.size(), 0) != 0) return false;
+    if (!recordUnnamed(pending, record)) return false;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const fs::path file = parts / (std::string(kLonePrefix) + randomHex(8));
+        const fs::path file = parts / (std::string(kLonePrefix) + scratchHex(8));
         if (nameUnnamed(pending.unnamed, file)) {
             pending.tempName = file.string();
             pending.unnamed.close();
@@ -134,7 +142,7 @@ bool keepLoneChunk(const fs::path& parts, PendingChunk& pending, const LoneRecor
 bool moveLoneChunk(PendingChunk& pending, const fs::path& to) {
     if (!pending.unnamed) return ::rename(pending.tempName.c_str(), to.c_str()) == 0;
     // Replaces a chunk file of the index there, as a rename would.
-    const fs::path aside = to.parent_path() / (".tmp-" + randomHex(8));
+    const fs::path aside = to.parent_path() / (".tmp-" + scratchHex(8));
     if (!nameUnnamed(pending.unnamed, aside)) return false;
     pending.unnamed.close();
     if (::rename(aside.c_str(), to.c_str()) == 0) return true;

@@ -48,6 +48,10 @@ bool loneFilesWork(const std::filesystem::path& parts);
 // leaves nothing.
 ChunkWrite writeLoneChunk(const std::filesystem::path& parts, const ChunkBody& body, PendingChunk& pending);
 
+// Records the upload on a chunk written without a name. No one else sees that file, so
+// this needs no lock; keepLoneChunk writes the record again only if it changed since.
+bool recordUnnamed(PendingChunk& pending, const LoneRecord& record);
+
 // Records the upload on the written chunk and gives it its lone file's name where it has
 // none yet: recorded first, so that no lone file is ever seen without its record. False
 // when either failed (nothing named).

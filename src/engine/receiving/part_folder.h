@@ -69,6 +69,7 @@ struct PendingChunk {
     std::string tempName;  // the chunk file written aside; empty when written in place
     UniqueFd held;         // in place: the held file, the index's byte cleared
     UniqueFd unnamed;      // a lone chunk written into a file without a name yet (O_TMPFILE)
+    std::string recorded;  // the record already on the file without a name
 };
 
 enum class ChunkWrite { written, cutShort, failed };

@@ -733,7 +733,19 @@ UploadRecords::Chunk::Put UploadRecords::Chunk::put(int64_t bytes, const std::fu
     return Put::counted;
 }
 
+std::optional<LoneRecord> UploadRecords::Chunk::loneRecord() {
+    std::lock_guard guard(records_.lock_);
+    const Record* record = counting();
+    if (!record || !record->lone) return std::nullopt;
+    return LoneRecord{id_, record->owner, record->meta, {}, 0};
+}
+
 UploadRecords::Chunk::Put UploadRecords::Chunk::putLone(int64_t bytes, PendingChunk& pending) {
+    // A chunk without a name is recorded before the lock, which other requests then wait
+    // for only while it is named; a failure here is tried again under the lock.
+    if (pending.unnamed) {
+        if (const auto record = loneRecord()) recordUnnamed(pending, *record);
+    }
     std::lock_guard guard(records_.lock_);
     Record* record = counting();
     if (!record) return Put::dropped;

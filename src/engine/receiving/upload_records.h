@@ -31,6 +31,7 @@
 
 #include "base/unique_fd.h"
 #include "engine/receiving/finish_replies.h"
+#include "engine/receiving/lone_chunk.h"
 #include "engine/receiving/part_folder.h"
 
 namespace corvane {
@@ -149,6 +150,8 @@ public:
         // The upload's record while the chunk still counts (same generation, not ended);
         // null otherwise. Under the records' lock.
         Record* counting();
+        // What a lone chunk records while it still counts: the upload's owner and meta now.
+        std::optional<LoneRecord> loneRecord();
         UploadRecords& records_;
         std::filesystem::path parts_;
         std::string id_;
