@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <linux/sockios.h>
+#include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/ioctl.h>
@@ -201,6 +202,13 @@ bool RawClient::closedByServer() {
 bool RawClient::allReceived() const {
     int unacknowledged = 0;
     return ::ioctl(fd_, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
+}
+
+int dataSegmentsIn(int fd) {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return -1;
+    return int(info.tcpi_data_segs_in);
 }
 
 namespace {

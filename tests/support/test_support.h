@@ -101,6 +101,10 @@ private:
     std::string buf_;
 };
 
+// How many segments carrying data the socket has received: bytes sent together arrive
+// in one.
+int dataSegmentsIn(int fd);
+
 // Whether all the server sent before closing is a 503 {"error":"busy"}, as a full server
 // answers a newcomer it turns away; the bytes are added to the failure's message.
 ::testing::AssertionResult toldBusy(RawClient& client);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <optional>
 #include <poll.h>
 #include <sys/sendfile.h>
@@ -156,10 +158,13 @@ CurlResult waitFailure(int wait, CURLcode otherwise) {
 }  // namespace
 
 CurlResult PipeConnection::sendBytes(const char* data, size_t size, Clock::time_point deadline,
-                                     const PipeLimits& limits, const std::function<void(size_t)>& sent) {
+                                     const PipeLimits& limits, const std::function<void(size_t)>& sent, bool followed) {
+    // MSG_MORE keeps the bytes for the next request's; one sent without it takes both.
+    const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (followed ? MSG_MORE : 0);
+    held_ = followed;
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::send(fd_, data + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = ::send(fd_, data + done, size - done, flags);
         if (n > 0) {
             done += size_t(n);
             if (sent) sent(done);
@@ -220,7 +225,7 @@ CurlResult PipeConnection::write(const PipeRequest& request, const PipeLimits& l
     const size_t headSize = request.head.size();
     CurlResult result = sendBytes(joined.data(), joined.size(), deadline, limits, [&](size_t sent) {
         if (request.onSent && sent > headSize) request.onSent(int64_t(sent - headSize));
-    });
+    }, request.followed && !(fileBody && !joinFile));
     if (result.ok && fileBody && !joinFile) result = sendFile(request, deadline, limits);
     if (!result.ok) writable_ = false;
     return result;
@@ -248,6 +253,14 @@ CurlResult PipeConnection::fill(Clock::time_point deadline, const PipeLimits& li
     return ok;
 }
 
+void PipeConnection::push() {
+    if (!held_) return;
+    held_ = false;
+    // Turning no-delay on sends what waits at once (it is on already: libcurl sets it).
+    const int on = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 bool PipeConnection::replyReady() {
     if (!isOpen()) return false;
     char block[65536];
@@ -265,6 +278,7 @@ CurlResult PipeConnection::read(const PipeLimits& limits, bool& unanswered, cons
         unanswered = true;
         return failure(CURLE_GOT_NOTHING);
     }
+    push();  // a reply is awaited: nothing of ours may wait for a request that is not coming
     const auto deadline = Clock::now() + limits.whole;
     while (true) {
         const size_t headEnd = buffer_.find("\r\n\r\n");

@@ -23,6 +23,9 @@ struct PipeRequest {
     // Called with the body's bytes sent so far: as they move, and at least once a second
     // while they do not.
     std::function<void(int64_t)> onSent;
+    // Another request goes right after it: its bytes may wait in the socket to leave with
+    // that one's, so that requests sent together reach the receiver together.
+    bool followed = false;
 };
 
 // The limits of each exchange on a pipe connection.
@@ -65,7 +68,9 @@ private:
     Wait await(short events, std::chrono::steady_clock::time_point deadline, const PipeLimits& limits,
                const std::function<void()>& tick = {});
     CurlResult sendBytes(const char* data, size_t size, std::chrono::steady_clock::time_point deadline,
-                         const PipeLimits& limits, const std::function<void(size_t)>& sent);
+                         const PipeLimits& limits, const std::function<void(size_t)>& sent, bool followed = false);
+    // Sends what a request followed left waiting in the socket.
+    void push();
     CurlResult sendFile(const PipeRequest& request, std::chrono::steady_clock::time_point deadline,
                         const PipeLimits& limits);
     // Reads more bytes into the buffer: 0 at end of stream, else the result of the wait.
@@ -77,6 +82,7 @@ private:
     bool writable_ = false;
     std::string url_;  // the URL it was opened with
     bool answered_ = false;
+    bool held_ = false;  // bytes of a request followed may wait in the socket
     std::string buffer_;  // bytes read and not yet part of a reply handed out
 };
 

@@ -138,15 +138,21 @@ void TransferJob::run() const {
     const APIResult<PipeRequest> metaRequest = api.metaRequest(id, meta);
 
     UploadPipe pipe = api.uploadPipe();
-    pipe.send(api.statusRequest(id));
     // A file of one chunk goes whole before any reply is read: status, meta, chunk and
-    // finish in one round trip. Should the status show the chunk held, it goes again and
-    // replaces the same bytes.
+    // finish in one round trip, leaving together. Should the status show the chunk held,
+    // it goes again and replaces the same bytes.
     std::vector<UploadStep> steps;
     const Result<FileSlice> wholeFile = source.slice(0, std::max<int64_t>(0, t.totalSize));
-    if (chunks == 1 && metaRequest.ok() && wholeFile) {
+    const bool whole = chunks == 1 && metaRequest.ok() && wholeFile;
+    PipeRequest statusRequest = api.statusRequest(id);
+    statusRequest.followed = whole;
+    pipe.send(std::move(statusRequest));
+    if (whole) {
         steps = {UploadStep::meta(), UploadStep::chunk(0, t.totalSize), UploadStep::finish()};
-        for (UploadStep& step : steps) sendStep(api, pipe, step, id, metaRequest.value, *wholeFile, {});
+        for (UploadStep& step : steps) {
+            const bool followed = step.kind != UploadStep::Kind::finish;
+            sendStep(api, pipe, step, id, metaRequest.value, *wholeFile, {}, followed);
+        }
     }
 
     // A failed status request counts as nothing held, unless no way led to a receiver
@@ -205,13 +211,16 @@ bool mayGo(const UploadPipe& pipe, const std::vector<UploadStep>& steps, size_t 
 
 void TransferJob::sendStep(const APIClient& api, UploadPipe& pipe, UploadStep& step, const std::string& id,
                            const PipeRequest& metaRequest, const FileSlice& chunk,
-                           std::function<void(int64_t)> onSent) const {
+                           std::function<void(int64_t)> onSent, bool followed) const {
     step.ahead = pipe.waiting() > 0;
+    PipeRequest request;
     switch (step.kind) {
-    case UploadStep::Kind::meta: pipe.send(metaRequest); return;
-    case UploadStep::Kind::chunk: pipe.send(api.chunkRequest(id, step.index, chunk, std::move(onSent))); return;
-    case UploadStep::Kind::finish: pipe.send(api.finishRequest(id)); return;
+    case UploadStep::Kind::meta: request = metaRequest; break;
+    case UploadStep::Kind::chunk: request = api.chunkRequest(id, step.index, chunk, std::move(onSent)); break;
+    case UploadStep::Kind::finish: request = api.finishRequest(id); break;
     }
+    request.followed = followed;
+    pipe.send(std::move(request));
 }
 
 std::optional<FileItem> TransferJob::drainAfterRefusal(UploadPipe& pipe, const std::vector<UploadStep>& steps,

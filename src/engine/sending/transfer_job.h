@@ -111,7 +111,8 @@ private:
     void runSteps(const APIClient& api, UploadPipe& pipe, std::vector<UploadStep>& steps, const std::string& id,
                   const PipeRequest& metaRequest, ChunkSource& source, int64_t sent, bool mayGiveBack) const;
     void sendStep(const APIClient& api, UploadPipe& pipe, UploadStep& step, const std::string& id,
-                  const PipeRequest& metaRequest, const FileSlice& chunk, std::function<void(int64_t)> onSent) const;
+                  const PipeRequest& metaRequest, const FileSlice& chunk, std::function<void(int64_t)> onSent,
+                  bool followed = false) const;
     // A refused step that was sent ahead: the replies of those sent behind it are read;
     // the file, when its finish among them stored it.
     std::optional<FileItem> drainAfterRefusal(UploadPipe& pipe, const std::vector<UploadStep>& steps,

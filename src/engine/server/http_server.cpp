@@ -15,6 +15,7 @@
 #include "base/unique_fd.h"
 #include "engine/server/http_response.h"
 #include "engine/server/read_buffer.h"
+#include "engine/server/reply_batch.h"
 
 namespace fs = std::filesystem;
 
@@ -445,6 +446,7 @@ void HTTPServer::serve(ConnectionSlot& slot) {
     const int fd = slot.fd.get();
     const std::string& peer = slot.address;
     ReadBuffer buf;
+    ReplyBatch replies(fd);
 
     if (!running_) return;
     while (true) {
@@ -473,7 +475,10 @@ void HTTPServer::serve(ConnectionSlot& slot) {
         if (match.route && match.route->facts.streamed) {
             std::string bodyStart(buf.view().substr(headEnd, early));
             buf.consume(headEnd + early);
+            const bool more = beginsWithWholeRequest(buf.view());
+            replies.beforeHandling(early == size_t(length), more);
             if (!handOver(fd, peer, req, match, length, std::move(bodyStart)) || !running_) return;
+            replies.afterHandling(more);
             continue;
         }
 
@@ -498,9 +503,12 @@ void HTTPServer::serve(ConnectionSlot& slot) {
         // From here the request is answered, its handler shielded while it works with
         // nothing of its reply unsent; one closed while its body came is not handled.
         slot.answeringSince = steadyNanos();
+        const bool more = beginsWithWholeRequest(buf.view());
+        replies.beforeHandling(true, more);
         int reading = ConnectionSlot::busy;
         if (!slot.phase.compare_exchange_strong(reading, ConnectionSlot::answering)) return;
         const bool keepOpen = handle(fd, req, peer, match);
+        replies.afterHandling(more);
         int answering = ConnectionSlot::answering;
         if (!slot.phase.compare_exchange_strong(answering, ConnectionSlot::busy)) return;
         // After stop, a connection answers the request in hand and then closes.

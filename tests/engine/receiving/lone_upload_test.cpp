@@ -145,6 +145,30 @@ TEST_F(LoneUploads, AChunkStillArrivingWhenItsUploadIsCancelledOrFinishedIsNever
     }
 }
 
+TEST_F(LoneUploads, FourRequestsSentTogetherAreAnsweredInOrderAndTogether) {
+    // Each reply used to leave as a segment of its own, waking the sender four times.
+    const nlohmann::json value{{"name", "a.bin"}, {"rel", ""}, {"size", 5}, {"chunks", 1}, {"mtime", 0}};
+    const std::string path = "/api/upload/" + kID;
+    const auto request = [&](const std::string& method, const std::string& tail, const std::string& body) {
+        return method + " " + path + tail + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    RawClient client(server->port());
+    ASSERT_TRUE(client.send(request("GET", "", "") + request("PUT", "/meta", value.dump()) +
+                            request("PUT", "/0", "hello") + request("POST", "/finish", "{}")));
+    std::vector<RawReply> replies;
+    for (int k = 0; k < 4; ++k) {
+        const auto reply = client.readReply();
+        ASSERT_TRUE(reply) << k;
+        replies.push_back(*reply);
+    }
+    EXPECT_EQ(nlohmann::json::parse(replies[0].body)["received"], nlohmann::json::array());
+    for (const RawReply& reply : replies) EXPECT_EQ(reply.status, 200) << reply.body;
+    EXPECT_EQ(nlohmann::json::parse(replies[3].body)["n"], "a.bin");
+    EXPECT_EQ(readFile(root / "a.bin"), "hello");
+    EXPECT_EQ(dataSegmentsIn(client.fd()), 1);
+}
+
 TEST_F(LoneUploads, AnotherAddressTakingOverAQuietOneNeverGetsItsChunk) {
     setClock(1000);
     ASSERT_EQ(meta(4).status, 200);

@@ -58,6 +58,8 @@ public:
     int connections() const { return connections_; }
     // Whether the client's bytes reached `openAt` while a reply was held.
     bool openedByClient() const { return openedByClient_; }
+    // The segments with data the client had sent when its first finish came in.
+    int segmentsToFinish() const { return segmentsToFinish_; }
     // The request lines the client sent, in order ("GET /api/upload/<id>", ...).
     std::vector<std::string> requestLines() {
         std::lock_guard guard(lock_);
@@ -122,6 +124,9 @@ private:
                 {
                     std::lock_guard guard(lock_);
                     sent_.append(buffer.data(), size_t(n));
+                    if (segmentsToFinish_ < 0 && sent_.find("/finish HTTP") != std::string::npos) {
+                        segmentsToFinish_ = test::dataSegmentsIn(client);
+                    }
                 }
                 if (!test::sendAll(upstream.get(), buffer.data(), size_t(n))) return;
             }
@@ -141,6 +146,7 @@ private:
     std::atomic<bool> running_{true};
     std::atomic<int> connections_{0};
     std::atomic<bool> openedByClient_{false};
+    std::atomic<int> segmentsToFinish_{-1};
     std::mutex lock_;
     std::string sent_;
     std::optional<std::chrono::steady_clock::time_point> heldSince_;
@@ -245,6 +251,10 @@ TEST_F(UploaderPipelining, ASmallFilesFourRequestsGoBeforeAnyReplyAndALargeFiles
         EXPECT_TRUE(storedWhole(*task)) << task->state.message;
         EXPECT_TRUE(gate.openedByClient());
         EXPECT_EQ(gate.connections(), 1);
+        // A small file's four requests leave together, in one segment.
+        if (c.size < MiB4) {
+            EXPECT_EQ(gate.segmentsToFinish(), 1);
+        }
         std::vector<std::string> lines = gate.requestLines();
         lines.front() = lines.front().substr(0, 4) + "id";  // the status names the upload only
         EXPECT_EQ(lines, c.lines);

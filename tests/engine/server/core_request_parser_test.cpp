@@ -2,6 +2,7 @@
 
 #include "engine/server/http_request.h"
 #include "engine/server/http_server.h"
+#include "engine/server/reply_batch.h"
 
 using namespace corvane;
 
@@ -85,6 +86,27 @@ TEST(TokenCheck, HeaderFirstThenQuery) {
     HTTPReq empty;
     empty.query["token"] = "";
     EXPECT_FALSE(tokenless->tokenOK(empty));
+}
+
+// Replies wait for the next request's only while it is whole in the buffer: a wrong yes
+// holds them while the server waits for the network.
+TEST(WholeRequest, OnlyAHeadWithItsWholeBodyCounts) {
+    const struct { const char* bytes; bool whole; } cases[] = {
+        {"", false},
+        {"GET / HTTP/1.1\r\nHost: h\r\n", false},
+        {"GET / HTTP/1.1\r\nHost: h\r\n\r\n", true},
+        {"GET / HTTP/1.1\r\n\r\n", true},
+        {"PUT /a HTTP/1.1\r\nContent-Length: 5\r\n\r\nabcd", false},
+        {"PUT /a HTTP/1.1\r\nContent-Length: 5\r\n\r\nabcde", true},
+        {"PUT /a HTTP/1.1\r\nContent-Length: 5\r\n\r\nabcdeGET", true},
+        {"PUT /a HTTP/1.1\r\ncontent-length:\t5 \r\n\r\nabcd", false},
+        {"PUT /a HTTP/1.1\r\nCONTENT-LENGTH: 5\r\n\r\nabcde", true},
+        {"PUT /a HTTP/1.1\r\nX-Content-Length: 0\r\nContent-Length: 3\r\n\r\nab", false},
+        {"PUT /a HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\nab", false},
+        {"PUT /a HTTP/1.1\r\nContent-Length: -1\r\n\r\n", false},
+        {"PUT /a HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(beginsWithWholeRequest(c.bytes), c.whole) << c.bytes;
 }
 
 }  // namespace
