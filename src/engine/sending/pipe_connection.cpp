@@ -129,6 +129,7 @@ void PipeConnection::close() {
     writable_ = false;
     url_.clear();
     answered_ = false;
+    held_ = false;
     buffer_.clear();
 }
 
