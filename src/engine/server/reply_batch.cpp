@@ -1,49 +1,26 @@
 #include "engine/server/reply_batch.h"
 
+#include <cstdint>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
+#include <string>
 #include <sys/socket.h>
 
 #include "base/json_fields.h"
-#include "base/text_util.h"
+#include "engine/server/http_request.h"
 
 namespace corvane {
 
-namespace {
-
-// The value of a content-length line; the empty text for any other line.
-std::string_view contentLength(std::string_view line, bool& chunked) {
-    const size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return {};
-    const std::string name = lowerASCII(line.substr(0, colon));
-    if (name == "transfer-encoding") chunked = true;
-    if (name != "content-length") return {};
-    std::string_view value = line.substr(colon + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-    return value;
-}
-
-}  // namespace
-
 bool beginsWithWholeRequest(std::string_view bytes) {
+    // Framed as the connection reader frames it: the same parser, the same length rule.
     const size_t blank = bytes.find("\r\n\r\n");
     if (blank == std::string_view::npos) return false;
-    const size_t headEnd = blank + 4;
-    int64_t length = 0;
-    bool chunked = false;
-    size_t at = bytes.find("\r\n") + 2;  // past the request line
-    while (at < blank) {
-        const size_t end = bytes.find("\r\n", at);
-        const std::string_view value = contentLength(bytes.substr(at, end - at), chunked);
-        if (!value.empty()) {
-            const auto parsed = parseIntText(value);
-            if (!parsed || *parsed < 0) return false;
-            length = *parsed;
-        }
-        at = end + 2;
-    }
-    return !chunked && int64_t(bytes.size() - headEnd) >= length;
+    const auto head = parseHead(bytes.substr(0, blank + 4));
+    if (!head || head->headers.count("transfer-encoding")) return false;
+    const std::string lengthText = head->header("content-length");
+    const auto length = lengthText.empty() ? std::optional<int64_t>(0) : parseIntText(lengthText);
+    return length && *length >= 0 && int64_t(bytes.size() - blank - 4) >= *length;
 }
 
 void ReplyBatch::beforeHandling(bool bodyIn, bool more) {
