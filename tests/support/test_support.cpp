@@ -213,6 +213,38 @@ int dataSegmentsIn(int fd) {
 
 namespace {
 
+int portOf(const sockaddr_in& address) { return ntohs(address.sin_port); }
+
+}  // namespace
+
+std::vector<int> connectedSocketsOnPort(int port) {
+    std::vector<int> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        sockaddr_in mine{}, theirs{};
+        socklen_t length = sizeof mine;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&mine), &length) != 0 || mine.sin_family != AF_INET) continue;
+        length = sizeof theirs;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&theirs), &length) != 0) continue;
+        if (portOf(mine) == port || portOf(theirs) == port) found.push_back(fd);
+    }
+    return found;
+}
+
+int peerPortOf(int fd) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 ? portOf(peer) : -1;
+}
+
+std::string congestionControlOf(int fd) {
+    char name[32] = {};
+    socklen_t length = sizeof name - 1;
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_CONGESTION, name, &length) == 0 ? std::string(name) : "";
+}
+
+namespace {
+
 std::optional<RawReply> exchange(RawClient& client, int port, const std::string& method, const std::string& target,
                                  const std::map<std::string, std::string>& headers, const std::string& body) {
     if (!client.connected()) return std::nullopt;

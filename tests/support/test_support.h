@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <vector>
 #include <functional>
 #include <map>
 #include <optional>
@@ -104,6 +105,14 @@ private:
 // How many segments carrying data the socket has received: bytes sent together arrive
 // in one.
 int dataSegmentsIn(int fd);
+
+// This process's connected TCP sockets with `port` at either end: both ends of a
+// connection from one of its clients to one of its servers.
+std::vector<int> connectedSocketsOnPort(int port);
+// The port at the other end of a connected socket, or -1.
+int peerPortOf(int fd);
+// The congestion control a TCP socket runs ("reno", "bbr", ...), or "" when unknown.
+std::string congestionControlOf(int fd);
 
 // Whether all the server sent before closing is a 503 {"error":"busy"}, as a full server
 // answers a newcomer it turns away; the bytes are added to the failure's message.

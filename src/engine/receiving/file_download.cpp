@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "base/client_paths.h"
+#include "base/lan_socket.h"
 #include "base/text_util.h"
 #include "base/unique_fd.h"
 #include "engine/server/handler_utils.h"
@@ -111,6 +112,7 @@ std::string contentDisposition(const std::string& fileName, bool inlineView) {
 }
 
 bool sendFileRange(int sock, int file, int64_t start, int64_t length) {
+    if (length > unpacedBytes) paceAsSystemChooses(sock);  // else it keeps going unpaced
     off_t offset = off_t(start);
     int64_t remaining = length;
     while (remaining > 0) {

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "base/json_fields.h"
+#include "base/lan_socket.h"
 #include "base/text_util.h"
 
 namespace corvane {
@@ -79,11 +80,16 @@ std::optional<ReplyHead> parseReplyHead(std::string_view text) {
     return head;
 }
 
+int unpacedBeforeConnect(void*, curl_socket_t socket, curlsocktype) {
+    leaveUnpaced(socket);  // a kernel that refuses keeps the system's congestion control
+    return CURL_SOCKOPT_OK;
+}
+
 }  // namespace
 
 PipeConnection::~PipeConnection() { close(); }
 
-CurlResult PipeConnection::open(const std::string& url, const PipeLimits& limits) {
+CurlResult PipeConnection::open(const std::string& url, const PipeLimits& limits, bool small) {
     close();
     CURL* curl = curl_easy_init();
     if (!curl) return failure(CURLE_FAILED_INIT);
@@ -94,6 +100,7 @@ CurlResult PipeConnection::open(const std::string& url, const PipeLimits& limits
     curl_easy_setopt(curl, CURLOPT_PROXY, "");
     curl_easy_setopt(curl, CURLOPT_TCP_NODELAY, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(limits.connect.count()));
+    if (small) curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, unpacedBeforeConnect);
     if (limits.stopped) {  // a connect under way is abandoned as any wait is
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, abandonWhenStopped);
@@ -114,6 +121,8 @@ CurlResult PipeConnection::open(const std::string& url, const PipeLimits& limits
     fd_ = int(socket);
     url_ = url;
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    shortenLossRecovery(fd_);  // an older kernel keeps its own floor
+    small_ = small;
     writable_ = true;
     answered_ = false;
     buffer_.clear();
@@ -130,6 +139,7 @@ void PipeConnection::close() {
     url_.clear();
     answered_ = false;
     held_ = false;
+    small_ = false;
     buffer_.clear();
 }
 

@@ -51,8 +51,13 @@ public:
     // Whether a reply was read on it: a close from here on closes a connection kept.
     bool answeredBefore() const { return answered_; }
 
-    // A new connection to the URL's host; the result is ok once it stands.
-    CurlResult open(const std::string& url, const PipeLimits& limits);
+    // Whether it was opened for small files' requests.
+    bool carriesSmallFiles() const { return small_; }
+
+    // A new connection to the URL's host; the result is ok once it stands. One for small
+    // files' requests sends what fits the window at once instead of pacing it out
+    // (leaveUnpaced).
+    CurlResult open(const std::string& url, const PipeLimits& limits, bool small = false);
     void close();
     // Writes the request whole. A failed write leaves the connection unwritable; its
     // replies still due may yet be read.
@@ -83,6 +88,7 @@ private:
     std::string url_;  // the URL it was opened with
     bool answered_ = false;
     bool held_ = false;  // bytes of a request followed may wait in the socket
+    bool small_ = false;
     std::string buffer_;  // bytes read and not yet part of a reply handed out
 };
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "base/json_fields.h"
+#include "base/lan_socket.h"
 #include "base/unique_fd.h"
 #include "engine/sending/file_id.h"
 
@@ -138,6 +139,7 @@ void TransferJob::run() const {
     const APIResult<PipeRequest> metaRequest = api.metaRequest(id, meta);
 
     UploadPipe pipe = api.uploadPipe();
+    if (t.totalSize <= unpacedBytes) pipe.carrySmallFile();
     // A file of one chunk goes whole before any reply is read: status, meta, chunk and
     // finish in one round trip, leaving together. Should the status show the chunk held,
     // it goes again and replaces the same bytes.

@@ -40,10 +40,11 @@ void UploadPipe::forgetUnsent() {
 }
 
 bool UploadPipe::write(Entry& entry) {
-    if (!connection_.writable() || !connection_.opensTo(url_)) {
+    // Small files and others go on connections of their own (PipeConnection::open).
+    if (!connection_.writable() || !connection_.opensTo(url_) || connection_.carriesSmallFiles() != small_) {
         connection_.close();
         answeredHere_ = false;
-        CurlResult opened = connection_.open(url_, limits_);
+        CurlResult opened = connection_.open(url_, limits_, small_);
         if (!opened.ok) {
             entry.failure = std::move(opened);
             return false;

@@ -33,6 +33,8 @@ public:
     bool pipelined() const { return pipelined_; }
     // From now on each request goes once the reply before it was read.
     void oneAtATime() { pipelined_ = false; }
+    // The requests are a small file's: they go on a connection for small files.
+    void carrySmallFile() { small_ = true; }
     // Requests sent (or held) whose reply was not read yet.
     size_t waiting() const { return queue_.size(); }
 
@@ -72,6 +74,7 @@ private:
     int freshTries_;
     std::chrono::milliseconds resendPause_;
     bool pipelined_ = true;
+    bool small_ = false;
     bool answeredHere_ = false;  // the connection carried a reply of this pipe
     bool waitingForReply_ = false;
     std::deque<Entry> queue_;

@@ -12,6 +12,7 @@
 
 #include "base/client_paths.h"
 #include "base/json_fields.h"
+#include "base/lan_socket.h"
 #include "base/unique_fd.h"
 #include "engine/server/http_response.h"
 #include "engine/server/read_buffer.h"
@@ -180,6 +181,8 @@ bool HTTPServer::start() {
         const int fd = sock.get();
         const int one = 1;
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        // Replies and pages go out unpaced; a download switches to the system's choice.
+        leaveUnpaced(fd);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(uint16_t(port));
@@ -249,6 +252,7 @@ void HTTPServer::acceptLoop() {
         // file's first bytes wait for the client's delayed acknowledgement of the head.
         const int one = 1;
         setsockopt(conn.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        shortenLossRecovery(conn.get());  // an older kernel keeps its own floor
         startConnection(std::move(conn), address);
     }
 }

@@ -1,8 +1,11 @@
 // The ranged file download on "/d/".
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include "base/lan_socket.h"
+#include "base/unique_fd.h"
 #include "engine/receiving/file_download.h"
 #include "engine/routes_fixture.h"
 
@@ -46,6 +49,26 @@ TEST_F(RoutesDownload, RangesOfAThousandByteFile) {
         }
         EXPECT_EQ(reply.body, thousand.substr(size_t(c.start), size_t(c.length))) << c.range;
         EXPECT_EQ(reply.headers["accept-ranges"], "bytes");
+    }
+}
+
+TEST_F(RoutesDownload, RepliesGoUnpacedAndALargerDownloadUnderTheSystemsCongestionControl) {
+    // Small replies leave at once; a larger body may meet a lossy link, for which the
+    // system's choice may do better.
+    writeFile(root / "big.bin", std::string(size_t(unpacedBytes) + 1, 'b'));
+    const std::string systemChoice = congestionControlOf(UniqueFd(::socket(AF_INET, SOCK_STREAM, 0)).get());
+    RawClient client(server->port());
+    const struct { const char* target; std::string congestion; } cases[] = {
+        {"/d/t.bin", "reno"}, {"/d/big.bin", systemChoice}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(client.send(std::string("GET ") + c.target + " HTTP/1.1\r\n\r\n"));
+        const auto reply = client.readReply();
+        ASSERT_TRUE(reply && reply->status == 200) << c.target;
+        int serversEnd = -1;
+        for (const int fd : connectedSocketsOnPort(server->port())) {
+            if (peerPortOf(fd) != server->port()) serversEnd = fd;
+        }
+        EXPECT_EQ(congestionControlOf(serversEnd), c.congestion) << c.target;
     }
 }
 

@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <thread>
 
+#include "base/lan_socket.h"
 #include "base/unique_fd.h"
 #include "engine/server/http_response.h"
 #include "engine/server/http_server.h"
@@ -258,6 +259,37 @@ TEST_F(UploaderPipelining, ASmallFilesFourRequestsGoBeforeAnyReplyAndALargeFiles
         std::vector<std::string> lines = gate.requestLines();
         lines.front() = lines.front().substr(0, 4) + "id";  // the status names the upload only
         EXPECT_EQ(lines, c.lines);
+    }
+}
+
+TEST_F(UploaderPipelining, ASmallFileLeavesUnpacedAndEitherEndResendsALostLoneSegmentSoon) {
+    // A small file's requests and their replies are a segment or a few: nothing follows a
+    // lost one to prompt a quick resend, so each end keeps its wait short. A pacing
+    // congestion control would spread the requests over a round trip, so small files go
+    // on a connection that runs reno, and larger ones on one with the system's choice; the
+    // server's replies go unpaced too.
+    start();
+    const std::string systemChoice = test::congestionControlOf(UniqueFd(::socket(AF_INET, SOCK_STREAM, 0)).get());
+    const struct {
+        int64_t size;
+        std::string congestion;
+    } cases[] = {{3000, "reno"}, {unpacedBytes + 1, systemChoice}, {unpacedBytes, "reno"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        const auto task = fileTask("f" + std::to_string(c.size), c.size);
+        send(task, server->port());
+        ASSERT_TRUE(storedWhole(*task)) << task->state.message;
+        const std::vector<int> ends = test::connectedSocketsOnPort(server->port());
+        ASSERT_EQ(ends.size(), 2u);  // the queue's kept connection and the server's side of it
+        for (const int fd : ends) {
+            const bool sendersEnd = test::peerPortOf(fd) == server->port();
+            EXPECT_EQ(test::congestionControlOf(fd), sendersEnd ? c.congestion : "reno") << sendersEnd;
+            int floorMicros = 0;
+            socklen_t length = sizeof floorMicros;
+            if (::getsockopt(fd, IPPROTO_TCP, 45 /* TCP_RTO_MIN_US */, &floorMicros, &length) == 0) {
+                EXPECT_LT(floorMicros, 200000 / 4);  // the kernel's own is 200 ms
+            }
+        }
     }
 }
 

@@ -1,0 +1,47 @@
+#include "base/lan_socket.h"
+
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/socket.h>
+
+#include "base/unique_fd.h"
+
+namespace corvane {
+
+namespace {
+// TCP_RTO_MIN_US from linux/tcp.h, which the system headers of older distributions lack.
+constexpr int tcpRtoMinMicros = 45;
+
+bool runCongestionControl(int socketFd, const std::string& name) {
+    return ::setsockopt(socketFd, IPPROTO_TCP, TCP_CONGESTION, name.data(), socklen_t(name.size())) == 0;
+}
+
+// What a new socket runs: the system's choice, read once.
+const std::string& systemCongestionControl() {
+    static const std::string name = [] {
+        const UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        char text[32] = {};
+        socklen_t length = sizeof text - 1;
+        if (!probe || ::getsockopt(probe.get(), IPPROTO_TCP, TCP_CONGESTION, text, &length) != 0) return std::string();
+        return std::string(text, ::strnlen(text, length));
+    }();
+    return name;
+}
+
+}  // namespace
+
+bool shortenLossRecovery(int socketFd) {
+    const int floor = lanRecoveryFloorMicros;
+    return ::setsockopt(socketFd, IPPROTO_TCP, tcpRtoMinMicros, &floor, sizeof floor) == 0;
+}
+
+bool leaveUnpaced(int socketFd) { return runCongestionControl(socketFd, "reno"); }
+
+bool paceAsSystemChooses(int socketFd) {
+    const std::string& name = systemCongestionControl();
+    return !name.empty() && runCongestionControl(socketFd, name);
+}
+
+}  // namespace corvane
