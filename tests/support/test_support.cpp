@@ -237,6 +237,16 @@ int peerPortOf(int fd) {
     return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 ? portOf(peer) : -1;
 }
 
+int otherEndOf(int fd) {
+    sockaddr_in mine{};
+    socklen_t length = sizeof mine;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&mine), &length) != 0) return -1;
+    for (const int other : connectedSocketsOnPort(portOf(mine))) {
+        if (other != fd && peerPortOf(other) == portOf(mine)) return other;
+    }
+    return -1;
+}
+
 std::string congestionControlOf(int fd) {
     char name[32] = {};
     socklen_t length = sizeof name - 1;

@@ -111,6 +111,9 @@ int dataSegmentsIn(int fd);
 std::vector<int> connectedSocketsOnPort(int port);
 // The port at the other end of a connected socket, or -1.
 int peerPortOf(int fd);
+// This process's socket at the other end of a connection from one of its clients to one
+// of its servers, or -1.
+int otherEndOf(int fd);
 // The congestion control a TCP socket runs ("reno", "bbr", ...), or "" when unknown.
 std::string congestionControlOf(int fd);
 
