@@ -20,13 +20,7 @@ bool runCongestionControl(int socketFd, const std::string& name) {
 
 // What a new socket runs: the system's choice, read once.
 const std::string& systemCongestionControl() {
-    static const std::string name = [] {
-        const UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        char text[32] = {};
-        socklen_t length = sizeof text - 1;
-        if (!probe || ::getsockopt(probe.get(), IPPROTO_TCP, TCP_CONGESTION, text, &length) != 0) return std::string();
-        return std::string(text, ::strnlen(text, length));
-    }();
+    static const std::string name = congestionControlOf(UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)).get());
     return name;
 }
 
@@ -35,6 +29,13 @@ const std::string& systemCongestionControl() {
 bool shortenLossRecovery(int socketFd) {
     const int floor = lanRecoveryFloorMicros;
     return ::setsockopt(socketFd, IPPROTO_TCP, tcpRtoMinMicros, &floor, sizeof floor) == 0;
+}
+
+std::string congestionControlOf(int socketFd) {
+    char name[32] = {};
+    socklen_t length = sizeof name - 1;
+    if (::getsockopt(socketFd, IPPROTO_TCP, TCP_CONGESTION, name, &length) != 0) return {};
+    return std::string(name, ::strnlen(name, length));
 }
 
 bool leaveUnpaced(int socketFd) { return runCongestionControl(socketFd, "reno"); }

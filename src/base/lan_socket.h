@@ -2,6 +2,7 @@
 // Socket settings for connections inside one local network.
 
 #include <cstdint>
+#include <string>
 
 namespace corvane {
 
@@ -26,6 +27,9 @@ inline constexpr int64_t unpacedBytes = 16384;
 // most of a round trip. Before the connection, because bursts of a socket that once ran a
 // pacing one stay paced. Every user may choose reno; returns false where the kernel refused.
 bool leaveUnpaced(int socketFd);
+
+// The congestion control a socket runs ("reno", "bbr", ...); empty where it cannot be read.
+std::string congestionControlOf(int socketFd);
 
 // Runs the system's own congestion control again, for a connection about to send more
 // than unpacedBytes: it may cope better with a lossy link. Returns false where it failed.

@@ -247,12 +247,6 @@ int otherEndOf(int fd) {
     return -1;
 }
 
-std::string congestionControlOf(int fd) {
-    char name[32] = {};
-    socklen_t length = sizeof name - 1;
-    return ::getsockopt(fd, IPPROTO_TCP, TCP_CONGESTION, name, &length) == 0 ? std::string(name) : "";
-}
-
 namespace {
 
 std::optional<RawReply> exchange(RawClient& client, int port, const std::string& method, const std::string& target,

@@ -114,8 +114,6 @@ int peerPortOf(int fd);
 // This process's socket at the other end of a connection from one of its clients to one
 // of its servers, or -1.
 int otherEndOf(int fd);
-// The congestion control a TCP socket runs ("reno", "bbr", ...), or "" when unknown.
-std::string congestionControlOf(int fd);
 
 // Whether all the server sent before closing is a 503 {"error":"busy"}, as a full server
 // answers a newcomer it turns away; the bytes are added to the failure's message.

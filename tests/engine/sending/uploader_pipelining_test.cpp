@@ -269,7 +269,7 @@ TEST_F(UploaderPipelining, ASmallFileLeavesUnpacedAndEitherEndResendsALostLoneSe
     // on a connection that runs reno, and larger ones on one with the system's choice; the
     // server's replies go unpaced too.
     start();
-    const std::string systemChoice = test::congestionControlOf(UniqueFd(::socket(AF_INET, SOCK_STREAM, 0)).get());
+    const std::string systemChoice = congestionControlOf(UniqueFd(::socket(AF_INET, SOCK_STREAM, 0)).get());
     const struct {
         int64_t size;
         std::string congestion;
@@ -286,8 +286,8 @@ TEST_F(UploaderPipelining, ASmallFileLeavesUnpacedAndEitherEndResendsALostLoneSe
         ASSERT_EQ(sendersEnds.size(), 1u);
         const int serversEnd = test::otherEndOf(sendersEnds[0]);
         ASSERT_GE(serversEnd, 0);
-        EXPECT_EQ(test::congestionControlOf(sendersEnds[0]), c.congestion);
-        EXPECT_EQ(test::congestionControlOf(serversEnd), "reno");
+        EXPECT_EQ(congestionControlOf(sendersEnds[0]), c.congestion);
+        EXPECT_EQ(congestionControlOf(serversEnd), "reno");
         for (const int fd : {sendersEnds[0], serversEnd}) {
             int floorMicros = 0;
             socklen_t length = sizeof floorMicros;
