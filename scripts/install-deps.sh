@@ -16,7 +16,7 @@ app_packages=(
 test_packages=(
   clang libclang-rt-14-dev llvm
   libgtest-dev libgmock-dev librapidcheck-dev
-  iproute2 util-linux python3 python3-aiosmtpd openssl
+  iproute2 util-linux bindfs python3 python3-aiosmtpd openssl
   xvfb xauth dbus dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0 xdotool zbar-tools
   openbox x11-utils desktop-file-utils
   litmus cadaver
