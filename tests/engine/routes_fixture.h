@@ -84,6 +84,7 @@ protected:
         options.uploadLimits = uploadLimits;
         options.maxReceiveTasks = maxReceiveTasks;
         options.bodyGrace = bodyGrace;
+        options.onFinishStep = onFinishStep;
         server = std::make_shared<HTTPServer>("dev-1", "Desk", "tok", "", root, options);
         collectEvents(*server, controls);
         ASSERT_TRUE(server->start());
@@ -118,6 +119,7 @@ protected:
     size_t maxReceiveTasks = 1000;  // likewise
     std::chrono::milliseconds bodyGrace{20000};  // likewise
     std::function<void(RouteTable&)> addRoutes = addHookRows;  // likewise
+    std::function<void(FinishStep)> onFinishStep;  // likewise
     std::shared_ptr<ServerControls> controls = std::make_shared<ServerControls>();
     std::shared_ptr<HTTPServer> server;
 };

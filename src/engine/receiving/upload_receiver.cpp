@@ -344,8 +344,10 @@ void HTTPServer::uploadFinish(Connection& c) {
     if (reply.status == 500 && answeredAsStorage(c, reply.error)) return;
     sendJSON(c.fd, reply.status, reply.body);
     if (reply.spentFolder.empty()) return;
-    reached(options_, FinishStep::answered);
-    uploads_.keepSpare(reply.spentFolder);
+    c.afterReply = [this, spent = reply.spentFolder] {
+        reached(options_, FinishStep::answered);
+        uploads_.keepSpare(spent);
+    };
 }
 
 HTTPServer::JSONReply HTTPServer::failedReply(const char* text) {

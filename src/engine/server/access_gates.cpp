@@ -144,10 +144,10 @@ bool HTTPServer::admits(int fd, const HTTPReq& req, const RouteFacts& facts) con
     return true;
 }
 
-bool HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match) {
-    const bool keepAlive = keepsAlive(req);
-    if (admits(fd, req, routes_.factsFor(req.path))) route(fd, req, peerIP, match);
-    return keepAlive;
+HTTPServer::Handled HTTPServer::handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match) {
+    Handled handled{keepsAlive(req), {}};
+    if (admits(fd, req, routes_.factsFor(req.path))) handled.afterReply = route(fd, req, peerIP, match);
+    return handled;
 }
 
 }  // namespace corvane

@@ -511,12 +511,13 @@ void HTTPServer::serve(ConnectionSlot& slot) {
         replies.beforeHandling(true, more);
         int reading = ConnectionSlot::busy;
         if (!slot.phase.compare_exchange_strong(reading, ConnectionSlot::answering)) return;
-        const bool keepOpen = handle(fd, req, peer, match);
+        const Handled handled = handle(fd, req, peer, match);
         replies.afterHandling(more);
+        if (handled.afterReply) handled.afterReply();
         int answering = ConnectionSlot::answering;
         if (!slot.phase.compare_exchange_strong(answering, ConnectionSlot::busy)) return;
         // After stop, a connection answers the request in hand and then closes.
-        if (!keepOpen || !running_) return;
+        if (!handled.keepOpen || !running_) return;
     }
 }
 

@@ -339,10 +339,15 @@ private:
     // The gates in their order (Host, preflight, origin, PIN, team mode) with the facts
     // of the request's path; false when one answered the request.
     bool admits(int fd, const HTTPReq& req, const RouteFacts& facts) const;
-    // The gates, then route(); whether the connection stays open. `match` is the row
-    // the connection reader found for the request.
-    bool handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match);
-    void route(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match);
+    // What handling a request left for the connection reader.
+    struct Handled {
+        bool keepOpen = false;             // the connection stays open
+        std::function<void()> afterReply;  // to run once the reply has left
+    };
+    // The gates, then route(). `match` is the row the connection reader found for the request.
+    Handled handle(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match);
+    // The row's handler; the work it left for after the reply.
+    std::function<void()> route(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match);
     // A body longer than its row takes is never read: the gates and the row's headCheck
     // answer first, then 413 when the row has a text for it; the connection then closes.
     void refuseOversizeBody(int fd, const std::string& peerIP, const HTTPReq& req, RouteTable::Match& match);

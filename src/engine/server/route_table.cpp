@@ -192,13 +192,15 @@ const RouteFacts& RouteTable::factsFor(std::string_view path) const {
     return none;
 }
 
-void HTTPServer::route(int fd, const HTTPReq& req, const std::string& peerIP, RouteTable::Match& match) {
+std::function<void()> HTTPServer::route(int fd, const HTTPReq& req, const std::string& peerIP,
+                                        RouteTable::Match& match) {
     Connection c{*this, fd, peerIP, req, std::move(match.captures), {}, 0};
     if (match.route) {
         match.route->handler(c);
     } else {
         notFound(c);
     }
+    return std::move(c.afterReply);
 }
 
 }  // namespace corvane
