@@ -18,13 +18,12 @@ bool runCongestionControl(int socketFd, const std::string& name) {
     return ::setsockopt(socketFd, IPPROTO_TCP, TCP_CONGESTION, name.data(), socklen_t(name.size())) == 0;
 }
 
-// What a new socket runs: the system's choice, read once.
+}  // namespace
+
 const std::string& systemCongestionControl() {
     static const std::string name = congestionControlOf(UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)).get());
     return name;
 }
-
-}  // namespace
 
 bool shortenLossRecovery(int socketFd) {
     const int floor = lanRecoveryFloorMicros;

@@ -30,6 +30,8 @@ bool leaveUnpaced(int socketFd);
 
 // The congestion control a socket runs ("reno", "bbr", ...); empty where it cannot be read.
 std::string congestionControlOf(int socketFd);
+// What a new socket runs: the system's choice, read once.
+const std::string& systemCongestionControl();
 
 // Runs the system's own congestion control again, for a connection about to send more
 // than unpacedBytes: it may cope better with a lossy link. Returns false where it failed.

@@ -40,8 +40,8 @@ struct Connection {
     // Streamed rows only: how slowly the body may arrive before it is cut.
     BodyPace pace = {};
     // Rows whose body is read before their handler only: work left for once the reply has
-    // left (what a stored upload no longer needs). The connection reader runs it after the replies held back with this one were let go,
-    // so that the sender never waits for it.
+    // left (what a stored upload no longer needs). The connection reader runs it after the
+    // replies held back with this one were let go, so that the sender never waits for it.
     std::function<void()> afterReply = {};
 };
 

@@ -1,11 +1,9 @@
 // The ranged file download on "/d/".
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "base/lan_socket.h"
-#include "base/unique_fd.h"
 #include "engine/receiving/file_download.h"
 #include "engine/routes_fixture.h"
 
@@ -56,7 +54,7 @@ TEST_F(RoutesDownload, RepliesGoUnpacedAndALargerDownloadUnderTheSystemsCongesti
     // Small replies leave at once; a larger body may meet a lossy link, for which the
     // system's choice may do better.
     writeFile(root / "big.bin", std::string(size_t(unpacedBytes) + 1, 'b'));
-    const std::string systemChoice = congestionControlOf(UniqueFd(::socket(AF_INET, SOCK_STREAM, 0)).get());
+    const std::string& systemChoice = systemCongestionControl();
     RawClient client(server->port());
     const struct { const char* target; std::string congestion; } cases[] = {
         {"/d/t.bin", "reno"}, {"/d/big.bin", systemChoice}};

@@ -269,7 +269,7 @@ TEST_F(UploaderPipelining, ASmallFileLeavesUnpacedAndEitherEndResendsALostLoneSe
     // on a connection that runs reno, and larger ones on one with the system's choice; the
     // server's replies go unpaced too.
     start();
-    const std::string systemChoice = congestionControlOf(UniqueFd(::socket(AF_INET, SOCK_STREAM, 0)).get());
+    const std::string& systemChoice = systemCongestionControl();
     const struct {
         int64_t size;
         std::string congestion;
