@@ -1,6 +1,8 @@
 #include "engine/sending/uploader.h"
 
+#include <mutex>
 #include <sys/stat.h>
+#include <utility>
 
 #include "engine/sending/file_id.h"
 
@@ -20,6 +22,51 @@ bool hidden(const fs::path& path) {
     return !name.empty() && name[0] == '.';
 }
 
+// A transfer's updates on their way to the main thread, which one post takes together. Its
+// last update waits until its job has returned: until then the job's pipe may still close
+// the connection of its session, which that update hands to the next transfer.
+class UpdateBox {
+public:
+    // Keeps the update; true when a post must now take what waits.
+    bool put(TransferUpdate update) {
+        std::lock_guard guard(lock_);
+        updates_.push_back(std::move(update));
+        return postNeeded();
+    }
+    // The job returned; true when a post must now take what waits.
+    bool jobReturned() {
+        std::lock_guard guard(lock_);
+        returned_ = true;
+        return postNeeded();
+    }
+    // What may go, in the order it came.
+    std::vector<TransferUpdate> take() {
+        std::lock_guard guard(lock_);
+        posted_ = false;
+        const bool keepLast = !returned_ && !updates_.empty() && updates_.back().ended;
+        std::vector<TransferUpdate> taken;
+        taken.swap(updates_);
+        if (keepLast) {
+            updates_.push_back(std::move(taken.back()));
+            taken.pop_back();
+        }
+        return taken;
+    }
+
+private:
+    bool postNeeded() {
+        const bool waiting = updates_.size() > 1 || (updates_.size() == 1 && (returned_ || !updates_.front().ended));
+        if (posted_ || !waiting) return false;
+        posted_ = true;
+        return true;
+    }
+
+    std::mutex lock_;
+    std::vector<TransferUpdate> updates_;
+    bool returned_ = false;
+    bool posted_ = false;  // a post will take what waits
+};
+
 }  // namespace
 
 Uploader::Uploader(MainQueue& mainQueue, TransferClock clock, UploaderOptions options)
@@ -28,9 +75,6 @@ Uploader::Uploader(MainQueue& mainQueue, TransferClock clock, UploaderOptions op
 Uploader::~Uploader() {
     *alive_ = false;
     stopping_->store(true);
-    for (auto& [key, thread] : threads_) {
-        if (thread.joinable()) thread.join();
-    }
 }
 
 void Uploader::append(const std::vector<std::shared_ptr<TransferTask>>& more) {
@@ -125,16 +169,28 @@ void Uploader::start(const std::shared_ptr<TransferTask>& task, const PumpArgs& 
         idleSessions_.pop_back();
     }
     MainQueue& main = main_;
+    // Updates wait in the box for the main thread, which takes all of them at once: a small
+    // file's few updates come microseconds apart, and each post would wake the main thread.
     // The transfer's last update hands its session back before the next one starts.
-    auto report = [this, &main, alive = alive_, task, args, session](TransferUpdate update) {
-        main.post([this, alive, task, args, session, update = std::move(update)] {
+    auto box = std::make_shared<UpdateBox>();
+    auto deliver = [this, &main, alive = alive_, task, args, session, box] {
+        main.post([this, alive, task, args, session, box] {
+            const std::vector<TransferUpdate> updates = box->take();
             if (!*alive) return;
-            if (update.ended) idleSessions_.push_back(session);
-            apply(task, update, args);
+            for (const TransferUpdate& each : updates) {
+                if (each.ended) idleSessions_.push_back(session);
+                apply(task, each, args);
+            }
         });
     };
+    auto report = [box, deliver](TransferUpdate update) {
+        if (box->put(std::move(update))) deliver();
+    };
     TransferJob job{task, std::move(client), std::move(report), session, clock_, reach_[receiverOf(*task)].reached};
-    launch([job = std::move(job)] { job.run(); });
+    threads_.run([job = std::move(job), box, deliver] {
+        job.run();
+        if (box->jobReturned()) deliver();
+    });
 }
 
 void Uploader::apply(const std::shared_ptr<TransferTask>& task, const TransferUpdate& update, const PumpArgs& args) {
@@ -206,7 +262,7 @@ void Uploader::cancel(const std::shared_ptr<TransferTask>& task) {
     const auto client = clientForTarget(task->target, "", 0);
     if (!client) return;
     const std::string id = FileID::hash(task->fileName, task->totalSize, fileMTime(task->sourceURL), task->relPath);
-    launch([client = client->stoppedBy(stopping_).withTimeouts(options_.timeouts), id] { client.cancelUpload(id); });
+    threads_.run([client = client->stoppedBy(stopping_).withTimeouts(options_.timeouts), id] { client.cancelUpload(id); });
 }
 
 void Uploader::clearFinished() {
@@ -215,24 +271,6 @@ void Uploader::clearFinished() {
 }
 
 double Uploader::fileMTime(const fs::path& file) { return fileMTimeMs(file); }
-
-void Uploader::launch(std::function<void()> body) {
-    const uint64_t key = nextThreadKey_++;
-    MainQueue& main = main_;
-    threads_[key] = std::thread([this, &main, alive = alive_, key, body = std::move(body)] {
-        body();
-        main.post([this, alive, key] {
-            if (*alive) reap(key);
-        });
-    });
-}
-
-void Uploader::reap(uint64_t key) {
-    const auto found = threads_.find(key);
-    if (found == threads_.end()) return;
-    if (found->second.joinable()) found->second.join();
-    threads_.erase(found);
-}
 
 void Uploader::log(const std::string& line) const {
     if (onLog) onLog(line);

@@ -13,10 +13,10 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/main_queue.h"
+#include "engine/sending/job_threads.h"
 #include "engine/model.h"
 #include "engine/sending/transfer_job.h"
 #include "engine/sending/transfer_task.h"
@@ -100,9 +100,6 @@ private:
     // Where a task goes: the peer's address and port, or this device.
     static std::string receiverOf(const TransferTask& task);
     double now() const;
-    // Runs body on a thread of its own, joined on the main thread once it ended.
-    void launch(std::function<void()> body);
-    void reap(uint64_t key);
     void log(const std::string& line) const;
     void changed() const;
 
@@ -124,11 +121,12 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     // Set when the queue goes away: requests in flight are abandoned.
     std::shared_ptr<std::atomic<bool>> stopping_ = std::make_shared<std::atomic<bool>>(false);
-    uint64_t nextThreadKey_ = 0;
-    std::map<uint64_t, std::thread> threads_;
     // Handles of ended transfers, each keeping its connection open for the next
     // transfer: a folder of small files then costs no connection per file.
     std::vector<std::shared_ptr<CurlSession>> idleSessions_;
+    // Each transfer's and each cancel's network and disk work; last, so that its threads
+    // end before anything they use goes.
+    JobThreads threads_;
 };
 
 }  // namespace corvane
