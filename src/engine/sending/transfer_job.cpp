@@ -160,9 +160,11 @@ void TransferJob::run() const {
     // A failed status request counts as nothing held, unless no way led to a receiver
     // reached before: the link is down, and the queue keeps the file for when it is back.
     const auto status = APIClient::statusReply(pipe.reply());
-    if (!status.ok() && status.error->unreached && giveBackWhenUnreached) return giveBack(*status.error);
+    const bool answeredBefore = receiverAnswered && receiverAnswered->load();
+    if (!status.ok() && status.error->unreached && answeredBefore) return giveBack(*status.error);
     const bool reachedNow = status.ok() || !status.error->unreached;
     if (reachedNow) {
+        if (receiverAnswered) receiverAnswered->store(true);
         TransferUpdate update;
         update.reached = true;
         report(std::move(update));
@@ -191,7 +193,7 @@ void TransferJob::run() const {
     // From here a receiver reached before (or just now) that stops answering mid-file is a
     // link gone down too: the file waits with the others and resumes from what it holds.
     runSteps(api, pipe, steps, id, metaRequest.value, source, std::min(sent, t.totalSize),
-             reachedNow || giveBackWhenUnreached);
+             reachedNow || answeredBefore);
 }
 
 namespace {

@@ -97,9 +97,11 @@ struct TransferJob {
     // used by no other transfer meanwhile; a new one when empty.
     std::shared_ptr<CurlSession> session;
     TransferClock clock;  // the steady clock when empty
-    // Set when the queue reached this receiver before: a status request that finds no way
-    // to it ends the transfer as `unreached` rather than sending the meta into a dead link.
-    bool giveBackWhenUnreached = false;
+    // Set once a status request of any transfer to this receiver was answered (shared by
+    // them, so that a transfer that started before sees it too): from then a status request
+    // that finds no way to it ends the transfer as `unreached` rather than sending the meta
+    // into a dead link. None: never.
+    std::shared_ptr<std::atomic<bool>> receiverAnswered;
 
     void run() const;
 

@@ -203,7 +203,7 @@ void Uploader::apply(const std::shared_ptr<TransferTask>& task, const TransferUp
     if (update.log) log(*update.log);
     if (update.reached) {
         Reach& reach = reach_[receiverOf(*task)];
-        reach.reached = true;
+        reach.reached->store(true);
         if (reach.lostSince) markOutOfReach(receiverOf(*task), false);
         reach.lostSince.reset();
     }

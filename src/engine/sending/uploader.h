@@ -105,7 +105,8 @@ private:
 
     // What the queue knows of one receiver's reach.
     struct Reach {
-        bool reached = false;             // one of its status requests was answered
+        // One of its status requests was answered: set by the transfer that heard it.
+        std::shared_ptr<std::atomic<bool>> reached = std::make_shared<std::atomic<bool>>(false);
         std::optional<double> lostSince;  // the first try since then that found no way to it
         bool resting = false;             // no transfer to it starts until the pause ends
     };
