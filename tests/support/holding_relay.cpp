@@ -42,6 +42,15 @@ bool readMore(int fd, std::string& into) {
     return true;
 }
 
+// Whether the client reset the connection (closed it without lingering).
+bool wasReset(int fd) {
+    pollfd look{fd, POLLIN, 0};
+    if (::poll(&look, 1, 0) == 1 && (look.revents & POLLERR)) return true;
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0;
+}
+
 int64_t contentLength(const std::string& head) {
     std::string lower(head);
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
@@ -130,11 +139,15 @@ bool HoldingRelay::pass(int to, const std::string& bytes, size_t count) {
     return waitSpoken() && sendAll(to, bytes.data(), count);
 }
 
+bool HoldingRelay::passUp(int client, int server, const std::string& bytes, size_t count) {
+    return waitSpoken() && !wasReset(client) && sendAll(server, bytes.data(), count);
+}
+
 bool HoldingRelay::passBody(int client, int server, std::string& buffer, int64_t count) {
     while (count > 0) {
         if (buffer.empty() && !readMore(client, buffer)) return false;
         const size_t n = size_t(std::min<int64_t>(count, int64_t(buffer.size())));
-        if (!pass(server, buffer, n)) return false;
+        if (!passUp(client, server, buffer, n)) return false;
         buffer.erase(0, n);
         count -= int64_t(n);
     }
@@ -203,7 +216,7 @@ void HoldingRelay::relayRequests(Relayed& relayed) {
         Hold* hold = holdFor(head.substr(0, head.find("\r\n")));
         const int64_t before = hold ? std::min(hold->bodyBytes, length) : length;
         if (hold && hold->bodyBytes == 0) waitReleased(*hold);
-        bool passed = pass(relayed.server, head, head.size()) && passBody(relayed.client, relayed.server, buffer, before);
+        bool passed = passUp(relayed.client, relayed.server, head, head.size()) && passBody(relayed.client, relayed.server, buffer, before);
         if (passed && hold && hold->bodyBytes > 0) waitReleased(*hold);
         passed = passed && passBody(relayed.client, relayed.server, buffer, length - before);
         if (!passed) {

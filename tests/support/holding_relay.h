@@ -3,7 +3,8 @@
 // its own, that holds chosen requests on their way until the test lets them go on: a
 // client such as the send queue then reaches the server in the order a test needs. It can
 // also go silent as a link that went down does: nothing moves either way and nothing new
-// connects until it comes back, when what was sent meanwhile goes on.
+// connects until it comes back, when what was sent meanwhile goes on, but for what a
+// client sent on a connection it reset meanwhile: its kernel dropped that undelivered.
 
 #include <condition_variable>
 #include <cstdint>
@@ -63,6 +64,8 @@ private:
     bool waitSpoken();
     // Sends the first `count` bytes once the relay is not silent.
     bool pass(int to, const std::string& bytes, size_t count);
+    // The same toward the server, unless the client reset its connection first.
+    bool passUp(int client, int server, const std::string& bytes, size_t count);
     // Sends `count` body bytes: first those already read, then from the client.
     bool passBody(int client, int server, std::string& buffer, int64_t count);
 

@@ -131,6 +131,14 @@ CurlResult PipeConnection::open(const std::string& url, const PipeLimits& limits
     return result;
 }
 
+void PipeConnection::abort() {
+    // No linger: the socket resets and its kernel drops what it has not delivered yet,
+    // rather than sending it on for as long as the link takes to come back.
+    const linger none{1, 0};
+    if (fd_ >= 0) ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &none, sizeof none);
+    close();
+}
+
 void PipeConnection::close() {
     if (curl_) curl_easy_cleanup(static_cast<CURL*>(curl_));  // closes the socket too
     curl_ = nullptr;

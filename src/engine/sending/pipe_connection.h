@@ -59,6 +59,10 @@ public:
     // (leaveUnpaced).
     CurlResult open(const std::string& url, const PipeLimits& limits, bool small = false);
     void close();
+    // Closes it giving up the requests written on it whose replies were not read: none of
+    // their bytes still in this host's hands goes on, so a receiver that comes back within
+    // reach never acts on a request its sender already counted as failed.
+    void abort();
     // Writes the request whole. A failed write leaves the connection unwritable; its
     // replies still due may yet be read.
     CurlResult write(const PipeRequest& request, const PipeLimits& limits);

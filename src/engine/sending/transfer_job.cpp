@@ -93,12 +93,13 @@ void TransferJob::end(TransferUpdate update) const {
     report(std::move(update));
 }
 
-void TransferJob::giveBack(const APIError& error) const {
+void TransferJob::giveBack(const APIError& error, bool finishUnanswered) const {
     TransferUpdate update;
     if (cancelled()) {
         update.state = TransferState::cancelled();
     } else {
         update.unreached = error;
+        update.finishUnanswered = finishUnanswered;
     }
     end(std::move(update));
 }
@@ -140,6 +141,21 @@ void TransferJob::run() const {
 
     UploadPipe pipe = api.uploadPipe();
     if (t.totalSize <= unpacedBytes) pipe.carrySmallFile();
+    // Read when a request fails: another transfer may have heard the receiver meanwhile.
+    const auto answeredBefore = [this] { return receiverAnswered && receiverAnswered->load(); };
+    const auto heard = [this] {
+        if (receiverAnswered) receiverAnswered->store(true);
+        TransferUpdate update;
+        update.reached = true;
+        report(std::move(update));
+    };
+    if (t.finishUnanswered) {
+        std::optional<APIError> unreached;
+        const auto item = finishOfLastTry(api, pipe, id, unreached);
+        if (!unreached) heard();
+        if (item) return stored(*item);
+        if (unreached && answeredBefore()) return giveBack(*unreached, true);
+    }
     // A file of one chunk goes whole before any reply is read: status, meta, chunk and
     // finish in one round trip, leaving together. Should the status show the chunk held,
     // it goes again and replaces the same bytes.
@@ -160,15 +176,9 @@ void TransferJob::run() const {
     // A failed status request counts as nothing held, unless no way led to a receiver
     // reached before: the link is down, and the queue keeps the file for when it is back.
     const auto status = APIClient::statusReply(pipe.reply());
-    const bool answeredBefore = receiverAnswered && receiverAnswered->load();
-    if (!status.ok() && status.error->unreached && answeredBefore) return giveBack(*status.error);
+    if (!status.ok() && status.error->unreached && answeredBefore()) return giveBack(*status.error, whole);
     const bool reachedNow = status.ok() || !status.error->unreached;
-    if (reachedNow) {
-        if (receiverAnswered) receiverAnswered->store(true);
-        TransferUpdate update;
-        update.reached = true;
-        report(std::move(update));
-    }
+    if (reachedNow) heard();
     const std::set<int64_t> held = status.ok() ? heldChunks(status.value, t.totalSize) : std::set<int64_t>{};
     int64_t sent = 0;
     if (!held.empty()) {
@@ -193,7 +203,7 @@ void TransferJob::run() const {
     // From here a receiver reached before (or just now) that stops answering mid-file is a
     // link gone down too: the file waits with the others and resumes from what it holds.
     runSteps(api, pipe, steps, id, metaRequest.value, source, std::min(sent, t.totalSize),
-             reachedNow || answeredBefore);
+             reachedNow || answeredBefore());
 }
 
 namespace {
@@ -241,6 +251,18 @@ std::optional<FileItem> TransferJob::drainAfterRefusal(UploadPipe& pipe, const s
     }
 }
 
+std::optional<FileItem> TransferJob::finishOfLastTry(const APIClient& api, UploadPipe& pipe, const std::string& id,
+                                                    std::optional<APIError>& unreached) const {
+    // The receiver keeps a stored finish's reply a while for the same finish heard again,
+    // and a finish of an upload it holds whole stores it: either way the file is there
+    // once, where a new meta would begin the upload anew and store it a second time.
+    pipe.send(api.finishRequest(id));
+    const auto finished = APIClient::finishReply(pipe.reply());
+    if (finished.ok()) return finished.value;
+    if (finished.error->unreached) unreached = finished.error;
+    return std::nullopt;  // no such upload, or not whole: it goes from the start
+}
+
 void TransferJob::stored(const FileItem& item) const {
     TransferUpdate done;
     done.state = TransferState::done();
@@ -254,12 +276,12 @@ void TransferJob::stored(const FileItem& item) const {
 void TransferJob::runSteps(const APIClient& api, UploadPipe& pipe, std::vector<UploadStep>& steps,
                            const std::string& id, const PipeRequest& metaRequest, ChunkSource& source,
                            int64_t sent, bool mayGiveBack) const {
-    const auto failOrGiveBack = [&](const APIError& error) {
-        if (error.unreached && mayGiveBack) return giveBack(error);
-        fail(error);
-    };
     TransferSpeed speed(clock, sent);
     size_t next = pipe.waiting();  // the steps at the front already went
+    const auto failOrGiveBack = [&](const APIError& error) {
+        if (error.unreached && mayGiveBack) return giveBack(error, next == steps.size());
+        fail(error);
+    };
     size_t answered = 0;
     // A chunk stored is told at once, also while the next one goes out.
     const auto chunkStored = [&](const UploadStep& step) {

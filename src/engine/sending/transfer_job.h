@@ -36,6 +36,7 @@ struct TransferUpdate {
     // The status request found no way to a receiver reached before: the upload ended
     // without a state of its own, for the queue to try it again or fail it.
     std::optional<APIError> unreached;
+    bool finishUnanswered = false;   // with unreached: a finish went and was not answered
     bool ended = false;              // the upload is over and its slot free
 };
 
@@ -120,7 +121,11 @@ private:
     std::optional<FileItem> drainAfterRefusal(UploadPipe& pipe, const std::vector<UploadStep>& steps,
                                               size_t refused) const;
     void stored(const FileItem& item) const;
-    void giveBack(const APIError& error) const;
+    void giveBack(const APIError& error, bool finishUnanswered) const;
+    // The finish again, alone, after a try whose finish went unanswered: the file when that
+    // finish (or this one) stored it.
+    std::optional<FileItem> finishOfLastTry(const APIClient& api, UploadPipe& pipe, const std::string& id,
+                                            std::optional<APIError>& unreached) const;
     void end(TransferUpdate update) const;
     void fail(const std::string& text) const;
     // A failed request: the queue shows its description, the log keeps the library's text;

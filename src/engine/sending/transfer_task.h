@@ -52,6 +52,9 @@ public:
     // Waiting because its receiver, reached before, could not be reached at the last try;
     // cleared once it answers again (the queue tries it again meanwhile).
     bool receiverOutOfReach = false;
+    // Given back after its finish went out unanswered: that finish may have stored the file,
+    // so the next try asks the finish again before anything else.
+    bool finishUnanswered = false;
 
     // Set by Uploader::cancel on the main thread; the upload reads it between steps.
     std::atomic<bool> cancelRequested{false};

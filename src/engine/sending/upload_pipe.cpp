@@ -12,7 +12,7 @@ UploadPipe::UploadPipe(PipeConnection& connection, std::string url, PipeLimits l
       resendPause_(resendPause) {}
 
 UploadPipe::~UploadPipe() {
-    if (std::any_of(queue_.begin(), queue_.end(), [](const Entry& e) { return e.written; })) connection_.close();
+    if (std::any_of(queue_.begin(), queue_.end(), [](const Entry& e) { return e.written; })) connection_.abort();
 }
 
 void UploadPipe::send(PipeRequest request) {
@@ -59,7 +59,7 @@ bool UploadPipe::write(Entry& entry) {
 }
 
 void UploadPipe::lose(bool fallBack) {
-    connection_.close();
+    connection_.abort();
     answeredHere_ = false;
     for (Entry& entry : queue_) entry.written = false;
     if (fallBack) pipelined_ = false;

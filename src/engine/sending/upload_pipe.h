@@ -24,8 +24,8 @@ public:
     // url: where the connection goes ("http://host:port/...").
     UploadPipe(PipeConnection& connection, std::string url, PipeLimits limits, int freshTries,
                std::chrono::milliseconds resendPause = std::chrono::milliseconds(250));
-    // A pipe given up with replies still due closes its connection: they would be read
-    // as the replies of the next upload's requests.
+    // A pipe given up with replies still due aborts its connection (PipeConnection::abort):
+    // they would be read as the replies of the next upload's requests.
     ~UploadPipe();
     UploadPipe(const UploadPipe&) = delete;
     UploadPipe& operator=(const UploadPipe&) = delete;
@@ -59,8 +59,8 @@ private:
     };
     // Writes the entry, opening a connection first when none can take it.
     bool write(Entry& entry);
-    // The connection is given up: every request still due goes again, one at a time when
-    // `fallBack`.
+    // The connection is given up and aborted: every request still due goes again, one at a
+    // time when `fallBack`.
     void lose(bool fallBack);
     bool pauseBeforeResend() const;
     CurlResult awaitReply(bool sendAgain);

@@ -207,7 +207,10 @@ void Uploader::apply(const std::shared_ptr<TransferTask>& task, const TransferUp
         if (reach.lostSince) markOutOfReach(receiverOf(*task), false);
         reach.lostSince.reset();
     }
-    if (update.unreached) unreached(task, *update.unreached, args);
+    if (update.unreached) {
+        task->finishUnanswered = update.finishUnanswered;
+        unreached(task, *update.unreached, args);
+    }
     if (update.ended) {
         --activeCount_;
         pump(args.target, args.pinOverride, args.token, args.myPort);

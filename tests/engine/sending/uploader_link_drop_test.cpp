@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <filesystem>
 #include <iterator>
+#include <mutex>
 
 #include "engine/sending/file_id.h"
 #include "engine/sending/uploader.h"
@@ -24,11 +26,47 @@
 namespace corvane::test {
 namespace {
 
+namespace fs = std::filesystem;
+
 using namespace std::chrono_literals;
 using Kind = TransferState::Kind;
 
 constexpr int kFiles = 8;
 constexpr int64_t kFileSize = 200000;
+
+// Holds the first finish that stores a file at its step `at` (its file stored, its reply
+// not yet written) until opened.
+class FinishGate {
+public:
+    void holdAt(FinishStep at) {
+        std::lock_guard guard(lock_);
+        at_ = at;
+    }
+    void pass(FinishStep step) {
+        std::unique_lock guard(lock_);
+        if (!at_ || step != *at_ || holding_) return;
+        holding_ = true;
+        opened_.wait(guard, [&] { return open_; });
+    }
+    bool holding() {
+        std::lock_guard guard(lock_);
+        return holding_;
+    }
+    void open() {
+        {
+            std::lock_guard guard(lock_);
+            open_ = true;
+        }
+        opened_.notify_all();
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable opened_;
+    std::optional<FinishStep> at_;
+    bool holding_ = false;
+    bool open_ = false;
+};
 
 class LinkDrop : public ::testing::Test {
 protected:
@@ -36,6 +74,7 @@ protected:
         ServerOptions options;
         options.firstPort = testPortBase(20);
         options.lastPort = options.firstPort + 19;
+        options.onFinishStep = [gate = gate](FinishStep step) { gate->pass(step); };
         server = std::make_shared<HTTPServer>("dev", "Desk", "", "", sandbox / "recv", options);
         ASSERT_TRUE(server->start());
         relay = std::make_unique<HoldingRelay>(server->port(), "127.0.0.2");
@@ -45,6 +84,7 @@ protected:
         }
     }
     void TearDown() override {
+        gate->open();
         uploader.reset();
         relay.reset();
         if (server) stopAndDrain(*server);
@@ -104,11 +144,20 @@ protected:
         for (const auto& t : tasks) text += t->fileName + " " + std::to_string(int(t->state.kind)) + t->state.message + "; ";
         return text;
     }
-    bool storedWhole(const TransferTask& task) const {
-        return readFile(sandbox / "recv" / "album" / task.fileName) == readFile(task.sourceURL);
+    bool storedWhole(const TransferTask& task, const std::string& folder = "album") const {
+        return readFile(sandbox / "recv" / folder / task.fileName) == readFile(task.sourceURL);
+    }
+    long filesIn(const std::string& folder) const {
+        return long(std::distance(fs::directory_iterator(sandbox / "recv" / folder), fs::directory_iterator{}));
+    }
+    // The status request of the file, as its request line shows it.
+    std::string statusOf(const std::string& folder, const std::string& name) const {
+        const fs::path file = sandbox / "out" / folder / name;
+        return "/api/upload/" + idOf(TransferTask(name, folder + "/" + name, kFileSize, file, std::nullopt)) + " ";
     }
 
     Sandbox sandbox;
+    std::shared_ptr<FinishGate> gate = std::make_shared<FinishGate>();
     std::shared_ptr<HTTPServer> server;
     std::unique_ptr<HoldingRelay> relay;
     TestLoop loop;
@@ -156,8 +205,39 @@ TEST_F(LinkDrop, AFileCutMidSendWaitsAndResumesFromTheChunksTheReceiverHolds) {
     EXPECT_FALSE(tasks[0]->receiverOutOfReach);
     EXPECT_EQ(readFile(sandbox / "recv" / "big" / "big.bin"), readFile(tasks[0]->sourceURL));
     // Requests written ahead into the dead link and delivered once it came back store no second copy.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sandbox / "recv" / "big"),
-                            std::filesystem::directory_iterator{}), 1);
+    EXPECT_EQ(filesIn("big"), 1);
+}
+
+TEST_F(LinkDrop, AFileWhoseFinishStoredItWhileItsReplyWasLostIsStoredOnceWhenTriedAgain) {
+    writeFile(sandbox / "out" / "one" / "a.jpg", test::patterned(kFileSize, 9));
+    // The reply waits until the file ended: its sender times out on it and tries again.
+    gate->holdAt(FinishStep::setAside);
+    send(10min, "one", 500ms);
+    ASSERT_TRUE(loop.runUntil([&] { return gate->holding(); })) << states();
+    ASSERT_TRUE(ended()) << states();
+    gate->open();
+
+    EXPECT_EQ(tasks[0]->state.kind, Kind::done) << states();
+    EXPECT_TRUE(storedWhole(*tasks[0], "one"));
+    EXPECT_EQ(filesIn("one"), 1);
+}
+
+TEST_F(LinkDrop, AFileAskedAboutBeforeItsReceiverFirstAnsweredWaitsForTheLinkAsTheOthersDo) {
+    for (const char* name : {"a.jpg", "b.jpg"}) writeFile(sandbox / "out" / "two" / name, test::patterned(kFileSize, 5));
+    // a.jpg's status request waits in the link while b.jpg is answered and stored.
+    const std::string statusA = statusOf("two", "a.jpg");
+    relay->hold(statusA, 0);
+    send(10min, "two", 2000ms);
+    ASSERT_EQ(tasks.size(), 2u);
+    ASSERT_TRUE(loop.runUntil([&] { return relay->holding(statusA) && count(Kind::done) == 1; })) << states();
+    relay->goSilent();
+    relay->release(statusA);
+    ASSERT_TRUE(loop.runUntil([&] { return allWaitingMarked(1); }, 30s)) << states();
+    relay->comeBack();
+    ASSERT_TRUE(ended()) << states();
+
+    EXPECT_EQ(count(Kind::done), 2) << states();
+    for (const auto& task : tasks) EXPECT_TRUE(storedWhole(*task, "two")) << task->fileName;
 }
 
 TEST_F(LinkDrop, ALinkThatStaysDownFailsEveryFileLeftWithItsReasonOnceTheQueueStopsWaiting) {
