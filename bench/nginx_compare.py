@@ -3,7 +3,7 @@
 
 Run after ./scripts/build.sh, as root (it installs packages and mounts a tmpfs):
 
-    python3 bench/nginx_compare.py [--rounds N] [--size-mib M] [--big]
+    python3 bench/nginx_compare.py [--rounds N] [--size-mib M] [--big] [--against BUILD]
 
 It first installs what is missing with apt-get (nginx-light, libnginx-mod-http-dav-ext,
 wrk; the nginx service is kept from starting), then re-runs itself inside
@@ -40,8 +40,18 @@ measures per round, the order of ours and the peer alternating from round to rou
 With --big it also uploads a 10 GiB file on the disk: the chunk route (finish apart), the
 NAS streamed upload and nginx's PUT, each round starting with the next of the three.
 
+With --against BUILD (the build folder of another checkout, e.g. a build of main) the base
+build's peer_server and storage_server run too, each on folders of its own filled as ours
+are, and every figure of ours is measured for them as well, with the base build's
+chunk_client and bench_uploader, in the same rounds: ours, the base's and nginx's in turn,
+each round starting with the next of the three (with --big the five 10 GiB uploads: our
+chunk route and NAS upload, the base's two, then nginx's). "chunk vs NAS 10G", which sets
+two of our own routes side by side, has no base figure; instead the 10 GiB NAS upload gets
+a line of its own ("NAS upload 10G", beside nginx's PUT).
+
 It prints, per storage kind, every figure beside its peer as min / median / max over the
-rounds, the ratio (always "> 1 is better for us") with its target, and then the raw
+rounds, the ratio (always "> 1 is better for us") with its target (with --against also the
+base's figure and the ratio ours / base, "> 1 is better for us" too), and then the raw
 figures of every round. Every process and folder it made is removed at the end, also on
 Ctrl+C or an error.
 """
@@ -65,7 +75,14 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent
 BUILD = REPO / "build"
-PROGRAMS = {name: BUILD / name for name in ("peer_server", "storage_server", "chunk_client", "bench_uploader")}
+PROGRAM_NAMES = ("peer_server", "storage_server", "chunk_client", "bench_uploader")
+
+
+def programs_of(build):
+    return {name: build / name for name in PROGRAM_NAMES}
+
+
+PROGRAMS = programs_of(BUILD)
 PACKAGES = ["nginx-light", "libnginx-mod-http-dav-ext", "wrk"]
 DAV_EXT = Path("/usr/lib/nginx/modules/ngx_http_dav_ext_module.so")
 POLICY_RC = Path("/usr/sbin/policy-rc.d")
@@ -114,12 +131,19 @@ def install_missing(packages=PACKAGES):
             POLICY_RC.unlink()
 
 
-def run_outside(argv):
+def absent_programs(build):
+    return [name for name, path in programs_of(build).items() if not path.exists()]
+
+
+def run_outside(argv, against):
     if os.geteuid() != 0:
         sys.exit("nginx_compare: run as root (it installs packages and mounts a tmpfs)")
     absent = [str(path) for path in PROGRAMS.values() if not path.exists()]
     if absent:
         sys.exit("nginx_compare: build first (./scripts/build.sh); missing " + ", ".join(absent))
+    if against and absent_programs(against):
+        missing = " ".join(absent_programs(against))
+        sys.exit(f"nginx_compare: the base build {against} lacks {missing} (ninja -C {against} {missing})")
     install_missing()
     if not DAV_EXT.exists():
         sys.exit(f"nginx_compare: {DAV_EXT} is missing (libnginx-mod-http-dav-ext)")
@@ -229,11 +253,13 @@ def read_into_cache(*paths):
 # ---------------------------------------------------------------- the servers
 
 class OurServer:
-    """build/peer_server or build/storage_server on its own folder."""
+    """peer_server or storage_server of a build (programs: its programs, whose clients
+    measure it) on its own folder."""
 
-    def __init__(self, program, root, first_port):
+    def __init__(self, programs, program, root, first_port):
+        self.programs = programs
         self.root = root
-        self.process = subprocess.Popen([str(PROGRAMS[program]), str(root), str(first_port)], stdin=subprocess.PIPE,
+        self.process = subprocess.Popen([str(programs[program]), str(root), str(first_port)], stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, text=True, preexec_fn=die_with_parent)
         line = self.process.stdout.readline().strip()
         if not line.isdigit():
@@ -283,6 +309,8 @@ http {{
 
 
 class Nginx:
+    programs = PROGRAMS  # its clients (chunk_client's plain PUTs) are ours
+
     def __init__(self, work, root, body_temp):
         self.root = root
         self.port = free_port()
@@ -327,14 +355,15 @@ def settle():
 
 
 def upload_ours(server, source):
-    """Seconds of the whole upload and of its finish."""
-    out = run([PROGRAMS["chunk_client"], "upload", server.port, source], timeout=3600)
+    """Seconds of the whole upload and of its finish, by the server's own build's chunk_client."""
+    out = run([server.programs["chunk_client"], "upload", server.port, source], timeout=3600)
     fields = out.split()
     return float(fields[1]), float(fields[3])
 
 
-def uploader_seconds(*args):
-    out = run([PROGRAMS["bench_uploader"], *args], timeout=3600)
+def uploader_seconds(server, mode, source):
+    """Seconds the server's own build's bench_uploader takes to send source (mode --to or --folder)."""
+    out = run([server.programs["bench_uploader"], mode, server.port, source], timeout=3600)
     found = re.search(r": done in ([0-9.]+) s", out)
     if not found:
         raise RuntimeError("send queue: " + out.strip())
@@ -421,7 +450,7 @@ def burst_memory(server, mode):
     sampler = threading.Thread(target=sample)
     sampler.start()
     try:
-        out = run([PROGRAMS["chunk_client"], mode, server.port, BURST_CHUNKS])
+        out = run([server.programs["chunk_client"], mode, server.port, BURST_CHUNKS])
     finally:
         stop.set()
         sampler.join()
@@ -429,126 +458,6 @@ def burst_memory(server, mode):
     time.sleep(2)
     return {"idle": idle, "peak": max(hwm, peak_sampled[0]), "hwm": hwm, "sampled": peak_sampled[0],
             "after": resident(), "burst_s": float(out.split()[1])}
-
-
-def in_order(ours_first, *measures):
-    """Runs the measurements forward in a round where ours go first, else backward; their
-    results in the given order."""
-    order = list(range(len(measures)))
-    if not ours_first:
-        order.reverse()
-    results = [None] * len(measures)
-    for k in order:
-        results[k] = measures[k]()
-    return results
-
-
-def settled(measure):
-    """The measurement, run after a settle."""
-    def run_settled():
-        settle()
-        return measure()
-    return run_settled
-
-
-def mb_per_s(size, seconds):
-    return size / 1e6 / seconds
-
-
-def one_round(number, setup, sources, size, kind):
-    """The figures of one round: {name: (ours, peer)} in the units shown, and raw extras."""
-    ours_first = number % 2 == 0
-    peer, team, nginx = setup["peer"], setup["team"], setup["nginx"]
-    source, small = sources["file"], sources["small"]
-    f = {}
-    raw = {"first": "ours" if ours_first else "nginx"}
-
-    def remove_uploads():
-        remove_top_files(peer.root)
-        remove_top_files(team.root)
-        remove_top_files(nginx.root, keep={"info.json"})
-
-    remove_uploads()
-    (up_s, raw["finish_s"]), nginx_s = in_order(
-        ours_first, settled(lambda: upload_ours(peer, source)), settled(lambda: curl_put(nginx.url + "/x.bin", source)))
-    f["chunk upload"] = (mb_per_s(size, up_s), mb_per_s(size, nginx_s))
-    f["finish (join)"] = (raw["finish_s"], None)
-
-    def download_pair(ours_url, ours_file, peer_url, peer_file):
-        # One file for both: two copies of the same bytes are not served alike (where their
-        # pages lie decides as much as the server).
-        peer_file.unlink(missing_ok=True)
-        os.link(ours_file, peer_file)
-
-        def cached(url, path):
-            return lambda: (read_into_cache(path), curl_get(url, size))[1]
-        mine, theirs = in_order(ours_first, cached(ours_url, ours_file), cached(peer_url, peer_file))
-        return mb_per_s(size, mine), mb_per_s(size, theirs)
-
-    f["download"] = download_pair(peer.url + "/d/bench.bin", peer.root / "bench.bin",
-                                  nginx.url + "/x.bin", nginx.root / "x.bin")
-    remove_uploads()
-
-    if kind == "disk":
-        (up_s, _), nginx_s = in_order(
-            ours_first, settled(lambda: with_writer(peer.root.parent, lambda: upload_ours(peer, source))),
-            settled(lambda: with_writer(peer.root.parent, lambda: curl_put(nginx.url + "/x.bin", source))))
-        f["upload + writer"] = (mb_per_s(size, up_s), mb_per_s(size, nginx_s))
-        remove_uploads()
-
-    sendq_s, curl_s = in_order(
-        ours_first, settled(lambda: uploader_seconds("--to", peer.port, source)),
-        settled(lambda: curl_put(nginx.url + "/q.bin", source)))
-    f["send queue"] = (mb_per_s(size, sendq_s), mb_per_s(size, curl_s))
-    remove_uploads()
-
-    def remove_small():
-        remove_tree(peer.root / small.name)
-        remove_tree(nginx.root / small.name)
-
-    remove_small()
-    folder_s, curl_s = in_order(
-        ours_first, settled(lambda: uploader_seconds("--folder", peer.port, small)),
-        settled(lambda: curl_put_many(nginx.url, small)))
-    f["folder 3000 files"] = (SMALL_FILES / folder_s, SMALL_FILES / curl_s)
-    remove_small()
-
-    for connections in INFO_CONNECTIONS:
-        (mine, raw[f"info{connections}_ours_err"]), (theirs, raw[f"info{connections}_peer_err"]) = in_order(
-            ours_first, lambda: wrk_rate(peer.url + "/api/info", connections),
-            lambda: wrk_rate(nginx.url + "/info.json", connections))
-        f[f"info c={connections}"] = (mine, theirs)
-
-    list_s, find_s = in_order(
-        ours_first, lambda: median_seconds(lambda: curl_get(peer.url + "/api/files")),
-        lambda: median_seconds(lambda: find_seconds(peer.root)))
-    f["listing"] = (list_s * 1000, find_s * 1000)
-
-    raw["rss_ours"], raw["rss_peer"] = in_order(
-        ours_first, lambda: burst_memory(peer, "burst"), lambda: burst_memory(nginx, "puts"))
-    f["burst peak RSS"] = (raw["rss_ours"]["peak"], raw["rss_peer"]["peak"])
-    remove_uploads()
-
-    nas_s, nginx_s = in_order(
-        ours_first, settled(lambda: curl_put(team.url + "/api/fs/upload?name=nas.bin", source, codes=("200",))),
-        settled(lambda: curl_put(nginx.url + "/n.bin", source)))
-    f["NAS upload"] = (mb_per_s(size, nas_s), mb_per_s(size, nginx_s))
-    remove_uploads()
-
-    dav_s, nginx_s = in_order(
-        ours_first, settled(lambda: curl_put(team.url + "/dav/dav.bin", source)),
-        settled(lambda: curl_put(nginx.url + "/w.bin", source)))
-    f["WebDAV PUT"] = (mb_per_s(size, dav_s), mb_per_s(size, nginx_s))
-    f["WebDAV GET"] = download_pair(team.url + "/dav/dav.bin", team.root / "dav.bin",
-                                    nginx.url + "/w.bin", nginx.root / "w.bin")
-    remove_uploads()
-
-    for connections in PROPFIND_CONNECTIONS:
-        (mine, raw[f"propfind{connections}_ours_err"]), (theirs, raw[f"propfind{connections}_peer_err"]) = in_order(
-            ours_first, lambda: wrk_rate(team.url + "/dav/listed/", connections, setup["propfind_lua"]),
-            lambda: wrk_rate(nginx.url + "/listed/", connections, setup["propfind_lua"]))
-        f[f"PROPFIND c={connections}"] = (mine, theirs)
-    return f, raw
 
 
 def in_turn(number, *measures):
@@ -562,10 +471,167 @@ def in_turn(number, *measures):
     return results
 
 
-def big_round(number, setup, source, size):
-    """The 10 GiB figures: chunk route, NAS streamed upload and nginx's PUT."""
+def in_round(number, ours, peer, base=None):
+    """Ours, the peer's and, given one, the base's measurement, in turn in the order ours,
+    base, peer (without a base: ours first in even rounds, the peer first in odd ones);
+    their results as (ours, peer, base), base None when not given."""
+    if base is None:
+        mine, theirs = in_turn(number, ours, peer)
+        return mine, theirs, None
+    mine, based, theirs = in_turn(number, ours, base, peer)
+    return mine, theirs, based
+
+
+def first_of(number, base_too):
+    """Whose measurement runs first in the round."""
+    names = ("ours", "base", "nginx") if base_too else ("ours", "nginx")
+    return names[number % len(names)]
+
+
+def settled(measure):
+    """The measurement, run after a settle."""
+    def run_settled():
+        settle()
+        return measure()
+    return run_settled
+
+
+def mb_per_s(size, seconds):
+    return None if seconds is None else size / 1e6 / seconds
+
+
+def one_round(number, setup, sources, size, kind):
+    """The figures of one round: {name: (ours, peer, base)} in the units shown (base None
+    without a base build), and raw extras."""
     peer, team, nginx = setup["peer"], setup["team"], setup["nginx"]
-    raw = {"first": ("chunk", "NAS", "nginx")[number % 3]}
+    base_peer, base_team = setup["base_peer"], setup["base_team"]
+    source, small = sources["file"], sources["small"]
+    f = {}
+    raw = {"first": first_of(number, base_peer is not None)}
+
+    def three(ours, theirs, based):
+        """in_round, the base's measurement left out without a base build."""
+        return in_round(number, ours, theirs, based if base_peer else None)
+
+    def remove_uploads():
+        for server in (peer, team, base_peer, base_team):
+            if server:
+                remove_top_files(server.root)
+        remove_top_files(nginx.root, keep={"info.json"})
+
+    def chunk_upload(server):
+        """MB/s of the upload and seconds of its finish."""
+        up_s, finish_s = upload_ours(server, source)
+        return mb_per_s(size, up_s), finish_s
+
+    def put_rate(server, route, codes=("201", "204")):
+        # The server is looked at only when measured: the base's is None without a base build.
+        return lambda: mb_per_s(size, curl_put(server.url + route, source, codes))
+
+    remove_uploads()
+    (mine, raw["finish_s"]), theirs, based = three(
+        settled(lambda: chunk_upload(peer)), settled(put_rate(nginx, "/x.bin")),
+        settled(lambda: chunk_upload(base_peer)))
+    f["chunk upload"] = (mine, theirs, based and based[0])
+    f["finish (join)"] = (raw["finish_s"], None, based and based[1])
+
+    def download_rates(ours, base, route, name, peer_name):
+        """MB/s of GET route from ours and the base's, and of /peer_name from nginx."""
+        # One file for all: two copies of the same bytes are not served alike (where their
+        # pages lie decides as much as the server).
+        ours_file = ours.root / name
+        for linked in (nginx.root / peer_name, base and base.root / name):
+            if linked:
+                linked.unlink(missing_ok=True)
+                os.link(ours_file, linked)
+
+        def cached(server, route, path_name):
+            def measure():
+                read_into_cache(server.root / path_name)
+                return mb_per_s(size, curl_get(server.url + route, size))
+            return measure
+        return three(cached(ours, route, name), cached(nginx, "/" + peer_name, peer_name), cached(base, route, name))
+
+    f["download"] = download_rates(peer, base_peer, "/d/bench.bin", "bench.bin", "x.bin")
+    remove_uploads()
+
+    if kind == "disk":
+        def writing(measure):
+            return settled(lambda: with_writer(peer.root.parent, measure))
+        (mine, _), theirs, based = three(
+            writing(lambda: chunk_upload(peer)), writing(put_rate(nginx, "/x.bin")),
+            writing(lambda: chunk_upload(base_peer)))
+        f["upload + writer"] = (mine, theirs, based and based[0])
+        remove_uploads()
+
+    f["send queue"] = three(
+        settled(lambda: mb_per_s(size, uploader_seconds(peer, "--to", source))), settled(put_rate(nginx, "/q.bin")),
+        settled(lambda: mb_per_s(size, uploader_seconds(base_peer, "--to", source))))
+    remove_uploads()
+
+    def remove_small():
+        for server in (peer, nginx, base_peer):
+            if server:
+                remove_tree(server.root / small.name)
+
+    def folder_rate(server):
+        return SMALL_FILES / uploader_seconds(server, "--folder", small)
+
+    remove_small()
+    f["folder 3000 files"] = three(
+        settled(lambda: folder_rate(peer)), settled(lambda: SMALL_FILES / curl_put_many(nginx.url, small)),
+        settled(lambda: folder_rate(base_peer)))
+    remove_small()
+
+    def rates(label, counted, ours, base, route, peer_route, script=None):
+        """Replies per second by wrk at counted connections to route of ours and the base's and
+        to peer_route of nginx; the error counts go to raw."""
+        def measure(server, path):
+            return lambda: wrk_rate(server.url + path, counted, script)
+        mine, theirs, based = three(measure(ours, route), measure(nginx, peer_route), measure(base, route))
+        raw[f"{label}{counted}_ours_err"], raw[f"{label}{counted}_peer_err"] = mine[1], theirs[1]
+        if based:
+            raw[f"{label}{counted}_base_err"] = based[1]
+        return mine[0], theirs[0], based and based[0]
+
+    for connections in INFO_CONNECTIONS:
+        f[f"info c={connections}"] = rates("info", connections, peer, base_peer, "/api/info", "/info.json")
+
+    def listing_ms(server):
+        return median_seconds(lambda: curl_get(server.url + "/api/files")) * 1000
+
+    f["listing"] = three(lambda: listing_ms(peer), lambda: median_seconds(lambda: find_seconds(peer.root)) * 1000,
+                         lambda: listing_ms(base_peer))
+
+    raw["rss_ours"], raw["rss_peer"], based = three(
+        lambda: burst_memory(peer, "burst"), lambda: burst_memory(nginx, "puts"),
+        lambda: burst_memory(base_peer, "burst"))
+    if based:
+        raw["rss_base"] = based
+    f["burst peak RSS"] = (raw["rss_ours"]["peak"], raw["rss_peer"]["peak"], based and based["peak"])
+    remove_uploads()
+
+    nas_route = "/api/fs/upload?name=nas.bin"
+    f["NAS upload"] = three(settled(put_rate(team, nas_route, ("200",))), settled(put_rate(nginx, "/n.bin")),
+                            settled(put_rate(base_team, nas_route, ("200",))))
+    remove_uploads()
+
+    f["WebDAV PUT"] = three(settled(put_rate(team, "/dav/dav.bin")), settled(put_rate(nginx, "/w.bin")),
+                            settled(put_rate(base_team, "/dav/dav.bin")))
+    f["WebDAV GET"] = download_rates(team, base_team, "/dav/dav.bin", "dav.bin", "w.bin")
+    remove_uploads()
+
+    for connections in PROPFIND_CONNECTIONS:
+        f[f"PROPFIND c={connections}"] = rates("propfind", connections, team, base_team, "/dav/listed/", "/listed/",
+                                               setup["propfind_lua"])
+    return f, raw
+
+
+def big_round(number, setup, source, size):
+    """The 10 GiB figures: chunk route, NAS streamed upload and nginx's PUT (and the base's
+    chunk route and NAS upload, given a base build)."""
+    peer, team, nginx = setup["peer"], setup["team"], setup["nginx"]
+    base_peer, base_team = setup["base_peer"], setup["base_team"]
 
     def upload_alone(measure, path):
         def measured():
@@ -576,17 +642,31 @@ def big_round(number, setup, source, size):
                 path.unlink(missing_ok=True)  # one 10 GiB copy on the disk at a time
         return measured
 
-    (up_s, raw["finish_s"]), nas_s, nginx_s = in_turn(
-        number, upload_alone(lambda: upload_ours(peer, source), peer.root / "bench.bin"),
-        upload_alone(lambda: curl_put(team.url + "/api/fs/upload?name=nas.bin", source, codes=("200",)),
-                     team.root / "nas.bin"),
-        upload_alone(lambda: curl_put(nginx.url + "/x.bin", source), nginx.root / "x.bin"))
-    f = {
-        "chunk upload 10G": (mb_per_s(size, up_s), mb_per_s(size, nginx_s)),
-        "chunk vs NAS 10G": (mb_per_s(size, up_s), mb_per_s(size, nas_s)),
-        "finish 10G": (raw["finish_s"], None),
-    }
-    return f, raw
+    def chunk(server):
+        return upload_alone(lambda: upload_ours(server, source), server.root / "bench.bin")
+
+    def nas(server):
+        return upload_alone(lambda: curl_put(server.url + "/api/fs/upload?name=nas.bin", source, codes=("200",)),
+                            server.root / "nas.bin")
+
+    nginx_put = upload_alone(lambda: curl_put(nginx.url + "/x.bin", source), nginx.root / "x.bin")
+    if not base_peer:
+        raw = {"first": ("chunk", "NAS", "nginx")[number % 3]}
+        (up_s, raw["finish_s"]), nas_s, nginx_s = in_turn(number, chunk(peer), nas(team), nginx_put)
+        return {
+            "chunk upload 10G": (mb_per_s(size, up_s), mb_per_s(size, nginx_s), None),
+            "chunk vs NAS 10G": (mb_per_s(size, up_s), mb_per_s(size, nas_s), None),
+            "finish 10G": (raw["finish_s"], None, None),
+        }, raw
+    raw = {"first": ("chunk", "NAS", "base chunk", "base NAS", "nginx")[number % 5]}
+    (up_s, raw["finish_s"]), nas_s, (base_up_s, base_finish_s), base_nas_s, nginx_s = in_turn(
+        number, chunk(peer), nas(team), chunk(base_peer), nas(base_team), nginx_put)
+    return {
+        "chunk upload 10G": (mb_per_s(size, up_s), mb_per_s(size, nginx_s), mb_per_s(size, base_up_s)),
+        "NAS upload 10G": (mb_per_s(size, nas_s), mb_per_s(size, nginx_s), mb_per_s(size, base_nas_s)),
+        "chunk vs NAS 10G": (mb_per_s(size, up_s), mb_per_s(size, nas_s), None),
+        "finish 10G": (raw["finish_s"], None, base_finish_s),
+    }, raw
 
 
 # ---------------------------------------------------------------- report
@@ -610,8 +690,15 @@ FIGURES = {
     "PROPFIND c=1": ("r/s", "nginx dav-ext", ("ratio", 1.0)),
     "PROPFIND c=8": ("r/s", "nginx dav-ext", ("ratio", 1.0)),
     "chunk upload 10G": ("MB/s", "nginx PUT", None),
+    "NAS upload 10G": ("MB/s", "nginx PUT", None),  # with a base build only
     "chunk vs NAS 10G": ("MB/s", "NAS upload", ("ratio", 0.9)),
     "finish 10G": ("s", "-", ("ours <=", 1.0)),
+}
+
+# Figures without a base figure, and why: printed below the table with a base build.
+NO_BASE = {
+    "chunk vs NAS 10G": "sets two of our own routes side by side; the base's are in chunk upload 10G "
+                        "and NAS upload 10G",
 }
 
 
@@ -648,27 +735,40 @@ def number(value):
     return f"{value:.0f}" if abs(value) >= 100 else f"{value:.3g}"
 
 
+def with_base(rounds):
+    """Whether the rounds measured a base build too."""
+    return any(values[2] is not None for values in rounds[0][0].values())
+
+
 def print_report(title, rounds, seconds):
-    """rounds: [(figures, raw)]."""
+    """rounds: [(figures, raw)]. With a base build, its figure and ours / base go beside the ratio."""
+    base = with_base(rounds)
     print(f"\n== {title}, {len(rounds)} round(s) in {seconds:.0f} s, {load_average()}: min / median / max ==")
-    print(f"{'figure':<19}{'unit':<8}{'ours':>26}  {'peer':<16}{'peer figure':>26}{'ratio':>24}  target")
+    print(f"{'figure':<19}{'unit':<8}{'ours':>26}  {'peer':<16}{'peer figure':>26}{'ratio':>24}"
+          + (f"{'base figure':>26}{'ours / base':>24}" if base else "") + "  target")
     for name, (unit, peer_name, target) in FIGURES.items():
         if name not in rounds[0][0]:
             continue
-        pairs = [figures[name] for figures, _ in rounds]
-        ours = [p[0] for p in pairs]
-        ratios = [ratio(name, p[0], p[1]) for p in pairs]
+        values = [figures[name] for figures, _ in rounds]
+        ours = [v[0] for v in values]
+        ratios = [ratio(name, v[0], v[1]) for v in values]
         known = [r for r in ratios if r is not None]
         ratio_mid = statistics.median(known) if known else None
         bound = "-" if target is None else (f">= {target[1]:.2f}" if target[0] == "ratio" else f"ours <= {target[1]:g}")
-        print(f"{name:<19}{unit:<8}{spread(ours):>26}  {peer_name:<16}{spread([p[1] for p in pairs]):>26}"
-              f"{spread(ratios):>24}  {bound:<12} {verdict(target, statistics.median(ours), ratio_mid)}")
+        beside = f"{spread([v[2] for v in values]):>26}{spread([ratio(name, v[0], v[2]) for v in values]):>24}"
+        print(f"{name:<19}{unit:<8}{spread(ours):>26}  {peer_name:<16}{spread([v[1] for v in values]):>26}"
+              f"{spread(ratios):>24}" + (beside if base else "")
+              + f"  {bound:<12} {verdict(target, statistics.median(ours), ratio_mid)}")
+    if base:
+        for name, why in NO_BASE.items():
+            if name in rounds[0][0]:
+                print(f"no base figure for {name}: it {why}")
     print_raw(rounds)
     sys.stdout.flush()
 
 
 def print_raw(rounds):
-    """Every round's figures, ours and the peer's, and what else it noted."""
+    """Every round's figures, ours, the peer's and the base's, and what else it noted."""
     rows = [("first", [raw["first"] for _, raw in rounds])]
     for name in FIGURES:
         if name not in rounds[0][0]:
@@ -676,6 +776,8 @@ def print_raw(rounds):
         rows.append((f"{name} ours", [number(figures[name][0]) for figures, _ in rounds]))
         if rounds[0][0][name][1] is not None:
             rows.append((f"{name} peer", [number(figures[name][1]) for figures, _ in rounds]))
+        if rounds[0][0][name][2] is not None:
+            rows.append((f"{name} base", [number(figures[name][2]) for figures, _ in rounds]))
     for label, value in rounds[0][1].items():
         if isinstance(value, dict):
             rows += [(f"{label} {key}", [number(raw[label][key]) for _, raw in rounds]) for key in value]
@@ -689,13 +791,14 @@ def print_raw(rounds):
 
 # ---------------------------------------------------------------- inside the namespace
 
-def storage_kinds(stack, size):
+def storage_kinds(stack, size, base_too):
     disk = Path(tempfile.mkdtemp(prefix="nginx-compare-disk-", dir=BUILD))
     stack.callback(remove_tree, disk)
     ram = Path(tempfile.mkdtemp(prefix="nginx-compare-tmpfs-", dir="/tmp"))
     stack.callback(remove_tree, ram)
     # A tmpfs of our own in the private mount namespace; /dev/shm when mounting is refused.
-    room = 6 * size + 1024 * MIB
+    # A base build's servers keep a third copy of the file at times.
+    room = (8 if base_too else 6) * size + 1024 * MIB
     if subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={room}", "tmpfs", str(ram)]).returncode == 0:
         stack.callback(subprocess.run, ["umount", "-l", str(ram)])
         ram_place = f"tmpfs mounted on {ram}"
@@ -706,24 +809,38 @@ def storage_kinds(stack, size):
     return [("disk", disk, str(disk)), ("tmpfs", ram, ram_place)]
 
 
-def start_servers(stack, base):
-    for name in ("ours", "team", "nginx", "nginx-body", "nginx-work"):
-        (base / name).mkdir(parents=True)
-    make_listing_tree(base / "ours")
-    make_propfind_folder(base / "team" / "listed")
-    make_propfind_folder(base / "nginx" / "listed")
-    peer = OurServer("peer_server", base / "ours", 39300)
+def start_pair(stack, programs, peer_root, team_root, first_port):
+    """A build's peer_server and storage_server on folders of their own, filled as every
+    server's are: the listing tree and the folder PROPFIND lists."""
+    for root in (peer_root, team_root):
+        root.mkdir(parents=True)
+    make_listing_tree(peer_root)
+    make_propfind_folder(team_root / "listed")
+    peer = OurServer(programs, "peer_server", peer_root, first_port)
     stack.callback(peer.stop)
-    team = OurServer("storage_server", base / "team", 39400)
+    team = OurServer(programs, "storage_server", team_root, first_port + 100)
     stack.callback(team.stop)
-    nginx = Nginx(base / "nginx-work", base / "nginx", base / "nginx-body")
+    return peer, team
+
+
+def start_servers(stack, folder, against):
+    """Ours, nginx and, given a base build (against), the base's servers."""
+    peer, team = start_pair(stack, PROGRAMS, folder / "ours", folder / "team", 39300)
+    base_peer = base_team = None
+    if against:
+        base_peer, base_team = start_pair(stack, programs_of(against), folder / "base", folder / "base-team", 39350)
+    for name in ("nginx", "nginx-body", "nginx-work"):
+        (folder / name).mkdir(parents=True)
+    make_propfind_folder(folder / "nginx" / "listed")
+    nginx = Nginx(folder / "nginx-work", folder / "nginx", folder / "nginx-body")
     stack.callback(nginx.stop)
     with urllib.request.urlopen(peer.url + "/api/info") as reply:
         info_size = len(reply.read())
     (nginx.root / "info.json").write_bytes(b"x" * info_size)
-    lua = base / "propfind.lua"
+    lua = folder / "propfind.lua"
     lua.write_text('wrk.method = "PROPFIND"\nwrk.headers["Depth"] = "1"\n')
-    return {"peer": peer, "team": team, "nginx": nginx, "propfind_lua": lua}
+    return {"peer": peer, "team": team, "nginx": nginx, "propfind_lua": lua,
+            "base_peer": base_peer, "base_team": base_team}
 
 
 def run_rounds(what, rounds, measure):
@@ -745,16 +862,17 @@ def run_inside(args):
     size = args.size_mib * MIB
     started = time.monotonic()
     with contextlib.ExitStack() as stack:
-        kinds = storage_kinds(stack, size)
+        kinds = storage_kinds(stack, size, args.against is not None)
         disk_base = kinds[0][1]
         sources = {"file": disk_base / "source.bin", "small": disk_base / "small-source" / "small"}
         write_source(sources["file"], size)
         make_small_folder(sources["small"])
         print(f"nginx_compare: {args.rounds} round(s), {args.size_mib} MiB file, {os.cpu_count()} CPUs"
-              + (", with 10 GiB uploads" if args.big else "") + f", {load_average()}")
-        for kind, base, place in kinds:
+              + (", with 10 GiB uploads" if args.big else "")
+              + (f", against the base build {args.against}" if args.against else "") + f", {load_average()}")
+        for kind, root, place in kinds:
             with contextlib.ExitStack() as servers:
-                setup = start_servers(servers, base / "serve")
+                setup = start_servers(servers, root / "serve", args.against)
                 rounds, seconds = run_rounds(kind, args.rounds, lambda n: one_round(n, setup, sources, size, kind))
                 print_report(f"{kind} ({place}), file {args.size_mib} MiB", rounds, seconds)
                 if args.big and kind == "disk":
@@ -778,9 +896,13 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--size-mib", type=int, default=1024)
     parser.add_argument("--big", action="store_true", help="also upload a 10 GiB file on the disk")
+    parser.add_argument("--against", type=Path, metavar="BUILD",
+                        help="a base build folder (another checkout's build/): its servers are measured too")
     args = parser.parse_args()
+    if args.against:
+        args.against = args.against.resolve()
     if os.environ.get("CORVANE_NETNS_INSIDE") != "1":
-        sys.exit(run_outside(sys.argv[1:]))
+        sys.exit(run_outside(sys.argv[1:], args.against))
     signal.signal(signal.SIGTERM, stop_on_term)
     try:
         run_inside(args)
