@@ -11,10 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
+#include <atomic>
 #include <filesystem>
 #include <iterator>
-#include <mutex>
+#include <latch>
 
 #include "engine/sending/file_id.h"
 #include "engine/sending/uploader.h"
@@ -34,38 +34,16 @@ using Kind = TransferState::Kind;
 constexpr int kFiles = 8;
 constexpr int64_t kFileSize = 200000;
 
-// Holds the first finish that stores a file at its step `at` (its file stored, its reply
-// not yet written) until opened.
-class FinishGate {
-public:
-    void holdAt(FinishStep at) {
-        std::lock_guard guard(lock_);
-        at_ = at;
-    }
+// Holds the first finish that stores a file once it is stored, before its reply, until opened.
+struct FinishGate {
+    std::atomic<bool> armed{false}, holding{false}, opened{false};
+    std::latch open{1};
     void pass(FinishStep step) {
-        std::unique_lock guard(lock_);
-        if (!at_ || step != *at_ || holding_) return;
-        holding_ = true;
-        opened_.wait(guard, [&] { return open_; });
+        if (armed && step == FinishStep::setAside && !holding.exchange(true)) open.wait();
     }
-    bool holding() {
-        std::lock_guard guard(lock_);
-        return holding_;
+    void release() {
+        if (!opened.exchange(true)) open.count_down();
     }
-    void open() {
-        {
-            std::lock_guard guard(lock_);
-            open_ = true;
-        }
-        opened_.notify_all();
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable opened_;
-    std::optional<FinishStep> at_;
-    bool holding_ = false;
-    bool open_ = false;
 };
 
 class LinkDrop : public ::testing::Test {
@@ -84,7 +62,7 @@ protected:
         }
     }
     void TearDown() override {
-        gate->open();
+        gate->release();
         uploader.reset();
         relay.reset();
         if (server) stopAndDrain(*server);
@@ -211,11 +189,11 @@ TEST_F(LinkDrop, AFileCutMidSendWaitsAndResumesFromTheChunksTheReceiverHolds) {
 TEST_F(LinkDrop, AFileWhoseFinishStoredItWhileItsReplyWasLostIsStoredOnceWhenTriedAgain) {
     writeFile(sandbox / "out" / "one" / "a.jpg", test::patterned(kFileSize, 9));
     // The reply waits until the file ended: its sender times out on it and tries again.
-    gate->holdAt(FinishStep::setAside);
+    gate->armed = true;
     send(10min, "one", 500ms);
-    ASSERT_TRUE(loop.runUntil([&] { return gate->holding(); })) << states();
+    ASSERT_TRUE(loop.runUntil([&] { return gate->holding.load(); })) << states();
     ASSERT_TRUE(ended()) << states();
-    gate->open();
+    gate->release();
 
     EXPECT_EQ(tasks[0]->state.kind, Kind::done) << states();
     EXPECT_TRUE(storedWhole(*tasks[0], "one"));
