@@ -150,11 +150,12 @@ void TransferJob::run() const {
         report(std::move(update));
     };
     if (t.finishUnanswered) {
-        std::optional<APIError> unreached;
-        const auto item = finishOfLastTry(api, pipe, id, unreached);
+        const APIResult<FileItem> last = finishOfLastTry(api, pipe, id);
+        const bool unreached = !last.ok() && last.error->unreached;
         if (!unreached) heard();
-        if (item) return stored(*item);
-        if (unreached && answeredBefore()) return giveBack(*unreached, true);
+        if (last.ok()) return stored(last.value);
+        if (unreached && answeredBefore()) return giveBack(*last.error, true);
+        // Else no such upload, or not whole: it goes from the start.
     }
     // A file of one chunk goes whole before any reply is read: status, meta, chunk and
     // finish in one round trip, leaving together. Should the status show the chunk held,
@@ -251,16 +252,12 @@ std::optional<FileItem> TransferJob::drainAfterRefusal(UploadPipe& pipe, const s
     }
 }
 
-std::optional<FileItem> TransferJob::finishOfLastTry(const APIClient& api, UploadPipe& pipe, const std::string& id,
-                                                    std::optional<APIError>& unreached) const {
+APIResult<FileItem> TransferJob::finishOfLastTry(const APIClient& api, UploadPipe& pipe, const std::string& id) const {
     // The receiver keeps a stored finish's reply a while for the same finish heard again,
     // and a finish of an upload it holds whole stores it: either way the file is there
     // once, where a new meta would begin the upload anew and store it a second time.
     pipe.send(api.finishRequest(id));
-    const auto finished = APIClient::finishReply(pipe.reply());
-    if (finished.ok()) return finished.value;
-    if (finished.error->unreached) unreached = finished.error;
-    return std::nullopt;  // no such upload, or not whole: it goes from the start
+    return APIClient::finishReply(pipe.reply());
 }
 
 void TransferJob::stored(const FileItem& item) const {

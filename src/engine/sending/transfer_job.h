@@ -122,10 +122,9 @@ private:
                                               size_t refused) const;
     void stored(const FileItem& item) const;
     void giveBack(const APIError& error, bool finishUnanswered) const;
-    // The finish again, alone, after a try whose finish went unanswered: the file when that
-    // finish (or this one) stored it.
-    std::optional<FileItem> finishOfLastTry(const APIClient& api, UploadPipe& pipe, const std::string& id,
-                                            std::optional<APIError>& unreached) const;
+    // The finish again, alone, after a try whose finish went unanswered: its reply gives the
+    // file when that finish (or this one) stored it.
+    APIResult<FileItem> finishOfLastTry(const APIClient& api, UploadPipe& pipe, const std::string& id) const;
     void end(TransferUpdate update) const;
     void fail(const std::string& text) const;
     // A failed request: the queue shows its description, the log keeps the library's text;
